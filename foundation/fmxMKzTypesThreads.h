@@ -114,6 +114,7 @@ void KzMFreeThread(T*& Ref) {
   T* t = KzLoadThreadRef(Ref);
   if (!t) return;
   WaitFinish(Ref, 1000, true);
+  t->WaitFor();  // the end notification may still be on its way
   delete t;
   KzClearThreadRef(Ref);
 }

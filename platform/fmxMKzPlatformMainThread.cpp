@@ -56,9 +56,10 @@ void RunItem(TSyncItem& Item) {
     error = std::current_exception();
   }
   if (Item.Waiter) {
+    // Moved, not copied: the waiting thread becomes the error's only owner.
     std::lock_guard<std::mutex> g(Item.Waiter->Lock);
     Item.Waiter->Done = true;
-    Item.Waiter->Error = error;
+    Item.Waiter->Error = std::move(error);
     Item.Waiter->Cond.notify_all();
   }
   // Queued work has nobody to report to; a failing procedure is dropped.
@@ -82,9 +83,13 @@ void Synchronize(const TThreadProcedure& Proc) {
     q.Items.push_back(TSyncItem{Proc, waiter});
     q.Cond.notify_all();
   }
-  std::unique_lock<std::mutex> lk(waiter->Lock);
-  waiter->Cond.wait(lk, [&] { return waiter->Done; });
-  if (waiter->Error) std::rethrow_exception(waiter->Error);
+  std::exception_ptr error;
+  {
+    std::unique_lock<std::mutex> lk(waiter->Lock);
+    waiter->Cond.wait(lk, [&] { return waiter->Done; });
+    error = std::move(waiter->Error);
+  }
+  if (error) std::rethrow_exception(error);
 }
 
 void QueueOnMainThread(TThreadProcedure Proc) {

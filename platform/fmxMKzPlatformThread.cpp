@@ -53,9 +53,13 @@ TThread::~TThread() {
     } else {
       Terminate();
       WaitFor();
-      FThread.join();
     }
   }
+}
+
+void TThread::JoinEnded() {
+  std::lock_guard<std::mutex> g(FJoinLock);
+  if (FThread.joinable() && std::this_thread::get_id() != FThread.get_id()) FThread.join();
 }
 
 void TThread::AfterConstruction() {
@@ -120,9 +124,16 @@ bool TThread::WaitForEnd(uint32_t Ms) {
   std::unique_lock<std::mutex> lk(FEndLock);
   if (Ms == INFINITE) {
     FEndCond.wait(lk, [&] { return FEnded; });
-    return true;
+  } else if (!FEndCond.wait_for(lk, std::chrono::milliseconds(Ms), [&] { return FEnded; })) {
+    return false;
   }
-  return FEndCond.wait_for(lk, std::chrono::milliseconds(Ms), [&] { return FEnded; });
+  // A thread that frees itself is never waited for this way; joining here
+  // lets the waiter know the thread is fully gone.
+  if (!FFreeOnTerminate) {
+    lk.unlock();
+    JoinEnded();
+  }
+  return true;
 }
 
 int TThread::WaitFor() {

@@ -111,6 +111,9 @@ protected:
 
 private:
   void ThreadProc();
+  // Joins the ended thread once; never from the thread itself.
+  void JoinEnded();
+  std::mutex FJoinLock;  // guards FThread joining
   std::thread FThread;
   std::thread::id FThreadId;
   std::atomic<bool> FStarted{false};
