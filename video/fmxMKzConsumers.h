@@ -1,0 +1,69 @@
+// What a frame pipeline needs from the components that consume its frames:
+// views, senders and recorders register with a video source and are called
+// on the pipeline's draw thread. The components themselves live elsewhere
+// and implement these interfaces; sources never own them.
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "foundation/Fmxmkzguidfuncs.h"
+#include "foundation/fmxMKzBitmap.h"
+
+namespace kz {
+
+class TComponent;
+class TKzImageWrapper;
+
+// A view (shows frames).
+class IKzCamViewConsumer {
+public:
+  virtual ~IKzCamViewConsumer() = default;
+  // Draw thread; must copy what it needs and return quickly. Own is true for
+  // a single source, false for frames of a multi-source receiver.
+  virtual void ViewerGetImageBMP(TComponent* Sender, const TKzMBitmap& Bitmap, bool Own, uint16_t VideoIndex,
+                                 const TGUID& GUIDFrom) = 0;
+  // Views in full-screen mode are skipped by the draw thread. Any thread.
+  virtual bool IsFullScreenMode() const { return false; }
+  // Main thread.
+  virtual void ViewerBeginVideoStream(TComponent* Sender) { (void)Sender; }
+  virtual void ViewerDoneVideoStream(TComponent* Sender, int32_t Status) {
+    (void)Sender;
+    (void)Status;
+  }
+  virtual void ClearLastFrame(bool Repaint) { (void)Repaint; }
+};
+
+// A sender (encodes and sends frames).
+class IKzCamSenderConsumer {
+public:
+  virtual ~IKzCamSenderConsumer() = default;
+  // Draw thread; copies what it needs.
+  virtual void SenderGetImage(TComponent* Sender, TKzImageWrapper& Wrapper, uint16_t VideoIndex,
+                              const TGUID& GUIDFrom) = 0;
+  // Main thread.
+  virtual void SenderBeginVideoStream(TComponent* Sender) { (void)Sender; }
+  virtual void SenderDoneVideoStream(TComponent* Sender, int32_t Status) {
+    (void)Sender;
+    (void)Status;
+  }
+};
+
+// A recorder (queues frames for its encoder).
+class IKzCamRecorderConsumer {
+public:
+  virtual ~IKzCamRecorderConsumer() = default;
+  // Draw thread; copies what it needs.
+  virtual void RecorderGetImage(TComponent* Sender, const TKzMBitmap& Bitmap, uint16_t VideoIndex,
+                                const TGUID& GUIDFrom) = 0;
+};
+
+// The consumer lists of a source. The source changes them only while it
+// holds its draw thread's display lock; the draw thread reads them under it.
+struct TKzConsumerLists {
+  std::vector<IKzCamViewConsumer*> CamViews;
+  std::vector<IKzCamSenderConsumer*> CamSenders;
+  std::vector<IKzCamRecorderConsumer*> CamRecorders;
+  bool Empty() const { return CamViews.empty() && CamSenders.empty() && CamRecorders.empty(); }
+};
+
+}  // namespace kz
