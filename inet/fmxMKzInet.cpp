@@ -182,6 +182,7 @@ void SetInetTimeOut(PInet I, TKzTimeOut Class) {
 PInet InternetOpen(const char* Agent, uint32_t, const char* Proxy, const char*, uint32_t) {
   KzInetStartUp();
   PInet I = new TInet();
+  I->isKeepAlive = true;  // until a host says otherwise
   const std::string proxy = Str(Proxy);
   const size_t colon = proxy.find(':');
   if (!proxy.empty() && colon == std::string::npos) {
@@ -307,8 +308,10 @@ std::string CreateHeaderHTTP(PInet I) {
   line("Cache-Control: no-cache");
   line("Content-Length: " + std::to_string(I->Params.size()));
   line("Content-Type: application/x-www-form-urlencoded");
-  if (I->isAuthorize && !I->AuthInfo.UserName.empty() && I->AuthInfo.TypeAuth != TKzMTypeAuth::kzmttaUnknow)
+  if (I->isAuthorize && !I->AuthInfo.UserName.empty() && I->AuthInfo.TypeAuth != TKzMTypeAuth::kzmttaUnknow) {
     line(ServerAuthLine(*I));
+    if (!I->OriginHost.empty()) SaveHostProperty(I);  // the host keeps counting nonces
+  }
   if (!I->IsUsed) line("Connection: close");
   if (!I->Params.empty()) line(I->Params);
   h += "\r\n";
@@ -533,8 +536,9 @@ bool HttpQueryInfo(PInet I, uint32_t InfoLevel, uint32_t& Value, uint32_t& Index
       I->IsLocation = false;
       I->RedirectCount += 1;
       KzInetCloseSocket(I);
+      if (!KzInetSetConnection(I)) return false;
       I->req = CreateHeaderHTTP(I);
-      if (!KzInetSetConnection(I) || KzInetSocketSend(I, I->req) <= 0) return false;
+      if (KzInetSocketSend(I, I->req) <= 0) return false;
       continue;
     }
     if ((status == 401 || status == 407) && hasRealm) {
@@ -544,8 +548,9 @@ bool HttpQueryInfo(PInet I, uint32_t InfoLevel, uint32_t& Value, uint32_t& Index
       KzInetCloseSocket(I);
       if (info.TryCount == 1 && !info.UserName.empty()) {
         I->isAuthorize = true;
+        if (!KzInetSetConnection(I)) return false;
         I->req = CreateHeaderHTTP(I);
-        if (!KzInetSetConnection(I) || KzInetSocketSend(I, I->req) <= 0) return false;
+        if (KzInetSocketSend(I, I->req) <= 0) return false;
         continue;
       }
       I->FBodyEnded = true;
