@@ -71,11 +71,8 @@ std::string ServerAuthLine(TInet& I) {
 // "Proxy-Authorization: ..." for a request Method on Uri.
 std::string ProxyAuthLine(TInet& I, const std::string& Method, const std::string& Uri) {
   TKzMHeaderInfo& P = I.ProxyInfo;
-  if (P.TypeAuth == TKzMTypeAuth::kzmtaBasic) {
-    std::string line = "Proxy-Authorization: Basic " + EncodeBase64(P.UserName + ":" + P.Password);
-    if (!P.realm.empty()) line += ", " + Quoted("realm", P.realm);
-    return line;
-  }
+  // Basic: the credentials alone; proxies refuse the line with anything after them.
+  if (P.TypeAuth == TKzMTypeAuth::kzmtaBasic) return "Proxy-Authorization: Basic " + EncodeBase64(P.UserName + ":" + P.Password);
   const std::string ha1 = Hash(P.UserName + ":" + P.realm + ":" + P.Password);
   const std::string ha2 = Hash(Method + ":" + Uri + (P.qopRaw == "\"auth-int\"" ? ":" : ""));
   const std::string response = P.qop.empty() ? Hash(ha1 + ":" + P.nonce + ":" + ha2)
@@ -143,13 +140,14 @@ TKzTunnel OpenTunnel(PInet I) {
       return TKzTunnel::Open;
     }
     KzInetCloseSocket(I);
-    if (status != 407) return TKzTunnel::Failed;
+    // Proxies refuse credentials with 407, some (tinyproxy) with 401.
+    if (status != 407 && status != 401) return TKzTunnel::Failed;
     const TKzChallenge c = KzParseChallenge(I->Header);
     if (!c.Scheme.empty()) ApplyChallenge(I->ProxyInfo, c);
     I->ProxyInfo.TryCount += 1;
     SaveHostProperty(I);
-    if (I->ProxyInfo.TryCount == 1 && !c.Scheme.empty() && !I->ProxyInfo.UserName.empty()) continue;
-    I->FPendingStatus = 407;
+    if (status == 407 && I->ProxyInfo.TryCount == 1 && !c.Scheme.empty() && !I->ProxyInfo.UserName.empty()) continue;
+    I->FPendingStatus = status;
     return TKzTunnel::Refused;
   }
   return TKzTunnel::Failed;
