@@ -76,8 +76,11 @@ bool Terminating() { return Application().Terminated(); }
 PInet RtspInternetConnect(PInet I, const std::string& Host, uint16_t Port, const std::string& Path,
                           const std::string& UserName, const std::string& Password) {
   if (!I) return nullptr;
-  I->URL = "rtsp://" + (Password.empty() ? std::string() : UserName + ":" + Password + "@") + Host +
-           (Port ? ":" + std::to_string(Port) : std::string()) + Path;
+  std::string url = "rtsp://";
+  if (!Password.empty()) url.append(UserName).append(":").append(Password).append("@");
+  url.append(Host);
+  if (Port) url.append(":").append(std::to_string(Port));
+  I->URL = url.append(Path);
   return InternetConnect(I, Host.c_str(), Port, UserName.c_str(), Password.c_str(), INTERNET_SERVICE_RTSP, 0, 0);
 }
 
