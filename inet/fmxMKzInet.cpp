@@ -367,6 +367,7 @@ int64_t KzInetSocketSend(PInet I, const std::string& Text) {
 
 bool HttpSendRequest(PInet I, const char*, uint32_t, const void* Optional, uint32_t OptionalLength) {
   if (!I || KzInetAborted(I)) return false;
+  if (I->StepConnect == 4) CloseReplyLevel(I);  // a reply left unread spoils its connection
   I->FPendingStatus = 0;
   if (Optional && OptionalLength > 0) {
     I->Params.assign(static_cast<const char*>(Optional), OptionalLength);

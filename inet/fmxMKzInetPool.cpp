@@ -239,51 +239,40 @@ void DecreaseMaxConnect(PInet I) {
     if (SameHost(*e, *I)) e->cOPEN_CONNECT = I->cOPEN_CONNECT;
 }
 
-void FreeTimeOutSocketList() {
-  const int64_t now = static_cast<int64_t>(KzMGetTickCount());
-  std::vector<PKzPoolEntry> gone;  // closed outside the lock
-  {
-    auto list = G().ConnectList.LockList();
-    for (auto it = list->begin(); it != list->end();) {
-      if (!(*it)->IsUsed && now - (*it)->LastUpdate.load() > int64_t(kIdleMs)) {
-        gone.push_back(*it);
-        it = list->erase(it);
-      } else {
-        ++it;
-      }
+namespace {
+// Takes the free entries that Match out of the pool. Their sockets close when
+// the returned entries go, outside the pool's lock.
+template <typename TMatch>
+std::vector<PKzPoolEntry> TakeFreeEntries(TMatch Match) {
+  std::vector<PKzPoolEntry> gone;
+  auto list = G().ConnectList.LockList();
+  for (auto it = list->begin(); it != list->end();) {
+    if (!(*it)->IsUsed && Match(**it)) {
+      gone.push_back(*it);
+      it = list->erase(it);
+    } else {
+      ++it;
     }
   }
+  return gone;
+}
+}  // namespace
+
+void FreeTimeOutSocketList() {
+  const int64_t now = static_cast<int64_t>(KzMGetTickCount());
+  TakeFreeEntries([now](const TKzPoolEntry& E) { return now - E.LastUpdate.load() > int64_t(kIdleMs); });
 }
 
 void CloseAllFreeHostConnect(PInet I) {
   if (!I) return;
-  std::vector<PKzPoolEntry> gone;
-  auto list = G().ConnectList.LockList();
-  for (auto it = list->end(); it != list->begin();) {
-    --it;
-    if (!(*it)->IsUsed && SameHost(**it, *I)) {
-      gone.push_back(*it);
-      it = list->erase(it);
-    }
-  }
+  TakeFreeEntries([I](const TKzPoolEntry& E) { return SameHost(E, *I); });
 }
 
 size_t KzInetPoolCount() { return G().ConnectList.Count(); }
 
 void KzInetShutdown() {
   G().Timer.Stop();
-  std::vector<PKzPoolEntry> gone;
-  {
-    auto list = G().ConnectList.LockList();
-    for (auto it = list->begin(); it != list->end();) {
-      if (!(*it)->IsUsed) {
-        gone.push_back(*it);
-        it = list->erase(it);
-      } else {
-        ++it;
-      }
-    }
-  }
+  TakeFreeEntries([](const TKzPoolEntry&) { return true; });
   G().HostList.Clear();
   G().LookupNameList.Clear();
 }

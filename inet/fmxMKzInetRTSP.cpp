@@ -58,12 +58,16 @@ void TakeSdpChannels(TInet& I, const std::string& Sdp) {
   }
 }
 
-// Host, port and path of URL; the URL's own port wins over Port, then Default.
-void SplitTarget(const std::string& URL, uint16_t Port, uint16_t Default, std::string& Host, std::string& Path,
-                 uint16_t& OutPort) {
+// A record for a probe of URL under a time-out class, with the target's
+// host, path and port (the URL's own port wins over Port, then Default).
+PInet OpenProbe(const std::string& Agent, const std::string& URL, uint16_t Port, uint16_t Default,
+                TKzTimeOut TimeOut, std::string& Host, std::string& Path, uint16_t& OutPort) {
   int port = 0;
   ParseURL2(URL, Port ? Port : Default, Host, Path, port);
   OutPort = static_cast<uint16_t>(port);
+  PInet h = InternetOpen(Agent.c_str(), 0, nullptr, nullptr, 0);
+  SetInetTimeOut(h, TimeOut);
+  return h;
 }
 
 void CloseAll(PInet& I) {
@@ -188,9 +192,7 @@ static bool ProbeHTTP(const std::string& Agent, const std::string& URL, const st
   if (Terminating()) return false;
   std::string host, path;
   uint16_t port = 80;
-  SplitTarget(URL, Port, 80, host, path, port);
-  PInet h = InternetOpen(Agent.c_str(), 0, nullptr, nullptr, 0);
-  SetInetTimeOut(h, TimeOut);
+  PInet h = OpenProbe(Agent, URL, Port, 80, TimeOut, host, path, port);
   bool ok = false;
   uint32_t index = 0;
   const uint32_t level = HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER;
@@ -229,9 +231,7 @@ bool CheckRTSP_URL(const std::string& Agent, const std::string& URL, const std::
   if (Terminating()) return false;
   std::string host, path;
   uint16_t port = 554;
-  SplitTarget(URL, Port, 554, host, path, port);
-  PInet h = InternetOpen(Agent.c_str(), 0, nullptr, nullptr, 0);
-  SetInetTimeOut(h, TimeOut);
+  PInet h = OpenProbe(Agent, URL, Port, 554, TimeOut, host, path, port);
   bool ok = false;
   if (RtspInternetConnect(h, host, port, path, UserName, Password) && !Terminating()) {
     SendRTSPCmd(h, "OPTIONS");

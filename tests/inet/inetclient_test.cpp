@@ -393,3 +393,31 @@ TEST(InetConnect, RefusedAndUnknownHostsFailQuickly) {
   InternetCloseHandle(h);
   EXPECT_EQ(h, nullptr);
 }
+
+TEST(InetClose, NoSocketOutlivesTheRecordsAndThePool) {
+  auto openFds = [] {
+    size_t n = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
+    return n;
+  };
+  KzInetShutdown();
+  const size_t before = openFds();
+  {
+    TScriptedServer server([](const std::string& req, TKzSocket c, int) {
+      SendAll(c, req.find("/close") != std::string::npos ? "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 1\r\n\r\nx"
+                                                          : Reply("y"));
+    });
+    for (const char* path : {"/keep", "/close", "/keep"}) {
+      PInet h = InternetOpen(nullptr, 0, nullptr, nullptr, 0);  // four parallel sockets each time
+      ASSERT_TRUE(InternetConnect(h, "127.0.0.1", server.Port(), nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+      Fetch(h, path);
+      PInet spoiled = h;
+      HttpOpenRequest(spoiled, "GET", path, nullptr, nullptr, nullptr, 0, 0);  // built, never sent
+      CloseAll(h);
+    }
+    EXPECT_GT(KzInetPoolCount(), 0u);
+    KzInetShutdown();
+    EXPECT_EQ(KzInetPoolCount(), 0u);
+  }
+  EXPECT_EQ(openFds(), before);
+}
