@@ -181,7 +181,8 @@ bool InternetCloseHandle(PInet& Handle);
 // Loads a time-out class. Never blocks.
 void SetInetTimeOut(PInet Handle, TKzTimeOut Class);
 
-// ---- RTSP
+// ---- RTSP. Owning thread of the record; block within the time-out class
+// (RtspOpenRequest never blocks).
 PInet RtspInternetConnect(PInet Handle, const std::string& Host, uint16_t Port, const std::string& Path,
                           const std::string& UserName, const std::string& Password);
 // One request and its reply: true for 200 and 401.
@@ -222,7 +223,8 @@ bool CheckRTSP_URL(const std::string& Agent, const std::string& URL, const std::
 bool CheckConnect(const std::string& Agent, const std::string& URL, const std::string& UserName,
                   const std::string& Password, TKzTimeOut TimeOut, uint16_t Port);
 
-// ---- Internal steps shared by the client's units.
+// ---- Internal steps shared by the client's units. Owning thread of the
+// record; those that touch the network block within the time-out class.
 // Connects Handle (pool or new sockets). True when it has a socket.
 bool KzInetSetConnection(PInet Handle);
 // Closes Handle's socket and drops its pool entry.

@@ -281,7 +281,7 @@ TEST(InetBody, ArrivingDataIsReadAtOnce) {
   const auto lag = std::chrono::duration_cast<std::chrono::milliseconds>(
       Clock::now().time_since_epoch() - Clock::duration(sentAt.load()));
   EXPECT_EQ(n, 2u);
-  EXPECT_LT(lag.count(), 150);
+  EXPECT_LT(lag.count(), 250);  // well inside the 300 ms pause
   CloseAll(h);
 }
 
