@@ -4,7 +4,7 @@
 #pragma once
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,8 +22,6 @@
 
 #include "inet/fmxMKzInet.h"
 #include "platform/fmxMKzPlatformSockets.h"
-
-extern char** environ;
 
 namespace kztest {
 
@@ -88,24 +86,31 @@ public:
   TPeer() = default;
   ~TPeer() { Stop(); }
   // Starts Argv; output goes to LogFile. False when the program cannot start.
+  // The program gets SIGTERM when the test process dies, so that a crashed or
+  // timed-out test leaves no server behind.
   bool Start(const std::vector<std::string>& Argv, const std::string& LogFile) {
     std::vector<char*> args;
     for (const std::string& a : Argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&fa, 1, LogFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    posix_spawn_file_actions_adddup2(&fa, 1, 2);
-    posix_spawnattr_t at;
-    posix_spawnattr_init(&at);
-    posix_spawnattr_setflags(&at, POSIX_SPAWN_SETPGROUP);
-    posix_spawnattr_setpgroup(&at, 0);
-    const int rc = posix_spawnp(&FPid, args[0], &fa, &at, args.data(), environ);
-    posix_spawn_file_actions_destroy(&fa);
-    posix_spawnattr_destroy(&at);
-    if (rc != 0) FPid = -1;
-    return FPid > 0;
+    const pid_t parent = getpid();
+    FPid = fork();
+    if (FPid == 0) {  // only async-signal-safe calls until exec
+      setpgid(0, 0);
+      prctl(PR_SET_PDEATHSIG, SIGTERM);
+      if (getppid() != parent) _exit(127);
+      const int in = open("/dev/null", O_RDONLY);
+      const int out = open(LogFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+      if (in >= 0) dup2(in, 0);
+      if (out >= 0) {
+        dup2(out, 1);
+        dup2(out, 2);
+      }
+      execvp(args[0], args.data());
+      _exit(127);
+    }
+    if (FPid < 0) return false;
+    setpgid(FPid, FPid);
+    return Alive();
   }
   // Waits up to Ms for the port to listen; false when the program died first.
   bool WaitListening(uint16_t Port, int Ms) {
