@@ -84,7 +84,9 @@ public:
   TKzFileInfo FileInfo;
 };
 
-// One source's data of one data type, keyed by (connection handle * 256 + data type code).
+// One source's data of one data type, keyed by (connection handle * 256 + data
+// type code). Its operations run under the lock of the list holding it (or on
+// the one thread that owns it) and never block.
 class TKzDataItem {
 public:
   TKzDataItem(int32_t AKey, const TKzHeaderPack& AHeaderPack);

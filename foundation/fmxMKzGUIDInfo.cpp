@@ -10,21 +10,10 @@
 namespace kz {
 
 namespace {
-// Sender timestamps come from the network: arithmetic on them saturates.
-int64_t SatAdd(int64_t A, int64_t B) {
-  int64_t r;
-  if (!__builtin_add_overflow(A, B, &r)) return r;
-  return B > 0 ? INT64_MAX : INT64_MIN;
-}
-int64_t SatSub(int64_t A, int64_t B) {
-  int64_t r;
-  if (!__builtin_sub_overflow(A, B, &r)) return r;
-  return B < 0 ? INT64_MAX : INT64_MIN;
-}
 int64_t Now() { return static_cast<int64_t>(KzMGetTickCount()); }
 }  // namespace
 
-int64_t TKzGUIDTimes::DueTime(int64_t T) const { return SatAdd(T, SatSub(ReceiveTime, StartTime)); }
+int64_t TKzGUIDTimes::DueTime(int64_t T) const { return KzSatAdd(T, KzSatSub(ReceiveTime, StartTime)); }
 
 // The expiry timer: a framework timer whose handler is UpdateGUIDList.
 class TGUIDTimer : public TTimer {
@@ -169,13 +158,13 @@ TKzGUIDInfoRef GetGUIDInfoWithCreate(const TGUID& GUID, bool Update, int64_t Tim
   }
   TKzGUIDInfoItem& rec = **found;
   if (!Update) return *found;
-  if (SatAdd(Time, 100) < rec.LastReceivedTime) {
+  if (KzSatAdd(Time, 100) < rec.LastReceivedTime) {
     // The sender's clock went back: a restarted stream.
     rec.SetNewStartTime(Time);
   } else {
-    const int64_t latency = SatSub(now, Time);
-    const int64_t offset = SatSub(rec.ReceiveTime, rec.StartTime);
-    if (offset > latency) rec.ReceiveTime = SatSub(rec.ReceiveTime, SatSub(offset, latency));
+    const int64_t latency = KzSatSub(now, Time);
+    const int64_t offset = KzSatSub(rec.ReceiveTime, rec.StartTime);
+    if (offset > latency) rec.ReceiveTime = KzSatSub(rec.ReceiveTime, KzSatSub(offset, latency));
   }
   rec.LastReceivedTime = Time;
   return *found;
@@ -205,7 +194,7 @@ void UpdateGUIDList() {
   TKzGUIDInfoRegistry& r = Registry();
   TRegistryLock g(r.Lock);
   const int64_t now = Now();
-  std::erase_if(r.Items, [now](const auto& kv) { return SatSub(now, kv.second->LastUpdate) > KZ_GUIDINFO_EXPIRY; });
+  std::erase_if(r.Items, [now](const auto& kv) { return KzSatSub(now, kv.second->LastUpdate) > KZ_GUIDINFO_EXPIRY; });
 }
 
 void KzGUIDInfoShutdown() { Registry().Shutdown(false); }

@@ -152,7 +152,7 @@ void TKzImageList::ClearAllData(uint32_t MaxAge, int64_t CurrentTime) {
     return;
   }
   const int64_t now = CurrentTime != 0 ? CurrentTime : static_cast<int64_t>(KzMGetTickCount());
-  const int64_t limit = now - static_cast<int64_t>(MaxAge) - 100;
+  const int64_t limit = KzSatSub(KzSatSub(now, MaxAge), 100);
   for (int32_t i = static_cast<int32_t>(List.size()) - 1; i >= 0; --i) {
     TKzGUIDTimes times;
     if (!GetGUIDInfoTimes(List[i]->HeaderPack.GUIDFrom, times)) break;

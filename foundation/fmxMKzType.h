@@ -151,6 +151,17 @@ double KzRecalcFPS(int32_t Count, TKzFPS& FPS);
 uint64_t KzMGetTickCount();
 // Milliseconds since the first call in the process.
 uint64_t KzMGetTickCountSinceStart();
+// Saturating arithmetic for times that come from the network. Pure.
+inline int64_t KzSatAdd(int64_t A, int64_t B) {
+  int64_t r;
+  if (!__builtin_add_overflow(A, B, &r)) return r;
+  return B > 0 ? INT64_MAX : INT64_MIN;
+}
+inline int64_t KzSatSub(int64_t A, int64_t B) {
+  int64_t r;
+  if (!__builtin_sub_overflow(A, B, &r)) return r;
+  return B < 0 ? INT64_MAX : INT64_MIN;
+}
 
 // ---- Run-time libraries. Never throw; 0/null on failure. Any thread.
 TModuleHandle KzMLoadLibrary(const std::string& FileName);
