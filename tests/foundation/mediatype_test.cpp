@@ -92,6 +92,4 @@ TEST(Crc32, MatchesTheIeeeCheckValues) {
       {"abc", 0x352441C2u}, {"123456789", 0xCBF43926u}, {"", 0u},
       {"The quick brown fox jumps over the lazy dog", 0x414FA339u}};
   for (auto [text, crc] : rows) EXPECT_EQ(Crc32(text, strlen(text)), crc) << text;
-  EXPECT_EQ(Crc32Table[1], 0x77073096u);
-  EXPECT_EQ(Crc32Table[255], 0x2D02EF8Du);
 }
