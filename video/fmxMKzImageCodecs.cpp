@@ -177,7 +177,7 @@ bool KzCodecEncodeJPEG(const TKzMCustomBitmap& Bitmap, TStream& Stream, int32_t 
   unsigned long outSize = 0;
   const int rc = tjCompress2(h, reinterpret_cast<const unsigned char*>(Bitmap.Data()), Bitmap.Width(),
                              Bitmap.Width() * 4, Bitmap.Height(), TJPF_BGRX, &out, &outSize, TJSAMP_420,
-                             std::clamp(Quality, 1, 100), 0);
+                             std::clamp(Quality, 1, 100), TJFLAG_ACCURATEDCT);  // as cjpeg and libjpeg do
   if (rc != 0) {
     tjFree(out);
     return Fail(Error, std::string("JPEG: ") + tjGetErrorStr2(h));
