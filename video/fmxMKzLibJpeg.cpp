@@ -231,6 +231,14 @@ TKzLibJpegBinding& Binding() {
   return binding;
 }
 
+// The binding, or nullptr with the reason stored as the last error.
+const TKzLibJpegBinding* BoundLibrary() {
+  const TKzLibJpegBinding& b = Binding();
+  if (b.Available) return &b;
+  KzLibJpegSetLastError("libjpeg is not available");
+  return nullptr;
+}
+
 // ---- Source manager: the stream, 4096 bytes at a time
 
 constexpr size_t IOBufferSize = 4096;
@@ -355,12 +363,9 @@ void KzLibJpegSetLastError(const std::string& Text) {
 }
 
 bool ReadJpegStream(TStream& Stream, TKzMCustomBitmap& Bitmap, bool /*Flag*/, int64_t Count) {
-  const TKzLibJpegBinding& b = Binding();
-  if (!b.Available) {
-    KzLibJpegSetLastError("libjpeg is not available");
-    return false;
-  }
-  const TKzLibJpegApi& api = b.Api;
+  const TKzLibJpegBinding* b = BoundLibrary();
+  if (b == nullptr) return false;
+  const TKzLibJpegApi& api = b->Api;
   // Everything with a destructor lives outside the setjmp/longjmp span.
   auto src = std::make_unique<TKzJpegSource>();
   std::vector<uint8_t> rowBuffer;
@@ -407,7 +412,7 @@ bool ReadJpegStream(TStream& Stream, TKzMCustomBitmap& Bitmap, bool /*Flag*/, in
   cinfo.scale_num = 1;
   cinfo.scale_denom = 1;
   const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
-  const bool direct = b.Extended && !cmyk;
+  const bool direct = b->Extended && !cmyk;
   if (cmyk) {
     cinfo.out_color_space = JCS_CMYK;
   } else if (direct) {
@@ -446,16 +451,13 @@ bool ReadJpegStream(TStream& Stream, TKzMCustomBitmap& Bitmap, bool /*Flag*/, in
 }
 
 bool WriteJpegStream(const TKzMCustomBitmap& Bitmap, TStream& Stream, int32_t Quality, const std::string& Comment) {
-  const TKzLibJpegBinding& b = Binding();
-  if (!b.Available) {
-    KzLibJpegSetLastError("libjpeg is not available");
-    return false;
-  }
+  const TKzLibJpegBinding* b = BoundLibrary();
+  if (b == nullptr) return false;
   if (Bitmap.IsEmpty()) {
     KzLibJpegSetLastError("ERROR [0] empty picture");
     return false;
   }
-  const TKzLibJpegApi& api = b.Api;
+  const TKzLibJpegApi& api = b->Api;
   auto dest = std::make_unique<TKzJpegDest>();
   std::vector<uint8_t> rowBuffer;
   jpeg_compress_struct cinfo;
@@ -476,7 +478,7 @@ bool WriteJpegStream(const TKzMCustomBitmap& Bitmap, TStream& Stream, int32_t Qu
   cinfo.dest = &dest->pub;
   cinfo.image_width = static_cast<JDIMENSION>(Bitmap.Width());
   cinfo.image_height = static_cast<JDIMENSION>(Bitmap.Height());
-  const bool direct = b.Extended;
+  const bool direct = b->Extended;
   cinfo.input_components = direct ? 4 : 3;
   cinfo.in_color_space = direct ? JCS_EXT_BGRX : JCS_RGB;
   api.set_defaults(&cinfo);
