@@ -3,7 +3,8 @@
 // ends; its availability never changes in between. Decoding and encoding go
 // through this unit's own source, destination and error managers with
 // 4096-byte buffers; library errors end the call with failure (never an
-// exception), their text kept as the last JPEG error.
+// exception), their text kept as the last JPEG error. A memory stream is
+// decoded where its bytes lie, without copying.
 #pragma once
 #include <cstdint>
 #include <string>

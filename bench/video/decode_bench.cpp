@@ -109,18 +109,17 @@ void BM_Smoothing1080(benchmark::State& state) {
   TKzMBitmap out;
   out.SetSmoothImage(true);
   int i = 0;
+  for (; i < 3; ++i) out.AssignKzMBitmap(frames[i & 1]);  // a full history first
   for (auto _ : state) out.AssignKzMBitmap(frames[i++ & 1]);
   if (out.SmoothCount() != 3) state.SkipWithError("smoothing restarted");
 }
 
-void BM_Rotate1080(benchmark::State& state) {
+void BM_Rotate1080(benchmark::State& state, TKzRotation Rotation) {
   TKzMBitmap b = Frame1080(3);
-  const auto rotation = static_cast<TKzRotation>(state.range(0));
-  for (auto _ : state) RotateImg(b, rotation);
+  for (auto _ : state) RotateImg(b, Rotation);
 }
 
-void BM_Yuv1080(benchmark::State& state) {
-  const auto format = static_cast<TKzYuvFormat>(state.range(0));
+void BM_Yuv1080(benchmark::State& state, TKzYuvFormat format) {
   std::vector<uint8_t> src(KzYuvFrameSize(format, 1920, 1080));
   for (size_t i = 0; i < src.size(); ++i) src[i] = static_cast<uint8_t>(i * 2654435761u >> 13);
   TKzMBitmap b(1920, 1080);
@@ -139,7 +138,7 @@ public:
   void ReportRuns(const std::vector<Run>& Runs) override {
     for (const Run& r : Runs)
       if (!r.error_occurred && r.iterations > 0)
-        SecondsPerIteration[r.benchmark_name()] =
+        SecondsPerIteration[r.run_name.function_name + (r.run_name.args.empty() ? "" : "/" + r.run_name.args)] =
             r.real_accumulated_time / static_cast<double>(r.iterations);
     ConsoleReporter::ReportRuns(Runs);
   }
@@ -156,12 +155,15 @@ int main(int argc, char** argv) {
   benchmark::RegisterBenchmark("decode/turbojpeg", BM_DecodeWrapper, TKzCoderType::kzctStandart)->DenseRange(0, 2)->MinTime(2);
   benchmark::RegisterBenchmark("1080p/memcpy", BM_Memcpy1080);
   benchmark::RegisterBenchmark("1080p/smoothing", BM_Smoothing1080);
-  benchmark::RegisterBenchmark("1080p/rotate", BM_Rotate1080)->Arg(1)->Arg(2);
-  benchmark::RegisterBenchmark("1080p/yuv", BM_Yuv1080)
-      ->Arg(static_cast<int>(TKzYuvFormat::kzyI420))
-      ->Arg(static_cast<int>(TKzYuvFormat::kzyNV12))
-      ->Arg(static_cast<int>(TKzYuvFormat::kzyYUY2))
-      ->Arg(static_cast<int>(TKzYuvFormat::kzyUYVY));
+  benchmark::RegisterBenchmark("1080p/rotate90", BM_Rotate1080, TKzRotation::kzr90);
+  benchmark::RegisterBenchmark("1080p/rotate180", BM_Rotate1080, TKzRotation::kzr180);
+  const std::pair<const char*, TKzYuvFormat> yuv[] = {
+      {"I420", TKzYuvFormat::kzyI420}, {"YV12", TKzYuvFormat::kzyYV12}, {"YV16", TKzYuvFormat::kzyYV16},
+      {"NV12", TKzYuvFormat::kzyNV12}, {"NV21", TKzYuvFormat::kzyNV21}, {"NV16", TKzYuvFormat::kzyNV16},
+      {"NV61", TKzYuvFormat::kzyNV61}, {"YUY2", TKzYuvFormat::kzyYUY2}, {"UYVY", TKzYuvFormat::kzyUYVY},
+      {"YVYU", TKzYuvFormat::kzyYVYU}, {"VYUY", TKzYuvFormat::kzyVYUY}};
+  for (const auto& [name, format] : yuv)
+    benchmark::RegisterBenchmark((std::string("1080p/yuv_") + name).c_str(), BM_Yuv1080, format);
   benchmark::RegisterBenchmark("1080p/brightness_contrast", BM_BrightnessContrast1080);
   benchmark::Initialize(&argc, argv);
   TCollectingReporter reporter;

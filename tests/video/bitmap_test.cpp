@@ -8,6 +8,7 @@
 #include "foundation/fmxMKzBitmapFilters.h"
 #include "platform/fmxMKzPlatformClock.h"
 #include "tests/video/kzimagetestutil.h"
+#include "video/Fmxmkzgraphicfuncs.h"
 
 using namespace kz;
 
@@ -305,4 +306,37 @@ TEST(BitmapMisc, DIB24GrayscaleAndUpdateIndex) {
   b.UpdateBitmap();
   EXPECT_EQ(b.UpdateIndex, 0);
   EXPECT_EQ(b.GetBitmap(), &b);
+}
+
+TEST(BitmapTransforms, GeometricHelpersAgreeWithTheExactOperations) {
+  const TKzMBitmap original = Pattern(5, 5);
+  TKzMBitmap turned(original);
+  RotateBitmap(turned, 90);
+  TKzMBitmap quarter(original);
+  RotateImg(quarter, TKzRotation::kzr90);
+  EXPECT_EQ(kztest::FirstDifference(turned, quarter), "");
+
+  TKzMBitmap same(original);
+  CorrectDistortion(same, 0.0);
+  EXPECT_EQ(kztest::FirstDifference(same, original), "");
+  TransformBitmap(original, same, TKzAffine{});
+  EXPECT_EQ(kztest::FirstDifference(same, original), "");
+  TKzAffine shift;
+  shift.C = 100;  // everything samples outside the source
+  TransformBitmap(original, same, shift, 0xFF010203);
+  EXPECT_EQ(same.Pixel(2, 2), 0xFF010203u);
+
+  TKzMBitmap copy;
+  AssignImageToImage(original, copy);
+  EXPECT_EQ(kztest::FirstDifference(copy, original), "");
+  TKzMBitmap small(2, 2);
+  AssignImageToImage(original, small);
+  EXPECT_EQ(small.Width(), 2);
+  EXPECT_EQ(small.Pixel(0, 0), original.Pixel(0, 0));
+
+  const std::vector<uint8_t> dib = ConvertBitmapTo24Bit(original);
+  EXPECT_EQ(dib.size(), 16u * 5);  // 15 bytes of pixels + 1 fill byte per row
+  TKzMBitmap back;
+  ConvertBitmapTo32Bit(dib, 5, 5, back);
+  EXPECT_EQ(kztest::FirstDifference(back, original), "");
 }
