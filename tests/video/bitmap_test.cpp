@@ -156,6 +156,15 @@ TEST(BitmapSmooth, AveragesAStillSceneAndSnapsOnSceneChange) {
   out.AssignKzMBitmap(noisy);
   EXPECT_EQ(out.Pixel(5, 5), 0xFF666666u);  // (100 + 100 + 106) / 3 = 102
 
+  // 5 % of the pixels change by 60: they are averaged in, the rest stays.
+  TKzMBitmap few(noisy);
+  few.FillRect(TRect(0, 9, 5, 10), 0xFFA0A0A0);
+  clock.Clock.Advance(40);
+  out.AssignKzMBitmap(few);
+  EXPECT_EQ(out.Pixel(0, 9), 0xFF7A7A7Au);  // (100 + 106 + 160) / 3 = 122
+  EXPECT_EQ(out.Pixel(5, 5), 0xFF686868u);  // (100 + 106 + 106) / 3 = 104
+  EXPECT_EQ(out.SmoothCount(), 3);
+
   // 20 % of the pixels change by 50: the output is the new frame at once.
   TKzMBitmap moved(noisy);
   moved.FillRect(TRect(0, 0, 10, 2), 0xFF9C9C9C);
