@@ -9,6 +9,7 @@ PACKAGES=(
   zlib1g-dev libjpeg62-turbo-dev libpng-dev libfreetype-dev fonts-dejavu-core
   apache2 apache2-utils lighttpd tinyproxy ffmpeg curl
   python3-gi gir1.2-gstreamer-1.0 gir1.2-gst-rtsp-server-1.0 gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  libopencv-dev
 )
 
 missing=()
