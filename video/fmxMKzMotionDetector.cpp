@@ -371,13 +371,17 @@ void TKzMotionDetector::LabelChangedPixels() {
   }
   // Join the boxes that overlap or share an edge, looking ahead only half a
   // working row of labels: the labels of one object lie close together.
-  const auto touches = [](const TBox& A, const TBox& B) {
-    const bool xOverlap = A.Left < B.Right && B.Left < A.Right;
-    const bool yOverlap = A.Top < B.Bottom && B.Top < A.Bottom;
-    const bool xTouch = A.Left <= B.Right && B.Left <= A.Right;
-    const bool yTouch = A.Top <= B.Bottom && B.Top <= A.Bottom;
-    return (xOverlap && yTouch) || (xTouch && yOverlap);
+  const auto touches = [](const TBox& A, const TBox& B) -> bool {
+    // Most candidates lie beside the box: reject those first, cheaply.
+    if (B.Left > A.Right || A.Left > B.Right || !B.Live()) return false;
+    const bool xOverlap = (A.Left < B.Right) & (B.Left < A.Right);
+    const bool yOverlap = (A.Top < B.Bottom) & (B.Top < A.Bottom);
+    const bool yTouch = (A.Top <= B.Bottom) & (B.Top <= A.Bottom);
+    return (xOverlap & yTouch) | yOverlap;
   };
+  // Labels are made in raster order, so the later boxes start on the same
+  // row or lower (emptied ones keep their top): once one starts below L's
+  // box, no later one can reach it, since L only grows by absorbing those.
   const size_t n = bd.size();
   const size_t window = static_cast<size_t>(w / 2);
   for (size_t i = 0; i < n; ++i) {
@@ -386,7 +390,8 @@ void TKzMotionDetector::LabelChangedPixels() {
     const size_t last = std::min(i + 1 + window, n - 1);
     for (size_t j = i + 1; j <= last; ++j) {
       TBox& m = bd[j];
-      if (m.Live() && touches(l, m)) {
+      if (m.Top > l.Bottom) break;
+      if (touches(l, m)) {
         Unite(l, m);
         m.Right = m.Left - 1;
       }

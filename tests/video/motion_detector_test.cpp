@@ -2,6 +2,7 @@
 // merging, persistence, size changes, test pictures and the reference update.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "tests/video/motion_frames.h"
@@ -206,6 +207,26 @@ TEST(MotionDetector, LabelBoxesOfJoinedShapes) {
   d.DetectChanges(f, old);
   const std::vector<TKzRectF> want = {{10, 10, 45, 45}, {70, 70, 71, 71}, {71, 71, 72, 72}};
   EXPECT_EQ(d.LabelBoxes(), want);
+
+  // Joining looks ahead only half a working row of labels: an object inside
+  // an L's box joins it, unless more than 20 labels (width 40) were made in between.
+  for (bool filler : {false, true}) {
+    TKzMBitmap o = SolidFrame(40, 40, kGrey), g = o;
+    FillBlock(g, 0, 0, 1, 11, kWhite);
+    FillBlock(g, 0, 10, 6, 1, kWhite);
+    FillBlock(g, 3, 3, 2, 2, kWhite);
+    if (filler)
+      for (int x = 10; x < 40; x += 2) {
+        FillBlock(g, x, 0, 1, 1, kWhite);
+        FillBlock(g, x, 2, 1, 1, kWhite);
+      }
+    TKzMotionDetector e;
+    e.DetectChanges(g, o);
+    const auto boxes = e.LabelBoxes();
+    EXPECT_EQ(boxes[0], (TKzRectF{0, 0, 6, 11}));
+    EXPECT_EQ(boxes.size(), filler ? 32u : 1u);
+    EXPECT_EQ(std::count(boxes.begin(), boxes.end(), TKzRectF{3, 3, 5, 5}), filler ? 1 : 0);
+  }
 }
 
 TEST(MotionDetector, FrameSizeChangeReportsNothingThenResumes) {
