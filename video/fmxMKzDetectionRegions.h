@@ -20,7 +20,7 @@ namespace kz {
 
 class TKzDetectionRegionCollection;
 
-class TKzDetectionRegionItem : public TPersistent {
+class TKzDetectionRegionItem : public TPersistent, public TKzMotionDetectorSettings<TKzDetectionRegionItem> {
 public:
   TKzDetectionRegionCollection& Collection() const { return FCollection; }
   // Position in the collection. Main thread.
@@ -28,40 +28,22 @@ public:
   // Copies GUIDFrom and the settings of another item. Main thread.
   void Assign(const TPersistent& Source) override;
 
-  // Properties: main thread; never block (short lock). Every setter reports
-  // the change to the collection's owner (OnModify).
+  // Properties (the nine settings come from TKzMotionDetectorSettings): main
+  // thread; never block (short lock). Every setter reports the change to the
+  // collection's owner (OnModify).
   // The source, as identifier text in registry form; matched without regard to case.
   std::string GUIDFrom() const;
   void SetGUIDFrom(const std::string& Value);
-  bool SearchRegion() const { return Values().SearchRegion; }
-  void SetSearchRegion(bool Value) { Set(&TKzMotionDetectorValues::SearchRegion, Value); }
-  int32_t MinChangeAreaSize() const { return Values().MinChangeAreaSize; }
-  void SetMinChangeAreaSize(int32_t Value) { Set(&TKzMotionDetectorValues::MinChangeAreaSize, Value); }
-  int32_t MaxChangeAreaCount() const { return Values().MaxChangeAreaCount; }
-  void SetMaxChangeAreaCount(int32_t Value) { Set(&TKzMotionDetectorValues::MaxChangeAreaCount, Value); }
-  TKzChangedAreaProcessingMode ChangedAreaProcessingMode() const { return Values().ChangedAreaProcessingMode; }
-  void SetChangedAreaProcessingMode(TKzChangedAreaProcessingMode Value) {
-    Set(&TKzMotionDetectorValues::ChangedAreaProcessingMode, Value);
-  }
-  int32_t PixelColorThreshold() const { return Values().PixelColorThreshold; }
-  void SetPixelColorThreshold(int32_t Value) { Set(&TKzMotionDetectorValues::PixelColorThreshold, Value); }
-  int32_t PixelColorThresholdR() const { return Values().PixelColorThresholdR; }
-  void SetPixelColorThresholdR(int32_t Value) { Set(&TKzMotionDetectorValues::PixelColorThresholdR, Value); }
-  int32_t PixelColorThresholdG() const { return Values().PixelColorThresholdG; }
-  void SetPixelColorThresholdG(int32_t Value) { Set(&TKzMotionDetectorValues::PixelColorThresholdG, Value); }
-  int32_t PixelColorThresholdB() const { return Values().PixelColorThresholdB; }
-  void SetPixelColorThresholdB(int32_t Value) { Set(&TKzMotionDetectorValues::PixelColorThresholdB, Value); }
-  TKzBoundsTestMode TestMode() const { return Values().TestMode; }
-  void SetTestMode(TKzBoundsTestMode Value) { Set(&TKzMotionDetectorValues::TestMode, Value); }
   // All nine settings at once. Any thread, never blocks (short lock).
   TKzMotionDetectorValues Values() const;
   void SetValues(const TKzMotionDetectorValues& Value);
+  // One of the nine settings.
+  template <class T>
+  void SetValue(T TKzMotionDetectorValues::*Field, T Value);
 
 private:
   friend class TKzDetectionRegionCollection;
   explicit TKzDetectionRegionItem(TKzDetectionRegionCollection& Owner) : FCollection(Owner) {}
-  template <class T>
-  void Set(T TKzMotionDetectorValues::*Field, T Value);
 
   TKzDetectionRegionCollection& FCollection;
   // Both guarded by the collection's FItemsLock.
@@ -113,7 +95,7 @@ private:
 };
 
 template <class T>
-void TKzDetectionRegionItem::Set(T TKzMotionDetectorValues::*Field, T Value) {
+void TKzDetectionRegionItem::SetValue(T TKzMotionDetectorValues::*Field, T Value) {
   {
     std::lock_guard<std::mutex> g(FCollection.FItemsLock);
     FValues.*Field = Value;

@@ -72,6 +72,41 @@ struct TKzMotionDetectorValues {
   bool operator==(const TKzMotionDetectorValues&) const = default;
 };
 
+// The nine settings as published properties of Derived, which provides
+// Values() (a copy of all nine) and SetValue(Field, Value) (stores one and
+// reports the change). Thread rules are Derived's.
+template <class Derived>
+class TKzMotionDetectorSettings {
+public:
+  bool SearchRegion() const { return Get().SearchRegion; }
+  void SetSearchRegion(bool Value) { Put(&TKzMotionDetectorValues::SearchRegion, Value); }
+  int32_t MinChangeAreaSize() const { return Get().MinChangeAreaSize; }
+  void SetMinChangeAreaSize(int32_t Value) { Put(&TKzMotionDetectorValues::MinChangeAreaSize, Value); }
+  int32_t MaxChangeAreaCount() const { return Get().MaxChangeAreaCount; }
+  void SetMaxChangeAreaCount(int32_t Value) { Put(&TKzMotionDetectorValues::MaxChangeAreaCount, Value); }
+  TKzChangedAreaProcessingMode ChangedAreaProcessingMode() const { return Get().ChangedAreaProcessingMode; }
+  void SetChangedAreaProcessingMode(TKzChangedAreaProcessingMode Value) {
+    Put(&TKzMotionDetectorValues::ChangedAreaProcessingMode, Value);
+  }
+  int32_t PixelColorThreshold() const { return Get().PixelColorThreshold; }
+  void SetPixelColorThreshold(int32_t Value) { Put(&TKzMotionDetectorValues::PixelColorThreshold, Value); }
+  int32_t PixelColorThresholdR() const { return Get().PixelColorThresholdR; }
+  void SetPixelColorThresholdR(int32_t Value) { Put(&TKzMotionDetectorValues::PixelColorThresholdR, Value); }
+  int32_t PixelColorThresholdG() const { return Get().PixelColorThresholdG; }
+  void SetPixelColorThresholdG(int32_t Value) { Put(&TKzMotionDetectorValues::PixelColorThresholdG, Value); }
+  int32_t PixelColorThresholdB() const { return Get().PixelColorThresholdB; }
+  void SetPixelColorThresholdB(int32_t Value) { Put(&TKzMotionDetectorValues::PixelColorThresholdB, Value); }
+  TKzBoundsTestMode TestMode() const { return Get().TestMode; }
+  void SetTestMode(TKzBoundsTestMode Value) { Put(&TKzMotionDetectorValues::TestMode, Value); }
+
+private:
+  TKzMotionDetectorValues Get() const { return static_cast<const Derived&>(*this).Values(); }
+  template <class T>
+  void Put(T TKzMotionDetectorValues::*Field, T Value) {
+    static_cast<Derived&>(*this).SetValue(Field, Value);
+  }
+};
+
 class TKzMotionDetector {
 public:
   // Any thread, never blocks.

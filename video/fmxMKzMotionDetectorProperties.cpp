@@ -24,15 +24,6 @@ TKzMotionDetectorValues TCustomKzMotionDetectorProperties::Values() const {
   return FValues;
 }
 
-void TCustomKzMotionDetectorProperties::SetChangedAreaProcessingMode(TKzChangedAreaProcessingMode Value) {
-  {
-    std::lock_guard<std::mutex> g(FValuesLock);
-    FValues.ChangedAreaProcessingMode = Value;
-  }
-  FNeedResizeArea.store(true);
-  Update();
-}
-
 void TCustomKzMotionDetectorProperties::UpdateMotionDetector(TKzMotionDetector& Detector) const {
   Detector.ApplyValues(Values());
 }

@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -26,7 +27,8 @@
 
 namespace kz {
 
-class TCustomKzMotionDetectorProperties : public TPersistent {
+class TCustomKzMotionDetectorProperties : public TPersistent,
+                                          public TKzMotionDetectorSettings<TCustomKzMotionDetectorProperties> {
 public:
   // Main thread, never blocks. AParent is the owning component.
   explicit TCustomKzMotionDetectorProperties(TComponent* AParent = nullptr) : FParent(AParent) {}
@@ -36,27 +38,13 @@ public:
   void Assign(const TPersistent& Source) override;
   TComponent* Parent() const { return FParent; }
 
-  // Published settings. Getters: any thread. Setters: main thread; they
-  // store the value and call Update; never block for long (short locks).
-  bool SearchRegion() const { return Values().SearchRegion; }
-  void SetSearchRegion(bool Value) { Set(&TKzMotionDetectorValues::SearchRegion, Value); }
-  int32_t MinChangeAreaSize() const { return Values().MinChangeAreaSize; }
-  void SetMinChangeAreaSize(int32_t Value) { Set(&TKzMotionDetectorValues::MinChangeAreaSize, Value); }
-  int32_t MaxChangeAreaCount() const { return Values().MaxChangeAreaCount; }
-  void SetMaxChangeAreaCount(int32_t Value) { Set(&TKzMotionDetectorValues::MaxChangeAreaCount, Value); }
-  TKzChangedAreaProcessingMode ChangedAreaProcessingMode() const { return Values().ChangedAreaProcessingMode; }
-  // Also raises the pending reset flag (NeedResizeArea).
-  void SetChangedAreaProcessingMode(TKzChangedAreaProcessingMode Value);
-  int32_t PixelColorThreshold() const { return Values().PixelColorThreshold; }
-  void SetPixelColorThreshold(int32_t Value) { Set(&TKzMotionDetectorValues::PixelColorThreshold, Value); }
-  int32_t PixelColorThresholdR() const { return Values().PixelColorThresholdR; }
-  void SetPixelColorThresholdR(int32_t Value) { Set(&TKzMotionDetectorValues::PixelColorThresholdR, Value); }
-  int32_t PixelColorThresholdG() const { return Values().PixelColorThresholdG; }
-  void SetPixelColorThresholdG(int32_t Value) { Set(&TKzMotionDetectorValues::PixelColorThresholdG, Value); }
-  int32_t PixelColorThresholdB() const { return Values().PixelColorThresholdB; }
-  void SetPixelColorThresholdB(int32_t Value) { Set(&TKzMotionDetectorValues::PixelColorThresholdB, Value); }
-  TKzBoundsTestMode TestMode() const { return Values().TestMode; }
-  void SetTestMode(TKzBoundsTestMode Value) { Set(&TKzMotionDetectorValues::TestMode, Value); }
+  // Published settings (from TKzMotionDetectorSettings). Getters: any
+  // thread. Setters: main thread; they store the value and call Update; a
+  // change of the processing mode also raises the pending reset flag
+  // (NeedResizeArea). They never block for long (short locks).
+  // SetValue stores one of the nine settings the same way.
+  template <class T>
+  void SetValue(T TKzMotionDetectorValues::*Field, T Value);
   // All nine at once. Any thread, never blocks.
   TKzMotionDetectorValues Values() const;
 
@@ -78,9 +66,6 @@ protected:
   void RunDetection(TKzMotionDetector& Detector, const TKzMCustomBitmap& Frame);
 
 private:
-  template <class T>
-  void Set(T TKzMotionDetectorValues::*Field, T Value);
-
   TComponent* FParent;
   mutable std::mutex FValuesLock;  // guards FValues (set on the main thread, read by draw threads)
   TKzMotionDetectorValues FValues;
@@ -168,11 +153,12 @@ private:
 };
 
 template <class T>
-void TCustomKzMotionDetectorProperties::Set(T TKzMotionDetectorValues::*Field, T Value) {
+void TCustomKzMotionDetectorProperties::SetValue(T TKzMotionDetectorValues::*Field, T Value) {
   {
     std::lock_guard<std::mutex> g(FValuesLock);
     FValues.*Field = Value;
   }
+  if constexpr (std::is_same_v<T, TKzChangedAreaProcessingMode>) FNeedResizeArea.store(true);
   Update();
 }
 
