@@ -27,3 +27,15 @@ function(kz_add_fuzz)
   target_link_options(${F_NAME} PRIVATE -fsanitize=fuzzer)
   target_link_libraries(${F_NAME} PRIVATE ${F_LIBS} Threads::Threads)
 endfunction()
+
+# kz_link_opencv(<target>): links OpenCV into one test or benchmark that
+# measures against it (never into the library) and defines KZ_HAVE_OPENCV;
+# without OpenCV the target builds and skips the comparison.
+function(kz_link_opencv target)
+  find_package(OpenCV QUIET COMPONENTS core imgproc)
+  if(OpenCV_FOUND)
+    target_include_directories(${target} SYSTEM PRIVATE ${OpenCV_INCLUDE_DIRS})
+    target_link_libraries(${target} PRIVATE opencv_core opencv_imgproc)
+    target_compile_definitions(${target} PRIVATE KZ_HAVE_OPENCV=1)
+  endif()
+endfunction()
