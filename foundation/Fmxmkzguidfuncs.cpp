@@ -1,5 +1,6 @@
 #include "foundation/Fmxmkzguidfuncs.h"
 
+#include <cstdio>
 #include <random>
 
 #include "foundation/fmxMKzErrors.h"

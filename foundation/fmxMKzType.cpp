@@ -15,6 +15,30 @@
 
 namespace kz {
 
+// ---- CRC-32
+
+namespace {
+constexpr std::array<uint32_t, 256> MakeCrc32Table() {
+  std::array<uint32_t, 256> t{};
+  for (uint32_t n = 0; n < 256; ++n) {
+    uint32_t c = n;
+    for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+    t[n] = c;
+  }
+  return t;
+}
+}  // namespace
+
+const std::array<uint32_t, 256> Crc32Table = MakeCrc32Table();
+
+uint32_t Crc32(const void* Buffer, size_t Length) {
+  if (Length == 0 || !Buffer) return 0;
+  const auto* p = static_cast<const uint8_t*>(Buffer);
+  uint32_t c = 0xFFFFFFFFu;
+  for (size_t i = 0; i < Length; ++i) c = Crc32Table[(c ^ p[i]) & 0xFF] ^ (c >> 8);
+  return c ^ 0xFFFFFFFFu;
+}
+
 // ---- Frame rate
 
 void KzInitFPS(TKzFPS& FPS) {

@@ -1,9 +1,14 @@
-// Shared types and platform services of the library: frame-rate counter,
-// tick counts, run-time libraries, temporary files, memory helpers, the
-// buffer and proxy option objects, the notification helpers and the HTTP
-// request header used to carry streams over HTTP.
+// Shared types and platform services of the library: media kinds and data
+// type codes, media descriptions, the packet header record, frame markers,
+// CRC-32, frame-rate counter, tick counts, run-time libraries, temporary
+// files, memory helpers, the buffer and proxy option objects, the
+// notification helpers and the HTTP request header used to carry streams
+// over HTTP.
 #pragma once
+#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 
 #include "foundation/Fmxmkzguidfuncs.h"
@@ -12,6 +17,121 @@
 #include "platform/fmxMKzPlatformLibrary.h"
 
 namespace kz {
+
+// ---- Media kinds
+enum class TKzMediaType : uint8_t { kzmtVideo = 0, kzmtAudio = 1, kzmtUserData = 2, kzmtFileData = 3, kzmtCmdData = 4 };
+
+// A set of media kinds in one byte: bit n stands for the kind of ordinal n.
+class TKzMediaTypes {
+public:
+  constexpr TKzMediaTypes() = default;
+  constexpr TKzMediaTypes(std::initializer_list<TKzMediaType> Types) {
+    for (TKzMediaType t : Types) Include(t);
+  }
+  static constexpr TKzMediaTypes FromBits(uint8_t Bits) {
+    TKzMediaTypes s;
+    s.FBits = Bits & 0x1F;
+    return s;
+  }
+  constexpr uint8_t Bits() const { return FBits; }
+  constexpr bool Contains(TKzMediaType T) const { return (FBits & Bit(T)) != 0; }
+  constexpr bool Empty() const { return FBits == 0; }
+  constexpr void Include(TKzMediaType T) { FBits = static_cast<uint8_t>(FBits | Bit(T)); }
+  constexpr void Exclude(TKzMediaType T) { FBits = static_cast<uint8_t>(FBits & ~Bit(T)); }
+  constexpr bool operator==(const TKzMediaTypes&) const = default;
+
+private:
+  static constexpr uint8_t Bit(TKzMediaType T) { return static_cast<uint8_t>(1u << static_cast<uint8_t>(T)); }
+  uint8_t FBits = 0;
+};
+
+// Data type codes: how a media kind travels in packets and is kept in the
+// data lists. One-hot in the low five bits of a 16-bit data-type word whose
+// higher bits are header flags.
+constexpr uint8_t DATA_TYPE_VIDEO = 1;
+constexpr uint8_t DATA_TYPE_AUDIO = 2;
+constexpr uint8_t DATA_TYPE_USERDATA = 4;
+constexpr uint8_t DATA_TYPE_CMD = 8;
+constexpr uint8_t DATA_TYPE_FILE = 16;
+constexpr uint16_t DATA_TYPE_MASK = 31;
+
+// ---- Media descriptions (one TKzInfo accompanies every chunk added to a data list)
+enum class TKzEncodingType : uint8_t {
+  kzetJPEG = 0,
+  kzetJPEGChange = 1,
+  kzetHWL = 2,
+  kzetHWLChange = 3,
+  kzetBMP = 4,
+  kzetBMPChange = 5,
+  kzetPNG = 6,
+  kzetPNGChange = 7,
+  kzetMixFormat = 8,
+  kzetMixFormatChange = 9,  // the "Change" kinds carry changed areas only
+};
+
+enum class TKzBitsPerSample : uint8_t { kzbps8 = 0, kzbps16 = 1 };
+using TKzSamplesPerSec = int32_t;
+
+struct TKzVideoInfo {
+  TKzEncodingType Encoding = TKzEncodingType::kzetJPEG;
+  bool operator==(const TKzVideoInfo&) const = default;
+};
+
+struct TKzAudioInfo {
+  TKzSamplesPerSec SamplesPerSec = 0;
+  TKzBitsPerSample BitsPerSample = TKzBitsPerSample::kzbps8;
+  int32_t Channels = 0;
+  bool operator==(const TKzAudioInfo&) const = default;
+};
+
+struct TKzFileInfo {
+  std::string FileName;
+  TGUID FileGUID;
+  int64_t FileOffs = 0;
+  int64_t TotalFileSize = 0;
+};
+
+struct TKzInfo {
+  uint16_t MediaIndex = 0;
+  TKzVideoInfo VideoInfo;
+  TKzAudioInfo AudioInfo;
+  TKzFileInfo FileInfo;
+};
+
+// ---- Packet header record (60 bytes on the wire: MARKER, LenPack, GUIDTo,
+// GUIDFrom, GUIDGroup). The data lists copy it whole and key on GUIDFrom.
+using TKzMarker = std::array<uint8_t, 4>;
+
+struct TKzHeaderPack {
+  static constexpr size_t WireSize = 60;
+  TKzMarker MARKER{};
+  int64_t LenPack = 0;
+  TGUID GUIDTo;
+  TGUID GUIDFrom;
+  TGUID GUIDGroup;
+};
+
+// ---- Frame markers, bytes in memory order. The begin/end image markers are
+// four bytes; of the format markers only the first three bytes (two letters
+// and B or E) are ever written or compared, the fourth is always 0x90.
+constexpr TKzMarker MKz_BEGINIMG = {0x44, 0x4D, 0x49, 0x42};  // "DMIB"
+constexpr TKzMarker MKz_ENDIMG = {0x44, 0x4D, 0x49, 0x45};    // "DMIE"
+constexpr TKzMarker SOI_JPEG = {0x4A, 0x47, 0x42, 0x90};
+constexpr TKzMarker EOI_JPEG = {0x4A, 0x47, 0x45, 0x90};
+constexpr TKzMarker SOI_HWL = {0x48, 0x57, 0x42, 0x90};
+constexpr TKzMarker EOI_HWL = {0x48, 0x57, 0x45, 0x90};
+constexpr TKzMarker SOI_BMP = {0x42, 0x4D, 0x42, 0x90};
+constexpr TKzMarker EOI_BMP = {0x42, 0x4D, 0x45, 0x90};
+constexpr TKzMarker SOI_PNG = {0x50, 0x4E, 0x42, 0x90};
+constexpr TKzMarker EOI_PNG = {0x50, 0x4E, 0x45, 0x90};
+constexpr TKzMarker SOI_AUDIO = {0x41, 0x55, 0x42, 0x90};
+constexpr TKzMarker EOI_AUDIO = {0x41, 0x55, 0x45, 0x90};
+constexpr size_t FORMAT_MARKER_LEN = 3;
+
+// ---- CRC-32 of IEEE 802.3 (reflected 0xEDB88320, preset and final
+// complement). A length of 0 gives 0. Any thread, never blocks.
+extern const std::array<uint32_t, 256> Crc32Table;
+uint32_t Crc32(const void* Buffer, size_t Length);
 
 // ---- Stream storage kinds
 enum class TKzStreamType : uint8_t { kzstMemory = 0, kzstFile = 1 };
