@@ -6,7 +6,8 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake ninja-build pkg-config clang-14 libclang-rt-14-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  zlib1g-dev libjpeg62-turbo-dev libpng-dev libfreetype-dev fonts-dejavu-core
+  libjpeg-turbo-progs ffmpeg imagemagick
+  zlib1g-dev libjpeg62-turbo-dev libturbojpeg0-dev libpng-dev libfreetype-dev fonts-dejavu-core
 )
 
 missing=()

@@ -1,0 +1,52 @@
+// libjpeg through its 6.2 programming interface, bound at run time: the
+// library is looked up once, on first use, and released when the process
+// ends; its availability never changes in between. Decoding and encoding go
+// through this unit's own source, destination and error managers with
+// 4096-byte buffers; library errors end the call with failure (never an
+// exception), their text kept as the last JPEG error.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "foundation/fmxMKzBitmap.h"
+#include "platform/fmxMKzPlatformStream.h"
+
+namespace kz {
+
+// Largest picture any decoder of the library accepts, in pixels.
+constexpr int64_t KzMaxImagePixels = int64_t(1) << 26;
+
+// True when a libjpeg with the 6.2 interface was loaded. Any thread; the
+// first call may block on the loader.
+bool KzLibJpegAvailable();
+// The file name the library was loaded from ("" when none).
+std::string KzLibJpegLoadedName();
+// Whether the loaded library decodes and encodes BGRA directly (libjpeg-turbo's
+// extended colour spaces); otherwise RGB rows are converted here.
+bool KzLibJpegHasExtendedColours();
+// Names tried, in order, when binding. Only effective before the first use
+// (tests call it to make the library look missing). Any thread.
+void KzLibJpegSetLibraryNames(const std::vector<std::string>& Names);
+
+// The last error ("ERROR [code] message") or warning ("OUTPUT [code] message")
+// of any libjpeg call in the process. Diagnostic only; any thread.
+std::string KzLibJpegLastError();
+void KzLibJpegSetLastError(const std::string& Text);
+
+// Decodes one JPEG image from the stream's position at scale 1/1 into
+// Bitmap (alpha 255). At most Count bytes are read (Count <= 0: up to the
+// end); when they end early an end-of-image marker is supplied so that a
+// truncated picture still completes. The stream is left after the bytes
+// the decoder consumed. Flag is reserved and must be false. False (bitmap
+// undefined) on failure. Caller's thread; never blocks beyond the stream.
+bool ReadJpegStream(TStream& Stream, TKzMCustomBitmap& Bitmap, bool Flag = false, int64_t Count = 0);
+// Encodes Bitmap with default parameters at Quality (1..100), adding Comment
+// as a comment marker when it is not empty. Caller's thread.
+bool WriteJpegStream(const TKzMCustomBitmap& Bitmap, TStream& Stream, int32_t Quality,
+                     const std::string& Comment = std::string());
+// The same into a new file; refused when libjpeg is not available.
+bool WriteJpeg(const TKzMCustomBitmap& Bitmap, const std::string& FileName, int32_t Quality,
+               const std::string& Comment = std::string());
+
+}  // namespace kz
