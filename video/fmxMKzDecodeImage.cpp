@@ -16,7 +16,6 @@ constexpr int64_t kMinPause = 11;
 TKzDecodeImage::TKzDecodeImage(TComponent* Owner, TKzConsumerLists& Consumers, const TGUID& GUID)
     : TKzBaseThread(true, "TKzDecodeImage"),
       FOwner(Owner),
-      FConsumers(Consumers),
       FPaint(new TKzDrawImage(Owner, GUID, Consumers)),
       FImg(std::make_unique<TKzImageWrapper>()) {
   CreateEvent(false, false);
