@@ -31,6 +31,7 @@ void TMessagingSystem::Shutdown() {
 }
 
 void TMessagingSystem::TerminatedSet() {
+  TKzBaseThread::TerminatedSet();
   if (Event()) Event()->SetEvent();
 }
 

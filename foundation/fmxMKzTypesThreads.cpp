@@ -44,6 +44,13 @@ void TKzBaseThread::Abort() { Terminate(); }
 
 void TKzBaseThread::SetName() { NameThreadForDebugging(FThreadName); }
 
+void TKzBaseThread::TerminatedSet() { FTerminatedEvent.SetEvent(); }
+
+bool TKzBaseThread::SleepUnlessTerminated(uint32_t Ms) {
+  if (Terminated()) return false;
+  return FTerminatedEvent.WaitFor(Ms) == TWaitResult::wrTimeout && !Terminated();
+}
+
 void TKzBaseThread::Execute() {
   SetState(TKzThreadState::kztsRun);
   SetName();

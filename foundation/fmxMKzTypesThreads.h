@@ -67,17 +67,22 @@ public:
   bool OnlyWaitFinish(uint32_t Interval);
   // Names the calling thread after the class. The owning worker.
   void SetName();
+  // Sleeps Ms milliseconds unless termination is requested first; returns
+  // false when it was. The owning worker.
+  bool SleepUnlessTerminated(uint32_t Ms);
 
 protected:
   // Creates the owned wake-up event (subclasses that sleep on one).
   void CreateEvent(bool ManualReset, bool InitialState);
   void Execute() final;
   virtual void DoExecute() = 0;
+  void TerminatedSet() override;
 
 private:
   std::atomic<TKzThreadState> FState{TKzThreadState::kztsNotInit};
   std::string FThreadName;
   std::unique_ptr<TEvent> FEvent;
+  TEvent FTerminatedEvent{true, false};  // set with the terminate flag; ends SleepUnlessTerminated
 };
 
 // Starts a suspended thread; a TKzBaseThread moves to kztsBeforeRun first.

@@ -106,6 +106,13 @@ void TMemoryStream::DeleteFront(int64_t Count) {
   FPosition = std::max<int64_t>(0, FPosition - Count);
 }
 
+void TMemoryStream::Swap(TMemoryStream& Other) {
+  std::swap(FData, Other.FData);
+  std::swap(FSize, Other.FSize);
+  std::swap(FCapacity, Other.FCapacity);
+  std::swap(FPosition, Other.FPosition);
+}
+
 // ---- TFileStream
 
 TFileStream::TFileStream(const std::string& FileName, TFileMode Mode) : FFileName(FileName) {

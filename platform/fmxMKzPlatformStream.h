@@ -44,8 +44,11 @@ public:
   const uint8_t* Memory() const { return FData; }
   // Empties the stream and releases its memory.
   void Clear();
-  // Keeps the bytes from Offset on, moving them to the front; position 0... size.
+  // Drops the first Count bytes, moving the rest to the front; the position
+  // moves back by as much (not below 0).
   void DeleteFront(int64_t Count);
+  // Exchanges contents and positions with Other (no copying).
+  void Swap(TMemoryStream& Other);
   int64_t Capacity() const { return FCapacity; }
 
 private:

@@ -1,0 +1,228 @@
+// The single-source frame pipeline: fetch -> decode -> draw -> consumers.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "foundation/fmxMKzType.h"
+#include "platform/fmxMKzPlatformComponent.h"
+#include "platform/fmxMKzPlatformMainThread.h"
+#include "video/fmxMKzGetData.h"
+#include "video/fmxMKzImageWrapper.h"
+
+using namespace kz;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// Solid colours that survive JPEG: the test tells frames apart by them.
+const uint32_t kColours[] = {0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0xFFFFFFFF, 0xFF000000, 0xFFFFFF00};
+
+std::vector<uint8_t> JpegFrame(uint32_t Colour, int W = 64, int H = 48) {
+  TKzImageWrapper w;
+  w.GetBitmap().SetSize(W, H);
+  std::fill(w.GetBitmap().Data(), w.GetBitmap().Data() + W * H, Colour);
+  TMemoryStream s;
+  EXPECT_TRUE(w.SaveToStream(s));
+  return std::vector<uint8_t>(s.Memory(), s.Memory() + s.Size());
+}
+
+// Which of kColours a decoded frame shows (-1: none).
+int ColourIndex(const TKzMBitmap& B) {
+  const uint32_t p = B.Data()[B.GetLength() / 2];
+  for (int i = 0; i < 6; ++i) {
+    int d = 0;
+    for (int s = 0; s < 24; s += 8) d += std::abs(int((p >> s) & 255) - int((kColours[i] >> s) & 255));
+    if (d < 40) return i;
+  }
+  return -1;
+}
+
+struct TRecordingView : IKzCamViewConsumer {
+  std::mutex Lock;
+  std::vector<int> Seen;
+  std::vector<Clock::time_point> When;
+  void ViewerGetImageBMP(TComponent*, const TKzMBitmap& B, bool Own, uint16_t, const TGUID&) override {
+    EXPECT_TRUE(Own);
+    std::lock_guard<std::mutex> g(Lock);
+    Seen.push_back(ColourIndex(B));
+    When.push_back(Clock::now());
+  }
+  size_t Count() {
+    std::lock_guard<std::mutex> g(Lock);
+    return Seen.size();
+  }
+  std::vector<int> Frames() {
+    std::lock_guard<std::mutex> g(Lock);
+    return Seen;
+  }
+};
+
+// One chain with a registered view, stopped and freed at the end.
+struct TChain {
+  TComponent Owner{nullptr};
+  TKzConsumerLists Lists;
+  TRecordingView View;
+  TKzGetData* Fetch;
+  std::atomic<int> Decoded{0};
+  std::atomic<int> Started{0};
+  explicit TChain(bool WithView = true) {
+    if (WithView) Lists.CamViews.push_back(&View);
+    Fetch = new TKzGetData(&Owner, Lists, TGUID{}, 8912);
+    Fetch->Decode().OnFPS = [this](TComponent*) { ++Decoded; };
+    Fetch->Decode().OnStartVideo = [this](TComponent*) {
+      EXPECT_TRUE(IsMainThread());
+      ++Started;
+    };
+    Fetch->Run();
+  }
+  ~TChain() { KzMFreeThread(Fetch); }
+  void Feed(const std::vector<uint8_t>& Bytes) { Fetch->CopyFromBuffer(Bytes.data(), static_cast<int64_t>(Bytes.size())); }
+  bool WaitFrames(size_t N) { return PumpUntil([&] { return View.Count() >= N; }, 10000); }
+};
+
+std::vector<uint8_t> Concat(std::initializer_list<std::vector<uint8_t>> Parts) {
+  std::vector<uint8_t> out;
+  for (const auto& p : Parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+}  // namespace
+
+TEST(SingleSource, LiveModeDecodesOnlyTheNewestFrameAndKeepsTheHalfOne) {
+  TChain chain;
+  const auto fourth = JpegFrame(kColours[3]);
+  const std::vector<uint8_t> firstHalf(fourth.begin(), fourth.begin() + fourth.size() / 2);
+  const std::vector<uint8_t> secondHalf(fourth.begin() + fourth.size() / 2, fourth.end());
+  chain.Feed(Concat({JpegFrame(kColours[0]), JpegFrame(kColours[1]), JpegFrame(kColours[2]), firstHalf}));
+  ASSERT_TRUE(chain.WaitFrames(1));
+  EXPECT_EQ(chain.View.Frames(), std::vector<int>{2});
+  EXPECT_EQ(chain.Fetch->Decode().BufferedBytes(), static_cast<int64_t>(firstHalf.size()));
+  chain.Feed(secondHalf);
+  ASSERT_TRUE(chain.WaitFrames(2));
+  EXPECT_EQ(chain.View.Frames(), (std::vector<int>{2, 3}));
+  EXPECT_EQ(chain.Started.load(), 1);
+  EXPECT_EQ(chain.Decoded.load(), 2);
+}
+
+TEST(SingleSource, FileModeDecodesEveryFramePacedAndSurvivesDamage) {
+  TChain chain;
+  chain.Fetch->Decode().SetFramePerSec(25);
+  std::atomic<int> ended{0};
+  chain.Fetch->Decode().OnEndFileDecode = [&](TComponent*) { ++ended; };
+  chain.Fetch->SetFileMode(true);
+  const auto truncated = JpegFrame(kColours[4]);
+  const std::vector<uint8_t> cut(truncated.begin(), truncated.begin() + truncated.size() / 3);
+  const std::vector<uint8_t> garbage = {0x00, 0xFF, 0x12, 0xFF, 0xD9, 0x77};  // a stray end marker too
+  chain.Feed(Concat({JpegFrame(kColours[0]), garbage, JpegFrame(kColours[1]), cut, JpegFrame(kColours[2])}));
+  chain.Fetch->SetFileMode(false);  // all data handed in: finish, then report the end
+  ASSERT_TRUE(PumpUntil([&] { return ended.load() == 1; }, 10000));
+  ASSERT_TRUE(chain.WaitFrames(3));
+  EXPECT_EQ(chain.View.Frames(), (std::vector<int>{0, 1, 2}));
+  std::lock_guard<std::mutex> g(chain.View.Lock);
+  for (size_t i = 1; i < chain.View.When.size(); ++i)
+    EXPECT_GE(chain.View.When[i] - chain.View.When[i - 1], std::chrono::milliseconds(30)) << "frame " << i;
+}
+
+TEST(SingleSource, DoubleEndMarkersAreConsumedAcrossPasses) {
+  TChain chain;
+  chain.Feed(Concat({JpegFrame(kColours[0]), {0xFF}}));
+  ASSERT_TRUE(chain.WaitFrames(1));
+  chain.Feed({0xD9, 0xFF, 0xD9});
+  chain.Feed(JpegFrame(kColours[1]));
+  ASSERT_TRUE(chain.WaitFrames(2));
+  EXPECT_EQ(chain.View.Frames(), (std::vector<int>{0, 1}));
+  EXPECT_TRUE(PumpUntil([&] { return chain.Fetch->Decode().BufferedBytes() == 0; }, 5000));
+}
+
+TEST(SingleSource, NothingIsDecodedWithoutAConsumer) {
+  TChain chain(false);
+  chain.Feed(JpegFrame(kColours[0]));
+  // The first frame is still announced (the stream has started) ...
+  ASSERT_TRUE(PumpUntil([&] { return chain.Started.load() == 1; }, 5000));
+  EXPECT_EQ(chain.Fetch->Decode().BufferedBytes(), 0);  // waits for the pass to end
+  EXPECT_EQ(chain.Decoded.load(), 0);
+  // ... and decoding begins as soon as somebody wants frames.
+  chain.Fetch->Paint().LockDisplay();
+  chain.Lists.CamViews.push_back(&chain.View);
+  chain.Fetch->Paint().UnlockDisplay();
+  chain.Feed(JpegFrame(kColours[1]));
+  ASSERT_TRUE(chain.WaitFrames(1));
+  EXPECT_EQ(chain.View.Frames(), std::vector<int>{1});
+}
+
+TEST(SingleSource, WithoutLatencyANewFrameReplacesTheWaitingOne) {
+  TChain chain;
+  TKzDrawImage& paint = chain.Fetch->Paint();
+  TKzMBitmap frames[3];
+  for (int i = 0; i < 3; ++i) {
+    frames[i].SetSize(8, 8);
+    std::fill(frames[i].Data(), frames[i].Data() + 64, kColours[i]);
+  }
+  paint.LockDisplay();  // holds output back
+  paint.AddToBuffer(frames[0], 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // let the draw thread take it and block
+  paint.AddToBuffer(frames[1], 0);
+  paint.AddToBuffer(frames[2], 0);
+  paint.UnlockDisplay();
+  ASSERT_TRUE(chain.WaitFrames(2));
+  PumpUntil([] { return false; }, 100);  // room for a frame that should not come
+  const auto seen = chain.View.Frames();
+  EXPECT_EQ(seen.back(), 2);
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), 1), 0) << "the frame that waited was replaced";
+}
+
+TEST(SingleSource, AStreamWithoutEndMarkersStaysBounded) {
+  TChain chain;
+  std::vector<uint8_t> noise(1 << 20);
+  for (size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<uint8_t>((i * 131) & 0x7F);  // never FF
+  noise[0] = 0xFF;
+  noise[1] = 0xD8;
+  for (int i = 0; i < 20; ++i) {
+    chain.Fetch->IsCheckData();
+    chain.Feed(noise);
+  }
+  ASSERT_TRUE(PumpUntil([&] { return chain.Fetch->PendingBytes() == 0 && chain.Fetch->Decode().PendingBytes() == 0; },
+                        10000));
+  EXPECT_LE(chain.Fetch->Decode().BufferedBytes(), TKzDecodeImage::MaxDataBytes);
+  chain.Feed(JpegFrame(kColours[5]));  // a good frame still comes through
+  ASSERT_TRUE(chain.WaitFrames(1));
+  EXPECT_EQ(chain.View.Frames().back(), 5);
+}
+
+TEST(SingleSource, StoppingDuringTheStartOfVideoHandOverDoesNotDeadlock) {
+  TChain chain;
+  chain.Feed(JpegFrame(kColours[0]));
+  // Wait, without pumping, until the decoder sits in its synchronous hand-over.
+  const auto deadline = Clock::now() + std::chrono::seconds(5);
+  while (PendingMainThreadWork() == 0 && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_GT(PendingMainThreadWork(), 0u);
+  const auto start = Clock::now();
+  KzMFreeThread(chain.Fetch);
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
+  EXPECT_EQ(chain.Started.load(), 1);
+}
+
+TEST(SingleSource, ImageEventsArriveOnTheMainThreadAndSnapshotsAreStable) {
+  TChain chain;
+  std::atomic<int> events{0};
+  chain.Fetch->Paint().SetRotation(TKzRotation::kzr90);
+  chain.Fetch->Paint().SetOnGetImageEx([&](TComponent* Sender, TKzMBitmap& Img, double) {
+    EXPECT_TRUE(IsMainThread());
+    EXPECT_EQ(Sender, &chain.Owner);
+    EXPECT_EQ(Img.Width(), 48);  // rotated
+    ++events;
+  });
+  chain.Feed(JpegFrame(kColours[1], 64, 48));
+  ASSERT_TRUE(PumpUntil([&] { return events.load() == 1; }, 5000));
+  TKzMBitmap a, b;
+  double pa = -1, pb = -1;
+  ASSERT_TRUE(chain.Fetch->Paint().GetCurrentImage(a, pa));
+  ASSERT_TRUE(chain.Fetch->Paint().GetCurrentImage(b, pb));
+  EXPECT_EQ(a.Width(), 48);
+  EXPECT_EQ(b.Width(), 48) << "a second snapshot is not rotated twice";
+  EXPECT_EQ(chain.Fetch->Paint().LastFrameIndex(), 1);
+}

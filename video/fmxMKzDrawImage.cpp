@@ -1,0 +1,246 @@
+#include "video/fmxMKzDrawImage.h"
+
+#include <algorithm>
+
+#include "foundation/fmxMKzGUIDInfo.h"
+#include "foundation/fmxMKzImageListMove.h"
+#include "foundation/fmxMKzType.h"
+#include "video/Fmxmkzgraphicfuncs.h"
+#include "video/fmxMKzImageWrapper.h"
+
+namespace kz {
+
+namespace {
+constexpr int32_t kQueueMode = 50;  // frames kept per source while a latency applies
+constexpr int64_t kMinPause = 11;   // pacing never sleeps for less
+}  // namespace
+
+TKzDrawImage::TKzDrawImage(TComponent* Owner, const TGUID& GUID, TKzConsumerLists& Consumers)
+    : TKzBaseThread(true, "TKzDrawImage"),
+      FOwner(Owner),
+      FConsumers(Consumers),
+      FGUID(IsNull(GUID) ? KzCreateGUID() : GUID),
+      FSenderImg(std::make_unique<TKzImageWrapper>()),
+      FMainFrames(Owner),
+      FDrawStartTime(static_cast<int64_t>(KzMGetTickCount())) {
+  CreateEvent(false, false);
+  FHeader.GUIDFrom = FGUID;
+  FLastTickCount = FDrawStartTime;
+}
+
+TKzDrawImage::~TKzDrawImage() { FImages.ClearAllData(0, 0); }
+
+void TKzDrawImage::SetMotionStep(TKzMotionStep Step) {
+  std::lock_guard<std::mutex> g(FMotionLock);
+  FMotionStep = std::move(Step);
+}
+
+int64_t TKzDrawImage::GetStartTime() { return static_cast<int64_t>(KzMGetTickCount()) - FDrawStartTime; }
+
+int64_t TKzDrawImage::GetDiffTime() {
+  const int64_t now = static_cast<int64_t>(KzMGetTickCount());
+  std::lock_guard<std::mutex> g(FTimeLock);
+  int64_t diff = now - FLastTickCount;
+  FLastTickCount = now;
+  return diff > 1000 ? 0 : diff;
+}
+
+bool TKzDrawImage::HasConsumers() {
+  if (HasImageEvents()) return true;
+  // A busy display lock means frames are going out right now: somebody takes them.
+  if (!FDisplaySection.TryEnter_()) return true;
+  const bool any = !FConsumers.Empty();
+  FDisplaySection.Leave();
+  return any;
+}
+
+void TKzDrawImage::AddToBuffer(const TKzMBitmap& Bitmap, double Pts) {
+  if (Bitmap.IsEmpty()) return;
+  {
+    std::lock_guard<TCriticalSection> g(FSection);
+    FTmpImg.AssignKzMBitmap(Bitmap);
+    FTmpImgPts = Pts;
+    FHasTmpImg = true;
+    const int32_t mode = FLatency.load() != 0 ? kQueueMode : 1;
+    FTmp.AddImageGUID(FHeader, 0, Bitmap, 0, GetStartTime(), GetDiffTime(), mode, false, Pts);
+  }
+  Event()->SetEvent();
+}
+
+void TKzDrawImage::OutputImageProtected(const TKzMBitmap& Bitmap, double Pts) {
+  if (Bitmap.IsEmpty()) return;
+  TKzMBitmap frame;
+  {
+    std::lock_guard<TCriticalSection> g(FSection);
+    FTmpImg.AssignKzMBitmap(Bitmap);
+    FTmpImgPts = Pts;
+    FHasTmpImg = true;
+    frame.AssignKzMBitmap(Bitmap);
+  }
+  TKzSafeLock g(FDisplaySection);
+  OutputImage(frame, GetDiffTime(), Pts);
+}
+
+void TKzDrawImage::SetFileInfo(const std::string& FileName, bool ToFile) {
+  TKzSafeLock g(FFileSection);
+  FFileName = FileName;
+  FToFile = ToFile;
+  if (!ToFile) {
+    FFile.reset();
+  } else if (!FFile && !FileName.empty()) {
+    auto file = std::make_unique<TFileStream>(FileName, TFileMode::fmCreate);
+    if (file->Valid()) FFile = std::move(file);
+  }
+}
+
+bool TKzDrawImage::GetCurrentImage(TKzMBitmap& Bitmap, double& Pts) {
+  std::lock_guard<TCriticalSection> g(FSection);
+  if (!FHasTmpImg) return false;
+  Bitmap.AssignKzMBitmap(FTmpImg);
+  RotateImg(Bitmap, FRotation.load());
+  Pts = FTmpImgPts;
+  return true;
+}
+
+std::unique_ptr<TKzImageWrapper> TKzDrawImage::GetSnapShot(double& Pts) {
+  auto wrapper = std::make_unique<TKzImageWrapper>();
+  if (!GetCurrentImage(wrapper->GetBitmap(), Pts)) return nullptr;
+  return wrapper;
+}
+
+void TKzDrawImage::Clear() {
+  FStopping = true;
+  {
+    std::lock_guard<TCriticalSection> g(FSection);
+    FTmp.ClearAllData(0, 0);
+  }
+  FImages.ClearAllData(0, 0);
+  FStopping = false;
+}
+
+void TKzDrawImage::Abort() {
+  TKzBaseThread::Abort();
+  Event()->SetEvent();
+}
+
+void TKzDrawImage::StopThread() {
+  Clear();
+  Abort();
+}
+
+void TKzDrawImage::DoExecute() {
+  uint32_t wait = KzWaitForever;
+  while (!Terminated()) {
+    if (wait > 0) Event()->WaitFor(wait);
+    if (Terminated()) break;
+    if (FStopping) {
+      SleepUnlessTerminated(50);
+      continue;
+    }
+    Pass();
+    wait = NextWait();
+    FImages.ClearAllData(0, 0);
+  }
+}
+
+void TKzDrawImage::Pass() {
+  {
+    std::lock_guard<TCriticalSection> g(FSection);
+    KzMoveImages(FTmp, FImages, FLatency.load() != 0 ? kQueueMode : 1);
+  }
+  TKzSafeLock display(FDisplaySection);
+  OutputQueued();
+}
+
+// Outputs the frames within Latency of the newest (all of them without a
+// latency), oldest first.
+void TKzDrawImage::OutputQueued() {
+  FImages.Lock();
+  auto& list = FImages.List;
+  size_t first = 0;
+  const int32_t latency = FLatency.load();
+  if (latency >= 1 && !list.empty()) {
+    int64_t sum = 0;
+    size_t i = list.size();
+    while (i > 0) {
+      --i;
+      sum += list[i]->DiffTime;
+      if (list[i]->DiffTime == 0 || sum > latency) break;
+    }
+    first = i;
+  }
+  for (size_t i = first; i < list.size() && !Terminated(); ++i)
+    OutputImage(list[i]->Image, list[i]->DiffTime, list[i]->Pts);
+  FImages.Unlock();
+}
+
+uint32_t TKzDrawImage::NextWait() {
+  FImages.Lock();
+  uint32_t wait = KzWaitForever;
+  if (!FImages.List.empty()) {
+    TKzGUIDTimes times;
+    if (GetGUIDInfoTimes(FGUID, times)) {
+      const int64_t now = static_cast<int64_t>(KzMGetTickCount());
+      const int64_t left = times.DueTime(FImages.List.front()->StartTime) - (now - FLatency.load());
+      wait = left > 0 ? static_cast<uint32_t>(std::min<int64_t>(left, KzWaitForever - 1)) : 0;
+    }
+  }
+  FImages.Unlock();
+  return wait;
+}
+
+void TKzDrawImage::OutputImage(TKzMBitmap& Bitmap, int64_t DiffTime, double Pts) {
+  TKzMBitmap* frame = &Bitmap;
+  if (FSmoothImage.load()) {
+    if (!FSmoothImg) {
+      FSmoothImg = std::make_unique<TKzImageWrapper>();
+      FSmoothImg->GetBitmap().SetSmoothImage(true);
+    }
+    FSmoothImg->GetBitmap().AssignKzMBitmap(Bitmap);
+    frame = &FSmoothImg->GetBitmap();
+  }
+  RotateImg(*frame, FRotation.load());
+  std::shared_ptr<TKzMotionDetector> regions = DetectMotion(*frame);
+  RecordFrame(*frame);
+
+  const int64_t now = static_cast<int64_t>(KzMGetTickCount());
+  const int64_t elapsed = now - FLastTickDraw;
+  const int64_t remaining = DiffTime / 2 - elapsed;
+  if (FLatency.load() > 0 && remaining >= kMinPause && elapsed < DiffTime)
+    SleepUnlessTerminated(static_cast<uint32_t>(remaining));
+  FLastTickDraw = static_cast<int64_t>(KzMGetTickCount());
+
+  HandToConsumers(*frame, Pts, std::move(regions));
+}
+
+std::shared_ptr<TKzMotionDetector> TKzDrawImage::DetectMotion(TKzMBitmap& Frame) {
+  if (!FMainFrames.HasRegionsEvent()) return nullptr;
+  TKzMotionStep step;
+  {
+    std::lock_guard<std::mutex> g(FMotionLock);
+    step = FMotionStep;
+  }
+  return step ? step(Frame) : nullptr;
+}
+
+void TKzDrawImage::RecordFrame(const TKzMBitmap& Frame) {
+  TKzSafeLock g(FFileSection);
+  if (FFile && !SaveToStreamMJPEG(*FFile, Frame)) FFile.reset();  // a full disk ends recording, not the stream
+}
+
+void TKzDrawImage::HandToConsumers(TKzMBitmap& Frame, double Pts, std::shared_ptr<TKzMotionDetector> Regions) {
+  const int32_t index = FLastFrameIndex.load();
+  FLastFrameIndex = index >= 0x7FFFFFFE ? 0 : index + 1;
+  FLastFrameTick = static_cast<int64_t>(KzMGetTickCount());
+  FMainFrames.Post(Frame, Pts, std::move(Regions));
+  for (IKzCamViewConsumer* view : FConsumers.CamViews)
+    if (!view->IsFullScreenMode()) view->ViewerGetImageBMP(FOwner, Frame, true, 0, FGUID);
+  if (!FConsumers.CamSenders.empty()) {
+    TKzImageWrapper* wrapper = FSmoothImage.load() && FSmoothImg ? FSmoothImg.get() : FSenderImg.get();
+    if (wrapper == FSenderImg.get()) FSenderImg->GetBitmap().AssignKzMBitmap(Frame);
+    for (IKzCamSenderConsumer* sender : FConsumers.CamSenders) sender->SenderGetImage(FOwner, *wrapper, 0, FGUID);
+  }
+  for (IKzCamRecorderConsumer* recorder : FConsumers.CamRecorders) recorder->RecorderGetImage(FOwner, Frame, 0, FGUID);
+}
+
+}  // namespace kz

@@ -1,0 +1,137 @@
+// The draw thread of a single source: takes decoded frames, optionally
+// delays and paces them (Latency), smooths, rotates, runs motion detection,
+// records Motion-JPEG, and hands a copy of each frame to every registered
+// consumer and to the owner's image events (on the main thread).
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "foundation/fmxMKzBitmapFilters.h"
+#include "foundation/fmxMKzImageList.h"
+#include "foundation/fmxMKzTypesThreads.h"
+#include "video/fmxMKzConsumers.h"
+#include "video/fmxMKzMainThreadFrames.h"
+#include "video/fmxMKzVideoEvents.h"
+
+namespace kz {
+
+class TKzImageWrapper;
+
+// Motion detection for one output frame: runs the detector on Frame (and
+// updates its reference image); returns the detector whose regions the
+// owner's regions event should see, or null when nothing is to be reported.
+// Runs on the draw thread.
+using TKzMotionStep = std::function<std::shared_ptr<TKzMotionDetector>(TKzMBitmap& Frame)>;
+
+class TKzDrawImage : public TKzBaseThread {
+public:
+  static constexpr uint32_t KzWaitForever = 0xFFFFFFFFu;
+
+  // Created suspended. A null GUID gets a fresh identity so that every
+  // source keeps its own timing record. Owner's thread.
+  TKzDrawImage(TComponent* Owner, const TGUID& GUID, TKzConsumerLists& Consumers);
+  ~TKzDrawImage() override;
+
+  // Queues a frame (mode 1 when Latency is 0: the newest replaces the one
+  // waiting; else up to 50 wait). Empty bitmaps are ignored. Any thread.
+  void AddToBuffer(const TKzMBitmap& Bitmap, double Pts);
+  // Outputs a finished frame at once under the display lock (Latency 0
+  // sources that decode elsewhere). The calling (decoding) thread.
+  void OutputImageProtected(const TKzMBitmap& Bitmap, double Pts);
+  // Starts or stops Motion-JPEG recording of the output frames. Any thread.
+  void SetFileInfo(const std::string& FileName, bool ToFile);
+  // The newest frame handed in, rotated, and its pts; false when there is
+  // none. Any thread.
+  bool GetCurrentImage(TKzMBitmap& Bitmap, double& Pts);
+  std::unique_ptr<TKzImageWrapper> GetSnapShot(double& Pts);
+  // Milliseconds since creation; milliseconds since the previous call (0
+  // when more than 1000). Any thread.
+  int64_t GetStartTime();
+  int64_t GetDiffTime();
+
+  // The image lock (queue and snapshot) and the display lock (held while
+  // frames go to consumers). Any thread; the display lock with SafeEnter.
+  void LockImage() { FSection.Enter(); }
+  void UnlockImage() { FSection.Leave(); }
+  void LockDisplay() { FDisplaySection.SafeEnter(); }
+  void UnlockDisplay() { FDisplaySection.Leave(); }
+
+  // Frees every queued frame. Owner's thread.
+  void Clear();
+  void Abort() override;
+  void StopThread() override;
+  void Run() { StartThread(this); }
+
+  // Settings; any thread.
+  void SetOnGetImage(TKzImageEvent Event) { FMainFrames.SetOnGetImage(std::move(Event)); }
+  void SetOnGetImageEx(TKzImageEventEx Event) { FMainFrames.SetOnGetImageEx(std::move(Event)); }
+  void SetOnGetRegions(TKzGetRegionsEvent Event) { FMainFrames.SetOnGetRegions(std::move(Event)); }
+  void SetMotionStep(TKzMotionStep Step);
+  bool HasImageEvents() const { return FMainFrames.HasEvents(); }
+  bool SmoothImage() const { return FSmoothImage.load(); }
+  void SetSmoothImage(bool Value) { FSmoothImage.store(Value); }
+  TKzRotation Rotation() const { return FRotation.load(); }
+  void SetRotation(TKzRotation Value) { FRotation.store(Value); }
+  int32_t Latency() const { return FLatency.load(); }
+  void SetLatency(int32_t Value) { FLatency.store(Value); }
+  const TGUID& GUID() const { return FGUID; }
+  // Number and tick count of the last frame output (0 before the first).
+  int32_t LastFrameIndex() const { return FLastFrameIndex.load(); }
+  int64_t LastFrameTickCount() const { return FLastFrameTick.load(); }
+  // Whether anybody consumes frames (events or consumers). Any thread.
+  bool HasConsumers();
+
+protected:
+  void DoExecute() override;
+
+private:
+  void Pass();
+  void OutputQueued();
+  uint32_t NextWait();
+  void OutputImage(TKzMBitmap& Bitmap, int64_t DiffTime, double Pts);
+  std::shared_ptr<TKzMotionDetector> DetectMotion(TKzMBitmap& Frame);
+  void HandToConsumers(TKzMBitmap& Frame, double Pts, std::shared_ptr<TKzMotionDetector> Regions);
+  void RecordFrame(const TKzMBitmap& Frame);
+
+  TComponent* FOwner;
+  TKzConsumerLists& FConsumers;
+  TGUID FGUID;
+  TKzHeaderPack FHeader;  // GUIDFrom := FGUID, the rest zero
+
+  TCriticalSection FSection;  // the image lock: FTmp, FTmpImg, FTmpImgPts
+  TKzImageList FTmp;
+  TKzMBitmap FTmpImg;
+  double FTmpImgPts = 0;
+  bool FHasTmpImg = false;
+
+  TKzCriticalSection FDisplaySection;  // the display lock: output and the consumer lists
+  TKzImageList FImages;                 // taken by the draw thread only
+  std::unique_ptr<TKzImageWrapper> FSenderImg;
+  std::unique_ptr<TKzImageWrapper> FSmoothImg;
+
+  TKzCriticalSection FFileSection;  // guards FFile, FFileName, FToFile
+  std::unique_ptr<TFileStream> FFile;
+  std::string FFileName;
+  bool FToFile = false;
+
+  std::mutex FMotionLock;  // guards FMotionStep
+  TKzMotionStep FMotionStep;
+
+  TKzMainThreadFrames FMainFrames;
+  std::atomic<bool> FSmoothImage{false};
+  std::atomic<TKzRotation> FRotation{TKzRotation::kzrNone};
+  std::atomic<int32_t> FLatency{0};
+  std::atomic<bool> FStopping{false};
+  std::atomic<int32_t> FLastFrameIndex{0};
+  std::atomic<int64_t> FLastFrameTick{0};
+
+  std::mutex FTimeLock;  // guards FLastTickCount
+  int64_t FLastTickCount = 0;
+  int64_t FLastTickDraw = 0;  // draw thread only
+  const int64_t FDrawStartTime;
+};
+
+}  // namespace kz

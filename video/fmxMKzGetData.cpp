@@ -1,0 +1,148 @@
+#include "video/fmxMKzGetData.h"
+
+#include <chrono>
+#include <thread>
+
+namespace kz {
+
+TKzGetData::TKzGetData(TComponent* Owner, TKzConsumerLists& Consumers, const TGUID& GUID, int64_t InitialSize)
+    : TKzBaseThread(true, "TKzGetData"), FDecode(new TKzDecodeImage(Owner, Consumers, GUID)) {
+  CreateEvent(false, false);
+  if (InitialSize > 0) {
+    FData.SetSize(InitialSize);
+    FData.SetSize(0);
+  }
+}
+
+TKzGetData::~TKzGetData() { KzMFreeThread(FDecode); }
+
+void TKzGetData::Run() {
+  FDecode->Run();
+  StartThread(this);
+}
+
+void TKzGetData::CopyFrom(TStream& Stream, int64_t Count) {
+  {
+    std::lock_guard<TCriticalSection> g(FTmpSection);
+    if (Terminated()) return;
+    if (FBitmapMode) {
+      FTmp.SetSize(0);
+      FBitmapMode = false;
+    }
+    FTmp.Seek(0, TSeekOrigin::soEnd);
+    if (Count == 0) {
+      FTmp.CopyFrom(Stream, 0);
+    } else if (Count > 0) {
+      const int64_t available = std::max<int64_t>(0, Stream.Size() - Stream.Position());
+      FTmp.CopyFrom(Stream, std::min(Count, available));
+    }
+  }
+  Event()->SetEvent();
+}
+
+void TKzGetData::CopyFromBuffer(const void* Buffer, int64_t Count) {
+  {
+    std::lock_guard<TCriticalSection> g(FTmpSection);
+    if (Terminated()) return;
+    if (FBitmapMode) {
+      FTmp.SetSize(0);
+      FBitmapMode = false;
+    }
+    if (Buffer && Count > 0) {
+      FTmp.Seek(0, TSeekOrigin::soEnd);
+      FTmp.Write(Buffer, Count);
+    }
+  }
+  Event()->SetEvent();
+}
+
+void TKzGetData::CopyFromBitmap(const void* Buffer, int64_t Size, int32_t BPP, int32_t Width, int32_t Height) {
+  {
+    std::lock_guard<TCriticalSection> g(FTmpSection);
+    if (Terminated() || !Buffer || Size <= 0) return;
+    FTmp.SetSize(0);
+    FTmp.Write(Buffer, Size);
+    FBitmapMode = true;
+    FBitmapBPP = BPP;
+    FBitmapWidth = Width;
+    FBitmapHeight = Height;
+  }
+  Event()->SetEvent();
+}
+
+int64_t TKzGetData::PendingBytes() {
+  std::lock_guard<TCriticalSection> g(FTmpSection);
+  return FTmp.Size();
+}
+
+bool TKzGetData::IsCheckData() {
+  while (!Terminated() && (PendingBytes() > MaxPendingBytes || FDecode->PendingBytes() > MaxPendingBytes))
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return false;
+}
+
+int64_t TKzGetData::GetDataSize() {
+  TKzSafeLock g(FDataSection);
+  return FData.Position();
+}
+
+void TKzGetData::SetFileMode(bool Value) {
+  TKzSafeLock g(FDataSection);
+  HandOver();  // bytes handed in before the switch belong to the mode they came in
+  FDecode->SetFileMode(Value);
+}
+
+void TKzGetData::HandOver() {
+  bool bitmapMode;
+  int32_t bpp, width, height;
+  {
+    std::lock_guard<TCriticalSection> t(FTmpSection);
+    FData.SetSize(0);
+    FData.Swap(FTmp);
+    bitmapMode = FBitmapMode;
+    bpp = FBitmapBPP;
+    width = FBitmapWidth;
+    height = FBitmapHeight;
+    Event()->ResetEvent();
+  }
+  if (FData.Size() > 0) FDecode->CopyFrom(FData, FData.Size(), bitmapMode, bpp, width, height);
+  FData.SetSize(0);
+}
+
+void TKzGetData::Clear() {
+  FStopping = true;
+  {
+    std::lock_guard<TCriticalSection> g(FTmpSection);
+    FTmp.SetSize(0);
+  }
+  {
+    TKzSafeLock g(FDataSection);
+    FData.SetSize(0);
+    FDecode->Clear();
+  }
+  FStopping = false;
+}
+
+void TKzGetData::Abort() {
+  TKzBaseThread::Abort();
+  Event()->SetEvent();
+}
+
+void TKzGetData::StopThread() {
+  Clear();
+  Abort();
+}
+
+void TKzGetData::DoExecute() {
+  while (!Terminated()) {
+    if (Event()->WaitFor(INFINITE) != TWaitResult::wrSignaled || Terminated()) break;
+    if (FStopping) {
+      SleepUnlessTerminated(50);
+      continue;
+    }
+    TKzSafeLock g(FDataSection);
+    HandOver();
+  }
+}
+
+}  // namespace kz

@@ -1,0 +1,64 @@
+// The fetch thread of a single source: collects the bytes (or raw frames) a
+// source hands in and passes them in batches to its decode thread. Owning
+// it owns the whole chain: fetch -> decode -> draw.
+#pragma once
+#include <atomic>
+#include <cstdint>
+
+#include "foundation/fmxMKzTypesThreads.h"
+#include "video/fmxMKzDecodeImage.h"
+
+namespace kz {
+
+class TKzGetData : public TKzBaseThread {
+public:
+  static constexpr int64_t MaxPendingBytes = 524288;
+
+  // Created suspended with its decode and draw threads. InitialSize
+  // pre-sizes the hand-over buffer. Owner's thread.
+  TKzGetData(TComponent* Owner, TKzConsumerLists& Consumers, const TGUID& GUID, int64_t InitialSize);
+  ~TKzGetData() override;
+
+  // Appends Count bytes of Stream from its position (0: all of it from the
+  // start); ends a raw-frame hand-over first. Ignored after termination.
+  // The source's thread, never blocks for long.
+  void CopyFrom(TStream& Stream, int64_t Count);
+  void CopyFromBuffer(const void* Buffer, int64_t Count);
+  // Replaces what waits with one raw frame (bottom-up rows of BPP bits).
+  void CopyFromBitmap(const void* Buffer, int64_t Size, int32_t BPP, int32_t Width, int32_t Height);
+  // Blocks the producer while this thread or its decoder holds more than
+  // MaxPendingBytes (until termination); returns false. The source's thread.
+  bool IsCheckData();
+  int64_t GetDataSize();
+  void SetFileMode(bool Value);
+
+  // Empties every buffer of the chain. Owner's thread (main: SafeEnter).
+  void Clear();
+  void Abort() override;
+  void StopThread() override;
+  // Starts the whole chain. Owner's thread.
+  void Run();
+
+  TKzDecodeImage& Decode() { return *FDecode; }
+  TKzDrawImage& Paint() { return FDecode->Paint(); }
+  int64_t PendingBytes();
+
+protected:
+  void DoExecute() override;
+
+private:
+  // Moves what waits to the decoder. Caller holds FDataSection.
+  void HandOver();
+  TKzDecodeImage* FDecode;  // owned; freed through KzMFreeThread
+
+  TCriticalSection FTmpSection;  // guards FTmp and the bitmap fields
+  TMemoryStream FTmp;
+  bool FBitmapMode = false;
+  int32_t FBitmapBPP = 0, FBitmapWidth = 0, FBitmapHeight = 0;
+
+  TKzCriticalSection FDataSection;  // held for one whole hand-over
+  TMemoryStream FData;
+  std::atomic<bool> FStopping{false};
+};
+
+}  // namespace kz
