@@ -3,6 +3,7 @@
 // until aborted), optionally handing frames to the camera meanwhile.
 #pragma once
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -77,6 +78,8 @@ struct TFakeStreamControl {
   std::atomic<bool> Succeed{true};      // with this result
   std::atomic<bool> PushFrames{false};  // hand 8x8 frames to the camera while running
   std::atomic<int> Running{0};
+  // Bytes copied into the camera's pipeline every few ms, like a Motion-JPEG reader.
+  std::vector<uint8_t> Payload;  // set before the thread starts
   std::mutex Lock;
   std::vector<std::pair<TKzCamStreamKind, TKzCamStreamParams>> Created;
   size_t CreatedCount() {
@@ -100,6 +103,10 @@ protected:
         break;
       }
       if (FControl.PushFrames.load() && FCamera->CanOutputFrames()) FCamera->CamDrawImage(frame, 0);
+      if (!FControl.Payload.empty()) {
+        FCamera->GetDataThread()->CopyFromBuffer(FControl.Payload.data(), static_cast<int64_t>(FControl.Payload.size()));
+        FCamera->GetDataThread()->IsCheckData();
+      }
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     --FControl.Running;

@@ -7,6 +7,7 @@
 #include "camera_doubles.h"
 #include "foundation/fmxMKzErrors.h"
 #include "platform/fmxMKzPlatformLoginForm.h"
+#include "video/fmxMKzImageWrapper.h"
 
 using namespace kz;
 using namespace kztest;
@@ -122,6 +123,63 @@ TEST(Camera, StreamStartTellsViewsBeforeSendersAndEndReportsStatus) {
     rig.Camera.UnRegisterCamView(&view);
     rig.Camera.UnRegisterCamSender(&sender);
   }
+}
+
+TEST(Camera, MotionJpegBytesFromAFetchThreadReachConsumersAndCounters) {
+  TCameraRig rig;
+  TKzImageWrapper encoder;
+  TKzMBitmap picture(48, 32);
+  picture.FillData(0x40);
+  TMemoryStream jpeg;
+  ASSERT_TRUE(encoder.SaveToStream(jpeg, &picture, 80));
+  rig.Factory.Control.Payload.assign(jpeg.Memory(), jpeg.Memory() + jpeg.Size());
+  TFakeView view;
+  rig.Camera.RegisterCamView(&view);
+  int started = 0, images = 0;
+  rig.Camera.OnStartVideoStream = [&](TComponent* s) {
+    EXPECT_EQ(s, &rig.Camera);
+    ++started;
+  };
+  rig.Camera.OnGetImage = [&](TComponent*, TKzMBitmap& b) {
+    EXPECT_EQ(b.Width(), 48);
+    ++images;
+  };
+  rig.Camera.SetURL("http://127.0.0.1/video.mjpg");
+  rig.Camera.PlayVideoStream();
+  ASSERT_TRUE(Pump([&] { return images >= 3 && view.Frames.load() >= 3; }));
+  EXPECT_EQ(started, 1);
+  EXPECT_EQ(view.LastWidth.load(), 48);
+  EXPECT_EQ(rig.Camera.GetCurrentImage().Height(), 32);
+  EXPECT_GT(rig.Camera.GetFrameIndex(), 0u);
+  EXPECT_TRUE(Pump([&] { return rig.Camera.GetFPS() > 0; }, 3000));  // decoded frames are counted
+  rig.Camera.Abort();
+  rig.Camera.WaitForVideoStream();
+  rig.Camera.UnRegisterCamView(&view);
+}
+
+TEST(Camera, EmptyUrlAsksTheVendorForTheStreamOfTheChosenFormat) {
+  struct TVendorCamera : TKzCamera {
+    using TKzCamera::TKzCamera;
+    std::vector<bool> Asked;
+    std::string GetVendorStreamURL(bool H264) override {
+      Asked.push_back(H264);
+      return H264 ? "rtsp://127.0.0.1/h264" : "http://127.0.0.1/mjpeg";
+    }
+  };
+  TFakeStreamFactory factory;
+  TVendorCamera cam(nullptr);
+  cam.SetCameraHost("127.0.0.1");
+  cam.PlayVideoStream();
+  cam.Abort();
+  cam.WaitForVideoStream();
+  cam.SetVideoFormat(TKzVideoFormat::kzvfH264);
+  cam.PlayVideoStream();
+  EXPECT_EQ(cam.Asked, (std::vector<bool>{false, true}));
+  ASSERT_EQ(factory.Control.CreatedCount(), 2u);
+  EXPECT_EQ(factory.Control.Created[0].second.URL, "http://127.0.0.1/mjpeg");
+  EXPECT_EQ(factory.Control.Created[1].first, TKzCamStreamKind::kzcskRTSP);
+  cam.Abort();
+  cam.WaitForVideoStream();
 }
 
 TEST(Camera, SecondStartIsIgnoredAndAbortThenStartRestarts) {

@@ -92,6 +92,25 @@ TEST(UserData, RunEndsWithStatusByHowItEnded) {
   }
 }
 
+TEST(UserData, SwitchingTheDeviceEndsTheRunningStreamFirst) {
+  TKzCamera cam(nullptr);
+  cam.SetDeviceType(TKzDeviceType::kzdtUserData);
+  std::vector<int32_t> ends;
+  std::atomic<int> frames{0};
+  cam.OnEndVideoStream = [&](TComponent*, int32_t s) { ends.push_back(s); };
+  cam.OnNeedData = [&](TComponent*, TKzMBitmap* b) {
+    ++frames;
+    return FillFrame(b, 8);
+  };
+  cam.PlayVideoStream();
+  ASSERT_TRUE(Pump([&] { return frames.load() > 2; }));
+  EXPECT_TRUE(cam.IsVideoPlaying());
+  cam.SetDeviceType(TKzDeviceType::kzdtIPCamera);
+  EXPECT_EQ(ends, std::vector<int32_t>{0});
+  EXPECT_FALSE(cam.IsVideoPlaying());
+  EXPECT_EQ(cam.UserThread(), nullptr);
+}
+
 // Run under ThreadSanitizer and AddressSanitizer: frames are drawn on the
 // player's worker while the main thread registers and unregisters
 // consumers, aborts, restarts and finally destroys the camera mid-stream.
