@@ -50,7 +50,7 @@ TKzCamera::TKzCamera(TComponent* AOwner) : TKzVideoSource(AOwner), FProxyPropert
   // when they fire, so later assignments need no hand-over.
   TKzDecodeImage& decode = FGetDataThread->Decode();
   decode.OnStartVideo = [this](TComponent*) {
-    if (OnStartVideoStream) OnStartVideoStream(this);
+    if (OnStartVideoStream && !IsDestroying()) OnStartVideoStream(this);
   };
   decode.OnFPS = [this](TComponent*) { HookGetFPS(this); };
 }
