@@ -239,11 +239,13 @@ public:
 
   // ---- Events (main thread unless said otherwise)
   TNotifyEvent OnVideoStart;
-  // Draw thread.
+  // Every output frame, on the main thread; a main thread that falls behind
+  // sees the newest frame, not a backlog. Handed to the pipeline at each start.
   TKzImageEvent OnGetImage;
   TKzImageEventEx OnGetImageEx;
-  TKzImageEvent OnNewImage;
   TKzGetRegionsEvent OnGetRegions;
+  // For device objects that announce new frames themselves.
+  TKzImageEvent OnNewImage;
   TKzCamProgressEvent OnProgress;
   TKzCamDownloadEvent OnDownload;
   TKzCamDoneEvent OnCommandStart;
