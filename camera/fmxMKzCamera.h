@@ -1,0 +1,384 @@
+// The camera component: a video source that obtains frames from a network
+// camera (Motion-JPEG over HTTP, H.264 over RTSP), an RTSP or HTTP URL, a
+// Motion-JPEG or other video file, a local capture device, the desktop or
+// the application itself, and hands every frame through its frame pipeline
+// to the registered views, senders and recorders.
+//
+// Everything here runs on the main thread unless its comment says otherwise.
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "camera/fmxMKzCamDevice.h"
+#include "camera/fmxMKzCamSettings.h"
+#include "camera/fmxMKzCamStreamThread.h"
+#include "camera/fmxMKzCameraTypes.h"
+#include "foundation/fmxMKzBitmapFilters.h"
+#include "foundation/fmxMKzMessages.h"
+#include "foundation/fmxMKzType.h"
+#include "inet/fmxMKzInet.h"
+#include "platform/fmxMKzPlatformTimer.h"
+#include "video/Fmxmkzgraphicfuncs.h"
+#include "video/fmxMKzGetData.h"
+#include "video/fmxMKzImageWrapper.h"
+#include "video/fmxMKzVideoSource.h"
+
+namespace kz {
+
+class TKzCamControl;
+
+class TKzCamera : public TKzVideoSource, public IProxyProperty {
+public:
+  // Message numbers the camera handles (target: the camera).
+  static constexpr uint32_t MsgDebugText = KZ_MSG_DEBUG;  // 1034, from fetch threads
+  static constexpr uint32_t MsgDeviceEnded = 1040;        // a device object could not start
+
+  // Creates the frame pipeline (not started) and, unless designing,
+  // registers the message handlers. Main thread, never blocks.
+  explicit TKzCamera(TComponent* AOwner);
+  // Stops every thread and device and waits for them. Main thread; blocks
+  // about a second per running activity at most.
+  ~TKzCamera() override;
+
+  // ---- Start and stop
+  // Starts video for the current DeviceType; ignored while designing or while
+  // video is already being fetched. Main thread; blocks only with
+  // WaitThread set (until the stream ends) or while an aborted stream ends.
+  void PlayVideoStream();
+  // Plays a Motion-JPEG file. Main thread, never blocks.
+  void PlayVideoFile(const std::string& FileName);
+  // Stops whatever the current device is doing; the end is reported later
+  // through OnEndVideoStream/OnEndVideoFile. Main thread, never blocks for long.
+  void Abort() override;
+  // Empties the frame pipeline and clears the views' last frames. Main
+  // thread; blocks (running main-thread work) while a pass finishes.
+  void ClearVideo();
+
+  // Main thread, never block.
+  bool IsVideoPlaying() const;
+  bool IsStreamPlaying() const;
+  bool IsFilePlaying() const;
+
+  // Wait, running main-thread work, until the named activity has ended.
+  // Main thread; block.
+  void WaitForVideo();
+  void WaitForVideoStream();
+  void WaitForVideoFile();
+  void WaitForExecuteCmd();
+  void WaitForSearch();
+
+  // Switches the device kind (stopping and waiting for running video first).
+  // Main thread; blocks while running video ends.
+  void InitDevice(TKzDeviceType ADeviceType, TKzVideoFormat AVideoFormat);
+
+  // ---- Frames
+  // Hands one decoded frame to the pipeline and counts it. Called on the
+  // thread that decoded it; never blocks for long.
+  void CamDrawImage(TKzMBitmap& Bitmap, double Time);
+  // Whether anybody wants frames. Any thread, never blocks.
+  bool CanOutputFrames();
+  // Copy of the frame last drawn (and its time); empty while designing.
+  // Any thread; blocks briefly.
+  TKzMBitmap GetCurrentImage();
+  TKzMBitmap GetCurrentImageEx(double& Time);
+  // The same as the library's image wrapper; nullptr while designing.
+  std::unique_ptr<TKzImageWrapper> GetSnapShot();
+  std::unique_ptr<TKzImageWrapper> GetSnapShotEx(double& Time);
+  // Frames counted in the last window of just over a second. Any thread.
+  double GetFPS();
+  // Counts one frame (handed to capture objects as their per-frame hook). Any thread.
+  void HookGetFPS(TComponent* Sender);
+  uint32_t GetFrameIndex() override;
+  int64_t GetLastFrameTickCount() override;
+
+  // ---- Login
+  // Credentials for Realm: OnLogin decides when assigned, else the login
+  // form. Main thread; blocks while the form is shown.
+  void DoGetLogin(TComponent* Sender, const std::string& Realm, std::string& AUserName, std::string& APassword,
+                  bool& Proceed);
+  // The modal login form; true on OK (the fields are then copied back).
+  // Main thread; blocks while it is shown.
+  bool ShowLoginDialog(const std::string& Realm, std::string& AUserName, std::string& APassword);
+
+  // Posts a message to this camera through the library's message pump. Any thread, never blocks.
+  void DoPostMessage(uint32_t Msg, WPARAM Param1, LPARAM Param2);
+
+  // CameraHost/CameraPort, or the host/port written in URL when empty/0.
+  std::string GetExtractCameraHost() const;
+  uint16_t GetExtractCameraPort() const;
+
+  // ---- The frame pipeline
+  // Prepares the pipeline for a start; starts it once. Main thread.
+  void InitGetDataThread();
+  void StartGetDataThread();
+  TKzGetData* GetDataThread() const { return FGetDataThread; }
+
+  // Re-applies the proxy settings (the proxy object calls it).
+  void UpdateProxy() override;
+
+  // ---- End notifications (main thread)
+  // The end notification of a fetch thread.
+  void ThreadDoneVideo(TThread* Sender);
+  // An HTTP thread moved to another still image.
+  void ChangeIndexURL(TKzCamStreamThread* Sender);
+  // Reports from device objects.
+  void DeviceVideoStart(TKzCamDevice& Device);
+  void DeviceStartVideoStream(TKzCamDevice& Device);
+  void DeviceEndVideoStream(TKzCamDevice& Device, int32_t Status);
+  // The device could not start: a debug text, then the end with Status 1, both posted.
+  void DeviceFailed(TKzCamDevice& Device, const std::string& Text);
+
+  // ---- Published properties
+  const std::string& Agent() const { return FAgent; }
+  void SetAgent(const std::string& Value) { FAgent = Value; }
+  const std::string& URL() const { return FURL; }
+  void SetURL(const std::string& Value) { FURL = Value; }
+  const std::string& Filename() const { return FFileName; }
+  void SetFilename(const std::string& Value);
+  uint16_t Latency() const { return FLatency.load(std::memory_order_acquire); }
+  void SetLatency(uint16_t Value);
+  bool SmoothImage() const { return FSmoothImage; }
+  void SetSmoothImage(bool Value);
+  const std::string& SourceFileName() const { return FSourceFileName; }
+  void SetSourceFileName(const std::string& Value);
+  const std::string& CameraHost() const { return FCameraHost; }
+  void SetCameraHost(const std::string& Value) { FCameraHost = Value; }
+  uint16_t CameraPort() const { return FCameraPort; }
+  void SetCameraPort(uint16_t Value) { FCameraPort = Value; }
+  uint16_t RTSPPort() const { return FRTSPPort; }
+  void SetRTSPPort(uint16_t Value) { FRTSPPort = Value; }
+  uint16_t CameraChannel() const { return FCameraChannel; }
+  void SetCameraChannel(uint16_t Value) { FCameraChannel = Value; }
+  uint16_t CameraSearchTimeOut() const { return FCameraSearchTimeOut; }
+  void SetCameraSearchTimeOut(uint16_t Value) { FCameraSearchTimeOut = Value; }
+  uint16_t MaxCameraSearchThreadCount() const { return FMaxCameraSearchThreadCount; }
+  void SetMaxCameraSearchThreadCount(uint16_t Value) { FMaxCameraSearchThreadCount = Value; }
+  const std::string& UserName() const { return FUserName; }
+  void SetUserName(const std::string& Value) { FUserName = Value; }
+  const std::string& UserPassword() const { return FUserPassword; }
+  void SetUserPassword(const std::string& Value) { FUserPassword = Value; }
+  TKzSendMode CommandMode() const { return FCommandMode; }
+  void SetCommandMode(TKzSendMode Value) { FCommandMode = Value; }
+  TKzCamControl* CameraControl() const { return FCameraControl; }
+  void SetCameraControl(TKzCamControl* Value);
+  TKzDeviceType DeviceType() const { return FDeviceType; }
+  void SetDeviceType(TKzDeviceType Value);
+  TKzVideoFormat VideoFormat() const { return FVideoFormat; }
+  void SetVideoFormat(TKzVideoFormat Value) { FVideoFormat = Value; }
+  TKzVideoFormat SubVideoFormat() const { return FSubVideoFormat; }
+  void SetSubVideoFormat(TKzVideoFormat Value) { FSubVideoFormat = Value; }
+  TKzDesktopMode DesktopMode() const { return FDesktopMode; }
+  void SetDesktopMode(TKzDesktopMode Value) { FDesktopMode = Value; }
+  int32_t DesktopZoomPercent() const { return FDesktopZoomPercent; }
+  void SetDesktopZoomPercent(int32_t Value) { FDesktopZoomPercent = Value; }
+  TKzRotation Rotation() const { return FRotation; }
+  void SetRotation(TKzRotation Value);
+  bool CycleVideoImages() const { return FCycleVideoImages; }
+  void SetCycleVideoImages(bool Value) { FCycleVideoImages = Value; }
+  const std::vector<std::string>& VideoImagesURLs() const { return FVideoImagesURLs; }
+  void SetVideoImagesURLs(const std::vector<std::string>& Value) { FVideoImagesURLs = Value; }
+  int32_t VideoImageIndex() const { return FVideoImageIndex; }
+  // Clamped to the positions of VideoImagesURLs (0 for an empty list).
+  void SetVideoImageIndex(int32_t Value);
+  bool ToFile() const { return FToFile; }
+  void SetToFile(bool Value);
+  TKzJpegIntegrity JpegIntegrity() const { return FJpegIntegrity; }
+  void SetJpegIntegrity(TKzJpegIntegrity Value);
+  // Stores max(Value, 0.0001) and hands the rate to the decoder, devices and threads.
+  void SetFramePerSec(double Value) override;
+  TKzGStreamerProperty& GStreamerProperty() { return FGStreamerProperty; }
+  TKzProxyProperty& ProxyProperty() { return FProxyProperty; }
+  TKzFFMpegProperty& FFMpegProperty() { return FFFMpegProperty; }
+  TKzTimeOut SearchHTTPTimeOut() const { return FSearchHTTPTimeOut; }
+  void SetSearchHTTPTimeOut(TKzTimeOut Value) { FSearchHTTPTimeOut = Value; }
+  TKzTimeOut SearchRTSPTimeOut() const { return FSearchRTSPTimeOut; }
+  void SetSearchRTSPTimeOut(TKzTimeOut Value) { FSearchRTSPTimeOut = Value; }
+  TKzTimeOut MJPEGTimeOut() const { return FMJPEGTimeOut; }
+  void SetMJPEGTimeOut(TKzTimeOut Value) { FMJPEGTimeOut = Value; }
+  bool LoginPrompt() const { return FLoginPrompt; }
+  void SetLoginPrompt(bool Value) { FLoginPrompt = Value; }
+  TKzMLanguage Language() const { return FLanguage; }
+  void SetLanguage(TKzMLanguage Value) { FLanguage = Value; }
+
+  // ---- Other state
+  // Start operations block until the fetch thread has ended.
+  bool WaitThread() const { return FWaitThread; }
+  void SetWaitThread(bool Value) { FWaitThread = Value; }
+  TKzCameraTypes IPCameraTypes() const { return FIPCameraTypes; }
+  void SetIPCameraTypes(TKzCameraTypes Value) { FIPCameraTypes = Value; }
+  bool IsControllableCamera() const { return FIsControllableCamera; }
+  TKzUserAccess UserAccess() const { return FUserAccess; }
+  bool Searching() const { return FSearching; }
+  TKzProtocolVersion ProtocolVersion() const { return FProtocolVersion; }
+  int32_t VideoDeviceIndex() const { return FVideoDeviceIndex; }
+  void SetVideoDeviceIndex(int32_t Value) { FVideoDeviceIndex = Value; }
+  // Success of the last fetch thread that ended.
+  bool LastResult() const { return FResult; }
+  int32_t LastStatus() const { return FLastStatus; }
+  // Image settings of the camera itself.
+  TKzQualityType Quality() const { return FQuality; }
+  TKzCamFocus FocusType() const { return FFocusType; }
+  int32_t FocusDistance() const { return FFocusDistance; }
+  TKzVideoMode VideoMode() const { return FVideoMode; }
+  int32_t Brightness() const { return FBrightness; }
+  int32_t Contrast() const { return FContrast; }
+  int32_t Hue() const { return FHue; }
+  int32_t Saturation() const { return FSaturation; }
+  int32_t Sharpness() const { return FSharpness; }
+  int32_t Flip() const { return FFlip; }
+
+  // The device objects and fetch threads of the current activity (tests,
+  // tools); null when none exists. Main thread.
+  TKzCamDevice* UserThread() const { return FUserThread.get(); }
+  TKzCamStreamThread* ThreadHTTP() const { return FThreadHTTP; }
+  TKzCamStreamThread* ThreadRTSP() const { return FThreadRTSP; }
+  TKzCamStreamThread* ThreadMJPEG() const { return MJPEG; }
+
+  // ---- Events (main thread unless said otherwise)
+  TNotifyEvent OnVideoStart;
+  // Every output frame, on the main thread; a main thread that falls behind
+  // sees the newest frame, not a backlog. Handed to the pipeline at each start.
+  TKzImageEvent OnGetImage;
+  TKzImageEventEx OnGetImageEx;
+  TKzGetRegionsEvent OnGetRegions;
+  // For device objects that announce new frames themselves.
+  TKzImageEvent OnNewImage;
+  TKzCamProgressEvent OnProgress;
+  TKzCamDownloadEvent OnDownload;
+  TKzCamDoneEvent OnCommandStart;
+  TNotifyEvent OnStartVideoStream;
+  TNotifyEvent OnStartVideoFile;
+  TKzCamDoneEvent OnEndVideoStream;
+  TKzCamDoneEvent OnEndVideoFile;
+  TKzCamDoneEvent OnDownloaded;
+  TKzCamDoneEvent OnMoved;
+  TKzCamDoneEvent OnSearchComplete;
+  TKzCamDoneEvent OnPrepared;
+  TKzCamDoneEvent OnSetProperty;
+  TKzGNeedData OnNeedData;
+  TKzMGStreamerLogEvent OnGStreamerLog;
+  TKzOnLoginEvent OnLogin;
+  // Called on the fetch thread.
+  TKzOnLoginFailedEvent OnLoginFailed;
+  TKzGetMediaStreamIndexEvent OnGetVideoStreamIndex;
+  TKzDataReadDebugEvent OnDebugDataRead;
+  // The movement-done handler of the control panel (set by the panel).
+  TKzCamDoneEvent CtrlDoneControlEvent;
+
+protected:
+  void Loaded() override;
+  void Notification(TComponent* AComponent, TOperation Operation) override;
+  void LockConsumers() override;
+  void UnlockConsumers() override;
+  // The stream URL of the camera's model from its vendor interface; empty
+  // when the vendor is not known. Main thread.
+  virtual std::string GetVendorStreamURL(bool H264);
+  // Movement timer tick (100 ms).
+  virtual void DoTimerMove() {}
+
+  // State of the command, vendor and search parts of the camera.
+  int32_t FCommandLockCount = 0;
+  int32_t FDLinkModelIndex = 0;
+  std::string FAxisParamScriptName;
+  int32_t FMaxUsers = 0;
+  uint32_t LastUpdate = 0;
+  // Auxiliary threads (commands, vendor detection, search, preparation,
+  // property setting); each frees itself and clears its reference in its
+  // end notification. The camera aborts them and waits for them.
+  TKzBaseThread* FThreadExecute = nullptr;
+  TKzBaseThread* IsFoscamThread = nullptr;
+  TKzBaseThread* IsPanasonicThread = nullptr;
+  TKzBaseThread* IsDLinkThread = nullptr;
+  TKzBaseThread* IsAxisThread = nullptr;
+  TKzBaseThread* IsCamDevicesThread = nullptr;
+  TKzBaseThread* SearchCameraThread = nullptr;
+  TKzBaseThread* PrepareThread = nullptr;
+  TKzBaseThread* SetPropertyThread = nullptr;
+
+private:
+  // A device object exists for Device's kind and nothing else is running.
+  bool IsDeviceAlone(const TKzCamDevice* Device) const;
+  void StartStreamThread();
+  void RunDevice(TKzCamDevice* Device);
+  void DestroyDevices();
+  void AbortAuxThreads();
+  void HandleDebugText(TMessage& Message);
+  void HandleDeviceEnded(TMessage& Message);
+  void RestartForSettings();
+  TKzDrawImage* Paint() const;
+
+  TKzCamControl* FCameraControl = nullptr;
+  std::unique_ptr<TKzCamDevice> FUserThread;  // kzdtUserData
+  std::unique_ptr<TKzCamDevice> FWebCam;      // kzdtWebCamera
+  std::unique_ptr<TKzCamDevice> FDesktop;     // kzdtDesktop
+  std::unique_ptr<TKzCamDevice> FPlayer;      // kzdtFile
+  std::unique_ptr<TKzCamDevice> FGST;         // GStreamer playback
+  std::string FAgent;
+  std::string FURL;
+  TKzCameraTypes FIPCameraTypes;
+  std::string FFileName;
+  std::string FSourceFileName;
+  std::string FCameraHost;
+  uint16_t FCameraPort = 0;
+  uint16_t FRTSPPort = 0;
+  uint16_t FCameraChannel = 1;
+  uint16_t FCameraSearchTimeOut = 3000;
+  uint16_t FMaxCameraSearchThreadCount = 40;
+  std::string FUserName;
+  std::string FUserPassword;
+  TKzUserAccess FUserAccess = TKzUserAccess::uaNone;
+  bool FWaitThread = false;
+  bool FToFile = false;
+  TKzQualityType FQuality = TKzQualityType::qtStandard;
+  TKzCamFocus FFocusType = TKzCamFocus::kzcfFocusAuto;
+  int32_t FFocusDistance = 1;
+  TKzVideoMode FVideoMode = TKzVideoMode::vm50HZ;
+  int32_t FBrightness = 96;
+  TKzJpegIntegrity FJpegIntegrity = TKzJpegIntegrity::kzjiNone;
+  int32_t FContrast = 4;
+  int32_t FHue = 50;
+  int32_t FSaturation = 50;
+  int32_t FSharpness = 50;
+  int32_t FFlip = 0;
+  bool FCycleVideoImages = false;
+  int32_t FVideoImageIndex = 0;
+  std::vector<std::string> FVideoImagesURLs;
+  bool FSearching = false;
+  TKzDeviceType FDeviceType = TKzDeviceType::kzdtIPCamera;
+  TKzVideoFormat FVideoFormat = TKzVideoFormat::kzvfMJPEG;
+  TKzVideoFormat FSubVideoFormat = TKzVideoFormat::kzvfMJPEG;
+  bool FIsControllableCamera = false;
+  std::atomic<uint16_t> FLatency{0};
+  bool FSmoothImage = false;
+  TKzProtocolVersion FProtocolVersion = TKzProtocolVersion::kzpvVer1;
+  std::unique_ptr<TTimer> FTimerMove;              // 100 ms, movement
+  std::unique_ptr<TTimer> FTimerSearchAnimation;  // 250 ms, search animation
+  TKzSendMode FCommandMode = TKzSendMode::kzsmWait;
+  TKzDesktopMode FDesktopMode = TKzDesktopMode::kzdmFull;
+  int32_t FDesktopZoomPercent = 100;
+  TKzRotation FRotation = TKzRotation::kzrNone;
+  TKzGStreamerProperty FGStreamerProperty;
+  TKzProxyProperty FProxyProperty;
+  TKzFFMpegProperty FFFMpegProperty;
+  int32_t FVideoDeviceIndex = -1;
+  // Fetch threads: self-freeing; their end notification clears these.
+  TKzCamStreamThread* MJPEG = nullptr;
+  TKzCamStreamThread* FThreadHTTP = nullptr;
+  TKzCamStreamThread* FThreadRTSP = nullptr;
+  bool FResult = false;
+  TKzTimeOut FSearchHTTPTimeOut = TKzTimeOut::kztMedium;
+  TKzTimeOut FSearchRTSPTimeOut = TKzTimeOut::kztMedium;
+  TKzTimeOut FMJPEGTimeOut = TKzTimeOut::kztMedium;
+  bool FLoginPrompt = false;
+  TKzMLanguage FLanguage = TKzMLanguage::kzmlEnglish;
+  int32_t FLastStatus = 0;
+  TCriticalSection FFPSSection;  // guards _FPS
+  TKzFPS _FPS;
+  TKzGetData* FGetDataThread = nullptr;  // the frame pipeline, owned
+  bool FRegistered = false;                    // message handlers registered
+};
+
+}  // namespace kz
