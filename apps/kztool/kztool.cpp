@@ -15,6 +15,9 @@ const TSubcommand kSubcommands[] = {
     {"http", "URL [--user U] [--password P] [--proxy HOST:PORT] [--proxy-user U] [--proxy-password P] [--head] "
              "[--timeout short|medium|long|huge] [--max-bytes N]",
      "one request through the library's HTTP client: body to stdout, \"status: N\" to stderr", RunHttp},
+    {"decode", "FILE... [--out DIR]", "decodes JPEG, PNG and BMP files and prints their sizes; --out writes them as PNG",
+     RunDecode},
+    {"motion", "FILE...", "motion regions of each frame against the previous ones: \"FILE: x,y,w,h ...\"", RunMotion},
 };
 
 void Usage(FILE* To) {
