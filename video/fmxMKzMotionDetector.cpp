@@ -43,6 +43,8 @@ bool Overlap(const TKzRectF& A, const TKzRectF& B) {
 
 const TKzRectF kEmptySlot{0, 0, -1, -1};
 
+int32_t RoundEdge(float V) { return static_cast<int32_t>(std::lround(V)); }
+
 // Repeatedly unites the later box of the first overlapping pair (in slot
 // order) into the earlier one until no pair overlaps. Only pairs involving
 // a box that just grew can start to overlap, so instead of rescanning from
@@ -246,14 +248,17 @@ int32_t TKzMotionDetector::DetectChanges(const TKzMCustomBitmap& NewImg, const T
     LabelChangedPixels();
     SelectRegions(s, grow);
     MergeBoxes(tmpRect, TBox{0, 0, -1, -1});
-    for (const TBox& b : tmpRect)
-      if (b.Live()) KzMOutlineRect(*test, b.Left, b.Top, b.Right, b.Bottom, s.RectangleColor);
     if (FWorkW != fw || FWorkH != fh) {
-      auto full = std::make_unique<TKzMBitmap>();
-      KzMStretchBitmap(*test, *full, fw, fh);
+      auto full = std::make_unique<TKzMBitmap>(fw, fh);
+      full->StretchDraw(TRect(0, 0, fw, fh), *test);
       test = std::move(full);
     }
-    bd_ext.push_back(TKzRectF{0, 0, static_cast<float>(fw), static_cast<float>(fh)});
+    // The outlines go on after stretching so that they stay one pixel wide and red.
+    ScaleRegions(fw, fh);
+    for (const TKzRectF& r : bd_ext)
+      if (!r.IsEmpty())
+        test->Rectangle(RoundEdge(r.Left), RoundEdge(r.Top), RoundEdge(r.Right), RoundEdge(r.Bottom), s.RectangleColor);
+    bd_ext.assign(1, TKzRectF{0, 0, static_cast<float>(fw), static_cast<float>(fh)});
     if (TestImg)
       *TestImg = std::move(test);
     else
@@ -493,9 +498,8 @@ void TKzMotionDetector::UpdateReferenceImage(const TKzMCustomBitmap& Frame, TKzM
   }
   for (const TKzRectF& r : bd_ext) {
     if (r.IsEmpty()) continue;
-    KzMCopyBitmapArea(Reference, Frame, static_cast<int32_t>(std::lround(r.Left)),
-                      static_cast<int32_t>(std::lround(r.Top)), static_cast<int32_t>(std::lround(r.Right)),
-                      static_cast<int32_t>(std::lround(r.Bottom)));
+    const TRect area(RoundEdge(r.Left), RoundEdge(r.Top), RoundEdge(r.Right), RoundEdge(r.Bottom));
+    Reference.CopyRect(area, Frame, area);
   }
 }
 

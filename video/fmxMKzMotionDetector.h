@@ -16,14 +16,12 @@
 // objects); DetectChanges picks them up at the start of the next frame.
 #pragma once
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
 
-#include "foundation/Fmxmkzguidfuncs.h"
 #include "foundation/fmxMKzBitmap.h"
-#include "platform/fmxMKzPlatformComponent.h"
+#include "video/fmxMKzVideoEvents.h"
 
 namespace kz {
 
@@ -260,11 +258,5 @@ private:
   bool FDetected = false;
   std::unique_ptr<TKzMBitmap> FLastTestImage;
 };
-
-// The regions events: the frame and the detector, on the draw thread, after
-// motion detection. AVideoIndex and AGUIDFrom name the source of a receiver.
-using TKzGetRegionsEvent = std::function<void(TComponent* Sender, TKzMBitmap& AImg, TKzMotionDetector& ARegionObject)>;
-using TKzGetRegionsEventEx = std::function<void(TComponent* Sender, TKzMBitmap& AImg, int32_t AVideoIndex,
-                                                const TGUID& AGUIDFrom, TKzMotionDetector& ARegionObject)>;
 
 }  // namespace kz

@@ -1,7 +1,6 @@
-// Pixel operations of the motion detector: the reduced working size, the
-// area-averaging reduction that makes the working copies, copying an area
-// between frames of the same geometry, and the enlargement and outlines of
-// the test pictures.
+// Pixel operations of the motion detector: the reduced working size and the
+// area-averaging reduction that makes the working copies (the bitmap's own
+// resampling is bilinear, which at these factors would skip most pixels).
 //
 // All functions: any thread that owns the bitmaps, never block.
 #pragma once
@@ -25,18 +24,5 @@ void KzMMotionWorkingSize(int32_t Width, int32_t Height, int32_t& WorkWidth, int
 // so that sensor noise averages out instead of aliasing into the working
 // copy. An empty source or size gives an empty Dest.
 void KzMReduceBitmap(const TKzMCustomBitmap& Source, TKzMCustomBitmap& Dest, int32_t Width, int32_t Height);
-
-// Copies the pixels of (Left, Top)-(Right, Bottom), right and bottom
-// excluded, from Source into the same place of Dest, clipped to both.
-void KzMCopyBitmapArea(TKzMCustomBitmap& Dest, const TKzMCustomBitmap& Source, int32_t Left, int32_t Top,
-                       int32_t Right, int32_t Bottom);
-
-// Dest := Source scaled to Width x Height by nearest neighbour.
-void KzMStretchBitmap(const TKzMCustomBitmap& Source, TKzMCustomBitmap& Dest, int32_t Width, int32_t Height);
-
-// A one-pixel outline of (Left, Top)-(Right, Bottom), right and bottom
-// excluded, clipped to the bitmap.
-void KzMOutlineRect(TKzMCustomBitmap& Dest, int32_t Left, int32_t Top, int32_t Right, int32_t Bottom,
-                    uint32_t Color);
 
 }  // namespace kz

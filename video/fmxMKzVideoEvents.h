@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 
+#include "foundation/Fmxmkzguidfuncs.h"
 #include "foundation/fmxMKzBitmap.h"
 
 namespace kz {
@@ -17,5 +18,8 @@ using TKzCamDoneEvent = std::function<void(TComponent* Sender, int32_t Status)>;
 using TKzImageEvent = std::function<void(TComponent* Sender, TKzMBitmap& img)>;
 using TKzImageEventEx = std::function<void(TComponent* Sender, TKzMBitmap& AImage, double ATime)>;
 using TKzGetRegionsEvent = std::function<void(TComponent* Sender, TKzMBitmap& AImg, TKzMotionDetector& ARegionObject)>;
+// A receiver's regions event: also names the source and its video stream.
+using TKzGetRegionsEventEx = std::function<void(TComponent* Sender, TKzMBitmap& AImg, uint16_t AVideoIndex,
+                                                const TGUID& AGUIDFrom, TKzMotionDetector& ARegionObject)>;
 
 }  // namespace kz

@@ -56,13 +56,6 @@ TKzMotionDetectorValues WithoutSearch(TKzMotionDetectorValues V) {
 TEST(MotionProperties, DefaultsAndPushIntoTheDetector) {
   TKzGlobalMotionDetectorProperties p;
   EXPECT_EQ(p.Values(), TKzMotionDetectorValues());
-  TKzMotionDetectorValues v;
-  EXPECT_FALSE(v.SearchRegion);
-  EXPECT_EQ(v.MinChangeAreaSize, 10);
-  EXPECT_EQ(v.MaxChangeAreaCount, 30);
-  EXPECT_EQ(v.ChangedAreaProcessingMode, TKzChangedAreaProcessingMode::kzcapmAuto);
-  EXPECT_EQ(v.PixelColorThreshold, 8);
-  EXPECT_EQ(v.TestMode, TKzBoundsTestMode::kzstmNone);
   EXPECT_EQ(DetectorValues(p.GetMotionDetector()), TKzMotionDetectorValues());
   EXPECT_FALSE(p.NeedResizeArea());
 
