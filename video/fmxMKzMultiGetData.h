@@ -1,0 +1,79 @@
+// The fetch thread of a multi-source pipeline, fed by the receiver's network
+// threads with framed chunks of many senders: plays audio blocks out at once,
+// passes video, user data and file chunks to its decode thread, and posts
+// command chunks straight to the owner. Owning it owns the whole chain:
+// fetch -> decode -> draw.
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "foundation/fmxMKzDataList.h"
+#include "foundation/fmxMKzTypesThreads.h"
+#include "video/fmxMKzMultiDecode.h"
+
+namespace kz {
+
+class TKzMultiGetData : public TKzBaseThread {
+public:
+  // Producers hold file transfer back above this many waiting bytes per source.
+  static constexpr int64_t MaxFileBufferBytes = 33554432;
+
+  // Created suspended with its decode and draw threads. Owner's thread.
+  TKzMultiGetData(IKzMultiSourceOwner& Owner, TKzConsumerLists& Consumers);
+  ~TKzMultiGetData() override;
+
+  // One chunk of a sender. Key = connection handle x 256 + data type code.
+  // Count bytes from the stream's position (0: the whole stream). Command
+  // chunks (code 8) go to the owner at once (message 1031); other codes wait
+  // for the thread. Ignored after termination. Network threads, never block
+  // for long.
+  void CopyFrom(int32_t Key, const TKzHeaderPack& Header, const TMemoryStream& Stream, int64_t Count,
+                const TKzInfo& Info);
+  // Whether the chain holds more than MaxFileBufferBytes for the item the
+  // chunk described by Info would go to (this thread first, then the
+  // decoder), and whether it holds nothing for it. Both create the entry
+  // when missing and wake the thread. Network threads, never block for long.
+  bool IsFileBufferTooLarge(int32_t Key, const TKzHeaderPack& Header, const TKzInfo& Info);
+  bool IsEmpty(int32_t Key, const TKzHeaderPack& Header, const TKzInfo& Info);
+  // The decoder's frame rate (FPS >= 1). Any thread.
+  void SetFramePerSec(int32_t FPS) { FDecode->SetFramePerSec(FPS); }
+  // Bytes waiting for the thread. Any thread.
+  int64_t PendingBytes();
+
+  // Empties every buffer of the chain. Owner's thread (main: SafeEnter).
+  void Clear();
+  void Abort() override;
+  void StopThread() override;
+  // Starts the whole chain. Owner's thread.
+  void Run();
+
+  TKzMultiDecode& Decode() { return *FDecode; }
+  TKzMultiDrawImage& Paint() { return FDecode->Paint(); }
+
+protected:
+  void DoExecute() override;
+
+private:
+  struct TAudioWork;
+  void Pass();
+  void PlayAudio(const TAudioWork& Work);
+  // The audio playback forgets every source whose audio came through here.
+  void EndAudio();
+  int64_t HeldBytes(int32_t Key, const TKzHeaderPack& Header, const TKzInfo& Info);
+
+  IKzMultiSourceOwner& FOwner;
+  TKzMultiDecode* FDecode;  // owned; freed through KzMFreeThread
+
+  TCriticalSection FTmpDataSection;  // guards FTmpData
+  TKzDataList FTmpData;
+
+  TKzCriticalSection FAccessSection;  // held for one pass: FData
+  TKzDataList FData;
+  std::vector<std::pair<TGUID, uint16_t>> FAudioSources;  // fetch thread only: audio played so far
+  std::atomic<bool> FStopping{false};
+};
+
+}  // namespace kz
