@@ -158,27 +158,31 @@ void TKzMultiDrawImage::DisplayDue() {
   TDueTimes due;
   std::vector<int64_t> dueAt(list.size());
   for (size_t i = 0; i < list.size(); ++i) dueAt[i] = due.Of(*list[i]);
+  std::vector<std::unique_ptr<TKzImageItem>> done;
   for (size_t i = 0; i < list.size() && !Terminated(); ++i) {
     if (!list[i] || dueAt[i] > ref) continue;
     size_t shown = i;
     for (size_t k = i + 1; k < list.size(); ++k) {
       if (!list[k] || !SameQueue(*list[k], *list[shown])) continue;
       if (dueAt[k] > ref) break;
-      list[shown].reset();
+      done.push_back(std::move(list[shown]));
       shown = k;
     }
     OutputImage(*list[shown]);
-    list[shown].reset();
+    done.push_back(std::move(list[shown]));
   }
   list.erase(std::remove(list.begin(), list.end(), nullptr), list.end());
   FImages.Unlock();
+  for (auto& item : done) FTmp.Release(std::move(item));
 }
 
 void TKzMultiDrawImage::DisplayAll() {
+  std::vector<std::unique_ptr<TKzImageItem>> done;
   FImages.Lock();
   for (size_t i = 0; i < FImages.List.size() && !Terminated(); ++i) OutputImage(*FImages.List[i]);
+  done.swap(FImages.List);
   FImages.Unlock();
-  FImages.ClearAllData(0, 0);
+  for (auto& item : done) FTmp.Release(std::move(item));
 }
 
 // Until the earliest waiting frame is due; without limit when none waits.
