@@ -72,6 +72,15 @@ void TKzMultiDecode::SetFramePerSec(int32_t FPS) {
   FSleepMSec.store(1000 / FPS);
 }
 
+void TKzMultiDecode::DeleteKey(int32_t Key) {
+  {
+    std::lock_guard<TCriticalSection> g(FTmpDataSection);
+    KzDeleteKey(FTmpData, Key);
+  }
+  TKzSafeLock g(FAccessSection);
+  KzDeleteKey(FData, Key);
+}
+
 void TKzMultiDecode::Clear() {
   FStopping = true;
   {

@@ -52,6 +52,8 @@ public:
   int32_t DataCount() const { return FDataCount.load(); }
   uint64_t DecodedFrames() const { return FDecoded.load(); }
 
+  // Drops the input and the kept bytes of that key. Any thread (main: SafeEnter).
+  void DeleteKey(int32_t Key);
   // Empties the input, the kept bytes and the draw queue. Owner's thread (main: SafeEnter).
   void Clear();
   void Abort() override;

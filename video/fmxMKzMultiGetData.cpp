@@ -32,7 +32,7 @@ void TKzMultiGetData::Run() {
 void TKzMultiGetData::CopyFrom(int32_t Key, const TKzHeaderPack& Header, const TMemoryStream& Stream, int64_t Count,
                                const TKzInfo& Info) {
   const uint8_t type = static_cast<uint8_t>(Key & 0xFF);
-  if (type == 0 || Terminated()) return;
+  if (!KzIsDataTypeCode(type) || Terminated()) return;
   if (type == DATA_TYPE_CMD) {
     const int64_t from = Count == 0 ? 0 : Stream.Position();
     const int64_t n = Count == 0 ? Stream.Size() : Count;
@@ -78,6 +78,18 @@ int64_t TKzMultiGetData::PendingBytes() {
     for (const auto& item : entry->List) n += item->Data.Size();
   FTmpData.UnlockList();
   return n;
+}
+
+void TKzMultiGetData::DeleteKey(int32_t Key) {
+  {
+    std::lock_guard<TCriticalSection> g(FTmpDataSection);
+    KzDeleteKey(FTmpData, Key);
+  }
+  {
+    TKzSafeLock g(FAccessSection);
+    KzDeleteKey(FData, Key);
+  }
+  FDecode->DeleteKey(Key);
 }
 
 void TKzMultiGetData::Clear() {

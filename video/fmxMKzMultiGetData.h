@@ -27,8 +27,9 @@ public:
 
   // One chunk of a sender. Key = connection handle x 256 + data type code.
   // Count bytes from the stream's position (0: the whole stream). Command
-  // chunks (code 8) go to the owner at once (message 1031); other codes wait
-  // for the thread. Ignored after termination. Network threads, never block
+  // chunks (code 8) go to the owner at once (message 1031); video, audio,
+  // user data and files wait for the thread; other codes are ignored, as is
+  // everything after termination. Network threads, never block
   // for long.
   void CopyFrom(int32_t Key, const TKzHeaderPack& Header, const TMemoryStream& Stream, int64_t Count,
                 const TKzInfo& Info);
@@ -42,6 +43,9 @@ public:
   void SetFramePerSec(int32_t FPS) { FDecode->SetFramePerSec(FPS); }
   // Bytes waiting for the thread. Any thread.
   int64_t PendingBytes();
+  // Drops everything held for that key (a closed connection's data type)
+  // in the whole chain. Any thread (main: SafeEnter).
+  void DeleteKey(int32_t Key);
 
   // Empties every buffer of the chain. Owner's thread (main: SafeEnter).
   void Clear();

@@ -96,8 +96,8 @@ public:
   virtual bool HasReceivingFileHandler() { return false; }
   virtual bool HasReceivedFileHandler() { return false; }
 
-  // Motion detection. Draw thread: whether anybody wants regions, then the
-  // detector step for one frame of a source (it decides per source whether
+  // Motion detection. Any thread: whether anybody wants regions. Draw
+  // thread: the detector step for one frame of a source (it decides per source whether
   // to detect; null: nothing to report). Main thread: the regions found,
   // with the frame they were found in.
   virtual bool HasRegionsHandler() { return false; }

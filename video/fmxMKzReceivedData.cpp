@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "foundation/Fmxmkzstreamfuncs.h"
 #include "foundation/fmxMKzMessages.h"
@@ -35,6 +36,17 @@ int64_t KzHeldBytes(TKzDataList& List, const TKzHeaderPack& Header, int32_t Key,
   const int64_t n = item ? item->Data.Size() : 0;
   List.UnlockList();
   return n;
+}
+
+bool KzIsDataTypeCode(uint8_t Code) {
+  return Code == DATA_TYPE_VIDEO || Code == DATA_TYPE_AUDIO || Code == DATA_TYPE_USERDATA || Code == DATA_TYPE_CMD ||
+         Code == DATA_TYPE_FILE;
+}
+
+void KzDeleteKey(TKzDataList& List, int32_t Key) {
+  List.LockList();
+  std::erase_if(List.List, [Key](const auto& Entry) { return Entry->Key == Key; });
+  List.UnlockList();
 }
 
 int32_t KzChunkMediaIndex(int32_t Key, const TKzInfo& Info) {

@@ -17,6 +17,10 @@ inline int32_t KzClientHandle(int32_t Key) { return Key / 256; }
 // Bytes a data list holds for the media item of that source, key and index
 // (0 when there is none). Takes the list lock. Any thread.
 int64_t KzHeldBytes(TKzDataList& List, const TKzHeaderPack& Header, int32_t Key, int32_t MediaIndex);
+// Whether Code is one of the five data type codes (1, 2, 4, 8, 16).
+bool KzIsDataTypeCode(uint8_t Code);
+// Frees every entry of the list with that key. Takes the list lock. Any thread.
+void KzDeleteKey(TKzDataList& List, int32_t Key);
 // The media index a chunk described by Info is kept under for that data
 // type: its own for video and audio, 0 for every other type.
 int32_t KzChunkMediaIndex(int32_t Key, const TKzInfo& Info);

@@ -506,6 +506,24 @@ TEST(MultiSource, ChangedAreaStreamsAreReportedOnceAndDoNotDisturbOtherSenders) 
   EXPECT_EQ(chain.View.Seen[0].Colour, 2);
 }
 
+TEST(MultiSource, AClosedConnectionTakesOnlyItsOwnDataAlong) {
+  TMultiChain chain(0);
+  const TGUID src = KzCreateGUID();
+  const TBytes frame = Framed(JpegFrame(kColours[2]), 1000, 40);
+  chain.FeedVideo(src, Slice(frame, 0, frame.size() / 2));
+  chain.Barrier(src);
+  ASSERT_EQ(chain.Kept(src), static_cast<int64_t>(frame.size() / 2));
+  chain.Fetch->DeleteKey(kHandle * 256 + DATA_TYPE_USERDATA);
+  EXPECT_EQ(chain.Kept(src), static_cast<int64_t>(frame.size() / 2)) << "another key";
+  chain.Fetch->DeleteKey(kHandle * 256 + DATA_TYPE_VIDEO);
+  EXPECT_EQ(chain.Kept(src), 0);
+  chain.FeedVideo(src, Slice(frame, frame.size() / 2, frame.size()));  // the rest alone is no frame
+  chain.FeedVideo(src, frame);
+  ASSERT_TRUE(chain.WaitFrames(1));
+  EXPECT_EQ(chain.View.Colours(), std::vector<int>{2});
+  EXPECT_EQ(chain.Decoded.load(), 1);
+}
+
 TEST(MultiSource, NothingIsDecodedWithoutAConsumer) {
   TMultiChain chain(0, false);
   const TGUID src = KzCreateGUID();
