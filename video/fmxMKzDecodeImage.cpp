@@ -31,13 +31,11 @@ int64_t FindMarkerForward(const uint8_t* D, int64_t From, int64_t Size, uint8_t 
 }  // namespace
 
 TKzDecodeImage::TKzDecodeImage(TComponent* Owner, TKzConsumerLists& Consumers, const TGUID& GUID)
-    : TKzBaseThread(true, "TKzDecodeImage"),
+    : TKzPipelineThread("TKzDecodeImage"),
       FOwner(Owner),
       FConsumers(Consumers),
       FPaint(new TKzDrawImage(Owner, GUID, Consumers)),
-      FImg(std::make_unique<TKzImageWrapper>()) {
-  CreateEvent(false, false);
-}
+      FImg(std::make_unique<TKzImageWrapper>()) {}
 
 TKzDecodeImage::~TKzDecodeImage() { KzMFreeThread(FPaint); }
 
@@ -103,8 +101,7 @@ void TKzDecodeImage::SetFileMode(bool Value) {
   }
 }
 
-void TKzDecodeImage::Clear() {
-  FStopping = true;
+void TKzDecodeImage::DoClear() {
   {
     std::lock_guard<TCriticalSection> g(FSection);
     FTmp.SetSize(0);
@@ -117,31 +114,9 @@ void TKzDecodeImage::Clear() {
     TKzMBitmap& b = FImg->GetBitmap();
     if (!b.IsEmpty()) std::fill(b.Data(), b.Data() + b.GetLength(), KzOpaqueBlack);
   }
-  FStopping = false;
 }
 
-void TKzDecodeImage::Abort() {
-  TKzBaseThread::Abort();
-  Event()->SetEvent();
-}
-
-void TKzDecodeImage::StopThread() {
-  Clear();
-  Abort();
-}
-
-void TKzDecodeImage::DoExecute() {
-  while (!Terminated()) {
-    if (Event()->WaitFor(INFINITE) != TWaitResult::wrSignaled || Terminated()) break;
-    if (FStopping) {
-      SleepUnlessTerminated(50);
-      continue;
-    }
-    Pass();
-  }
-}
-
-void TKzDecodeImage::Pass() {
+uint32_t TKzDecodeImage::Pass() {
   TKzSafeLock access(FAccessSection);
   {
     std::lock_guard<TCriticalSection> g(FSection);
@@ -177,6 +152,7 @@ void TKzDecodeImage::Pass() {
     DecodeNewest();
   }
   TrimUnsearchable();
+  return KzWaitForever;
 }
 
 // A stream that never completes a frame must not grow without bound.
@@ -199,7 +175,7 @@ void TKzDecodeImage::DecodeNewest() {
   const int64_t soi = FindMarkerBackward(d, 0, eoi - 2, 0xD8);
   if (soi < 0) return;
   Pace();
-  if (Terminated() || FStopping) return;
+  if (Terminated() || Stopping()) return;
   LoadJPEGStream(soi, eoi + 2);
   int64_t keepFrom = eoi + 2;
   if (keepFrom + 1 < size && d[keepFrom] == 0xFF && d[keepFrom + 1] == 0xD9) keepFrom += 2;
@@ -210,7 +186,7 @@ void TKzDecodeImage::DecodeNewest() {
 void TKzDecodeImage::DecodeAll() {
   int64_t pos = 0;
   for (;;) {
-    if (Terminated() || FStopping) return;
+    if (Terminated() || Stopping()) return;
     const uint8_t* d = FData.Memory();
     const int64_t size = FData.Size();
     const int64_t eoi = FindMarkerForward(d, pos, size, 0xD9);
@@ -219,7 +195,7 @@ void TKzDecodeImage::DecodeAll() {
     const int64_t soi = FindMarkerBackward(d, pos, eoi - 2, 0xD8);
     if (soi >= 0) {
       Pace();
-      if (Terminated() || FStopping) return;
+      if (Terminated() || Stopping()) return;
       LoadJPEGStream(soi, eoi + 2);
     }
     pos = eoi + 2;

@@ -18,14 +18,13 @@ constexpr int64_t kMinPause = 11;   // pacing never sleeps for less
 }  // namespace
 
 TKzDrawImage::TKzDrawImage(TComponent* Owner, const TGUID& GUID, TKzConsumerLists& Consumers)
-    : TKzBaseThread(true, "TKzDrawImage"),
+    : TKzPipelineThread("TKzDrawImage"),
       FOwner(Owner),
       FConsumers(Consumers),
       FGUID(IsNull(GUID) ? KzCreateGUID() : GUID),
       FSenderImg(std::make_unique<TKzImageWrapper>()),
       FMainFrames(Owner),
       FDrawStartTime(static_cast<int64_t>(KzMGetTickCount())) {
-  CreateEvent(false, false);
   FHeader.GUIDFrom = FGUID;
   FLastTickCount = FDrawStartTime;
 }
@@ -105,48 +104,26 @@ std::unique_ptr<TKzImageWrapper> TKzDrawImage::GetSnapShot(double& Pts) {
   return wrapper;
 }
 
-void TKzDrawImage::Clear() {
-  FStopping = true;
+void TKzDrawImage::DoClear() {
   {
     std::lock_guard<TCriticalSection> g(FSection);
     FTmp.ClearAllData(0, 0);
   }
   FImages.ClearAllData(0, 0);
-  FStopping = false;
 }
 
-void TKzDrawImage::Abort() {
-  TKzBaseThread::Abort();
-  Event()->SetEvent();
-}
-
-void TKzDrawImage::StopThread() {
-  Clear();
-  Abort();
-}
-
-void TKzDrawImage::DoExecute() {
-  uint32_t wait = KzWaitForever;
-  while (!Terminated()) {
-    if (wait > 0) Event()->WaitFor(wait);
-    if (Terminated()) break;
-    if (FStopping) {
-      SleepUnlessTerminated(50);
-      continue;
-    }
-    Pass();
-    wait = NextWait();
-    FImages.ClearAllData(0, 0);
-  }
-}
-
-void TKzDrawImage::Pass() {
+uint32_t TKzDrawImage::Pass() {
   {
     std::lock_guard<TCriticalSection> g(FSection);
     KzMoveImages(FTmp, FImages, FLatency.load() != 0 ? kQueueMode : 1);
   }
-  TKzSafeLock display(FDisplaySection);
-  OutputQueued();
+  {
+    TKzSafeLock display(FDisplaySection);
+    OutputQueued();
+  }
+  const uint32_t wait = NextWait();
+  FImages.ClearAllData(0, 0);
+  return wait;
 }
 
 // Outputs the frames within Latency of the newest (all of them without a

@@ -32,11 +32,10 @@ uint32_t ImageTypeKind(TKzImageType Type) { return 16 + std::min<uint32_t>(stati
 }  // namespace
 
 TKzMultiDecode::TKzMultiDecode(IKzMultiSourceOwner& Owner, TKzConsumerLists& Consumers)
-    : TKzBaseThread(true, "TKzMultiDecode"),
+    : TKzMultiStage("TKzMultiDecode"),
       FOwner(Owner),
       FPaint(new TKzMultiDrawImage(Owner, 1, Consumers)),
       FImg(std::make_unique<TKzImageWrapper>()) {
-  CreateEvent(false, false);
   FDecodeData.reserve(MaxDecodeData);
 }
 
@@ -56,11 +55,6 @@ void TKzMultiDecode::Decode(int32_t Key, const TKzHeaderPack& Header, const TKzB
   Event()->SetEvent();
 }
 
-int64_t TKzMultiDecode::PendingBytes(int32_t Key, const TKzHeaderPack& Header, int32_t MediaIndex) {
-  std::lock_guard<TCriticalSection> g(FTmpDataSection);
-  return KzHeldBytes(FTmpData, Header, Key, MediaIndex);
-}
-
 int64_t TKzMultiDecode::BufferedBytes(int32_t Key, const TKzHeaderPack& Header, int32_t MediaIndex) {
   TKzSafeLock g(FAccessSection);
   return KzHeldBytes(FData, Header, Key, MediaIndex);
@@ -72,49 +66,7 @@ void TKzMultiDecode::SetFramePerSec(int32_t FPS) {
   FSleepMSec.store(1000 / FPS);
 }
 
-void TKzMultiDecode::DeleteKey(int32_t Key) {
-  {
-    std::lock_guard<TCriticalSection> g(FTmpDataSection);
-    KzDeleteKey(FTmpData, Key);
-  }
-  TKzSafeLock g(FAccessSection);
-  KzDeleteKey(FData, Key);
-}
-
-void TKzMultiDecode::Clear() {
-  FStopping = true;
-  {
-    std::lock_guard<TCriticalSection> g(FTmpDataSection);
-    FTmpData.Clear();
-  }
-  {
-    TKzSafeLock g(FAccessSection);
-    FData.Clear();
-    FPaint->Clear();
-  }
-  FStopping = false;
-}
-
-void TKzMultiDecode::Abort() {
-  TKzBaseThread::Abort();
-  Event()->SetEvent();
-}
-
-void TKzMultiDecode::StopThread() {
-  Clear();
-  Abort();
-}
-
-void TKzMultiDecode::DoExecute() {
-  while (!Terminated()) {
-    if (Event()->WaitFor(INFINITE) != TWaitResult::wrSignaled || Terminated()) break;
-    if (FStopping) {
-      SleepUnlessTerminated(50);
-      continue;
-    }
-    Pass();
-  }
-}
+void TKzMultiDecode::ClearNext() { FPaint->Clear(); }
 
 // Moves every waiting item into the working list.
 void TKzMultiDecode::TakeInput() {
@@ -130,7 +82,7 @@ void TKzMultiDecode::TakeInput() {
   Event()->ResetEvent();
 }
 
-void TKzMultiDecode::Pass() {
+uint32_t TKzMultiDecode::Pass() {
   TKzSafeLock access(FAccessSection);
   TakeInput();
   const bool wanted = FPaint->HasConsumers();
@@ -138,7 +90,7 @@ void TKzMultiDecode::Pass() {
   FData.LockList();
   for (const auto& entry : FData.List) {
     for (const auto& item : entry->List) {
-      if (Terminated() || FStopping) break;
+      if (Terminated() || Stopping()) break;
       if (item->Data.Size() == 0) continue;
       try {
         switch (entry->TypeData) {
@@ -156,6 +108,7 @@ void TKzMultiDecode::Pass() {
   FData.UnlockList();
   FDecodeVideo = nullptr;
   if (FDecodeData.size() > kKeptSlots) FDecodeData.resize(kKeptSlots);
+  return KzWaitForever;
 }
 
 TKzDecodeData& TKzMultiDecode::Slot(int32_t Index) {
@@ -176,7 +129,7 @@ void TKzMultiDecode::DecodeVideo(const TKzDataItem& Entry, TKzVideoDataItem& Ite
   int32_t count = 0;
   if (Wanted) {
     for (const TKzFramedImage& f : FScan.Frames) {
-      if (Terminated() || FStopping) return;  // the bytes stay as they are
+      if (Terminated() || Stopping()) return;  // the bytes stay as they are
       TKzDecodeData& slot = Slot(count);
       if (!DecodeFrame(data + f.ImageOffset(), f.Size, format->ImageType, slot.Image)) continue;
       if (!isStartVideo.exchange(true) && OnStartVideo) Synchronize([this] { OnStartVideo(FOwner.OwnerComponent()); });

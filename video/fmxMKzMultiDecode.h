@@ -14,12 +14,13 @@
 #include "video/Fmxmkzgraphicfuncs.h"
 #include "video/fmxMKzFrameContainer.h"
 #include "video/fmxMKzMultiDrawImage.h"
+#include "video/fmxMKzMultiStage.h"
 
 namespace kz {
 
 class TKzImageWrapper;
 
-class TKzMultiDecode : public TKzBaseThread {
+class TKzMultiDecode : public TKzMultiStage {
 public:
   // Frames of one source decoded per pass; older ones in the same pass are
   // dropped undecoded.
@@ -32,13 +33,13 @@ public:
   // Copies the bytes of a media item, with its description, into the input
   // for that source and key; wakes the thread. The fetch thread.
   void Decode(int32_t Key, const TKzHeaderPack& Header, const TKzBaseDataItem& Item);
-  // Bytes waiting in the input for that source, key and media index. Any thread.
-  int64_t PendingBytes(int32_t Key, const TKzHeaderPack& Header, int32_t MediaIndex);
   // Bytes kept between passes for that source (an incomplete frame). Any
   // thread; waits for a running pass.
   int64_t BufferedBytes(int32_t Key, const TKzHeaderPack& Header, int32_t MediaIndex);
 
-  // FPS >= 1: SleepMSec := 1000 div FPS. Any thread.
+  // Settings; any thread. FPS >= 1: SleepMSec := 1000 div FPS. The
+  // background colour and IgnoreCorruptedFrames are kept for changed-area
+  // streams.
   void SetFramePerSec(int32_t FPS);
   int32_t FramePerSec() const { return FFramePerSec.load(); }
   int32_t SleepMSec() const { return FSleepMSec.load(); }
@@ -52,12 +53,6 @@ public:
   int32_t DataCount() const { return FDataCount.load(); }
   uint64_t DecodedFrames() const { return FDecoded.load(); }
 
-  // Drops the input and the kept bytes of that key. Any thread (main: SafeEnter).
-  void DeleteKey(int32_t Key);
-  // Empties the input, the kept bytes and the draw queue. Owner's thread (main: SafeEnter).
-  void Clear();
-  void Abort() override;
-  void StopThread() override;
   // Starts this thread and its draw thread. Owner's thread.
   void Run();
 
@@ -71,10 +66,12 @@ public:
   TNotifyEvent OnFPS;
 
 protected:
-  void DoExecute() override;
+  uint32_t Pass() override;
+  // The draw queue goes with the input and the kept bytes.
+  void ClearNext() override;
+  void DeleteKeyNext(int32_t) override {}
 
 private:
-  void Pass();
   void TakeInput();
   void DecodeVideo(const TKzDataItem& Entry, TKzVideoDataItem& Item, bool Wanted);
   // Decodes one picture into Target; false (nothing shown) when it does not decode.
@@ -86,11 +83,7 @@ private:
   IKzMultiSourceOwner& FOwner;
   TKzMultiDrawImage* FPaint;  // owned; freed through KzMFreeThread
 
-  TCriticalSection FTmpDataSection;  // guards FTmpData
-  TKzDataList FTmpData;
-
-  TKzCriticalSection FAccessSection;  // held for one pass: everything below
-  TKzDataList FData;
+  // Used in passes only (under FAccessSection).
   std::vector<TKzDecodeData> FDecodeData;  // slot 0 the newest frame of the pass
   TKzFrameScan FScan;
   std::unique_ptr<TKzImageWrapper> FImg;
@@ -105,7 +98,6 @@ private:
   std::atomic<int32_t> FDataCount{0};
   std::atomic<uint64_t> FDecoded{0};
   std::atomic<uint64_t> FReported{0};  // bit per kind already reported
-  std::atomic<bool> FStopping{false};
 };
 
 }  // namespace kz

@@ -42,14 +42,12 @@ private:
 }  // namespace
 
 TKzMultiDrawImage::TKzMultiDrawImage(IKzMultiSourceOwner& Owner, int32_t MaxImageCount, TKzConsumerLists& Consumers)
-    : TKzBaseThread(true, "TKzMultiDrawImage"),
+    : TKzPipelineThread("TKzMultiDrawImage"),
       FOwner(Owner),
       FConsumers(Consumers),
       FSenderImg(std::make_unique<TKzImageWrapper>()),
       FMainFrames(Owner),
-      FMaxImageCount(MaxImageCount) {
-  CreateEvent(false, false);
-}
+      FMaxImageCount(MaxImageCount) {}
 
 TKzMultiDrawImage::~TKzMultiDrawImage() { FImages.ClearAllData(0, 0); }
 
@@ -96,41 +94,12 @@ int32_t TKzMultiDrawImage::QueuedFrames() {
   return n + FImages.GetItemCount();
 }
 
-void TKzMultiDrawImage::Clear() {
-  FStopping = true;
+void TKzMultiDrawImage::DoClear() {
   {
     std::lock_guard<TCriticalSection> g(FSection);
     FTmp.ClearAllData(0, 0);
   }
   FImages.ClearAllData(0, 0);
-  FStopping = false;
-}
-
-void TKzMultiDrawImage::Abort() {
-  TKzBaseThread::Abort();
-  Event()->SetEvent();
-}
-
-void TKzMultiDrawImage::StopThread() {
-  Clear();
-  Abort();
-}
-
-void TKzMultiDrawImage::DoExecute() {
-  uint32_t wait = KzWaitForever;
-  while (!Terminated()) {
-    if (wait > 0) {
-      const TWaitResult r = Event()->WaitFor(wait);
-      if (r != TWaitResult::wrSignaled && r != TWaitResult::wrTimeout) break;
-    }
-    if (Terminated()) break;
-    if (FStopping) {
-      SleepUnlessTerminated(50);
-      wait = KzWaitForever;
-      continue;
-    }
-    wait = Pass();
-  }
 }
 
 uint32_t TKzMultiDrawImage::Pass() {

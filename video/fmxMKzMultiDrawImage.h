@@ -16,14 +16,14 @@
 #include "video/fmxMKzConsumers.h"
 #include "video/fmxMKzMultiMainThreadFrames.h"
 #include "video/fmxMKzMultiSourceOwner.h"
+#include "video/fmxMKzPipelineThread.h"
 
 namespace kz {
 
 class TKzImageWrapper;
 
-class TKzMultiDrawImage : public TKzBaseThread {
+class TKzMultiDrawImage : public TKzPipelineThread {
 public:
-  static constexpr uint32_t KzWaitForever = 0xFFFFFFFFu;
   // Frames kept per source and video index while a latency applies.
   static constexpr int32_t QueueMode = 50;
 
@@ -47,10 +47,6 @@ public:
   void LockDisplay() { FDisplaySection.SafeEnter(); }
   void UnlockDisplay() { FDisplaySection.Leave(); }
 
-  // Frees every queued frame. Owner's thread.
-  void Clear();
-  void Abort() override;
-  void StopThread() override;
   void Run() { StartThread(this); }
 
   // Settings; any thread.
@@ -68,10 +64,11 @@ public:
   int32_t QueuedFrames();
 
 protected:
-  void DoExecute() override;
+  uint32_t Pass() override;
+  // Frees every queued frame.
+  void DoClear() override;
 
 private:
-  uint32_t Pass();
   void DisplayDue();
   void DisplayAll();
   uint32_t NextWait();
@@ -102,7 +99,6 @@ private:
   std::atomic<TKzRotation> FRotation{TKzRotation::kzrNone};
   std::atomic<bool> FSmoothImage{false};
   std::atomic<int32_t> FMaxImageCount;
-  std::atomic<bool> FStopping{false};
   std::atomic<uint64_t> FDrawn{0};
 };
 

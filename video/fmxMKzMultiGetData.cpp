@@ -18,9 +18,7 @@ struct TKzMultiGetData::TAudioWork {
 };
 
 TKzMultiGetData::TKzMultiGetData(IKzMultiSourceOwner& Owner, TKzConsumerLists& Consumers)
-    : TKzBaseThread(true, "TKzMultiGetData"), FOwner(Owner), FDecode(new TKzMultiDecode(Owner, Consumers)) {
-  CreateEvent(false, false);
-}
+    : TKzMultiStage("TKzMultiGetData"), FOwner(Owner), FDecode(new TKzMultiDecode(Owner, Consumers)) {}
 
 TKzMultiGetData::~TKzMultiGetData() { KzMFreeThread(FDecode); }
 
@@ -49,16 +47,14 @@ void TKzMultiGetData::CopyFrom(int32_t Key, const TKzHeaderPack& Header, const T
 }
 
 int64_t TKzMultiGetData::HeldBytes(int32_t Key, const TKzHeaderPack& Header, const TKzInfo& Info) {
-  int64_t n;
   {
     std::lock_guard<TCriticalSection> g(FTmpDataSection);
     FTmpData.LockList();
     if (!FTmpData.GetGUID(Header, Key)) FTmpData.AddGUID2(Header, nullptr, Key, 0, Info);
     FTmpData.UnlockList();
-    n = KzHeldBytes(FTmpData, Header, Key, KzChunkMediaIndex(Key, Info));
   }
   Event()->SetEvent();
-  return n;
+  return PendingBytes(Key, Header, KzChunkMediaIndex(Key, Info));
 }
 
 bool TKzMultiGetData::IsFileBufferTooLarge(int32_t Key, const TKzHeaderPack& Header, const TKzInfo& Info) {
@@ -80,55 +76,11 @@ int64_t TKzMultiGetData::PendingBytes() {
   return n;
 }
 
-void TKzMultiGetData::DeleteKey(int32_t Key) {
-  {
-    std::lock_guard<TCriticalSection> g(FTmpDataSection);
-    KzDeleteKey(FTmpData, Key);
-  }
-  {
-    TKzSafeLock g(FAccessSection);
-    KzDeleteKey(FData, Key);
-  }
-  FDecode->DeleteKey(Key);
-}
+void TKzMultiGetData::ClearNext() { FDecode->Clear(); }
 
-void TKzMultiGetData::Clear() {
-  FStopping = true;
-  {
-    std::lock_guard<TCriticalSection> g(FTmpDataSection);
-    FTmpData.Clear();
-  }
-  {
-    TKzSafeLock g(FAccessSection);
-    FData.Clear();
-    FDecode->Clear();
-  }
-  FStopping = false;
-}
+void TKzMultiGetData::DeleteKeyNext(int32_t Key) { FDecode->DeleteKey(Key); }
 
-void TKzMultiGetData::Abort() {
-  TKzBaseThread::Abort();
-  Event()->SetEvent();
-}
-
-void TKzMultiGetData::StopThread() {
-  Clear();
-  Abort();
-}
-
-void TKzMultiGetData::DoExecute() {
-  while (!Terminated()) {
-    if (Event()->WaitFor(INFINITE) != TWaitResult::wrSignaled || Terminated()) break;
-    if (FStopping) {
-      SleepUnlessTerminated(50);
-      continue;
-    }
-    Pass();
-  }
-  EndAudio();
-}
-
-void TKzMultiGetData::Pass() {
+uint32_t TKzMultiGetData::Pass() {
   TKzSafeLock access(FAccessSection);
   std::vector<std::unique_ptr<TAudioWork>> audio;
   {
@@ -166,6 +118,7 @@ void TKzMultiGetData::Pass() {
         item->EmptyData();
       }
   FData.UnlockList();
+  return KzWaitForever;
 }
 
 void TKzMultiGetData::PlayAudio(const TAudioWork& Work) {
@@ -179,7 +132,7 @@ void TKzMultiGetData::PlayAudio(const TAudioWork& Work) {
                        Work.Data.Memory() + f.DataOffset(), f.Size);
 }
 
-void TKzMultiGetData::EndAudio() {
+void TKzMultiGetData::PassesEnded() {
   IKzAudioSink* sink = FOwner.AudioSink();
   if (!sink) return;
   for (const auto& [source, index] : FAudioSources) sink->RemoveAudioSource(source, index);

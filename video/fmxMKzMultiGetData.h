@@ -13,10 +13,11 @@
 #include "foundation/fmxMKzDataList.h"
 #include "foundation/fmxMKzTypesThreads.h"
 #include "video/fmxMKzMultiDecode.h"
+#include "video/fmxMKzMultiStage.h"
 
 namespace kz {
 
-class TKzMultiGetData : public TKzBaseThread {
+class TKzMultiGetData : public TKzMultiStage {
 public:
   // Producers hold file transfer back above this many waiting bytes per source.
   static constexpr int64_t MaxFileBufferBytes = 33554432;
@@ -41,43 +42,33 @@ public:
   bool IsEmpty(int32_t Key, const TKzHeaderPack& Header, const TKzInfo& Info);
   // The decoder's frame rate (FPS >= 1). Any thread.
   void SetFramePerSec(int32_t FPS) { FDecode->SetFramePerSec(FPS); }
-  // Bytes waiting for the thread. Any thread.
+  // Bytes waiting for the thread, in all. Any thread.
+  using TKzMultiStage::PendingBytes;
   int64_t PendingBytes();
-  // Drops everything held for that key (a closed connection's data type)
-  // in the whole chain. Any thread (main: SafeEnter).
-  void DeleteKey(int32_t Key);
 
-  // Empties every buffer of the chain. Owner's thread (main: SafeEnter).
-  void Clear();
-  void Abort() override;
-  void StopThread() override;
-  // Starts the whole chain. Owner's thread.
+  // Starts the whole chain. Owner's thread. (Clear empties every buffer of
+  // the chain.)
   void Run();
 
   TKzMultiDecode& Decode() { return *FDecode; }
   TKzMultiDrawImage& Paint() { return FDecode->Paint(); }
 
 protected:
-  void DoExecute() override;
+  uint32_t Pass() override;
+  void ClearNext() override;
+  void DeleteKeyNext(int32_t Key) override;
+  // The audio playback forgets every source whose audio came through here.
+  void PassesEnded() override;
 
 private:
   struct TAudioWork;
-  void Pass();
   void PlayAudio(const TAudioWork& Work);
-  // The audio playback forgets every source whose audio came through here.
-  void EndAudio();
   int64_t HeldBytes(int32_t Key, const TKzHeaderPack& Header, const TKzInfo& Info);
 
   IKzMultiSourceOwner& FOwner;
   TKzMultiDecode* FDecode;  // owned; freed through KzMFreeThread
 
-  TCriticalSection FTmpDataSection;  // guards FTmpData
-  TKzDataList FTmpData;
-
-  TKzCriticalSection FAccessSection;  // held for one pass: FData
-  TKzDataList FData;
   std::vector<std::pair<TGUID, uint16_t>> FAudioSources;  // fetch thread only: audio played so far
-  std::atomic<bool> FStopping{false};
 };
 
 }  // namespace kz
