@@ -19,6 +19,8 @@ void EmptyStream(TMemoryStream& S) {
 
 void TKzBaseDataItem::Clear() { EmptyStream(Data); }
 
+void TKzBaseDataItem::EmptyData() { EmptyStream(Data); }
+
 TKzInfo TKzBaseDataItem::GetInfo() const {
   TKzInfo info;
   info.MediaIndex = static_cast<uint16_t>(MediaIndex);
@@ -30,6 +32,7 @@ void TKzVideoDataItem::Clear() {
   LastImg.reset();
   ChangedImg = 0;
   NumFrame = 0;
+  Searched = 0;
 }
 
 TKzInfo TKzVideoDataItem::GetInfo() const {
@@ -115,6 +118,8 @@ TKzBaseDataItem* TKzDataItem::Append(TKzBaseDataItem* Item, const uint8_t* Bytes
   if (TypeData == DATA_TYPE_VIDEO && old + Count > KZ_MAX_VIDEO_DATA) {
     const int64_t keep = std::max<int64_t>(KZ_MAX_VIDEO_DATA - Count, 0);
     d.DeleteFront(old - keep);
+    auto* video = static_cast<TKzVideoDataItem*>(Item);
+    video->Searched = std::max<int64_t>(0, video->Searched - (old - keep));
     old = keep;
   }
   if (d.SetSize(old + Count)) memcpy(d.Memory() + old, Bytes, static_cast<size_t>(Count));

@@ -32,6 +32,8 @@ public:
 
   // Empties Data (derived items also reset their description).
   virtual void Clear();
+  // Empties Data only; a buffer of ordinary size is kept for the next chunks.
+  void EmptyData();
   bool IsEqual(int32_t AMediaIndex) const { return MediaIndex == AMediaIndex; }
   // The chunk description this item stands for (used to forward it whole).
   virtual TKzInfo GetInfo() const;
@@ -57,6 +59,9 @@ public:
   uint16_t ChangedImg = 0;
   uint8_t NumFrame = 0;
   bool IsFirstChangedImg = false;
+  // Leading bytes of Data a decoder has already searched for frame ends
+  // without finding one; appending keeps it in step when old bytes give way.
+  int64_t Searched = 0;
 };
 
 class TKzAudioDataItem : public TKzBaseDataItem {

@@ -34,7 +34,12 @@ int32_t TKzImageList::IndexOf(const TGUID& GUIDFrom, uint16_t VideoIndex) const 
 }
 
 void TKzImageList::Recycle(TItemPtr Item) {
-  if (!FSpare) FSpare = std::move(Item);
+  if (FSpares.size() < MaxSpareItems) FSpares.push_back(std::move(Item));
+}
+
+void TKzImageList::Release(TItemPtr Item) {
+  TKzSafeLock g(FCriticalSection);
+  Recycle(std::move(Item));
 }
 
 TKzImageList::TItemPtr TKzImageList::MakeItem(const TKzHeaderPack& Header, uint16_t VideoIndex,
@@ -43,7 +48,10 @@ TKzImageList::TItemPtr TKzImageList::MakeItem(const TKzHeaderPack& Header, uint1
   TItemPtr item;
   {
     TKzSafeLock g(FCriticalSection);
-    item = std::move(FSpare);
+    if (!FSpares.empty()) {
+      item = std::move(FSpares.back());
+      FSpares.pop_back();
+    }
   }
   if (!item) item = std::make_unique<TKzImageItem>();
   item->HeaderPack = Header;
@@ -164,7 +172,7 @@ void TKzImageList::Clear() {
   {
     TKzSafeLock g(FCriticalSection);
     List.clear();
-    FSpare.reset();
+    FSpares.clear();
   }
   ClearAllGUID();
 }

@@ -76,6 +76,9 @@ public:
   void ClearAllData(uint32_t MaxAge, int64_t CurrentTime);
   // Frees every item, then empties the whole timing registry.
   void Clear();
+  // Takes back an item its consumer has finished with, so that the next
+  // frame added reuses its pixels (a few are kept, the rest freed). Any thread.
+  void Release(std::unique_ptr<TKzImageItem> Item);
 
   // Nested Lock calls not yet matched by Unlock.
   std::atomic<int32_t> LockCount{0};
@@ -88,11 +91,12 @@ private:
   int32_t IndexOf(const TGUID& GUIDFrom, uint16_t VideoIndex) const;
   TItemPtr MakeItem(const TKzHeaderPack& Header, uint16_t VideoIndex, const TKzMBitmap& Bitmap, int32_t hClient,
                     int64_t StartTime, int64_t DiffTime, double Pts);
-  // Caller holds the lock. Keeps one freed item so the next frame reuses its pixels.
+  // Caller holds the lock. Keeps a few freed items so the next frames reuse their pixels.
   void Recycle(TItemPtr Item);
 
-  TKzCriticalSection FCriticalSection;  // guards List and FSpare
-  TItemPtr FSpare;
+  static constexpr size_t MaxSpareItems = 8;
+  TKzCriticalSection FCriticalSection;  // guards List and FSpares
+  std::vector<TItemPtr> FSpares;
 };
 
 }  // namespace kz

@@ -14,12 +14,10 @@ constexpr int64_t kMinPause = 11;
 }  // namespace
 
 TKzDecodeImage::TKzDecodeImage(TComponent* Owner, TKzConsumerLists& Consumers, const TGUID& GUID)
-    : TKzBaseThread(true, "TKzDecodeImage"),
+    : TKzPipelineThread("TKzDecodeImage"),
       FOwner(Owner),
       FPaint(new TKzDrawImage(Owner, GUID, Consumers)),
-      FImg(std::make_unique<TKzImageWrapper>()) {
-  CreateEvent(false, false);
-}
+      FImg(std::make_unique<TKzImageWrapper>()) {}
 
 TKzDecodeImage::~TKzDecodeImage() { KzMFreeThread(FPaint); }
 
@@ -85,8 +83,7 @@ void TKzDecodeImage::SetFileMode(bool Value) {
   }
 }
 
-void TKzDecodeImage::Clear() {
-  FStopping = true;
+void TKzDecodeImage::DoClear() {
   {
     std::lock_guard<TCriticalSection> g(FSection);
     FTmp.SetSize(0);
@@ -99,31 +96,9 @@ void TKzDecodeImage::Clear() {
     TKzMBitmap& b = FImg->GetBitmap();
     if (!b.IsEmpty()) std::fill(b.Data(), b.Data() + b.GetLength(), KzOpaqueBlack);
   }
-  FStopping = false;
 }
 
-void TKzDecodeImage::Abort() {
-  TKzBaseThread::Abort();
-  Event()->SetEvent();
-}
-
-void TKzDecodeImage::StopThread() {
-  Clear();
-  Abort();
-}
-
-void TKzDecodeImage::DoExecute() {
-  while (!Terminated()) {
-    if (Event()->WaitFor(INFINITE) != TWaitResult::wrSignaled || Terminated()) break;
-    if (FStopping) {
-      SleepUnlessTerminated(50);
-      continue;
-    }
-    Pass();
-  }
-}
-
-void TKzDecodeImage::Pass() {
+uint32_t TKzDecodeImage::Pass() {
   TKzSafeLock access(FAccessSection);
   {
     std::lock_guard<TCriticalSection> g(FSection);
@@ -159,6 +134,7 @@ void TKzDecodeImage::Pass() {
     DecodeNewest();
   }
   TrimUnsearchable();
+  return KzWaitForever;
 }
 
 // A stream that never completes a frame must not grow without bound.
@@ -177,7 +153,7 @@ void TKzDecodeImage::DecodeNewest() {
   FSearched = size;
   if (!found) return;
   Pace();
-  if (Terminated() || FStopping) return;
+  if (Terminated() || Stopping()) return;
   LoadJPEGStream(frame.Begin, frame.End);
   const uint8_t* d = FData.Memory();
   int64_t keepFrom = frame.End;
@@ -191,10 +167,10 @@ void TKzDecodeImage::DecodeAll() {
   TKzJpegSpan frame;
   // The start nearest each end: a truncated frame or garbage costs only itself.
   while (KzFindNextJpegFrame(FData.Memory(), FData.Size(), pos, frame)) {
-    if (Terminated() || FStopping) return;
+    if (Terminated() || Stopping()) return;
     if (frame.Begin >= 0) {
       Pace();
-      if (Terminated() || FStopping) return;
+      if (Terminated() || Stopping()) return;
       LoadJPEGStream(frame.Begin, frame.End);
     }
     pos = frame.End;

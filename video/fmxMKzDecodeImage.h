@@ -11,12 +11,13 @@
 #include "foundation/fmxMKzTypesThreads.h"
 #include "video/Fmxmkzgraphicfuncs.h"
 #include "video/fmxMKzDrawImage.h"
+#include "video/fmxMKzPipelineThread.h"
 
 namespace kz {
 
 class TKzImageWrapper;
 
-class TKzDecodeImage : public TKzBaseThread {
+class TKzDecodeImage : public TKzPipelineThread {
 public:
   // Producers are held back above this many waiting bytes.
   static constexpr int64_t MaxPendingBytes = 524288;
@@ -40,9 +41,6 @@ public:
   double FramePerSec() const { return FFramePerSec.load(); }
   void SetJpegIntegrity(TKzJpegIntegrity Value) { FJpegIntegrity.store(Value); }
 
-  void Clear();
-  void Abort() override;
-  void StopThread() override;
   // Starts this thread and its draw thread. Owner's thread.
   void Run();
 
@@ -58,10 +56,11 @@ public:
   TNotifyEvent OnEndFileDecode;
 
 protected:
-  void DoExecute() override;
+  uint32_t Pass() override;
+  // Empties what waits and fills the bitmap with opaque black.
+  void DoClear() override;
 
 private:
-  void Pass();
   void DecodeNewest();
   void DecodeAll();
   void DecodeBitmap();
@@ -90,7 +89,6 @@ private:
 
   std::atomic<double> FFramePerSec{25.0};
   std::atomic<TKzJpegIntegrity> FJpegIntegrity{TKzJpegIntegrity::kzjiNone};
-  std::atomic<bool> FStopping{false};
 };
 
 }  // namespace kz

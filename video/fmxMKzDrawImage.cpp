@@ -6,6 +6,8 @@
 #include "foundation/fmxMKzImageListMove.h"
 #include "foundation/fmxMKzType.h"
 #include "video/Fmxmkzgraphicfuncs.h"
+#include "video/fmxMKzConsumerOutput.h"
+#include "video/fmxMKzFrameContainer.h"
 #include "video/fmxMKzImageWrapper.h"
 
 namespace kz {
@@ -16,14 +18,13 @@ constexpr int64_t kMinPause = 11;   // pacing never sleeps for less
 }  // namespace
 
 TKzDrawImage::TKzDrawImage(TComponent* Owner, const TGUID& GUID, TKzConsumerLists& Consumers)
-    : TKzBaseThread(true, "TKzDrawImage"),
+    : TKzPipelineThread("TKzDrawImage"),
       FOwner(Owner),
       FConsumers(Consumers),
       FGUID(IsNull(GUID) ? KzCreateGUID() : GUID),
       FSenderImg(std::make_unique<TKzImageWrapper>()),
       FMainFrames(Owner),
       FDrawStartTime(static_cast<int64_t>(KzMGetTickCount())) {
-  CreateEvent(false, false);
   FHeader.GUIDFrom = FGUID;
   FLastTickCount = FDrawStartTime;
 }
@@ -46,12 +47,7 @@ int64_t TKzDrawImage::GetDiffTime() {
 }
 
 bool TKzDrawImage::HasConsumers() {
-  if (HasImageEvents()) return true;
-  // A busy display lock means frames are going out right now: somebody takes them.
-  if (!FDisplaySection.TryEnter_()) return true;
-  const bool any = !FConsumers.Empty();
-  FDisplaySection.Leave();
-  return any;
+  return HasImageEvents() || KzHasListedConsumers(FDisplaySection, FConsumers);
 }
 
 void TKzDrawImage::AddToBuffer(const TKzMBitmap& Bitmap, double Pts) {
@@ -108,48 +104,26 @@ std::unique_ptr<TKzImageWrapper> TKzDrawImage::GetSnapShot(double& Pts) {
   return wrapper;
 }
 
-void TKzDrawImage::Clear() {
-  FStopping = true;
+void TKzDrawImage::DoClear() {
   {
     std::lock_guard<TCriticalSection> g(FSection);
     FTmp.ClearAllData(0, 0);
   }
   FImages.ClearAllData(0, 0);
-  FStopping = false;
 }
 
-void TKzDrawImage::Abort() {
-  TKzBaseThread::Abort();
-  Event()->SetEvent();
-}
-
-void TKzDrawImage::StopThread() {
-  Clear();
-  Abort();
-}
-
-void TKzDrawImage::DoExecute() {
-  uint32_t wait = KzWaitForever;
-  while (!Terminated()) {
-    if (wait > 0) Event()->WaitFor(wait);
-    if (Terminated()) break;
-    if (FStopping) {
-      SleepUnlessTerminated(50);
-      continue;
-    }
-    Pass();
-    wait = NextWait();
-    FImages.ClearAllData(0, 0);
-  }
-}
-
-void TKzDrawImage::Pass() {
+uint32_t TKzDrawImage::Pass() {
   {
     std::lock_guard<TCriticalSection> g(FSection);
     KzMoveImages(FTmp, FImages, FLatency.load() != 0 ? kQueueMode : 1);
   }
-  TKzSafeLock display(FDisplaySection);
-  OutputQueued();
+  {
+    TKzSafeLock display(FDisplaySection);
+    OutputQueued();
+  }
+  const uint32_t wait = NextWait();
+  FImages.ClearAllData(0, 0);
+  return wait;
 }
 
 // Outputs the frames within Latency of the newest (all of them without a
@@ -159,16 +133,9 @@ void TKzDrawImage::OutputQueued() {
   auto& list = FImages.List;
   size_t first = 0;
   const int32_t latency = FLatency.load();
-  if (latency >= 1 && !list.empty()) {
-    int64_t sum = 0;
-    size_t i = list.size();
-    while (i > 0) {
-      --i;
-      sum += list[i]->DiffTime;
-      if (list[i]->DiffTime == 0 || sum > latency) break;
-    }
-    first = i;
-  }
+  if (latency >= 1)
+    first = list.size() - KzFramesWithinLatency(list.size(), latency,
+                                                [&](size_t i) { return list[list.size() - 1 - i]->DiffTime; });
   for (size_t i = first; i < list.size() && !Terminated(); ++i)
     OutputImage(list[i]->Image, list[i]->DiffTime, list[i]->Pts);
   FImages.Unlock();
@@ -190,16 +157,7 @@ uint32_t TKzDrawImage::NextWait() {
 }
 
 void TKzDrawImage::OutputImage(TKzMBitmap& Bitmap, int64_t DiffTime, double Pts) {
-  TKzMBitmap* frame = &Bitmap;
-  if (FSmoothImage.load()) {
-    if (!FSmoothImg) {
-      FSmoothImg = std::make_unique<TKzImageWrapper>();
-      FSmoothImg->GetBitmap().SetSmoothImage(true);
-    }
-    FSmoothImg->GetBitmap().AssignKzMBitmap(Bitmap);
-    frame = &FSmoothImg->GetBitmap();
-  }
-  RotateImg(*frame, FRotation.load());
+  TKzMBitmap* frame = &KzPrepareOutputFrame(Bitmap, FSmoothImage.load(), FSmoothImg, FRotation.load());
   std::shared_ptr<TKzMotionDetector> regions = DetectMotion(*frame);
   RecordFrame(*frame);
 
@@ -233,14 +191,8 @@ void TKzDrawImage::HandToConsumers(TKzMBitmap& Frame, double Pts, std::shared_pt
   FLastFrameIndex = index >= 0x7FFFFFFE ? 0 : index + 1;
   FLastFrameTick = static_cast<int64_t>(KzMGetTickCount());
   FMainFrames.Post(Frame, Pts, std::move(Regions));
-  for (IKzCamViewConsumer* view : FConsumers.CamViews)
-    if (!view->IsFullScreenMode()) view->ViewerGetImageBMP(FOwner, Frame, true, 0, FGUID);
-  if (!FConsumers.CamSenders.empty()) {
-    TKzImageWrapper* wrapper = FSmoothImage.load() && FSmoothImg ? FSmoothImg.get() : FSenderImg.get();
-    if (wrapper == FSenderImg.get()) FSenderImg->GetBitmap().AssignKzMBitmap(Frame);
-    for (IKzCamSenderConsumer* sender : FConsumers.CamSenders) sender->SenderGetImage(FOwner, *wrapper, 0, FGUID);
-  }
-  for (IKzCamRecorderConsumer* recorder : FConsumers.CamRecorders) recorder->RecorderGetImage(FOwner, Frame, 0, FGUID);
+  KzHandToConsumers(FOwner, FConsumers, Frame, true, 0, FGUID, FSmoothImg.get(),
+                    *FSenderImg);
 }
 
 }  // namespace kz

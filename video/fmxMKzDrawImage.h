@@ -14,6 +14,7 @@
 #include "foundation/fmxMKzTypesThreads.h"
 #include "video/fmxMKzConsumers.h"
 #include "video/fmxMKzMainThreadFrames.h"
+#include "video/fmxMKzPipelineThread.h"
 #include "video/fmxMKzVideoEvents.h"
 
 namespace kz {
@@ -26,10 +27,8 @@ class TKzImageWrapper;
 // Runs on the draw thread.
 using TKzMotionStep = std::function<std::shared_ptr<TKzMotionDetector>(TKzMBitmap& Frame)>;
 
-class TKzDrawImage : public TKzBaseThread {
+class TKzDrawImage : public TKzPipelineThread {
 public:
-  static constexpr uint32_t KzWaitForever = 0xFFFFFFFFu;
-
   // Created suspended. A null GUID gets a fresh identity so that every
   // source keeps its own timing record. Owner's thread.
   TKzDrawImage(TComponent* Owner, const TGUID& GUID, TKzConsumerLists& Consumers);
@@ -59,10 +58,6 @@ public:
   void LockDisplay() { FDisplaySection.SafeEnter(); }
   void UnlockDisplay() { FDisplaySection.Leave(); }
 
-  // Frees every queued frame. Owner's thread.
-  void Clear();
-  void Abort() override;
-  void StopThread() override;
   void Run() { StartThread(this); }
 
   // Settings; any thread.
@@ -85,10 +80,11 @@ public:
   bool HasConsumers();
 
 protected:
-  void DoExecute() override;
+  uint32_t Pass() override;
+  // Frees every queued frame.
+  void DoClear() override;
 
 private:
-  void Pass();
   void OutputQueued();
   uint32_t NextWait();
   void OutputImage(TKzMBitmap& Bitmap, int64_t DiffTime, double Pts);
@@ -124,7 +120,6 @@ private:
   std::atomic<bool> FSmoothImage{false};
   std::atomic<TKzRotation> FRotation{TKzRotation::kzrNone};
   std::atomic<int32_t> FLatency{0};
-  std::atomic<bool> FStopping{false};
   std::atomic<int32_t> FLastFrameIndex{0};
   std::atomic<int64_t> FLastFrameTick{0};
 

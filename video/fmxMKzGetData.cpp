@@ -6,8 +6,7 @@
 namespace kz {
 
 TKzGetData::TKzGetData(TComponent* Owner, TKzConsumerLists& Consumers, const TGUID& GUID, int64_t InitialSize)
-    : TKzBaseThread(true, "TKzGetData"), FDecode(new TKzDecodeImage(Owner, Consumers, GUID)) {
-  CreateEvent(false, false);
+    : TKzPipelineThread("TKzGetData"), FDecode(new TKzDecodeImage(Owner, Consumers, GUID)) {
   if (InitialSize > 0) {
     FData.SetSize(InitialSize);
     FData.SetSize(0);
@@ -109,40 +108,20 @@ void TKzGetData::HandOver() {
   FData.SetSize(0);
 }
 
-void TKzGetData::Clear() {
-  FStopping = true;
+void TKzGetData::DoClear() {
   {
     std::lock_guard<TCriticalSection> g(FTmpSection);
     FTmp.SetSize(0);
   }
-  {
-    TKzSafeLock g(FDataSection);
-    FData.SetSize(0);
-    FDecode->Clear();
-  }
-  FStopping = false;
+  TKzSafeLock g(FDataSection);
+  FData.SetSize(0);
+  FDecode->Clear();
 }
 
-void TKzGetData::Abort() {
-  TKzBaseThread::Abort();
-  Event()->SetEvent();
-}
-
-void TKzGetData::StopThread() {
-  Clear();
-  Abort();
-}
-
-void TKzGetData::DoExecute() {
-  while (!Terminated()) {
-    if (Event()->WaitFor(INFINITE) != TWaitResult::wrSignaled || Terminated()) break;
-    if (FStopping) {
-      SleepUnlessTerminated(50);
-      continue;
-    }
-    TKzSafeLock g(FDataSection);
-    HandOver();
-  }
+uint32_t TKzGetData::Pass() {
+  TKzSafeLock g(FDataSection);
+  HandOver();
+  return KzWaitForever;
 }
 
 }  // namespace kz

@@ -7,10 +7,11 @@
 
 #include "foundation/fmxMKzTypesThreads.h"
 #include "video/fmxMKzDecodeImage.h"
+#include "video/fmxMKzPipelineThread.h"
 
 namespace kz {
 
-class TKzGetData : public TKzBaseThread {
+class TKzGetData : public TKzPipelineThread {
 public:
   static constexpr int64_t MaxPendingBytes = 524288;
 
@@ -32,11 +33,8 @@ public:
   int64_t GetDataSize();
   void SetFileMode(bool Value);
 
-  // Empties every buffer of the chain. Owner's thread (main: SafeEnter).
-  void Clear();
-  void Abort() override;
-  void StopThread() override;
-  // Starts the whole chain. Owner's thread.
+  // Starts the whole chain. Owner's thread. (Clear empties every buffer of
+  // the chain.)
   void Run();
 
   TKzDecodeImage& Decode() { return *FDecode; }
@@ -44,7 +42,8 @@ public:
   int64_t PendingBytes();
 
 protected:
-  void DoExecute() override;
+  uint32_t Pass() override;
+  void DoClear() override;
 
 private:
   // Moves what waits to the decoder. Caller holds FDataSection.
@@ -58,7 +57,6 @@ private:
 
   TKzCriticalSection FDataSection;  // held for one whole hand-over
   TMemoryStream FData;
-  std::atomic<bool> FStopping{false};
 };
 
 }  // namespace kz

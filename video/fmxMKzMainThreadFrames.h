@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "foundation/fmxMKzBitmap.h"
+#include "video/fmxMKzMainThreadSlot.h"
 #include "video/fmxMKzVideoEvents.h"
 
 namespace kz {
@@ -34,8 +35,9 @@ public:
   uint64_t Replaced() const;
 
 private:
-  struct TSlot;
-  std::shared_ptr<TSlot> FSlot;
+  struct TEvents;
+  std::shared_ptr<TEvents> FEvents;
+  TKzMainThreadSlot FSlot;
 };
 
 }  // namespace kz

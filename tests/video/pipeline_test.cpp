@@ -12,34 +12,13 @@
 #include "platform/fmxMKzPlatformMainThread.h"
 #include "video/fmxMKzGetData.h"
 #include "video/fmxMKzImageWrapper.h"
+#include "tests/video/kzframetestutil.h"
 
 using namespace kz;
+using namespace kztest;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-// Solid colours that survive JPEG: the test tells frames apart by them.
-const uint32_t kColours[] = {0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0xFFFFFFFF, 0xFF000000, 0xFFFFFF00};
-
-std::vector<uint8_t> JpegFrame(uint32_t Colour, int W = 64, int H = 48) {
-  TKzImageWrapper w;
-  w.GetBitmap().SetSize(W, H);
-  std::fill(w.GetBitmap().Data(), w.GetBitmap().Data() + W * H, Colour);
-  TMemoryStream s;
-  EXPECT_TRUE(w.SaveToStream(s));
-  return std::vector<uint8_t>(s.Memory(), s.Memory() + s.Size());
-}
-
-// Which of kColours a decoded frame shows (-1: none).
-int ColourIndex(const TKzMBitmap& B) {
-  const uint32_t p = B.Data()[B.GetLength() / 2];
-  for (int i = 0; i < 6; ++i) {
-    int d = 0;
-    for (int s = 0; s < 24; s += 8) d += std::abs(int((p >> s) & 255) - int((kColours[i] >> s) & 255));
-    if (d < 40) return i;
-  }
-  return -1;
-}
 
 struct TRecordingView : IKzCamViewConsumer {
   std::mutex Lock;
@@ -83,12 +62,6 @@ struct TChain {
   void Feed(const std::vector<uint8_t>& Bytes) { Fetch->CopyFromBuffer(Bytes.data(), static_cast<int64_t>(Bytes.size())); }
   bool WaitFrames(size_t N) { return PumpUntil([&] { return View.Count() >= N; }, 10000); }
 };
-
-std::vector<uint8_t> Concat(std::initializer_list<std::vector<uint8_t>> Parts) {
-  std::vector<uint8_t> out;
-  for (const auto& p : Parts) out.insert(out.end(), p.begin(), p.end());
-  return out;
-}
 
 }  // namespace
 

@@ -1,0 +1,167 @@
+#include "foundation/Fmxmkzstreamfuncs.h"
+
+#include "foundation/fmxMKzByteOrder.h"
+
+namespace kz {
+
+namespace {
+
+constexpr uint32_t kReplacement = 0xFFFD;
+constexpr size_t kMaxNameUnits = 127;  // 2 x units must fit the length byte
+
+void AppendUTF8(std::string& Out, uint32_t C) {
+  if (C < 0x80) {
+    Out += static_cast<char>(C);
+  } else if (C < 0x800) {
+    Out += static_cast<char>(0xC0 | (C >> 6));
+    Out += static_cast<char>(0x80 | (C & 0x3F));
+  } else if (C < 0x10000) {
+    Out += static_cast<char>(0xE0 | (C >> 12));
+    Out += static_cast<char>(0x80 | ((C >> 6) & 0x3F));
+    Out += static_cast<char>(0x80 | (C & 0x3F));
+  } else {
+    Out += static_cast<char>(0xF0 | (C >> 18));
+    Out += static_cast<char>(0x80 | ((C >> 12) & 0x3F));
+    Out += static_cast<char>(0x80 | ((C >> 6) & 0x3F));
+    Out += static_cast<char>(0x80 | (C & 0x3F));
+  }
+}
+
+// The next code point of UTF-8 text at I (advanced past it); malformed
+// sequences give U+FFFD and skip one byte.
+uint32_t NextCodePoint(const std::string& Text, size_t& I) {
+  const auto b = [&](size_t k) { return static_cast<uint8_t>(Text[k]); };
+  const uint8_t c = b(I);
+  const size_t n = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : 4;
+  if (n == 0) return b(I++);
+  uint32_t cp = c & (0x3F >> n);
+  for (size_t k = 1; k <= n && n < 4; ++k) {
+    if (I + k >= Text.size() || (b(I + k) & 0xC0) != 0x80) break;
+    cp = (cp << 6) | (b(I + k) & 0x3F);
+    if (k == n) {
+      I += n + 1;
+      static constexpr uint32_t kMin[] = {0, 0x80, 0x800, 0x10000};
+      if (cp < kMin[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return kReplacement;
+      return cp;
+    }
+  }
+  ++I;
+  return kReplacement;
+}
+
+// The name without its directory (either separator).
+std::string BaseName(const std::string& Name) {
+  const size_t slash = Name.find_last_of("/\\");
+  return slash == std::string::npos ? Name : Name.substr(slash + 1);
+}
+
+}  // namespace
+
+std::string KzUTF16LEToUTF8(const uint8_t* Data, size_t Size) {
+  std::string out;
+  const size_t units = Size / 2;
+  for (size_t i = 0; i < units; ++i) {
+    const uint32_t u = KzGetLE<uint16_t>(Data + 2 * i);
+    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units) {
+      const uint32_t low = KzGetLE<uint16_t>(Data + 2 * (i + 1));
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        AppendUTF8(out, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
+        ++i;
+        continue;
+      }
+    }
+    AppendUTF8(out, u >= 0xD800 && u <= 0xDFFF ? kReplacement : u);
+  }
+  return out;
+}
+
+std::vector<uint8_t> KzUTF8ToUTF16LE(const std::string& Text, size_t MaxUnits) {
+  std::vector<uint8_t> out;
+  size_t i = 0;
+  while (i < Text.size()) {
+    const uint32_t cp = NextCodePoint(Text, i);
+    const size_t units = cp >= 0x10000 ? 2 : 1;
+    if (out.size() / 2 + units > MaxUnits) break;  // never half a pair
+    uint8_t b[2];
+    if (units == 2) {
+      KzPutLE<uint16_t>(b, static_cast<uint16_t>(0xD800 + ((cp - 0x10000) >> 10)));
+      out.insert(out.end(), b, b + 2);
+      KzPutLE<uint16_t>(b, static_cast<uint16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+    } else {
+      KzPutLE<uint16_t>(b, static_cast<uint16_t>(cp));
+    }
+    out.insert(out.end(), b, b + 2);
+  }
+  return out;
+}
+
+bool KzParseFileInfo(const uint8_t* Data, size_t Size, TKzFileInfo& FileInfo, size_t& Used) {
+  if (Size < 1) return false;
+  const size_t l = Data[0];
+  if (Size < l + KZ_FILE_INFO_FIXED) return false;
+  const uint8_t* p = Data + 1;
+  FileInfo.FileName = KzUTF16LEToUTF8(p, l);
+  p += l;
+  FileInfo.FileGUID = GUIDFromBytes(p);
+  FileInfo.FileOffs = KzGetLE<int64_t>(p + 16);
+  FileInfo.TotalFileSize = KzGetLE<int64_t>(p + 24);
+  Used = l + KZ_FILE_INFO_FIXED;
+  return true;
+}
+
+bool LoadFileInfo(TKzFileInfo& FileInfo, TStream& Stream, int64_t& Count) {
+  const int64_t start = Stream.Position();
+  uint8_t buf[255 + KZ_FILE_INFO_FIXED];
+  if (Stream.Read(buf, 1) != 1) {
+    Stream.SetPosition(start);
+    return false;
+  }
+  const int64_t rest = buf[0] + static_cast<int64_t>(KZ_FILE_INFO_FIXED) - 1;
+  size_t used = 0;
+  if (Stream.Read(buf + 1, rest) != rest || !KzParseFileInfo(buf, static_cast<size_t>(rest + 1), FileInfo, used)) {
+    Stream.SetPosition(start);
+    return false;
+  }
+  Count += static_cast<int64_t>(used);
+  return true;
+}
+
+std::vector<uint8_t> KzFileInfoBytes(const TKzFileInfo& FileInfo) {
+  const std::vector<uint8_t> name = KzUTF8ToUTF16LE(BaseName(FileInfo.FileName), kMaxNameUnits);
+  std::vector<uint8_t> out(name.size() + KZ_FILE_INFO_FIXED);
+  out[0] = static_cast<uint8_t>(name.size());
+  std::copy(name.begin(), name.end(), out.begin() + 1);
+  uint8_t* p = out.data() + 1 + name.size();
+  GUIDToBytes(FileInfo.FileGUID, p);
+  KzPutLE<int64_t>(p + 16, FileInfo.FileOffs);
+  KzPutLE<int64_t>(p + 24, FileInfo.TotalFileSize);
+  return out;
+}
+
+void WriteFileHeader(TStream& Stream, const TKzFileInfo& FileInfo) {
+  const int64_t size = Stream.Size();
+  std::vector<uint8_t> record = KzFileInfoBytes(FileInfo);
+  const size_t head = record.size();
+  record.resize(head + 8 + static_cast<size_t>(size));
+  KzPutLE<int64_t>(record.data() + head, size);
+  Stream.SetPosition(0);
+  Stream.Read(record.data() + head + 8, size);
+  Stream.SetSize(0);
+  Stream.SetPosition(0);
+  Stream.Write(record.data(), static_cast<int64_t>(record.size()));
+  Stream.SetPosition(0);
+}
+
+TKzFileChunkResult KzReadFileChunk(const uint8_t* Data, size_t Size, TKzFileChunk& Chunk, size_t& Used) {
+  size_t info = 0;
+  if (!KzParseFileInfo(Data, Size, Chunk.FileInfo, info) || Size - info < 8) return TKzFileChunkResult::kzfcIncomplete;
+  Chunk.DataOffset = info + 8;
+  Chunk.DataLength = KzGetLE<int64_t>(Data + info);
+  if (Chunk.DataLength < 0 || Chunk.FileInfo.FileOffs < 0 || Chunk.FileInfo.TotalFileSize < 0)
+    return TKzFileChunkResult::kzfcInvalid;
+  if (static_cast<uint64_t>(Chunk.DataLength) > Size - Chunk.DataOffset) return TKzFileChunkResult::kzfcIncomplete;
+  Used = Chunk.DataOffset + static_cast<size_t>(Chunk.DataLength);
+  return TKzFileChunkResult::kzfcOk;
+}
+
+}  // namespace kz

@@ -1,0 +1,48 @@
+// Frames the pipeline tests tell apart: solid colours that survive JPEG.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+#include "foundation/fmxMKzBitmap.h"
+#include "platform/fmxMKzPlatformStream.h"
+#include "video/fmxMKzImageWrapper.h"
+
+namespace kztest {
+
+inline const uint32_t kColours[] = {0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0xFFFFFFFF, 0xFF000000, 0xFFFFFF00};
+
+inline void FillColour(kz::TKzMBitmap& B, uint32_t Colour, int W, int H) {
+  B.SetSize(W, H);
+  std::fill(B.Data(), B.Data() + W * H, Colour);
+}
+
+inline std::vector<uint8_t> JpegFrame(uint32_t Colour, int W = 64, int H = 48) {
+  kz::TKzImageWrapper w;
+  FillColour(w.GetBitmap(), Colour, W, H);
+  kz::TMemoryStream s;
+  EXPECT_TRUE(w.SaveToStream(s));
+  return std::vector<uint8_t>(s.Memory(), s.Memory() + s.Size());
+}
+
+// Which of kColours a decoded frame shows (-1: none).
+inline int ColourIndex(const kz::TKzMBitmap& B) {
+  if (B.IsEmpty()) return -1;
+  const uint32_t p = B.Data()[B.GetLength() / 2];
+  for (int i = 0; i < 6; ++i) {
+    int d = 0;
+    for (int s = 0; s < 24; s += 8) d += std::abs(int((p >> s) & 255) - int((kColours[i] >> s) & 255));
+    if (d < 40) return i;
+  }
+  return -1;
+}
+
+inline std::vector<uint8_t> Concat(std::initializer_list<std::vector<uint8_t>> Parts) {
+  std::vector<uint8_t> out;
+  for (const auto& p : Parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+}  // namespace kztest
