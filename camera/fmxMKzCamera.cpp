@@ -511,6 +511,7 @@ void TKzCamera::InitGetDataThread() {
   paint.SetOnGetImage(OnGetImage);
   paint.SetOnGetImageEx(OnGetImageEx);
   paint.SetOnGetRegions(OnGetRegions);
+  paint.SetMotionStep([this](TKzMBitmap& Frame) { return &FMotionDetectorProperties.DetectMotion(Frame); });
   paint.SetSmoothImage(FSmoothImage);
   paint.SetRotation(FRotation);
   paint.SetLatency(FLatency.load(std::memory_order_acquire));

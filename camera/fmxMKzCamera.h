@@ -17,6 +17,7 @@
 #include "camera/fmxMKzCamStreamThread.h"
 #include "camera/fmxMKzCameraTypes.h"
 #include "foundation/fmxMKzBitmapFilters.h"
+#include "video/fmxMKzMotionDetectorProperties.h"
 #include "foundation/fmxMKzMessages.h"
 #include "foundation/fmxMKzType.h"
 #include "inet/fmxMKzInet.h"
@@ -24,6 +25,7 @@
 #include "video/Fmxmkzgraphicfuncs.h"
 #include "video/fmxMKzGetData.h"
 #include "video/fmxMKzImageWrapper.h"
+#include "video/fmxMKzMotionDetectorProperties.h"
 #include "video/fmxMKzVideoSource.h"
 
 namespace kz {
@@ -192,6 +194,8 @@ public:
   TKzGStreamerProperty& GStreamerProperty() { return FGStreamerProperty; }
   TKzProxyProperty& ProxyProperty() { return FProxyProperty; }
   TKzFFMpegProperty& FFMpegProperty() { return FFFMpegProperty; }
+  // Motion detection of the output frames; regions go to OnGetRegions.
+  TKzGlobalMotionDetectorProperties& MotionDetectorProperties() { return FMotionDetectorProperties; }
   TKzTimeOut SearchHTTPTimeOut() const { return FSearchHTTPTimeOut; }
   void SetSearchHTTPTimeOut(TKzTimeOut Value) { FSearchHTTPTimeOut = Value; }
   TKzTimeOut SearchRTSPTimeOut() const { return FSearchRTSPTimeOut; }
@@ -363,6 +367,7 @@ private:
   TKzGStreamerProperty FGStreamerProperty;
   TKzProxyProperty FProxyProperty;
   TKzFFMpegProperty FFFMpegProperty;
+  TKzGlobalMotionDetectorProperties FMotionDetectorProperties{this};
   int32_t FVideoDeviceIndex = -1;
   // Fetch threads: self-freeing; their end notification clears these.
   TKzCamStreamThread* MJPEG = nullptr;

@@ -1,5 +1,7 @@
 #include "video/fmxMKzDrawImage.h"
 
+#include "platform/fmxMKzPlatformMainThread.h"
+
 #include <algorithm>
 
 #include "foundation/fmxMKzGUIDInfo.h"
@@ -158,7 +160,7 @@ uint32_t TKzDrawImage::NextWait() {
 
 void TKzDrawImage::OutputImage(TKzMBitmap& Bitmap, int64_t DiffTime, double Pts) {
   TKzMBitmap* frame = &KzPrepareOutputFrame(Bitmap, FSmoothImage.load(), FSmoothImg, FRotation.load());
-  std::shared_ptr<TKzMotionDetector> regions = DetectMotion(*frame);
+  DetectMotion(*frame);
   RecordFrame(*frame);
 
   const int64_t now = static_cast<int64_t>(KzMGetTickCount());
@@ -168,17 +170,24 @@ void TKzDrawImage::OutputImage(TKzMBitmap& Bitmap, int64_t DiffTime, double Pts)
     SleepUnlessTerminated(static_cast<uint32_t>(remaining));
   FLastTickDraw = static_cast<int64_t>(KzMGetTickCount());
 
-  HandToConsumers(*frame, Pts, std::move(regions));
+  HandToConsumers(*frame, Pts);
 }
 
-std::shared_ptr<TKzMotionDetector> TKzDrawImage::DetectMotion(TKzMBitmap& Frame) {
-  if (!FMainFrames.HasRegionsEvent()) return nullptr;
+void TKzDrawImage::SetOnGetRegions(TKzGetRegionsEvent Event) {
+  std::lock_guard<std::mutex> g(FMotionLock);
+  FOnGetRegions = std::move(Event);
+}
+
+void TKzDrawImage::DetectMotion(TKzMBitmap& Frame) {
   TKzMotionStep step;
+  TKzGetRegionsEvent onRegions;
   {
     std::lock_guard<std::mutex> g(FMotionLock);
     step = FMotionStep;
+    onRegions = FOnGetRegions;
   }
-  return step ? step(Frame) : nullptr;
+  if (!step || !onRegions) return;
+  if (TKzMotionDetector* detector = step(Frame)) Synchronize([&] { onRegions(FOwner, Frame, *detector); });
 }
 
 void TKzDrawImage::RecordFrame(const TKzMBitmap& Frame) {
@@ -186,11 +195,11 @@ void TKzDrawImage::RecordFrame(const TKzMBitmap& Frame) {
   if (FFile && !SaveToStreamMJPEG(*FFile, Frame)) FFile.reset();  // a full disk ends recording, not the stream
 }
 
-void TKzDrawImage::HandToConsumers(TKzMBitmap& Frame, double Pts, std::shared_ptr<TKzMotionDetector> Regions) {
+void TKzDrawImage::HandToConsumers(TKzMBitmap& Frame, double Pts) {
   const int32_t index = FLastFrameIndex.load();
   FLastFrameIndex = index >= 0x7FFFFFFE ? 0 : index + 1;
   FLastFrameTick = static_cast<int64_t>(KzMGetTickCount());
-  FMainFrames.Post(Frame, Pts, std::move(Regions));
+  FMainFrames.Post(Frame, Pts);
   KzHandToConsumers(FOwner, FConsumers, Frame, true, 0, FGUID, FSmoothImg.get(),
                     *FSenderImg);
 }

@@ -25,7 +25,7 @@ class TKzImageWrapper;
 // updates its reference image); returns the detector whose regions the
 // owner's regions event should see, or null when nothing is to be reported.
 // Runs on the draw thread.
-using TKzMotionStep = std::function<std::shared_ptr<TKzMotionDetector>(TKzMBitmap& Frame)>;
+using TKzMotionStep = std::function<TKzMotionDetector*(TKzMBitmap& Frame)>;
 
 class TKzDrawImage : public TKzPipelineThread {
 public:
@@ -63,7 +63,9 @@ public:
   // Settings; any thread.
   void SetOnGetImage(TKzImageEvent Event) { FMainFrames.SetOnGetImage(std::move(Event)); }
   void SetOnGetImageEx(TKzImageEventEx Event) { FMainFrames.SetOnGetImageEx(std::move(Event)); }
-  void SetOnGetRegions(TKzGetRegionsEvent Event) { FMainFrames.SetOnGetRegions(std::move(Event)); }
+  // The regions event runs on the main thread while the draw thread waits,
+  // so the detector's regions stay as they are for the handler.
+  void SetOnGetRegions(TKzGetRegionsEvent Event);
   void SetMotionStep(TKzMotionStep Step);
   bool HasImageEvents() const { return FMainFrames.HasEvents(); }
   bool SmoothImage() const { return FSmoothImage.load(); }
@@ -88,8 +90,8 @@ private:
   void OutputQueued();
   uint32_t NextWait();
   void OutputImage(TKzMBitmap& Bitmap, int64_t DiffTime, double Pts);
-  std::shared_ptr<TKzMotionDetector> DetectMotion(TKzMBitmap& Frame);
-  void HandToConsumers(TKzMBitmap& Frame, double Pts, std::shared_ptr<TKzMotionDetector> Regions);
+  void DetectMotion(TKzMBitmap& Frame);
+  void HandToConsumers(TKzMBitmap& Frame, double Pts);
   void RecordFrame(const TKzMBitmap& Frame);
 
   TComponent* FOwner;
@@ -113,8 +115,9 @@ private:
   std::string FFileName;
   bool FToFile = false;
 
-  std::mutex FMotionLock;  // guards FMotionStep
+  std::mutex FMotionLock;  // guards FMotionStep, FOnGetRegions
   TKzMotionStep FMotionStep;
+  TKzGetRegionsEvent FOnGetRegions;
 
   TKzMainThreadFrames FMainFrames;
   std::atomic<bool> FSmoothImage{false};

@@ -7,7 +7,6 @@ struct TKzMainThreadFrames::TEvents {
   TComponent* Owner = nullptr;
   TKzImageEvent OnGetImage;
   TKzImageEventEx OnGetImageEx;
-  TKzGetRegionsEvent OnGetRegions;
 };
 
 TKzMainThreadFrames::TKzMainThreadFrames(TComponent* Owner) : FEvents(std::make_shared<TEvents>()) {
@@ -26,41 +25,25 @@ void TKzMainThreadFrames::SetOnGetImageEx(TKzImageEventEx Event) {
   FEvents->OnGetImageEx = std::move(Event);
 }
 
-void TKzMainThreadFrames::SetOnGetRegions(TKzGetRegionsEvent Event) {
-  std::lock_guard<std::mutex> g(FEvents->Lock);
-  FEvents->OnGetRegions = std::move(Event);
-}
-
 bool TKzMainThreadFrames::HasEvents() const {
   std::lock_guard<std::mutex> g(FEvents->Lock);
-  return FEvents->OnGetImage || FEvents->OnGetImageEx || FEvents->OnGetRegions;
+  return FEvents->OnGetImage || FEvents->OnGetImageEx;
 }
 
-bool TKzMainThreadFrames::HasRegionsEvent() const {
-  std::lock_guard<std::mutex> g(FEvents->Lock);
-  return static_cast<bool>(FEvents->OnGetRegions);
-}
-
-void TKzMainThreadFrames::Post(const TKzMBitmap& Frame, double Pts, std::shared_ptr<TKzMotionDetector> Regions) {
-  {
-    std::lock_guard<std::mutex> g(FEvents->Lock);
-    if (!(FEvents->OnGetImage || FEvents->OnGetImageEx || (FEvents->OnGetRegions && Regions))) return;
-  }
+void TKzMainThreadFrames::Post(const TKzMBitmap& Frame, double Pts) {
+  if (!HasEvents()) return;
   // The events are read when the frame is delivered, so that a handler
   // cleared meanwhile is not called.
-  FSlot.Post(Frame, [events = FEvents, Pts, regions = std::move(Regions)](TKzMBitmap& frame) {
+  FSlot.Post(Frame, [events = FEvents, Pts](TKzMBitmap& frame) {
     TKzImageEvent onImage;
     TKzImageEventEx onImageEx;
-    TKzGetRegionsEvent onRegions;
     TComponent* owner;
     {
       std::lock_guard<std::mutex> g(events->Lock);
       onImage = events->OnGetImage;
       onImageEx = events->OnGetImageEx;
-      onRegions = events->OnGetRegions;
       owner = events->Owner;
     }
-    if (onRegions && regions) onRegions(owner, frame, *regions);
     if (onImage) onImage(owner, frame);
     if (onImageEx) onImageEx(owner, frame, Pts);
   });

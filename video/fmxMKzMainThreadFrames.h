@@ -22,14 +22,10 @@ public:
   // Any thread, never block.
   void SetOnGetImage(TKzImageEvent Event);
   void SetOnGetImageEx(TKzImageEventEx Event);
-  void SetOnGetRegions(TKzGetRegionsEvent Event);
   bool HasEvents() const;
-  bool HasRegionsEvent() const;
   // Copies Frame into the slot (replacing a frame not yet delivered) and
-  // queues one delivery unless one is pending. Regions, when given, is the
-  // detector's state for this frame (the regions event sees it first).
-  // Any thread, never blocks.
-  void Post(const TKzMBitmap& Frame, double Pts, std::shared_ptr<TKzMotionDetector> Regions = nullptr);
+  // queues one delivery unless one is pending. Any thread, never blocks.
+  void Post(const TKzMBitmap& Frame, double Pts);
   // Frames handed over and frames replaced before the main thread took them.
   uint64_t Posted() const;
   uint64_t Replaced() const;

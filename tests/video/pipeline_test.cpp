@@ -12,6 +12,7 @@
 #include "platform/fmxMKzPlatformMainThread.h"
 #include "video/fmxMKzGetData.h"
 #include "video/fmxMKzImageWrapper.h"
+#include "video/fmxMKzMotionDetectorProperties.h"
 #include "tests/video/kzframetestutil.h"
 
 using namespace kz;
@@ -198,4 +199,34 @@ TEST(SingleSource, ImageEventsArriveOnTheMainThreadAndSnapshotsAreStable) {
   EXPECT_EQ(a.Width(), 48);
   EXPECT_EQ(b.Width(), 48) << "a second snapshot is not rotated twice";
   EXPECT_EQ(chain.Fetch->Paint().LastFrameIndex(), 1);
+}
+
+TEST(SingleSource, MotionRegionsReachTheMainThreadWithTheirFrame) {
+  TChain chain;
+  TKzGlobalMotionDetectorProperties motion;
+  std::vector<std::vector<TKzRectF>> seen;
+  TKzDrawImage& paint = chain.Fetch->Paint();
+  paint.SetMotionStep([&](TKzMBitmap& Frame) { return &motion.DetectMotion(Frame); });
+  paint.SetOnGetRegions([&](TComponent* Sender, TKzMBitmap& Img, TKzMotionDetector& Detector) {
+    EXPECT_TRUE(IsMainThread());
+    EXPECT_EQ(Sender, &chain.Owner);
+    EXPECT_EQ(Img.Width(), 320);
+    seen.push_back(Detector.ValidRects());
+  });
+  TKzMBitmap still, moved;
+  still.SetSize(320, 240);
+  std::fill(still.Data(), still.Data() + still.GetLength(), 0xFF404040u);
+  moved.AssignKzMBitmap(still);
+  for (int y = 100; y < 140; ++y)
+    for (int x = 200; x < 240; ++x) moved.ScanLine(y)[x] = 0xFFFFFFFFu;
+  paint.AddToBuffer(still, 0);
+  ASSERT_TRUE(PumpUntil([&] { return seen.size() == 1; }, 5000));
+  paint.AddToBuffer(moved, 0);
+  ASSERT_TRUE(PumpUntil([&] { return seen.size() == 2; }, 5000));
+  EXPECT_TRUE(seen[0].empty());
+  ASSERT_EQ(seen[1].size(), 1u);
+  EXPECT_LE(seen[1][0].Left, 200);
+  EXPECT_GE(seen[1][0].Right, 240);
+  EXPECT_LE(seen[1][0].Top, 100);
+  EXPECT_GE(seen[1][0].Bottom, 140);
 }
