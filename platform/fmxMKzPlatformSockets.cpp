@@ -8,7 +8,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+
+#include <cerrno>
 #include <cstring>
+#include <algorithm>
+#include <vector>
 
 namespace kz {
 
@@ -59,6 +66,213 @@ std::string PlatformLocalHostAddress() {
     }
   }
   return out.empty() ? "127.0.0.1" : out;
+}
+
+// ---- Stream sockets
+
+namespace {
+thread_local int tlLastError = 0;
+
+int Fail() {
+  tlLastError = errno;
+  return -1;
+}
+
+int PollOne(TKzSocket Socket, short Events, uint32_t Ms) {
+  if (Socket < 0) {
+    tlLastError = EBADF;
+    return -1;
+  }
+  pollfd p{Socket, Events, 0};
+  for (;;) {
+    const int r = poll(&p, 1, static_cast<int>(std::min<uint32_t>(Ms, 1u << 30)));
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) return Fail();
+    if (r > 0 && (p.revents & POLLNVAL) != 0) {
+      tlLastError = EBADF;
+      return -1;
+    }
+    return r > 0 ? 1 : 0;
+  }
+}
+}  // namespace
+
+TKzSocketError PlatformSocketError() {
+  switch (tlLastError) {
+    case 0:
+      return TKzSocketError::kzseNone;
+    case EAGAIN:
+#if EWOULDBLOCK != EAGAIN
+    case EWOULDBLOCK:
+#endif
+    case EINPROGRESS:
+    case EALREADY:
+    case EINTR:
+      return TKzSocketError::kzseWouldBlock;
+    case ETIMEDOUT:
+      return TKzSocketError::kzseTimedOut;
+    case EBADF:
+    case ENOTSOCK:
+      return TKzSocketError::kzseNotSocket;
+    case ECONNRESET:
+    case ECONNABORTED:
+    case EPIPE:
+    case ENOTCONN:
+    case ESHUTDOWN:
+      return TKzSocketError::kzseClosed;
+    default:
+      return TKzSocketError::kzseOther;
+  }
+}
+
+int PlatformSocketErrorCode() { return tlLastError; }
+
+TKzSocket PlatformSocketTCP() {
+  const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+  if (s < 0) return Fail();
+  return s;
+}
+
+void PlatformCloseSocket(TKzSocket& Socket) {
+  if (Socket < 0) return;
+  close(Socket);
+  Socket = KZ_INVALID_SOCKET;
+}
+
+bool PlatformSetNonBlocking(TKzSocket Socket, bool Value) {
+  const int flags = fcntl(Socket, F_GETFL, 0);
+  if (flags < 0) return Fail(), false;
+  const int want = Value ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
+  if (want != flags && fcntl(Socket, F_SETFL, want) < 0) return Fail(), false;
+  return true;
+}
+
+static bool SetTimeout(TKzSocket Socket, int Option, uint32_t Ms) {
+  timeval tv{};
+  tv.tv_sec = Ms / 1000;
+  tv.tv_usec = static_cast<suseconds_t>((Ms % 1000) * 1000);
+  if (setsockopt(Socket, SOL_SOCKET, Option, &tv, sizeof tv) < 0) return Fail(), false;
+  return true;
+}
+
+bool PlatformSetRecvTimeout(TKzSocket Socket, uint32_t Ms) { return SetTimeout(Socket, SO_RCVTIMEO, Ms); }
+bool PlatformSetSendTimeout(TKzSocket Socket, uint32_t Ms) { return SetTimeout(Socket, SO_SNDTIMEO, Ms); }
+
+bool PlatformSetNoDelay(TKzSocket Socket, bool Value) {
+  const int v = Value ? 1 : 0;
+  if (setsockopt(Socket, IPPROTO_TCP, TCP_NODELAY, &v, sizeof v) < 0) return Fail(), false;
+  return true;
+}
+
+int PlatformConnect(TKzSocket Socket, uint32_t Address, uint16_t Port) {
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = Address;
+  sa.sin_port = htons(Port);
+  if (connect(Socket, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) {
+    tlLastError = 0;
+    return 0;
+  }
+  return Fail();
+}
+
+int PlatformPollConnect(const TKzSocket* Sockets, bool* Done, bool* Failed, int Count, uint32_t Ms) {
+  std::vector<pollfd> fds;
+  std::vector<int> index;
+  for (int i = 0; i < Count; ++i) {
+    if (Done[i] || Failed[i] || Sockets[i] < 0) continue;
+    fds.push_back(pollfd{Sockets[i], POLLOUT, 0});
+    index.push_back(i);
+  }
+  if (fds.empty()) return 0;
+  int r;
+  do {
+    r = poll(fds.data(), fds.size(), static_cast<int>(std::min<uint32_t>(Ms, 1u << 30)));
+  } while (r < 0 && errno == EINTR);
+  if (r < 0) return Fail();
+  int changed = 0;
+  for (size_t k = 0; k < fds.size(); ++k) {
+    if (fds[k].revents == 0) continue;
+    int err = 0;
+    socklen_t len = sizeof err;
+    if (getsockopt(fds[k].fd, SOL_SOCKET, SO_ERROR, &err, &len) < 0) err = errno;
+    if (err == 0 && (fds[k].revents & (POLLERR | POLLHUP | POLLNVAL)) == 0) {
+      Done[index[k]] = true;
+    } else {
+      Failed[index[k]] = true;
+      tlLastError = err != 0 ? err : ECONNREFUSED;
+    }
+    ++changed;
+  }
+  return changed;
+}
+
+int PlatformPollRead(TKzSocket Socket, uint32_t Ms) { return PollOne(Socket, POLLIN, Ms); }
+int PlatformPollWrite(TKzSocket Socket, uint32_t Ms) { return PollOne(Socket, POLLOUT, Ms); }
+
+int64_t PlatformRecv(TKzSocket Socket, void* Buffer, int64_t Count) {
+  if (Count <= 0) return 0;
+  ssize_t r;
+  do {
+    r = recv(Socket, Buffer, static_cast<size_t>(Count), MSG_DONTWAIT);
+  } while (r < 0 && errno == EINTR);
+  if (r < 0) return Fail();
+  tlLastError = 0;
+  return r;
+}
+
+int64_t PlatformSend(TKzSocket Socket, const void* Buffer, int64_t Count) {
+  if (Count <= 0) return 0;
+  ssize_t r;
+  do {
+    r = send(Socket, Buffer, static_cast<size_t>(Count), MSG_DONTWAIT | MSG_NOSIGNAL);
+  } while (r < 0 && errno == EINTR);
+  if (r < 0) return Fail();
+  tlLastError = 0;
+  return r;
+}
+
+bool PlatformSocketIdleAlive(TKzSocket Socket) {
+  if (Socket < 0) return false;
+  pollfd p{Socket, POLLIN, 0};
+  const int r = poll(&p, 1, 0);
+  if (r < 0) return false;
+  if (r == 0) return true;  // nothing waiting: still open
+  // Idle sockets have nothing to say; readable means closed or a stray reply.
+  return false;
+}
+
+TKzSocket PlatformListenTCP(uint32_t Address, uint16_t Port, int Backlog) {
+  TKzSocket s = PlatformSocketTCP();
+  if (s < 0) return s;
+  const int one = 1;
+  setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = Address;
+  sa.sin_port = htons(Port);
+  if (bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) < 0 || listen(s, Backlog) < 0) {
+    Fail();
+    const int keep = tlLastError;
+    PlatformCloseSocket(s);
+    tlLastError = keep;
+    return KZ_INVALID_SOCKET;
+  }
+  return s;
+}
+
+uint16_t PlatformSocketLocalPort(TKzSocket Socket) {
+  sockaddr_in sa{};
+  socklen_t len = sizeof sa;
+  if (getsockname(Socket, reinterpret_cast<sockaddr*>(&sa), &len) < 0) return Fail(), 0;
+  return ntohs(sa.sin_port);
+}
+
+TKzSocket PlatformAccept(TKzSocket Listener, uint32_t Ms) {
+  if (PollOne(Listener, POLLIN, Ms) != 1) return KZ_INVALID_SOCKET;
+  const int s = accept4(Listener, nullptr, nullptr, SOCK_CLOEXEC);
+  if (s < 0) return Fail();
+  return s;
 }
 
 }  // namespace kz

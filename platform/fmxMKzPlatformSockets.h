@@ -16,3 +16,74 @@ std::string PlatformIPv4ToText(uint32_t Address);
 std::string PlatformLocalHostAddress();
 
 }  // namespace kz
+
+// ---- Stream sockets (IPv4)
+//
+// A thin layer over the BSD socket calls. Results follow the calls they wrap:
+// -1 on failure, with the reason read at once through PlatformSocketError.
+// Sockets stay in blocking mode; the calls that must not block take a time
+// limit and wait with poll. Any thread; none blocks longer than its limit.
+namespace kz {
+
+using TKzSocket = int;
+constexpr TKzSocket KZ_INVALID_SOCKET = -1;
+
+// What the library needs to know about a failed socket call.
+enum class TKzSocketError : uint8_t {
+  kzseNone = 0,
+  kzseWouldBlock = 1,  // nothing to do yet (non-blocking call, connect in progress)
+  kzseTimedOut = 2,    // the call's time limit passed
+  kzseNotSocket = 3,   // the handle is no (longer a) socket
+  kzseClosed = 4,      // the peer reset or the connection is gone
+  kzseOther = 5
+};
+
+// The meaning of the calling thread's last socket failure.
+TKzSocketError PlatformSocketError();
+// The operating system's number for it (errno), for logs and ErrCode fields.
+int PlatformSocketErrorCode();
+
+// A new IPv4 stream socket, or KZ_INVALID_SOCKET.
+TKzSocket PlatformSocketTCP();
+// Closes Socket and sets it to KZ_INVALID_SOCKET; nothing for an invalid one.
+void PlatformCloseSocket(TKzSocket& Socket);
+bool PlatformSetNonBlocking(TKzSocket Socket, bool Value);
+bool PlatformSetRecvTimeout(TKzSocket Socket, uint32_t Ms);
+bool PlatformSetSendTimeout(TKzSocket Socket, uint32_t Ms);
+bool PlatformSetNoDelay(TKzSocket Socket, bool Value);
+
+// Starts a connection to Address (network order) and Port. 0 when connected
+// at once, -1 otherwise: on a non-blocking socket PlatformSocketError then
+// says kzseWouldBlock while the connection is under way.
+int PlatformConnect(TKzSocket Socket, uint32_t Address, uint16_t Port);
+
+// Waits up to Ms for the pending connects in Sockets; sets Done[i] for every
+// socket whose connection completed (successfully) during the wait and
+// Failed[i] for those that failed. Returns the number completed or failed.
+int PlatformPollConnect(const TKzSocket* Sockets, bool* Done, bool* Failed, int Count, uint32_t Ms);
+
+// 1 when Socket has data (or end of stream, or an error) to read within Ms,
+// 0 when not, -1 on failure.
+int PlatformPollRead(TKzSocket Socket, uint32_t Ms);
+// 1 when Socket accepts more bytes within Ms, 0 when not, -1 on failure.
+int PlatformPollWrite(TKzSocket Socket, uint32_t Ms);
+
+// Receives up to Count bytes without blocking: > 0 bytes read, 0 the peer
+// closed the stream, -1 failure (kzseWouldBlock when nothing is waiting).
+int64_t PlatformRecv(TKzSocket Socket, void* Buffer, int64_t Count);
+// Sends up to Count bytes without blocking (never raises SIGPIPE): bytes
+// sent, or -1 (kzseWouldBlock when the send buffer is full).
+int64_t PlatformSend(TKzSocket Socket, const void* Buffer, int64_t Count);
+
+// True when an idle connected socket may still be used: the peer has not
+// closed it and nothing unexpected is waiting to be read.
+bool PlatformSocketIdleAlive(TKzSocket Socket);
+
+// A listening socket on Address:Port (Port 0: a free one), or KZ_INVALID_SOCKET.
+TKzSocket PlatformListenTCP(uint32_t Address, uint16_t Port, int Backlog);
+// The local port of a bound socket, 0 on failure.
+uint16_t PlatformSocketLocalPort(TKzSocket Socket);
+// Accepts one connection within Ms, or KZ_INVALID_SOCKET.
+TKzSocket PlatformAccept(TKzSocket Listener, uint32_t Ms);
+
+}  // namespace kz

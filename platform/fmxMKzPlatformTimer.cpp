@@ -1,6 +1,7 @@
 #include "platform/fmxMKzPlatformTimer.h"
 
 #include <algorithm>
+#include <chrono>
 #include <vector>
 
 #include "platform/fmxMKzPlatformClock.h"
@@ -62,6 +63,45 @@ int MsUntilNextTimer() {
     if (best < 0 || left < best) best = left;
   }
   return static_cast<int>(std::min<int64_t>(best, 1 << 30));
+}
+
+// ---- TKzThreadTimer
+
+void TKzThreadTimer::Start(uint32_t IntervalMs, std::function<void()> OnTimer) {
+  Stop();
+  std::lock_guard<std::mutex> g(FLock);
+  FStop = false;
+  FThread = std::thread(&TKzThreadTimer::Loop, this, std::max<uint32_t>(IntervalMs, 1), std::move(OnTimer));
+}
+
+void TKzThreadTimer::Stop() {
+  std::thread t;
+  {
+    std::lock_guard<std::mutex> g(FLock);
+    FStop = true;
+    t = std::move(FThread);
+  }
+  FWake.notify_all();
+  if (t.joinable()) t.join();
+}
+
+bool TKzThreadTimer::Running() const {
+  std::lock_guard<std::mutex> g(FLock);
+  return FThread.joinable() && !FStop;
+}
+
+void TKzThreadTimer::Loop(uint32_t IntervalMs, std::function<void()> OnTimer) {
+  std::unique_lock<std::mutex> g(FLock);
+  for (;;) {
+    if (FWake.wait_for(g, std::chrono::milliseconds(IntervalMs), [this] { return FStop; })) return;
+    g.unlock();
+    try {
+      if (OnTimer) OnTimer();
+    } catch (...) {
+      // House-keeping failures must not end the process.
+    }
+    g.lock();
+  }
 }
 
 }  // namespace kz

@@ -2,7 +2,10 @@
 // (TApplication::Run / ProcessMessages), by the platform tick count.
 #pragma once
 #include <cstdint>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
+#include <thread>
 
 namespace kz {
 
@@ -36,5 +39,30 @@ private:
 void FireDueTimers();
 // Milliseconds until the next enabled timer is due, or -1 without one.
 int MsUntilNextTimer();
+
+// A process timer that needs no main loop: OnTimer runs on the timer's own
+// thread every Interval ms of real time until Stop. For periodic house-keeping
+// of process-wide objects (the callback must lock what it touches).
+class TKzThreadTimer {
+public:
+  TKzThreadTimer() = default;
+  ~TKzThreadTimer() { Stop(); }
+  TKzThreadTimer(const TKzThreadTimer&) = delete;
+  TKzThreadTimer& operator=(const TKzThreadTimer&) = delete;
+
+  // Starts the thread (a running timer is restarted). Any thread, never blocks.
+  void Start(uint32_t IntervalMs, std::function<void()> OnTimer);
+  // Stops the thread and waits for it: returns as soon as a running OnTimer
+  // has finished. Any thread except the timer's own; blocks that long.
+  void Stop();
+  bool Running() const;
+
+private:
+  void Loop(uint32_t IntervalMs, std::function<void()> OnTimer);
+  mutable std::mutex FLock;  // guards FStop and FThread
+  std::condition_variable FWake;
+  bool FStop = false;
+  std::thread FThread;
+};
 
 }  // namespace kz

@@ -1,0 +1,44 @@
+// kztool entry point: picks the subcommand from the table and runs it on the
+// main thread.
+#include "apps/kztool/kztool.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "foundation/fmxMKzMessages.h"
+#include "inet/fmxMKzInet.h"
+#include "platform/fmxMKzPlatformMainThread.h"
+
+namespace kztool {
+namespace {
+const TSubcommand kSubcommands[] = {
+    {"http", "URL [--user U] [--password P] [--proxy HOST:PORT] [--proxy-user U] [--proxy-password P] [--head] "
+             "[--timeout short|medium|long|huge] [--max-bytes N]",
+     "one request through the library's HTTP client: body to stdout, \"status: N\" to stderr", RunHttp},
+};
+
+void Usage(FILE* To) {
+  std::fprintf(To, "usage: kztool COMMAND [ARGS]\n\ncommands:\n");
+  for (const TSubcommand& s : kSubcommands) std::fprintf(To, "  %s %s\n      %s\n", s.Name, s.Usage, s.Summary);
+}
+}  // namespace
+}  // namespace kztool
+
+int main(int argc, char** argv) {
+  kz::SetMainThread();
+  if (argc < 2 || std::strcmp(argv[1], "help") == 0 || std::strcmp(argv[1], "--help") == 0) {
+    kztool::Usage(argc < 2 ? stderr : stdout);
+    return argc < 2 ? 2 : 0;
+  }
+  for (const kztool::TSubcommand& s : kztool::kSubcommands) {
+    if (std::strcmp(argv[1], s.Name) != 0) continue;
+    const std::vector<std::string> args(argv + 2, argv + argc);
+    const int rc = s.Run(args);
+    kz::KzInetShutdown();
+    kz::KzMessagesShutdown();
+    return rc;
+  }
+  std::fprintf(stderr, "kztool: unknown command \"%s\"\n", argv[1]);
+  kztool::Usage(stderr);
+  return 2;
+}
