@@ -639,6 +639,10 @@ bool InternetReadFile(PInet I, void* Buffer, uint32_t Size, uint32_t& BytesRead)
   }
 }
 
+bool KzInetBodyComplete(PInet I) {
+  return I && (I->ChunkEnded || (I->FHasContentLength && !I->Chunked && I->BytesRead >= I->ContentLength));
+}
+
 // ---- Options and closing
 
 bool InternetSetOption(PInet I, uint32_t Option, const char* Value, uint32_t Length) {
