@@ -17,5 +17,6 @@ struct TSubcommand {
 };
 
 int RunHttp(const std::vector<std::string>& Args);
+int RunFetch(const std::vector<std::string>& Args);
 
 }  // namespace kztool
