@@ -395,30 +395,48 @@ void TKzCamHTTPGetThread::Run() {
     StopVideo();
 }
 
+void TKzCamHTTPGetThread::PaceRead() {
+  if (Terminated()) return;
+  const uint64_t interval = static_cast<uint64_t>(std::max(SleepMSec(), 0));
+  const uint64_t now = KzMGetTickCount();
+  if (FLastReadTick != 0 && now < FLastReadTick + interval)
+    SleepUnlessTerminated(static_cast<uint32_t>(std::max<uint64_t>(FLastReadTick + interval - now, 1)));
+  // The mark advances by the interval, so the time a read takes does not
+  // slow a source that sends at the wanted rate; after a long wait the
+  // schedule starts again.
+  const uint64_t after = KzMGetTickCount();
+  FLastReadTick = FLastReadTick != 0 && after < FLastReadTick + 2 * interval ? FLastReadTick + interval : after;
+}
+
 TKzCamHTTPGetThread::TBodyEnd TKzCamHTTPGetThread::ReadBody() {
   BytesRead = 0;
   TBodyEnd end = TBodyEnd::kzbeNext;
   std::unique_ptr<uint8_t[]> buffer(new uint8_t[kReadBufferSize]);
   TKzGetData* pipeline = KzCamera->GetDataThread();
+  bool paced = false;
   while (!Aborted()) {
+    // Pacing holds back a server that sends faster than wanted, so only
+    // reads whose bytes were already waiting are paced. A read that had to
+    // wait caught the start of what the server sends (often part of a frame)
+    // and is followed at once by the next, so that pacing never splits a
+    // frame across two intervals. Bytes that came with the reply header
+    // belong to the read after them: pacing them too would halve the rate
+    // of polled pictures.
+    const bool withHeader = hRequest->Buffer.Position() < hRequest->Buffer.Size();
+    const bool waiting = !withHeader && KzInetDataWaiting(hRequest);
     if (!InternetReadFile(hRequest, buffer.get(), kReadBufferSize, BytesToRead)) break;
     if (BytesToRead == 0) {
       // A reply that ended by its own framing (a still image) is followed by
       // the next request; a stream that stopped is opened again.
-      if (!FCycleVideoImages && !KzInetBodyComplete(hRequest)) end = TBodyEnd::kzbeReconnect;
+      const bool complete = KzInetBodyComplete(hRequest);
+      if (!FCycleVideoImages && !complete) end = TBodyEnd::kzbeReconnect;
+      if (complete && !paced) PaceRead();  // a picture small enough to come with its header
       break;
     }
     Debug();
-    // Pacing: one read per SleepMSec on average. The mark advances by the
-    // interval, so the time spent reading does not slow a source that sends
-    // at the wanted rate; after a long wait the schedule starts again.
-    const uint64_t interval = static_cast<uint64_t>(std::max(SleepMSec(), 0));
-    if (!Terminated()) {
-      const uint64_t now = KzMGetTickCount();
-      if (FLastReadTick != 0 && now < FLastReadTick + interval)
-        SleepUnlessTerminated(static_cast<uint32_t>(std::max<uint64_t>(FLastReadTick + interval - now, 1)));
-      const uint64_t after = KzMGetTickCount();
-      FLastReadTick = FLastReadTick != 0 && after < FLastReadTick + 2 * interval ? FLastReadTick + interval : after;
+    if (waiting) {
+      PaceRead();
+      paced = true;
     }
     if (pipeline) {
       CopyToPipeline(buffer.get(), BytesToRead);

@@ -144,6 +144,8 @@ private:
   // The request path of the next request (advancing the still-image index).
   std::string NextPath(const std::string& Path);
   void ChangeURLIndex();
+  // Waits until the next read is due (SleepMSec after the previous one).
+  void PaceRead();
   // Answers a 401 or 407: true to reissue the request, false to end.
   bool AnswerLogin(bool Proxy, int32_t& AttemptsLeft);
 

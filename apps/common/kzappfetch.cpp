@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <thread>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -135,20 +137,26 @@ TKzFetchResult KzRunFetch(const TKzFetchOptions& O) {
     return ended || loginFailed.load() || (O.MaxFrames > 0 && probe.Frames() >= O.MaxFrames) ||
            (O.Seconds > 0 && elapsedMs() >= static_cast<int64_t>(O.Seconds * 1000));
   };
-  auto savePictures = [&] {
+  // Pictures are written on a thread of their own: the main thread must stay
+  // free for the camera's synchronised calls.
+  std::atomic<bool> writing{!O.OutDir.empty()};
+  std::atomic<int32_t> pictures{0};
+  std::thread writer([&] {
     TKzMBitmap frame;
     int64_t number = 0;
-    while (probe.TakeFrame(frame, number))
-      if ((O.MaxFrames == 0 || number <= O.MaxFrames) && WritePNG(O.OutDir, number, frame)) ++r.Pictures;
-  };
+    for (;;) {
+      const bool last = !writing.load();
+      while (probe.TakeFrame(frame, number))
+        if ((O.MaxFrames == 0 || number <= O.MaxFrames) && WritePNG(O.OutDir, number, frame)) ++pictures;
+      if (last) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  });
   while (!done()) {
     PumpUntil(done, 50);
-    if (!O.OutDir.empty()) {
-      if (O.SnapshotMs > 0 && static_cast<int64_t>(KzMGetTickCount()) >= nextSnapshot) {
-        probe.KeepNext();
-        nextSnapshot += O.SnapshotMs;
-      }
-      savePictures();
+    if (!O.OutDir.empty() && O.SnapshotMs > 0 && static_cast<int64_t>(KzMGetTickCount()) >= nextSnapshot) {
+      probe.KeepNext();
+      nextSnapshot += O.SnapshotMs;
     }
     const int64_t now = static_cast<int64_t>(KzMGetTickCount());
     if (O.OnProgress && now >= nextProgress) {
@@ -169,7 +177,9 @@ TKzFetchResult KzRunFetch(const TKzFetchOptions& O) {
   cam.Abort();
   PumpUntil([&] { return !cam.IsVideoPlaying(); }, 5000);
   cam.UnRegisterCamView(&probe);
-  if (!O.OutDir.empty()) savePictures();
+  writing = false;
+  writer.join();
+  r.Pictures = pictures.load();
 
   // Counts and rates over the frames that count (the first MaxFrames).
   std::vector<int64_t> ticks = probe.Ticks(), stamps = probe.Stamps();
