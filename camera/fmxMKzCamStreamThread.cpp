@@ -1,5 +1,7 @@
 #include "camera/fmxMKzCamStreamThread.h"
 
+#include "camera/fmxMKzCamThreads.h"
+
 namespace kz {
 
 TKzCamStreamThread::TKzCamStreamThread(TKzCamStreamKind Kind, std::string ThreadName)
@@ -15,12 +17,24 @@ void TKzCamStreamThread::Abort() {
 }
 
 namespace {
-// The library's own fetch threads. The HTTP, RTSP and Motion-JPEG file
-// readers and the FFmpeg and GStreamer bindings plug in here; until a kind
-// is available its start is ignored, as for a camera without a URL.
+// The library's own fetch threads: the HTTP Motion-JPEG reader, the RTSP
+// session thread and the Motion-JPEG file player. The FFmpeg and GStreamer
+// bindings plug in here; until they are there, RTSP and HTTP devices use the
+// built-in readers (the camera's start rules without FFmpeg).
 class TKzBuiltInStreamFactory : public IKzCamStreamFactory {
 public:
-  TKzCamStreamThread* CreateStreamThread(TKzCamStreamKind, const TKzCamStreamParams&) override { return nullptr; }
+  TKzCamStreamThread* CreateStreamThread(TKzCamStreamKind Kind, const TKzCamStreamParams& Params) override {
+    if (!Params.Camera) return nullptr;
+    switch (Kind) {
+      case TKzCamStreamKind::kzcskHTTP:
+        return new TKzCamHTTPGetThread(Params);
+      case TKzCamStreamKind::kzcskRTSP:
+        return new TKzCamRTSPGetThread(Params);
+      case TKzCamStreamKind::kzcskMJPEGFile:
+        return new TKzMJPEGMedia(Params);
+    }
+    return nullptr;
+  }
   bool IsSupportedFFMPEG() override { return false; }
   bool IsSupportedGStreamer() override { return false; }
 };

@@ -16,6 +16,7 @@
 namespace kz {
 
 class TKzCamera;
+class IKzCamFFmpegEngine;
 
 enum class TKzCamStreamKind : uint8_t {
   kzcskHTTP = 0,       // Motion-JPEG over HTTP, or polled still images
@@ -92,6 +93,12 @@ public:
   // Whether the FFmpeg engine, GStreamer, can be used. Any thread, never block.
   virtual bool IsSupportedFFMPEG() = 0;
   virtual bool IsSupportedGStreamer() = 0;
+  // A new FFmpeg engine object for a fetch thread of Camera (owned by the
+  // caller), or nullptr when this build has none. Main thread, never blocks.
+  virtual IKzCamFFmpegEngine* CreateFFmpegEngine(TKzCamera& Camera) {
+    (void)Camera;
+    return nullptr;
+  }
 };
 
 // The factory in use. Main thread, never blocks.

@@ -9,10 +9,12 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "camera/fmxMKzCamDevice.h"
+#include "camera/fmxMKzCamFormats.h"
 #include "camera/fmxMKzCamSettings.h"
 #include "camera/fmxMKzCamStreamThread.h"
 #include "camera/fmxMKzCameraTypes.h"
@@ -111,6 +113,28 @@ public:
   // CameraHost/CameraPort, or the host/port written in URL when empty/0.
   std::string GetExtractCameraHost() const;
   uint16_t GetExtractCameraPort() const;
+
+  // ---- Stream URL candidates (the template tables of fmxMKzCamFormats)
+  // Appends the prepared URL (PrepareURL) of every row 0..HighIndex of Table
+  // whose vendor families meet Types; every row when Types is empty. Equal
+  // URLs from different rows each get an entry. Any thread, never blocks.
+  void FillCamURLs(std::vector<std::string>& List, std::span<const TKzCamFormat> Table, int32_t HighIndex,
+                   TKzCameraTypes Types) const;
+  // Fills List with the candidates of Format's table (CamAnyMJPEG for
+  // kzvfMJPEG, else CamAnyH264) and probes them in order: RTSP URLs with
+  // CheckRTSP_URL, the others with CheckConnectMJPEG. Returns the first that
+  // answers, "" when none does. Not the main thread: blocks on the network,
+  // up to several seconds per candidate.
+  std::string CheckURLs(std::vector<std::string>& List, TKzCameraTypes Types, TKzVideoFormat Format);
+  // Whether URL answers with Motion-JPEG or a JPEG picture: one GET (sent
+  // again with the camera's or the proxy's credentials after a 401 or 407)
+  // and one read. The connection uses the MJPEGTimeOut class; with
+  // UseTimeOut, TimeOut (ms) bounds the wait for the reply instead. False at
+  // once while commands are locked or an abort runs. The caller's thread;
+  // blocks on the network (not on the main thread).
+  bool CheckConnectMJPEG(const std::string& URL, uint32_t TimeOut, bool UseTimeOut = false);
+  // Commands are locked (LockCommands). Any thread, never blocks.
+  bool AreCommandsLocked() const { return FCommandLockCount > 0; }
 
   // ---- The frame pipeline
   // Prepares the pipeline for a start; starts it once. Main thread.
@@ -385,5 +409,20 @@ private:
   TKzGetData* FGetDataThread = nullptr;  // the frame pipeline, owned
   bool FRegistered = false;                    // message handlers registered
 };
+
+// A template of the URL tables made into a URL for Camera: IPADDRESS becomes
+// the host (with ":" and RTSPPort for "rtsp://" templates, else CameraPort,
+// when not 0); [WIDTH] and [HEIGHT] the size of VideoResolution (with
+// kzDefault the size clauses "?[WIDTH]x[HEIGHT]", "&Size=[WIDTH]x[HEIGHT]"
+// and "&resolution=[WIDTH]%C3%97[HEIGHT]" are removed instead); [CHANNEL],
+// [FPS], [USERNAME], [PASSWORD] their values. Placeholders are matched
+// ignoring letter case; replaced text is never searched again. Any thread.
+std::string PrepareURL(const TKzCamera& Camera, const std::string& Template);
+
+// Whether the first bytes of a reply look like Motion-JPEG or a JPEG
+// picture: not when their text (up to the first zero byte, any letter case)
+// says "404 not found" or "404 file not found"; yes when it names
+// "image/jpeg", or when the bytes hold FF D8 or FF D9. Any thread.
+bool KzIsMJPEGReply(const uint8_t* Data, size_t Size);
 
 }  // namespace kz

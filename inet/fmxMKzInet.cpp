@@ -639,6 +639,16 @@ bool InternetReadFile(PInet I, void* Buffer, uint32_t Size, uint32_t& BytesRead)
   }
 }
 
+bool KzInetBodyComplete(PInet I) {
+  return I && (I->ChunkEnded || (I->FHasContentLength && !I->Chunked && I->BytesRead >= I->ContentLength));
+}
+
+bool KzInetDataWaiting(PInet I) {
+  if (!I) return false;
+  if (I->Buffer.Position() < I->Buffer.Size()) return true;
+  return I->Socket != KZ_INVALID_SOCKET && PlatformPollRead(I->Socket, 0) == 1;
+}
+
 // ---- Options and closing
 
 bool InternetSetOption(PInet I, uint32_t Option, const char* Value, uint32_t Length) {

@@ -176,6 +176,13 @@ bool InternetReadFile(PInet Handle, void* Buffer, uint32_t Size, uint32_t& Bytes
 // Options 28, 29 (server user and password), 43, 44 (proxy user and
 // password): the first Length characters of Value. Never blocks.
 bool InternetSetOption(PInet Handle, uint32_t Option, const char* Value, uint32_t Length);
+// Whether the body of the reply being read ended by its own framing (its
+// Content-Length delivered, or the last chunk seen), rather than by the
+// connection closing or nothing arriving in time. Never blocks.
+bool KzInetBodyComplete(PInet Handle);
+// Whether a body read would find bytes at once: received with the reply
+// header, or waiting on the socket. Never blocks.
+bool KzInetDataWaiting(PInet Handle);
 // Steps the record down one level; the third call frees it and clears Handle.
 bool InternetCloseHandle(PInet& Handle);
 // Loads a time-out class. Never blocks.

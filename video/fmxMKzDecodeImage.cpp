@@ -63,8 +63,10 @@ void TKzDecodeImage::SetFramePerSec(double Value) {
 
 void TKzDecodeImage::SetFileMode(bool Value) {
   bool endNow = false;
+  TNotifyEvent onEnd;
   {
     TKzSafeLock g(FAccessSection);
+    onEnd = OnEndFileDecode;
     if (Value == FFileMode) return;
     if (Value) {
       FFileMode = true;
@@ -77,10 +79,15 @@ void TKzDecodeImage::SetFileMode(bool Value) {
     }
   }
   if (endNow) {
-    if (OnEndFileDecode) OnEndFileDecode(FOwner);
+    if (onEnd) onEnd(FOwner);
   } else {
     Event()->SetEvent();
   }
+}
+
+void TKzDecodeImage::SetOnEndFileDecode(TNotifyEvent Event) {
+  TKzSafeLock g(FAccessSection);
+  OnEndFileDecode = std::move(Event);
 }
 
 void TKzDecodeImage::DoClear() {

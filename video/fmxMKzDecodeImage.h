@@ -54,6 +54,10 @@ public:
   // Decode thread: each decoded frame; all data of a file decoded.
   TNotifyEvent OnFPS;
   TNotifyEvent OnEndFileDecode;
+  // Replaces OnEndFileDecode while the thread runs: waits for a pass in
+  // progress, so that the old handler is no longer running afterwards.
+  // Any thread but the decode thread; blocks while a pass finishes.
+  void SetOnEndFileDecode(TNotifyEvent Event);
 
 protected:
   uint32_t Pass() override;

@@ -15,6 +15,11 @@ const TSubcommand kSubcommands[] = {
     {"http", "URL [--user U] [--password P] [--proxy HOST:PORT] [--proxy-user U] [--proxy-password P] [--head] "
              "[--timeout short|medium|long|huge] [--max-bytes N]",
      "one request through the library's HTTP client: body to stdout, \"status: N\" to stderr", RunHttp},
+    {"fetch", "URL [--user U] [--password P] [--fps F] [--frames N] [--seconds S] [--out DIR]",
+     "plays URL (http://, rtsp:// or a Motion-JPEG file) through a camera until N frames or S seconds (10 s when "
+     "neither is given); frames as PNG into DIR; progress to stderr, \"frames: N fps: X.X\" to stdout; asks for "
+     "credentials on a terminal when the camera refuses them",
+     RunFetch},
     {"decode", "FILE... [--out DIR]", "decodes JPEG, PNG and BMP files and prints their sizes; --out writes them as PNG",
      RunDecode},
     {"motion", "FILE...", "motion regions of each frame against the previous ones: \"FILE: x,y,w,h ...\"", RunMotion},

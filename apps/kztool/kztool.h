@@ -19,5 +19,6 @@ struct TSubcommand {
 int RunHttp(const std::vector<std::string>& Args);
 int RunDecode(const std::vector<std::string>& Args);
 int RunMotion(const std::vector<std::string>& Args);
+int RunFetch(const std::vector<std::string>& Args);
 
 }  // namespace kztool

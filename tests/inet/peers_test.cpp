@@ -35,12 +35,7 @@ void CloseAll(PInet& H) {
 // Runs a command, returning its exit code; output to the given files.
 int Shell(const std::string& Command) { return WEXITSTATUS(std::system(Command.c_str())); }
 
-std::string Kztool() {
-  char self[4096] = {0};
-  if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0) return {};
-  std::string dir = std::filesystem::path(self).parent_path().parent_path().string();
-  return dir + "/apps/kztool";
-}
+std::string Kztool() { return AppPath("kztool"); }
 
 std::string Url(uint16_t Port, const std::string& Path) { return "http://127.0.0.1:" + std::to_string(Port) + Path; }
 
@@ -66,39 +61,29 @@ void MakeSite(const TTempDir& D, std::string& Big) {
 class Apache : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
-    if (!HaveProgram("apache2")) return;
     Dir = std::make_unique<TTempDir>();
     MakeSite(*Dir, Big);
-    Port = FreePort();
-    const std::string d = Dir->Path(), p = std::to_string(Port), base = "http://127.0.0.1:" + p;
+    const std::string d = Dir->Path();
     std::string conf =
-        "ServerRoot /usr/lib/apache2\nServerName 127.0.0.1\n"
-        "LoadModule mpm_event_module modules/mod_mpm_event.so\n"
-        "LoadModule authz_core_module modules/mod_authz_core.so\n"
-        "LoadModule authz_user_module modules/mod_authz_user.so\n"
-        "LoadModule authn_core_module modules/mod_authn_core.so\n"
-        "LoadModule authn_file_module modules/mod_authn_file.so\n"
-        "LoadModule auth_basic_module modules/mod_auth_basic.so\n"
-        "LoadModule auth_digest_module modules/mod_auth_digest.so\n"
-        "LoadModule alias_module modules/mod_alias.so\n"
-        "Listen 127.0.0.1:" + p + "\nPidFile " + d + "/httpd.pid\nDefaultRuntimeDir " + d +
-        "\nErrorLog " + d + "/error.log\nUser nobody\nGroup nogroup\nDocumentRoot " + d +
-        "/www\nKeepAlive On\nMaxKeepAliveRequests 0\nKeepAliveTimeout 30\n"
-        "<Directory " + d + "/www>\n  Require all granted\n</Directory>\n"
         "<Location /basic>\n  AuthType Basic\n  AuthName \"kzbasic\"\n  AuthUserFile " + d +
         "/htpasswd\n  Require valid-user\n</Location>\n"
         "<Location /digest>\n  AuthType Digest\n  AuthName \"kzdigest\"\n  AuthDigestProvider file\n"
         "  AuthUserFile " + d + "/htdigest\n  Require valid-user\n</Location>\n";
-    // Two chains: four redirects, and five.
+    // Two chains: four redirects, and five. The port is known only once the
+    // server is made, so the chains are relative to it.
     for (int i = 1; i <= 4; ++i)
-      conf += "Redirect 302 /r" + std::to_string(i) + " " + base + (i < 4 ? "/r" + std::to_string(i + 1) : "/small.txt") + "\n";
+      conf += "Redirect 302 /r" + std::to_string(i) + " BASE" + (i < 4 ? "/r" + std::to_string(i + 1) : "/small.txt") + "\n";
     for (int i = 1; i <= 5; ++i)
-      conf += "Redirect 302 /s" + std::to_string(i) + " " + base + (i < 5 ? "/s" + std::to_string(i + 1) : "/small.txt") + "\n";
-    WriteFile(*Dir / "httpd.conf", conf);
-    Server = std::make_unique<TPeer>();
-    if (!Server->Start({"apache2", "-f", *Dir / "httpd.conf", "-DFOREGROUND"}, *Dir / "apache.log") ||
-        !Server->WaitListening(Port, 10000))
-      Server.reset();
+      conf += "Redirect 302 /s" + std::to_string(i) + " BASE" + (i < 5 ? "/s" + std::to_string(i + 1) : "/small.txt") + "\n";
+    Port = FreePort();
+    const std::string base = "http://127.0.0.1:" + std::to_string(Port);
+    for (size_t p = conf.find("BASE"); p != std::string::npos; p = conf.find("BASE", p)) conf.replace(p, 4, base);
+    Server = std::make_unique<TApacheServer>(*Dir, d + "/www",
+                                             std::vector<std::string>{"authz_core", "authz_user", "authn_core",
+                                                                      "authn_file", "auth_basic", "auth_digest",
+                                                                      "alias"},
+                                             conf, Port);
+    if (!Server->Why().empty()) Server.reset();
   }
   static void TearDownTestSuite() {
     Server.reset();
@@ -114,12 +99,12 @@ protected:
     return h;
   }
   static std::unique_ptr<TTempDir> Dir;
-  static std::unique_ptr<TPeer> Server;
+  static std::unique_ptr<TApacheServer> Server;
   static uint16_t Port;
   static std::string Big;
 };
 std::unique_ptr<TTempDir> Apache::Dir;
-std::unique_ptr<TPeer> Apache::Server;
+std::unique_ptr<TApacheServer> Apache::Server;
 uint16_t Apache::Port = 0;
 std::string Apache::Big;
 

@@ -10,65 +10,6 @@ using namespace kz;
 using namespace kztest;
 
 namespace {
-// A media factory with a Motion-JPEG video and a PCMU audio stream at /test;
-// with a second argument every request needs Basic credentials.
-const char* kServer = R"PY(import sys, gi
-gi.require_version('Gst', '1.0')
-gi.require_version('GstRtspServer', '1.0')
-from gi.repository import Gst, GstRtspServer, GLib
-Gst.init(None)
-port, auth = sys.argv[1], len(sys.argv) > 2
-server = GstRtspServer.RTSPServer()
-server.set_address('127.0.0.1')
-server.set_service(port)
-f = GstRtspServer.RTSPMediaFactory()
-f.set_launch('( videotestsrc is-live=1 ! video/x-raw,format=I420,width=160,height=120,framerate=10/1 ! jpegenc ! rtpjpegpay name=pay0 pt=26 '
-             'audiotestsrc is-live=1 ! audioconvert ! audioresample ! audio/x-raw,rate=8000,channels=1 ! mulawenc ! rtppcmupay name=pay1 )')
-f.set_shared(True)
-if auth:
-    a = GstRtspServer.RTSPAuth()
-    token = GstRtspServer.RTSPToken()
-    token.set_string('media.factory.role', 'user')
-    a.add_basic(GstRtspServer.RTSPAuth.make_basic('user', 'pass'), token)
-    server.set_auth(a)
-    perms = GstRtspServer.RTSPPermissions()
-    perms.add_role_from_structure(Gst.Structure.new_from_string('user, media.factory.access=(boolean)true, media.factory.construct=(boolean)true'))
-    f.set_permissions(perms)
-server.get_mount_points().add_factory('/test', f)
-server.attach(None)
-print('ready', flush=True)
-GLib.MainLoop().run()
-)PY";
-
-class TRtspServer {
-public:
-  explicit TRtspServer(bool Auth) {
-    if (access("/usr/bin/python3", X_OK) != 0) {
-      FWhy = "/usr/bin/python3 is missing";
-      return;
-    }
-    if (std::system("/usr/bin/python3 -c \"import gi; gi.require_version('GstRtspServer', '1.0'); "
-                    "from gi.repository import GstRtspServer\" >/dev/null 2>&1") != 0) {
-      FWhy = "the GStreamer RTSP server bindings are missing";
-      return;
-    }
-    WriteFile(FDir / "server.py", kServer);
-    Port = FreePort();
-    std::vector<std::string> argv = {"/usr/bin/python3", FDir / "server.py", std::to_string(Port)};
-    if (Auth) argv.push_back("auth");
-    if (!FPeer.Start(argv, FDir / "server.log") || !FPeer.WaitListening(Port, 15000))
-      FWhy = "the RTSP server did not start: " + ReadFile(FDir / "server.log");
-  }
-  const std::string& Why() const { return FWhy; }
-  std::string Url() const { return "rtsp://127.0.0.1:" + std::to_string(Port) + "/test"; }
-  uint16_t Port = 0;
-
-private:
-  TTempDir FDir;
-  TPeer FPeer;
-  std::string FWhy;
-};
-
 void CloseAll(PInet& H) {
   for (int k = 0; H && k < 4; ++k) InternetCloseHandle(H);
 }

@@ -1,0 +1,207 @@
+#include "apps/common/kzappfetch.h"
+
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+
+#include "apps/kzcamsim/kzcamsim_lib.h"
+#include "camera/fmxMKzCamera.h"
+#include "foundation/fmxMKzType.h"
+#include "inet/fmxMKzURLFuncs.h"
+#include "platform/fmxMKzPlatformMainThread.h"
+#include "video/fmxMKzImageCodecs.h"
+
+using namespace kz;
+
+namespace kzapp {
+
+namespace {
+// Reads one line from stdin; without echo when Secret (a terminal only).
+bool ReadLine(std::string& Line, bool Secret) {
+  termios old{};
+  const bool tty = Secret && isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &old) == 0;
+  if (tty) {
+    termios quiet = old;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
+  }
+  const bool ok = static_cast<bool>(std::getline(std::cin, Line));
+  if (tty) {
+    tcsetattr(STDIN_FILENO, TCSANOW, &old);
+    std::fputc('\n', stderr);
+  }
+  return ok;
+}
+
+// The camera's login hook on a terminal: asks for a user name and a password.
+void TerminalLogin(TComponent*, const std::string& Realm, std::string& UserName, std::string& Password, bool& Proceed) {
+  std::fprintf(stderr, "The camera refused the credentials%s%s%s.\nuser name: ", Realm.empty() ? "" : " for \"",
+               Realm.c_str(), Realm.empty() ? "" : "\"");
+  std::fflush(stderr);
+  std::string user, password;
+  Proceed = false;
+  if (!ReadLine(user, false)) return;
+  std::fprintf(stderr, "password: ");
+  std::fflush(stderr);
+  if (!ReadLine(password, true)) return;
+  UserName = user;
+  Password = password;
+  Proceed = true;
+}
+
+bool WritePNG(const std::string& Dir, int64_t Number, const TKzMBitmap& Frame) {
+  char name[64];
+  std::snprintf(name, sizeof name, "/frame-%06lld.png", static_cast<long long>(Number));
+  TFileStream file(Dir + name, TFileMode::fmCreate);
+  return file.Valid() && KzCodecEncodePNG(Frame, file);
+}
+}  // namespace
+
+TKzFetchResult KzRunFetch(const TKzFetchOptions& O) {
+  TKzFetchResult r;
+  const std::string lower = KzLowerCase(O.URL);
+  const bool rtsp = lower.rfind("rtsp://", 0) == 0;
+  const bool http = lower.rfind("http://", 0) == 0;
+  std::error_code ec;
+  const bool file = !rtsp && !http && std::filesystem::is_regular_file(O.URL, ec);
+  if (lower.rfind("https://", 0) == 0) {
+    r.Error = "https is not supported; cameras are read over http:// or rtsp://";
+    return r;
+  }
+  if (!rtsp && !http && !file) {
+    r.Error = "\"" + O.URL + "\" is neither an http:// or rtsp:// URL nor a Motion-JPEG file";
+    return r;
+  }
+  if (rtsp && !KzCamStreamFactory().IsSupportedFFMPEG()) {
+    r.Error = "RTSP video is decoded by the FFmpeg engine, which this build does not have yet";
+    return r;
+  }
+  if (!O.OutDir.empty()) {
+    std::filesystem::create_directories(O.OutDir, ec);
+    if (ec) {
+      r.Error = "cannot create " + O.OutDir + ": " + ec.message();
+      return r;
+    }
+  }
+
+  TKzCamera cam(nullptr);
+  kzcamsim::TKzSimFrameProbe probe(O.Sim, !O.OutDir.empty() && O.SnapshotMs == 0 ? 64 : 0);
+  std::atomic<bool> loginFailed{false};
+  bool ended = false;
+  uint64_t bytes = 0;
+  uint32_t lastCount = 0;
+  cam.OnLoginFailed = [&](TComponent*, const std::string&) { loginFailed = true; };  // the fetch thread
+  auto onEnd = [&](TComponent*, int32_t Status) {
+    ended = true;
+    r.EndStatus = Status;
+  };
+  cam.OnEndVideoStream = onEnd;
+  cam.OnEndVideoFile = onEnd;
+  // Bytes of the current connection so far; a smaller count is a new connection.
+  cam.OnProgress = [&](TComponent*, uint32_t Count) {
+    bytes += Count >= lastCount ? Count - lastCount : Count;
+    lastCount = Count;
+  };
+  if (O.PromptOnTerminal) {
+    cam.SetLoginPrompt(true);
+    cam.OnLogin = TerminalLogin;
+  }
+  cam.SetUserName(O.UserName);
+  cam.SetUserPassword(O.Password);
+  if (O.FramePerSec > 0) cam.SetFramePerSec(O.FramePerSec);
+  cam.RegisterCamView(&probe);
+  if (file) {
+    cam.PlayVideoFile(O.URL);
+  } else {
+    cam.SetURL(O.URL);
+    cam.SetDeviceType(rtsp ? TKzDeviceType::kzdtRTSP : TKzDeviceType::kzdtHTTP);
+    cam.PlayVideoStream();
+  }
+  if (!cam.IsVideoPlaying()) {
+    cam.UnRegisterCamView(&probe);
+    r.Error = "the camera did not start";
+    return r;
+  }
+
+  const int64_t start = static_cast<int64_t>(KzMGetTickCount());
+  int64_t nextProgress = start + O.ProgressMs, nextSnapshot = start;
+  auto elapsedMs = [&] { return static_cast<int64_t>(KzMGetTickCount()) - start; };
+  auto done = [&] {
+    return ended || loginFailed.load() || (O.MaxFrames > 0 && probe.Frames() >= O.MaxFrames) ||
+           (O.Seconds > 0 && elapsedMs() >= static_cast<int64_t>(O.Seconds * 1000));
+  };
+  // Pictures are written on a thread of their own: the main thread must stay
+  // free for the camera's synchronised calls.
+  std::atomic<bool> writing{!O.OutDir.empty()};
+  std::atomic<int32_t> pictures{0};
+  std::thread writer([&] {
+    TKzMBitmap frame;
+    int64_t number = 0;
+    for (;;) {
+      const bool last = !writing.load();
+      while (probe.TakeFrame(frame, number))
+        if ((O.MaxFrames == 0 || number <= O.MaxFrames) && WritePNG(O.OutDir, number, frame)) ++pictures;
+      if (last) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  });
+  while (!done()) {
+    PumpUntil(done, 50);
+    if (!O.OutDir.empty() && O.SnapshotMs > 0 && static_cast<int64_t>(KzMGetTickCount()) >= nextSnapshot) {
+      probe.KeepNext();
+      nextSnapshot += O.SnapshotMs;
+    }
+    const int64_t now = static_cast<int64_t>(KzMGetTickCount());
+    if (O.OnProgress && now >= nextProgress) {
+      nextProgress += O.ProgressMs;
+      const std::vector<int64_t> ticks = probe.Ticks();
+      TKzFetchProgress p;
+      p.Seconds = (now - start) / 1000.0;
+      p.Frames = static_cast<int64_t>(ticks.size());
+      p.FrameRate = static_cast<double>(std::count_if(ticks.begin(), ticks.end(), [&](int64_t t) { return t > now - 1000; }));
+      p.Bytes = bytes;
+      p.LatencyMs = O.Sim ? probe.LastLatency() : -1;
+      O.OnProgress(p);
+    }
+  }
+  r.LoginFailed = loginFailed.load();
+  r.Ended = ended;
+  r.Seconds = elapsedMs() / 1000.0;
+  cam.Abort();
+  PumpUntil([&] { return !cam.IsVideoPlaying(); }, 5000);
+  cam.UnRegisterCamView(&probe);
+  writing = false;
+  writer.join();
+  r.Pictures = pictures.load();
+
+  // Counts and rates over the frames that count (the first MaxFrames).
+  std::vector<int64_t> ticks = probe.Ticks(), stamps = probe.Stamps();
+  if (O.MaxFrames > 0 && static_cast<int64_t>(ticks.size()) > O.MaxFrames) {
+    ticks.resize(static_cast<size_t>(O.MaxFrames));
+    stamps.resize(static_cast<size_t>(O.MaxFrames));
+  }
+  r.Frames = static_cast<int64_t>(ticks.size());
+  if (ticks.size() >= 2 && ticks.back() > ticks.front())
+    r.FrameRate = static_cast<double>(ticks.size() - 1) * 1000.0 / static_cast<double>(ticks.back() - ticks.front());
+  r.Bytes = bytes;
+  if (O.Sim && r.Frames > 0) {
+    r.MeanLatencyMs = probe.MeanLatency();
+    r.MaxLatencyMs = probe.MaxLatency();
+  }
+  int64_t previous = -1;
+  for (int64_t s : stamps) {
+    if (s < 0) continue;
+    if (previous >= 0 && s > previous) r.Skipped += s - previous - 1;
+    previous = s;
+  }
+  return r;
+}
+
+}  // namespace kzapp

@@ -1,0 +1,57 @@
+// Playing a URL (or a Motion-JPEG file) through a TKzCamera for a while, as
+// the programs do it: frames counted where a view receives them, progress
+// reports, PNG pictures of the frames, and a summary. Shared by kztool fetch
+// and kzdemo.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace kzcamsim {
+class TKzCamSim;
+}
+
+namespace kzapp {
+
+struct TKzFetchProgress {
+  double Seconds = 0;       // since the start
+  int64_t Frames = 0;       // received by the view
+  double FrameRate = 0;     // over the last second
+  uint64_t Bytes = 0;       // read from the network
+  int64_t LatencyMs = -1;   // the last frame's, when known
+};
+
+struct TKzFetchOptions {
+  std::string URL;  // http://, rtsp:// or a Motion-JPEG file
+  std::string UserName, Password;
+  double FramePerSec = 0;   // the camera's frame rate; 0: its default (25)
+  int64_t MaxFrames = 0;    // stop after this many frames; 0: no limit
+  double Seconds = 0;       // stop after this long; 0: no limit
+  std::string OutDir;       // PNG pictures go here; empty: none
+  int64_t SnapshotMs = 0;   // a picture every this many ms; 0: every frame
+  bool PromptOnTerminal = false;  // ask for credentials on stdin when refused
+  const kzcamsim::TKzCamSim* Sim = nullptr;  // the simulator being watched (latencies)
+  int32_t ProgressMs = 1000;
+  std::function<void(const TKzFetchProgress&)> OnProgress;  // main thread
+};
+
+struct TKzFetchResult {
+  int64_t Frames = 0;
+  double FrameRate = 0;  // between the first and the last frame
+  double Seconds = 0;
+  uint64_t Bytes = 0;
+  double MeanLatencyMs = -1;
+  int64_t MaxLatencyMs = -1;
+  int64_t Skipped = 0;   // frames of the simulator that never arrived (from stamps)
+  int32_t Pictures = 0;  // PNG files written
+  bool LoginFailed = false;
+  bool Ended = false;    // the stream ended by itself
+  int32_t EndStatus = 0;
+  std::string Error;     // why nothing could be played
+};
+
+// Runs the camera on the main thread until the frame count or the time is
+// reached, the stream ends, or the credentials are refused. Main thread; blocks.
+TKzFetchResult KzRunFetch(const TKzFetchOptions& Options);
+
+}  // namespace kzapp

@@ -1,0 +1,71 @@
+// The hand-over of a whole stream to a playback engine that opens, demuxes
+// and decodes it itself (the FFmpeg engine), instead of the fetch thread's
+// own reader. The engine arrives through the fetch-thread factory
+// (IKzCamStreamFactory::CreateFFmpegEngine); a build without it has none and
+// the fetch threads read the stream themselves.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "camera/fmxMKzCamSettings.h"
+#include "camera/fmxMKzCameraTypes.h"
+#include "foundation/fmxMKzBitmap.h"
+#include "foundation/fmxMKzType.h"
+
+namespace kz {
+
+// Playback states an engine reports.
+enum class TKzFFMState : uint8_t {
+  kzffmsNone = 0,
+  kzffmsInit = 1,
+  kzffmsStarting = 2,
+  kzffmsPlaying = 3,
+  kzffmsStopping = 4,
+  kzffmsError = 5,
+};
+
+// The result code of a stream that ended normally (FFmpeg's AVERROR_EOF):
+// the fetch thread opens it again at once.
+constexpr int32_t KzFFmpegEOF = static_cast<int32_t>(0xDFB9B0BBu);
+
+// Everything an engine is told before it plays.
+struct TKzCamEngineSettings {
+  TKzFFMpegProperty FFMpeg;  // a copy of the camera's settings
+  std::string UserName, Password;
+  uint16_t HTTPPort = 0, RTSPPort = 0;
+  TKzMFProxyMode ProxyMode = TKzMFProxyMode::kzmNoProxy;
+  std::string ProxyHost;
+  int32_t ProxyPort = 0;
+  std::string ProxyUserName, ProxyPassword;
+  int32_t FramePerSec = 25;  // rounded, at least 1
+};
+
+// One engine object per fetch thread. Handlers are set before PlayVideo and
+// run on the engine's own threads.
+class IKzCamFFmpegEngine {
+public:
+  virtual ~IKzCamFFmpegEngine() = default;
+  // The fetch thread, before PlayVideo. Never blocks.
+  virtual void AssignSettings(const TKzCamEngineSettings& Settings) = 0;
+  // Plays URL until the stream ends, fails or is aborted, and leaves a result
+  // code (0 for an abort, KzFFmpegEOF for a normal end). The fetch thread; blocks.
+  virtual void PlayVideo(const std::string& URL) = 0;
+  virtual int32_t ResultCode() const = 0;
+  virtual void SetResultCode(int32_t Code) = 0;
+  // Ends PlayVideo within about a second. Any thread, never blocks.
+  virtual void Abort() = 0;
+  // Starts or stops writing the stream to FileName as it arrives. Any thread.
+  virtual void ChangeRemuxing(bool Active, const std::string& FileName) = 0;
+
+  // A decoded frame; return false to stop playback.
+  std::function<bool(TKzMBitmap& Bitmap, double Time)> OnNewImage;
+  std::function<void(TKzFFMState State)> OnStateChange;
+  std::function<void(int32_t Code, const std::string& Text)> OnError;
+  // Credentials refused: the handler asks for new ones (Proceed: retry).
+  std::function<void(const std::string& Realm, std::string& UserName, std::string& Password, bool& Proceed)> OnLogin;
+  std::function<void(const std::string& URL)> OnLoginFailed;
+  std::function<void(int32_t StreamCount, int32_t& StreamIndex)> OnGetVideoStreamIndex;
+};
+
+}  // namespace kz

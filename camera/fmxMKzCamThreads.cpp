@@ -1,0 +1,461 @@
+// The common base of the network fetch threads (the engine hand-over, the
+// synchronised calls) and the Motion-JPEG reader over HTTP.
+#include "camera/fmxMKzCamThreads.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "camera/fmxMKzCamera.h"
+#include "inet/fmxMKzURLFuncs.h"
+#include "platform/fmxMKzPlatformMainThread.h"
+
+namespace kz {
+
+namespace {
+constexpr uint32_t kReadBufferSize = 1048576;  // one body read
+constexpr int32_t kMaxFailures = 5;             // consecutive request failures that end the stream
+constexpr uint32_t kRetryPauseMs = 500;         // between failed requests or connects
+constexpr uint64_t kErrorWindowMs = 60000;      // bad frames closer than this count together
+constexpr int32_t kMaxBadFrames = 5;            // more than this many in a row: reconnect
+constexpr uint32_t kStatusLevel = HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER;
+constexpr uint32_t kRequestFlags = 0x4400000;   // no cache write, keep the connection
+
+// Statuses after which asking again is pointless.
+bool IsFatalStatus(uint32_t Status) {
+  switch (Status) {
+    case 400:
+    case 403:
+    case 404:
+    case 405:
+    case 500:
+    case 501:
+    case 503:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Runs Proc on the main thread; what it throws stays there.
+void SynchronizeQuietly(const TThreadProcedure& Proc) {
+  try {
+    Synchronize(Proc);
+  } catch (...) {
+  }
+}
+}  // namespace
+
+// ---- TKzCamThreadWithFFMPEG
+
+TKzCamThreadWithFFMPEG::TKzCamThreadWithFFMPEG(TKzCamStreamKind Kind, std::string ThreadName,
+                                               const TKzCamStreamParams& Params, bool MayUseEngine)
+    : TKzCamStreamThread(Kind, std::move(ThreadName)),
+      FTAgent(Params.Agent),
+      FTURL(Params.URL),
+      FTProgress(Params.OnProgress),
+      FHTTPPort(Params.Port),
+      FRTSPPort(Params.RTSPPort),
+      KzCamera(Params.Camera),
+      UserName(Params.UserName),
+      Password(Params.Password),
+      OnDebugDataRead(Params.DebugDataRead) {
+  SetFramePerSec(Params.FramePerSec);
+  if (!KzCamera) return;
+  TKzCamera& cam = *KzCamera;
+  FMJPEGTimeOut = cam.MJPEGTimeOut();
+  FSearchRTSPTimeOut = cam.SearchRTSPTimeOut();
+  const TKzProxyProperty& proxy = cam.ProxyProperty();
+  FProxyMode = proxy.ProxyMode();
+  FProxyHost = proxy.Host();
+  FProxyPort = proxy.Port();
+  ProxyUserName = proxy.Username();
+  ProxyPassword = proxy.Password();
+  FLoginPrompt = cam.LoginPrompt();
+  FVideoFormatMJPEG = cam.VideoFormat() == TKzVideoFormat::kzvfMJPEG;
+  FOnLoginFailed = cam.OnLoginFailed;
+  FOnGetVideoStreamIndex = cam.OnGetVideoStreamIndex;
+  IKzCamStreamFactory& factory = KzCamStreamFactory();
+  if (MayUseEngine && cam.FFMpegProperty().UseFFMpeg() && factory.IsSupportedFFMPEG())
+    ffMPEG.reset(factory.CreateFFmpegEngine(cam));
+  if (ffMPEG) {
+    TKzCamEngineSettings& s = FEngineSettings;
+    s.FFMpeg.Assign(cam.FFMpegProperty());
+    s.UserName = UserName;
+    s.Password = Password;
+    s.HTTPPort = FHTTPPort;
+    s.RTSPPort = FRTSPPort;
+    s.ProxyMode = FProxyMode;
+    s.ProxyHost = FProxyHost;
+    s.ProxyPort = FProxyPort;
+    s.ProxyUserName = ProxyUserName;
+    s.ProxyPassword = ProxyPassword;
+    s.FramePerSec = cam.GetFramePerSecInt();
+  }
+}
+
+TKzCamThreadWithFFMPEG::~TKzCamThreadWithFFMPEG() {
+  while (FIsFFmpegRunning.load(std::memory_order_acquire)) KzMWait(500);
+  CloseHandles();
+}
+
+void TKzCamThreadWithFFMPEG::Abort() {
+  FAbortedByOwner.store(true, std::memory_order_release);
+  TKzCamStreamThread::Abort();
+  if (ffMPEG) ffMPEG->Abort();
+}
+
+void TKzCamThreadWithFFMPEG::SetFramePerSec(double Value) {
+  const double fps = Value > 0.0001 ? Value : 0.0001;
+  FSleepMSec.store(static_cast<int32_t>(std::min(std::lround(1000.0 / fps), 1000000L)), std::memory_order_release);
+}
+
+void TKzCamThreadWithFFMPEG::SetOwnResult(bool Value) {
+  SetResult(Value);
+  // The owner's abort gives success; it may land between the two stores.
+  if (FAbortedByOwner.load(std::memory_order_acquire)) SetResult(true);
+}
+
+bool TKzCamThreadWithFFMPEG::Pause(uint32_t Ms) { return SleepUnlessTerminated(Ms) && !AbortRequested(); }
+
+std::string TKzCamThreadWithFFMPEG::ProxyText() const {
+  if (FProxyMode != TKzMFProxyMode::kzmManualSettings || FProxyHost.empty()) return {};
+  return FProxyPort == 0 ? FProxyHost : FProxyHost + ":" + std::to_string(FProxyPort);
+}
+
+void TKzCamThreadWithFFMPEG::CloseHandles() {
+  PInet h = hSession ? hSession : hConnect;
+  for (int k = 0; h && k < 4; ++k) InternetCloseHandle(h);
+  hSession = hConnect = hRequest = nullptr;
+}
+
+void TKzCamThreadWithFFMPEG::CopyToPipeline(const void* Buffer, int64_t Count) {
+  TKzGetData* pipeline = KzCamera ? KzCamera->GetDataThread() : nullptr;
+  if (!pipeline || Count <= 0) return;
+  pipeline->CopyFromBuffer(Buffer, Count);
+  // A decoder that falls behind holds the reader back (the socket then holds
+  // the server back) instead of letting the backlog grow.
+  while (!Aborted() && (pipeline->PendingBytes() > TKzGetData::MaxPendingBytes ||
+                        pipeline->Decode().PendingBytes() > TKzDecodeImage::MaxPendingBytes))
+    SleepUnlessTerminated(2);
+}
+
+void TKzCamThreadWithFFMPEG::Progress() {
+  if (!FTProgress) return;
+  const uint32_t bytes = BytesRead;
+  SynchronizeQuietly([this, bytes] {
+    if (FTProgress && !KzCamera->IsDestroying()) FTProgress(KzCamera, bytes);
+  });
+}
+
+bool TKzCamThreadWithFFMPEG::GetLogin(const std::string& Realm) {
+  std::string user = UserName, password = Password;
+  bool proceed = false;
+  SynchronizeQuietly([&] {
+    if (!KzCamera->IsDestroying()) KzCamera->DoGetLogin(KzCamera, Realm, user, password, proceed);
+  });
+  FLoginResult = proceed;
+  if (proceed) {
+    UserName = user;
+    Password = password;
+  }
+  return proceed;
+}
+
+bool TKzCamThreadWithFFMPEG::GetProxyLogin(const std::string& Realm) {
+  std::string user = ProxyUserName, password = ProxyPassword;
+  bool proceed = false;
+  SynchronizeQuietly([&] {
+    if (!KzCamera->IsDestroying()) KzCamera->DoGetLogin(KzCamera, Realm, user, password, proceed);
+  });
+  FLoginResult = proceed;
+  if (proceed) {
+    ProxyUserName = user;
+    ProxyPassword = password;
+  }
+  return proceed;
+}
+
+void TKzCamThreadWithFFMPEG::StopVideo() { FEngineFrames.store(false, std::memory_order_release); }
+
+void TKzCamThreadWithFFMPEG::Debug() {
+  if (OnDebugDataRead && KzCamera)
+    KzPostMessageDebug(KzCamera, static_cast<int64_t>(BytesRead) + BytesToRead, HostName);
+}
+
+void TKzCamThreadWithFFMPEG::DoExecute() {
+  try {
+    if (KzCamera) {
+      SynchronizeQuietly([this] {
+        if (KzCamera->IsDestroying()) return;
+        KzCamera->InitGetDataThread();
+        KzCamera->ResetAbort();
+      });
+    }
+    SetOwnResult(false);
+    if (!KzCamera || Aborted()) return;
+    if (ffMPEG) {
+      RunWithFFmpeg();
+      // Motion-JPEG the engine could not play is read by the thread itself.
+      if (ffMPEG->ResultCode() != 0 && FVideoFormatMJPEG && !Aborted()) Run();
+    } else {
+      Run();
+    }
+  } catch (...) {
+    SetOwnResult(false);
+  }
+  CloseHandles();
+}
+
+void TKzCamThreadWithFFMPEG::RunWithFFmpeg() {
+  if (FTURL.empty()) return;
+  FIsFFmpegRunning.store(true, std::memory_order_release);
+  IKzCamFFmpegEngine& engine = *ffMPEG;
+  engine.AssignSettings(FEngineSettings);
+  engine.OnNewImage = [this](TKzMBitmap& Bitmap, double Time) {
+    if (Aborted()) return false;
+    try {
+      if (!FEngineFrames.load(std::memory_order_acquire) || !KzCamera->CanOutputFrames()) return true;
+      KzCamera->CamDrawImage(Bitmap, Time);
+      if (FTProgress) Progress();
+    } catch (...) {
+    }
+    return true;
+  };
+  engine.OnStateChange = [this](TKzFFMState State) {
+    if (State == TKzFFMState::kzffmsPlaying) {
+      SynchronizeQuietly([this] {
+        if (KzCamera->OnStartVideoStream && !KzCamera->IsDestroying()) KzCamera->OnStartVideoStream(KzCamera);
+      });
+    } else if (State == TKzFFMState::kzffmsStopping || State == TKzFFMState::kzffmsError) {
+      StopVideo();
+    }
+  };
+  engine.OnError = nullptr;
+  engine.OnLogin = nullptr;
+  if (FLoginPrompt) {
+    engine.OnLogin = [this](const std::string& Realm, std::string& User, std::string& Pass, bool& Proceed) {
+      Proceed = false;
+      SynchronizeQuietly([&] {
+        if (!KzCamera->IsDestroying()) KzCamera->DoGetLogin(KzCamera, Realm, User, Pass, Proceed);
+      });
+    };
+  }
+  engine.OnLoginFailed = [this](const std::string& URL) {
+    if (FOnLoginFailed) FOnLoginFailed(KzCamera, URL);
+  };
+  engine.OnGetVideoStreamIndex = [this](int32_t Count, int32_t& Index) {
+    if (FOnGetVideoStreamIndex) FOnGetVideoStreamIndex(KzCamera, Count, Index);
+  };
+  if (!Aborted()) {
+    // A stream that ends normally is opened again at once; anything else ends the loop.
+    engine.SetResultCode(KzFFmpegEOF);
+    while (!Aborted() && engine.ResultCode() == KzFFmpegEOF) {
+      engine.PlayVideo(PrepareURL(*KzCamera, FTURL));
+      if (engine.ResultCode() == KzFFmpegEOF) FEngineFrames.store(true, std::memory_order_release);
+    }
+  }
+  FIsFFmpegRunning.store(false, std::memory_order_release);
+}
+
+// ---- TKzCamHTTPGetThread
+
+TKzCamHTTPGetThread::TKzCamHTTPGetThread(const TKzCamStreamParams& Params)
+    : TKzCamThreadWithFFMPEG(TKzCamStreamKind::kzcskHTTP, "TKzCamHTTPGet", Params, !Params.CycleVideoImages),
+      FCycleVideoImages(Params.CycleVideoImages),
+      FVideoImageIndex(Params.VideoImageIndex),
+      VideoImagesURLs(Params.VideoImagesURLs) {}
+
+void TKzCamHTTPGetThread::Abort() {
+  if (IsMainThread()) OnChangeURLIndex = nullptr;
+  TKzCamThreadWithFFMPEG::Abort();
+}
+
+void TKzCamHTTPGetThread::SetVideoImageIndex(int32_t Value) {
+  FVideoImageIndex.store(Value, std::memory_order_release);
+}
+
+void TKzCamHTTPGetThread::ChangeURLIndex() {
+  SynchronizeQuietly([this] {
+    if (!AbortRequested() && OnChangeURLIndex) OnChangeURLIndex(this);
+  });
+}
+
+std::string TKzCamHTTPGetThread::NextPath(const std::string& Path) {
+  if (!FCycleVideoImages || VideoImagesURLs.empty()) return Path;
+  const int32_t count = static_cast<int32_t>(VideoImagesURLs.size());
+  int32_t index = FVideoImageIndex.load(std::memory_order_acquire);
+  if (index < 0 || index >= count) index = 0;
+  const std::string path = Path + VideoImagesURLs[static_cast<size_t>(index)];
+  FVideoImageIndex.store((index + 1) % count, std::memory_order_release);
+  ChangeURLIndex();
+  return path;
+}
+
+bool TKzCamHTTPGetThread::AnswerLogin(bool Proxy, int32_t& AttemptsLeft) {
+  FLoginResult = false;
+  // No prompt once the attempts are used up: at most glLoginAttemptCount prompts.
+  if (AttemptsLeft > 0 && FLoginPrompt) {
+    if (Proxy)
+      GetProxyLogin(hConnect->ProxyInfo.realm);
+    else
+      GetLogin(hConnect->AuthInfo.realm);
+  }
+  if (AttemptsLeft <= 0 || !FLoginResult) {
+    if (FOnLoginFailed) {
+      try {
+        FOnLoginFailed(KzCamera, FTURL);
+      } catch (...) {
+      }
+    }
+    return false;
+  }
+  --AttemptsLeft;
+  const std::string& user = Proxy ? ProxyUserName : UserName;
+  const std::string& password = Proxy ? ProxyPassword : Password;
+  InternetSetOption(hConnect, Proxy ? INTERNET_OPTION_PROXY_USERNAME : INTERNET_OPTION_USERNAME, user.c_str(),
+                    static_cast<uint32_t>(user.size()));
+  InternetSetOption(hConnect, Proxy ? INTERNET_OPTION_PROXY_PASSWORD : INTERNET_OPTION_PASSWORD, password.c_str(),
+                    static_cast<uint32_t>(password.size()));
+  (Proxy ? hConnect->ProxyInfo : hConnect->AuthInfo).TryCount = 0;
+  return true;
+}
+
+void TKzCamHTTPGetThread::Run() {
+  std::string path;
+  int port = 0;
+  ParseURL2(FTURL, FHTTPPort, HostName, path, port);
+  FHTTPPort = static_cast<uint16_t>(port);
+  if (path.empty()) path = "/";
+  CurFileName = path;
+  if (FTURL.empty() || HostName.empty()) return;
+
+  int32_t attempts = std::max(1, glLoginAttemptCount.load());
+  const std::string proxy = ProxyText();
+  bool reconnect = true;
+  bool first = true;
+  int32_t connectFailures = 0;
+  while (reconnect && !Aborted()) {
+    reconnect = false;
+    FErrorCount = 0;
+    FLastErrorTick = 0;
+    hSession = InternetOpen(FTAgent.empty() ? nullptr : FTAgent.c_str(), 0, proxy.empty() ? nullptr : proxy.c_str(),
+                            nullptr, 0);
+    hSession->Abort = &FTAbort;  // every network wait ends at its next check after an abort
+    if (!ProxyUserName.empty()) {
+      InternetSetOption(hSession, INTERNET_OPTION_PROXY_USERNAME, ProxyUserName.c_str(),
+                        static_cast<uint32_t>(ProxyUserName.size()));
+      InternetSetOption(hSession, INTERNET_OPTION_PROXY_PASSWORD, ProxyPassword.c_str(),
+                        static_cast<uint32_t>(ProxyPassword.size()));
+    }
+    if (!Aborted()) {
+      SetInetTimeOut(hSession, FMJPEGTimeOut);
+      hConnect = InternetConnect(hSession, HostName.c_str(), FHTTPPort, UserName.empty() ? nullptr : UserName.c_str(),
+                                 UserName.empty() ? nullptr : Password.c_str(), INTERNET_SERVICE_HTTP, 0, 0);
+    }
+    // A server that went away while streaming gets a few chances to come back.
+    if (!hConnect && !first && !Aborted() && ++connectFailures < kMaxFailures) {
+      CloseHandles();
+      reconnect = Pause(kRetryPauseMs);
+      continue;
+    }
+    first = false;
+
+    int32_t failures = 0;
+    while (hConnect && !Aborted()) {
+      const std::string requestPath = NextPath(path);
+      hRequest = HttpOpenRequest(hConnect, "GET", requestPath.c_str(), nullptr, nullptr, nullptr, kRequestFlags, 0);
+      if (!hRequest) break;
+      uint32_t status = 0, index = 0;
+      if (Aborted() || !HttpSendRequest(hRequest, nullptr, 0, nullptr, 0) ||
+          !HttpQueryInfo(hRequest, kStatusLevel, status, index)) {
+        InternetCloseHandle(hRequest);
+        if (++failures >= kMaxFailures || !Pause(kRetryPauseMs)) break;
+        continue;
+      }
+      failures = 0;
+      connectFailures = 0;
+      if (status == 401 || status == 407) {
+        const bool again = AnswerLogin(status == 407, attempts);
+        InternetCloseHandle(hRequest);
+        if (!again) break;
+        continue;
+      }
+      if (IsFatalStatus(status)) {
+        FTAbort.store(true, std::memory_order_release);
+      } else {
+        attempts = std::max(1, glLoginAttemptCount.load());
+        if (!Aborted() && ReadBody() == TBodyEnd::kzbeReconnect) reconnect = true;
+      }
+      InternetCloseHandle(hRequest);
+      if (reconnect) break;
+    }
+    CloseHandles();
+  }
+  if (TKzGetData* pipeline = KzCamera->GetDataThread(); pipeline && !pipeline->Decode().isStartVideo.load())
+    StopVideo();
+}
+
+void TKzCamHTTPGetThread::PaceRead() {
+  if (Terminated()) return;
+  const uint64_t interval = static_cast<uint64_t>(std::max(SleepMSec(), 0));
+  const uint64_t now = KzMGetTickCount();
+  if (FLastReadTick != 0 && now < FLastReadTick + interval)
+    SleepUnlessTerminated(static_cast<uint32_t>(std::max<uint64_t>(FLastReadTick + interval - now, 1)));
+  // The mark advances by the interval, so the time a read takes does not
+  // slow a source that sends at the wanted rate; after a long wait the
+  // schedule starts again.
+  const uint64_t after = KzMGetTickCount();
+  FLastReadTick = FLastReadTick != 0 && after < FLastReadTick + 2 * interval ? FLastReadTick + interval : after;
+}
+
+TKzCamHTTPGetThread::TBodyEnd TKzCamHTTPGetThread::ReadBody() {
+  BytesRead = 0;
+  TBodyEnd end = TBodyEnd::kzbeNext;
+  std::unique_ptr<uint8_t[]> buffer(new uint8_t[kReadBufferSize]);
+  TKzGetData* pipeline = KzCamera->GetDataThread();
+  bool paced = false;
+  while (!Aborted()) {
+    // Pacing holds back a server that sends faster than wanted, so only
+    // reads whose bytes were already waiting are paced. A read that had to
+    // wait caught the start of what the server sends (often part of a frame)
+    // and is followed at once by the next, so that pacing never splits a
+    // frame across two intervals. Bytes that came with the reply header
+    // belong to the read after them: pacing them too would halve the rate
+    // of polled pictures.
+    const bool withHeader = hRequest->Buffer.Position() < hRequest->Buffer.Size();
+    const bool waiting = !withHeader && KzInetDataWaiting(hRequest);
+    if (!InternetReadFile(hRequest, buffer.get(), kReadBufferSize, BytesToRead)) break;
+    if (BytesToRead == 0) {
+      // A reply that ended by its own framing (a still image) is followed by
+      // the next request; a stream that stopped is opened again.
+      const bool complete = KzInetBodyComplete(hRequest);
+      if (!FCycleVideoImages && !complete) end = TBodyEnd::kzbeReconnect;
+      if (complete && !paced) PaceRead();  // a picture small enough to come with its header
+      break;
+    }
+    Debug();
+    if (waiting) {
+      PaceRead();
+      paced = true;
+    }
+    if (pipeline) {
+      CopyToPipeline(buffer.get(), BytesToRead);
+      if (pipeline->Decode().IsImgError.exchange(false)) {
+        const uint64_t now = KzMGetTickCount();
+        if (FLastErrorTick != 0 && now - FLastErrorTick <= kErrorWindowMs)
+          ++FErrorCount;
+        else
+          FErrorCount = 1;
+        FLastErrorTick = now;
+        if (FErrorCount > kMaxBadFrames) end = TBodyEnd::kzbeReconnect;
+      }
+    }
+    BytesRead += BytesToRead;
+    if (FTProgress) Progress();
+    if (end == TBodyEnd::kzbeReconnect) break;
+  }
+  SetOwnResult(BytesRead > 0 || Result());
+  return end;
+}
+
+}  // namespace kz

@@ -1,0 +1,178 @@
+// kz-test-labels: peer
+// Cameras on real servers: ffmpeg pushing chunked Motion-JPEG, Apache
+// httpd serving a multipart CGI stream behind Digest authentication, the
+// kzcamsim program killed and started again, and a GStreamer RTSP server
+// that reports the session steps it sees.
+#include <gtest/gtest.h>
+
+#include "camera/fmxMKzCamThreads.h"
+#include "inet/fmxMKzMD5.h"
+#include "tests/camera/camera_rig.h"
+#include "tests/kztestpeers.h"
+#include "video/fmxMKzImageWrapper.h"
+
+using namespace kz;
+using namespace kztest;
+using namespace kzcamsim;
+
+namespace {
+void ExpectLiveRate(TStreamRig& Rig, const std::string& What) {
+  ASSERT_TRUE(Rig.WaitFrames(1, 20000)) << What;
+  PumpFor(4000);
+  const double rate = Rig.Probe.FrameRateAfter(1000);
+  if (kSanitized) {
+    EXPECT_GT(rate, 12) << What;
+  } else {
+    EXPECT_NEAR(rate, 25, 1) << What;
+  }
+}
+
+std::vector<std::string> Tail(const std::vector<std::string>& All, size_t From) {
+  return std::vector<std::string>(All.begin() + static_cast<long>(std::min(From, All.size())), All.end());
+}
+}  // namespace
+
+TEST(CameraPeers, FfmpegPushingChunkedMotionJpeg) {
+  if (!HaveProgram("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+  TTempDir dir;
+  const uint16_t port = FreePort();
+  const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/stream.mjpg";
+  TPeer ffmpeg;
+  ASSERT_TRUE(ffmpeg.Start({"ffmpeg", "-hide_banner", "-loglevel", "error", "-re", "-f", "lavfi", "-i",
+                            "testsrc=size=320x240:rate=25", "-q:v", "5", "-f", "mpjpeg", "-listen", "1", url},
+                           dir / "ffmpeg.log"));
+  ASSERT_TRUE(ffmpeg.WaitListening(port, 15000)) << ReadFile(dir / "ffmpeg.log");
+  TStreamRig rig;
+  rig.Play(url);
+  ExpectLiveRate(rig, "ffmpeg");
+  EXPECT_LT(rig.Stop(), 1000);
+  KzInetShutdown();
+}
+
+TEST(CameraPeers, ApacheMultipartCgiBehindDigest) {
+  TTempDir dir;
+  std::filesystem::create_directories(dir / "www/cgi");
+  std::filesystem::create_directories(dir / "frames");
+  TKzImageWrapper encoder;
+  TKzMBitmap picture;
+  for (uint32_t i = 0; i < 25; ++i) {
+    KzSimDrawFrame(picture, 320, 240, i, 0);
+    char name[32];
+    std::snprintf(name, sizeof name, "/frames/f%02u.jpg", i);
+    ASSERT_TRUE(encoder.SaveToFile(dir.Path() + name, &picture, 80));
+  }
+  // A multipart stream at 25 frames per second, for at most a minute.
+  WriteFile(dir / "www/cgi/stream.cgi",
+            "#!/usr/bin/python3\nimport sys, time, glob\n"
+            "frames = [open(f, 'rb').read() for f in sorted(glob.glob('" + dir.Path() + "/frames/*.jpg'))]\n"
+            "out = sys.stdout.buffer\n"
+            "out.write(b'Content-Type: multipart/x-mixed-replace; boundary=kzcgi\\r\\n\\r\\n')\nout.flush()\n"
+            "t = start = time.monotonic()\ni = 0\n"
+            "while time.monotonic() - start < 60:\n"
+            "    f = frames[i % len(frames)]\n    i += 1\n"
+            "    out.write(b'--kzcgi\\r\\nContent-Type: image/jpeg\\r\\nContent-Length: %d\\r\\n\\r\\n' % len(f) + f + b'\\r\\n')\n"
+            "    out.flush()\n    t += 0.04\n    d = t - time.monotonic()\n    if d > 0: time.sleep(d)\n");
+  WriteFile(dir / "htdigest", "alice:kzcgi:" + MD5Print(MD5String("alice:kzcgi:s3cret")) + "\n");
+  std::system(("chmod -R a+rX " + dir.Path() + " && chmod 755 " + (dir / "www/cgi/stream.cgi")).c_str());
+  const std::string conf = "ScriptSock " + (dir / "cgid.sock") + "\n<Directory " + (dir / "www/cgi") +
+                           ">\n  Options +ExecCGI\n  SetHandler cgi-script\n</Directory>\n"
+                           "<Location /cgi>\n  AuthType Digest\n  AuthName \"kzcgi\"\n  AuthDigestProvider file\n"
+                           "  AuthUserFile " + (dir / "htdigest") + "\n  Require valid-user\n</Location>\n";
+  TApacheServer apache(dir, dir / "www", {"authz_core", "authz_user", "authn_core", "authn_file", "auth_digest", "cgid"},
+                       conf);
+  if (!apache.Why().empty()) GTEST_SKIP() << apache.Why();
+  TStreamRig rig;
+  rig.Play(apache.Url("/cgi/stream.cgi"), "alice", "s3cret");
+  ExpectLiveRate(rig, "apache");
+  EXPECT_LT(rig.Stop(), 1000);
+  KzInetShutdown();
+
+  TStreamRig refused;
+  refused.Play(apache.Url("/cgi/stream.cgi"), "alice", "wrong");
+  ASSERT_TRUE(refused.WaitEnd());
+  EXPECT_EQ(refused.Ends, std::vector<int32_t>{1});
+  EXPECT_EQ(refused.LoginFailed.load(), 1);
+  KzInetShutdown();
+}
+
+TEST(CameraPeers, KilledCameraProgramComesBackAndVideoResumes) {
+  const std::string program = AppPath("kzcamsim");
+  ASSERT_EQ(access(program.c_str(), X_OK), 0) << program;
+  TTempDir dir;
+  const uint16_t port = FreePort();
+  const std::vector<std::string> argv = {program, "--port", std::to_string(port), "--size", "320x240", "--quiet"};
+  TPeer sim;
+  ASSERT_TRUE(sim.Start(argv, dir / "sim.log"));
+  ASSERT_TRUE(sim.WaitListening(port, 10000));
+  TStreamRig rig;
+  rig.Play("http://127.0.0.1:" + std::to_string(port) + "/video.mjpg");
+  ASSERT_TRUE(rig.WaitFrames(20));
+  sim.Kill();
+  ASSERT_TRUE(sim.Start(argv, dir / "sim.log"));
+  ASSERT_TRUE(sim.WaitListening(port, 10000));
+  const int64_t before = rig.Probe.Frames();
+  EXPECT_TRUE(rig.WaitFrames(before + 25, 10000)) << ReadFile(dir / "sim.log");
+  EXPECT_TRUE(rig.Ends.empty());
+  EXPECT_LT(rig.Stop(), 1000);
+  KzInetShutdown();
+}
+
+TEST(CameraPeers, RtspSessionStepsAsTheServerSeesThem) {
+  TRtspServer server(false);
+  if (!server.Why().empty()) GTEST_SKIP() << server.Why();
+  // Through the camera, without client ports: the description only, kept until the abort.
+  {
+    TStreamRig rig;
+    rig.Cam.SetSearchRTSPTimeOut(TKzTimeOut::kztHuge);  // the first DESCRIBE builds the media
+    rig.Play(server.Url());
+    ASSERT_TRUE(rig.Cam.ThreadRTSP() != nullptr);
+    ASSERT_TRUE(PumpUntil([&] { return server.Requests().size() >= 2; }, 15000));
+    PumpFor(200);  // nothing more follows
+    EXPECT_LT(rig.Stop(), 1000);
+    EXPECT_EQ(rig.Ends, std::vector<int32_t>{0});
+    EXPECT_EQ(server.Requests(), (std::vector<std::string>{"OPTIONS", "DESCRIBE"}));
+  }
+  // With a client port for the video: SETUP and PLAY, then TEARDOWN on abort.
+  const size_t seen = server.Requests().size();
+  TKzCamera cam(nullptr);
+  cam.SetSearchRTSPTimeOut(TKzTimeOut::kztHuge);
+  TKzCamStreamParams p;
+  p.Camera = &cam;
+  p.URL = server.Url();
+  auto* thread = new TKzCamRTSPGetThread(p);
+  thread->VideoClientPort = FreePort() & 0xFFFE;
+  bool ended = false;
+  thread->OnTerminate = [&](TThread*) { ended = true; };
+  StartThread(thread);
+  ASSERT_TRUE(PumpUntil([&] { return server.Requests().size() >= seen + 4; }, 15000));
+  const uint64_t t0 = KzMGetTickCount();
+  thread->Abort();
+  ASSERT_TRUE(PumpUntil([&] { return ended; }, 5000));
+  EXPECT_LT(KzMGetTickCount() - t0, 1000u);
+  PumpUntil([&] { return server.Requests().size() >= seen + 5; }, 2000);
+  EXPECT_EQ(Tail(server.Requests(), seen), (std::vector<std::string>{"OPTIONS", "DESCRIBE", "SETUP", "PLAY", "TEARDOWN"}));
+  KzInetShutdown();
+}
+
+TEST(CameraPeers, CheckURLsFindsTheRtspPathOfTheFamily) {
+  TRtspServer server(false, "/stream1");  // ACTi rows 22, 23, 24, 57: the third answers
+  if (!server.Why().empty()) GTEST_SKIP() << server.Why();
+  TKzCamera cam(nullptr);
+  cam.SetCameraHost("127.0.0.1");
+  cam.SetCameraPort(1);  // never used for RTSP templates
+  cam.SetRTSPPort(server.Port);
+  cam.SetSearchRTSPTimeOut(TKzTimeOut::kztHuge);
+  std::vector<std::string> list;
+  std::string found;
+  std::atomic<bool> done{false};
+  std::thread probe([&] {
+    found = cam.CheckURLs(list, {TKzCameraType::kzctACTi}, TKzVideoFormat::kzvfH264);
+    done = true;
+  });
+  PumpUntil([&] { return done.load(); }, 60000);
+  probe.join();
+  const std::string base = "rtsp://127.0.0.1:" + std::to_string(server.Port);
+  EXPECT_EQ(list, (std::vector<std::string>{base + "/h264", base + "/onvif-stream1", base + "/stream1", base + "/"}));
+  EXPECT_EQ(found, base + "/stream1");
+  KzInetShutdown();
+}

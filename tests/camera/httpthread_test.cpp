@@ -1,0 +1,309 @@
+// The HTTP fetch thread against the synthetic camera and scripted servers:
+// live rate and pacing, reconnects, faults that cost only their frames,
+// login prompts, still-image polling, fatal replies and abort.
+#include <gtest/gtest.h>
+
+#include "tests/camera/camera_rig.h"
+#include "tests/inet/kzinettest.h"
+#include "video/fmxMKzImageWrapper.h"
+
+using namespace kz;
+using namespace kztest;
+using namespace kzcamsim;
+
+namespace {
+TKzSimOptions Small(double Fps = 25) {
+  TKzSimOptions o;
+  o.Width = 320;
+  o.Height = 240;
+  o.FramePerSec = Fps;
+  return o;
+}
+
+// Expected rate, with room for builds slowed down by sanitizers.
+void ExpectRate(double Got, double Want, const std::string& What) {
+  if (kSanitized) {
+    EXPECT_GT(Got, Want * 0.5) << What;
+    EXPECT_LT(Got, Want + 1) << What;
+  } else {
+    EXPECT_NEAR(Got, Want, 1.0) << What;
+  }
+}
+
+std::string JpegBytes() {
+  TKzMBitmap picture;
+  KzSimDrawFrame(picture, 64, 48, 7, 0);
+  TKzImageWrapper encoder;
+  TMemoryStream s;
+  encoder.SaveToStream(s, &picture, 80);
+  return std::string(reinterpret_cast<const char*>(s.Memory()), static_cast<size_t>(s.Size()));
+}
+}  // namespace
+
+TEST(HttpThread, LiveStreamArrivesAtTheSourceRate) {
+  struct {
+    const char* Name;
+    TKzSimAuth Auth;
+    bool Chunked;
+  } cases[] = {{"plain", TKzSimAuth::kzsaNone, false},
+               {"chunked", TKzSimAuth::kzsaNone, true},
+               {"basic", TKzSimAuth::kzsaBasic, false},
+               {"digest, chunked", TKzSimAuth::kzsaDigest, true}};
+  for (const auto& c : cases) {
+    TKzSimOptions o = Small();
+    o.Auth = c.Auth;
+    o.Chunked = c.Chunked;
+    TKzCamSim sim(o);
+    ASSERT_TRUE(sim.Start());
+    TStreamRig rig(&sim);
+    rig.Play(sim.StreamURL(), "admin", "admin");
+    ASSERT_TRUE(rig.WaitFrames(1)) << c.Name;
+    PumpFor(4000);
+    ExpectRate(rig.Probe.FrameRateAfter(1000), 25, c.Name);
+    // Every frame arrived, in order (the first second aside).
+    const std::vector<int64_t> stamps = rig.Probe.Stamps();
+    ASSERT_GT(stamps.size(), 50u) << c.Name;
+    int64_t skipped = 0;
+    for (size_t i = 30; i < stamps.size(); ++i) {
+      ASSERT_GT(stamps[i], stamps[i - 1]) << c.Name << " at " << i;
+      skipped += stamps[i] - stamps[i - 1] - 1;
+    }
+    if (!kSanitized) {
+      EXPECT_LE(skipped, 2) << c.Name;
+    }
+    EXPECT_LT(rig.Probe.MeanLatency(), 200) << c.Name;
+    EXPECT_LT(rig.Stop(), 1000) << c.Name;
+    EXPECT_EQ(rig.Ends, std::vector<int32_t>{0}) << c.Name;
+    KzInetShutdown();
+  }
+}
+
+TEST(HttpThread, ReadsArePacedToTheCamerasFrameRate) {
+  struct {
+    double Source, Camera;
+  } cases[] = {{50, 10}, {50, 25}};
+  for (const auto& c : cases) {
+    TKzCamSim sim(Small(c.Source));
+    ASSERT_TRUE(sim.Start());
+    TStreamRig rig(&sim);
+    rig.Cam.SetFramePerSec(c.Camera);
+    rig.Play(sim.StreamURL());
+    ASSERT_TRUE(rig.WaitFrames(1));
+    PumpFor(4000);
+    ExpectRate(rig.Probe.FrameRateAfter(1000), c.Camera, std::to_string(c.Camera) + " of " + std::to_string(c.Source));
+    KzInetShutdown();
+  }
+}
+
+TEST(HttpThread, StreamCutMidFrameIsOpenedAgain) {
+  for (bool chunked : {false, true}) {
+    TKzSimOptions o = Small();
+    o.Chunked = chunked;
+    o.Faults.CloseAfterFrames = 20;
+    TKzCamSim sim(o);
+    ASSERT_TRUE(sim.Start());
+    TStreamRig rig(&sim);
+    rig.Play(sim.StreamURL());
+    ASSERT_TRUE(rig.WaitFrames(70)) << "chunked " << chunked << ": " << rig.Probe.Frames();
+    EXPECT_GE(CountRequests(sim, "/video.mjpg"), 3);
+    EXPECT_TRUE(rig.Ends.empty());  // the stream never ended
+    KzInetShutdown();
+  }
+}
+
+TEST(HttpThread, MoreThanFiveBadFramesInARowReconnect) {
+  TKzSimOptions o = Small();
+  o.Faults.CorruptEvery = 2;  // frames 2, 4, ... of a connection are undecodable
+  TKzCamSim sim(o);
+  ASSERT_TRUE(sim.Start());
+  TStreamRig rig(&sim);
+  rig.Play(sim.StreamURL());
+  ASSERT_TRUE(PumpUntil([&] { return CountRequests(sim, "/video.mjpg") >= 2; }, 8000));
+  // Six bad frames came with at least five good ones before the reconnect.
+  EXPECT_GE(rig.Probe.Frames(), 5);
+  sim.SetFaults({});
+  const int64_t before = rig.Probe.Frames();
+  ASSERT_TRUE(rig.WaitFrames(before + 40));
+  EXPECT_TRUE(rig.Ends.empty());
+  KzInetShutdown();
+}
+
+TEST(HttpThread, FaultsCostOnlyTheirOwnFrames) {
+  struct {
+    const char* Name;
+    TKzSimFaults Faults;
+    double Rate;
+  } cases[] = {
+      {"garbage before every 3rd frame", {.GarbageEvery = 3}, 25},
+      {"every 4th frame truncated", {.TruncateEvery = 4}, 25 * 0.75},
+  };
+  for (const auto& c : cases) {
+    TKzSimOptions o = Small();
+    o.Faults = c.Faults;
+    TKzCamSim sim(o);
+    ASSERT_TRUE(sim.Start());
+    TStreamRig rig(&sim);
+    rig.Play(sim.StreamURL());
+    ASSERT_TRUE(rig.WaitFrames(1)) << c.Name;
+    PumpFor(4000);
+    ExpectRate(rig.Probe.FrameRateAfter(1000), c.Rate, c.Name);
+    EXPECT_EQ(CountRequests(sim, "/video.mjpg"), 1) << c.Name;
+    KzInetShutdown();
+  }
+}
+
+TEST(HttpThread, StalledServerCostsTheStallAndVideoResumes) {
+  TKzSimOptions o = Small();
+  o.Faults.StallAfterFrames = 10;
+  o.Faults.StallMs = 3000;  // longer than the connection's receive time-out
+  TKzCamSim sim(o);
+  ASSERT_TRUE(sim.Start());
+  TStreamRig rig(&sim);
+  rig.Play(sim.StreamURL());
+  ASSERT_TRUE(rig.WaitFrames(10));
+  ASSERT_TRUE(PumpUntil([&] { return CountRequests(sim, "/video.mjpg") >= 2; }, 6000));
+  const int64_t before = rig.Probe.Frames();
+  EXPECT_LT(before, 14);  // nothing arrived during the stall
+  sim.SetFaults({});
+  EXPECT_TRUE(rig.WaitFrames(before + 30, 5000));
+  EXPECT_TRUE(rig.Ends.empty());
+  KzInetShutdown();
+
+  // An abort while the server stalls ends within a second.
+  o.Faults.StallAfterFrames = 3;
+  o.Faults.StallMs = 20000;
+  TKzCamSim stalling(o);
+  ASSERT_TRUE(stalling.Start());
+  TStreamRig waiting(&stalling);
+  waiting.Play(stalling.StreamURL());
+  ASSERT_TRUE(waiting.WaitFrames(3));
+  EXPECT_LT(waiting.Stop(), 1000);
+  EXPECT_EQ(waiting.Ends, std::vector<int32_t>{0});
+  KzInetShutdown();
+}
+
+TEST(HttpThread, LoginPromptsAreBoundedAndRightCredentialsStartTheVideo) {
+  struct {
+    const char* Name;
+    bool Prompt;
+    int RightAtPrompt;  // 0: never
+    int Prompts;
+    int Failed;
+    bool Video;
+  } cases[] = {
+      {"no prompt", false, 0, 0, 1, false},
+      {"wrong every time", true, 0, 5, 1, false},
+      {"right at the second prompt", true, 2, 2, 0, true},
+  };
+  for (const auto& c : cases) {
+    TKzSimOptions o = Small();
+    o.Auth = TKzSimAuth::kzsaDigest;
+    TKzCamSim sim(o);
+    ASSERT_TRUE(sim.Start());
+    TStreamRig rig(&sim);
+    int prompts = 0;
+    rig.Cam.SetLoginPrompt(c.Prompt);
+    rig.Cam.OnLogin = [&](TComponent* Sender, const std::string& Realm, std::string& User, std::string& Password,
+                          bool& Proceed) {
+      EXPECT_TRUE(IsMainThread());
+      EXPECT_EQ(Sender, &rig.Cam);
+      EXPECT_EQ(Realm, "kzcamsim");
+      ++prompts;
+      User = "admin";
+      Password = prompts == c.RightAtPrompt ? "admin" : "wrong" + std::to_string(prompts);
+      Proceed = true;
+    };
+    rig.Play(sim.StreamURL(), "admin", "bad");
+    if (c.Video) {
+      EXPECT_TRUE(rig.WaitFrames(10)) << c.Name;
+    } else {
+      EXPECT_TRUE(rig.WaitEnd()) << c.Name;
+      EXPECT_EQ(rig.Ends, std::vector<int32_t>{1}) << c.Name;
+    }
+    EXPECT_EQ(prompts, c.Prompts) << c.Name;
+    EXPECT_EQ(rig.LoginFailed.load(), c.Failed) << c.Name;
+    KzInetShutdown();
+  }
+}
+
+TEST(HttpThread, StillImagesArePolledInTurnAndTheIndexFollows) {
+  TKzCamSim sim(Small());
+  ASSERT_TRUE(sim.Start());
+  TStreamRig rig(&sim);
+  rig.Cam.SetFramePerSec(5);  // one picture per 200 ms
+  rig.Cam.SetCycleVideoImages(true);
+  rig.Cam.SetVideoImagesURLs({"a.jpg", "b.jpg", "c.jpg"});
+  rig.Cam.SetVideoImageIndex(1);
+  rig.Play(sim.URL("/still/"));
+  ASSERT_TRUE(PumpUntil([&] { return sim.Requests().size() >= 7; }, 10000));
+  // The seventh request is out, and its index change was reported before it.
+  EXPECT_EQ(rig.Cam.VideoImageIndex(), (1 + 7) % 3);
+  const std::vector<std::string> asked = sim.Requests();
+  const char* order[] = {"b", "c", "a", "b", "c", "a", "b"};
+  for (size_t i = 0; i < 7; ++i) EXPECT_EQ(asked[i], std::string("GET /still/") + order[i] + ".jpg") << i;
+  EXPECT_GE(rig.Probe.Frames(), 5);
+  rig.Stop();
+  KzInetShutdown();
+
+  // Without a list the URL's own picture is polled.
+  TStreamRig plain(&sim);
+  plain.Cam.SetCycleVideoImages(true);
+  plain.Play(sim.StillURL());
+  ASSERT_TRUE(plain.WaitFrames(5));
+  EXPECT_GE(CountRequests(sim, "/image.jpg"), 5);
+  KzInetShutdown();
+}
+
+TEST(HttpThread, RepliesByStatus) {
+  const std::string jpeg = JpegBytes();
+  struct {
+    const char* Status;
+    bool Frames;
+  } cases[] = {{"302 Found", true},    {"204 No Content", true}, {"404 Not Found", false}, {"403 Forbidden", false},
+               {"500 Server Error", false}, {"501 Not Implemented", false}, {"400 Bad Request", false}};
+  for (const auto& c : cases) {
+    TScriptedServer server([&](const std::string&, TKzSocket S, int) {
+      SendAll(S, std::string("HTTP/1.1 ") + c.Status + "\r\nContent-Type: image/jpeg\r\nContent-Length: " +
+                     std::to_string(jpeg.size()) + "\r\n\r\n" + jpeg);
+    });
+    TStreamRig rig;
+    rig.Play("http://127.0.0.1:" + std::to_string(server.Port()) + "/snap.jpg");
+    if (c.Frames) {
+      // Read like a 200: the picture is polled again and again.
+      EXPECT_TRUE(rig.WaitFrames(3)) << c.Status;
+      EXPECT_GE(server.Requests().size(), 3u) << c.Status;
+      EXPECT_TRUE(rig.Ends.empty());
+    } else {
+      // Fatal: the stream ends at once, after one request.
+      ASSERT_TRUE(rig.WaitEnd(3000)) << c.Status;
+      EXPECT_EQ(rig.Ends, std::vector<int32_t>{1}) << c.Status;
+      EXPECT_EQ(server.Requests().size(), 1u) << c.Status;
+      EXPECT_EQ(rig.Probe.Frames(), 0) << c.Status;
+    }
+    rig.Stop();
+    KzInetShutdown();
+  }
+}
+
+TEST(HttpThread, AbortEndsWithinASecondWhateverTheThreadWaitsFor) {
+  // A server that accepts and never answers: the thread waits for a reply.
+  TScriptedServer silent([](const std::string&, TKzSocket, int) {});
+  TStreamRig rig;
+  rig.Play("http://127.0.0.1:" + std::to_string(silent.Port()) + "/video.mjpg");
+  ASSERT_TRUE(PumpUntil([&] { return !silent.Requests().empty(); }, 5000));
+  EXPECT_LT(rig.Stop(), 1000);
+  EXPECT_EQ(rig.Ends, std::vector<int32_t>{0});
+  // Destroying a camera that streams stops its thread too.
+  TKzCamSim sim(Small());
+  ASSERT_TRUE(sim.Start());
+  {
+    TKzCamera cam(nullptr);
+    TKzSimFrameProbe probe;
+    cam.RegisterCamView(&probe);
+    cam.SetURL(sim.StreamURL());
+    cam.PlayVideoStream();
+    ASSERT_TRUE(PumpUntil([&] { return probe.Frames() >= 3; }, 5000));
+    cam.UnRegisterCamView(&probe);
+  }
+  KzInetShutdown();
+}

@@ -1,0 +1,67 @@
+// kz-test-labels: slow
+// A minute of streaming with every fault mode on: video keeps coming, and
+// memory and descriptors stay flat.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "tests/camera/camera_rig.h"
+
+using namespace kz;
+using namespace kztest;
+using namespace kzcamsim;
+
+namespace {
+int64_t ResidentBytes() {
+  std::ifstream statm("/proc/self/statm");
+  int64_t size = 0, resident = 0;
+  statm >> size >> resident;
+  return resident * sysconf(_SC_PAGESIZE);
+}
+
+int OpenDescriptors() {
+  int n = 0;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
+  return n;
+}
+}  // namespace
+
+TEST(CameraSoak, AMinuteOfFaultsKeepsVideoAndMemoryFlat) {
+  TKzSimOptions o;
+  o.Width = 640;
+  o.Height = 480;
+  o.Chunked = true;
+  o.Auth = TKzSimAuth::kzsaDigest;
+  o.Faults.GarbageEvery = 7;
+  o.Faults.TruncateEvery = 11;
+  o.Faults.CorruptEvery = 13;
+  o.Faults.CloseAfterFrames = 300;
+  o.Faults.StallAfterFrames = 150;
+  o.Faults.StallMs = 2000;
+  TKzCamSim sim(o);
+  ASSERT_TRUE(sim.Start());
+  TStreamRig rig(&sim);
+  rig.Play(sim.StreamURL(), "admin", "admin");
+  ASSERT_TRUE(rig.WaitFrames(1, 10000));
+
+  PumpFor(15000);  // warmed up: buffers and pools at their working size
+  const int64_t rss = ResidentBytes();
+  const int fds = OpenDescriptors();
+  int64_t lastFrames = rig.Probe.Frames();
+  for (int i = 0; i < 9; ++i) {  // 45 s more, in pieces that each must bring video
+    PumpFor(5000);
+    const int64_t frames = rig.Probe.Frames();
+    EXPECT_GT(frames - lastFrames, 25) << "between " << 15 + 5 * i << " s and " << 20 + 5 * i << " s";
+    lastFrames = frames;
+  }
+  const int64_t grown = ResidentBytes() - rss;
+  EXPECT_LT(grown, 8 << 20) << "resident memory grew by " << grown << " bytes";
+  EXPECT_LE(OpenDescriptors(), fds + 8);
+  EXPECT_TRUE(rig.Ends.empty());
+  EXPECT_GE(CountRequests(sim, "/video.mjpg"), 5);  // the faults made it reconnect
+  EXPECT_LT(rig.Stop(), 1000);
+  KzInetShutdown();
+}

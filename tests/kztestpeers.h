@@ -1,0 +1,370 @@
+// Helpers shared by the tests: temporary directories, third-party servers
+// started on free loopback ports (Apache httpd, a GStreamer RTSP server that
+// logs the requests it sees), the programs of this build, and a scripted
+// loopback server for the cases no real server produces on demand (split
+// chunk lines, silence).
+#pragma once
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/fmxMKzPlatformSockets.h"
+
+extern char** environ;
+
+namespace kztest {
+
+
+inline uint32_t Loopback() { return kz::PlatformLookupIPv4("127.0.0.1"); }
+
+// A port nobody listens on right now.
+inline uint16_t FreePort() {
+  kz::TKzSocket s = kz::PlatformListenTCP(Loopback(), 0, 1);
+  const uint16_t p = kz::PlatformSocketLocalPort(s);
+  kz::PlatformCloseSocket(s);
+  return p;
+}
+
+// Whether something listens on 127.0.0.1:Port, read from the kernel's table
+// so that servers taking a single client are not disturbed.
+inline bool Listening(uint16_t Port) {
+  char want[32];
+  std::snprintf(want, sizeof want, ":%04X ", Port);
+  for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+    std::ifstream f(table);
+    std::string line;
+    while (std::getline(f, line)) {
+      std::istringstream in(line);
+      std::string slot, local, remote, state;
+      in >> slot >> local >> remote >> state;
+      if (state == "0A" && (local + " ").find(want) != std::string::npos) return true;
+    }
+  }
+  return false;
+}
+
+inline std::string ReadFile(const std::string& Path) {
+  std::ifstream f(Path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), {});
+}
+inline void WriteFile(const std::string& Path, const std::string& Text) {
+  std::ofstream(Path, std::ios::binary) << Text;
+}
+
+// A temporary directory readable by the servers' unprivileged users.
+class TTempDir {
+public:
+  TTempDir() {
+    char tmpl[] = "/tmp/kztest.XXXXXX";
+    FPath = mkdtemp(tmpl);
+    std::filesystem::permissions(FPath, std::filesystem::perms(0755));
+  }
+  ~TTempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(FPath, ec);
+  }
+  const std::string& Path() const { return FPath; }
+  std::string operator/(const std::string& Name) const { return FPath + "/" + Name; }
+
+private:
+  std::string FPath;
+};
+
+// A program run in its own process group, stopped (group-wide) at the end.
+class TPeer {
+public:
+  TPeer() = default;
+  ~TPeer() { Stop(); }
+  // Starts Argv; output goes to LogFile. False when the program cannot start.
+  bool Start(const std::vector<std::string>& Argv, const std::string& LogFile) {
+    std::vector<char*> args;
+    for (const std::string& a : Argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&fa, 1, LogFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    posix_spawn_file_actions_adddup2(&fa, 1, 2);
+    posix_spawnattr_t at;
+    posix_spawnattr_init(&at);
+    posix_spawnattr_setflags(&at, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&at, 0);
+    const int rc = posix_spawnp(&FPid, args[0], &fa, &at, args.data(), environ);
+    posix_spawn_file_actions_destroy(&fa);
+    posix_spawnattr_destroy(&at);
+    if (rc != 0) FPid = -1;
+    return FPid > 0;
+  }
+  // Waits up to Ms for the port to listen; false when the program died first.
+  bool WaitListening(uint16_t Port, int Ms) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(Ms);
+    while (std::chrono::steady_clock::now() < end) {
+      if (Listening(Port)) return true;
+      if (!Alive()) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+  }
+  bool Alive() {
+    if (FPid <= 0) return false;
+    int st = 0;
+    if (waitpid(FPid, &st, WNOHANG) == FPid) {
+      FPid = -1;
+      return false;
+    }
+    return true;
+  }
+  // Kills the program at once (SIGKILL to its group), as a crash would.
+  void Kill() {
+    if (FPid <= 0) return;
+    kill(-FPid, SIGKILL);
+    waitpid(FPid, nullptr, 0);
+    FPid = -1;
+  }
+  void Stop() {
+    if (FPid <= 0) return;
+    kill(-FPid, SIGTERM);
+    for (int i = 0; i < 40; ++i) {  // up to 2 s, then by force
+      int st = 0;
+      if (waitpid(FPid, &st, WNOHANG) == FPid) {
+        kill(-FPid, SIGKILL);  // helpers it left behind
+        FPid = -1;
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    kill(-FPid, SIGKILL);
+    waitpid(FPid, nullptr, 0);
+    FPid = -1;
+  }
+
+private:
+  pid_t FPid = -1;
+};
+
+inline bool HaveProgram(const std::string& Name) {
+  return std::system(("command -v " + Name + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// Sends all of Text on a blocking-enough loopback socket (test side).
+inline bool SendAll(kz::TKzSocket S, const std::string& Text) {
+  size_t off = 0;
+  while (off < Text.size()) {
+    const int64_t r = kz::PlatformSend(S, Text.data() + off, int64_t(Text.size() - off));
+    if (r > 0) {
+      off += size_t(r);
+    } else if (kz::PlatformPollWrite(S, 1000) != 1) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// A loopback server that hands every complete request to a script. The
+// script answers on the connection (it may pause between pieces).
+class TScriptedServer {
+public:
+  using TScript = std::function<void(const std::string& Request, kz::TKzSocket Client, int Index)>;
+  explicit TScriptedServer(TScript Script) : FScript(std::move(Script)) {
+    FListener = kz::PlatformListenTCP(Loopback(), 0, 16);
+    FPort = kz::PlatformSocketLocalPort(FListener);
+    FThread = std::thread([this] { Run(); });
+  }
+  ~TScriptedServer() {
+    FStop = true;
+    FThread.join();
+    for (auto& c : FClients) kz::PlatformCloseSocket(c.Socket);
+    kz::PlatformCloseSocket(FListener);
+  }
+  uint16_t Port() const { return FPort; }
+  int Accepted() const { return FAccepted.load(); }
+  std::vector<std::string> Requests() {
+    std::lock_guard<std::mutex> g(FLock);
+    return FRequests;
+  }
+  // Closes every client connection (from the script's thread or any other).
+  void CloseClients() { FCloseAll = true; }
+
+private:
+  struct TClient {
+    kz::TKzSocket Socket;
+    std::string Data;
+  };
+  void Run() {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);  // bound of any test
+    while (!FStop && std::chrono::steady_clock::now() < end) {
+      kz::TKzSocket c = kz::PlatformAccept(FListener, 5);
+      if (c != kz::KZ_INVALID_SOCKET) {
+        FClients.push_back({c, {}});
+        ++FAccepted;
+      }
+      if (FCloseAll.exchange(false))
+        for (auto& cl : FClients) kz::PlatformCloseSocket(cl.Socket);
+      for (auto& cl : FClients) {
+        if (cl.Socket == kz::KZ_INVALID_SOCKET) continue;
+        char buf[4096];
+        const int64_t r = kz::PlatformRecv(cl.Socket, buf, sizeof buf);
+        if (r == 0 || (r < 0 && kz::PlatformSocketError() != kz::TKzSocketError::kzseWouldBlock)) {
+          kz::PlatformCloseSocket(cl.Socket);
+          continue;
+        }
+        if (r > 0) cl.Data.append(buf, size_t(r));
+        const size_t end = cl.Data.find("\r\n\r\n");
+        if (end == std::string::npos) continue;
+        const std::string req = cl.Data.substr(0, end + 4);
+        cl.Data.erase(0, end + 4);
+        int index;
+        {
+          std::lock_guard<std::mutex> g(FLock);
+          FRequests.push_back(req);
+          index = int(FRequests.size()) - 1;
+        }
+        FScript(req, cl.Socket, index);
+      }
+    }
+  }
+  TScript FScript;
+  kz::TKzSocket FListener;
+  uint16_t FPort = 0;
+  std::thread FThread;
+  std::atomic<bool> FStop{false};
+  std::atomic<bool> FCloseAll{false};
+  std::atomic<int> FAccepted{0};
+  std::vector<TClient> FClients;  // server thread only
+  std::mutex FLock;               // guards FRequests
+  std::vector<std::string> FRequests;
+};
+
+// A program of this build (apps/<Name>), found next to the test's directory.
+inline std::string AppPath(const std::string& Name) {
+  char self[4096] = {0};
+  if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0) return {};
+  return std::filesystem::path(self).parent_path().parent_path().string() + "/apps/" + Name;
+}
+
+// Apache httpd on a free loopback port with the event MPM, the given
+// modules (by short name, e.g. "auth_digest"), DocumentRoot Root and Conf
+// appended to its configuration. Stopped with the object.
+class TApacheServer {
+public:
+  // Port 0: a free one.
+  TApacheServer(const TTempDir& Dir, const std::string& Root, const std::vector<std::string>& Modules,
+                const std::string& Conf, uint16_t APort = 0) {
+    if (!HaveProgram("apache2")) {
+      FWhy = "apache2 is not installed";
+      return;
+    }
+    Port = APort ? APort : FreePort();
+    const std::string d = Dir.Path();
+    std::string conf = "ServerRoot /usr/lib/apache2\nServerName 127.0.0.1\n"
+                       "LoadModule mpm_event_module modules/mod_mpm_event.so\n";
+    for (const std::string& m : Modules) conf += "LoadModule " + m + "_module modules/mod_" + m + ".so\n";
+    conf += "Listen 127.0.0.1:" + std::to_string(Port) + "\nPidFile " + d + "/httpd.pid\nDefaultRuntimeDir " + d +
+            "\nErrorLog " + d + "/error.log\nUser nobody\nGroup nogroup\nDocumentRoot " + Root +
+            "\nKeepAlive On\nMaxKeepAliveRequests 0\nKeepAliveTimeout 30\n"
+            "<Directory " + Root + ">\n  Require all granted\n</Directory>\n" + Conf;
+    WriteFile(Dir / "httpd.conf", conf);
+    if (!FPeer.Start({"apache2", "-f", Dir / "httpd.conf", "-DFOREGROUND"}, Dir / "apache.log") ||
+        !FPeer.WaitListening(Port, 10000))
+      FWhy = "apache2 did not start: " + ReadFile(Dir / "apache.log") + ReadFile(Dir / "error.log");
+  }
+  // Empty when the server runs.
+  const std::string& Why() const { return FWhy; }
+  std::string Url(const std::string& Path) const { return "http://127.0.0.1:" + std::to_string(Port) + Path; }
+  uint16_t Port = 0;
+
+private:
+  TPeer FPeer;
+  std::string FWhy;
+};
+
+// A GStreamer RTSP server with a Motion-JPEG video and a PCMU audio stream
+// at Mount (Basic credentials user/pass when Auth). Every request it
+// receives is written to its log as "request METHOD".
+class TRtspServer {
+public:
+  explicit TRtspServer(bool Auth, const std::string& Mount = "/test") : FMount(Mount) {
+    if (access("/usr/bin/python3", X_OK) != 0) {
+      FWhy = "/usr/bin/python3 is missing";
+      return;
+    }
+    if (std::system("/usr/bin/python3 -c \"import gi; gi.require_version('GstRtspServer', '1.0'); "
+                    "from gi.repository import GstRtspServer\" >/dev/null 2>&1") != 0) {
+      FWhy = "the GStreamer RTSP server bindings are missing";
+      return;
+    }
+    WriteFile(FDir / "server.py", Script());
+    Port = FreePort();
+    std::vector<std::string> argv = {"/usr/bin/python3", FDir / "server.py", std::to_string(Port), Mount};
+    if (Auth) argv.push_back("auth");
+    if (!FPeer.Start(argv, FDir / "server.log") || !FPeer.WaitListening(Port, 15000))
+      FWhy = "the RTSP server did not start: " + ReadFile(FDir / "server.log");
+  }
+  const std::string& Why() const { return FWhy; }
+  std::string Url() const { return "rtsp://127.0.0.1:" + std::to_string(Port) + FMount; }
+  // The methods of the requests seen so far, in order.
+  std::vector<std::string> Requests() const {
+    std::vector<std::string> out;
+    std::istringstream in(ReadFile(FDir / "server.log"));
+    std::string line;
+    while (std::getline(in, line))
+      if (line.rfind("request ", 0) == 0) out.push_back(line.substr(8));
+    return out;
+  }
+  uint16_t Port = 0;
+
+private:
+  static const char* Script() {
+    return R"PY(import sys, gi
+gi.require_version('Gst', '1.0')
+gi.require_version('GstRtspServer', '1.0')
+from gi.repository import Gst, GstRtspServer, GLib
+Gst.init(None)
+port, mount, auth = sys.argv[1], sys.argv[2], len(sys.argv) > 3
+server = GstRtspServer.RTSPServer()
+server.set_address('127.0.0.1')
+server.set_service(port)
+f = GstRtspServer.RTSPMediaFactory()
+f.set_launch('( videotestsrc is-live=1 ! video/x-raw,format=I420,width=160,height=120,framerate=10/1 ! jpegenc ! rtpjpegpay name=pay0 pt=26 '
+             'audiotestsrc is-live=1 ! audioconvert ! audioresample ! audio/x-raw,rate=8000,channels=1 ! mulawenc ! rtppcmupay name=pay1 )')
+f.set_shared(True)
+if auth:
+    a = GstRtspServer.RTSPAuth()
+    token = GstRtspServer.RTSPToken()
+    token.set_string('media.factory.role', 'user')
+    a.add_basic(GstRtspServer.RTSPAuth.make_basic('user', 'pass'), token)
+    server.set_auth(a)
+    perms = GstRtspServer.RTSPPermissions()
+    perms.add_role_from_structure(Gst.Structure.new_from_string('user, media.factory.access=(boolean)true, media.factory.construct=(boolean)true'))
+    f.set_permissions(perms)
+def on_client(server, client):
+    for m in ('options', 'describe', 'setup', 'play', 'pause', 'teardown', 'get-parameter', 'set-parameter'):
+        client.connect(m + '-request', lambda c, ctx, m=m: print('request', m.upper(), flush=True))
+server.connect('client-connected', on_client)
+server.get_mount_points().add_factory(mount, f)
+server.attach(None)
+print('ready', flush=True)
+GLib.MainLoop().run()
+)PY";
+  }
+  std::string FMount;
+  TTempDir FDir;
+  TPeer FPeer;
+  std::string FWhy;
+};
+
+}  // namespace kztest
