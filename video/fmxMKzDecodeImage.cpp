@@ -5,35 +5,17 @@
 #include "foundation/fmxMKzType.h"
 #include "platform/fmxMKzPlatformMainThread.h"
 #include "video/fmxMKzImageWrapper.h"
+#include "video/fmxMKzJpegFrames.h"
 
 namespace kz {
 
 namespace {
 constexpr int64_t kMinPause = 11;
-
-// Last "FF Mark" pair starting in [From, Size - 2], searching backwards; -1 when none.
-int64_t FindMarkerBackward(const uint8_t* D, int64_t From, int64_t Last, uint8_t Mark) {
-  for (int64_t i = Last; i >= From; --i)
-    if (D[i] == 0xFF && D[i + 1] == Mark) return i;
-  return -1;
-}
-
-// First "FF Mark" pair starting in [From, Size - 2]; -1 when none.
-int64_t FindMarkerForward(const uint8_t* D, int64_t From, int64_t Size, uint8_t Mark) {
-  for (int64_t i = From; i + 1 < Size; ++i) {
-    const void* hit = memchr(D + i, 0xFF, static_cast<size_t>(Size - 1 - i));
-    if (!hit) return -1;
-    i = static_cast<const uint8_t*>(hit) - D;
-    if (D[i + 1] == Mark) return i;
-  }
-  return -1;
-}
 }  // namespace
 
 TKzDecodeImage::TKzDecodeImage(TComponent* Owner, TKzConsumerLists& Consumers, const TGUID& GUID)
     : TKzPipelineThread("TKzDecodeImage"),
       FOwner(Owner),
-      FConsumers(Consumers),
       FPaint(new TKzDrawImage(Owner, GUID, Consumers)),
       FImg(std::make_unique<TKzImageWrapper>()) {}
 
@@ -165,19 +147,16 @@ void TKzDecodeImage::TrimUnsearchable() {
 
 void TKzDecodeImage::DecodeNewest() {
   const int64_t size = FData.Size();
-  if (size < 2) return;
-  const uint8_t* d = FData.Memory();
-  // Only bytes that arrived since the last search can hold a new end marker
-  // (plus the one byte a marker may straddle).
-  const int64_t eoi = FindMarkerBackward(d, std::max<int64_t>(FSearched - 1, 0), size - 2, 0xD9);
+  TKzJpegSpan frame;
+  // Only bytes that arrived since the last search can hold a new end marker.
+  const bool found = KzFindNewestJpegFrame(FData.Memory(), size, FSearched, frame);
   FSearched = size;
-  if (eoi < 0) return;
-  const int64_t soi = FindMarkerBackward(d, 0, eoi - 2, 0xD8);
-  if (soi < 0) return;
+  if (!found) return;
   Pace();
   if (Terminated() || Stopping()) return;
-  LoadJPEGStream(soi, eoi + 2);
-  int64_t keepFrom = eoi + 2;
+  LoadJPEGStream(frame.Begin, frame.End);
+  const uint8_t* d = FData.Memory();
+  int64_t keepFrom = frame.End;
   if (keepFrom + 1 < size && d[keepFrom] == 0xFF && d[keepFrom + 1] == 0xD9) keepFrom += 2;
   FData.DeleteFront(keepFrom);
   FSearched = FData.Size();
@@ -185,20 +164,16 @@ void TKzDecodeImage::DecodeNewest() {
 
 void TKzDecodeImage::DecodeAll() {
   int64_t pos = 0;
-  for (;;) {
+  TKzJpegSpan frame;
+  // The start nearest each end: a truncated frame or garbage costs only itself.
+  while (KzFindNextJpegFrame(FData.Memory(), FData.Size(), pos, frame)) {
     if (Terminated() || Stopping()) return;
-    const uint8_t* d = FData.Memory();
-    const int64_t size = FData.Size();
-    const int64_t eoi = FindMarkerForward(d, pos, size, 0xD9);
-    if (eoi < 0) break;
-    // The start nearest the end: a truncated frame or garbage before it costs only itself.
-    const int64_t soi = FindMarkerBackward(d, pos, eoi - 2, 0xD8);
-    if (soi >= 0) {
+    if (frame.Begin >= 0) {
       Pace();
       if (Terminated() || Stopping()) return;
-      LoadJPEGStream(soi, eoi + 2);
+      LoadJPEGStream(frame.Begin, frame.End);
     }
-    pos = eoi + 2;
+    pos = frame.End;
   }
   FData.DeleteFront(pos);
   FSearched = 0;

@@ -70,7 +70,6 @@ private:
   void TrimUnsearchable();
 
   TComponent* FOwner;
-  TKzConsumerLists& FConsumers;
   TKzDrawImage* FPaint;  // owned; freed through KzMFreeThread
 
   TCriticalSection FSection;  // guards FTmp and the hand-over mode fields

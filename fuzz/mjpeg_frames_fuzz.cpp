@@ -1,0 +1,26 @@
+// Motion-JPEG frame search: every span found lies inside the data and is
+// framed by a start and an end marker; the file-order walk always advances.
+#include <cstdint>
+#include <cstdlib>
+
+#include "video/fmxMKzJpegFrames.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
+  const int64_t n = static_cast<int64_t>(Size);
+  auto check = [&](const kz::TKzJpegSpan& s) {
+    if (s.Begin < 0 || s.End > n || s.Begin + 4 > s.End) abort();
+    if (Data[s.Begin] != 0xFF || Data[s.Begin + 1] != 0xD8 || Data[s.End - 2] != 0xFF || Data[s.End - 1] != 0xD9)
+      abort();
+  };
+  kz::TKzJpegSpan span;
+  const int64_t searched = Size > 0 ? Data[0] % (n + 1) : 0;
+  if (kz::KzFindNewestJpegFrame(Data, n, 0, span)) check(span);
+  if (kz::KzFindNewestJpegFrame(Data, n, searched, span)) check(span);
+  int64_t pos = 0;
+  while (kz::KzFindNextJpegFrame(Data, n, pos, span)) {
+    if (span.End <= pos || span.End > n) abort();
+    if (span.Begin >= 0) check(span);
+    pos = span.End;
+  }
+  return 0;
+}
