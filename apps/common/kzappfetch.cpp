@@ -113,6 +113,18 @@ TKzFetchResult KzRunFetch(const TKzFetchOptions& O) {
     cam.SetLoginPrompt(true);
     cam.OnLogin = TerminalLogin;
   }
+  if (O.MarkMotion) {
+    // Runs on the main thread before the frame reaches the views, so the
+    // outlines show in every picture taken of it.
+    cam.OnGetRegions = [&r](TComponent*, TKzMBitmap& Img, TKzMotionDetector& Detector) {
+      const std::vector<TKzRectF> regions = Detector.ValidRects();
+      if (!regions.empty()) ++r.MotionFrames;
+      for (const TKzRectF& g : regions)
+        for (int edge = 0; edge < 2; ++edge)
+          Img.Rectangle(static_cast<int32_t>(g.Left) + edge, static_cast<int32_t>(g.Top) + edge,
+                        static_cast<int32_t>(g.Right) - edge, static_cast<int32_t>(g.Bottom) - edge, 0xFFFF2020u);
+    };
+  }
   cam.SetUserName(O.UserName);
   cam.SetUserPassword(O.Password);
   if (O.FramePerSec > 0) cam.SetFramePerSec(O.FramePerSec);

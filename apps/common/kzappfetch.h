@@ -30,6 +30,7 @@ struct TKzFetchOptions {
   std::string OutDir;       // PNG pictures go here; empty: none
   int64_t SnapshotMs = 0;   // a picture every this many ms; 0: every frame
   bool PromptOnTerminal = false;  // ask for credentials on stdin when refused
+  bool MarkMotion = false;        // outline the moving regions in the frames
   const kzcamsim::TKzCamSim* Sim = nullptr;  // the simulator being watched (latencies)
   int32_t ProgressMs = 1000;
   std::function<void(const TKzFetchProgress&)> OnProgress;  // main thread
@@ -44,6 +45,7 @@ struct TKzFetchResult {
   int64_t MaxLatencyMs = -1;
   int64_t Skipped = 0;   // frames of the simulator that never arrived (from stamps)
   int32_t Pictures = 0;  // PNG files written
+  int64_t MotionFrames = 0;  // frames in which something moved (with MarkMotion)
   bool LoginFailed = false;
   bool Ended = false;    // the stream ended by itself
   int32_t EndStatus = 0;

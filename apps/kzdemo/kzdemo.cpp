@@ -46,6 +46,7 @@ int main(int argc, char** argv) {
   o.Seconds = 5;
   o.SnapshotMs = 1000;
   o.ProgressMs = 500;
+  o.MarkMotion = true;
   o.OutDir = DefaultOutDir();
   const std::vector<std::string> args(argv + 1, argv + argc);
   for (size_t i = 0; i < args.size(); ++i) {
@@ -134,6 +135,8 @@ int main(int argc, char** argv) {
                   static_cast<unsigned long long>(s.AuthRefused));
       std::printf("  frames skipped    %lld\n", static_cast<long long>(r.Skipped));
     }
+    std::printf("  motion            %lld frame(s) with moving regions (outlined in red)\n",
+                static_cast<long long>(r.MotionFrames));
     std::printf("  snapshots         %d PNG file(s) in %s\n", r.Pictures, o.OutDir.c_str());
     if (r.LoginFailed) std::printf("  the camera refused the credentials\n");
     // Success: most of the expected frames arrived (a real camera: any).
