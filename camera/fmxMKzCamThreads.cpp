@@ -325,7 +325,7 @@ void TKzCamHTTPGetThread::Run() {
   int port = 0;
   ParseURL2(FTURL, FHTTPPort, HostName, path, port);
   FHTTPPort = static_cast<uint16_t>(port);
-  if (path.empty()) path = "/";
+  if (path.empty()) path.push_back('/');
   CurFileName = path;
   if (FTURL.empty() || HostName.empty()) return;
 

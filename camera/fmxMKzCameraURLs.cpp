@@ -46,7 +46,7 @@ std::string PrepareURL(const TKzCamera& Camera, const std::string& Template) {
   const bool rtsp = KzLowerCase(Template).find("rtsp://") != std::string::npos;
   const uint16_t port = rtsp ? Camera.RTSPPort() : Camera.CameraPort();
   std::string host = Camera.CameraHost();
-  if (port != 0) host += ":" + std::to_string(port);
+  if (port != 0) host.append(":").append(std::to_string(port));
 
   std::string t = Template;
   int32_t width = 0, height = 0;
@@ -136,7 +136,7 @@ bool TKzCamera::CheckConnectMJPEG(const std::string& URL, uint32_t TimeOut, bool
   std::string proxy;
   if (FProxyProperty.ProxyMode() == TKzMFProxyMode::kzmManualSettings) {
     proxy = FProxyProperty.Host();
-    if (FProxyProperty.Port() != 0) proxy += ":" + std::to_string(FProxyProperty.Port());
+    if (FProxyProperty.Port() != 0) proxy.append(":").append(std::to_string(FProxyProperty.Port()));
   }
   PInet h = InternetOpen(FAgent.empty() ? nullptr : FAgent.c_str(), 0, proxy.empty() ? nullptr : proxy.c_str(),
                          nullptr, 0);

@@ -1,0 +1,242 @@
+// Sixteen live cameras in one process against sixteen ffmpeg processes on
+// the same streams. The kzcamsim program serves 16 ports of 640x480 Motion-
+// JPEG at 25 fps (one picture source, so the server's cost is the same for
+// both); first 16 TKzCamera objects play them into counting views, then 16
+// "ffmpeg -i URL -f null -" decode them. Reported per side: delivered frames
+// per second per camera (lowest and mean) and CPU as a share of one core;
+// the ratio is our CPU over ffmpeg's.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <numeric>
+#include <sstream>
+#include <thread>
+#include <string>
+#include <vector>
+
+#include "apps/kzcamsim/kzcamsim_lib.h"
+#include "camera/fmxMKzCamera.h"
+#include "foundation/fmxMKzMessages.h"
+#include "inet/fmxMKzInet.h"
+#include "platform/fmxMKzPlatformMainThread.h"
+
+extern char** environ;
+
+using namespace kz;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int kCameras = 16;
+constexpr int kWarmUpMs = 3000;
+constexpr int kWindowMs = 10000;
+
+std::string AppPath(const std::string& Name) {
+  std::error_code ec;
+  const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return (self.parent_path().parent_path() / "apps" / Name).string();
+}
+
+// A child process with its stdout in a pipe (or to /dev/null).
+struct TChild {
+  pid_t Pid = -1;
+  FILE* Out = nullptr;
+  bool Start(const std::vector<std::string>& Argv, bool ReadOut) {
+    std::vector<char*> args;
+    for (const std::string& a : Argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    int fds[2] = {-1, -1};
+    if (ReadOut && pipe(fds) != 0) return false;
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+    if (ReadOut) {
+      posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
+      posix_spawn_file_actions_addclose(&fa, fds[0]);
+    } else {
+      posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+    }
+    posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+    const int rc = posix_spawnp(&Pid, args[0], &fa, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&fa);
+    if (ReadOut) {
+      close(fds[1]);
+      Out = fdopen(fds[0], "r");
+    }
+    return rc == 0;
+  }
+  // User and system CPU time so far, seconds.
+  double Cpu() const {
+    std::ifstream f("/proc/" + std::to_string(Pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(f)), {});
+    std::istringstream in(text.substr(text.rfind(')') + 2));
+    std::string field;
+    double ticks = 0;
+    for (int i = 3; i <= 15 && in >> field; ++i)
+      if (i == 14 || i == 15) ticks += std::stod(field);
+    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+  }
+  void Stop() {
+    if (Pid > 0) {
+      kill(Pid, SIGTERM);
+      waitpid(Pid, nullptr, 0);
+      Pid = -1;
+    }
+    if (Out) fclose(Out), Out = nullptr;
+  }
+  ~TChild() { Stop(); }
+};
+
+double SelfCpu() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return u.ru_utime.tv_sec + u.ru_utime.tv_usec / 1e6 + u.ru_stime.tv_sec + u.ru_stime.tv_usec / 1e6;
+}
+
+// The last "frame=N" of an ffmpeg progress file.
+int64_t ProgressFrames(const std::string& File) {
+  std::ifstream f(File);
+  std::string line;
+  int64_t frames = 0;
+  while (std::getline(f, line))
+    if (line.rfind("frame=", 0) == 0) frames = std::stoll(line.substr(6));
+  return frames;
+}
+
+struct TSide {
+  std::vector<double> Fps;
+  double CpuShare = 0;  // of one core
+  double Min() const { return Fps.empty() ? 0 : *std::min_element(Fps.begin(), Fps.end()); }
+  double Mean() const { return Fps.empty() ? 0 : std::accumulate(Fps.begin(), Fps.end(), 0.0) / Fps.size(); }
+};
+
+TSide RunOurs(const std::vector<std::string>& URLs) {
+  TSide side;
+  std::vector<std::unique_ptr<TKzCamera>> cams;
+  std::vector<std::unique_ptr<kzcamsim::TKzSimFrameProbe>> probes;
+  for (const std::string& url : URLs) {
+    cams.push_back(std::make_unique<TKzCamera>(nullptr));
+    probes.push_back(std::make_unique<kzcamsim::TKzSimFrameProbe>());
+    cams.back()->RegisterCamView(probes.back().get());
+    cams.back()->SetURL(url);
+    cams.back()->PlayVideoStream();
+  }
+  PumpUntil([] { return false; }, kWarmUpMs);
+  std::vector<int64_t> start;
+  for (auto& p : probes) start.push_back(p->Frames());
+  const double cpu0 = SelfCpu();
+  const auto t0 = Clock::now();
+  PumpUntil([] { return false; }, kWindowMs);
+  const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
+  side.CpuShare = (SelfCpu() - cpu0) / wall;
+  for (size_t i = 0; i < probes.size(); ++i) side.Fps.push_back((probes[i]->Frames() - start[i]) / wall);
+  for (auto& c : cams) c->Abort();
+  PumpUntil([&] { return std::none_of(cams.begin(), cams.end(), [](auto& c) { return c->IsVideoPlaying(); }); }, 5000);
+  for (size_t i = 0; i < cams.size(); ++i) cams[i]->UnRegisterCamView(probes[i].get());
+  cams.clear();
+  KzInetShutdown();
+  return side;
+}
+
+TSide RunFfmpeg(const std::vector<std::string>& URLs, const std::string& Dir) {
+  TSide side;
+  std::vector<std::unique_ptr<TChild>> children;
+  for (size_t i = 0; i < URLs.size(); ++i) {
+    children.push_back(std::make_unique<TChild>());
+    children.back()->Start({"ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin", "-progress",
+                            Dir + "/progress" + std::to_string(i), "-i", URLs[i], "-f", "null", "-"},
+                           false);
+  }
+  PumpUntil([] { return false; }, kWarmUpMs);
+  std::vector<int64_t> start;
+  double cpu0 = 0;
+  for (size_t i = 0; i < children.size(); ++i) {
+    start.push_back(ProgressFrames(Dir + "/progress" + std::to_string(i)));
+    cpu0 += children[i]->Cpu();
+  }
+  const auto t0 = Clock::now();
+  PumpUntil([] { return false; }, kWindowMs);
+  const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
+  double cpu1 = 0;
+  for (size_t i = 0; i < children.size(); ++i) {
+    cpu1 += children[i]->Cpu();
+    side.Fps.push_back((ProgressFrames(Dir + "/progress" + std::to_string(i)) - start[i]) / wall);
+  }
+  side.CpuShare = (cpu1 - cpu0) / wall;
+  children.clear();
+  return side;
+}
+
+void BM_SixteenCamerasVsFfmpeg(benchmark::State& State) {
+  const std::string dir = "/tmp/kzbench-streams-" + std::to_string(getpid());
+  std::filesystem::create_directories(dir);
+  TChild sim;
+  if (!sim.Start({AppPath("kzcamsim"), "--port", "0", "--ports", std::to_string(kCameras), "--size", "640x480", "--fps",
+                  "25", "--quiet"},
+                 true)) {
+    State.SkipWithError("kzcamsim did not start");
+    return;
+  }
+  std::vector<std::string> urls;
+  char line[512];
+  while (static_cast<int>(urls.size()) < kCameras && std::fgets(line, sizeof line, sim.Out)) {
+    const std::string text = line;
+    const size_t at = text.find("http://");
+    if (text.find("streaming on") != std::string::npos && at != std::string::npos)
+      urls.push_back(text.substr(at, text.find_first_of("\r\n", at) - at));
+  }
+  if (static_cast<int>(urls.size()) < kCameras) {
+    State.SkipWithError("kzcamsim did not report its ports");
+    return;
+  }
+  TSide ours, ffmpeg;
+  for (auto _ : State) {
+    const auto t0 = Clock::now();
+    ours = RunOurs(urls);
+    ffmpeg = RunFfmpeg(urls, dir);
+    State.SetIterationTime(std::chrono::duration<double>(Clock::now() - t0).count());
+  }
+  const double serverCpu = sim.Cpu();
+  sim.Stop();
+  std::filesystem::remove_all(dir);
+  State.counters["ours_fps_min"] = ours.Min();
+  State.counters["ours_fps_mean"] = ours.Mean();
+  State.counters["ours_cpu_pct"] = 100 * ours.CpuShare;
+  State.counters["ffmpeg_fps_min"] = ffmpeg.Min();
+  State.counters["ffmpeg_fps_mean"] = ffmpeg.Mean();
+  State.counters["ffmpeg_cpu_pct"] = 100 * ffmpeg.CpuShare;
+  State.counters["cpu_ratio"] = ffmpeg.CpuShare > 0 ? ours.CpuShare / ffmpeg.CpuShare : 0;
+  std::printf(
+      "\n16 cameras, 640x480 at 25 fps from kzcamsim on loopback (%u cores; server %.1f s CPU in all)\n"
+      "                 fps/camera min   mean    CPU (%% of one core)\n"
+      "  TKzCamera x16        %5.1f  %5.1f    %5.1f\n"
+      "  ffmpeg x16           %5.1f  %5.1f    %5.1f\n"
+      "  CPU ratio (ours / ffmpeg): %.2f\n",
+      std::thread::hardware_concurrency(), serverCpu, ours.Min(), ours.Mean(), 100 * ours.CpuShare, ffmpeg.Min(),
+      ffmpeg.Mean(), 100 * ffmpeg.CpuShare, ffmpeg.CpuShare > 0 ? ours.CpuShare / ffmpeg.CpuShare : 0);
+}
+
+BENCHMARK(BM_SixteenCamerasVsFfmpeg)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  SetMainThread();
+  signal(SIGPIPE, SIG_IGN);
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  KzMessagesShutdown();
+  return 0;
+}
