@@ -134,12 +134,7 @@ void TKzDataThread::CopyFrom(TStream& Stream, int64_t Count) {
     std::lock_guard<TCriticalSection> g(FSection);
     if (!Terminated()) {
       FTmp.Seek(0, TSeekOrigin::soEnd);
-      if (Count == 0) {
-        FTmp.CopyFrom(Stream, 0);
-      } else if (Count > 0) {
-        const int64_t available = std::max<int64_t>(0, Stream.Size() - Stream.Position());
-        FTmp.CopyFrom(Stream, std::min(Count, available));
-      }
+      FTmp.CopyAvailableFrom(Stream, Count);
     }
   }
   Event()->SetEvent();

@@ -37,6 +37,13 @@ int64_t TStream::CopyFrom(TStream& Source, int64_t Count) {
   return total;
 }
 
+int64_t TStream::CopyAvailableFrom(TStream& Source, int64_t Count) {
+  if (Count < 0) return 0;
+  if (Count == 0) return CopyFrom(Source, 0);
+  const int64_t available = std::max<int64_t>(0, Source.Size() - Source.Position());
+  return CopyFrom(Source, std::min(Count, available));
+}
+
 // ---- TMemoryStream
 
 TMemoryStream::~TMemoryStream() { std::free(FData); }

@@ -24,6 +24,9 @@ public:
   // Appends Count bytes of Source from its current position (Count 0: all of
   // Source from its start). Returns the bytes copied.
   int64_t CopyFrom(TStream& Source, int64_t Count);
+  // Like CopyFrom, but a Count beyond what Source holds from its position
+  // is cut to that; a negative Count copies nothing.
+  int64_t CopyAvailableFrom(TStream& Source, int64_t Count);
 };
 
 class TMemoryStream : public TStream {

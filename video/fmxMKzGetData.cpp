@@ -29,12 +29,7 @@ void TKzGetData::CopyFrom(TStream& Stream, int64_t Count) {
       FBitmapMode = false;
     }
     FTmp.Seek(0, TSeekOrigin::soEnd);
-    if (Count == 0) {
-      FTmp.CopyFrom(Stream, 0);
-    } else if (Count > 0) {
-      const int64_t available = std::max<int64_t>(0, Stream.Size() - Stream.Position());
-      FTmp.CopyFrom(Stream, std::min(Count, available));
-    }
+    FTmp.CopyAvailableFrom(Stream, Count);
   }
   Event()->SetEvent();
 }

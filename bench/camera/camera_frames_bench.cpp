@@ -68,12 +68,3 @@ void BM_CameraFrameHandOff(benchmark::State& State) {
 BENCHMARK(BM_CameraFrameHandOff)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  SetMainThread();
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  KzMessagesShutdown();
-  return 0;
-}

@@ -160,12 +160,3 @@ BENCHMARK(BM_PumpLatency)->Iterations(3)->Unit(benchmark::kMillisecond)->UseReal
 BENCHMARK(BM_PumpThroughput)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  SetMainThread();
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  KzMessagesShutdown();
-  return 0;
-}

@@ -200,12 +200,3 @@ void BM_MultiSource16x640x480x25(benchmark::State& State) {
 BENCHMARK(BM_MultiSource16x640x480x25)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  SetMainThread();
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  KzMessagesShutdown();
-  return 0;
-}
