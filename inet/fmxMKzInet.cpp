@@ -108,13 +108,17 @@ bool ReplyStep(PInet I, uint32_t& Status, bool& ClosedEarly) {
   return ok;
 }
 
-// Reconnects and sends the request again.
+enum class TKzTunnel { Open, Refused, Failed };
+TKzTunnel OpenTunnel(PInet I);
+
+// Reconnects (through a new tunnel when a proxy is set) and sends the
+// request again.
 bool Resend(PInet I) {
   KzInetCloseSocket(I);
-  return KzInetSetConnection(I) && KzInetSocketSend(I, I->req) > 0;
+  if (!KzInetSetConnection(I)) return false;
+  if (!I->ProxyHost.empty() && !KzInetTunnelled(I) && OpenTunnel(I) != TKzTunnel::Open) return false;
+  return KzInetSocketSend(I, I->req) > 0;
 }
-
-enum class TKzTunnel { Open, Refused, Failed };
 
 // Opens a CONNECT tunnel to the receiver through the proxy.
 TKzTunnel OpenTunnel(PInet I) {
@@ -534,10 +538,8 @@ bool HttpQueryInfo(PInet I, uint32_t InfoLevel, uint32_t& Value, uint32_t& Index
       I->IsRedirect = false;
       I->IsLocation = false;
       I->RedirectCount += 1;
-      KzInetCloseSocket(I);
-      if (!KzInetSetConnection(I)) return false;
       I->req = CreateHeaderHTTP(I);
-      if (KzInetSocketSend(I, I->req) <= 0) return false;
+      if (!Resend(I)) return false;
       continue;
     }
     if ((status == 401 || status == 407) && hasRealm) {
@@ -547,9 +549,8 @@ bool HttpQueryInfo(PInet I, uint32_t InfoLevel, uint32_t& Value, uint32_t& Index
       KzInetCloseSocket(I);
       if (info.TryCount == 1 && !info.UserName.empty()) {
         I->isAuthorize = true;
-        if (!KzInetSetConnection(I)) return false;
         I->req = CreateHeaderHTTP(I);
-        if (KzInetSocketSend(I, I->req) <= 0) return false;
+        if (!Resend(I)) return false;
         continue;
       }
       I->FBodyEnded = true;

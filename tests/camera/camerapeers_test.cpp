@@ -176,3 +176,50 @@ TEST(CameraPeers, CheckURLsFindsTheRtspPathOfTheFamily) {
   EXPECT_EQ(found, base + "/stream1");
   KzInetShutdown();
 }
+
+TEST(CameraPeers, StreamThroughAManuallySetProxy) {
+  if (!HaveProgram("tinyproxy")) GTEST_SKIP() << "tinyproxy is not installed";
+  TTempDir dir;
+  const uint16_t port = FreePort();
+  WriteFile(dir / "tinyproxy.conf", "Port " + std::to_string(port) +
+                                        "\nListen 127.0.0.1\nTimeout 30\nAllow 127.0.0.1\nMaxClients 50\n"
+                                        "User nobody\nGroup nogroup\nLogLevel Critical\n");
+  TPeer proxy;
+  ASSERT_TRUE(proxy.Start({"tinyproxy", "-d", "-c", dir / "tinyproxy.conf"}, dir / "tinyproxy.out"));
+  ASSERT_TRUE(proxy.WaitListening(port, 10000)) << ReadFile(dir / "tinyproxy.out");
+  TKzSimOptions o;
+  o.Width = 320;
+  o.Height = 240;
+  o.Auth = TKzSimAuth::kzsaDigest;  // answered again through a new tunnel
+  TKzCamSim sim(o);
+  ASSERT_TRUE(sim.Start());
+  TStreamRig rig(&sim);
+  rig.Cam.ProxyProperty().SetProxyMode(TKzMFProxyMode::kzmManualSettings);
+  rig.Cam.ProxyProperty().SetHost("127.0.0.1");
+  rig.Cam.ProxyProperty().SetPort(port);
+  rig.Play(sim.StreamURL(), "admin", "admin");
+  EXPECT_TRUE(rig.WaitFrames(25));
+  EXPECT_LT(rig.Stop(), 1000);
+  KzInetShutdown();
+}
+
+TEST(CameraPeers, KztoolFetchAsksForCredentialsOnATerminal) {
+  if (!HaveProgram("script")) GTEST_SKIP() << "script (util-linux) is not installed";
+  TKzSimOptions o;
+  o.Width = 160;
+  o.Height = 120;
+  o.Auth = TKzSimAuth::kzsaDigest;
+  TKzCamSim sim(o);
+  ASSERT_TRUE(sim.Start());
+  TTempDir dir;
+  // script gives kztool a terminal; the answers wait in it until they are asked for.
+  const std::string command = "(printf 'admin\\nadmin\\n'; sleep 4) | script -qec \"" + AppPath("kztool") +
+                              " fetch " + sim.StreamURL() + " --user admin --password bad --frames 10\" /dev/null > " +
+                              (dir / "out") + " 2>&1";
+  EXPECT_EQ(WEXITSTATUS(std::system(command.c_str())), 0) << ReadFile(dir / "out");
+  const std::string out = ReadFile(dir / "out");
+  EXPECT_NE(out.find("refused the credentials for \"kzcamsim\""), std::string::npos) << out;
+  EXPECT_NE(out.find("user name:"), std::string::npos) << out;
+  EXPECT_NE(out.find("frames: 10 fps:"), std::string::npos) << out;
+  EXPECT_EQ(out.find("password: admin"), std::string::npos) << out;  // not echoed
+}

@@ -378,3 +378,24 @@ TEST_F(Apache, ThroughTinyproxyWithConnect) {
     KzInetShutdown();  // no pooled tunnels into the next proxy's run
   }
 }
+
+// A server challenge answered through a proxy: the request is sent again
+// through a new tunnel, not to the proxy itself.
+TEST_F(Apache, DigestThroughTinyproxy) {
+  if (!HaveProgram("tinyproxy")) GTEST_SKIP() << "tinyproxy is not installed";
+  const uint16_t port = FreePort();
+  WriteFile(*Dir / "tinyproxy2.conf", "Port " + std::to_string(port) +
+                                          "\nListen 127.0.0.1\nTimeout 30\nAllow 127.0.0.1\nMaxClients 20\n"
+                                          "User nobody\nGroup nogroup\nLogLevel Critical\n");
+  TPeer proxy;
+  ASSERT_TRUE(proxy.Start({"tinyproxy", "-d", "-c", *Dir / "tinyproxy2.conf"}, *Dir / "tinyproxy2.out"));
+  ASSERT_TRUE(proxy.WaitListening(port, 10000));
+  const std::string proxyText = "127.0.0.1:" + std::to_string(port);
+  PInet h = Open(proxyText.c_str());
+  ASSERT_TRUE(InternetConnect(h, "127.0.0.1", Port, "alice", "s3cret", INTERNET_SERVICE_HTTP, 0, 0));
+  const TFetch f = Fetch(h, "/digest/x.txt");
+  EXPECT_EQ(f.Status, 200u);
+  EXPECT_EQ(f.Body, "digest ok\n");
+  CloseAll(h);
+  KzInetShutdown();
+}
