@@ -88,11 +88,13 @@ TEST(MJPEGFile, PlaysEveryFrameAtFilePacingInPiecesOfTheFirstFrame) {
   std::vector<int64_t> want(25);
   for (int i = 0; i < 25; ++i) want[static_cast<size_t>(i)] = i;
   EXPECT_EQ(rig.Probe.Stamps(), want);
-  // ...at file pacing: a piece of about one frame every 32 ms at 25 fps.
+  // ...paced: the reader hands a piece about every 32 ms and the decoder
+  // shows at most one frame per 40 ms at 25 fps, so the rate lies between.
   if (kSanitized) {
     EXPECT_GT(rig.Probe.FrameRate(), 10);
   } else {
-    EXPECT_NEAR(rig.Probe.FrameRate(), 1000.0 / 32, 3);
+    EXPECT_GT(rig.Probe.FrameRate(), 20);
+    EXPECT_LT(rig.Probe.FrameRate(), 1000.0 / 32 + 3);
   }
   // The file went in pieces of the first frame's size (the last one shorter).
   PumpUntil([&] { return !totals.empty() && totals.back() == static_cast<int64_t>(data.size()); }, 2000);
