@@ -413,31 +413,28 @@ TKzCamHTTPGetThread::TBodyEnd TKzCamHTTPGetThread::ReadBody() {
   TBodyEnd end = TBodyEnd::kzbeNext;
   std::unique_ptr<uint8_t[]> buffer(new uint8_t[kReadBufferSize]);
   TKzGetData* pipeline = KzCamera->GetDataThread();
-  bool paced = false;
+  // Pacing holds back a server that sends faster than wanted: a read that
+  // starts a new burst of bytes waits until SleepMSec after the previous
+  // burst was due. Reads inside a burst (bytes waiting now or within a few
+  // milliseconds, like the rest of a frame) follow at once, so that pacing
+  // never splits a frame across two intervals, and a source that sends at
+  // the wanted rate is never slowed down; a burst that goes on for longer
+  // than SleepMSec is paced too. Bytes that came with the reply header start
+  // no burst of their own.
+  const uint32_t settle = static_cast<uint32_t>(std::clamp(SleepMSec() / 8, 1, 5));
   while (!Aborted()) {
-    // Pacing holds back a server that sends faster than wanted, so only
-    // reads whose bytes were already waiting are paced. A read that had to
-    // wait caught the start of what the server sends (often part of a frame)
-    // and is followed at once by the next, so that pacing never splits a
-    // frame across two intervals. Bytes that came with the reply header
-    // belong to the read after them: pacing them too would halve the rate
-    // of polled pictures.
-    const bool withHeader = hRequest->Buffer.Position() < hRequest->Buffer.Size();
-    const bool waiting = !withHeader && KzInetDataWaiting(hRequest);
+    const bool burst = KzInetBodyComplete(hRequest) || KzInetDataWaiting(hRequest, settle);
+    if (!burst || KzMGetTickCount() >= FLastReadTick + static_cast<uint64_t>(std::max(SleepMSec(), 0))) PaceRead();
     if (!InternetReadFile(hRequest, buffer.get(), kReadBufferSize, BytesToRead)) break;
     if (BytesToRead == 0) {
       // A reply that ended by its own framing (a still image) is followed by
-      // the next request; a stream that stopped is opened again.
+      // the next request, one per SleepMSec; a stream that stopped is opened again.
       const bool complete = KzInetBodyComplete(hRequest);
       if (!FCycleVideoImages && !complete) end = TBodyEnd::kzbeReconnect;
-      if (complete && !paced) PaceRead();  // a picture small enough to come with its header
+      if (complete) PaceRead();
       break;
     }
     Debug();
-    if (waiting) {
-      PaceRead();
-      paced = true;
-    }
     if (pipeline) {
       CopyToPipeline(buffer.get(), BytesToRead);
       if (pipeline->Decode().IsImgError.exchange(false)) {

@@ -644,10 +644,10 @@ bool KzInetBodyComplete(PInet I) {
   return I && (I->ChunkEnded || (I->FHasContentLength && !I->Chunked && I->BytesRead >= I->ContentLength));
 }
 
-bool KzInetDataWaiting(PInet I) {
+bool KzInetDataWaiting(PInet I, uint32_t WaitMs) {
   if (!I) return false;
   if (I->Buffer.Position() < I->Buffer.Size()) return true;
-  return I->Socket != KZ_INVALID_SOCKET && PlatformPollRead(I->Socket, 0) == 1;
+  return I->Socket != KZ_INVALID_SOCKET && PlatformPollRead(I->Socket, WaitMs) == 1;
 }
 
 // ---- Options and closing

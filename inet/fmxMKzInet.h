@@ -180,9 +180,9 @@ bool InternetSetOption(PInet Handle, uint32_t Option, const char* Value, uint32_
 // Content-Length delivered, or the last chunk seen), rather than by the
 // connection closing or nothing arriving in time. Never blocks.
 bool KzInetBodyComplete(PInet Handle);
-// Whether a body read would find bytes at once: received with the reply
-// header, or waiting on the socket. Never blocks.
-bool KzInetDataWaiting(PInet Handle);
+// Whether a body read would find bytes: received with the reply header, or
+// on the socket now or within WaitMs. Blocks up to WaitMs.
+bool KzInetDataWaiting(PInet Handle, uint32_t WaitMs = 0);
 // Steps the record down one level; the third call frees it and clears Handle.
 bool InternetCloseHandle(PInet& Handle);
 // Loads a time-out class. Never blocks.

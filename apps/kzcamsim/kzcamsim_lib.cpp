@@ -475,6 +475,7 @@ const TKzSimOptions& TKzCamSim::Options() const { return F->Opt; }
 
 bool TKzCamSim::Start(std::string* Error) {
   if (F->Started) return true;
+  F->Ports.clear();
   const uint32_t address = PlatformLookupIPv4(F->Opt.BindAddress);
   for (int32_t i = 0; i < std::max(1, F->Opt.PortCount); ++i) {
     const uint16_t want = F->Opt.Port ? static_cast<uint16_t>(F->Opt.Port + i) : 0;

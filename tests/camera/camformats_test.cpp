@@ -66,6 +66,17 @@ TEST(CamFormats, RowsFamiliesAndFormatsAreThoseCollected) {
     }
   }
   EXPECT_EQ(std::string(CamAnyMJPEG[12].Model).substr(0, 21), "1_Generic, WV-SW598, ");
+  // Rows per vendor family, in the order of TKzCameraType (Foscam ... Unknown).
+  const int mjpeg[16] = {12, 11, 5, 0, 2, 2, 7, 4, 0, 1, 6, 13, 4, 9, 0, 1};
+  const int h264[16] = {15, 5, 1, 1, 4, 0, 8, 10, 3, 1, 13, 12, 10, 3, 0, 1};
+  for (int f = 0; f < 16; ++f) {
+    const auto family = static_cast<TKzCameraType>(f);
+    auto rows = [family](const auto& Table) {
+      return std::count_if(Table.begin(), Table.end(), [family](const TKzCamFormat& r) { return r.Device.Contains(family); });
+    };
+    EXPECT_EQ(rows(CamAnyMJPEG), mjpeg[f]) << "family " << f;
+    EXPECT_EQ(rows(CamAnyH264), h264[f]) << "family " << f;
+  }
   EXPECT_STREQ(CamAnyH264[0].VideoFormat, "FFMPEG");
   EXPECT_STREQ(CamAnyH264[1].VideoFormat, "VLC");
 }
