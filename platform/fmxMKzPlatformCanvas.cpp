@@ -45,6 +45,22 @@ void BlendRow(uint32_t* Dst, const uint32_t* Src, int32_t Count, uint32_t Opacit
   }
 }
 
+// Source pixels that share memory with Target are copied first, so that
+// drawing a surface onto itself reads the picture as it was.
+TKzPixelSurface Unshared(const TKzPixelSurface& Source, const TRect& Rect, const TKzPixelSurface& Target,
+                         std::vector<uint32_t>& Copy) {
+  const auto span = [](const TKzPixelSurface& S) {
+    return std::make_pair(S.Pixels, S.Pixels + static_cast<int64_t>(S.Height - 1) * S.Stride + S.Width);
+  };
+  const auto [s0, s1] = span(Source);
+  const auto [t0, t1] = span(Target);
+  if (Target.IsEmpty() || s1 <= t0 || t1 <= s0) return Source;
+  Copy.assign(static_cast<size_t>(Source.Width) * Source.Height, 0);
+  for (int32_t y = Rect.Top; y < Rect.Bottom; ++y)
+    std::copy_n(Source.Row(y) + Rect.Left, Rect.Width(), Copy.data() + static_cast<int64_t>(y) * Source.Width + Rect.Left);
+  return {Copy.data(), Source.Width, Source.Height, Source.Width};
+}
+
 }  // namespace
 
 TCanvas::TCanvas(const TKzPixelSurface& Target)
@@ -203,13 +219,16 @@ void TCanvas::DrawBitmap(const TKzPixelSurface& Source, const TRect& SourceRect,
   const int64_t dx = int64_t{At.X} + FOrigin.X - SourceRect.Left, dy = int64_t{At.Y} + FOrigin.Y - SourceRect.Top;
   TRect s = IntersectRect(SourceRect, TRect(0, 0, Source.Width, Source.Height));
   s = IntersectRect(s, MakeRect(FClip.Left - dx, FClip.Top - dy, FClip.Right - dx, FClip.Bottom - dy));
+  if (s.IsEmpty()) return;
+  std::vector<uint32_t> copy;
+  const TKzPixelSurface source = Unshared(Source, s, FTarget, copy);
   for (int32_t y = s.Top; y < s.Bottom; ++y) {
-    const uint32_t* src = Source.Row(y) + s.Left;
+    const uint32_t* src = source.Row(y) + s.Left;
     uint32_t* dst = FTarget.Row(y + dy) + s.Left + dx;
     if (Blend) {
       BlendRow(dst, src, s.Width(), opacity);
     } else {
-      memmove(dst, src, static_cast<size_t>(s.Width()) * 4);
+      memcpy(dst, src, static_cast<size_t>(s.Width()) * 4);
     }
   }
 }
@@ -225,7 +244,8 @@ void TCanvas::StretchBitmap(const TKzPixelSurface& Source, const TRect& SourceRe
     DrawBitmap(Source, s, TPoint{DestRect.Left, DestRect.Top}, Blend, Opacity);
     return;
   }
-  TKzResampler resampler(Source, s, d, FClip, Quality, TKzSampleGrid::kzsgCentres);
+  std::vector<uint32_t> copy;
+  TKzResampler resampler(Unshared(Source, s, FTarget, copy), s, d, FClip, Quality, TKzSampleGrid::kzsgCentres);
   const TRect v = resampler.Visible();
   if (v.IsEmpty()) return;
   if (!Blend) {

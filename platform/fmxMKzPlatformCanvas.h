@@ -6,8 +6,13 @@
 //
 // Colours are 32-bit ARGB (0xAARRGGBB). A colour with alpha below 255 is
 // blended over what is there; alpha 0 draws nothing. Drawing never writes
-// outside the surface or the current clip. A canvas is used by one thread
-// at a time (controls paint on the main thread).
+// outside the surface or the current clip. Blending is exact in integers:
+// each channel becomes (src * a + dst * (255 - a) + 127) / 255 with the
+// source's alpha channel counted as 255, so an opaque surface stays opaque.
+//
+// Threads: a canvas is used by one thread at a time (controls paint on the
+// main thread); any thread may own one. MeasureText may be called on any
+// thread. Nothing blocks; text waits briefly for the font engine's lock.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -85,13 +90,16 @@ public:
   void FillEllipse(const TRect& Rect, TAlphaColor Color);
 
   // ---- Bitmaps. Source pixels are blended by their own alpha times Opacity
-  // (0..1) when Blend is set, copied as they are otherwise.
+  // (0..1) when Blend is set, copied as they are otherwise. The source may
+  // be the target surface itself.
   // SourceRect of Source drawn unscaled with its top-left corner at At
   // (which may be negative or outside the surface).
   void DrawBitmap(const TKzPixelSurface& Source, const TRect& SourceRect, TPoint At, bool Blend = false,
                   float Opacity = 1.0f);
   // SourceRect of Source stretched to fill DestRect (DestRect may extend
-  // beyond the surface; only the visible part is computed).
+  // beyond the surface; only the visible part is computed). Pixel centres
+  // of source and destination meet: kzsqLow takes the source pixel under
+  // each destination centre, kzsqNormal interpolates the four around it.
   void StretchBitmap(const TKzPixelSurface& Source, const TRect& SourceRect, const TRect& DestRect,
                      TKzStretchQuality Quality, bool Blend = false, float Opacity = 1.0f);
 

@@ -263,6 +263,20 @@ TEST(CanvasBitmap, DrawsAtAnyOffsetAndBlendsWithOpacity) {
     EXPECT_TRUE(g.GuardIntact()) << c.Name;
   }
 
+  // The target as its own source: the picture as it was, moved.
+  {
+    TGuarded g(5, 4);
+    for (int y = 0; y < 4; ++y)
+      for (int x = 0; x < 5; ++x) g.At(x, y) = 0xFF000000u | (y * 16 + x);
+    TGuarded before = g;
+    TCanvas canvas(g.Surface());
+    canvas.DrawBitmap(g.Surface(), TRect(0, 0, 5, 4), {1, 1});
+    for (int y = 1; y < 4; ++y)
+      for (int x = 1; x < 5; ++x) EXPECT_EQ(g.At(x, y), before.At(x - 1, y - 1)) << x << "," << y;
+    canvas.StretchBitmap(g.Surface(), TRect(0, 0, 2, 2), TRect(0, 0, 4, 4), TKzStretchQuality::kzsqLow);
+    EXPECT_EQ(g.At(3, 3), before.At(0, 0));  // was (1, 1): before (0, 0)
+  }
+
   // Blending: the source's own alpha times the opacity.
   std::vector<uint32_t> half = {0x80FFFFFFu, 0xFF204060u, 0x00FFFFFFu};
   const TKzPixelSurface hs{half.data(), 3, 1, 3};
