@@ -343,7 +343,7 @@ void TKzCamView::KzUpdateTimers(TMessage& Message) {
 // ---- Timers (main thread)
 
 void TKzCamView::UpdateTimersOnGetImage() {
-  if (FRememberLastFrame && !FTimerWaitForVideoFrame.Enabled()) {
+  if (!FTimerWaitForVideoFrame.Enabled()) {
     FTimerWaitForVideoFrame.SetEnabled(true);
     isWaitVideoFrame = true;
   }
@@ -365,10 +365,10 @@ void TKzCamView::StopWaitAnimation() {
   RepaintClientArea();
 }
 
-// Frame time-out: a quiet period of one interval stops the check. A stalled
-// stream keeps showing its last frame while RememberLastFrame is on (the
-// wait animation tells the user); with it off the view falls back to its
-// background.
+// Frame time-out, started by the first frame: a quiet interval stops it. A
+// stalled stream keeps showing its last frame while RememberLastFrame is on
+// (the wait animation tells the user); with it off the view falls back to
+// its background after one quiet interval.
 void TKzCamView::OnTimerWaitForVideoFrame() {
   int32_t count;
   {
@@ -380,7 +380,10 @@ void TKzCamView::OnTimerWaitForVideoFrame() {
   if (count == 0) {
     FTimerWaitForVideoFrame.SetEnabled(false);
     isWaitVideoFrame = false;
-    if (!FRememberLastFrame) ClearLastFrame(true);
+    if (!FRememberLastFrame) {
+      ClearLastFrame(true);
+      RepaintControl();
+    }
   }
 }
 
@@ -1115,9 +1118,6 @@ void TKzCamView::SetFullScreen(bool Show) {
   view->SetParent(form);
   view->SetAlign(TAlignLayout::Client);
   view->Assign(*this);
-  view->SetVideoSource(VideoSource());
-  view->AssignLastFrame(*this);
-  view->FIsVideoStreamPlaying = FIsVideoStreamPlaying;
   // The window may be closed by the user or the host: the view tears it
   // down later, outside the form's own handler.
   form->OnClose = [this](TComponent*) {
@@ -1125,8 +1125,11 @@ void TKzCamView::SetFullScreen(bool Show) {
   };
   FormSingleView = form;
   FFullScreenView = view;
-  FFullScreen.store(true, std::memory_order_release);
   form->Show();
+  view->SetVideoSource(VideoSource());
+  view->AssignLastFrame(*this);
+  view->FIsVideoStreamPlaying = FIsVideoStreamPlaying;
+  FFullScreen.store(true, std::memory_order_release);
   if (OnFullScreen) OnFullScreen(this, true);
 }
 

@@ -158,6 +158,8 @@ public:
   const std::string& CameraSearchText() const { return txtCameraSearch; }
   bool IsWaitAnimationPlaying() const { return FIsWaitAnimationPlaying; }
   bool IsVideoStreamPlaying() const { return FIsVideoStreamPlaying; }
+  // The frame time-out check runs.
+  bool IsWaitingForVideoFrame() const { return isWaitVideoFrame; }
   bool FullScreenButtonVisible() const { return FFullScreenButtonVisible; }
   const TKzMoveDirections& CommandedDirections() const { return FDown; }
   const TKzMoveDirections& HoverDirections() const { return FHover; }
@@ -341,7 +343,7 @@ private:
   bool FbtnAbortClick = false;
   int32_t FSearchStep = 0;
 
-  TTimer FTimerWaitForVideoFrame;
+  TTimer FTimerWaitForVideoFrame;  // frame time-out, 5000 ms
   TTimer FTimerWaitForVideoFrameForAnimation;
   TTimer FTimerWaitAnimation;
   TTimer FTimerFullScreenIcon;
