@@ -90,9 +90,8 @@ TRect KzGetVideoRect(TKzCamViewMode Mode, const TRect& ClientArea, int32_t W, in
     case TKzCamViewMode::vvmAspect: {
       // Cut covers the area (one side fits, the other overflows); Aspect
       // fits inside it (one side fits, the other falls short).
-      const bool widthFits = Mode == TKzCamViewMode::vvmCut
-                                 ? static_cast<double>(W) / cw <= static_cast<double>(H) / ch
-                                 : static_cast<double>(W) / H > static_cast<double>(cw) / ch;
+      const bool widthFits = Mode == TKzCamViewMode::vvmCut ? static_cast<double>(W) / cw <= static_cast<double>(H) / ch
+                                                            : static_cast<double>(W) / H > static_cast<double>(cw) / ch;
       if (widthFits) {
         const int32_t h = RoundPx(static_cast<double>(H) * cw / W);
         const int32_t top = RoundPx(t + (ch - h) / 2.0);
@@ -114,7 +113,8 @@ TKzMoveDirections KzGetMoveDirections(float X, float Y, float RefX, float RefY, 
     d.Center = true;
     return d;
   }
-  // tan 60 degrees: each direction covers 60 degrees on either side of its axis.
+  // tan 60 degrees: each direction covers 60 degrees on either side of its
+  // axis.
   constexpr double kTan60 = std::numbers::sqrt3;
   const double dx = std::round(kTan60 * std::fabs(X - RefX));
   const double dy = std::round(kTan60 * std::fabs(Y - RefY));
@@ -263,8 +263,8 @@ void TKzCamView::ViewerGetImageBMP(TComponent* Sender, const TKzMBitmap& Bitmap,
   {
     TKzSafeLock lock(FLastFrameSection);
     TKzVideoSource* src = VideoSource();
-    if (!FCanPaint.load(std::memory_order_acquire) || !src || FCameraSearchPanelVisible.load() ||
-        src->IsAborting() || src->IsAborted())
+    if (!FCanPaint.load(std::memory_order_acquire) || !src || FCameraSearchPanelVisible.load() || src->IsAborting() ||
+        src->IsAborted())
       return;
     if (!FAllowEmptyGUID && !Own && (GUIDToStringA(GUIDFrom) != FGUIDFrom || VideoIndex != FIndexFrom)) return;
     const int32_t w = Bitmap.Width();
@@ -337,7 +337,8 @@ void TKzCamView::KzUpdateTimers(TMessage& Message) {
     return;
   }
   UpdateTimersOnGetImage();
-  isViewerImage.store(0, std::memory_order_release);  // the owner of OnNewVideoFrame shows the frame
+  isViewerImage.store(0, std::memory_order_release);  // the owner of OnNewVideoFrame shows the
+                                                      // frame
 }
 
 // ---- Timers (main thread)
@@ -540,7 +541,8 @@ void TKzCamView::UnlockUpdates(bool Repaint) {
   if (Repaint)
     RepaintControl();
   else if (isViewerImage.load() > 0)
-    RepaintClientArea();  // a frame stored while locked still waits for its paint
+    RepaintClientArea();  // a frame stored while locked still waits for its
+                          // paint
 }
 
 void TKzCamView::LockFocus() {
@@ -771,7 +773,8 @@ std::string TKzCamView::GetCaptionText(std::time_t Now) const {
   std::tm local{};
   localtime_r(&Now, &local);
   char buf[32];
-  // Date and time are separated from what precedes them only when something does.
+  // Date and time are separated from what precedes them only when something
+  // does.
   if (date) {
     std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
     s += (s.empty() ? "" : " - ") + std::string(buf);
@@ -893,7 +896,8 @@ void TKzCamView::DrawCameraSearch(TCanvas& Canvas) {
 
 void TKzCamView::DrawWaitAnimation(TCanvas& Canvas) {
   if (!FAniWaitCounter) return;
-  const TAlphaColor c = FSearchPanelTextColor != 0 ? FSearchPanelTextColor : ScaleColor(FCaptionColor | 0xFF000000u, 0.8);
+  const TAlphaColor c =
+      FSearchPanelTextColor != 0 ? FSearchPanelTextColor : ScaleColor(FCaptionColor | 0xFF000000u, 0.8);
   FAniWaitCounter->Draw(Canvas, GetWaitAnimationRect(), c);
 }
 
@@ -913,7 +917,8 @@ void TKzCamView::DrawCaption(TCanvas& Canvas) {
   Canvas.RestoreState();
 }
 
-// The full-screen icon: four corner brackets, thicker and brighter while hovered.
+// The full-screen icon: four corner brackets, thicker and brighter while
+// hovered.
 void TKzCamView::DrawButtons(TCanvas& Canvas) {
   if (!FAllowFullScreen || !FFullScreenButtonVisible) return;
   const TRect r = GetFullScreenButtonRect();
@@ -1082,12 +1087,23 @@ void TKzCamView::KeyDown(uint16_t& Key, char32_t& KeyChar, TShiftState Shift) {
   }
   if (!CanMoveCamera()) return;
   switch (Key) {
-    case vk::Left: FDown.Left = true; break;
-    case vk::Right: FDown.Right = true; break;
-    case vk::Up: FDown.Up = true; break;
-    case vk::Down: FDown.Down = true; break;
-    case vk::Space: FDown.Center = true; break;
-    default: return;
+    case vk::Left:
+      FDown.Left = true;
+      break;
+    case vk::Right:
+      FDown.Right = true;
+      break;
+    case vk::Up:
+      FDown.Up = true;
+      break;
+    case vk::Down:
+      FDown.Down = true;
+      break;
+    case vk::Space:
+      FDown.Center = true;
+      break;
+    default:
+      return;
   }
   MoveStateDownButton();
 }

@@ -134,7 +134,8 @@ public:
   IKzCamViewSource* GetCamera() const { return FCamera; }
   void RepaintControl();
   void RepaintClientArea();
-  // The view showing this view's source in the full-screen window (nullptr when none).
+  // The view showing this view's source in the full-screen window (nullptr when
+  // none).
   TKzCamView* FullScreenView() const { return FFullScreenView; }
   TForm* FullScreenForm() const { return FormSingleView; }
 
@@ -304,7 +305,8 @@ private:
   std::string HostAndPort() const;
 
   // ---- Frame state (FLastFrameSection)
-  TKzCriticalSection FLastFrameSection;  // guards FLastFrame, the counters and the filter settings
+  TKzCriticalSection FLastFrameSection;  // guards FLastFrame, the counters and
+                                         // the filter settings
   std::atomic<TKzVideoSource*> FVideoSource{nullptr};
   IKzCamViewSource* FCamera = nullptr;
   TKzMBitmap FLastFrame;

@@ -20,8 +20,7 @@ constexpr TKzMessageRow kMessages[] = {
      {"No Video", "Aucune vidéo", "Kein Video", "Нет видео", "No hay vídeo", "Sem vídeo", "无视频", "無視頻"}},
     {TKzMMessageId::kzmmWebCamera,
      {"Web Camera", "Camera web", "Webcam", "Вебкамера", "Webcam", "Web cam", "网络摄像头", "網路攝像頭"}},
-    {TKzMMessageId::kzmmDesktop,
-     {"Desktop", "Bureau", "Desktop", "Экран", "Escritorio", "Desktop", "桌面", "桌面"}},
+    {TKzMMessageId::kzmmDesktop, {"Desktop", "Bureau", "Desktop", "Экран", "Escritorio", "Desktop", "桌面", "桌面"}},
 };
 }  // namespace
 

@@ -182,17 +182,17 @@ TEST(CamViewGeometry, DirectionSectorsAndCentreZone) {
     float X, Y, Radius;
     TKzMoveDirections Expected;
   } cases[] = {
-      {100, 100, 0, {}},                           // exactly at the reference: nothing
-      {50, 100, 0, {.Left = true}},                // on the axes
+      {100, 100, 0, {}},             // exactly at the reference: nothing
+      {50, 100, 0, {.Left = true}},  // on the axes
       {150, 100, 0, {.Right = true}},
       {100, 40, 0, {.Up = true}},
       {100, 170, 0, {.Down = true}},
-      {50, 50, 0, {.Left = true, .Up = true}},     // 45 degrees: both neighbours
+      {50, 50, 0, {.Left = true, .Up = true}},  // 45 degrees: both neighbours
       {150, 150, 0, {.Right = true, .Down = true}},
-      {90, 73, 0, {.Up = true}},                   // 70 degrees from the horizontal: up only
-      {50, 82, 0, {.Left = true}},                 // 20 degrees: left only
-      {120, 110, 45, {.Center = true}},            // inside the centre zone
-      {160, 100, 45, {.Right = true}},             // outside it
+      {90, 73, 0, {.Up = true}},         // 70 degrees from the horizontal: up only
+      {50, 82, 0, {.Left = true}},       // 20 degrees: left only
+      {120, 110, 45, {.Center = true}},  // inside the centre zone
+      {160, 100, 45, {.Right = true}},   // outside it
   };
   for (const auto& c : cases)
     EXPECT_EQ(KzGetMoveDirections(c.X, c.Y, 100, 100, c.Radius), c.Expected) << c.X << "," << c.Y;
@@ -202,32 +202,41 @@ TEST(CamViewGeometry, DirectionSectorsAndCentreZone) {
 
 TEST(CamViewPaint, EveryModePaintsTheFrameInItsRectangleAndColorOutside) {
   TRig rig;
-  for (const TKzMBitmap& frame : {Solid(800, 400, kRed), Solid(100, 60, kRed)})
-  for (auto mode : {TKzCamViewMode::vvmAspect, TKzCamViewMode::vvmCut, TKzCamViewMode::vvmCenter,
-                    TKzCamViewMode::vvmNormal, TKzCamViewMode::vvmStretch}) {
-    for (auto quality : {TKzMFrameScaleQuality::kzmfscLow, TKzMFrameScaleQuality::kzmfscNormal}) {
-      rig.View->SetViewMode(mode);
-      rig.View->SetFrameScaleQuality(quality);
-      rig.Deliver(frame);
-      rig.Paint();
-      const TRect vr = IntersectRect(rig.View->GetVideoRect(), TRect(0, 0, 400, 400));
-      ASSERT_FALSE(vr.IsEmpty());
-      SCOPED_TRACE(std::to_string(int(mode)) + " " + Str(vr));
-      for (int y = 0; y < 400; y += 7)
-        for (int x = 0; x < 400; x += 7) {
-          const bool inside = x >= vr.Left && x < vr.Right && y >= vr.Top && y < vr.Bottom;
-          ASSERT_EQ(rig.Px(x, y), inside ? kRed : kBack) << x << "," << y;
+  for (const TKzMBitmap& frame : {Solid(800, 400, kRed), Solid(100, 60, kRed)}) {
+    for (auto mode : {TKzCamViewMode::vvmAspect, TKzCamViewMode::vvmCut, TKzCamViewMode::vvmCenter,
+                      TKzCamViewMode::vvmNormal, TKzCamViewMode::vvmStretch}) {
+      for (auto quality : {TKzMFrameScaleQuality::kzmfscLow, TKzMFrameScaleQuality::kzmfscNormal}) {
+        rig.View->SetViewMode(mode);
+        rig.View->SetFrameScaleQuality(quality);
+        rig.Deliver(frame);
+        rig.Paint();
+        const TRect vr = IntersectRect(rig.View->GetVideoRect(), TRect(0, 0, 400, 400));
+        ASSERT_FALSE(vr.IsEmpty());
+        SCOPED_TRACE(std::to_string(int(mode)) + " " + Str(vr));
+        for (int y = 0; y < 400; y += 7)
+          for (int x = 0; x < 400; x += 7) {
+            const bool inside = x >= vr.Left && x < vr.Right && y >= vr.Top && y < vr.Bottom;
+            ASSERT_EQ(rig.Px(x, y), inside ? kRed : kBack) << x << "," << y;
+          }
+        // The edges, pixel-exact.
+        const int cx = (vr.Left + vr.Right) / 2, cy = (vr.Top + vr.Bottom) / 2;
+        if (vr.Top > 0) {
+          EXPECT_EQ(rig.Px(cx, vr.Top - 1), kBack);
         }
-      // The edges, pixel-exact.
-      const int cx = (vr.Left + vr.Right) / 2, cy = (vr.Top + vr.Bottom) / 2;
-      if (vr.Top > 0) EXPECT_EQ(rig.Px(cx, vr.Top - 1), kBack);
-      EXPECT_EQ(rig.Px(cx, vr.Top), kRed);
-      EXPECT_EQ(rig.Px(cx, vr.Bottom - 1), kRed);
-      if (vr.Bottom < 400) EXPECT_EQ(rig.Px(cx, vr.Bottom), kBack);
-      if (vr.Left > 0) EXPECT_EQ(rig.Px(vr.Left - 1, cy), kBack);
-      EXPECT_EQ(rig.Px(vr.Left, cy), kRed);
-      EXPECT_EQ(rig.Px(vr.Right - 1, cy), kRed);
-      if (vr.Right < 400) EXPECT_EQ(rig.Px(vr.Right, cy), kBack);
+        EXPECT_EQ(rig.Px(cx, vr.Top), kRed);
+        EXPECT_EQ(rig.Px(cx, vr.Bottom - 1), kRed);
+        if (vr.Bottom < 400) {
+          EXPECT_EQ(rig.Px(cx, vr.Bottom), kBack);
+        }
+        if (vr.Left > 0) {
+          EXPECT_EQ(rig.Px(vr.Left - 1, cy), kBack);
+        }
+        EXPECT_EQ(rig.Px(vr.Left, cy), kRed);
+        EXPECT_EQ(rig.Px(vr.Right - 1, cy), kRed);
+        if (vr.Right < 400) {
+          EXPECT_EQ(rig.Px(vr.Right, cy), kBack);
+        }
+      }
     }
   }
 }
@@ -316,7 +325,8 @@ TEST(CamViewPaint, FullScreenButtonAppearsOnMouseMoveAndHidesAfterThreeQuietSeco
   EXPECT_EQ(rig.Px(b.Right - 1, b.Bottom - 1), icon);
   EXPECT_EQ(rig.Px(b.Left - 1, b.Top), kBack);
   EXPECT_EQ(rig.Px(b.Right, b.Bottom), kBack);
-  EXPECT_EQ(rig.Px((b.Left + b.Right) / 2, (b.Top + b.Bottom) / 2), kBack);  // the icon is open in the middle
+  EXPECT_EQ(rig.Px((b.Left + b.Right) / 2, (b.Top + b.Bottom) / 2),
+            kBack);  // the icon is open in the middle
   for (int s = 1; s <= 2; ++s) {
     clock.Clock.Advance(1000);
     Application().ProcessMessages();
@@ -431,32 +441,139 @@ TEST(CamViewCaption, TextByDeviceKindAndParts) {
     TKzMLanguage Language;
     std::string Expected;
   } cases[] = {
-      {"date and time alone", "", {P::kzccpDate, P::kzccpTime}, D::kzdtIPCamera, "http://c/v", "", 0, "", false,
-       TKzMLanguage::kzmlEnglish, "2026-12-05 17:48:20"},
-      {"host and port", "", {P::kzccpAddress}, D::kzdtIPCamera, "", "cam.local", 8080, "", false,
-       TKzMLanguage::kzmlEnglish, "[cam.local:8080]"},
-      {"host, port 0", "Gate", {P::kzccpAddress}, D::kzdtIPCamera, "", "cam.local", 0, "", false,
-       TKzMLanguage::kzmlEnglish, "Gate [cam.local]"},
-      {"URL before host", "", {P::kzccpAddress}, D::kzdtIPCamera, "http://c/v", "cam.local", 81, "", false,
-       TKzMLanguage::kzmlEnglish, "[http://c/v]"},
-      {"file playing", "", {P::kzccpAddress, P::kzccpAlias}, D::kzdtIPCamera, "http://c/v", "", 0, "Front", true,
-       TKzMLanguage::kzmlEnglish, "[/rec/a.mjpg]"},
-      {"web camera", "", {P::kzccpAddress}, D::kzdtWebCamera, "", "", 0, "", false, TKzMLanguage::kzmlGerman,
+      {"date and time alone",
+       "",
+       {P::kzccpDate, P::kzccpTime},
+       D::kzdtIPCamera,
+       "http://c/v",
+       "",
+       0,
+       "",
+       false,
+       TKzMLanguage::kzmlEnglish,
+       "2026-12-05 17:48:20"},
+      {"host and port",
+       "",
+       {P::kzccpAddress},
+       D::kzdtIPCamera,
+       "",
+       "cam.local",
+       8080,
+       "",
+       false,
+       TKzMLanguage::kzmlEnglish,
+       "[cam.local:8080]"},
+      {"host, port 0",
+       "Gate",
+       {P::kzccpAddress},
+       D::kzdtIPCamera,
+       "",
+       "cam.local",
+       0,
+       "",
+       false,
+       TKzMLanguage::kzmlEnglish,
+       "Gate [cam.local]"},
+      {"URL before host",
+       "",
+       {P::kzccpAddress},
+       D::kzdtIPCamera,
+       "http://c/v",
+       "cam.local",
+       81,
+       "",
+       false,
+       TKzMLanguage::kzmlEnglish,
+       "[http://c/v]"},
+      {"file playing",
+       "",
+       {P::kzccpAddress, P::kzccpAlias},
+       D::kzdtIPCamera,
+       "http://c/v",
+       "",
+       0,
+       "Front",
+       true,
+       TKzMLanguage::kzmlEnglish,
+       "[/rec/a.mjpg]"},
+      {"web camera",
+       "",
+       {P::kzccpAddress},
+       D::kzdtWebCamera,
+       "",
+       "",
+       0,
+       "",
+       false,
+       TKzMLanguage::kzmlGerman,
        "[Webcam]"},
-      {"desktop", "", {P::kzccpAddress}, D::kzdtDesktop, "", "", 0, "", false, TKzMLanguage::kzmlRussian,
-       "[Экран]"},
-      {"file without path", "", {P::kzccpAddress}, D::kzdtFile, "", "", 0, "", false, TKzMLanguage::kzmlEnglish,
+      {"desktop", "", {P::kzccpAddress}, D::kzdtDesktop, "", "", 0, "", false, TKzMLanguage::kzmlRussian, "[Экран]"},
+      {"file without path",
+       "",
+       {P::kzccpAddress},
+       D::kzdtFile,
+       "",
+       "",
+       0,
+       "",
+       false,
+       TKzMLanguage::kzmlEnglish,
        "[clip.mp4]"},
-      {"rtsp", "", {P::kzccpAddress}, D::kzdtRTSP, "rtsp://h/s", "", 0, "", false, TKzMLanguage::kzmlEnglish,
+      {"rtsp",
+       "",
+       {P::kzccpAddress},
+       D::kzdtRTSP,
+       "rtsp://h/s",
+       "",
+       0,
+       "",
+       false,
+       TKzMLanguage::kzmlEnglish,
        "[rtsp://h/s]"},
-      {"user data has no address", "", {P::kzccpAddress}, D::kzdtUserData, "", "", 0, "", false,
-       TKzMLanguage::kzmlEnglish, ""},
-      {"title, address, alias", "Gate", {P::kzccpAddress, P::kzccpAlias}, D::kzdtHTTP, "http://c/v", "", 0,
-       "Front", false, TKzMLanguage::kzmlEnglish, "Gate [http://c/v] <Front>"},
-      {"address then time", "", {P::kzccpAddress, P::kzccpTime}, D::kzdtHTTP, "http://c/v", "", 0, "", false,
-       TKzMLanguage::kzmlEnglish, "[http://c/v] - 17:48:20"},
-      {"alias then date", "", {P::kzccpAlias, P::kzccpDate}, D::kzdtIPCamera, "", "", 0, "Front", false,
-       TKzMLanguage::kzmlEnglish, "<Front> - 2026-12-05"},
+      {"user data has no address",
+       "",
+       {P::kzccpAddress},
+       D::kzdtUserData,
+       "",
+       "",
+       0,
+       "",
+       false,
+       TKzMLanguage::kzmlEnglish,
+       ""},
+      {"title, address, alias",
+       "Gate",
+       {P::kzccpAddress, P::kzccpAlias},
+       D::kzdtHTTP,
+       "http://c/v",
+       "",
+       0,
+       "Front",
+       false,
+       TKzMLanguage::kzmlEnglish,
+       "Gate [http://c/v] <Front>"},
+      {"address then time",
+       "",
+       {P::kzccpAddress, P::kzccpTime},
+       D::kzdtHTTP,
+       "http://c/v",
+       "",
+       0,
+       "",
+       false,
+       TKzMLanguage::kzmlEnglish,
+       "[http://c/v] - 17:48:20"},
+      {"alias then date",
+       "",
+       {P::kzccpAlias, P::kzccpDate},
+       D::kzdtIPCamera,
+       "",
+       "",
+       0,
+       "Front",
+       false,
+       TKzMLanguage::kzmlEnglish,
+       "<Front> - 2026-12-05"},
   };
   for (const auto& c : cases) {
     TRig rig;
@@ -518,23 +635,52 @@ TEST(CamViewMove, PressesDragsAndKeysCommandAndStop) {
     std::vector<std::string> Expected;
     int BeginMoves;
   } cases[] = {
-      // View 400 x 400, no caption: the centre is (200, 200), the centre zone 90 px across.
-      {"to cursor: left, released", M::vcmmToCursor, true, true, {{Down, 20, 200}, {Up, 20, 200}},
-       {"Left", "LeftStop"}, 1},
-      {"to cursor: diagonal", M::vcmmToCursor, true, true, {{Down, 50, 50}, {Up, 50, 50}},
-       {"LeftUp", "LeftStop", "UpStop"}, 1},
+      // View 400 x 400, no caption: the centre is (200, 200), the centre zone
+      // 90 px across.
+      {"to cursor: left, released",
+       M::vcmmToCursor,
+       true,
+       true,
+       {{Down, 20, 200}, {Up, 20, 200}},
+       {"Left", "LeftStop"},
+       1},
+      {"to cursor: diagonal",
+       M::vcmmToCursor,
+       true,
+       true,
+       {{Down, 50, 50}, {Up, 50, 50}},
+       {"LeftUp", "LeftStop", "UpStop"},
+       1},
       {"to cursor: centre zone", M::vcmmToCursor, true, true, {{Down, 230, 200}, {Up, 230, 200}}, {"Center"}, 0},
-      {"drag: press at the anchor", M::vcmmDrag, true, true, {{Down, 200, 200}, {Move, 200, 200}, {Up, 200, 200}},
-       {}, 0},
-      {"drag: right, then right-up", M::vcmmDrag, true, true,
+      {"drag: press at the anchor",
+       M::vcmmDrag,
+       true,
+       true,
+       {{Down, 200, 200}, {Move, 200, 200}, {Up, 200, 200}},
+       {},
+       0},
+      {"drag: right, then right-up",
+       M::vcmmDrag,
+       true,
+       true,
        {{Down, 200, 200}, {Move, 260, 200}, {Move, 262, 201}, {Move, 260, 140}, {Up, 260, 140}},
-       {"Right", "RightStop", "RightUp", "RightStop", "UpStop"}, 2},
-      {"drag: stopped on leave", M::vcmmDrag, true, true, {{Down, 200, 200}, {Move, 200, 300}, {Leave}},
-       {"Down", "DownStop"}, 1},
+       {"Right", "RightStop", "RightUp", "RightStop", "UpStop"},
+       2},
+      {"drag: stopped on leave",
+       M::vcmmDrag,
+       true,
+       true,
+       {{Down, 200, 200}, {Move, 200, 300}, {Leave}},
+       {"Down", "DownStop"},
+       1},
       {"hover without a press commands nothing", M::vcmmDrag, true, true, {{Move, 10, 10}}, {}, 0},
-      {"keys", M::vcmmDrag, true, true,
+      {"keys",
+       M::vcmmDrag,
+       true,
+       true,
        {{KeyDn, 0, 0, vk::Left}, {KeyUp, 0, 0, vk::Left}, {KeyDn, 0, 0, vk::Space}, {KeyUp, 0, 0, vk::Space}},
-       {"Left", "LeftStop", "Center"}, 1},
+       {"Left", "LeftStop", "Center"},
+       1},
       {"no move access", M::vcmmToCursor, true, false, {{Down, 20, 200}, {Up, 20, 200}}, {}, 0},
       {"not playing", M::vcmmToCursor, false, true, {{Down, 20, 200}, {KeyDn, 0, 0, vk::Up}}, {}, 0},
       {"mode none", M::vcmmNone, true, true, {{Down, 20, 200}, {KeyDn, 0, 0, vk::Up}}, {}, 0},
@@ -553,12 +699,24 @@ TEST(CamViewMove, PressesDragsAndKeysCommandAndStop) {
       uint16_t key = s.Key;
       char32_t ch = 0;
       switch (s.Act) {
-        case Down: rig.View->MouseDown(TMouseButton::mbLeft, ssLeft, s.X, s.Y); break;
-        case Move: rig.View->MouseMove(ssLeft, s.X, s.Y); break;
-        case Up: rig.View->MouseUp(TMouseButton::mbLeft, 0, s.X, s.Y); break;
-        case Leave: rig.View->DoMouseLeave(); break;
-        case KeyDn: rig.View->KeyDown(key, ch, 0); break;
-        case KeyUp: rig.View->KeyUp(key, ch, 0); break;
+        case Down:
+          rig.View->MouseDown(TMouseButton::mbLeft, ssLeft, s.X, s.Y);
+          break;
+        case Move:
+          rig.View->MouseMove(ssLeft, s.X, s.Y);
+          break;
+        case Up:
+          rig.View->MouseUp(TMouseButton::mbLeft, 0, s.X, s.Y);
+          break;
+        case Leave:
+          rig.View->DoMouseLeave();
+          break;
+        case KeyDn:
+          rig.View->KeyDown(key, ch, 0);
+          break;
+        case KeyUp:
+          rig.View->KeyUp(key, ch, 0);
+          break;
       }
     }
     EXPECT_EQ(rig.Cam.Commands, c.Expected) << c.Name;
@@ -771,7 +929,8 @@ TEST(CamViewLifecycle, ViewDestroyedWhileTheDrawThreadDeliversEndsCleanly) {
         << round;
     EXPECT_EQ(view->GetCamera(), static_cast<IKzCamViewSource*>(&cam));
     delete view;
-    PumpUntil([] { return false; }, 30);  // messages posted to the freed view are dropped
+    PumpUntil([] { return false; },
+              30);  // messages posted to the freed view are dropped
   }
   cam.Abort();
   cam.WaitForVideo();
