@@ -191,7 +191,7 @@ void TKzCamView::Assign(const TPersistent& Source) {
   FIconStyle = v->FIconStyle;
   FWaitAnimationDelay = v->FWaitAnimationDelay;
   FAllowFullScreen = v->FAllowFullScreen;
-  FFrameScaleQuality = v->FFrameScaleQuality;
+  SetFrameScaleQuality(v->FFrameScaleQuality);
   RepaintControl();
 }
 
@@ -279,7 +279,7 @@ void TKzCamView::ViewerGetImageBMP(TComponent* Sender, const TKzMBitmap& Bitmap,
       TCanvas canvas(SurfaceOf(FLastFrame));
       TKzMBitmap& src = const_cast<TKzMBitmap&>(Bitmap);  // read only: the surface type has no const form
       canvas.StretchBitmap(SurfaceOf(src), Bitmap.ClientRect(), FLastFrame.ClientRect(),
-                           StretchQualityOf(FFrameScaleQuality));
+                           StretchQualityOf(FFrameQuality));
     } else {
       FLastFrame.AssignKzMBitmap(Bitmap);
     }
@@ -608,6 +608,14 @@ void TKzCamView::SetViewMode(TKzCamViewMode Value) {
   UpdateFrameClientArea();
   ApplyOptimalVideoResolution();
   RepaintControl();
+}
+
+void TKzCamView::SetFrameScaleQuality(TKzMFrameScaleQuality Value) {
+  {
+    TKzSafeLock lock(FLastFrameSection);
+    FFrameQuality = Value;
+  }
+  SetAndRepaint(FFrameScaleQuality, Value);
 }
 
 bool TKzCamView::AllowEmptyGUID() const {

@@ -229,7 +229,7 @@ public:
   bool IsInFocus() const { return FIsInFocus; }
   void SetIsInFocus(bool Value);
   TKzMFrameScaleQuality FrameScaleQuality() const { return FFrameScaleQuality; }
-  void SetFrameScaleQuality(TKzMFrameScaleQuality Value) { SetAndRepaint(FFrameScaleQuality, Value); }
+  void SetFrameScaleQuality(TKzMFrameScaleQuality Value);
 
   // ---- Events (main thread unless said otherwise)
   TKzCamPaintEvent OnPaint;
@@ -320,6 +320,7 @@ private:
   bool RepaintBG = false;
   TRect FFrameClientArea;  // the client area as the draw thread sees it
   TKzCamViewMode FFrameViewMode = TKzCamViewMode::vvmAspect;
+  TKzMFrameScaleQuality FFrameQuality = TKzMFrameScaleQuality::kzmfscNormal;
   bool FAllowEmptyGUID = true;
   std::string FGUIDFrom;
   uint16_t FIndexFrom = 0;
