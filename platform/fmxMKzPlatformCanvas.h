@@ -107,6 +107,11 @@ private:
     TPoint Origin;
     TRect Clip;  // surface coordinates
   };
+  // Surface coordinates, clipped inside.
+  void FillSurfaceRect(const TRect& Rect, TAlphaColor Color);
+  void PlotSurfacePixel(int32_t X, int32_t Y, TAlphaColor Color);
+  void DrawHairline(int64_t AX, int64_t AY, int64_t BX, int64_t BY, TAlphaColor Color);
+
   TKzPixelSurface FTarget;
   TPoint FOrigin;
   TRect FClip;  // surface coordinates
