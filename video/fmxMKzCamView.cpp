@@ -460,7 +460,10 @@ void TKzCamView::ClearLastFrame(bool Notify) {
 std::string TKzCamView::HostAndPort() const {
   if (!FCamera) return "";
   std::string s = FCamera->CameraHost();
-  if (FCamera->CameraPort() != 0) s += ":" + std::to_string(FCamera->CameraPort());
+  if (FCamera->CameraPort() != 0) {
+    s += ':';
+    s += std::to_string(FCamera->CameraPort());
+  }
   return s;
 }
 
