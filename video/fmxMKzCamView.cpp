@@ -64,6 +64,23 @@ constexpr TKzMoveCommand kMoveCommands[] = {
     {false, false, false, false, true, &IKzCamViewSource::MoveDown},
 };
 
+// Keys that command a direction (Space: the home position).
+struct TKzMoveKey {
+  uint16_t Key;
+  bool TKzMoveDirections::*Flag;
+};
+constexpr TKzMoveKey kMoveKeys[] = {
+    {vk::Left, &TKzMoveDirections::Left}, {vk::Right, &TKzMoveDirections::Right},
+    {vk::Up, &TKzMoveDirections::Up},     {vk::Down, &TKzMoveDirections::Down},
+    {vk::Space, &TKzMoveDirections::Center},
+};
+
+const TKzMoveKey* FindMoveKey(uint16_t Key) {
+  for (const TKzMoveKey& k : kMoveKeys)
+    if (k.Key == Key) return &k;
+  return nullptr;
+}
+
 bool Matches(const TKzMoveCommand& C, const TKzMoveDirections& D) {
   return (!C.Center || D.Center) && (!C.Left || D.Left) && (!C.Right || D.Right) && (!C.Up || D.Up) &&
          (!C.Down || D.Down);
@@ -614,57 +631,13 @@ void TKzCamView::SetViewMode(TKzCamViewMode Value) {
 }
 
 void TKzCamView::SetFrameScaleQuality(TKzMFrameScaleQuality Value) {
-  {
-    TKzSafeLock lock(FLastFrameSection);
-    FFrameQuality = Value;
-  }
+  WriteLocked(FFrameQuality, Value);
   SetAndRepaint(FFrameScaleQuality, Value);
 }
 
-bool TKzCamView::AllowEmptyGUID() const {
-  auto& section = const_cast<TKzCriticalSection&>(FLastFrameSection);
-  TKzSafeLock lock(section);
-  return FAllowEmptyGUID;
-}
-
-void TKzCamView::SetAllowEmptyGUID(bool Value) {
-  TKzSafeLock lock(FLastFrameSection);
-  FAllowEmptyGUID = Value;
-}
-
-std::string TKzCamView::GUIDFrom() const {
-  auto& section = const_cast<TKzCriticalSection&>(FLastFrameSection);
-  TKzSafeLock lock(section);
-  return FGUIDFrom;
-}
-
-void TKzCamView::SetGUIDFrom(const std::string& Value) {
-  TKzSafeLock lock(FLastFrameSection);
-  FGUIDFrom = Value;
-}
-
-uint16_t TKzCamView::IndexFrom() const {
-  auto& section = const_cast<TKzCriticalSection&>(FLastFrameSection);
-  TKzSafeLock lock(section);
-  return FIndexFrom;
-}
-
-void TKzCamView::SetIndexFrom(uint16_t Value) {
-  TKzSafeLock lock(FLastFrameSection);
-  FIndexFrom = Value;
-}
-
-bool TKzCamView::IsLastImage() const {
-  auto& section = const_cast<TKzCriticalSection&>(FLastFrameSection);
-  TKzSafeLock lock(section);
-  return FIsLastImage;
-}
-
 void TKzCamView::SetIsLastImage(bool Value) {
-  TKzSafeLock lock(FLastFrameSection);
-  FIsLastImage = Value;
-  FFrameClientArea = GetClientArea();
-  FFrameViewMode = FViewMode;
+  WriteLocked(FIsLastImage, Value);
+  UpdateFrameClientArea();
 }
 
 void TKzCamView::SetUseOptimalVideoResolution(bool Value) {
@@ -699,8 +672,7 @@ TRect TKzCamView::GetClientArea() const {
 }
 
 TRect TKzCamView::GetVideoRect() const {
-  auto& section = const_cast<TKzCriticalSection&>(FLastFrameSection);
-  TKzSafeLock lock(section);
+  TKzSafeLock lock(FLastFrameSection);
   return KzGetVideoRect(FViewMode, GetClientArea(), OldImageWidth, OldImageHeight);
 }
 
@@ -1096,33 +1068,15 @@ void TKzCamView::KeyDown(uint16_t& Key, char32_t& KeyChar, TShiftState Shift) {
     }
     return;
   }
-  if (!CanMoveCamera()) return;
-  switch (Key) {
-    case vk::Left:
-      FDown.Left = true;
-      break;
-    case vk::Right:
-      FDown.Right = true;
-      break;
-    case vk::Up:
-      FDown.Up = true;
-      break;
-    case vk::Down:
-      FDown.Down = true;
-      break;
-    case vk::Space:
-      FDown.Center = true;
-      break;
-    default:
-      return;
-  }
+  const TKzMoveKey* k = FindMoveKey(Key);
+  if (!k || !CanMoveCamera()) return;
+  FDown.*(k->Flag) = true;
   MoveStateDownButton();
 }
 
 void TKzCamView::KeyUp(uint16_t& Key, char32_t& KeyChar, TShiftState Shift) {
   TTextControl::KeyUp(Key, KeyChar, Shift);
-  if (Key == vk::Left || Key == vk::Right || Key == vk::Up || Key == vk::Down || Key == vk::Space)
-    ResetStateDownButton();
+  if (FindMoveKey(Key)) ResetStateDownButton();
 }
 
 // ---- Full screen (main thread)

@@ -109,7 +109,9 @@ public:
   bool ViewerHandleAllocated() override;
 
   // ---- Application operations (main thread, never block unless said)
-  // The last frame; read it on the main thread outside painting only.
+  // The last frame. Main thread; the draw thread may replace it while the
+  // view has no unpainted frame, so read it inside OnPaint or while no
+  // source delivers (AssignLastFrame copies it safely).
   TKzMBitmap& GetLastFrame() { return FLastFrame; }
   // Copies another view's last frame, frame counters and search text.
   // Blocks (running main-thread work) while either view's frame is stored.
@@ -154,7 +156,7 @@ public:
   TAlphaColor GetFrameLineColor() const;
 
   // ---- State for owners and tests (main thread)
-  bool HasImage() const { return FHasImage; }
+  bool HasImage() const { return ReadLocked(FHasImage); }
   bool CameraSearchPanelVisible() const { return FCameraSearchPanelVisible.load(std::memory_order_acquire); }
   const std::string& CameraSearchText() const { return txtCameraSearch; }
   bool IsWaitAnimationPlaying() const { return FIsWaitAnimationPlaying; }
@@ -168,7 +170,7 @@ public:
   const TKzCustomCameraAnimationCounter* WaitAnimationCounter() const { return FAniWaitCounter.get(); }
 
   // Set by the owner of a multi-view cell.
-  bool IsLastImage() const;
+  bool IsLastImage() const { return ReadLocked(FIsLastImage); }
   void SetIsLastImage(bool Value);
   bool IsMultiView = false;
 
@@ -192,12 +194,12 @@ public:
   void SetSearchPanelColor(TAlphaColor Value) { SetAndRepaint(FSearchPanelColor, Value); }
   TAlphaColor SearchPanelTextColor() const { return FSearchPanelTextColor; }
   void SetSearchPanelTextColor(TAlphaColor Value) { SetAndRepaint(FSearchPanelTextColor, Value); }
-  bool AllowEmptyGUID() const;
-  void SetAllowEmptyGUID(bool Value);
-  std::string GUIDFrom() const;
-  void SetGUIDFrom(const std::string& Value);
-  uint16_t IndexFrom() const;
-  void SetIndexFrom(uint16_t Value);
+  bool AllowEmptyGUID() const { return ReadLocked(FAllowEmptyGUID); }
+  void SetAllowEmptyGUID(bool Value) { WriteLocked(FAllowEmptyGUID, Value); }
+  std::string GUIDFrom() const { return ReadLocked(FGUIDFrom); }
+  void SetGUIDFrom(const std::string& Value) { WriteLocked(FGUIDFrom, Value); }
+  uint16_t IndexFrom() const { return ReadLocked(FIndexFrom); }
+  void SetIndexFrom(uint16_t Value) { WriteLocked(FIndexFrom, Value); }
   bool RememberLastFrame() const { return FRememberLastFrame; }
   void SetRememberLastFrame(bool Value) { FRememberLastFrame = Value; }
   bool UseOptimalVideoResolution() const { return FUseOptimalVideoResolution; }
@@ -280,6 +282,17 @@ private:
     Field = Value;
     RepaintControl();
   }
+  // A value shared with the draw thread, read or written under the frame lock.
+  template <typename T>
+  T ReadLocked(const T& Field) const {
+    TKzSafeLock lock(FLastFrameSection);
+    return Field;
+  }
+  template <typename T>
+  void WriteLocked(T& Field, const T& Value) {
+    TKzSafeLock lock(FLastFrameSection);
+    Field = Value;
+  }
   void KzRepaintFrame(TMessage& Message);
   void KzUpdateTimers(TMessage& Message);
   bool PostViewMessage(uint32_t Msg, WPARAM WParam, LPARAM LParam);
@@ -305,7 +318,7 @@ private:
   std::string HostAndPort() const;
 
   // ---- Frame state (FLastFrameSection)
-  TKzCriticalSection FLastFrameSection;  // guards FLastFrame, the counters and
+  mutable TKzCriticalSection FLastFrameSection;  // guards FLastFrame, the counters and
                                          // the filter settings
   std::atomic<TKzVideoSource*> FVideoSource{nullptr};
   IKzCamViewSource* FCamera = nullptr;

@@ -45,6 +45,30 @@ TKzMBitmap Gradient(int W, int H, int Shift) {
   return b;
 }
 
+// One view filling a 640 x 360 headless form, attached to Source.
+struct TOneView {
+  explicit TOneView(TKzVideoSource& Source) {
+    Form.SetSize(640, 360);
+    View = new TKzCamView(&Form);
+    View->SetParent(&Form);
+    View->SetAlign(TAlignLayout::Client);
+    View->SetShowCaption(false);
+    Form.Show();
+    Form.PaintPending();
+    View->SetVideoSource(&Source);
+  }
+  ~TOneView() {
+    delete View;
+    Application().ProcessMessages();
+  }
+  void Paint() {
+    View->RepaintControl();
+    Form.PaintPending();
+  }
+  TForm Form{nullptr};
+  TKzCamView* View;
+};
+
 double CpuSeconds() {
   rusage u{};
   getrusage(RUSAGE_SELF, &u);
@@ -55,50 +79,29 @@ double CpuSeconds() {
 void BM_ViewPaint1080pInto640x360(benchmark::State& State) {
   const auto quality = static_cast<TKzMFrameScaleQuality>(State.range(0));
   TBenchSource source;
-  TForm form(nullptr);
-  form.SetSize(640, 360);
-  auto* view = new TKzCamView(&form);
-  view->SetParent(&form);
-  view->SetAlign(TAlignLayout::Client);
-  view->SetShowCaption(false);
-  view->SetFrameScaleQuality(quality);
-  form.Show();
-  form.PaintPending();
-  view->SetVideoSource(&source);
+  TOneView rig(source);
+  rig.View->SetFrameScaleQuality(quality);
   const TKzMBitmap frame = Gradient(1920, 1080, 0);
-  view->ViewerGetImageBMP(&source, frame, true, 0, TGUID{});
+  rig.View->ViewerGetImageBMP(&source, frame, true, 0, TGUID{});
   for (auto _ : State) {
-    view->RepaintControl();
-    form.PaintPending();
-    benchmark::DoNotOptimize(form.Surface().Pixels[640 * 180 + 320]);
+    rig.Paint();
+    benchmark::DoNotOptimize(rig.Form.Surface().Pixels[640 * 180 + 320]);
   }
   State.SetLabel(quality == TKzMFrameScaleQuality::kzmfscLow ? "view, low (nearest)" : "view, normal (bilinear)");
-  delete view;
-  Application().ProcessMessages();
 }
 BENCHMARK(BM_ViewPaint1080pInto640x360)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 // Accepting a 1080p frame on the draw thread: the copy into the view.
 void BM_ViewAccept1080p(benchmark::State& State) {
   TBenchSource source;
-  TForm form(nullptr);
-  form.SetSize(640, 360);
-  auto* view = new TKzCamView(&form);
-  view->SetParent(&form);
-  view->SetAlign(TAlignLayout::Client);
-  form.Show();
-  form.PaintPending();
-  view->SetVideoSource(&source);
+  TOneView rig(source);
   const TKzMBitmap frame = Gradient(1920, 1080, 0);
   for (auto _ : State) {
-    view->ViewerGetImageBMP(&source, frame, true, 0, TGUID{});
+    rig.View->ViewerGetImageBMP(&source, frame, true, 0, TGUID{});
     State.PauseTiming();
-    view->RepaintControl();
-    form.PaintPending();  // lets the next frame in
+    rig.Paint();  // lets the next frame in
     State.ResumeTiming();
   }
-  delete view;
-  Application().ProcessMessages();
 }
 BENCHMARK(BM_ViewAccept1080p)->Unit(benchmark::kMillisecond);
 
