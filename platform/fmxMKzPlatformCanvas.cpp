@@ -72,10 +72,10 @@ TRect TCanvas::ClipRect() const { return Offset(FClip, TPoint{-FOrigin.X, -FOrig
 
 // ---- Shapes
 
-// Rect in surface coordinates, clipped here.
-void TCanvas::FillSurfaceRect(const TRect& Rect, TAlphaColor Color) {
+// Surface coordinates, clipped here.
+void TCanvas::FillSurfaceRect(int64_t Left, int64_t Top, int64_t Right, int64_t Bottom, TAlphaColor Color) {
   const uint32_t a = Color >> 24;
-  const TRect r = IntersectRect(Rect, FClip);
+  const TRect r = IntersectRect(MakeRect(Left, Top, Right, Bottom), FClip);
   if (a == 0 || r.IsEmpty()) return;
   if (a == 255) {
     for (int32_t y = r.Top; y < r.Bottom; ++y) std::fill_n(FTarget.Row(y) + r.Left, r.Width(), Color);
@@ -88,21 +88,24 @@ void TCanvas::FillSurfaceRect(const TRect& Rect, TAlphaColor Color) {
   }
 }
 
-void TCanvas::FillRect(const TRect& Rect, TAlphaColor Color) { FillSurfaceRect(Offset(Rect, FOrigin), Color); }
+void TCanvas::FillRect(const TRect& Rect, TAlphaColor Color) {
+  FillSurfaceRect(int64_t{Rect.Left} + FOrigin.X, int64_t{Rect.Top} + FOrigin.Y, int64_t{Rect.Right} + FOrigin.X,
+                  int64_t{Rect.Bottom} + FOrigin.Y, Color);
+}
 
 void TCanvas::DrawRect(const TRect& Rect, TAlphaColor Color, int32_t Thickness) {
   if (Rect.IsEmpty() || Thickness <= 0) return;
-  const TRect r = Offset(Rect, FOrigin);
-  const int64_t l = r.Left, t = r.Top, rr = r.Right, b = r.Bottom, n = Thickness;
-  if (2 * n >= std::min(rr - l, b - t)) {
-    FillSurfaceRect(r, Color);
+  const int64_t l = int64_t{Rect.Left} + FOrigin.X, t = int64_t{Rect.Top} + FOrigin.Y;
+  const int64_t r = int64_t{Rect.Right} + FOrigin.X, b = int64_t{Rect.Bottom} + FOrigin.Y, n = Thickness;
+  if (2 * n >= std::min(r - l, b - t)) {
+    FillSurfaceRect(l, t, r, b, Color);
     return;
   }
   // Four bands that do not overlap, so that a blended outline is even.
-  FillSurfaceRect(MakeRect(l, t, rr, t + n), Color);
-  FillSurfaceRect(MakeRect(l, b - n, rr, b), Color);
-  FillSurfaceRect(MakeRect(l, t + n, l + n, b - n), Color);
-  FillSurfaceRect(MakeRect(rr - n, t + n, rr, b - n), Color);
+  FillSurfaceRect(l, t, r, t + n, Color);
+  FillSurfaceRect(l, b - n, r, b, Color);
+  FillSurfaceRect(l, t + n, l + n, b - n, Color);
+  FillSurfaceRect(r - n, t + n, r, b - n, Color);
 }
 
 void TCanvas::PlotSurfacePixel(int32_t X, int32_t Y, TAlphaColor Color) {
@@ -184,8 +187,8 @@ void TCanvas::FillEllipse(const TRect& Rect, TAlphaColor Color) {
     if (q < 0) continue;
     const double half = rx * std::sqrt(q);
     // Centres x + 0.5 within [cx - half, cx + half].
-    FillSurfaceRect(MakeRect(std::max<double>(FClip.Left, std::ceil(cx - half - 0.5)), y,
-                             std::min<double>(FClip.Right, std::floor(cx + half - 0.5) + 1), y + 1),
+    FillSurfaceRect(static_cast<int64_t>(std::max<double>(FClip.Left, std::ceil(cx - half - 0.5))), y,
+                    static_cast<int64_t>(std::min<double>(FClip.Right, std::floor(cx + half - 0.5) + 1)), y + 1,
                     Color);
   }
 }

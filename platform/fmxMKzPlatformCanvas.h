@@ -53,6 +53,8 @@ struct TKzTextExtent {
   int32_t Ascent = 0;
 };
 
+struct TKzTextLayout;  // fmxMKzPlatformFonts.h
+
 class TCanvas {
 public:
   // Draws into Target; the clip starts as the whole surface, no translation.
@@ -108,9 +110,10 @@ private:
     TRect Clip;  // surface coordinates
   };
   // Surface coordinates, clipped inside.
-  void FillSurfaceRect(const TRect& Rect, TAlphaColor Color);
+  void FillSurfaceRect(int64_t Left, int64_t Top, int64_t Right, int64_t Bottom, TAlphaColor Color);
   void PlotSurfacePixel(int32_t X, int32_t Y, TAlphaColor Color);
   void DrawHairline(int64_t AX, int64_t AY, int64_t BX, int64_t BY, TAlphaColor Color);
+  void DrawTextLayout(int32_t X, int32_t Y, const TKzTextLayout& Layout, const TKzFont& Font);
 
   TKzPixelSurface FTarget;
   TPoint FOrigin;

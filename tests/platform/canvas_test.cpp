@@ -9,10 +9,12 @@
 #include <functional>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/fmxMKzPlatformBlend.h"
 #include "platform/fmxMKzPlatformCanvas.h"
+#include "platform/fmxMKzPlatformFonts.h"
 
 using namespace kz;
 
@@ -337,4 +339,222 @@ TEST(CanvasStretch, OnlyTheVisiblePartIsComputedAndItMatchesTheWhole) {
       for (int x = 0; x < 20; ++x) ASSERT_EQ(part.At(x, y), whole.At(x + 15, y + 30)) << int(q) << " " << x << "," << y;
     EXPECT_TRUE(part.GuardIntact());
   }
+}
+
+// ---- Text
+
+namespace {
+
+struct TInk {
+  int Count = 0, Left = INT_MAX, Top = INT_MAX, Right = INT_MIN, Bottom = INT_MIN;
+};
+// Where a picture differs from its background.
+TInk InkOf(TGuarded& G, uint32_t Background) {
+  TInk ink;
+  for (int y = 0; y < G.H; ++y)
+    for (int x = 0; x < G.W; ++x)
+      if (G.At(x, y) != Background) {
+        ++ink.Count;
+        ink.Left = std::min(ink.Left, x);
+        ink.Right = std::max(ink.Right, x + 1);
+        ink.Top = std::min(ink.Top, y);
+        ink.Bottom = std::max(ink.Bottom, y + 1);
+      }
+  return ink;
+}
+
+TKzFont Font(float Size, uint8_t Style = 0, uint32_t Color = 0xFF0000FFu, const char* Family = "DejaVu Sans") {
+  TKzFont f;
+  f.Family = Family;
+  f.Size = Size;
+  f.Style = Style;
+  f.Color = Color;
+  return f;
+}
+
+int Width(const std::string& Text, const TKzFont& F) { return TCanvas::MeasureText(Text, F).Width; }
+
+}  // namespace
+
+TEST(CanvasText, FamilyAndStylePickTheirFile) {
+  struct Case {
+    const char* Family;
+    uint8_t Style;
+    const char* File;
+  } cases[] = {
+      {"DejaVu Sans", 0, "DejaVuSans.ttf"},
+      {"dejavu serif", kzfsBold | kzfsItalic, "DejaVuSerif-BoldItalic.ttf"},
+      {" DejaVu Sans Mono ", kzfsItalic | kzfsUnderline, "DejaVuSansMono-Oblique.ttf"},
+      {"No Such Family", kzfsBold, "DejaVuSans-Bold.ttf"},
+      {"monospace", 0, "DejaVuSansMono.ttf"},
+      {"", kzfsItalic, "DejaVuSans-Oblique.ttf"},
+  };
+  if (KzFontFile("DejaVu Sans", 0).empty()) GTEST_SKIP() << "DejaVu fonts are not installed";
+  for (const Case& c : cases) {
+    const std::string file = KzFontFile(c.Family, c.Style);
+    EXPECT_EQ(file.substr(file.find_last_of('/') + 1), c.File) << c.Family;
+  }
+}
+
+TEST(CanvasText, MeasurementFollowsLengthSizeAndStyle) {
+  const TKzFont f12 = Font(12), f24 = Font(24);
+  const TKzTextExtent empty = TCanvas::MeasureText("", f12);
+  EXPECT_EQ(empty.Width, 0);
+  EXPECT_GT(empty.Height, 10);
+  EXPECT_GT(empty.Ascent, 0);
+  EXPECT_LT(empty.Ascent, empty.Height);
+  EXPECT_LT(Width("abc", f12), Width("abcdef", f12));
+  const double ratio = double(Width("Hello World", f24)) / Width("Hello World", f12);
+  EXPECT_GT(ratio, 1.7);
+  EXPECT_LT(ratio, 2.3);
+  EXPECT_GT(TCanvas::MeasureText("x", f24).Height, empty.Height);
+  EXPECT_GT(Width("Hello World", Font(12, kzfsBold)), Width("Hello World", f12));
+  // Monospaced: every character advances alike.
+  const TKzFont mono = Font(14, 0, 0xFF000000u, "DejaVu Sans Mono");
+  EXPECT_EQ(Width("iiii", mono), Width("WWWW", mono));
+  EXPECT_LT(Width("iiii", f12), Width("WWWW", f12));
+  // Control characters take no room; a size of 0 measures nothing.
+  EXPECT_EQ(Width("a\tb\n", f12), Width("ab", f12));
+  EXPECT_EQ(TCanvas::MeasureText("abc", Font(0)).Height, 0);
+}
+
+TEST(CanvasText, InvalidBytesMeasureAsReplacementCharacters) {
+  const std::string fffd = "\xEF\xBF\xBD";
+  struct Case {
+    const char* Name;
+    std::string Text, Same;
+  } cases[] = {
+      {"stray byte", "a\xFF" "b", "a" + fffd + "b"},
+      {"truncated", "abc\xE2\x82", "abc" + fffd + fffd},
+      {"overlong", "\xC0\xAF", fffd},
+      {"surrogate", "\xED\xA0\x80", fffd},
+      {"above U+10FFFF", "\xF4\x90\x80\x80", fffd},
+      {"lone continuation", "\x80\x80", fffd + fffd},
+  };
+  const TKzFont f = Font(13);
+  TGuarded g(40, 20);
+  TCanvas canvas(g.Surface());
+  for (const Case& c : cases) {
+    EXPECT_EQ(Width(c.Text, f), Width(c.Same, f)) << c.Name;
+    canvas.TextOut(-3, 2, c.Text, f);
+  }
+  EXPECT_TRUE(g.GuardIntact());
+}
+
+TEST(CanvasText, DrawnPixelsStayInTheExtentInTheFontColour) {
+  struct Case {
+    const char* Name;
+    TKzFont Font;
+  } cases[] = {
+      {"regular", Font(16)},
+      {"bold", Font(16, kzfsBold)},
+      {"underline and strike-out", Font(16, kzfsUnderline | kzfsStrikeOut)},
+      {"large", Font(40)},
+  };
+  const std::string text = "Hxg Ajy";
+  for (const Case& c : cases) {
+    const TKzTextExtent e = TCanvas::MeasureText(text, c.Font);
+    TGuarded g(300, 80, 0xFFFFFFFFu);
+    TCanvas canvas(g.Surface());
+    canvas.TextOut(10, 5, text, c.Font);
+    const TInk ink = InkOf(g, 0xFFFFFFFFu);
+    ASSERT_GT(ink.Count, 20) << c.Name;
+    EXPECT_GE(ink.Left, 10) << c.Name;
+    EXPECT_LE(ink.Right, 10 + e.Width + 1) << c.Name;
+    EXPECT_GE(ink.Top, 5) << c.Name;
+    EXPECT_LE(ink.Bottom, 5 + e.Height) << c.Name;
+    // Blue over white: every touched pixel lies between the two.
+    int full = 0;
+    for (int y = 0; y < g.H; ++y)
+      for (int x = 0; x < g.W; ++x) {
+        const uint32_t p = g.At(x, y);
+        ASSERT_EQ(p & 0xFF0000FFu, 0xFF0000FFu) << c.Name;
+        ASSERT_EQ(Channel(p, 1), Channel(p, 2)) << c.Name;
+        full += p == 0xFF0000FFu;
+      }
+    EXPECT_GT(full, 0) << c.Name;
+    if (c.Font.Style & kzfsUnderline) {
+      // The underline runs the whole advance on one row.
+      bool found = false;
+      for (int y = 5 + e.Ascent; y < 5 + e.Height && !found; ++y) {
+        bool row = true;
+        for (int x = 10; x < 10 + e.Width; ++x) row = row && g.At(x, y) == 0xFF0000FFu;
+        found = row;
+      }
+      EXPECT_TRUE(found) << c.Name;
+    }
+  }
+
+  // A translucent colour blends: red at alpha 128 over black stays at 128.
+  TGuarded g(100, 30);
+  TCanvas(g.Surface()).TextOut(2, 2, "HHH", Font(18, 0, 0x80FF0000u));
+  uint32_t maxRed = 0;
+  for (int y = 0; y < 30; ++y)
+    for (int x = 0; x < 100; ++x) maxRed = std::max(maxRed, Channel(g.At(x, y), 2));
+  EXPECT_EQ(maxRed, 128u);
+}
+
+TEST(CanvasText, DrawTextAlignsAndClipsToItsRectangle) {
+  const TKzFont f = Font(14);
+  const std::string text = "Aligned";
+  const TKzTextExtent e = TCanvas::MeasureText(text, f);
+  struct Case {
+    TKzTextAlign H, V;
+    double CentreX, CentreY;  // expected centre of the text box
+  } cases[] = {
+      {TKzTextAlign::kztaLeading, TKzTextAlign::kztaLeading, 20 + e.Width / 2.0, 10 + e.Height / 2.0},
+      {TKzTextAlign::kztaCenter, TKzTextAlign::kztaCenter, 100, 40},
+      {TKzTextAlign::kztaTrailing, TKzTextAlign::kztaTrailing, 180 - e.Width / 2.0, 70 - e.Height / 2.0},
+  };
+  for (const Case& c : cases) {
+    TGuarded g(200, 80);
+    TCanvas(g.Surface()).DrawText(TRect(20, 10, 180, 70), text, f, c.H, c.V);
+    const TInk ink = InkOf(g, 0xFF000000u);
+    ASSERT_GT(ink.Count, 0);
+    EXPECT_NEAR((ink.Left + ink.Right) / 2.0, c.CentreX, 3.0) << int(c.H);
+    EXPECT_NEAR((ink.Top + ink.Bottom) / 2.0, c.CentreY, e.Height / 3.0) << int(c.V);
+  }
+  // A rectangle too small for the text: nothing outside it.
+  TGuarded g(100, 40);
+  TCanvas(g.Surface()).DrawText(TRect(10, 10, 30, 20), "Wide text here", Font(20), TKzTextAlign::kztaCenter);
+  const TInk ink = InkOf(g, 0xFF000000u);
+  EXPECT_GT(ink.Count, 0);
+  EXPECT_GE(ink.Left, 10);
+  EXPECT_LE(ink.Right, 30);
+  EXPECT_GE(ink.Top, 10);
+  EXPECT_LE(ink.Bottom, 20);
+}
+
+TEST(CanvasText, ChineseFallsBackToTheCJKFont) {
+  if (KzFallbackFontFile().empty()) GTEST_SKIP() << "no CJK font installed";
+  const TKzFont f = Font(20);
+  // Full-width glyphs advance about one em each (DejaVu's missing-glyph box is narrower).
+  const int w = Width("无视频", f);
+  EXPECT_GE(w, 3 * 18);
+  EXPECT_LE(w, 3 * 22);
+  TGuarded g(100, 40);
+  TCanvas(g.Surface()).TextOut(5, 5, "無視頻", f);
+  EXPECT_GT(InkOf(g, 0xFF000000u).Count, 50);
+}
+
+TEST(CanvasText, RendersAlikeFromManyThreadsAndAfterTheCacheIsRefilled) {
+  const auto render = [](float Size) {
+    TGuarded g(220, 60);
+    TCanvas(g.Surface()).TextOut(3, 3, "Camera 12 - 正在访问", Font(Size));
+    return g.Buffer;
+  };
+  const std::vector<uint32_t> reference = render(15);
+  std::vector<std::thread> threads;
+  std::vector<int> mismatches(4, 0);
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&, t] {
+      std::string ascii;
+      for (char c = 32; c < 127; ++c) ascii += c;
+      for (int size = 6 + t; size < 60; size += 4) {
+        TCanvas::MeasureText(ascii, Font(float(size)));  // churns the glyph cache
+        mismatches[t] += render(15) != reference;
+      }
+    });
+  for (auto& th : threads) th.join();
+  for (int t = 0; t < 4; ++t) EXPECT_EQ(mismatches[t], 0) << t;
 }
