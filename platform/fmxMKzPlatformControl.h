@@ -153,6 +153,9 @@ private:
   friend class TForm;
   void RealignChildren();
   TControl* FindControlAt(TPoint Local);
+  // Visible together with every parent.
+  bool IsVisibleInTree() const;
+  bool Contains(const TControl* Control) const;
 
   TControl* FParent = nullptr;
   std::vector<TControl*> FControls;
@@ -203,7 +206,10 @@ public:
   void SetWindowState(TWindowState Value);
   // Full screen / maximised on the display that shows Control (nullptr:
   // the primary display). Takes effect with the next Show or state change.
-  void SetDisplayOf(TControl* Control) { FDisplayOf = Control; }
+  void SetDisplayOf(TControl* Control);
+  TControl* DisplayOf() const { return FDisplayOf; }
+  // The window showing the form (nullptr while hidden). Main thread.
+  IKzWindow* Window() const { return FWindow.get(); }
 
   // Shows the form through the current window host. Main thread, never blocks.
   void Show();
@@ -240,13 +246,24 @@ public:
   std::function<void(TComponent*)> OnClose;
   std::function<void(TComponent*)> OnShow;
 
+  // Paints the form's background (Fill).
+  void Paint(TCanvas& Canvas) override;
+
 protected:
   void Resize() override;
+  void Notification(TComponent* AComponent, TOperation Operation) override;
 
 private:
   friend class TControl;
   void MarkDirty(const TRect& FormRect);
   void ApplyCursor();
+  // Drops every reference to Control and the controls inside it (it is
+  // being freed, hidden or moved to another form).
+  void ForgetControls(TControl* Control);
+  void UpdateHover(TControl* Target);
+  TControl* MouseTarget(float X, float Y);
+  TPoint DisplayPoint() const;
+  void ApplyWindowState();
 
   std::string FCaption;
   TAlphaColor FFill = 0xFFF0F0F0u;
@@ -263,6 +280,11 @@ private:
   TKzPixelSurface FSurface;
   TRect FDirty;
   bool FPaintQueued = false;
+  bool FInHostResize = false;
+  bool FInModal = false;
+  // Expires with the form: queued paints and input routing check it, since
+  // a handler may free the form.
+  std::shared_ptr<TForm*> FAlive;
 };
 
 }  // namespace kz
