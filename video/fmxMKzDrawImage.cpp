@@ -52,7 +52,11 @@ bool TKzDrawImage::HasConsumers() {
   return HasImageEvents() || KzHasListedConsumers(FDisplaySection, FConsumers);
 }
 
-void TKzDrawImage::AddToBuffer(const TKzMBitmap& Bitmap, double Pts) {
+void TKzDrawImage::AddToBuffer(const TKzMBitmap& Bitmap, double Pts) { Queue(Bitmap, nullptr, Pts); }
+
+void TKzDrawImage::AddToBufferSwap(TKzMBitmap& Bitmap, double Pts) { Queue(Bitmap, &Bitmap, Pts); }
+
+void TKzDrawImage::Queue(const TKzMBitmap& Bitmap, TKzMBitmap* Swap, double Pts) {
   if (Bitmap.IsEmpty()) return;
   {
     std::lock_guard<TCriticalSection> g(FSection);
@@ -60,7 +64,10 @@ void TKzDrawImage::AddToBuffer(const TKzMBitmap& Bitmap, double Pts) {
     FTmpImgPts = Pts;
     FHasTmpImg = true;
     const int32_t mode = FLatency.load() != 0 ? kQueueMode : 1;
-    FTmp.AddImageGUID(FHeader, 0, Bitmap, 0, GetStartTime(), GetDiffTime(), mode, false, Pts);
+    if (Swap != nullptr)
+      FTmp.SwapImageGUID(FHeader, 0, *Swap, 0, GetStartTime(), GetDiffTime(), mode, false, Pts);
+    else
+      FTmp.AddImageGUID(FHeader, 0, Bitmap, 0, GetStartTime(), GetDiffTime(), mode, false, Pts);
   }
   Event()->SetEvent();
 }
@@ -124,8 +131,16 @@ uint32_t TKzDrawImage::Pass() {
     OutputQueued();
   }
   const uint32_t wait = NextWait();
-  FImages.ClearAllData(0, 0);
+  RecycleImages();
   return wait;
+}
+
+void TKzDrawImage::RecycleImages() {
+  std::vector<std::unique_ptr<TKzImageItem>> done;
+  FImages.Lock();
+  done.swap(FImages.List);
+  FImages.Unlock();
+  for (auto& item : done) FTmp.Release(std::move(item));
 }
 
 // Outputs the frames within Latency of the newest (all of them without a

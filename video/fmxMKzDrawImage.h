@@ -37,6 +37,10 @@ public:
   // Queues a frame (mode 1 when Latency is 0: the newest replaces the one
   // waiting; else up to 50 wait). Empty bitmaps are ignored. Any thread.
   void AddToBuffer(const TKzMBitmap& Bitmap, double Pts);
+  // The same, but the frame's pixels are handed over instead of copied:
+  // Bitmap comes back holding the pixels of an earlier frame (or empty),
+  // ready to be overwritten by the next one. Any thread.
+  void AddToBufferSwap(TKzMBitmap& Bitmap, double Pts);
   // Outputs a finished frame at once under the display lock (Latency 0
   // sources that decode elsewhere). The calling (decoding) thread.
   void OutputImageProtected(const TKzMBitmap& Bitmap, double Pts);
@@ -87,7 +91,11 @@ protected:
   void DoClear() override;
 
 private:
+  // AddToBuffer's body; Swap (the same bitmap) hands its pixels over.
+  void Queue(const TKzMBitmap& Bitmap, TKzMBitmap* Swap, double Pts);
   void OutputQueued();
+  // Hands the output frames back to the queue, whose next frames reuse their pixels.
+  void RecycleImages();
   uint32_t NextWait();
   void OutputImage(TKzMBitmap& Bitmap, int64_t DiffTime, double Pts);
   void DetectMotion(TKzMBitmap& Frame);
