@@ -1,6 +1,7 @@
 // Decoded frames waiting to be drawn: one queue per (source identity, video
 // index) inside one list, oldest first. Decoding threads add, drawing
-// threads take; frames cross threads only as copies made here.
+// threads take; frames cross threads only under this list's lock, as copies
+// made here or by exchanging pixels with an item the list no longer needs.
 #pragma once
 #include <atomic>
 #include <cstdint>

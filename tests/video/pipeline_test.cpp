@@ -202,6 +202,38 @@ TEST(SingleSource, SwappedFramesStayWholeUnderConcurrentSnapshots) {
   EXPECT_GT(snapshots.load(), 0);
 }
 
+TEST(SingleSource, SnapshotIsTheNewestFrameHandedInWhereverItWaits) {
+  TChain chain;
+  TKzDrawImage& paint = chain.Fetch->Paint();
+  const auto snapshot = [&] {
+    TKzMBitmap b;
+    double pts = -1;
+    EXPECT_TRUE(paint.GetCurrentImage(b, pts));
+    return std::make_pair(ColourIndex(b), pts);
+  };
+  TKzMBitmap frame;
+  paint.LockDisplay();  // holds output back
+  FillColour(frame, kColours[0], 8, 8);
+  paint.AddToBufferSwap(frame, 1);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the draw thread may take it meanwhile
+  EXPECT_EQ(snapshot(), std::make_pair(0, 1.0));
+  FillColour(frame, kColours[1], 8, 8);
+  paint.AddToBufferSwap(frame, 2);
+  EXPECT_EQ(snapshot(), std::make_pair(1, 2.0));
+  paint.Clear();  // the queue goes, the snapshot stays
+  EXPECT_EQ(snapshot(), std::make_pair(1, 2.0));
+  paint.UnlockDisplay();
+  FillColour(frame, kColours[2], 8, 8);
+  paint.AddToBufferSwap(frame, 3);
+  ASSERT_TRUE(PumpUntil([&] { return !chain.View.Frames().empty() && chain.View.Frames().back() == 2; }, 5000));
+  EXPECT_EQ(snapshot(), std::make_pair(2, 3.0)) << "after output";
+  paint.SetRotation(TKzRotation::kzr180);  // output changes frames in place: snapshots keep their own copy
+  FillColour(frame, kColours[3], 8, 8);
+  paint.AddToBufferSwap(frame, 4);
+  ASSERT_TRUE(PumpUntil([&] { return chain.View.Frames().back() == 3; }, 5000));
+  EXPECT_EQ(snapshot(), std::make_pair(3, 4.0));
+}
+
 TEST(SingleSource, AStreamWithoutEndMarkersStaysBounded) {
   TChain chain;
   std::vector<uint8_t> noise(1 << 20);
