@@ -425,8 +425,7 @@ TKzCamHTTPGetThread::TBodyEnd TKzCamHTTPGetThread::ReadBody() {
   while (!Aborted()) {
     const bool burst = KzInetBodyComplete(hRequest) || KzInetDataWaiting(hRequest, settle);
     if (!burst || KzMGetTickCount() >= FLastReadTick + static_cast<uint64_t>(std::max(SleepMSec(), 0))) PaceRead();
-    // Only the delivered bytes are used: the 1 MiB buffer is not cleared before every read.
-    if (!KzInetReadBody(hRequest, buffer.get(), kReadBufferSize, BytesToRead)) break;
+    if (!InternetReadFile(hRequest, buffer.get(), kReadBufferSize, BytesToRead)) break;
     if (BytesToRead == 0) {
       // A reply that ended by its own framing (a still image) is followed by
       // the next request, one per SleepMSec; a stream that stopped is opened again.

@@ -570,14 +570,10 @@ bool HttpQueryInfo(PInet I, uint32_t InfoLevel, uint32_t& Value, uint32_t& Index
 // ---- Bodies
 
 bool InternetReadFile(PInet I, void* Buffer, uint32_t Size, uint32_t& BytesRead) {
-  if (I && Buffer) std::memset(Buffer, 0, Size);
-  return KzInetReadBody(I, Buffer, Size, BytesRead);
-}
-
-bool KzInetReadBody(PInet I, void* Buffer, uint32_t Size, uint32_t& BytesRead) {
   BytesRead = 0;
   if (!I || !Buffer) return false;
   if (Size == 0) return true;
+  std::memset(Buffer, 0, Size);
   uint8_t* out = static_cast<uint8_t*>(Buffer);
   int32_t reopened = 0;
   uint64_t deadline = KzMGetTickCount() + static_cast<uint64_t>(std::max<int64_t>(I->WaitRecv, 1));

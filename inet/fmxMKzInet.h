@@ -171,13 +171,8 @@ bool HttpSendRequest(PInet Handle, const char* Headers, uint32_t HeadersLength, 
 // Reads and parses the reply header, following redirects and answering one
 // authentication challenge. Value: the status for the status-code level.
 bool HttpQueryInfo(PInet Handle, uint32_t InfoLevel, uint32_t& Value, uint32_t& Index);
-// Zero-fills Buffer, then delivers up to Size body bytes; BytesRead 0 with
-// true: the body ended.
+// Delivers up to Size body bytes; BytesRead 0 with true: the body ended.
 bool InternetReadFile(PInet Handle, void* Buffer, uint32_t Size, uint32_t& BytesRead);
-// The same without first zero-filling Buffer: the bytes after BytesRead are
-// left as they were. For readers with a large buffer of which they only use
-// what was delivered (a stream read in many small pieces).
-bool KzInetReadBody(PInet Handle, void* Buffer, uint32_t Size, uint32_t& BytesRead);
 // Options 28, 29 (server user and password), 43, 44 (proxy user and
 // password): the first Length characters of Value. Never blocks.
 bool InternetSetOption(PInet Handle, uint32_t Option, const char* Value, uint32_t Length);

@@ -253,8 +253,8 @@ void TKzDrawImage::SetOnGetRegions(TKzGetRegionsEvent Event) {
 
 void TKzDrawImage::DetectMotion(TKzMBitmap& Frame, const TOutputSettings& Settings) {
   if (!Settings.MotionStep) return;
-  const TKzGetRegionsEvent& onRegions = Settings.OnGetRegions;
-  if (TKzMotionDetector* detector = Settings.MotionStep(Frame)) Synchronize([&] { onRegions(FOwner, Frame, *detector); });
+  if (TKzMotionDetector* detector = Settings.MotionStep(Frame))
+    Synchronize([&] { Settings.OnGetRegions(FOwner, Frame, *detector); });
 }
 
 void TKzDrawImage::RecordFrame(const TKzMBitmap& Frame) {

@@ -193,7 +193,8 @@ TEST(SingleSource, SwappedFramesStayWholeUnderConcurrentSnapshots) {
     }
   });
   producer.join();
-  EXPECT_TRUE(PumpUntil([&] { return view.Last.load() == (0xFF000000u | kFrames); }, 10000)) << "the last frame is shown";
+  EXPECT_TRUE(PumpUntil([&] { return view.Last.load() == (0xFF000000u | kFrames); }, 10000))
+      << "the last frame is shown";
   done = true;
   reader.join();
   EXPECT_EQ(view.Torn.load(), 0);
