@@ -31,6 +31,22 @@ void TKzMCustomBitmap::AssignKzMBitmap(const TKzMCustomBitmap& Source) {
   CopyPixels(Source);
 }
 
+void TKzMCustomBitmap::SwapPixels(TKzMCustomBitmap& Other) {
+  if (&Other == this) return;
+  const int64_t length = GetLength(), otherLength = Other.GetLength();
+  std::swap(FWidth, Other.FWidth);
+  std::swap(FHeight, Other.FHeight);
+  std::swap(FBytesPerLine, Other.FBytesPerLine);
+  FData.swap(Other.FData);
+  std::swap(UpdateTime, Other.UpdateTime);
+  if (length != otherLength) {
+    RestartSmoothing();
+    Other.RestartSmoothing();
+  }
+  Changed();
+  Other.Changed();
+}
+
 void TKzMCustomBitmap::SetSize(int32_t Width, int32_t Height) {
   if (Width < 0) Width = 0;
   if (Height < 0) Height = 0;

@@ -91,6 +91,11 @@ public:
   // Takes the source's size and copies its pixels, or, while smoothing is
   // on, runs the smoothing update with the source as the new frame.
   virtual void AssignKzMBitmap(const TKzMCustomBitmap& Source);
+  // Exchanges size and pixels with Other without copying them (a frame
+  // handed from one thread to the next under the lock of the list it goes
+  // through). The smoothing state stays with each bitmap and restarts where
+  // the pixel count changes; UpdateTime travels with the pixels.
+  void SwapPixels(TKzMCustomBitmap& Other);
   // Imports a raw frame. Source rows are padded to 4 bytes; BottomUp means
   // the first row in Bits is the bottom row of the picture; SwapRB exchanges
   // red and blue. Depths 32, 24, 16 (5-6-5) and 15 (5-5-5) are converted;

@@ -42,8 +42,17 @@ void TKzImageList::Release(TItemPtr Item) {
   Recycle(std::move(Item));
 }
 
+void TKzImageList::TFrameSource::Into(TKzMBitmap& Image) const {
+  if (Swap != nullptr) {
+    Image.SwapPixels(*Swap);
+  } else {
+    Image.AssignKzMBitmap(*Copy);
+    Image.UpdateTime = Copy->UpdateTime;
+  }
+}
+
 TKzImageList::TItemPtr TKzImageList::MakeItem(const TKzHeaderPack& Header, uint16_t VideoIndex,
-                                              const TKzMBitmap& Bitmap, int32_t hClient, int64_t StartTime,
+                                              const TFrameSource& Frame, int32_t hClient, int64_t StartTime,
                                               int64_t DiffTime, double Pts) {
   TItemPtr item;
   {
@@ -55,8 +64,7 @@ TKzImageList::TItemPtr TKzImageList::MakeItem(const TKzHeaderPack& Header, uint1
   }
   if (!item) item = std::make_unique<TKzImageItem>();
   item->HeaderPack = Header;
-  item->Image.AssignKzMBitmap(Bitmap);
-  item->Image.UpdateTime = Bitmap.UpdateTime;
+  Frame.Into(item->Image);
   item->hClient = hClient;
   item->StartTime = StartTime;
   item->DiffTime = DiffTime;
@@ -68,13 +76,24 @@ TKzImageList::TItemPtr TKzImageList::MakeItem(const TKzHeaderPack& Header, uint1
 TKzImageItem* TKzImageList::AddImageGUID(const TKzHeaderPack& Header, uint16_t VideoIndex, const TKzMBitmap& Bitmap,
                                          int32_t hClient, int64_t StartTime, int64_t DiffTime, int32_t Mode,
                                          bool UpdateTime, double Pts) {
+  return Add(Header, VideoIndex, {&Bitmap, nullptr}, hClient, StartTime, DiffTime, Mode, UpdateTime, Pts);
+}
+
+TKzImageItem* TKzImageList::SwapImageGUID(const TKzHeaderPack& Header, uint16_t VideoIndex, TKzMBitmap& Bitmap,
+                                          int32_t hClient, int64_t StartTime, int64_t DiffTime, int32_t Mode,
+                                          bool UpdateTime, double Pts) {
+  return Add(Header, VideoIndex, {nullptr, &Bitmap}, hClient, StartTime, DiffTime, Mode, UpdateTime, Pts);
+}
+
+TKzImageItem* TKzImageList::Add(const TKzHeaderPack& Header, uint16_t VideoIndex, const TFrameSource& Frame,
+                                int32_t hClient, int64_t StartTime, int64_t DiffTime, int32_t Mode, bool UpdateTime,
+                                double Pts) {
   const auto overwrite = [&](TKzImageItem& Item) {
     Item.hClient = hClient;
     Item.StartTime = StartTime;
     Item.DiffTime = DiffTime;
     Item.Pts = Pts;
-    Item.Image.AssignKzMBitmap(Bitmap);
-    Item.Image.UpdateTime = Bitmap.UpdateTime;
+    Frame.Into(Item.Image);
     return &Item;
   };
   if (Mode == 1) {
@@ -82,7 +101,7 @@ TKzImageItem* TKzImageList::AddImageGUID(const TKzHeaderPack& Header, uint16_t V
     const int32_t i = IndexOf(Header.GUIDFrom, VideoIndex);
     if (i >= 0) return overwrite(*List[i]);
   }
-  TItemPtr item = MakeItem(Header, VideoIndex, Bitmap, hClient, StartTime, DiffTime, Pts);
+  TItemPtr item = MakeItem(Header, VideoIndex, Frame, hClient, StartTime, DiffTime, Pts);
   TKzImageItem* result;
   {
     TKzSafeLock g(FCriticalSection);
@@ -90,6 +109,12 @@ TKzImageItem* TKzImageList::AddImageGUID(const TKzHeaderPack& Header, uint16_t V
       // Another writer may have queued a frame of this source meanwhile.
       const int32_t i = IndexOf(Header.GUIDFrom, VideoIndex);
       if (i >= 0) {
+        if (Frame.Swap != nullptr) {
+          // The caller's frame went into the new item: that one replaces the waiting one.
+          std::swap(List[i], item);
+          Recycle(std::move(item));
+          return List[i].get();
+        }
         Recycle(std::move(item));
         return overwrite(*List[i]);
       }
@@ -114,7 +139,7 @@ TKzImageItem* TKzImageList::AddImageGUID(const TKzHeaderPack& Header, uint16_t V
 TKzImageItem* TKzImageList::AddGUID(const TKzHeaderPack& Header, uint16_t VideoIndex, const TKzMBitmap& Bitmap,
                                     int32_t hClient, int64_t StartTime, int64_t DiffTime, bool UpdateTime,
                                     double Pts) {
-  TItemPtr item = MakeItem(Header, VideoIndex, Bitmap, hClient, StartTime, DiffTime, Pts);
+  TItemPtr item = MakeItem(Header, VideoIndex, {&Bitmap, nullptr}, hClient, StartTime, DiffTime, Pts);
   TKzImageItem* result;
   {
     TKzSafeLock g(FCriticalSection);

@@ -1,6 +1,7 @@
 // Decoded frames waiting to be drawn: one queue per (source identity, video
 // index) inside one list, oldest first. Decoding threads add, drawing
-// threads take; frames cross threads only as copies made here.
+// threads take; frames cross threads only under this list's lock, as copies
+// made here or by exchanging pixels with an item the list no longer needs.
 #pragma once
 #include <atomic>
 #include <cstdint>
@@ -59,6 +60,12 @@ public:
   TKzImageItem* AddImageGUID(const TKzHeaderPack& Header, uint16_t VideoIndex, const TKzMBitmap& Bitmap,
                              int32_t hClient, int64_t StartTime, int64_t DiffTime, int32_t Mode, bool UpdateTime,
                              double Pts);
+  // As AddImageGUID, but the frame's pixels are taken over instead of
+  // copied: Bitmap comes back holding the pixels of a frame the list no
+  // longer needs (the one replaced, or a recycled item's; empty when none
+  // was at hand), for the caller to overwrite with its next frame.
+  TKzImageItem* SwapImageGUID(const TKzHeaderPack& Header, uint16_t VideoIndex, TKzMBitmap& Bitmap, int32_t hClient,
+                              int64_t StartTime, int64_t DiffTime, int32_t Mode, bool UpdateTime, double Pts);
   // Appends a copy of Bitmap as a new item, then updates the timing registry.
   TKzImageItem* AddGUID(const TKzHeaderPack& Header, uint16_t VideoIndex, const TKzMBitmap& Bitmap, int32_t hClient,
                         int64_t StartTime, int64_t DiffTime, bool UpdateTime, double Pts);
@@ -89,7 +96,15 @@ private:
   using TItemPtr = std::unique_ptr<TKzImageItem>;
   int32_t IndexOf(const TGUID& GUIDFrom) const;
   int32_t IndexOf(const TGUID& GUIDFrom, uint16_t VideoIndex) const;
-  TItemPtr MakeItem(const TKzHeaderPack& Header, uint16_t VideoIndex, const TKzMBitmap& Bitmap, int32_t hClient,
+  // The frame to store: copied from Copy, or exchanged with Swap.
+  struct TFrameSource {
+    const TKzMBitmap* Copy;
+    TKzMBitmap* Swap;
+    void Into(TKzMBitmap& Image) const;
+  };
+  TKzImageItem* Add(const TKzHeaderPack& Header, uint16_t VideoIndex, const TFrameSource& Frame, int32_t hClient,
+                    int64_t StartTime, int64_t DiffTime, int32_t Mode, bool UpdateTime, double Pts);
+  TItemPtr MakeItem(const TKzHeaderPack& Header, uint16_t VideoIndex, const TFrameSource& Frame, int32_t hClient,
                     int64_t StartTime, int64_t DiffTime, double Pts);
   // Caller holds the lock. Keeps a few freed items so the next frames reuse their pixels.
   void Recycle(TItemPtr Item);

@@ -2,6 +2,7 @@
 // framed by a start and an end marker; the file-order walk always advances.
 #include <cstdint>
 #include <cstdlib>
+#include <initializer_list>
 
 #include "video/fmxMKzJpegFrames.h"
 
@@ -12,6 +13,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     if (Data[s.Begin] != 0xFF || Data[s.Begin + 1] != 0xD8 || Data[s.End - 2] != 0xFF || Data[s.End - 1] != 0xD9)
       abort();
   };
+  // The marker searches agree with a plain byte-by-byte walk.
+  for (uint8_t mark : {uint8_t(0xD8), uint8_t(0xD9)}) {
+    int64_t last = -1, first = -1;
+    for (int64_t i = 0; i + 1 < n; ++i)
+      if (Data[i] == 0xFF && Data[i + 1] == mark) {
+        if (first < 0) first = i;
+        last = i;
+      }
+    if (n >= 2 && kz::KzFindMarkerBackward(Data, 0, n - 2, mark) != last) abort();
+    if (kz::KzFindMarkerForward(Data, 0, n, mark) != first) abort();
+  }
   kz::TKzJpegSpan span;
   const int64_t searched = Size > 0 ? Data[0] % (n + 1) : 0;
   if (kz::KzFindNewestJpegFrame(Data, n, 0, span)) check(span);

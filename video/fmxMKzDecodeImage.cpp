@@ -194,7 +194,7 @@ void TKzDecodeImage::DecodeBitmap() {
   if (!FPaint->HasConsumers()) return;
   FImg->GetBitmap().AssignFromDIB(FBitmapBPP, FBitmapWidth, FBitmapHeight, FData.Memory(), true, false);
   if (OnFPS) OnFPS(FOwner);
-  FPaint->AddToBuffer(FImg->GetBitmap(), 0);
+  FPaint->AddToBufferSwap(FImg->GetBitmap(), 0);
   FData.SetSize(0);
 }
 
@@ -220,7 +220,7 @@ void TKzDecodeImage::LoadJPEGStream(int64_t Begin, int64_t End) {
   FData.SetPosition(Begin);
   if (FImg->LoadFromStream(FData, length)) {
     if (OnFPS) OnFPS(FOwner);
-    FPaint->AddToBuffer(FImg->GetBitmap(), 0);
+    FPaint->AddToBufferSwap(FImg->GetBitmap(), 0);
   }
   if (FImg->IsImgError) {
     IsImgError = true;

@@ -52,15 +52,21 @@ bool TKzDrawImage::HasConsumers() {
   return HasImageEvents() || KzHasListedConsumers(FDisplaySection, FConsumers);
 }
 
-void TKzDrawImage::AddToBuffer(const TKzMBitmap& Bitmap, double Pts) {
+void TKzDrawImage::AddToBuffer(const TKzMBitmap& Bitmap, double Pts) { Queue(Bitmap, nullptr, Pts); }
+
+void TKzDrawImage::AddToBufferSwap(TKzMBitmap& Bitmap, double Pts) { Queue(Bitmap, &Bitmap, Pts); }
+
+void TKzDrawImage::Queue(const TKzMBitmap& Bitmap, TKzMBitmap* Swap, double Pts) {
   if (Bitmap.IsEmpty()) return;
   {
     std::lock_guard<TCriticalSection> g(FSection);
-    FTmpImg.AssignKzMBitmap(Bitmap);
-    FTmpImgPts = Pts;
     FHasTmpImg = true;
+    FNewestQueued = true;  // snapshots read it from the queue, no copy here
     const int32_t mode = FLatency.load() != 0 ? kQueueMode : 1;
-    FTmp.AddImageGUID(FHeader, 0, Bitmap, 0, GetStartTime(), GetDiffTime(), mode, false, Pts);
+    if (Swap != nullptr)
+      FTmp.SwapImageGUID(FHeader, 0, *Swap, 0, GetStartTime(), GetDiffTime(), mode, false, Pts);
+    else
+      FTmp.AddImageGUID(FHeader, 0, Bitmap, 0, GetStartTime(), GetDiffTime(), mode, false, Pts);
   }
   Event()->SetEvent();
 }
@@ -68,15 +74,18 @@ void TKzDrawImage::AddToBuffer(const TKzMBitmap& Bitmap, double Pts) {
 void TKzDrawImage::OutputImageProtected(const TKzMBitmap& Bitmap, double Pts) {
   if (Bitmap.IsEmpty()) return;
   TKzMBitmap frame;
+  const TOutputSettings settings = CurrentSettings();
   {
     std::lock_guard<TCriticalSection> g(FSection);
     FTmpImg.AssignKzMBitmap(Bitmap);
     FTmpImgPts = Pts;
     FHasTmpImg = true;
+    FNewestQueued = false;
+    FLent = nullptr;
     frame.AssignKzMBitmap(Bitmap);
   }
   TKzSafeLock g(FDisplaySection);
-  OutputImage(frame, GetDiffTime(), Pts);
+  OutputImage(frame, GetDiffTime(), Pts, settings);
 }
 
 void TKzDrawImage::SetFileInfo(const std::string& FileName, bool ToFile) {
@@ -91,13 +100,33 @@ void TKzDrawImage::SetFileInfo(const std::string& FileName, bool ToFile) {
   }
 }
 
+// The newest frame handed in is the last one queued, else the one lent to
+// the draw thread, else the snapshot copy. Caller holds the image lock and
+// FTmp's lock.
+const TKzImageItem* TKzDrawImage::NewestQueued() const {
+  if (!FNewestQueued) return nullptr;
+  if (!FTmp.List.empty()) return FTmp.List.back().get();
+  return FLent;
+}
+
 bool TKzDrawImage::GetCurrentImage(TKzMBitmap& Bitmap, double& Pts) {
   std::lock_guard<TCriticalSection> g(FSection);
   if (!FHasTmpImg) return false;
-  Bitmap.AssignKzMBitmap(FTmpImg);
+  FTmp.Lock();
+  const TKzImageItem* queued = NewestQueued();
+  Bitmap.AssignKzMBitmap(queued ? queued->Image : FTmpImg);
+  Pts = queued ? queued->Pts : FTmpImgPts;
+  FTmp.Unlock();
   RotateImg(Bitmap, FRotation.load());
-  Pts = FTmpImgPts;
   return true;
+}
+
+void TKzDrawImage::TakeBackSnapshot() {
+  std::lock_guard<TCriticalSection> g(FSection);
+  if (!FLent) return;
+  FTmpImg.SwapPixels(FLent->Image);
+  FTmpImgPts = FLent->Pts;
+  FLent = nullptr;
 }
 
 std::unique_ptr<TKzImageWrapper> TKzDrawImage::GetSnapShot(double& Pts) {
@@ -109,28 +138,60 @@ std::unique_ptr<TKzImageWrapper> TKzDrawImage::GetSnapShot(double& Pts) {
 void TKzDrawImage::DoClear() {
   {
     std::lock_guard<TCriticalSection> g(FSection);
+    FTmp.Lock();
+    if (const TKzImageItem* queued = NewestQueued()) {  // the snapshot outlives the queue
+      FTmpImg.AssignKzMBitmap(queued->Image);
+      FTmpImgPts = queued->Pts;
+    }
+    FNewestQueued = false;
+    FLent = nullptr;
+    FTmp.Unlock();
     FTmp.ClearAllData(0, 0);
   }
   FImages.ClearAllData(0, 0);
 }
 
 uint32_t TKzDrawImage::Pass() {
+  const TOutputSettings settings = CurrentSettings();
   {
     std::lock_guard<TCriticalSection> g(FSection);
     KzMoveImages(FTmp, FImages, FLatency.load() != 0 ? kQueueMode : 1);
+    // The newest frame is lent to snapshots while it is output unchanged;
+    // a frame that output changes leaves a copy behind instead.
+    FImages.Lock();
+    if (FNewestQueued && !FImages.List.empty()) {
+      TKzImageItem* newest = FImages.List.back().get();
+      if (settings.ChangesFrame()) {
+        FTmpImg.AssignKzMBitmap(newest->Image);
+        FTmpImgPts = newest->Pts;
+        FNewestQueued = false;
+      } else {
+        FLent = newest;
+      }
+    }
+    FImages.Unlock();
   }
   {
     TKzSafeLock display(FDisplaySection);
-    OutputQueued();
+    OutputQueued(settings);
   }
   const uint32_t wait = NextWait();
-  FImages.ClearAllData(0, 0);
+  TakeBackSnapshot();
+  RecycleImages();
   return wait;
+}
+
+void TKzDrawImage::RecycleImages() {
+  std::vector<std::unique_ptr<TKzImageItem>> done;
+  FImages.Lock();
+  done.swap(FImages.List);
+  FImages.Unlock();
+  for (auto& item : done) FTmp.Release(std::move(item));
 }
 
 // Outputs the frames within Latency of the newest (all of them without a
 // latency), oldest first.
-void TKzDrawImage::OutputQueued() {
+void TKzDrawImage::OutputQueued(const TOutputSettings& Settings) {
   FImages.Lock();
   auto& list = FImages.List;
   size_t first = 0;
@@ -139,7 +200,7 @@ void TKzDrawImage::OutputQueued() {
     first = list.size() - KzFramesWithinLatency(list.size(), latency,
                                                 [&](size_t i) { return list[list.size() - 1 - i]->DiffTime; });
   for (size_t i = first; i < list.size() && !Terminated(); ++i)
-    OutputImage(list[i]->Image, list[i]->DiffTime, list[i]->Pts);
+    OutputImage(list[i]->Image, list[i]->DiffTime, list[i]->Pts, Settings);
   FImages.Unlock();
 }
 
@@ -158,9 +219,21 @@ uint32_t TKzDrawImage::NextWait() {
   return wait;
 }
 
-void TKzDrawImage::OutputImage(TKzMBitmap& Bitmap, int64_t DiffTime, double Pts) {
-  TKzMBitmap* frame = &KzPrepareOutputFrame(Bitmap, FSmoothImage.load(), FSmoothImg, FRotation.load());
-  DetectMotion(*frame);
+TKzDrawImage::TOutputSettings TKzDrawImage::CurrentSettings() {
+  TOutputSettings s;
+  s.Smooth = FSmoothImage.load();
+  s.Rotation = FRotation.load();
+  std::lock_guard<std::mutex> g(FMotionLock);
+  if (FMotionStep && FOnGetRegions) {
+    s.MotionStep = FMotionStep;
+    s.OnGetRegions = FOnGetRegions;
+  }
+  return s;
+}
+
+void TKzDrawImage::OutputImage(TKzMBitmap& Bitmap, int64_t DiffTime, double Pts, const TOutputSettings& Settings) {
+  TKzMBitmap* frame = &KzPrepareOutputFrame(Bitmap, Settings.Smooth, FSmoothImg, Settings.Rotation);
+  DetectMotion(*frame, Settings);
   RecordFrame(*frame);
 
   const int64_t now = static_cast<int64_t>(KzMGetTickCount());
@@ -178,16 +251,10 @@ void TKzDrawImage::SetOnGetRegions(TKzGetRegionsEvent Event) {
   FOnGetRegions = std::move(Event);
 }
 
-void TKzDrawImage::DetectMotion(TKzMBitmap& Frame) {
-  TKzMotionStep step;
-  TKzGetRegionsEvent onRegions;
-  {
-    std::lock_guard<std::mutex> g(FMotionLock);
-    step = FMotionStep;
-    onRegions = FOnGetRegions;
-  }
-  if (!step || !onRegions) return;
-  if (TKzMotionDetector* detector = step(Frame)) Synchronize([&] { onRegions(FOwner, Frame, *detector); });
+void TKzDrawImage::DetectMotion(TKzMBitmap& Frame, const TOutputSettings& Settings) {
+  if (!Settings.MotionStep) return;
+  if (TKzMotionDetector* detector = Settings.MotionStep(Frame))
+    Synchronize([&] { Settings.OnGetRegions(FOwner, Frame, *detector); });
 }
 
 void TKzDrawImage::RecordFrame(const TKzMBitmap& Frame) {

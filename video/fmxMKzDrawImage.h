@@ -37,6 +37,10 @@ public:
   // Queues a frame (mode 1 when Latency is 0: the newest replaces the one
   // waiting; else up to 50 wait). Empty bitmaps are ignored. Any thread.
   void AddToBuffer(const TKzMBitmap& Bitmap, double Pts);
+  // The same, but the frame's pixels are handed over instead of copied:
+  // Bitmap comes back holding the pixels of an earlier frame (or empty),
+  // ready to be overwritten by the next one. Any thread.
+  void AddToBufferSwap(TKzMBitmap& Bitmap, double Pts);
   // Outputs a finished frame at once under the display lock (Latency 0
   // sources that decode elsewhere). The calling (decoding) thread.
   void OutputImageProtected(const TKzMBitmap& Bitmap, double Pts);
@@ -87,10 +91,27 @@ protected:
   void DoClear() override;
 
 private:
-  void OutputQueued();
+  // AddToBuffer's body; Swap (the same bitmap) hands its pixels over.
+  void Queue(const TKzMBitmap& Bitmap, TKzMBitmap* Swap, double Pts);
+  // What output does to a frame, read once per pass.
+  struct TOutputSettings {
+    bool Smooth = false;
+    TKzRotation Rotation = TKzRotation::kzrNone;
+    TKzMotionStep MotionStep;  // both set, or both empty
+    TKzGetRegionsEvent OnGetRegions;
+    // Rotation in place and the regions handler change the frame itself.
+    bool ChangesFrame() const { return (Rotation != TKzRotation::kzrNone && !Smooth) || MotionStep; }
+  };
+  TOutputSettings CurrentSettings();
+  void OutputQueued(const TOutputSettings& Settings);
+  // Hands the output frames back to the queue, whose next frames reuse their pixels.
+  void RecycleImages();
   uint32_t NextWait();
-  void OutputImage(TKzMBitmap& Bitmap, int64_t DiffTime, double Pts);
-  void DetectMotion(TKzMBitmap& Frame);
+  void OutputImage(TKzMBitmap& Bitmap, int64_t DiffTime, double Pts, const TOutputSettings& Settings);
+  void DetectMotion(TKzMBitmap& Frame, const TOutputSettings& Settings);
+  const TKzImageItem* NewestQueued() const;
+  // After output: the lent frame's pixels become the snapshot.
+  void TakeBackSnapshot();
   void HandToConsumers(TKzMBitmap& Frame, double Pts);
   void RecordFrame(const TKzMBitmap& Frame);
 
@@ -99,11 +120,13 @@ private:
   TGUID FGUID;
   TKzHeaderPack FHeader;  // GUIDFrom := FGUID, the rest zero
 
-  TCriticalSection FSection;  // the image lock: FTmp, FTmpImg, FTmpImgPts
+  TCriticalSection FSection;  // the image lock: FTmp, the snapshot fields below
   TKzImageList FTmp;
-  TKzMBitmap FTmpImg;
+  TKzMBitmap FTmpImg;  // the snapshot when the newest frame is not queued or lent
   double FTmpImgPts = 0;
   bool FHasTmpImg = false;
+  bool FNewestQueued = false;       // the newest frame handed in went through FTmp
+  TKzImageItem* FLent = nullptr;    // that frame, while the draw thread outputs it
 
   TKzCriticalSection FDisplaySection;  // the display lock: output and the consumer lists
   TKzImageList FImages;                 // taken by the draw thread only

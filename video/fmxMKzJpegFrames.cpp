@@ -6,8 +6,13 @@
 namespace kz {
 
 int64_t KzFindMarkerBackward(const uint8_t* D, int64_t From, int64_t Last, uint8_t Mark) {
-  for (int64_t i = Last; i >= From; --i)
-    if (D[i] == 0xFF && D[i + 1] == Mark) return i;
+  From = std::max<int64_t>(From, 0);
+  for (int64_t i = Last; i >= From; --i) {
+    const void* hit = memrchr(D + From, 0xFF, static_cast<size_t>(i - From + 1));
+    if (!hit) return -1;
+    i = static_cast<const uint8_t*>(hit) - D;
+    if (D[i + 1] == Mark) return i;
+  }
   return -1;
 }
 

@@ -1,6 +1,7 @@
 // The single-source frame pipeline: fetch -> decode -> draw -> consumers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <mutex>
@@ -147,6 +148,91 @@ TEST(SingleSource, WithoutLatencyANewFrameReplacesTheWaitingOne) {
   const auto seen = chain.View.Frames();
   EXPECT_EQ(seen.back(), 2);
   EXPECT_EQ(std::count(seen.begin(), seen.end(), 1), 0) << "the frame that waited was replaced";
+}
+
+// Frames handed over by swapping their pixels reach the consumers and the
+// snapshots whole and in order while another thread keeps taking snapshots.
+TEST(SingleSource, SwappedFramesStayWholeUnderConcurrentSnapshots) {
+  struct TCheckingView : IKzCamViewConsumer {
+    std::atomic<uint32_t> Last{0};
+    std::atomic<int> Torn{0}, Backwards{0};
+    void ViewerGetImageBMP(TComponent*, const TKzMBitmap& B, bool, uint16_t, const TGUID&) override {
+      const uint32_t v = B.Data()[0];
+      if (std::any_of(B.Data(), B.Data() + B.GetLength(), [v](uint32_t p) { return p != v; })) ++Torn;
+      if (v < Last.load()) ++Backwards;
+      Last = v;
+    }
+  };
+  TCheckingView view;  // outlives the chain
+  TChain chain(false);
+  TKzDrawImage& paint = chain.Fetch->Paint();
+  paint.LockDisplay();
+  chain.Lists.CamViews.push_back(&view);
+  paint.UnlockDisplay();
+  constexpr uint32_t kFrames = 400;
+  std::atomic<bool> done{false};
+  std::atomic<int> tornSnapshots{0}, snapshots{0};
+  std::thread reader([&] {
+    TKzMBitmap snap;
+    double pts = 0;
+    while (!done.load()) {
+      if (!paint.GetCurrentImage(snap, pts)) continue;
+      const uint32_t v = snap.Data()[0];
+      if (std::any_of(snap.Data(), snap.Data() + snap.GetLength(), [v](uint32_t p) { return p != v; })) ++tornSnapshots;
+      ++snapshots;
+      std::this_thread::yield();
+    }
+  });
+  std::thread producer([&] {
+    TKzMBitmap frame;
+    for (uint32_t k = 1; k <= kFrames; ++k) {
+      frame.SetSize(64, 32);
+      std::fill(frame.Data(), frame.Data() + frame.GetLength(), 0xFF000000u | k);
+      paint.AddToBufferSwap(frame, k);
+      if (k % 16 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  });
+  producer.join();
+  EXPECT_TRUE(PumpUntil([&] { return view.Last.load() == (0xFF000000u | kFrames); }, 10000))
+      << "the last frame is shown";
+  done = true;
+  reader.join();
+  EXPECT_EQ(view.Torn.load(), 0);
+  EXPECT_EQ(view.Backwards.load(), 0);
+  EXPECT_EQ(tornSnapshots.load(), 0);
+  EXPECT_GT(snapshots.load(), 0);
+}
+
+TEST(SingleSource, SnapshotIsTheNewestFrameHandedInWhereverItWaits) {
+  TChain chain;
+  TKzDrawImage& paint = chain.Fetch->Paint();
+  const auto snapshot = [&] {
+    TKzMBitmap b;
+    double pts = -1;
+    EXPECT_TRUE(paint.GetCurrentImage(b, pts));
+    return std::make_pair(ColourIndex(b), pts);
+  };
+  TKzMBitmap frame;
+  paint.LockDisplay();  // holds output back
+  FillColour(frame, kColours[0], 8, 8);
+  paint.AddToBufferSwap(frame, 1);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the draw thread may take it meanwhile
+  EXPECT_EQ(snapshot(), std::make_pair(0, 1.0));
+  FillColour(frame, kColours[1], 8, 8);
+  paint.AddToBufferSwap(frame, 2);
+  EXPECT_EQ(snapshot(), std::make_pair(1, 2.0));
+  paint.Clear();  // the queue goes, the snapshot stays
+  EXPECT_EQ(snapshot(), std::make_pair(1, 2.0));
+  paint.UnlockDisplay();
+  FillColour(frame, kColours[2], 8, 8);
+  paint.AddToBufferSwap(frame, 3);
+  ASSERT_TRUE(PumpUntil([&] { return !chain.View.Frames().empty() && chain.View.Frames().back() == 2; }, 5000));
+  EXPECT_EQ(snapshot(), std::make_pair(2, 3.0)) << "after output";
+  paint.SetRotation(TKzRotation::kzr180);  // output changes frames in place: snapshots keep their own copy
+  FillColour(frame, kColours[3], 8, 8);
+  paint.AddToBufferSwap(frame, 4);
+  ASSERT_TRUE(PumpUntil([&] { return chain.View.Frames().back() == 3; }, 5000));
+  EXPECT_EQ(snapshot(), std::make_pair(3, 4.0));
 }
 
 TEST(SingleSource, AStreamWithoutEndMarkersStaysBounded) {
