@@ -96,8 +96,10 @@ TEST(HttpThread, ReadsArePacedToTheCamerasFrameRate) {
     PumpFor(3000);
     const std::string what = std::to_string(c.Camera) + " of " + std::to_string(c.Source);
     ExpectRate(rig.Probe.FrameRateAfter(1000), c.Camera, what);
-    // The reader itself holds back: about one read per frame interval.
-    EXPECT_LE((reads - before) / 3.0, c.Camera + 2) << what;
+    // The reader itself holds back: reads follow the camera's interval, not
+    // the source's. A frame may take more than one read when the kernel
+    // splits it, so the bound sits halfway between the two rates.
+    EXPECT_LE((reads - before) / 3.0, (c.Camera + c.Source) / 2) << what;
     KzInetShutdown();
   }
 }
