@@ -1,12 +1,12 @@
 #include "foundation/Fmxmkzstreamfuncs.h"
 
 #include "foundation/fmxMKzByteOrder.h"
+#include "platform/fmxMKzPlatformUTF8.h"
 
 namespace kz {
 
 namespace {
 
-constexpr uint32_t kReplacement = 0xFFFD;
 constexpr size_t kMaxNameUnits = 127;  // 2 x units must fit the length byte
 
 void AppendUTF8(std::string& Out, uint32_t C) {
@@ -25,28 +25,6 @@ void AppendUTF8(std::string& Out, uint32_t C) {
     Out += static_cast<char>(0x80 | ((C >> 6) & 0x3F));
     Out += static_cast<char>(0x80 | (C & 0x3F));
   }
-}
-
-// The next code point of UTF-8 text at I (advanced past it); malformed
-// sequences give U+FFFD and skip one byte.
-uint32_t NextCodePoint(const std::string& Text, size_t& I) {
-  const auto b = [&](size_t k) { return static_cast<uint8_t>(Text[k]); };
-  const uint8_t c = b(I);
-  const size_t n = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : 4;
-  if (n == 0) return b(I++);
-  uint32_t cp = c & (0x3F >> n);
-  for (size_t k = 1; k <= n && n < 4; ++k) {
-    if (I + k >= Text.size() || (b(I + k) & 0xC0) != 0x80) break;
-    cp = (cp << 6) | (b(I + k) & 0x3F);
-    if (k == n) {
-      I += n + 1;
-      static constexpr uint32_t kMin[] = {0, 0x80, 0x800, 0x10000};
-      if (cp < kMin[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return kReplacement;
-      return cp;
-    }
-  }
-  ++I;
-  return kReplacement;
 }
 
 // The name without its directory (either separator).
@@ -70,7 +48,7 @@ std::string KzUTF16LEToUTF8(const uint8_t* Data, size_t Size) {
         continue;
       }
     }
-    AppendUTF8(out, u >= 0xD800 && u <= 0xDFFF ? kReplacement : u);
+    AppendUTF8(out, u >= 0xD800 && u <= 0xDFFF ? KzReplacementChar : u);
   }
   return out;
 }
@@ -79,7 +57,7 @@ std::vector<uint8_t> KzUTF8ToUTF16LE(const std::string& Text, size_t MaxUnits) {
   std::vector<uint8_t> out;
   size_t i = 0;
   while (i < Text.size()) {
-    const uint32_t cp = NextCodePoint(Text, i);
+    const uint32_t cp = KzNextCodePoint(Text, i);
     const size_t units = cp >= 0x10000 ? 2 : 1;
     if (out.size() / 2 + units > MaxUnits) break;  // never half a pair
     uint8_t b[2];

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/fmxMKzPlatformCanvas.h"
 #include "platform/fmxMKzPlatformComponent.h"
 #include "platform/fmxMKzPlatformStream.h"
 #include "platform/fmxMKzPlatformTypes.h"
@@ -190,5 +191,16 @@ public:
   // Copies the pixels into Dest when it is a library bitmap.
   void AssignTo(TPersistent& Dest) const;
 };
+
+// The pixels of a bitmap as a surface, so that the canvas and the resampler
+// draw into it. The surface is valid until the bitmap is resized or freed;
+// drawing through it does not mark the bitmap modified.
+inline TKzPixelSurface KzPixelSurfaceOf(TKzMCustomBitmap& Bitmap) {
+  return {Bitmap.Data(), Bitmap.Width(), Bitmap.Height(), Bitmap.Width()};
+}
+// The same for reading only (a source of DrawBitmap or of a resampler).
+inline TKzPixelSurface KzPixelSurfaceOf(const TKzMCustomBitmap& Bitmap) {
+  return {const_cast<uint32_t*>(Bitmap.Data()), Bitmap.Width(), Bitmap.Height(), Bitmap.Width()};
+}
 
 }  // namespace kz

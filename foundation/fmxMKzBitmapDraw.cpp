@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "foundation/fmxMKzBitmap.h"
+#include "platform/fmxMKzPlatformResample.h"
 
 namespace kz {
 
@@ -21,54 +22,9 @@ void TKzMCustomBitmap::Rectangle(int32_t Left, int32_t Top, int32_t Right, int32
   FillRect(TRect(Right - 1, Top, Right, Bottom), Color);
 }
 
-namespace {
-
-// Where one destination column (or row) samples the source: the two
-// neighbouring source indexes, the weight of the second in 1/256, and the
-// nearest of the two.
-struct TSampleTap {
-  int32_t I0, I1, Nearest;
-  uint32_t F;
-};
-
-// Destination index i of DestExtent maps to the source position
-// i * (SourceExtent + 1) / (DestExtent + 1), measured from the first source
-// pixel and held inside the source range. Only the visible indexes
-// [From, To) are worked out; the result is indexed from From.
-std::vector<TSampleTap> SampleTaps(int32_t DestExtent, int32_t From, int32_t To, int32_t SourceStart,
-                                   int32_t SourceExtent) {
-  std::vector<TSampleTap> taps;
-  taps.reserve(static_cast<size_t>(To - From));
-  for (int32_t i = From; i < To; ++i) {
-    const auto pos = static_cast<int64_t>(static_cast<__int128>(i) * (SourceExtent + 1) * 65536 / (DestExtent + 1));
-    int32_t i0 = static_cast<int32_t>(pos >> 16);
-    uint32_t f = static_cast<uint32_t>((pos >> 8) & 0xFF);
-    if (i0 >= SourceExtent - 1) {
-      i0 = SourceExtent - 1;
-      f = 0;
-    }
-    const int32_t i1 = std::min(i0 + 1, SourceExtent - 1);
-    taps.push_back({SourceStart + i0, SourceStart + i1, SourceStart + (f >= 128 ? i1 : i0), f});
-  }
-  return taps;
-}
-
-inline uint32_t Blend4(uint32_t p00, uint32_t p01, uint32_t p10, uint32_t p11, uint32_t fx, uint32_t fy) {
-  const uint32_t w00 = (256 - fx) * (256 - fy), w01 = fx * (256 - fy), w10 = (256 - fx) * fy, w11 = fx * fy;
-  uint32_t out = 0;
-  for (int shift = 0; shift < 32; shift += 8) {
-    const uint32_t v = ((p00 >> shift) & 0xFF) * w00 + ((p01 >> shift) & 0xFF) * w01 +
-                       ((p10 >> shift) & 0xFF) * w10 + ((p11 >> shift) & 0xFF) * w11;
-    out |= ((v + 32768) >> 16) << shift;
-  }
-  return out;
-}
-
-}  // namespace
-
 // Between rectangles of different sizes the source is resampled bilinearly
-// on all four channels, with 8-bit weights, at the positions given by the
-// scale factor (destination extent + 1) / (source extent + 1). With the
+// on all four channels, with 8-bit weights (TKzResampler), at the positions
+// given by the scale factor (destination extent + 1) / (source extent + 1). With the
 // transparent flag the nearest source pixel is taken instead, so that the
 // transparent colour is matched exactly. The destination rectangle may reach
 // outside the bitmap: the picture is placed as if it did not, and only the
@@ -106,32 +62,22 @@ void TKzMCustomBitmap::CopyRect(const TRect& DestRect, const TKzMCustomBitmap& S
   }
 
   const TRect s = IntersectRect(SourceRect, Source.ClientRect());
-  const TRect d = IntersectRect(DestRect, ClientRect());
-  if (s.IsEmpty() || d.IsEmpty()) return;
-  const std::vector<TSampleTap> cols =
-      SampleTaps(DestRect.Width(), d.Left - DestRect.Left, d.Right - DestRect.Left, s.Left, s.Width());
-  const std::vector<TSampleTap> rows =
-      SampleTaps(DestRect.Height(), d.Top - DestRect.Top, d.Bottom - DestRect.Top, s.Top, s.Height());
-  for (int32_t y = d.Top; y < d.Bottom; ++y) {
-    const TSampleTap& ry = rows[static_cast<size_t>(y - d.Top)];
-    uint32_t* dst = ScanLine(y);
-    if (Transparent) {
-      const uint32_t* src = Source.ScanLine(ry.Nearest);
-      for (int32_t x = d.Left; x < d.Right; ++x) {
-        const uint32_t p = src[cols[static_cast<size_t>(x - d.Left)].Nearest];
-        if (p != TransparentColor) dst[x] = p;
-      }
-      continue;
-    }
-    const uint32_t* r0 = Source.ScanLine(ry.I0);
-    const uint32_t* r1 = Source.ScanLine(ry.I1);
-    for (int32_t x = d.Left; x < d.Right; ++x) {
-      const TSampleTap& cx = cols[static_cast<size_t>(x - d.Left)];
-      if ((cx.F | ry.F) == 0) {
-        dst[x] = r0[cx.I0];
-      } else {
-        dst[x] = Blend4(r0[cx.I0], r0[cx.I1], r1[cx.I0], r1[cx.I1], cx.F, ry.F);
-      }
+  if (s.IsEmpty()) return;
+  // The transparent colour is matched on whole source pixels: take the nearest.
+  TKzResampler resampler(KzPixelSurfaceOf(Source), s, DestRect, ClientRect(),
+                         Transparent ? TKzStretchQuality::kzsqLow : TKzStretchQuality::kzsqNormal,
+                         TKzSampleGrid::kzsgScaledEnds);
+  const TRect d = resampler.Visible();
+  if (d.IsEmpty()) return;
+  if (!Transparent) {
+    resampler.Run(KzPixelSurfaceOf(*this));
+  } else {
+    std::vector<uint32_t> row(static_cast<size_t>(d.Width()));
+    for (int32_t y = d.Top; y < d.Bottom; ++y) {
+      resampler.Row(y, row.data());
+      uint32_t* dst = ScanLine(y) + d.Left;
+      for (int32_t x = 0; x < d.Width(); ++x)
+        if (row[static_cast<size_t>(x)] != TransparentColor) dst[x] = row[static_cast<size_t>(x)];
     }
   }
   Changed();

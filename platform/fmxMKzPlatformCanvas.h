@@ -53,6 +53,8 @@ struct TKzTextExtent {
   int32_t Ascent = 0;
 };
 
+struct TKzTextLayout;  // fmxMKzPlatformFonts.h
+
 class TCanvas {
 public:
   // Draws into Target; the clip starts as the whole surface, no translation.
@@ -107,6 +109,12 @@ private:
     TPoint Origin;
     TRect Clip;  // surface coordinates
   };
+  // Surface coordinates, clipped inside.
+  void FillSurfaceRect(int64_t Left, int64_t Top, int64_t Right, int64_t Bottom, TAlphaColor Color);
+  void PlotSurfacePixel(int32_t X, int32_t Y, TAlphaColor Color);
+  void DrawHairline(int64_t AX, int64_t AY, int64_t BX, int64_t BY, TAlphaColor Color);
+  void DrawTextLayout(int32_t X, int32_t Y, const TKzTextLayout& Layout, const TKzFont& Font);
+
   TKzPixelSurface FTarget;
   TPoint FOrigin;
   TRect FClip;  // surface coordinates
