@@ -14,11 +14,13 @@
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
 #include "platform/fmxMKzPlatformControl.h"
 #include "platform/fmxMKzPlatformMainThread.h"
+#include "platform/fmxMKzPlatformUTF8.h"
 
 namespace kz {
 
@@ -66,20 +68,6 @@ bool ButtonOf(uint8_t Sdl, TMouseButton& Button) {
     case SDL_BUTTON_RIGHT: Button = TMouseButton::mbRight; return true;
     case SDL_BUTTON_MIDDLE: Button = TMouseButton::mbMiddle; return true;
     default: return false;
-  }
-}
-
-// Decodes UTF-8 text from SDL (always valid) into code points.
-template <typename F>
-void ForEachCodePoint(const char* Text, F&& Fn) {
-  const auto* p = reinterpret_cast<const unsigned char*>(Text);
-  while (*p) {
-    char32_t c = *p;
-    int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
-    if (extra) c &= (0x3F >> extra);
-    ++p;
-    for (; extra > 0 && (*p & 0xC0) == 0x80; --extra, ++p) c = (c << 6) | (*p & 0x3F);
-    Fn(c);
   }
 }
 
@@ -336,7 +324,8 @@ void TSdlWindow::HandleEvent(const SDL_Event& E) {
       const uint32_t id = FId;
       const TShiftState shift = ShiftOf(static_cast<uint16_t>(SDL_GetModState()), 0);
       std::vector<char32_t> chars;
-      ForEachCodePoint(E.text.text, [&](char32_t C) { chars.push_back(C); });
+      const std::string_view text(E.text.text);
+      for (size_t i = 0; i < text.size();) chars.push_back(KzNextCodePoint(text, i));
       for (char32_t c : chars) {
         TSdlWindow* window = host.Find(id);
         if (!window) break;
