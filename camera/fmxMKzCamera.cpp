@@ -219,6 +219,7 @@ void TKzCamera::PlayVideoFile(const std::string& FileName) {
   ResetAbort();
   thread->OnTerminate = [this](TThread* t) { ThreadDoneVideo(t); };
   MJPEG = thread;
+  FPlayingFileName = FileName;
   CallBeginVideoStream();
   StartThread(thread);
 }

@@ -34,7 +34,7 @@ namespace kz {
 
 class TKzCamControl;
 
-class TKzCamera : public TKzVideoSource, public IProxyProperty {
+class TKzCamera : public TKzVideoSource, public IProxyProperty, public IKzCamViewSource {
 public:
   // Message numbers the camera handles (target: the camera).
   static constexpr uint32_t MsgDebugText = KZ_MSG_DEBUG;  // 1034, from fetch threads
@@ -62,9 +62,9 @@ public:
   void ClearVideo();
 
   // Main thread, never block.
-  bool IsVideoPlaying() const;
+  bool IsVideoPlaying() const override;
   bool IsStreamPlaying() const;
-  bool IsFilePlaying() const;
+  bool IsFilePlaying() const override;
 
   // Wait, running main-thread work, until the named activity has ended.
   // Main thread; block.
@@ -97,6 +97,24 @@ public:
   void HookGetFPS(TComponent* Sender);
   uint32_t GetFrameIndex() override;
   int64_t GetLastFrameTickCount() override;
+
+  // ---- Pan/tilt movement. Main thread, never block. Each returns whether a
+  // command was sent. The vendor command sets are not part of this build
+  // yet, so no method is accessible and nothing is sent.
+  TKzCamMethods GetAccessibleCamMethods() const override;
+  bool MoveLeft() override;
+  bool MoveRight() override;
+  bool MoveUp() override;
+  bool MoveDown() override;
+  bool MoveLeftUp() override;
+  bool MoveLeftDown() override;
+  bool MoveRightUp() override;
+  bool MoveRightDown() override;
+  bool MoveCenter() override;
+  bool MoveLeftStop() override;
+  bool MoveRightStop() override;
+  bool MoveUpStop() override;
+  bool MoveDownStop() override;
 
   // ---- Login
   // Credentials for Realm: OnLogin decides when assigned, else the login
@@ -160,7 +178,7 @@ public:
   // ---- Published properties
   const std::string& Agent() const { return FAgent; }
   void SetAgent(const std::string& Value) { FAgent = Value; }
-  const std::string& URL() const { return FURL; }
+  const std::string& URL() const override { return FURL; }
   void SetURL(const std::string& Value) { FURL = Value; }
   const std::string& Filename() const { return FFileName; }
   void SetFilename(const std::string& Value);
@@ -168,11 +186,11 @@ public:
   void SetLatency(uint16_t Value);
   bool SmoothImage() const { return FSmoothImage; }
   void SetSmoothImage(bool Value);
-  const std::string& SourceFileName() const { return FSourceFileName; }
+  const std::string& SourceFileName() const override { return FSourceFileName; }
   void SetSourceFileName(const std::string& Value);
-  const std::string& CameraHost() const { return FCameraHost; }
+  const std::string& CameraHost() const override { return FCameraHost; }
   void SetCameraHost(const std::string& Value) { FCameraHost = Value; }
-  uint16_t CameraPort() const { return FCameraPort; }
+  uint16_t CameraPort() const override { return FCameraPort; }
   void SetCameraPort(uint16_t Value) { FCameraPort = Value; }
   uint16_t RTSPPort() const { return FRTSPPort; }
   void SetRTSPPort(uint16_t Value) { FRTSPPort = Value; }
@@ -190,7 +208,7 @@ public:
   void SetCommandMode(TKzSendMode Value) { FCommandMode = Value; }
   TKzCamControl* CameraControl() const { return FCameraControl; }
   void SetCameraControl(TKzCamControl* Value);
-  TKzDeviceType DeviceType() const { return FDeviceType; }
+  TKzDeviceType DeviceType() const override { return FDeviceType; }
   void SetDeviceType(TKzDeviceType Value);
   TKzVideoFormat VideoFormat() const { return FVideoFormat; }
   void SetVideoFormat(TKzVideoFormat Value) { FVideoFormat = Value; }
@@ -230,6 +248,11 @@ public:
   void SetLoginPrompt(bool Value) { FLoginPrompt = Value; }
   TKzMLanguage Language() const { return FLanguage; }
   void SetLanguage(TKzMLanguage Value) { FLanguage = Value; }
+  // The name the camera calls itself, shown in view captions.
+  const std::string& Alias() const override { return FAlias; }
+  void SetAlias(const std::string& Value) { FAlias = Value; }
+  // The Motion-JPEG file given to the last PlayVideoFile.
+  const std::string& PlayingFileName() const override { return FPlayingFileName; }
 
   // ---- Other state
   // Start operations block until the fetch thread has ended.
@@ -239,7 +262,7 @@ public:
   void SetIPCameraTypes(TKzCameraTypes Value) { FIPCameraTypes = Value; }
   bool IsControllableCamera() const { return FIsControllableCamera; }
   TKzUserAccess UserAccess() const { return FUserAccess; }
-  bool Searching() const { return FSearching; }
+  bool Searching() const override { return FSearching; }
   TKzProtocolVersion ProtocolVersion() const { return FProtocolVersion; }
   int32_t VideoDeviceIndex() const { return FVideoDeviceIndex; }
   void SetVideoDeviceIndex(int32_t Value) { FVideoDeviceIndex = Value; }
@@ -349,6 +372,8 @@ private:
   TKzCameraTypes FIPCameraTypes;
   std::string FFileName;
   std::string FSourceFileName;
+  std::string FPlayingFileName;
+  std::string FAlias;
   std::string FCameraHost;
   uint16_t FCameraPort = 0;
   uint16_t FRTSPPort = 0;

@@ -3,23 +3,13 @@
 #pragma once
 #include <cstdint>
 #include <functional>
-#include <initializer_list>
 #include <string>
 
+#include "foundation/fmxMKzSmallSet.h"
+#include "video/fmxMKzCamViewSource.h"
 #include "video/fmxMKzVideoEvents.h"
 
 namespace kz {
-
-// Ordinals are stored with forms: keep the order.
-enum class TKzDeviceType : uint8_t {
-  kzdtIPCamera = 0,
-  kzdtWebCamera = 1,
-  kzdtDesktop = 2,
-  kzdtFile = 3,
-  kzdtRTSP = 4,
-  kzdtHTTP = 5,
-  kzdtUserData = 6,
-};
 
 enum class TKzVideoFormat : uint8_t {
   kzvfMJPEG = 0,
@@ -47,26 +37,6 @@ enum class TKzCameraType : uint8_t {
   kzctVivotek,
   kzctMobotix,
   kzctUnknown,  // 15
-};
-
-// A set of up to 16 values of an enumeration; bit n stands for ordinal n.
-template <typename E>
-class TKzSmallSet {
-public:
-  constexpr TKzSmallSet() = default;
-  constexpr TKzSmallSet(std::initializer_list<E> Items) {
-    for (E e : Items) Include(e);
-  }
-  constexpr void Include(E Item) { FBits = static_cast<uint16_t>(FBits | Bit(Item)); }
-  constexpr void Exclude(E Item) { FBits = static_cast<uint16_t>(FBits & ~Bit(Item)); }
-  constexpr bool Contains(E Item) const { return (FBits & Bit(Item)) != 0; }
-  constexpr bool Empty() const { return FBits == 0; }
-  constexpr uint16_t Bits() const { return FBits; }
-  constexpr bool operator==(const TKzSmallSet&) const = default;
-
-private:
-  static constexpr uint16_t Bit(E Item) { return static_cast<uint16_t>(1u << static_cast<unsigned>(Item)); }
-  uint16_t FBits = 0;
 };
 
 // The vendor families a camera belongs to (16 bits).

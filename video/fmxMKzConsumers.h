@@ -30,7 +30,26 @@ public:
     (void)Sender;
     (void)Status;
   }
-  virtual void ClearLastFrame(bool Repaint) { (void)Repaint; }
+  // Forgets the last frame; Notify fires the view's own notification.
+  virtual void ClearLastFrame(bool Notify) { (void)Notify; }
+  // The camera began / finished contacting its device. Main thread.
+  virtual void ViewerSearchCamera(TComponent* Sender) { (void)Sender; }
+  virtual void ViewerDoneSearchCamera(TComponent* Sender, int32_t Status) {
+    (void)Sender;
+    (void)Status;
+  }
+  // A control (movement) command began / completed. Main thread.
+  virtual void HookBeginControl(TComponent* Sender) { (void)Sender; }
+  virtual void ViewerDoneControl(TComponent* Sender, int32_t Status) {
+    (void)Sender;
+    (void)Status;
+  }
+  // Ticks of the search animation (the source's timer) and of the wait
+  // animation. Main thread.
+  virtual void ViewerSearchAnimationTimer() {}
+  virtual void ViewerWaitAnimationTimer(TComponent* Sender) { (void)Sender; }
+  // Whether the view can paint now. Main thread.
+  virtual bool ViewerHandleAllocated() { return true; }
 };
 
 // A sender (encodes and sends frames).

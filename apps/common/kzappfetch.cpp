@@ -129,6 +129,7 @@ TKzFetchResult KzRunFetch(const TKzFetchOptions& O) {
   cam.SetUserPassword(O.Password);
   if (O.FramePerSec > 0) cam.SetFramePerSec(O.FramePerSec);
   cam.RegisterCamView(&probe);
+  if (O.OnStart) O.OnStart(cam);
   if (file) {
     cam.PlayVideoFile(O.URL);
   } else {
@@ -137,6 +138,7 @@ TKzFetchResult KzRunFetch(const TKzFetchOptions& O) {
     cam.PlayVideoStream();
   }
   if (!cam.IsVideoPlaying()) {
+    if (O.OnStop) O.OnStop(cam);
     cam.UnRegisterCamView(&probe);
     r.Error = "the camera did not start";
     return r;
@@ -166,6 +168,7 @@ TKzFetchResult KzRunFetch(const TKzFetchOptions& O) {
   });
   while (!done()) {
     PumpUntil(done, 50);
+    if (O.OnIdle) O.OnIdle();
     if (!O.OutDir.empty() && O.SnapshotMs > 0 && static_cast<int64_t>(KzMGetTickCount()) >= nextSnapshot) {
       probe.KeepNext();
       nextSnapshot += O.SnapshotMs;
@@ -188,6 +191,7 @@ TKzFetchResult KzRunFetch(const TKzFetchOptions& O) {
   r.Seconds = elapsedMs() / 1000.0;
   cam.Abort();
   PumpUntil([&] { return !cam.IsVideoPlaying(); }, 5000);
+  if (O.OnStop) O.OnStop(cam);
   cam.UnRegisterCamView(&probe);
   writing = false;
   writer.join();

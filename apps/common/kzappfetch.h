@@ -10,6 +10,9 @@
 namespace kzcamsim {
 class TKzCamSim;
 }
+namespace kz {
+class TKzCamera;
+}
 
 namespace kzapp {
 
@@ -34,6 +37,11 @@ struct TKzFetchOptions {
   const kzcamsim::TKzCamSim* Sim = nullptr;  // the simulator being watched (latencies)
   int32_t ProgressMs = 1000;
   std::function<void(const TKzFetchProgress&)> OnProgress;  // main thread
+  // Main thread: the camera before it starts (attach views here) and after
+  // it has stopped (detach them); and every pass of the loop (~50 ms).
+  std::function<void(kz::TKzCamera&)> OnStart;
+  std::function<void(kz::TKzCamera&)> OnStop;
+  std::function<void()> OnIdle;
 };
 
 struct TKzFetchResult {

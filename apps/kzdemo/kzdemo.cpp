@@ -1,21 +1,27 @@
 // kzdemo: the main job of KzMedia in one command. It starts the synthetic
 // camera (kzcamsim) on a free loopback port behind Digest authentication,
-// plays it through a TKzCamera into the frame pipeline, prints live progress
-// and a summary, and writes snapshots as PNG files. With --url it does the
-// same with a real camera.
+// plays it through a TKzCamera into the frame pipeline and a camera view on
+// a headless form, prints live progress and a summary, and writes snapshots
+// of the frames and of the view (caption included) as PNG files. With --url
+// it does the same with a real camera.
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "apps/common/kzappfetch.h"
 #include "apps/kzcamsim/kzcamsim_lib.h"
+#include "camera/fmxMKzCamera.h"
 #include "foundation/fmxMKzMessages.h"
 #include "inet/fmxMKzInet.h"
+#include "platform/fmxMKzPlatformControl.h"
 #include "platform/fmxMKzPlatformMainThread.h"
+#include "video/fmxMKzCamView.h"
+#include "video/fmxMKzImageFiles.h"
 
 using namespace kz;
 
@@ -38,6 +44,52 @@ int Usage(const std::string& Why) {
   std::fprintf(stderr, "kzdemo: %s\n%s", Why.c_str(), kUsage);
   return 2;
 }
+
+// A camera view on a headless form: what a window would show, caption
+// included. Once a second its pixels go to view-NNN.png.
+class TDemoViewer {
+public:
+  explicit TDemoViewer(std::string OutDir) : FOutDir(std::move(OutDir)) {
+    FForm.SetSize(640, 500);
+    FView = new TKzCamView(&FForm);
+    FView->SetParent(&FForm);
+    FView->SetAlign(TAlignLayout::Client);
+    FView->SetTitle("kzdemo");
+    FView->SetCaptionParts({TKzCameraCaptionPart::kzccpAddress, TKzCameraCaptionPart::kzccpDate,
+                            TKzCameraCaptionPart::kzccpTime});
+    FView->CaptionTextSettings().Font.Color = 0xFFFFFFFFu;
+    FForm.Show();
+  }
+  void Attach(TKzCamera& Camera) {
+    FView->SetVideoSource(&Camera);
+    FNext = KzMGetTickCount() + 500;
+  }
+  void Detach() { FView->SetVideoSource(nullptr); }
+  // Main loop pass: a snapshot when one is due and the view shows video.
+  void Idle() {
+    if (FOutDir.empty() || KzMGetTickCount() < FNext || !FView->HasImage()) return;
+    FNext += 1000;
+    FForm.PaintPending();
+    const TKzPixelSurface& s = FForm.Surface();
+    TKzMBitmap shot(s.Width, s.Height);
+    for (int32_t y = 0; y < s.Height; ++y) std::copy(s.Row(y), s.Row(y) + s.Width, shot.ScanLine(y));
+    char name[32];
+    std::snprintf(name, sizeof name, "/view-%03d.png", ++FShots);
+    std::string error;
+    if (!KzWriteImageFile(shot, FOutDir + name, error)) {
+      std::fprintf(stderr, "kzdemo: %s\n", error.c_str());
+      --FShots;
+    }
+  }
+  int Shots() const { return FShots; }
+
+private:
+  std::string FOutDir;
+  TForm FForm{nullptr};
+  TKzCamView* FView;  // owned by the form
+  uint64_t FNext = 0;
+  int FShots = 0;
+};
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -114,6 +166,10 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
   };
   std::fflush(stdout);
+  auto viewer = std::make_unique<TDemoViewer>(o.OutDir);
+  o.OnStart = [&](TKzCamera& Camera) { viewer->Attach(Camera); };
+  o.OnStop = [&](TKzCamera&) { viewer->Detach(); };
+  o.OnIdle = [&] { viewer->Idle(); };
   const kzapp::TKzFetchResult r = kzapp::KzRunFetch(o);
 
   int rc = 0;
@@ -137,14 +193,16 @@ int main(int argc, char** argv) {
     }
     std::printf("  motion            %lld frame(s) with moving regions (outlined in red)\n",
                 static_cast<long long>(r.MotionFrames));
-    std::printf("  snapshots         %d PNG file(s) in %s\n", r.Pictures, o.OutDir.c_str());
+    std::printf("  snapshots         %d PNG file(s) of frames, %d of the view, in %s\n", r.Pictures,
+                viewer->Shots(), o.OutDir.c_str());
     if (r.LoginFailed) std::printf("  the camera refused the credentials\n");
     // Success: most of the expected frames arrived (a real camera: any).
     const double expected = (o.FramePerSec > 0 ? o.FramePerSec : 25.0) * o.Seconds;
     const bool enough = sim ? r.Frames >= 0.6 * expected : r.Frames > 0;
-    rc = enough && r.Pictures > 0 && !r.LoginFailed ? 0 : 1;
+    rc = enough && r.Pictures > 0 && viewer->Shots() > 0 && !r.LoginFailed ? 0 : 1;
     std::printf("%s\n", rc == 0 ? "demo: OK" : "demo: FAILED");
   }
+  viewer.reset();
   if (sim) sim->Stop();
   KzInetShutdown();
   KzMessagesShutdown();
