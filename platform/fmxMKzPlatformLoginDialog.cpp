@@ -30,24 +30,6 @@ constexpr TAlphaColor kTextColor = 0xFF202020u;
 constexpr TAlphaColor kBorder = 0xFF9A9A9Au;
 constexpr TAlphaColor kFocusBorder = 0xFF3C78D8u;
 
-void AppendUtf8(std::string& S, char32_t C) {
-  if (C < 0x80) {
-    S += static_cast<char>(C);
-  } else if (C < 0x800) {
-    S += static_cast<char>(0xC0 | (C >> 6));
-    S += static_cast<char>(0x80 | (C & 0x3F));
-  } else if (C < 0x10000) {
-    S += static_cast<char>(0xE0 | (C >> 12));
-    S += static_cast<char>(0x80 | ((C >> 6) & 0x3F));
-    S += static_cast<char>(0x80 | (C & 0x3F));
-  } else {
-    S += static_cast<char>(0xF0 | (C >> 18));
-    S += static_cast<char>(0x80 | ((C >> 12) & 0x3F));
-    S += static_cast<char>(0x80 | ((C >> 6) & 0x3F));
-    S += static_cast<char>(0x80 | (C & 0x3F));
-  }
-}
-
 size_t CodePointCount(const std::string& S) {
   size_t n = 0;
   for (size_t i = 0; i < S.size(); ++n) KzNextCodePoint(S, i);
@@ -103,7 +85,7 @@ public:
       if (!t.empty()) t.pop_back();
       Key = 0;
     } else if (KeyChar >= 0x20 && KeyChar != 0x7F && (Shift & (ssCtrl | ssAlt)) == 0) {
-      AppendUtf8(t, KeyChar);
+      KzAppendUTF8(t, KeyChar);
       KeyChar = 0;
     } else {
       return;  // Tab, Enter and Escape belong to the form
