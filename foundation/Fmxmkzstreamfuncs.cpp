@@ -9,24 +9,6 @@ namespace {
 
 constexpr size_t kMaxNameUnits = 127;  // 2 x units must fit the length byte
 
-void AppendUTF8(std::string& Out, uint32_t C) {
-  if (C < 0x80) {
-    Out += static_cast<char>(C);
-  } else if (C < 0x800) {
-    Out += static_cast<char>(0xC0 | (C >> 6));
-    Out += static_cast<char>(0x80 | (C & 0x3F));
-  } else if (C < 0x10000) {
-    Out += static_cast<char>(0xE0 | (C >> 12));
-    Out += static_cast<char>(0x80 | ((C >> 6) & 0x3F));
-    Out += static_cast<char>(0x80 | (C & 0x3F));
-  } else {
-    Out += static_cast<char>(0xF0 | (C >> 18));
-    Out += static_cast<char>(0x80 | ((C >> 12) & 0x3F));
-    Out += static_cast<char>(0x80 | ((C >> 6) & 0x3F));
-    Out += static_cast<char>(0x80 | (C & 0x3F));
-  }
-}
-
 // The name without its directory (either separator).
 std::string BaseName(const std::string& Name) {
   const size_t slash = Name.find_last_of("/\\");
@@ -43,12 +25,12 @@ std::string KzUTF16LEToUTF8(const uint8_t* Data, size_t Size) {
     if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units) {
       const uint32_t low = KzGetLE<uint16_t>(Data + 2 * (i + 1));
       if (low >= 0xDC00 && low <= 0xDFFF) {
-        AppendUTF8(out, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
+        KzAppendUTF8(out, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
         ++i;
         continue;
       }
     }
-    AppendUTF8(out, u >= 0xD800 && u <= 0xDFFF ? KzReplacementChar : u);
+    KzAppendUTF8(out, u >= 0xD800 && u <= 0xDFFF ? KzReplacementChar : u);
   }
   return out;
 }

@@ -340,7 +340,6 @@ void TForm::ApplyWindowState() {
 void TForm::Show() {
   FVisible = true;
   if (FWindow) return;
-  std::weak_ptr<TForm*> alive = FAlive;
   FWindow = KzWindowHost().CreateWindow(*this);
   FWindow->SetCaption(FCaption);
   FWindow->SetBorderless(FBorderStyle == TFormBorderStyle::bsNone);
@@ -538,22 +537,22 @@ void TForm::HostMouseLeave() {
   if (!FCaptured) UpdateHover(nullptr);
 }
 
-void TForm::HostKeyDown(uint16_t Key, char32_t KeyChar, TShiftState Shift) {
+void TForm::RouteKey(TKeyHandler Handler, uint16_t Key, char32_t KeyChar, TShiftState Shift) {
   std::weak_ptr<TForm*> alive = FAlive;
   if (FFocused) {
-    FFocused->KeyDown(Key, KeyChar, Shift);
+    (FFocused->*Handler)(Key, KeyChar, Shift);
+    // Consumed, or the handler freed the form.
     if (alive.expired() || (Key == 0 && KeyChar == 0)) return;
   }
-  KeyDown(Key, KeyChar, Shift);
+  (this->*Handler)(Key, KeyChar, Shift);
+}
+
+void TForm::HostKeyDown(uint16_t Key, char32_t KeyChar, TShiftState Shift) {
+  RouteKey(&TControl::KeyDown, Key, KeyChar, Shift);
 }
 
 void TForm::HostKeyUp(uint16_t Key, char32_t KeyChar, TShiftState Shift) {
-  std::weak_ptr<TForm*> alive = FAlive;
-  if (FFocused) {
-    FFocused->KeyUp(Key, KeyChar, Shift);
-    if (alive.expired() || (Key == 0 && KeyChar == 0)) return;
-  }
-  KeyUp(Key, KeyChar, Shift);
+  RouteKey(&TControl::KeyUp, Key, KeyChar, Shift);
 }
 
 void TForm::HostResize(int32_t Width, int32_t Height) {

@@ -261,6 +261,9 @@ private:
   // being freed, hidden or moved to another form).
   void ForgetControls(TControl* Control);
   void UpdateHover(TControl* Target);
+  // Keys go to the focused control, then (unless consumed) to the form.
+  using TKeyHandler = void (TControl::*)(uint16_t&, char32_t&, TShiftState);
+  void RouteKey(TKeyHandler Handler, uint16_t Key, char32_t KeyChar, TShiftState Shift);
   TControl* MouseTarget(float X, float Y);
   TPoint DisplayPoint() const;
   void ApplyWindowState();

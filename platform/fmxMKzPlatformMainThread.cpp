@@ -31,6 +31,9 @@ struct TMainQueue {
   std::condition_variable Cond;
   std::deque<TSyncItem> Items;
   uint64_t Wakeups = 0;
+  // Written on the main thread under Lock; read there freely, elsewhere
+  // under Lock (so it cannot be removed while a worker wakes it).
+  IKzMainLoopEventSource* Source = nullptr;
 };
 
 TMainQueue& Queue() {
@@ -82,6 +85,7 @@ void Synchronize(const TThreadProcedure& Proc) {
     std::lock_guard<std::mutex> g(q.Lock);
     q.Items.push_back(TSyncItem{Proc, waiter});
     q.Cond.notify_all();
+    if (q.Source) q.Source->Wake();
   }
   std::exception_ptr error;
   {
@@ -97,6 +101,7 @@ void QueueOnMainThread(TThreadProcedure Proc) {
   std::lock_guard<std::mutex> g(q.Lock);
   q.Items.push_back(TSyncItem{std::move(Proc), nullptr});
   q.Cond.notify_all();
+  if (q.Source) q.Source->Wake();
 }
 
 bool CheckSynchronize() {
@@ -113,6 +118,16 @@ bool CheckSynchronize() {
 
 bool WaitForMainThreadWork(int Ms) {
   TMainQueue& q = Queue();
+  if (q.Source && IsMainThread()) {
+    {
+      std::lock_guard<std::mutex> g(q.Lock);
+      if (!q.Items.empty()) return true;
+    }
+    // Work queued from here on wakes the source.
+    q.Source->WaitEvents(Ms < 0 ? 0 : Ms);
+    std::lock_guard<std::mutex> g(q.Lock);
+    return !q.Items.empty();
+  }
   std::unique_lock<std::mutex> lk(q.Lock);
   if (!q.Items.empty()) return true;
   const uint64_t seen = q.Wakeups;
@@ -126,6 +141,15 @@ void WakeMainThread() {
   std::lock_guard<std::mutex> g(q.Lock);
   ++q.Wakeups;
   q.Cond.notify_all();
+  if (q.Source) q.Source->Wake();
+}
+
+IKzMainLoopEventSource* KzSetMainLoopEventSource(IKzMainLoopEventSource* Source) {
+  TMainQueue& q = Queue();
+  std::lock_guard<std::mutex> g(q.Lock);
+  IKzMainLoopEventSource* old = q.Source;
+  q.Source = Source;
+  return old;
 }
 
 size_t PendingMainThreadWork() {
@@ -137,6 +161,7 @@ size_t PendingMainThreadWork() {
 void TApplication::ProcessMessages() {
   CheckSynchronize();
   FireDueTimers();
+  if (IKzMainLoopEventSource* source = Queue().Source; source && IsMainThread()) source->PumpEvents();
 }
 
 void TApplication::Run() {

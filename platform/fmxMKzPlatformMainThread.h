@@ -35,6 +35,28 @@ void WakeMainThread();
 // Number of procedures waiting for the main thread. Any thread.
 size_t PendingMainThreadWork();
 
+// A source of events that the main thread waits on besides its own queue: a
+// desktop window system. While one is installed, every main loop
+// (TApplication::Run, ProcessMessages, PumpUntil, modal forms) handles its
+// events, and WaitForMainThreadWork waits inside it, so window events, queued
+// work and timers are all served without polling.
+class IKzMainLoopEventSource {
+public:
+  virtual ~IKzMainLoopEventSource() = default;
+  // Handles every pending event without waiting. Main thread, never blocks.
+  virtual void PumpEvents() = 0;
+  // Waits up to Ms for an event or a Wake and handles what came.
+  // Main thread; blocks up to Ms.
+  virtual void WaitEvents(int Ms) = 0;
+  // Ends a running or the next WaitEvents early. Any thread, never blocks;
+  // called under the main-thread queue's lock, so it must not queue work.
+  virtual void Wake() = 0;
+};
+
+// Installs (nullptr: removes) the event source; returns the previous one. The
+// source must stay alive until it is removed. Main thread, never blocks.
+IKzMainLoopEventSource* KzSetMainLoopEventSource(IKzMainLoopEventSource* Source);
+
 // The application object: a terminating flag and the main loop that runs
 // queued work and fires the framework timers.
 class TApplication {

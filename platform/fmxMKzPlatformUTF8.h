@@ -1,7 +1,8 @@
-// Decoding of UTF-8 text one code point at a time. Pure, any thread.
+// Decoding and encoding of UTF-8 text one code point at a time. Pure, any thread.
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace kz {
@@ -29,6 +30,25 @@ inline uint32_t KzNextCodePoint(std::string_view Text, size_t& I) {
   }
   ++I;
   return KzReplacementChar;
+}
+
+// Appends code point C to Out as UTF-8 (C at most U+10FFFF).
+inline void KzAppendUTF8(std::string& Out, uint32_t C) {
+  if (C < 0x80) {
+    Out += static_cast<char>(C);
+  } else if (C < 0x800) {
+    Out += static_cast<char>(0xC0 | (C >> 6));
+    Out += static_cast<char>(0x80 | (C & 0x3F));
+  } else if (C < 0x10000) {
+    Out += static_cast<char>(0xE0 | (C >> 12));
+    Out += static_cast<char>(0x80 | ((C >> 6) & 0x3F));
+    Out += static_cast<char>(0x80 | (C & 0x3F));
+  } else {
+    Out += static_cast<char>(0xF0 | (C >> 18));
+    Out += static_cast<char>(0x80 | ((C >> 12) & 0x3F));
+    Out += static_cast<char>(0x80 | ((C >> 6) & 0x3F));
+    Out += static_cast<char>(0x80 | (C & 0x3F));
+  }
 }
 
 }  // namespace kz

@@ -64,25 +64,47 @@ bool WritePNG(const std::string& Dir, int64_t Number, const TKzMBitmap& Frame) {
 }
 }  // namespace
 
+namespace {
+enum class TKzSourceKind { kzskNone, kzskHTTP, kzskRTSP, kzskFile };
+
+TKzSourceKind SourceKind(const std::string& URL) {
+  const std::string lower = KzLowerCase(URL);
+  if (lower.rfind("rtsp://", 0) == 0) return TKzSourceKind::kzskRTSP;
+  if (lower.rfind("http://", 0) == 0) return TKzSourceKind::kzskHTTP;
+  std::error_code ec;
+  return std::filesystem::is_regular_file(URL, ec) ? TKzSourceKind::kzskFile : TKzSourceKind::kzskNone;
+}
+}  // namespace
+
+std::string KzSourceError(const std::string& URL) {
+  if (KzLowerCase(URL).rfind("https://", 0) == 0) return "https is not supported; cameras are read over http:// or rtsp://";
+  switch (SourceKind(URL)) {
+    case TKzSourceKind::kzskNone:
+      return "\"" + URL + "\" is neither an http:// or rtsp:// URL nor a Motion-JPEG file";
+    case TKzSourceKind::kzskRTSP:
+      if (!KzCamStreamFactory().IsSupportedFFMPEG())
+        return "RTSP video is decoded by the FFmpeg engine, which this build does not have yet";
+      return {};
+    default: return {};
+  }
+}
+
+void KzPlaySource(TKzCamera& Camera, const std::string& URL) {
+  const TKzSourceKind kind = SourceKind(URL);
+  if (kind == TKzSourceKind::kzskFile) {
+    Camera.PlayVideoFile(URL);
+    return;
+  }
+  Camera.SetURL(URL);
+  Camera.SetDeviceType(kind == TKzSourceKind::kzskRTSP ? TKzDeviceType::kzdtRTSP : TKzDeviceType::kzdtHTTP);
+  Camera.PlayVideoStream();
+}
+
 TKzFetchResult KzRunFetch(const TKzFetchOptions& O) {
   TKzFetchResult r;
-  const std::string lower = KzLowerCase(O.URL);
-  const bool rtsp = lower.rfind("rtsp://", 0) == 0;
-  const bool http = lower.rfind("http://", 0) == 0;
+  r.Error = KzSourceError(O.URL);
+  if (!r.Error.empty()) return r;
   std::error_code ec;
-  const bool file = !rtsp && !http && std::filesystem::is_regular_file(O.URL, ec);
-  if (lower.rfind("https://", 0) == 0) {
-    r.Error = "https is not supported; cameras are read over http:// or rtsp://";
-    return r;
-  }
-  if (!rtsp && !http && !file) {
-    r.Error = "\"" + O.URL + "\" is neither an http:// or rtsp:// URL nor a Motion-JPEG file";
-    return r;
-  }
-  if (rtsp && !KzCamStreamFactory().IsSupportedFFMPEG()) {
-    r.Error = "RTSP video is decoded by the FFmpeg engine, which this build does not have yet";
-    return r;
-  }
   if (!O.OutDir.empty()) {
     std::filesystem::create_directories(O.OutDir, ec);
     if (ec) {
@@ -130,13 +152,7 @@ TKzFetchResult KzRunFetch(const TKzFetchOptions& O) {
   if (O.FramePerSec > 0) cam.SetFramePerSec(O.FramePerSec);
   cam.RegisterCamView(&probe);
   if (O.OnStart) O.OnStart(cam);
-  if (file) {
-    cam.PlayVideoFile(O.URL);
-  } else {
-    cam.SetURL(O.URL);
-    cam.SetDeviceType(rtsp ? TKzDeviceType::kzdtRTSP : TKzDeviceType::kzdtHTTP);
-    cam.PlayVideoStream();
-  }
+  KzPlaySource(cam, O.URL);
   if (!cam.IsVideoPlaying()) {
     if (O.OnStop) O.OnStop(cam);
     cam.UnRegisterCamView(&probe);

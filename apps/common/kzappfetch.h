@@ -60,6 +60,13 @@ struct TKzFetchResult {
   std::string Error;     // why nothing could be played
 };
 
+// Why URL cannot be played, empty when it can: an http:// or rtsp:// URL
+// (rtsp with the FFmpeg engine) or a Motion-JPEG file. Any thread.
+std::string KzSourceError(const std::string& URL);
+// Starts Camera on URL (checked with KzSourceError first). Main thread,
+// never blocks.
+void KzPlaySource(kz::TKzCamera& Camera, const std::string& URL);
+
 // Runs the camera on the main thread until the frame count or the time is
 // reached, the stream ends, or the credentials are refused. Main thread; blocks.
 TKzFetchResult KzRunFetch(const TKzFetchOptions& Options);
