@@ -1,5 +1,7 @@
 #include "platform/fmxMKzPlatformLoginForm.h"
 
+#include "platform/fmxMKzPlatformReplaceable.h"
+
 namespace kz {
 
 namespace {
@@ -9,15 +11,11 @@ public:
 };
 
 THeadlessLoginForm gHeadless;
-IKzLoginFormProvider* gProvider = nullptr;  // main thread only
+TKzReplaceable<IKzLoginFormProvider> gProvider(gHeadless);
 }  // namespace
 
-IKzLoginFormProvider& KzLoginFormProvider() { return gProvider ? *gProvider : gHeadless; }
+IKzLoginFormProvider& KzLoginFormProvider() { return gProvider.Current(); }
 
-IKzLoginFormProvider* KzSetLoginFormProvider(IKzLoginFormProvider* Provider) {
-  IKzLoginFormProvider* old = gProvider;
-  gProvider = Provider;
-  return old;
-}
+IKzLoginFormProvider* KzSetLoginFormProvider(IKzLoginFormProvider* Provider) { return gProvider.Install(Provider); }
 
 }  // namespace kz

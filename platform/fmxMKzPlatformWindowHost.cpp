@@ -1,6 +1,7 @@
 #include "platform/fmxMKzPlatformWindowHost.h"
 
 #include "platform/fmxMKzPlatformControl.h"
+#include "platform/fmxMKzPlatformReplaceable.h"
 
 namespace kz {
 
@@ -30,16 +31,12 @@ public:
 };
 
 THeadlessWindowHost gHeadlessHost;
-IKzWindowHost* gHost = nullptr;  // main thread only
+TKzReplaceable<IKzWindowHost> gHost(gHeadlessHost);
 
 }  // namespace
 
-IKzWindowHost& KzWindowHost() { return gHost ? *gHost : gHeadlessHost; }
+IKzWindowHost& KzWindowHost() { return gHost.Current(); }
 
-IKzWindowHost* KzSetWindowHost(IKzWindowHost* Host) {
-  IKzWindowHost* old = gHost;
-  gHost = Host;
-  return old;
-}
+IKzWindowHost* KzSetWindowHost(IKzWindowHost* Host) { return gHost.Install(Host); }
 
 }  // namespace kz

@@ -575,21 +575,21 @@ void TKzCamView::UnlockFocus() {
   RepaintControl();
 }
 
-void TKzCamView::RepaintControl() {
-  if (IsUpdateLocked() || FDestroyingView.load(std::memory_order_acquire)) return;
-  if (IsMultiView && OnOwnerDraw) {
-    OnOwnerDraw(this, true);
-    return;
+bool TKzCamView::RepaintHandledElsewhere(bool FullRedraw) {
+  if (IsUpdateLocked() || FDestroyingView.load(std::memory_order_acquire)) return true;
+  if (IsMultiView && OnOwnerDraw) {  // a wall cell paints through its owner
+    OnOwnerDraw(this, FullRedraw);
+    return true;
   }
-  Repaint();
+  return false;
+}
+
+void TKzCamView::RepaintControl() {
+  if (!RepaintHandledElsewhere(true)) Repaint();
 }
 
 void TKzCamView::RepaintClientArea() {
-  if (IsUpdateLocked() || FDestroyingView.load(std::memory_order_acquire)) return;
-  if (IsMultiView && OnOwnerDraw) {
-    OnOwnerDraw(this, false);
-    return;
-  }
+  if (RepaintHandledElsewhere(false)) return;
   // The clock in the caption advances with each frame.
   if (FShowCaption && FCaptionParts.Contains(TKzCameraCaptionPart::kzccpTime)) {
     Repaint();

@@ -276,6 +276,9 @@ protected:
   void DrawButtons(TCanvas& Canvas);
 
 private:
+  // True when nothing is to be repainted now (updates locked, view going)
+  // or a wall cell's owner was asked to paint instead.
+  bool RepaintHandledElsewhere(bool FullRedraw);
   template <typename T>
   void SetAndRepaint(T& Field, const T& Value) {
     if (Field == Value) return;
