@@ -269,6 +269,9 @@ public:
   // Success of the last fetch thread that ended.
   bool LastResult() const { return FResult; }
   int32_t LastStatus() const { return FLastStatus; }
+  // Why the last activity failed, or why the camera is reconnecting (kind
+  // kzseNone after a success or an abort). Main thread.
+  const TKzSourceError& LastError() const { return FLastError; }
   // Image settings of the camera itself.
   TKzQualityType Quality() const { return FQuality; }
   TKzCamFocus FocusType() const { return FFocusType; }
@@ -429,6 +432,7 @@ private:
   bool FLoginPrompt = false;
   TKzMLanguage FLanguage = TKzMLanguage::kzmlEnglish;
   int32_t FLastStatus = 0;
+  TKzSourceError FLastError;
   TCriticalSection FFPSSection;  // guards _FPS
   TKzFPS _FPS;
   TKzGetData* FGetDataThread = nullptr;  // the frame pipeline, owned

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "foundation/fmxMKzSmallSet.h"
+#include "foundation/fmxMKzSourceError.h"
 #include "video/fmxMKzCamViewSource.h"
 #include "video/fmxMKzVideoEvents.h"
 
@@ -58,6 +59,10 @@ using TKzOnLoginEvent = std::function<void(TComponent* Sender, const std::string
                                            std::string& APassword, bool& Proceed)>;
 using TKzOnLoginFailedEvent = std::function<void(TComponent* Sender, const std::string& AURL)>;
 using TKzGetMediaStreamIndexEvent = std::function<void(TComponent* Sender, int32_t StreamCount, int32_t& StreamIndex)>;
+// The camera lost its source and tries again: Attempt counts from 1 for
+// each outage, Reason says why the last try failed.
+using TKzCamReconnectEvent =
+    std::function<void(TComponent* Sender, uint32_t Attempt, const TKzSourceError& Reason)>;
 using TKzMGStreamerLogEvent = std::function<void(TComponent* Sender, const std::string& strLog)>;
 
 // Frames supplied by the application (device kzdtUserData). The handler

@@ -16,13 +16,27 @@
 #include <cstring>
 #include <algorithm>
 #include <vector>
+#include <string_view>
+#include <cctype>
 
 namespace kz {
+
+bool PlatformIsReservedInvalidName(const std::string& HostName) {
+  std::string name = HostName;
+  if (!name.empty() && name.back() == '.') name.pop_back();
+  static constexpr std::string_view kInvalid = "invalid";
+  if (name.size() < kInvalid.size()) return false;
+  const std::string_view tail = std::string_view(name).substr(name.size() - kInvalid.size());
+  const bool isInvalid = std::equal(tail.begin(), tail.end(), kInvalid.begin(),
+                                    [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
+  return isInvalid && (name.size() == kInvalid.size() || name[name.size() - kInvalid.size() - 1] == '.');
+}
 
 uint32_t PlatformLookupIPv4(const std::string& HostName) {
   if (HostName.empty()) return 0;
   in_addr a{};
   if (inet_pton(AF_INET, HostName.c_str(), &a) == 1) return a.s_addr;
+  if (PlatformIsReservedInvalidName(HostName)) return 0;
   addrinfo hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;

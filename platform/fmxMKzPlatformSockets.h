@@ -7,8 +7,13 @@ namespace kz {
 
 // IPv4 address of HostName in network byte order: a dotted address is taken
 // as it is, a name goes to the system resolver (first IPv4 answer). 0 when
-// the name does not resolve. Any thread; may block on the resolver.
+// the name does not resolve. Names under the reserved top-level domain
+// "invalid" are answered here without asking the resolver, as RFC 6761
+// asks, so they never cause traffic. Any thread; may block on the resolver.
 uint32_t PlatformLookupIPv4(const std::string& HostName);
+// Whether HostName is "invalid" or a name under it (case-insensitive, a
+// trailing dot allowed). Any thread, never blocks.
+bool PlatformIsReservedInvalidName(const std::string& HostName);
 // Dotted text of a network-order IPv4 address.
 std::string PlatformIPv4ToText(uint32_t Address);
 // The machine's own IPv4 address as text: the first non-loopback interface
