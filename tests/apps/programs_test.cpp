@@ -8,8 +8,10 @@
 #include "camera/fmxMKzCamera.h"
 #include "inet/fmxMKzInet.h"
 #include "inet/fmxMKzURLFuncs.h"
+#include "platform/fmxMKzPlatformControl.h"
 #include "platform/fmxMKzPlatformMainThread.h"
 #include "tests/kztestpeers.h"
+#include "video/fmxMKzCamView.h"
 #include "video/fmxMKzImageWrapper.h"
 
 using namespace kz;
@@ -153,6 +155,14 @@ TEST(Programs, NoCredentialInAnythingTheyPrint) {
   cam.PlayVideoStream();
   ASSERT_TRUE(PumpUntil([&] { return ended; }, 20000));
   texts.push_back(cam.LastError().Text);
+  // and the caption of a view showing it
+  TForm form(nullptr);
+  auto* view = new TKzCamView(&form);
+  view->SetCaptionParts({TKzCameraCaptionPart::kzccpAddress, TKzCameraCaptionPart::kzccpTime});
+  view->SetVideoSource(&cam);
+  texts.push_back(view->GetCaptionText(0));
+  EXPECT_EQ(texts.back().rfind("[http://" + host + "/missing.cgi?pwd=***] - ", 0), 0u) << texts.back();
+  view->SetVideoSource(nullptr);
   for (const std::string& t : texts) EXPECT_EQ(t.find(enc), std::string::npos) << t;
   KzInetShutdown();
 }
