@@ -76,6 +76,7 @@ int Run(TKzArgs& Args) {
   }
   int failed = 0;
   for (const std::string& file : Args.Positional) {
+    if (KzStopSignal() != 0) return kzExitInterrupted;
     kz::TKzMBitmap bitmap;
     std::string error;
     if (!kz::KzDecodeImageFile(file, bitmap, error)) {

@@ -23,6 +23,7 @@ int Run(TKzArgs& Args) {
   kz::TKzGlobalMotionDetectorProperties properties;
   int failed = 0;
   for (const std::string& file : Args.Positional) {
+    if (KzStopSignal() != 0) return kzExitInterrupted;
     kz::TKzMBitmap frame;
     std::string error;
     if (!kz::KzDecodeImageFile(file, frame, error)) {

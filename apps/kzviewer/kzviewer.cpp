@@ -80,6 +80,12 @@ public:
       cam->SetUserName(O.User);
       cam->SetUserPassword(O.Password);
       cam->SetLoginPrompt(true);  // refused credentials: ask through the log-on form
+      // A stream that ends on its own says why on stderr; the view stays.
+      cam->OnEndVideoStream = [cam, url = O.URLs[i]](TComponent*, int32_t Status) {
+        if (Status == 0 && !cam->LastError().Failed()) return;
+        const std::string why = cam->LastError().Text.empty() ? "the stream ended" : cam->LastError().Text;
+        KzErr("kzviewer: %s: %s\n", url.c_str(), why.c_str());
+      };
       auto* view = new TKzCamView(&FForm);
       view->SetParent(&FForm);
       view->SetCaptionParts({TKzCameraCaptionPart::kzccpAddress, TKzCameraCaptionPart::kzccpDate,
