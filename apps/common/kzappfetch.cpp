@@ -122,7 +122,6 @@ TKzFetchResult KzRunFetch(const TKzFetchOptions& O) {
   auto onEnd = [&](TComponent*, int32_t Status) {
     ended = true;
     r.EndStatus = Status;
-    r.EndReason = cam.LastError().Text;
   };
   cam.OnEndVideoStream = onEnd;
   cam.OnEndVideoFile = onEnd;
@@ -203,7 +202,6 @@ TKzFetchResult KzRunFetch(const TKzFetchOptions& O) {
     }
   }
   r.LoginFailed = loginFailed.load();
-  r.Interrupted = KzStopSignal() != 0;
   r.Ended = ended;
   r.Seconds = elapsedMs() / 1000.0;
   cam.Abort();
@@ -213,6 +211,7 @@ TKzFetchResult KzRunFetch(const TKzFetchOptions& O) {
   writing = false;
   writer.join();
   r.Pictures = pictures.load();
+  r.Interrupted = KzStopSignal() != 0;
 
   // Counts and rates over the frames that count (the first MaxFrames).
   std::vector<int64_t> ticks = probe.Ticks(), stamps = probe.Stamps();

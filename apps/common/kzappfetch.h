@@ -54,11 +54,10 @@ struct TKzFetchResult {
   int64_t Skipped = 0;   // frames of the simulator that never arrived (from stamps)
   int32_t Pictures = 0;  // PNG files written
   int64_t MotionFrames = 0;  // frames in which something moved (with MarkMotion)
+  bool Interrupted = false;  // a stop signal ended it (KzCatchStopSignals)
   bool LoginFailed = false;
   bool Ended = false;    // the stream ended by itself
-  bool Interrupted = false;  // Ctrl-C or SIGTERM ended it (KzCatchStopSignals)
   int32_t EndStatus = 0;
-  std::string EndReason;  // the camera's last error when the stream ended (may be empty)
   std::string Error;     // why nothing could be played
 };
 
@@ -70,8 +69,7 @@ std::string KzSourceError(const std::string& URL);
 void KzPlaySource(kz::TKzCamera& Camera, const std::string& URL);
 
 // Runs the camera on the main thread until the frame count or the time is
-// reached, the stream ends, the credentials are refused or a stop signal
-// came (KzCatchStopSignals). Main thread; blocks.
+// reached, the stream ends, or the credentials are refused. Main thread; blocks.
 TKzFetchResult KzRunFetch(const TKzFetchOptions& Options);
 
 }  // namespace kzapp

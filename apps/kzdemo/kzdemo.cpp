@@ -49,7 +49,6 @@ std::string DefaultOutDir() {
 // Why the demo did not get its frames, for its last line.
 std::string FailureReason(const kzapp::TKzFetchResult& R) {
   if (R.LoginFailed) return "the camera refused the credentials";
-  if (!R.EndReason.empty()) return R.EndReason;
   if (R.Frames == 0) return R.Ended ? "the camera could not be reached or sent no video" : "no frame arrived";
   if (R.Pictures == 0) return "no snapshot could be written";
   return "too few frames arrived";
@@ -168,8 +167,8 @@ int main(int argc, char** argv) {
   const kzapp::TKzFetchResult r = kzapp::KzRunFetch(o);
 
   int rc = kzExitDone;
-  if (!r.Error.empty()) {
-    KzErr("kzdemo: %s\n", r.Error.c_str());
+  if (!r.Error.empty()) KzErr("kzdemo: %s\n", r.Error.c_str());
+  if (!r.Error.empty() && !r.Interrupted) {
     rc = kzExitFailed;
   } else {
     KzOut("summary:\n");

@@ -25,7 +25,6 @@ const TKzOption kOptions[] = {
 // Why the stream gave no (or too few) frames, for the last line on stderr.
 std::string FailureReason(const TKzFetchResult& R) {
   if (R.LoginFailed) return "the camera refused the credentials";
-  if (!R.EndReason.empty()) return R.EndReason;
   if (R.Ended) return KzFormat("the stream ended (status %d)", R.EndStatus);
   return "no frame arrived";
 }
@@ -52,10 +51,8 @@ int Run(TKzArgs& Args) {
           p.FrameRate, p.Bytes / 1e6);
   };
   const TKzFetchResult r = KzRunFetch(o);
-  if (!r.Error.empty()) {
-    KzErr("kztool fetch: %s\n", r.Error.c_str());
-    return kzExitFailed;
-  }
+  if (!r.Error.empty()) KzErr("kztool fetch: %s\n", r.Error.c_str());
+  if (!r.Error.empty() && !r.Interrupted) return kzExitFailed;
   if (!o.OutDir.empty()) KzErr("fetch: %d pictures written to %s\n", r.Pictures, o.OutDir.c_str());
   KzOut("frames: %lld fps: %.1f\n", static_cast<long long>(r.Frames), r.FrameRate);
   if (r.Interrupted) {
