@@ -9,6 +9,7 @@
 #include <cstring>
 #include <thread>
 
+#include "tests/kztestneed.h"
 #include "platform/fmxMKzPlatformControl.h"
 #include "platform/fmxMKzPlatformMainThread.h"
 #include "platform/fmxMKzPlatformSdlWindowHost.h"
@@ -48,9 +49,9 @@ private:
 class SdlHost : public ::testing::Test {
 protected:
   void SetUp() override {
-    if (!FX.Why().empty()) GTEST_SKIP() << FX.Why();
+    KZ_NEED(FX.Why().empty(), FX.Why());
     FHost = KzCreateSdlWindowHost();
-    if (!FHost) GTEST_SKIP() << "no desktop window host in this build";
+    KZ_NEED(FHost, "no desktop window host in this build");
     KzSetWindowHost(FHost.get());
   }
   void TearDown() override {
