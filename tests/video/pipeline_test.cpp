@@ -269,7 +269,7 @@ TEST(SingleSource, StoppingDuringTheStartOfVideoHandOverDoesNotDeadlock) {
   ASSERT_GT(PendingMainThreadWork(), 0u);
   const auto start = Clock::now();
   KzMFreeThread(chain.Fetch);
-  EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(15));  // a deadlock would wait for ever
   EXPECT_EQ(chain.Started.load(), 1);
 }
 
