@@ -98,14 +98,14 @@ void Stretch(benchmark::State& State, const char* Name, TKzStretchQuality Qualit
 }
 
 void BM_Stretch1080pTo360pNearest(benchmark::State& State) {
-  Stretch(State, __func__, TKzStretchQuality::kzsqLow, 1920, 1080, 640, 360);
+  Stretch(State, "canvas_stretch_1080p_640x360/nearest", TKzStretchQuality::kzsqLow, 1920, 1080, 640, 360);
 }
 void BM_Stretch1080pTo360pBilinear(benchmark::State& State) {
-  Stretch(State, __func__, TKzStretchQuality::kzsqNormal, 1920, 1080, 640, 360);
+  Stretch(State, "canvas_stretch_1080p_640x360/linear", TKzStretchQuality::kzsqNormal, 1920, 1080, 640, 360);
 }
 // A scale that is not a whole number: every tap interpolates.
 void BM_Stretch720pTo704x396Bilinear(benchmark::State& State) {
-  Stretch(State, __func__, TKzStretchQuality::kzsqNormal, 1280, 720, 704, 396);
+  Stretch(State, "canvas_stretch_720p_704x396/linear", TKzStretchQuality::kzsqNormal, 1280, 720, 704, 396);
 }
 
 void BM_FillBlended640x360(benchmark::State& State) {
@@ -125,7 +125,7 @@ void BM_FillBlended640x360(benchmark::State& State) {
   const double a = 128.0 / 255.0;
   anchor = [&] { cv::addWeighted(colour, a, cd, 1.0 - a, 0.0, cd); };
 #endif
-  Compare(State, __func__, 50, ours, anchor);
+  Compare(State, "canvas_fill_blended_640x360", 50, ours, anchor);
 }
 
 }  // namespace
