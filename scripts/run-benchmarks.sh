@@ -2,7 +2,7 @@
 # Runs every benchmark of a build directory (default build-bench) and ends
 # with one table of each comparison with its anchor, read from the RATIO and
 # MISSING lines the benchmarks print (bench/README.md). Fails when a
-# benchmark fails or an anchor is missing.
+# benchmark fails, reports no ratio or misses an anchor.
 set -uo pipefail
 dir=${1:-build-bench}
 logs=$dir/bench-logs
@@ -13,6 +13,9 @@ for b in "$dir"/bench/*_bench; do
   name=$(basename "$b")
   echo "== $name"
   if ! "$b" --benchmark_counters_tabular=true 2>&1 | tee "$logs/$name.log"; then
+    failed+=("$name")
+  elif ! grep -qE '^(RATIO|MISSING) ' "$logs/$name.log"; then
+    echo "$name: no RATIO line (bench/README.md)" >&2
     failed+=("$name")
   fi
 done
