@@ -1,0 +1,219 @@
+// Row kernels of the YUV conversion (see the header).
+#include "video/fmxMKzYuvRows.h"
+
+#include <immintrin.h>
+
+#include <atomic>
+#include <cmath>
+
+namespace kz {
+
+namespace {
+
+// The offsets of the formula per chroma value, and the green of the tie
+// pairs per Y, each computed with the formula itself in double precision.
+struct TKzYuvTables {
+  int16_t ROff[256];
+  int16_t BOff[256];
+  int16_t GOff[65536];             // index U << 8 | V
+  uint8_t GTie[65536];             // 0, or 1 + index into GTieValue
+  std::vector<uint8_t> GTieValue;  // 256 greens per tie pair
+
+  TKzYuvTables() {
+    for (int c = 0; c < 256; ++c) {
+      ROff[c] = static_cast<int16_t>(std::nearbyint(1.4075 * (c - 128)));
+      BOff[c] = static_cast<int16_t>(std::nearbyint(1.779 * (c - 128)));
+    }
+    for (int u = 0; u < 256; ++u) {
+      for (int v = 0; v < 256; ++v) {
+        const int i = (u << 8) | v;
+        GOff[i] = static_cast<int16_t>(std::nearbyint(-0.3455 * (u - 128) - 0.7169 * (v - 128)));
+        GTie[i] = 0;
+        // Exactly halfway: 3455 du + 7169 dv is an odd multiple of 5000.
+        const int64_t s = 3455 * (u - 128) + 7169 * (v - 128);
+        if (s % 10000 == 5000 || s % 10000 == -5000) {
+          GTie[i] = static_cast<uint8_t>(1 + GTieValue.size() / 256);
+          for (int y = 0; y < 256; ++y) {
+            const double g = std::nearbyint(y - 0.3455 * (u - 128) - 0.7169 * (v - 128));
+            GTieValue.push_back(static_cast<uint8_t>(g < 0 ? 0 : g > 255 ? 255 : g));
+          }
+        }
+      }
+    }
+  }
+};
+
+const TKzYuvTables& Tables() {
+  static const TKzYuvTables t;
+  return t;
+}
+
+inline uint32_t Clamp255(int v) { return static_cast<uint32_t>(v < 0 ? 0 : v > 255 ? 255 : v); }
+
+void ChromaOffsetsScalar(const uint8_t* U, const uint8_t* V, int32_t From, int32_t Count, TKzYuvOffsets& Out) {
+  const TKzYuvTables& T = Tables();
+  for (int32_t c = From; c < Count; ++c) {
+    const int idx = (U[c] << 8) | V[c];
+    const int16_t r = T.ROff[V[c]], g = T.GOff[idx], b = T.BOff[U[c]];
+    Out.R[2 * c] = Out.R[2 * c + 1] = r;
+    Out.G[2 * c] = Out.G[2 * c + 1] = g;
+    Out.B[2 * c] = Out.B[2 * c + 1] = b;
+    if (T.GTie[idx] != 0) Out.Ties.push_back(c);
+  }
+}
+
+void PixelsScalar(const uint8_t* Y, const TKzYuvOffsets& O, uint32_t* Dest, int32_t From, int32_t Width) {
+  for (int32_t x = From; x < Width; ++x) {
+    const int y = Y[x];
+    Dest[x] = 0xFF000000u | (Clamp255(y + O.R[x]) << 16) | (Clamp255(y + O.G[x]) << 8) | Clamp255(y + O.B[x]);
+  }
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+#define KZ_YUV_AVX2 1
+
+// round(s / 10000) for the exact integer s = 10000 x, with halves rounded
+// up. s / 10000 + 0.5 lies at least 1e-4 from an integer unless it is one
+// (a half); the extra 5e-5 keeps halves above the integer while the float
+// error (below 2e-5 for |x| < 256) cannot carry any other value across one.
+__attribute__((target("avx2,fma"))) inline __m256 RoundedTenThousandths(__m256 S) {
+  return _mm256_floor_ps(_mm256_fmadd_ps(S, _mm256_set1_ps(1e-4f), _mm256_set1_ps(0.50005f)));
+}
+
+// Q: 32-bit values of samples 0-3 | 8-11 and 4-7 | 12-15; each is stored
+// twice, in sample order, as 16 bits.
+__attribute__((target("avx2,fma"))) inline void StoreTwice(const __m256i* Q, int16_t* Out) {
+  const __m256i q = _mm256_packs_epi32(Q[0], Q[1]);  // samples 0-7 | 8-15
+  const __m256i lo = _mm256_unpacklo_epi16(q, q);    // pixels 0-7 | 16-23
+  const __m256i hi = _mm256_unpackhi_epi16(q, q);    // pixels 8-15 | 24-31
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(Out), _mm256_permute2x128_si256(lo, hi, 0x20));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(Out + 16), _mm256_permute2x128_si256(lo, hi, 0x31));
+}
+
+// Offsets of 16 chroma samples, each written twice (32 pixels) from Out[0].
+// Returns a bit per sample whose green is a tie.
+__attribute__((target("avx2,fma"))) uint32_t ChromaOffsets16(const uint8_t* U, const uint8_t* V, int16_t* R,
+                                                              int16_t* G, int16_t* B) {
+  const __m256i k128 = _mm256_set1_epi16(128);
+  const __m256i du = _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(U))), k128);
+  const __m256i dv = _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(V))), k128);
+  // (du, dv) pairs: samples 0-3 | 8-11 and 4-7 | 12-15.
+  const __m256i pairs[2] = {_mm256_unpacklo_epi16(du, dv), _mm256_unpackhi_epi16(du, dv)};
+  // Ten-thousandths per unit of du and dv.
+  const __m256i kR = _mm256_set1_epi32(14075 << 16);
+  const __m256i kG = _mm256_set1_epi32(static_cast<int32_t>((static_cast<uint32_t>(-7169) << 16) | (static_cast<uint32_t>(-3455) & 0xFFFF)));
+  const __m256i kB = _mm256_set1_epi32(17790);
+  __m256i r[2], g[2], b[2];
+  uint32_t ties = 0;
+  for (int h = 0; h < 2; ++h) {
+    r[h] = _mm256_cvttps_epi32(RoundedTenThousandths(_mm256_cvtepi32_ps(_mm256_madd_epi16(pairs[h], kR))));
+    b[h] = _mm256_cvttps_epi32(RoundedTenThousandths(_mm256_cvtepi32_ps(_mm256_madd_epi16(pairs[h], kB))));
+    const __m256 sg = _mm256_cvtepi32_ps(_mm256_madd_epi16(pairs[h], kG));
+    const __m256 qg = RoundedTenThousandths(sg);
+    g[h] = _mm256_cvttps_epi32(qg);
+    // A half: s = 10000 q - 5000 exactly.
+    const int m = _mm256_movemask_ps(
+        _mm256_cmp_ps(_mm256_fnmadd_ps(qg, _mm256_set1_ps(10000.0f), sg), _mm256_set1_ps(-5000.0f), _CMP_EQ_OQ));
+    // Lane i of half h is sample (i & 3) + 4 h + 8 (i >> 2).
+    ties |= static_cast<uint32_t>((m & 0x0F) << (4 * h)) | static_cast<uint32_t>((m >> 4) << (8 + 4 * h));
+  }
+  StoreTwice(r, R);
+  StoreTwice(g, G);
+  StoreTwice(b, B);
+  return ties;
+}
+
+__attribute__((target("avx2,fma"))) int32_t ChromaOffsetsAvx2(const uint8_t* U, const uint8_t* V, int32_t Count,
+                                                               TKzYuvOffsets& Out) {
+  int32_t c = 0;
+  for (; c + 16 <= Count; c += 16) {
+    uint32_t ties = ChromaOffsets16(U + c, V + c, Out.R.data() + 2 * c, Out.G.data() + 2 * c, Out.B.data() + 2 * c);
+    for (; ties != 0; ties &= ties - 1) Out.Ties.push_back(c + __builtin_ctz(ties));
+  }
+  return c;
+}
+
+// One channel of 32 pixels: Y (pixels 0-15 and 16-31 as 16 bits) plus the
+// offsets, clamped to bytes in the order 0-7, 16-23 | 8-15, 24-31.
+__attribute__((target("avx2,fma"))) inline __m256i Channel32(__m256i Y0, __m256i Y1, const int16_t* Off) {
+  const __m256i a = _mm256_add_epi16(Y0, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Off)));
+  const __m256i b = _mm256_add_epi16(Y1, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Off + 16)));
+  return _mm256_packus_epi16(a, b);
+}
+
+__attribute__((target("avx2,fma"))) int32_t PixelsAvx2(const uint8_t* Y, const TKzYuvOffsets& O, uint32_t* Dest,
+                                                        int32_t Width) {
+  const __m256i alpha = _mm256_set1_epi8(static_cast<char>(0xFF));
+  int32_t x = 0;
+  for (; x + 32 <= Width; x += 32) {
+    const __m256i y0 = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(Y + x)));
+    const __m256i y1 = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(Y + x + 16)));
+    const __m256i b = Channel32(y0, y1, O.B.data() + x), g = Channel32(y0, y1, O.G.data() + x);
+    const __m256i r = Channel32(y0, y1, O.R.data() + x);
+    const __m256i bgLo = _mm256_unpacklo_epi8(b, g), bgHi = _mm256_unpackhi_epi8(b, g);  // 0-7 | 8-15; 16-23 | 24-31
+    const __m256i raLo = _mm256_unpacklo_epi8(r, alpha), raHi = _mm256_unpackhi_epi8(r, alpha);
+    const __m256i p0 = _mm256_unpacklo_epi16(bgLo, raLo), p1 = _mm256_unpackhi_epi16(bgLo, raLo);  // 0-3 | 8-11; 4-7 | 12-15
+    const __m256i p2 = _mm256_unpacklo_epi16(bgHi, raHi), p3 = _mm256_unpackhi_epi16(bgHi, raHi);
+    __m256i* d = reinterpret_cast<__m256i*>(Dest + x);
+    _mm256_storeu_si256(d, _mm256_permute2x128_si256(p0, p1, 0x20));
+    _mm256_storeu_si256(d + 1, _mm256_permute2x128_si256(p0, p1, 0x31));
+    _mm256_storeu_si256(d + 2, _mm256_permute2x128_si256(p2, p3, 0x20));
+    _mm256_storeu_si256(d + 3, _mm256_permute2x128_si256(p2, p3, 0x31));
+  }
+  return x;
+}
+
+bool CpuHasAvx2() {
+  static const bool has = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+  return has;
+}
+#endif
+
+std::atomic<bool> UseSimd{true};
+
+bool Simd() {
+#ifdef KZ_YUV_AVX2
+  return UseSimd.load(std::memory_order_relaxed) && CpuHasAvx2();
+#else
+  return false;
+#endif
+}
+
+}  // namespace
+
+TKzYuvOffsets::TKzYuvOffsets(int32_t Width) {
+  const size_t n = static_cast<size_t>(Width + 1) & ~size_t{1};
+  R.resize(n), G.resize(n), B.resize(n);
+  Ties.reserve(16);
+}
+
+void KzYuvChromaOffsets(const uint8_t* U, const uint8_t* V, int32_t Count, TKzYuvOffsets& Out) {
+  Out.Ties.clear();
+  int32_t done = 0;
+#ifdef KZ_YUV_AVX2
+  if (Simd()) done = ChromaOffsetsAvx2(U, V, Count, Out);
+#endif
+  ChromaOffsetsScalar(U, V, done, Count, Out);
+}
+
+void KzYuvPixels(const uint8_t* Y, const TKzYuvOffsets& Offsets, uint32_t* Dest, int32_t Width) {
+  int32_t done = 0;
+#ifdef KZ_YUV_AVX2
+  if (Simd()) done = PixelsAvx2(Y, Offsets, Dest, Width);
+#endif
+  PixelsScalar(Y, Offsets, Dest, done, Width);
+}
+
+void KzYuvFixTies(const uint8_t* Y, const uint8_t* U, const uint8_t* V, const TKzYuvOffsets& Offsets, uint32_t* Dest,
+                  int32_t Width) {
+  const TKzYuvTables& T = Tables();
+  for (const int32_t c : Offsets.Ties) {
+    const uint8_t* greens = T.GTieValue.data() + (T.GTie[(U[c] << 8) | V[c]] - 1) * 256;
+    for (int32_t x = 2 * c; x < 2 * c + 2 && x < Width; ++x)
+      Dest[x] = (Dest[x] & 0xFFFF00FFu) | (static_cast<uint32_t>(greens[Y[x]]) << 8);
+  }
+}
+
+void KzYuvUseSimd(bool On) { UseSimd.store(On, std::memory_order_relaxed); }
+
+}  // namespace kz
