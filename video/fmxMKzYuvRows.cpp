@@ -73,19 +73,17 @@ void PixelsScalar(const uint8_t* Y, const TKzYuvOffsets& O, uint32_t* Dest, int3
 #define KZ_YUV_AVX2 1
 
 // round(s / 10000) for the exact integer s = 10000 x, with halves rounded
-// up. s / 10000 + 0.5 lies at least 1e-4 from an integer unless it is one
+// up (for green, whose offsets need both chroma values). s / 10000 + 0.5 lies at least 1e-4 from an integer unless it is one
 // (a half); the extra 5e-5 keeps halves above the integer while the float
 // error (below 2e-5 for |x| < 256) cannot carry any other value across one.
 __attribute__((target("avx2,fma"))) inline __m256 RoundedTenThousandths(__m256 S) {
   return _mm256_floor_ps(_mm256_fmadd_ps(S, _mm256_set1_ps(1e-4f), _mm256_set1_ps(0.50005f)));
 }
 
-// Q: 32-bit values of samples 0-3 | 8-11 and 4-7 | 12-15; each is stored
-// twice, in sample order, as 16 bits.
-__attribute__((target("avx2,fma"))) inline void StoreTwice(const __m256i* Q, int16_t* Out) {
-  const __m256i q = _mm256_packs_epi32(Q[0], Q[1]);  // samples 0-7 | 8-15
-  const __m256i lo = _mm256_unpacklo_epi16(q, q);    // pixels 0-7 | 16-23
-  const __m256i hi = _mm256_unpackhi_epi16(q, q);    // pixels 8-15 | 24-31
+// Q: 16-bit values of samples 0-7 | 8-15, each stored twice in order.
+__attribute__((target("avx2,fma"))) inline void StoreTwice(__m256i Q, int16_t* Out) {
+  const __m256i lo = _mm256_unpacklo_epi16(Q, Q);  // pixels 0-7 | 16-23
+  const __m256i hi = _mm256_unpackhi_epi16(Q, Q);  // pixels 8-15 | 24-31
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(Out), _mm256_permute2x128_si256(lo, hi, 0x20));
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(Out + 16), _mm256_permute2x128_si256(lo, hi, 0x31));
 }
@@ -97,17 +95,17 @@ __attribute__((target("avx2,fma"))) uint32_t ChromaOffsets16(const uint8_t* U, c
   const __m256i k128 = _mm256_set1_epi16(128);
   const __m256i du = _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(U))), k128);
   const __m256i dv = _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(V))), k128);
-  // (du, dv) pairs: samples 0-3 | 8-11 and 4-7 | 12-15.
+  // Red and blue in 16 bits: (2 d k + 2^14) >> 15 equals round(1.4075 dv)
+  // and round(1.779 du) for every d in -128..127 with these two constants.
+  const __m256i r = _mm256_mulhrs_epi16(_mm256_add_epi16(dv, dv), _mm256_set1_epi16(23058));
+  const __m256i b = _mm256_mulhrs_epi16(_mm256_add_epi16(du, du), _mm256_set1_epi16(29146));
+  // Green needs both: ten-thousandths summed exactly in 32 bits, pairs
+  // (du, dv) of samples 0-3 | 8-11 and 4-7 | 12-15.
   const __m256i pairs[2] = {_mm256_unpacklo_epi16(du, dv), _mm256_unpackhi_epi16(du, dv)};
-  // Ten-thousandths per unit of du and dv.
-  const __m256i kR = _mm256_set1_epi32(14075 << 16);
   const __m256i kG = _mm256_set1_epi32(static_cast<int32_t>((static_cast<uint32_t>(-7169) << 16) | (static_cast<uint32_t>(-3455) & 0xFFFF)));
-  const __m256i kB = _mm256_set1_epi32(17790);
-  __m256i r[2], g[2], b[2];
+  __m256i g[2];
   uint32_t ties = 0;
   for (int h = 0; h < 2; ++h) {
-    r[h] = _mm256_cvttps_epi32(RoundedTenThousandths(_mm256_cvtepi32_ps(_mm256_madd_epi16(pairs[h], kR))));
-    b[h] = _mm256_cvttps_epi32(RoundedTenThousandths(_mm256_cvtepi32_ps(_mm256_madd_epi16(pairs[h], kB))));
     const __m256 sg = _mm256_cvtepi32_ps(_mm256_madd_epi16(pairs[h], kG));
     const __m256 qg = RoundedTenThousandths(sg);
     g[h] = _mm256_cvttps_epi32(qg);
@@ -118,7 +116,7 @@ __attribute__((target("avx2,fma"))) uint32_t ChromaOffsets16(const uint8_t* U, c
     ties |= static_cast<uint32_t>((m & 0x0F) << (4 * h)) | static_cast<uint32_t>((m >> 4) << (8 + 4 * h));
   }
   StoreTwice(r, R);
-  StoreTwice(g, G);
+  StoreTwice(_mm256_packs_epi32(g[0], g[1]), G);
   StoreTwice(b, B);
   return ties;
 }
