@@ -95,11 +95,11 @@ void KzYuvToRGB(TKzYuvFormat Format, const uint8_t* Source, uint32_t* Dest, int3
       } else {
         u = splitU, v = splitV;
       }
-      KzYuvChromaOffsets(u, v, cw, offsets);
+      KzYuvChromaOffsets(u, v, offsets);
     }
     uint32_t* d = Dest + static_cast<int64_t>(y) * Width;
-    KzYuvPixels(yr, offsets, d, Width);
-    if (!offsets.Ties.empty()) KzYuvFixTies(yr, u, v, offsets, d, Width);
+    KzYuvPixels(yr, offsets, d);
+    if (!offsets.Ties.empty()) KzYuvFixTies(yr, u, v, offsets, d);
   }
 }
 

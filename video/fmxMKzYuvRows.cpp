@@ -55,9 +55,7 @@ void ChromaOffsetsScalar(const uint8_t* U, const uint8_t* V, int32_t From, int32
   for (int32_t c = From; c < Count; ++c) {
     const int idx = (U[c] << 8) | V[c];
     const int16_t r = T.ROff[V[c]], g = T.GOff[idx], b = T.BOff[U[c]];
-    Out.R[2 * c] = Out.R[2 * c + 1] = r;
-    Out.G[2 * c] = Out.G[2 * c + 1] = g;
-    Out.B[2 * c] = Out.B[2 * c + 1] = b;
+    Out.R[c] = r, Out.G[c] = g, Out.B[c] = b;
     if (T.GTie[idx] != 0) Out.Ties.push_back(c);
   }
 }
@@ -65,7 +63,8 @@ void ChromaOffsetsScalar(const uint8_t* U, const uint8_t* V, int32_t From, int32
 void PixelsScalar(const uint8_t* Y, const TKzYuvOffsets& O, uint32_t* Dest, int32_t From, int32_t Width) {
   for (int32_t x = From; x < Width; ++x) {
     const int y = Y[x];
-    Dest[x] = 0xFF000000u | (Clamp255(y + O.R[x]) << 16) | (Clamp255(y + O.G[x]) << 8) | Clamp255(y + O.B[x]);
+    const int32_t c = x / 2;
+    Dest[x] = 0xFF000000u | (Clamp255(y + O.R[c]) << 16) | (Clamp255(y + O.G[c]) << 8) | Clamp255(y + O.B[c]);
   }
 }
 
@@ -80,74 +79,65 @@ __attribute__((target("avx2,fma"))) inline __m256 RoundedTenThousandths(__m256 S
   return _mm256_floor_ps(_mm256_fmadd_ps(S, _mm256_set1_ps(1e-4f), _mm256_set1_ps(0.50005f)));
 }
 
-// Q: 16-bit values of samples 0-7 | 8-15, each stored twice in order.
-__attribute__((target("avx2,fma"))) inline void StoreTwice(__m256i Q, int16_t* Out) {
-  const __m256i lo = _mm256_unpacklo_epi16(Q, Q);  // pixels 0-7 | 16-23
-  const __m256i hi = _mm256_unpackhi_epi16(Q, Q);  // pixels 8-15 | 24-31
-  _mm256_storeu_si256(reinterpret_cast<__m256i*>(Out), _mm256_permute2x128_si256(lo, hi, 0x20));
-  _mm256_storeu_si256(reinterpret_cast<__m256i*>(Out + 16), _mm256_permute2x128_si256(lo, hi, 0x31));
+// Samples 0-15 as 16 bits in natural order, stored in block order:
+// 0-3, 8-11 | 4-7, 12-15 (see TKzYuvOffsets).
+__attribute__((target("avx2,fma"))) inline void StoreBlock(__m256i Q, int16_t* Out) {
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(Out), _mm256_permute4x64_epi64(Q, 0xD8));
 }
 
-// Offsets of 16 chroma samples, each written twice (32 pixels) from Out[0].
-// Returns a bit per sample whose green is a tie.
-__attribute__((target("avx2,fma"))) uint32_t ChromaOffsets16(const uint8_t* U, const uint8_t* V, int16_t* R,
-                                                              int16_t* G, int16_t* B) {
+// Offsets of 16 chroma samples; false when one of them is a green tie.
+__attribute__((target("avx2,fma"))) bool ChromaOffsets16(const uint8_t* U, const uint8_t* V, int16_t* R, int16_t* G,
+                                                          int16_t* B) {
   const __m256i k128 = _mm256_set1_epi16(128);
   const __m256i du = _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(U))), k128);
   const __m256i dv = _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(V))), k128);
   // Red and blue in 16 bits: (2 d k + 2^14) >> 15 equals round(1.4075 dv)
   // and round(1.779 du) for every d in -128..127 with these two constants.
-  const __m256i r = _mm256_mulhrs_epi16(_mm256_add_epi16(dv, dv), _mm256_set1_epi16(23058));
-  const __m256i b = _mm256_mulhrs_epi16(_mm256_add_epi16(du, du), _mm256_set1_epi16(29146));
+  StoreBlock(_mm256_mulhrs_epi16(_mm256_add_epi16(dv, dv), _mm256_set1_epi16(23058)), R);
+  StoreBlock(_mm256_mulhrs_epi16(_mm256_add_epi16(du, du), _mm256_set1_epi16(29146)), B);
   // Green needs both: ten-thousandths summed exactly in 32 bits, pairs
   // (du, dv) of samples 0-3 | 8-11 and 4-7 | 12-15.
-  const __m256i pairs[2] = {_mm256_unpacklo_epi16(du, dv), _mm256_unpackhi_epi16(du, dv)};
   const __m256i kG = _mm256_set1_epi32(static_cast<int32_t>((static_cast<uint32_t>(-7169) << 16) | (static_cast<uint32_t>(-3455) & 0xFFFF)));
-  __m256i g[2];
-  uint32_t ties = 0;
-  for (int h = 0; h < 2; ++h) {
-    const __m256 sg = _mm256_cvtepi32_ps(_mm256_madd_epi16(pairs[h], kG));
-    const __m256 qg = RoundedTenThousandths(sg);
-    g[h] = _mm256_cvttps_epi32(qg);
-    // A half: s = 10000 q - 5000 exactly.
-    const int m = _mm256_movemask_ps(
-        _mm256_cmp_ps(_mm256_fnmadd_ps(qg, _mm256_set1_ps(10000.0f), sg), _mm256_set1_ps(-5000.0f), _CMP_EQ_OQ));
-    // Lane i of half h is sample (i & 3) + 4 h + 8 (i >> 2).
-    ties |= static_cast<uint32_t>((m & 0x0F) << (4 * h)) | static_cast<uint32_t>((m >> 4) << (8 + 4 * h));
-  }
-  StoreTwice(r, R);
-  StoreTwice(_mm256_packs_epi32(g[0], g[1]), G);
-  StoreTwice(b, B);
-  return ties;
+  const __m256 s0 = _mm256_cvtepi32_ps(_mm256_madd_epi16(_mm256_unpacklo_epi16(du, dv), kG));
+  const __m256 s1 = _mm256_cvtepi32_ps(_mm256_madd_epi16(_mm256_unpackhi_epi16(du, dv), kG));
+  const __m256 q0 = RoundedTenThousandths(s0), q1 = RoundedTenThousandths(s1);
+  StoreBlock(_mm256_packs_epi32(_mm256_cvttps_epi32(q0), _mm256_cvttps_epi32(q1)), G);
+  // A half: s = 10000 q - 5000 exactly.
+  const __m256 k10000 = _mm256_set1_ps(10000.0f), half = _mm256_set1_ps(-5000.0f);
+  const __m256 tie = _mm256_or_ps(_mm256_cmp_ps(_mm256_fnmadd_ps(q0, k10000, s0), half, _CMP_EQ_OQ),
+                                  _mm256_cmp_ps(_mm256_fnmadd_ps(q1, k10000, s1), half, _CMP_EQ_OQ));
+  return _mm256_testz_ps(tie, tie) != 0;
 }
 
-__attribute__((target("avx2,fma"))) int32_t ChromaOffsetsAvx2(const uint8_t* U, const uint8_t* V, int32_t Count,
+__attribute__((target("avx2,fma"))) int32_t ChromaOffsetsAvx2(const uint8_t* U, const uint8_t* V, int32_t Blocks,
                                                                TKzYuvOffsets& Out) {
-  int32_t c = 0;
-  for (; c + 16 <= Count; c += 16) {
-    uint32_t ties = ChromaOffsets16(U + c, V + c, Out.R.data() + 2 * c, Out.G.data() + 2 * c, Out.B.data() + 2 * c);
-    for (; ties != 0; ties &= ties - 1) Out.Ties.push_back(c + __builtin_ctz(ties));
+  const TKzYuvTables& T = Tables();
+  for (int32_t c = 0; c < 16 * Blocks; c += 16) {
+    if (!ChromaOffsets16(U + c, V + c, Out.R.data() + c, Out.G.data() + c, Out.B.data() + c))
+      for (int32_t i = c; i < c + 16; ++i)
+        if (T.GTie[(U[i] << 8) | V[i]] != 0) Out.Ties.push_back(i);
   }
-  return c;
+  return 16 * Blocks;
 }
 
 // One channel of 32 pixels: Y (pixels 0-15 and 16-31 as 16 bits) plus the
-// offsets, clamped to bytes in the order 0-7, 16-23 | 8-15, 24-31.
+// offsets of their 16 samples, clamped to bytes in the order
+// 0-7, 16-23 | 8-15, 24-31.
 __attribute__((target("avx2,fma"))) inline __m256i Channel32(__m256i Y0, __m256i Y1, const int16_t* Off) {
-  const __m256i a = _mm256_add_epi16(Y0, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Off)));
-  const __m256i b = _mm256_add_epi16(Y1, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Off + 16)));
+  const __m256i q = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Off));
+  const __m256i a = _mm256_add_epi16(Y0, _mm256_unpacklo_epi16(q, q));
+  const __m256i b = _mm256_add_epi16(Y1, _mm256_unpackhi_epi16(q, q));
   return _mm256_packus_epi16(a, b);
 }
 
 __attribute__((target("avx2,fma"))) int32_t PixelsAvx2(const uint8_t* Y, const TKzYuvOffsets& O, uint32_t* Dest,
-                                                        int32_t Width) {
+                                                        int32_t Blocks) {
   const __m256i alpha = _mm256_set1_epi8(static_cast<char>(0xFF));
-  int32_t x = 0;
-  for (; x + 32 <= Width; x += 32) {
+  for (int32_t x = 0; x < 32 * Blocks; x += 32) {
     const __m256i y0 = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(Y + x)));
     const __m256i y1 = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(Y + x + 16)));
-    const __m256i b = Channel32(y0, y1, O.B.data() + x), g = Channel32(y0, y1, O.G.data() + x);
-    const __m256i r = Channel32(y0, y1, O.R.data() + x);
+    const __m256i b = Channel32(y0, y1, O.B.data() + x / 2), g = Channel32(y0, y1, O.G.data() + x / 2);
+    const __m256i r = Channel32(y0, y1, O.R.data() + x / 2);
     const __m256i bgLo = _mm256_unpacklo_epi8(b, g), bgHi = _mm256_unpackhi_epi8(b, g);  // 0-7 | 8-15; 16-23 | 24-31
     const __m256i raLo = _mm256_unpacklo_epi8(r, alpha), raHi = _mm256_unpackhi_epi8(r, alpha);
     const __m256i p0 = _mm256_unpacklo_epi16(bgLo, raLo), p1 = _mm256_unpackhi_epi16(bgLo, raLo);  // 0-3 | 8-11; 4-7 | 12-15
@@ -158,7 +148,7 @@ __attribute__((target("avx2,fma"))) int32_t PixelsAvx2(const uint8_t* Y, const T
     _mm256_storeu_si256(d + 2, _mm256_permute2x128_si256(p2, p3, 0x20));
     _mm256_storeu_si256(d + 3, _mm256_permute2x128_si256(p2, p3, 0x31));
   }
-  return x;
+  return 32 * Blocks;
 }
 
 bool CpuHasAvx2() {
@@ -179,31 +169,35 @@ bool Simd() {
 
 }  // namespace
 
-TKzYuvOffsets::TKzYuvOffsets(int32_t Width) {
-  const size_t n = static_cast<size_t>(Width + 1) & ~size_t{1};
+TKzYuvOffsets::TKzYuvOffsets(int32_t Width) : Width(Width), Blocks(0) {
+  const size_t n = static_cast<size_t>(Width + 1) / 2;
   R.resize(n), G.resize(n), B.resize(n);
   Ties.reserve(16);
 }
 
-void KzYuvChromaOffsets(const uint8_t* U, const uint8_t* V, int32_t Count, TKzYuvOffsets& Out) {
+void KzYuvChromaOffsets(const uint8_t* U, const uint8_t* V, TKzYuvOffsets& Out) {
   Out.Ties.clear();
+  Out.Blocks = 0;
   int32_t done = 0;
 #ifdef KZ_YUV_AVX2
-  if (Simd()) done = ChromaOffsetsAvx2(U, V, Count, Out);
+  if (Simd()) {
+    Out.Blocks = Out.Width / 32;
+    done = ChromaOffsetsAvx2(U, V, Out.Blocks, Out);
+  }
 #endif
-  ChromaOffsetsScalar(U, V, done, Count, Out);
+  ChromaOffsetsScalar(U, V, done, static_cast<int32_t>(Out.R.size()), Out);
 }
 
-void KzYuvPixels(const uint8_t* Y, const TKzYuvOffsets& Offsets, uint32_t* Dest, int32_t Width) {
+void KzYuvPixels(const uint8_t* Y, const TKzYuvOffsets& Offsets, uint32_t* Dest) {
   int32_t done = 0;
 #ifdef KZ_YUV_AVX2
-  if (Simd()) done = PixelsAvx2(Y, Offsets, Dest, Width);
+  if (Offsets.Blocks > 0) done = PixelsAvx2(Y, Offsets, Dest, Offsets.Blocks);
 #endif
-  PixelsScalar(Y, Offsets, Dest, done, Width);
+  PixelsScalar(Y, Offsets, Dest, done, Offsets.Width);
 }
 
-void KzYuvFixTies(const uint8_t* Y, const uint8_t* U, const uint8_t* V, const TKzYuvOffsets& Offsets, uint32_t* Dest,
-                  int32_t Width) {
+void KzYuvFixTies(const uint8_t* Y, const uint8_t* U, const uint8_t* V, const TKzYuvOffsets& Offsets, uint32_t* Dest) {
+  const int32_t Width = Offsets.Width;
   const TKzYuvTables& T = Tables();
   for (const int32_t c : Offsets.Ties) {
     const uint8_t* greens = T.GTieValue.data() + (T.GTie[(U[c] << 8) | V[c]] - 1) * 256;
