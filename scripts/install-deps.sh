@@ -12,6 +12,7 @@ PACKAGES=(
   python3-gi gir1.2-gstreamer-1.0 gir1.2-gst-rtsp-server-1.0 gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   libopencv-dev
   libsdl2-dev xvfb x11-apps
+  iproute2 util-linux
 )
 
 missing=()

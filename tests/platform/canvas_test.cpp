@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/kztestneed.h"
 #include "platform/fmxMKzPlatformBlend.h"
 #include "platform/fmxMKzPlatformCanvas.h"
 #include "platform/fmxMKzPlatformFonts.h"
@@ -407,7 +408,7 @@ TEST(CanvasText, FamilyAndStylePickTheirFile) {
       {"monospace", 0, "DejaVuSansMono.ttf"},
       {"", kzfsItalic, "DejaVuSans-Oblique.ttf"},
   };
-  if (KzFontFile("DejaVu Sans", 0).empty()) GTEST_SKIP() << "DejaVu fonts are not installed";
+  KZ_NEED(!KzFontFile("DejaVu Sans", 0).empty(), "DejaVu fonts are not installed");
   for (const Case& c : cases) {
     const std::string file = KzFontFile(c.Family, c.Style);
     EXPECT_EQ(file.substr(file.find_last_of('/') + 1), c.File) << c.Family;
@@ -544,7 +545,7 @@ TEST(CanvasText, DrawTextAlignsAndClipsToItsRectangle) {
 }
 
 TEST(CanvasText, ChineseFallsBackToTheCJKFont) {
-  if (KzFallbackFontFile().empty()) GTEST_SKIP() << "no CJK font installed";
+  KZ_NEED(!KzFallbackFontFile().empty(), "no CJK font installed");
   const TKzFont f = Font(20);
   // Full-width glyphs advance about one em each (DejaVu's missing-glyph box is narrower).
   const int w = Width("无视频", f);

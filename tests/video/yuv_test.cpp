@@ -149,7 +149,16 @@ TEST(Yuv, KnownValuesAndOddSizes) {
       {0, 128, 128, 0xFF000000},
       {255, 128, 128, 0xFFFFFFFF},
   };
-  for (const Case& k : known) EXPECT_EQ(Reference(k.Y, k.U, k.V), k.Pixel) << k.Y << " " << k.U << " " << k.V;
+  // Solid 2 x 2 frames through the format dispatcher of every layout.
+  for (const TFormatCase& c : Formats)
+    for (const Case& k : known) {
+      const auto frame = BuildFrame(
+          c.Format, 2, 2, [&](int, int) { return uint8_t(k.Y); }, [&](int, int) { return uint8_t(k.U); },
+          [&](int, int) { return uint8_t(k.V); });
+      uint32_t out[4] = {};
+      KzYuvToRGB(c.Format, frame.data(), out, 2, 2);
+      for (uint32_t p : out) EXPECT_EQ(p, k.Pixel) << c.Name << " " << k.Y << " " << k.U << " " << k.V;
+    }
 
   // 5 x 3 and 67 x 3: chroma planes round up; the last column and row use
   // the last chroma sample; the vector path hands over to the one-by-one
