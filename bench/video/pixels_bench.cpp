@@ -2,22 +2,21 @@
 // thread: YUV to BGRA at 1080p against libyuv (I420ToARGB, I422ToARGB,
 // NV12ToARGB, YUY2ToARGB: its own coefficients, the same work), the
 // temporal smoothing at 1080p against a plain copy of the frame, and the
-// bilinear 1280x720 -> 704x396 stretch (canvas and CopyRect) against
-// OpenCV's resize INTER_LINEAR. Prints one line per comparison:
-//   RATIO <name> ours_ms=<x> anchor_ms=<y> ratio=<x/y>
-// (fastest of the interleaved rounds, in the thread's CPU time). A missing anchor makes the run fail.
+// bilinear 1280x720 -> 704x396 stretch of CopyRect against OpenCV's resize
+// INTER_LINEAR (the canvas's stretch: canvas_bench). Each side's cost is the
+// fastest of the interleaved rounds in the thread's CPU time; reported
+// through kzbench.h.
 #include <libyuv/convert_argb.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "bench/kzbench.h"
 #include "foundation/fmxMKzBitmap.h"
-#include "platform/fmxMKzPlatformCanvas.h"
 #include "platform/fmxMKzPlatformClock.h"
 #include "video/Fmxmkzyuvtorgb.h"
 
@@ -44,7 +43,7 @@ double ThreadMs() {
 // adds time.
 double Fastest(const std::vector<double>& V) { return *std::min_element(V.begin(), V.end()); }
 
-// Runs both sides Rounds times, interleaved, and prints the fastest of each.
+// Runs both sides Rounds times, interleaved, and records the fastest of each.
 void Compare(const char* Name, int Rounds, const std::function<void()>& Ours, const std::function<void()>& Anchor) {
   std::vector<double> ours, anchor;
   const auto ms = [](const std::function<void()>& F) {
@@ -57,9 +56,7 @@ void Compare(const char* Name, int Rounds, const std::function<void()>& Ours, co
     ours.push_back(ms(Ours));
     anchor.push_back(ms(Anchor));
   }
-  const double o = Fastest(ours), a = Fastest(anchor);
-  printf("RATIO %s ours_ms=%.3f anchor_ms=%.3f ratio=%.2f\n", Name, o, a, o / a);
-  fflush(stdout);
+  kzbench::Cost(Name, Fastest(ours), Fastest(anchor), "ms");
 }
 
 std::vector<uint8_t> Noise(size_t N, uint32_t Seed) {
@@ -73,23 +70,23 @@ void Yuv() {
   uint8_t* dst = reinterpret_cast<uint8_t*>(theirs.data());
   const int cw = W / 2, ySize = W * H;
   const auto i420 = Noise(KzYuvFrameSize(TKzYuvFormat::kzyI420, W, H), 1);
-  Compare("yuv_i420_to_bgra_1080p", 40, [&] { KzYuvToRGB(TKzYuvFormat::kzyI420, i420.data(), ours.data(), W, H); },
+  Compare("yuv_i420_1080p", 40, [&] { KzYuvToRGB(TKzYuvFormat::kzyI420, i420.data(), ours.data(), W, H); },
           [&] {
             const uint8_t* u = i420.data() + ySize;
             libyuv::I420ToARGB(i420.data(), W, u, cw, u + cw * (H / 2), cw, dst, W * 4, W, H);
           });
   // YV16: planar 4:2:2 with V first; libyuv's I422 takes the planes by name.
   const auto yv16 = Noise(KzYuvFrameSize(TKzYuvFormat::kzyYV16, W, H), 2);
-  Compare("yuv_i422_to_bgra_1080p", 40, [&] { KzYuvToRGB(TKzYuvFormat::kzyYV16, yv16.data(), ours.data(), W, H); },
+  Compare("yuv_i422_1080p", 40, [&] { KzYuvToRGB(TKzYuvFormat::kzyYV16, yv16.data(), ours.data(), W, H); },
           [&] {
             const uint8_t* v = yv16.data() + ySize;
             libyuv::I422ToARGB(yv16.data(), W, v + cw * H, cw, v, cw, dst, W * 4, W, H);
           });
   const auto nv12 = Noise(KzYuvFrameSize(TKzYuvFormat::kzyNV12, W, H), 3);
-  Compare("yuv_nv12_to_bgra_1080p", 40, [&] { KzYuvToRGB(TKzYuvFormat::kzyNV12, nv12.data(), ours.data(), W, H); },
+  Compare("yuv_nv12_1080p", 40, [&] { KzYuvToRGB(TKzYuvFormat::kzyNV12, nv12.data(), ours.data(), W, H); },
           [&] { libyuv::NV12ToARGB(nv12.data(), W, nv12.data() + ySize, W, dst, W * 4, W, H); });
   const auto yuy2 = Noise(KzYuvFrameSize(TKzYuvFormat::kzyYUY2, W, H), 4);
-  Compare("yuv_yuy2_to_bgra_1080p", 40, [&] { KzYuvToRGB(TKzYuvFormat::kzyYUY2, yuy2.data(), ours.data(), W, H); },
+  Compare("yuv_yuy2_1080p", 40, [&] { KzYuvToRGB(TKzYuvFormat::kzyYUY2, yuy2.data(), ours.data(), W, H); },
           [&] { libyuv::YUY2ToARGB(yuy2.data(), W * 2, dst, W * 4, W, H); });
 }
 
@@ -105,12 +102,9 @@ void Smoothing() {
   out.SetSmoothImage(true);
   int i = 0;
   for (; i < 3; ++i) out.AssignKzMBitmap(frames[i & 1]);
-  Compare("smoothing_1080p_vs_frame_copy", 40, [&] { out.AssignKzMBitmap(frames[i++ & 1]); },
+  Compare("smoothing_1080p_vs_copy", 40, [&] { out.AssignKzMBitmap(frames[i++ & 1]); },
           [&] { memcpy(copy.Data(), frames[i & 1].Data(), static_cast<size_t>(copy.GetSize())); });
-  if (out.SmoothCount() != 3) {
-    fprintf(stderr, "pixels_bench: smoothing restarted\n");
-    std::exit(1);
-  }
+  if (out.SmoothCount() != 3) kzbench::MissingAnchor("smoothing_1080p_vs_copy", "the smoothing restarted: not the path measured");
 }
 
 void Stretch() {
@@ -119,18 +113,12 @@ void Stretch() {
   TKzMBitmap src(SW, SH), dst(DW, DH);
   const auto px = Noise(static_cast<size_t>(SW) * SH * 4, 20);
   memcpy(src.Data(), px.data(), px.size());
-  std::vector<uint32_t> canvasOut(static_cast<size_t>(DW) * DH);
-  const TKzPixelSurface s{src.Data(), SW, SH, SW}, d{canvasOut.data(), DW, DH, DW};
   cv::setNumThreads(1);
   cv::Mat cs(SH, SW, CV_8UC4, src.Data()), cd(DH, DW, CV_8UC4);
-  const auto anchor = [&] { cv::resize(cs, cd, cv::Size(DW, DH), 0, 0, cv::INTER_LINEAR); };
-  Compare("stretch_720p_to_704x396_bilinear_canvas", 100,
-          [&] { TCanvas(d).StretchBitmap(s, TRect(0, 0, SW, SH), TRect(0, 0, DW, DH), TKzStretchQuality::kzsqNormal); },
-          anchor);
-  Compare("stretch_720p_to_704x396_bilinear_copyrect", 100, [&] { dst.StretchDraw(dst.ClientRect(), src); }, anchor);
+  Compare("copyrect_720p_704x396/linear", 100, [&] { dst.StretchDraw(dst.ClientRect(), src); },
+          [&] { cv::resize(cs, cd, cv::Size(DW, DH), 0, 0, cv::INTER_LINEAR); });
 #else
-  fprintf(stderr, "pixels_bench: built without OpenCV, the anchor of the stretch\n");
-  std::exit(1);
+  kzbench::MissingAnchor("copyrect_720p_704x396/linear", "OpenCV was not found at configure time");
 #endif
 }
 
@@ -140,5 +128,5 @@ int main() {
   Yuv();
   Smoothing();
   Stretch();
-  return 0;
+  return kzbench::Finish();
 }
