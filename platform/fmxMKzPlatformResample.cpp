@@ -40,7 +40,8 @@ void HorizontalScalar(const int16_t* V, const int32_t* Left, const uint32_t* Wei
     const int16_t* p = V + 4 * Left[x];
     const int32_t w0 = static_cast<int32_t>(Weights[4 * x] & 0xFFFF), w1 = static_cast<int32_t>(Weights[4 * x] >> 16);
     uint32_t px = 0;
-    for (int c = 0; c < 4; ++c) px |= static_cast<uint32_t>((p[c] * w0 + p[4 + c] * w1 + HorzRound) >> HorzShift) << (8 * c);
+    for (int c = 0; c < 4; ++c)
+      px |= static_cast<uint32_t>((p[c] * w0 + p[4 + c] * w1 + HorzRound) >> HorzShift) << (8 * c);
     Out[x] = px;
   }
 }
@@ -51,16 +52,17 @@ void HorizontalScalar(const int16_t* V, const int32_t* Left, const uint32_t* Wei
 // Sixteen channel values at a time; returns how many were done.
 __attribute__((target("avx2"))) int32_t VerticalAvx2(const uint8_t* Top, const uint8_t* Bottom, int32_t W0, int32_t W1,
                                                       int16_t* Out, int32_t Count) {
-  const __m256i w = _mm256_set1_epi32(static_cast<int32_t>((static_cast<uint32_t>(W1) << 16) | static_cast<uint32_t>(W0)));
+  const __m256i w = _mm256_set1_epi32(static_cast<int32_t>((static_cast<uint32_t>(W1) << 16) | W0));
   const __m256i round = _mm256_set1_epi32(VertRound);
   int32_t i = 0;
   for (; i + 16 <= Count; i += 16) {
     const __m256i t = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(Top + i)));
     const __m256i b = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(Bottom + i)));
     // (top, bottom) pairs of values 0-3 | 8-11 and 4-7 | 12-15.
-    const __m256i lo = _mm256_srai_epi32(_mm256_add_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(t, b), w), round), VertShift);
-    const __m256i hi = _mm256_srai_epi32(_mm256_add_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(t, b), w), round), VertShift);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(Out + i), _mm256_packs_epi32(lo, hi));
+    const __m256i lo = _mm256_add_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(t, b), w), round);
+    const __m256i hi = _mm256_add_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(t, b), w), round);
+    const __m256i v = _mm256_packs_epi32(_mm256_srai_epi32(lo, VertShift), _mm256_srai_epi32(hi, VertShift));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(Out + i), v);
   }
   return i;
 }

@@ -56,7 +56,8 @@ void KzYuvToRGB(TKzYuvFormat Format, const uint8_t* Source, uint32_t* Dest, int3
 
   // Interleaved rows are split into planar rows first (exact byte moves,
   // done by libyuv); then every layout is planar rows of Y, U and V.
-  std::vector<uint8_t> split(static_cast<size_t>(L.Kind == TKzYuvKind::Packed ? 4 * cw : L.Kind == TKzYuvKind::SemiPlanar ? 2 * cw : 0));
+  const int32_t splitBytes = L.Kind == TKzYuvKind::Packed ? 4 * cw : L.Kind == TKzYuvKind::SemiPlanar ? 2 * cw : 0;
+  std::vector<uint8_t> split(static_cast<size_t>(splitBytes));
   uint8_t* splitY = split.data();
   uint8_t* splitU = L.Kind == TKzYuvKind::Packed ? split.data() + 2 * cw : split.data();
   uint8_t* splitV = splitU + cw;

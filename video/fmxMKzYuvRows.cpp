@@ -72,9 +72,10 @@ void PixelsScalar(const uint8_t* Y, const TKzYuvOffsets& O, uint32_t* Dest, int3
 #define KZ_YUV_AVX2 1
 
 // round(s / 10000) for the exact integer s = 10000 x, with halves rounded
-// up (for green, whose offsets need both chroma values). s / 10000 + 0.5 lies at least 1e-4 from an integer unless it is one
-// (a half); the extra 5e-5 keeps halves above the integer while the float
-// error (below 2e-5 for |x| < 256) cannot carry any other value across one.
+// up (for green, whose offsets need both chroma values). s / 10000 + 0.5
+// lies at least 1e-4 from an integer unless it is one (a half); the extra
+// 5e-5 keeps halves above the integer while the float error (below 2e-5 for
+// |x| < 256) cannot carry any other value across one.
 __attribute__((target("avx2,fma"))) inline __m256 RoundedTenThousandths(__m256 S) {
   return _mm256_floor_ps(_mm256_fmadd_ps(S, _mm256_set1_ps(1e-4f), _mm256_set1_ps(0.50005f)));
 }
@@ -97,7 +98,7 @@ __attribute__((target("avx2,fma"))) bool ChromaOffsets16(const uint8_t* U, const
   StoreBlock(_mm256_mulhrs_epi16(_mm256_add_epi16(du, du), _mm256_set1_epi16(29146)), B);
   // Green needs both: ten-thousandths summed exactly in 32 bits, pairs
   // (du, dv) of samples 0-3 | 8-11 and 4-7 | 12-15.
-  const __m256i kG = _mm256_set1_epi32(static_cast<int32_t>((static_cast<uint32_t>(-7169) << 16) | (static_cast<uint32_t>(-3455) & 0xFFFF)));
+  const __m256i kG = _mm256_set1_epi32(static_cast<int32_t>(0xE3FFF281u));  // -7169 << 16 | (-3455 & 0xFFFF)
   const __m256 s0 = _mm256_cvtepi32_ps(_mm256_madd_epi16(_mm256_unpacklo_epi16(du, dv), kG));
   const __m256 s1 = _mm256_cvtepi32_ps(_mm256_madd_epi16(_mm256_unpackhi_epi16(du, dv), kG));
   const __m256 q0 = RoundedTenThousandths(s0), q1 = RoundedTenThousandths(s1);
@@ -140,7 +141,8 @@ __attribute__((target("avx2,fma"))) int32_t PixelsAvx2(const uint8_t* Y, const T
     const __m256i r = Channel32(y0, y1, O.R.data() + x / 2);
     const __m256i bgLo = _mm256_unpacklo_epi8(b, g), bgHi = _mm256_unpackhi_epi8(b, g);  // 0-7 | 8-15; 16-23 | 24-31
     const __m256i raLo = _mm256_unpacklo_epi8(r, alpha), raHi = _mm256_unpackhi_epi8(r, alpha);
-    const __m256i p0 = _mm256_unpacklo_epi16(bgLo, raLo), p1 = _mm256_unpackhi_epi16(bgLo, raLo);  // 0-3 | 8-11; 4-7 | 12-15
+    // Pixels 0-3 | 8-11, 4-7 | 12-15, 16-19 | 24-27, 20-23 | 28-31.
+    const __m256i p0 = _mm256_unpacklo_epi16(bgLo, raLo), p1 = _mm256_unpackhi_epi16(bgLo, raLo);
     const __m256i p2 = _mm256_unpacklo_epi16(bgHi, raHi), p3 = _mm256_unpackhi_epi16(bgHi, raHi);
     __m256i* d = reinterpret_cast<__m256i*>(Dest + x);
     _mm256_storeu_si256(d, _mm256_permute2x128_si256(p0, p1, 0x20));

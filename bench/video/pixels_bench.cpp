@@ -104,7 +104,8 @@ void Smoothing() {
   for (; i < 3; ++i) out.AssignKzMBitmap(frames[i & 1]);
   Compare("smoothing_1080p_vs_copy", 40, [&] { out.AssignKzMBitmap(frames[i++ & 1]); },
           [&] { memcpy(copy.Data(), frames[i & 1].Data(), static_cast<size_t>(copy.GetSize())); });
-  if (out.SmoothCount() != 3) kzbench::MissingAnchor("smoothing_1080p_vs_copy", "the smoothing restarted: not the path measured");
+  if (out.SmoothCount() != 3)
+    kzbench::MissingAnchor("smoothing_1080p_vs_copy", "the smoothing restarted: not the path measured");
 }
 
 void Stretch() {

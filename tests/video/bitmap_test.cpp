@@ -250,7 +250,8 @@ TEST(BitmapSmooth, MatchesTheRulesByteForByteOnNoisyFrames) {
     out.AssignKzMBitmap(frame);
     model.Add(f);
     clock.Clock.Advance(40);
-    ASSERT_EQ(memcmp(out.Data(), model.Out.data(), f.size()), 0) << "noise " << st.Noise << " moved " << st.MovedPixels << " by " << st.By;
+    ASSERT_EQ(memcmp(out.Data(), model.Out.data(), f.size()), 0)
+        << "noise " << st.Noise << " moved " << st.MovedPixels << " by " << st.By;
     ASSERT_EQ(out.SmoothCount(), static_cast<int32_t>(model.History.size()));
   }
 }
