@@ -42,6 +42,7 @@ void Pause(uint32_t Ms, TThread* Thread) {
 
 int64_t KzSendAll(TKzSocket Socket, const uint8_t* Data, size_t Size, uint32_t IntervalMs, TThread* Thread,
                   uint32_t WaitMs) {
+  if (Socket == KZ_INVALID_SOCKET) return -1;
   size_t sent = 0;
   for (int call = 0; call < KZ_SEND_CALLS && sent < Size; ++call) {
     if (Stopped(Thread)) return -1;
