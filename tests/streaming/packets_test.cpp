@@ -315,6 +315,32 @@ TEST(Markers, SearchesFindMarkersAcrossWindowsAndRemovalKeepsTheTail) {
   std::remove(name.c_str());
 }
 
+TEST(StreamInflaters, InflateInPlaceAndKeepTheBytesAround) {
+  const TBytes data = TestBytes("5000,3", "");
+  TMemoryStream packed;
+  packed.Write(data.data(), static_cast<int64_t>(data.size()));
+  PackStream(packed);
+  ASSERT_EQ(packed.Position(), 0);
+  TMemoryStream s;
+  s.Write("head", 4);
+  s.CopyFrom(packed, 0);
+  s.Write("tail", 4);
+  s.SetPosition(2);
+  int64_t newSize = 0;
+  ASSERT_TRUE(UnPackStream(s, 2, packed.Size(), newSize));
+  EXPECT_EQ(newSize, 5000);
+  EXPECT_EQ(s.Position(), 4 + 5000);
+  TBytes expected(data);
+  expected.insert(expected.begin(), {'h', 'e', 'a', 'd'});
+  Append(expected, std::string("tail"));
+  EXPECT_EQ(TBytes(s.Memory(), s.Memory() + s.Size()), expected);
+  TMemoryStream dest;
+  packed.SetPosition(0);
+  ASSERT_TRUE(UnPackStreamEx(packed, dest, packed.Size()));
+  EXPECT_EQ(packed.Position(), 0);
+  EXPECT_EQ(dest.Size(), 5000);
+}
+
 TEST(HttpPreamble, RecognisedSkippedOrRefused) {
   struct TRow {
     std::string Text;
@@ -416,6 +442,14 @@ TEST(KzSendStream, SendsThroughLoopbackSocketsAndReportsFailure) {
   EXPECT_EQ(joined, TBytes(payload.begin(), payload.begin() + 5000));
   PlatformCloseSocket(udp);
   PlatformCloseSocket(args.Socket);
+
+  // An HTTP preamble whose blank line comes in a later read is skipped.
+  const std::string post = "POST http://h HTTP/1.1\r\nContent-Length: 0\r\n";
+  TMemoryStream received;
+  received.Write(post.data(), static_cast<int64_t>(post.size()));
+  ASSERT_EQ(KzSendAll(tcp.Client, reinterpret_cast<const uint8_t*>("\r\nmdBD"), 6), 6);
+  ASSERT_TRUE(KzMIsHttpRequest(tcp.Server, received, false, nullptr, 5000));
+  EXPECT_EQ(received.Position(), static_cast<int64_t>(post.size()) + 2);
 
   args.Spec.Protocol = TKzProtocol::kzpTCP;
   args.SendParam.BufferSize = 8192;

@@ -313,6 +313,15 @@ TEST(RefCodec, BothCodecsWriteTheSameBytesAndReadEachOther) {
   // The sizes the format fixes, on the Python codec's bytes.
   const std::pair<size_t, size_t> sizes[] = {{0, 19}, {1, 24}, {2, 61}, {3, 19}, {8, 60}, {9, 16}, {10, 25}};
   for (auto [row, bytes] : sizes) EXPECT_EQ(pyBytes[row].size(), 2 * bytes) << kCases[row];
+  for (size_t row = 0; row < 6; ++row) {  // the header rows: what GetLengthHeader predicts
+    std::string kind;
+    const TKzPacketSpec s = SpecField(Fields(kCases[row], kind));
+    const TGUID &to = s.GUIDTo, &group = s.GUIDGroup;
+    EXPECT_EQ(2 * static_cast<size_t>(GetLengthHeader(s.DataType, s.Info, s.UseGUID, s.GUIDFrom, to, group, to, group,
+                                                      to, group, to, group)),
+              pyBytes[row].size())
+        << kCases[row];
+  }
   EXPECT_EQ(pyBytes[6].substr(8, 4), "18fc") << "1,000 raw bytes carry N = -1000";
   EXPECT_EQ(pyBytes[14].substr(8, 4), "0100") << "data that does not shrink goes without compression bits";
 }
