@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
 
   int16_t n = 0;
   size_t used = 0;
-  if (KzParseBlock(Data, Size, n, used) == TKzBlockResult::kzbrOk) Check(used <= Size && used == 10 + (n < 0 ? -n : n));
+  if (KzParseBlock(Data, Size, n, used) == TKzBlockResult::kzbrOk) Check(used <= Size && used == static_cast<size_t>(10 + (n < 0 ? -n : n)));
 
   const size_t head = Size ? Data[0] % (Size + 1) : 0;
   TMemoryStream s;
