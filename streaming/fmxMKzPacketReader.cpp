@@ -13,19 +13,12 @@ constexpr size_t kKeepTail = 3;  // a marker cut by a read is found once the res
 
 void TKzPacketReader::Feed(const uint8_t* Data, size_t Size) {
   // A raw payload under way takes its bytes straight from the input.
-  if (FState == TState::Raw && FPos == FBuf.size()) {
+  while (Size > 0 && FState == TState::Raw && FPos == FBuf.size()) {
     FBuf.clear();
     FPos = 0;
-    const size_t take = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(Size), FHeader.LenPack - FProduced));
-    FPayload.insert(FPayload.end(), Data, Data + take);
-    FProduced += static_cast<int64_t>(take);
+    const size_t take = TakeRawFrom(Data, Size);
     Data += take;
     Size -= take;
-    if (FProduced == FHeader.LenPack) {
-      Emit(true);
-    } else if (FHeader.DataType() == DATA_TYPE_FILE && static_cast<int64_t>(FPayload.size()) >= KZ_FILE_PART) {
-      Emit(false);
-    }
   }
   FBuf.insert(FBuf.end(), Data, Data + Size);
   Process();
@@ -96,18 +89,25 @@ bool TKzPacketReader::SeekHeader() {
   return true;
 }
 
-bool TKzPacketReader::TakeRaw() {
-  const size_t take = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(FBuf.size() - FPos), FHeader.LenPack - FProduced));
-  FPayload.insert(FPayload.end(), FBuf.begin() + static_cast<std::ptrdiff_t>(FPos),
-                  FBuf.begin() + static_cast<std::ptrdiff_t>(FPos + take));
-  FPos += take;
+size_t TKzPacketReader::TakeRawFrom(const uint8_t* Data, size_t Size) {
+  int64_t room = FHeader.LenPack - FProduced;
+  const bool file = FHeader.DataType() == DATA_TYPE_FILE;
+  if (file) room = std::min<int64_t>(room, KZ_FILE_PART - static_cast<int64_t>(FPayload.size()));
+  const size_t take = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(Size), room));
+  FPayload.insert(FPayload.end(), Data, Data + take);
   FProduced += static_cast<int64_t>(take);
   if (FProduced == FHeader.LenPack) {
     Emit(true);
-    return true;
+  } else if (file && static_cast<int64_t>(FPayload.size()) == KZ_FILE_PART) {
+    Emit(false);
   }
-  if (FHeader.DataType() == DATA_TYPE_FILE && static_cast<int64_t>(FPayload.size()) >= KZ_FILE_PART) Emit(false);
-  return false;
+  return take;
+}
+
+bool TKzPacketReader::TakeRaw() {
+  const size_t take = TakeRawFrom(FBuf.data() + FPos, FBuf.size() - FPos);
+  FPos += take;
+  return FPos < FBuf.size() || FState != TState::Raw;
 }
 
 bool TKzPacketReader::TakeFully() {

@@ -57,6 +57,7 @@ private:
   void Process();
   bool SeekHeader();
   bool TakeRaw();
+  size_t TakeRawFrom(const uint8_t* Data, size_t Size);  // the bytes taken
   bool TakeFully();
   bool TakeBlocks();
   void Emit(bool Last);

@@ -180,6 +180,28 @@ TEST(PacketReader, DropsWhatItCannotTrustAndReadsOn) {
   }
 }
 
+TEST(PacketReader, FilePayloadsAreHandedOnInParts) {
+  const TBytes file = TestBytes("", "2600000,4");  // 2.6 MB: two whole parts and a rest
+  for (TKzCompressionType comp : {TKzCompressionType::kztcNone, TKzCompressionType::kztcParts}) {
+    TKzPacketSpec s = Spec(DATA_TYPE_FILE, comp, 65536);
+    s.FileStart = 5000;
+    const TBytes wire = Stream(s, file);
+    TKzPacketReader reader;
+    for (size_t at = 0; at < wire.size(); at += 100000) reader.Feed(wire.data() + at, std::min<size_t>(100000, wire.size() - at));
+    TBytes joined;
+    std::vector<TKzPacket> parts = ReadAll(reader);
+    ASSERT_EQ(parts.size(), 3u);
+    for (const TKzPacket& p : parts) {
+      EXPECT_EQ(p.PartOffset, static_cast<int64_t>(joined.size()));
+      EXPECT_EQ(p.Header.Info.FileInfo.FileOffs, 5000 + p.PartOffset);
+      EXPECT_EQ(p.Last, &p == &parts.back());
+      Append(joined, p.Payload);
+    }
+    EXPECT_EQ(joined, file);
+    EXPECT_LE(parts[0].Payload.size(), static_cast<size_t>(KZ_FILE_PART + (comp == TKzCompressionType::kztcNone ? 0 : KZ_MAX_BLOCK_DATA)));
+  }
+}
+
 TEST(PacketReader, DatagramsCarryTheirOwnHeadersAndNumbers) {
   const TBytes payload = TestBytes("5000,3", "");
   TKzPacketSpec s = Spec(DATA_TYPE_FILE, TKzCompressionType::kztcFully, 1400, TKzProtocol::kzpUDP);
