@@ -124,7 +124,11 @@ bool KzMIsHttpRequest(TKzSocket Socket, TMemoryStream& Stream, bool Blocking, TS
 }
 
 std::string KzProxyPreamble(const std::string& Host, uint16_t Port) {
-  return "CONNECT " + Host + (Port ? ":" + std::to_string(Port) : std::string()) + "\r\n";
+  std::string s = "CONNECT ";
+  s += Host;
+  if (Port) s += ":" + std::to_string(Port);
+  s += "\r\n";
+  return s;
 }
 
 }  // namespace kz

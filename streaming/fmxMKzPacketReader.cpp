@@ -9,20 +9,27 @@ namespace kz {
 namespace {
 constexpr size_t kCompactAt = 65536;
 constexpr size_t kKeepTail = 3;  // a marker cut by a read is found once the rest arrives
+constexpr int64_t kReserveMax = 16 << 20;
 }  // namespace
 
 void TKzPacketReader::Feed(const uint8_t* Data, size_t Size) {
-  // A raw payload under way takes its bytes straight from the input.
-  while (Size > 0 && FState == TState::Raw && FPos == FBuf.size()) {
-    FBuf.clear();
+  if (FPos == FBuf.size()) {
+    // Nothing held back: read the input where it lies and keep only what is left.
+    FIn = Data;
+    FInSize = Size;
     FPos = 0;
-    const size_t take = TakeRawFrom(Data, Size);
-    Data += take;
-    Size -= take;
+    Process();
+    FBuf.assign(Data + FPos, Data + Size);
+    FPos = 0;
+  } else {
+    FBuf.insert(FBuf.end(), Data, Data + Size);
+    FIn = FBuf.data();
+    FInSize = FBuf.size();
+    Process();
+    Compact();
   }
-  FBuf.insert(FBuf.end(), Data, Data + Size);
-  Process();
-  Compact();
+  FIn = nullptr;
+  FInSize = 0;
 }
 
 bool TKzPacketReader::Next(TKzPacket& Packet) {
@@ -55,15 +62,15 @@ void TKzPacketReader::Process() {
 }
 
 bool TKzPacketReader::SeekHeader() {
-  const int64_t at = KzFindMarker(FBuf.data(), FBuf.size(), FPos, MARKER);
+  const int64_t at = KzFindMarker(FIn, FInSize, FPos, MARKER);
   if (at < 0) {
-    FPos = std::max(FPos, FBuf.size() > kKeepTail ? FBuf.size() - kKeepTail : size_t{0});
+    FPos = std::max(FPos, FInSize > kKeepTail ? FInSize - kKeepTail : size_t{0});
     return false;
   }
   FPos = static_cast<size_t>(at);
   size_t used = 0;
   TKzPacketHeader h;
-  const TKzHeaderResult r = KzParsePacketHeader(FBuf.data() + FPos, FBuf.size() - FPos, h, used);
+  const TKzHeaderResult r = KzParsePacketHeader(FIn + FPos, FInSize - FPos, h, used);
   if (r == TKzHeaderResult::kzhrIncomplete) return false;
   if (r == TKzHeaderResult::kzhrInvalid) {
     ++FPos;
@@ -78,7 +85,8 @@ bool TKzPacketReader::SeekHeader() {
   }
   FHeader = std::move(h);
   FPayload.clear();
-  FPayload.reserve(static_cast<size_t>(std::min<int64_t>(FHeader.LenPack, KZ_FILE_PART)));
+  // Room for the whole payload up front (bounded: the length is the sender's word).
+  FPayload.reserve(static_cast<size_t>(std::min<int64_t>(FHeader.LenPack, FHeader.DataType() == DATA_TYPE_FILE ? KZ_FILE_PART : kReserveMax)));
   FProduced = 0;
   FPartOffset = 0;
   switch (FHeader.Compression()) {
@@ -105,16 +113,16 @@ size_t TKzPacketReader::TakeRawFrom(const uint8_t* Data, size_t Size) {
 }
 
 bool TKzPacketReader::TakeRaw() {
-  const size_t take = TakeRawFrom(FBuf.data() + FPos, FBuf.size() - FPos);
+  const size_t take = TakeRawFrom(FIn + FPos, FInSize - FPos);
   FPos += take;
-  return FPos < FBuf.size() || FState != TState::Raw;
+  return FPos < FInSize || FState != TState::Raw;
 }
 
 bool TKzPacketReader::TakeFully() {
-  if (static_cast<int64_t>(FBuf.size() - FPos) < FHeader.LenPack) return false;
+  if (static_cast<int64_t>(FInSize - FPos) < FHeader.LenPack) return false;
   const size_t n = static_cast<size_t>(FHeader.LenPack);
   std::vector<uint8_t> out;
-  const bool ok = FInflater.Inflate(FBuf.data() + FPos, n, KzInflateBound(n), out);
+  const bool ok = FInflater.Inflate(FIn + FPos, n, KzInflateBound(n), out);
   FPos += n;
   FState = TState::Seek;
   if (!ok) {
@@ -130,9 +138,9 @@ bool TKzPacketReader::TakeBlocks() {
   static constexpr TKzMarker kStops[2] = {MARKER_COMPRESSION_BEGIN, MARKER};
   while (FProduced < FHeader.LenPack) {
     int which = -1;
-    const int64_t at = KzFindFirstMarker(FBuf.data(), FBuf.size(), FPos, kStops, 2, which);
+    const int64_t at = KzFindFirstMarker(FIn, FInSize, FPos, kStops, 2, which);
     if (at < 0) {
-      FPos = std::max(FPos, FBuf.size() > kKeepTail ? FBuf.size() - kKeepTail : size_t{0});
+      FPos = std::max(FPos, FInSize > kKeepTail ? FInSize - kKeepTail : size_t{0});
       return false;
     }
     FPos = static_cast<size_t>(at);
@@ -144,14 +152,14 @@ bool TKzPacketReader::TakeBlocks() {
     }
     int16_t n = 0;
     size_t used = 0;
-    const TKzBlockResult r = KzParseBlock(FBuf.data() + FPos, FBuf.size() - FPos, n, used);
+    const TKzBlockResult r = KzParseBlock(FIn + FPos, FInSize - FPos, n, used);
     if (r == TKzBlockResult::kzbrIncomplete) return false;
     if (r == TKzBlockResult::kzbrMisplacedEnd) {
       FPos += 4;
       Drop("compression block with a misplaced end marker skipped");
       continue;
     }
-    const uint8_t* data = FBuf.data() + FPos + 6;
+    const uint8_t* data = FIn + FPos + 6;
     const size_t lacking = static_cast<size_t>(FHeader.LenPack - FProduced);
     const size_t before = FPayload.size();
     if (n > 0) {

@@ -65,8 +65,10 @@ private:
   void Compact();
 
   TState FState = TState::Seek;
-  std::vector<uint8_t> FBuf;
-  size_t FPos = 0;
+  std::vector<uint8_t> FBuf;        // bytes held back between reads
+  const uint8_t* FIn = nullptr;     // the bytes being read: FBuf's or the caller's
+  size_t FInSize = 0;
+  size_t FPos = 0;                  // read position in them
   TKzPacketHeader FHeader;
   std::vector<uint8_t> FPayload;
   int64_t FProduced = 0;  // payload bytes produced for the packet under way
