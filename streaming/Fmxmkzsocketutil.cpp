@@ -126,7 +126,10 @@ bool KzMIsHttpRequest(TKzSocket Socket, TMemoryStream& Stream, bool Blocking, TS
 std::string KzProxyPreamble(const std::string& Host, uint16_t Port) {
   std::string s = "CONNECT ";
   s += Host;
-  if (Port) s += ":" + std::to_string(Port);
+  if (Port) {
+    s += ':';
+    s += std::to_string(Port);
+  }
   s += "\r\n";
   return s;
 }
