@@ -102,6 +102,10 @@ struct TKzInfo {
 // GUIDFrom, GUIDGroup). The data lists copy it whole and key on GUIDFrom.
 using TKzMarker = std::array<uint8_t, 4>;
 
+// A sender's session number: 0 at first, counted up each time the sender is
+// made active again; every session pack carries it.
+using TKzSessionKey = uint32_t;
+
 struct TKzHeaderPack {
   static constexpr size_t WireSize = 60;
   TKzMarker MARKER{};

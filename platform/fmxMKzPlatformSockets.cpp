@@ -289,4 +289,46 @@ TKzSocket PlatformAccept(TKzSocket Listener, uint32_t Ms) {
   return s;
 }
 
+TKzSocket PlatformBindUDP(uint32_t Address, uint16_t Port) {
+  TKzSocket s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+  if (s < 0) return Fail();
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = Address;
+  sa.sin_port = htons(Port);
+  if (bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) < 0) {
+    Fail();
+    const int keep = tlLastError;
+    PlatformCloseSocket(s);
+    tlLastError = keep;
+    return KZ_INVALID_SOCKET;
+  }
+  return s;
+}
+
+int64_t PlatformSendTo(TKzSocket Socket, const void* Buffer, int64_t Count, uint32_t Address, uint16_t Port) {
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = Address;
+  sa.sin_port = htons(Port);
+  ssize_t r;
+  do {
+    r = sendto(Socket, Buffer, static_cast<size_t>(std::max<int64_t>(Count, 0)), MSG_DONTWAIT | MSG_NOSIGNAL,
+               reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+  } while (r < 0 && errno == EINTR);
+  if (r < 0) return Fail();
+  tlLastError = 0;
+  return r;
+}
+
+int64_t PlatformRecvFrom(TKzSocket Socket, void* Buffer, int64_t Count) {
+  ssize_t r;
+  do {
+    r = recv(Socket, Buffer, static_cast<size_t>(std::max<int64_t>(Count, 0)), MSG_DONTWAIT);
+  } while (r < 0 && errno == EINTR);
+  if (r < 0) return Fail();
+  tlLastError = 0;
+  return r;
+}
+
 }  // namespace kz

@@ -91,4 +91,15 @@ uint16_t PlatformSocketLocalPort(TKzSocket Socket);
 // Accepts one connection within Ms, or KZ_INVALID_SOCKET.
 TKzSocket PlatformAccept(TKzSocket Listener, uint32_t Ms);
 
+// ---- Datagram sockets (IPv4)
+// A datagram socket bound to Address:Port (Port 0: a free one; 0 as
+// Address: any), or KZ_INVALID_SOCKET.
+TKzSocket PlatformBindUDP(uint32_t Address, uint16_t Port);
+// Sends one datagram to Address (network order):Port without blocking:
+// bytes sent, or -1.
+int64_t PlatformSendTo(TKzSocket Socket, const void* Buffer, int64_t Count, uint32_t Address, uint16_t Port);
+// Receives one datagram without blocking: its size (cut to Count), or -1
+// (kzseWouldBlock when none is waiting).
+int64_t PlatformRecvFrom(TKzSocket Socket, void* Buffer, int64_t Count);
+
 }  // namespace kz

@@ -29,8 +29,6 @@ namespace kz {
 
 class IKzAudioSink;
 
-using TKzSessionKey = uint32_t;
-
 constexpr uint32_t KZ_MSG_COMMAND = 1031;
 constexpr uint32_t KZ_MSG_USER_DATA = 1035;
 constexpr uint32_t KZ_MSG_FILE_DATA = 1036;
