@@ -13,6 +13,7 @@ namespace kz {
 
 namespace {
 constexpr uint32_t kReadBufferSize = 1048576;  // one body read
+constexpr uint64_t kBurstWaitMs = 250;          // longest wait for a burst outside the read
 constexpr int32_t kMaxFailures = 5;             // consecutive request failures that end the stream
 constexpr uint32_t kRetryPauseMs = 500;         // between failed requests or connects
 constexpr uint64_t kErrorWindowMs = 60000;      // bad frames closer than this count together
@@ -395,11 +396,11 @@ void TKzCamHTTPGetThread::Run() {
     StopVideo();
 }
 
-void TKzCamHTTPGetThread::PaceRead() {
+void TKzCamHTTPGetThread::PaceRead(uint64_t Early) {
   if (Terminated()) return;
   const uint64_t interval = static_cast<uint64_t>(std::max(SleepMSec(), 0));
   const uint64_t now = KzMGetTickCount();
-  if (FLastReadTick != 0 && now < FLastReadTick + interval)
+  if (FLastReadTick != 0 && now + Early < FLastReadTick + interval)
     SleepUnlessTerminated(static_cast<uint32_t>(std::max<uint64_t>(FLastReadTick + interval - now, 1)));
   // The mark advances by the interval, so the time a read takes does not
   // slow a source that sends at the wanted rate; after a long wait the
@@ -421,17 +422,30 @@ TKzCamHTTPGetThread::TBodyEnd TKzCamHTTPGetThread::ReadBody() {
   // the wanted rate is never slowed down; a burst that goes on for longer
   // than SleepMSec is paced too. Bytes that came with the reply header start
   // no burst of their own.
+  const uint64_t interval = static_cast<uint64_t>(std::max(SleepMSec(), 0));
   const uint32_t settle = static_cast<uint32_t>(std::clamp(SleepMSec() / 8, 1, 5));
   while (!Aborted()) {
     const bool burst = KzInetBodyComplete(hRequest) || KzInetDataWaiting(hRequest, settle);
-    if (!burst || KzMGetTickCount() >= FLastReadTick + static_cast<uint64_t>(std::max(SleepMSec(), 0))) PaceRead();
-    if (!InternetReadFile(hRequest, buffer.get(), kReadBufferSize, BytesToRead)) break;
+    if (!burst) {
+      // The next burst is waited for here rather than inside the read, so
+      // that bytes that come on time are read on the wake-up they cause,
+      // without a pacing sleep before it. Bytes less than the settle time
+      // early are not held back. A stream that stays quiet longer than an
+      // interval after the next read is due (at most kBurstWaitMs) is left
+      // to the read's own time-out.
+      const uint64_t now = KzMGetTickCount();
+      const uint64_t due = FLastReadTick + interval;
+      const uint64_t wait = (due > now ? due - now : 0) + interval;
+      KzInetDataWaiting(hRequest, static_cast<uint32_t>(std::min<uint64_t>(wait, kBurstWaitMs)));
+    }
+    if (!burst || KzMGetTickCount() >= FLastReadTick + interval) PaceRead(burst ? 0 : settle);
+    if (!KzInetReadBody(hRequest, buffer.get(), kReadBufferSize, BytesToRead)) break;
     if (BytesToRead == 0) {
       // A reply that ended by its own framing (a still image) is followed by
       // the next request, one per SleepMSec; a stream that stopped is opened again.
       const bool complete = KzInetBodyComplete(hRequest);
       if (!FCycleVideoImages && !complete) end = TBodyEnd::kzbeReconnect;
-      if (complete) PaceRead();
+      if (complete) PaceRead(0);
       break;
     }
     Debug();

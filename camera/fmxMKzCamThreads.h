@@ -144,8 +144,9 @@ private:
   // The request path of the next request (advancing the still-image index).
   std::string NextPath(const std::string& Path);
   void ChangeURLIndex();
-  // Waits until the next read is due (SleepMSec after the previous one).
-  void PaceRead();
+  // Waits until the next read is due (SleepMSec after the previous one);
+  // a read less than Early ms before it is due goes ahead.
+  void PaceRead(uint64_t Early);
   // Answers a 401 or 407: true to reissue the request, false to end.
   bool AnswerLogin(bool Proxy, int32_t& AttemptsLeft);
 

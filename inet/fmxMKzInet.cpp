@@ -570,10 +570,15 @@ bool HttpQueryInfo(PInet I, uint32_t InfoLevel, uint32_t& Value, uint32_t& Index
 // ---- Bodies
 
 bool InternetReadFile(PInet I, void* Buffer, uint32_t Size, uint32_t& BytesRead) {
+  const bool ok = KzInetReadBody(I, Buffer, Size, BytesRead);
+  if (Buffer && Size > BytesRead) std::memset(static_cast<uint8_t*>(Buffer) + BytesRead, 0, Size - BytesRead);
+  return ok;
+}
+
+bool KzInetReadBody(PInet I, void* Buffer, uint32_t Size, uint32_t& BytesRead) {
   BytesRead = 0;
   if (!I || !Buffer) return false;
   if (Size == 0) return true;
-  std::memset(Buffer, 0, Size);
   uint8_t* out = static_cast<uint8_t*>(Buffer);
   int32_t reopened = 0;
   uint64_t deadline = KzMGetTickCount() + static_cast<uint64_t>(std::max<int64_t>(I->WaitRecv, 1));
@@ -626,7 +631,6 @@ bool InternetReadFile(PInet I, void* Buffer, uint32_t Size, uint32_t& BytesRead)
     size_t delivered = static_cast<size_t>(n);
     if (I->Chunked) {
       delivered = KzDeChunk(*I, out, delivered);
-      std::memset(out + delivered, 0, static_cast<size_t>(n) - delivered);
       if (I->ChunkEnded) {
         I->FBodyEnded = true;
         I->Buffer.Clear();  // nothing of this reply follows the last chunk

@@ -172,7 +172,12 @@ bool HttpSendRequest(PInet Handle, const char* Headers, uint32_t HeadersLength, 
 // authentication challenge. Value: the status for the status-code level.
 bool HttpQueryInfo(PInet Handle, uint32_t InfoLevel, uint32_t& Value, uint32_t& Index);
 // Delivers up to Size body bytes; BytesRead 0 with true: the body ended.
+// The Size bytes of Buffer after the delivered ones read as zero.
 bool InternetReadFile(PInet Handle, void* Buffer, uint32_t Size, uint32_t& BytesRead);
+// InternetReadFile for readers that use only the delivered bytes: the rest
+// of Buffer is left as it was, which spares clearing a large read buffer on
+// every read of a stream.
+bool KzInetReadBody(PInet Handle, void* Buffer, uint32_t Size, uint32_t& BytesRead);
 // Options 28, 29 (server user and password), 43, 44 (proxy user and
 // password): the first Length characters of Value. Never blocks.
 bool InternetSetOption(PInet Handle, uint32_t Option, const char* Value, uint32_t Length);

@@ -13,7 +13,10 @@ namespace kz {
 TEvent::TEvent(bool ManualReset, bool InitialState) : FManualReset(ManualReset), FSignaled(InitialState) {}
 
 void TEvent::SetEvent() {
+  // Waking happens under the lock: a waiter may free the event as soon as
+  // its wait returns. Setting a set event wakes nobody new.
   std::lock_guard<std::mutex> g(FLock);
+  if (FSignaled) return;
   FSignaled = true;
   if (FManualReset)
     FCond.notify_all();

@@ -121,8 +121,13 @@ uint32_t TKzDecodeImage::Pass() {
         FData.SetSize(0);
         FSearched = 0;
       }
-      FData.Seek(0, TSeekOrigin::soEnd);
-      FData.Write(FTmp.Memory(), FTmp.Size());
+      if (FData.Size() == 0) {
+        FData.Swap(FTmp);  // the usual case after a frame was taken: no copy
+        FSearched = 0;
+      } else {
+        FData.Seek(0, TSeekOrigin::soEnd);
+        FData.Write(FTmp.Memory(), FTmp.Size());
+      }
       FTmp.SetSize(0);
     }
     FBitmapMode = FTmpBitmapMode;

@@ -171,11 +171,12 @@ uint32_t TKzDrawImage::Pass() {
     }
     FImages.Unlock();
   }
+  size_t leftOut;
   {
     TKzSafeLock display(FDisplaySection);
-    OutputQueued(settings);
+    leftOut = OutputQueued(settings);
   }
-  const uint32_t wait = NextWait();
+  const uint32_t wait = NextWait(leftOut);
   TakeBackSnapshot();
   RecycleImages();
   return wait;
@@ -191,7 +192,7 @@ void TKzDrawImage::RecycleImages() {
 
 // Outputs the frames within Latency of the newest (all of them without a
 // latency), oldest first.
-void TKzDrawImage::OutputQueued(const TOutputSettings& Settings) {
+size_t TKzDrawImage::OutputQueued(const TOutputSettings& Settings) {
   FImages.Lock();
   auto& list = FImages.List;
   size_t first = 0;
@@ -202,12 +203,13 @@ void TKzDrawImage::OutputQueued(const TOutputSettings& Settings) {
   for (size_t i = first; i < list.size() && !Terminated(); ++i)
     OutputImage(list[i]->Image, list[i]->DiffTime, list[i]->Pts, Settings);
   FImages.Unlock();
+  return first;
 }
 
-uint32_t TKzDrawImage::NextWait() {
+uint32_t TKzDrawImage::NextWait(size_t LeftOut) {
   FImages.Lock();
   uint32_t wait = KzWaitForever;
-  if (!FImages.List.empty()) {
+  if (LeftOut > 0 && !FImages.List.empty()) {
     TKzGUIDTimes times;
     if (GetGUIDInfoTimes(FGUID, times)) {
       const int64_t now = static_cast<int64_t>(KzMGetTickCount());

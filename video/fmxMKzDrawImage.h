@@ -103,10 +103,14 @@ private:
     bool ChangesFrame() const { return (Rotation != TKzRotation::kzrNone && !Smooth) || MotionStep; }
   };
   TOutputSettings CurrentSettings();
-  void OutputQueued(const TOutputSettings& Settings);
+  // Returns how many of the queued frames were left out (older than the
+  // latency allows).
+  size_t OutputQueued(const TOutputSettings& Settings);
   // Hands the output frames back to the queue, whose next frames reuse their pixels.
   void RecycleImages();
-  uint32_t NextWait();
+  // The wait before the next pass: until the first frame left out is due
+  // (forever when every frame was output).
+  uint32_t NextWait(size_t LeftOut);
   void OutputImage(TKzMBitmap& Bitmap, int64_t DiffTime, double Pts, const TOutputSettings& Settings);
   void DetectMotion(TKzMBitmap& Frame, const TOutputSettings& Settings);
   const TKzImageItem* NewestQueued() const;

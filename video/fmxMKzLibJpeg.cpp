@@ -367,29 +367,72 @@ void KzLibJpegSetLastError(const std::string& Text) {
   ErrorText() = Text;
 }
 
+namespace {
+
+// One decompressor per thread, made on first use and kept from picture to
+// picture: making one per frame costs the library's allocations and set-up
+// every time. The library resets it for each picture; after an error it is
+// made anew.
+struct TKzJpegDecompressor {
+  jpeg_decompress_struct cinfo;
+  TKzJpegErrorMgr jerr;
+  jpeg_progress_mgr progress;
+  TKzJpegSource src;
+  const TKzLibJpegApi* Api = nullptr;
+  bool Created = false;
+
+  TKzJpegDecompressor() {
+    memset(&cinfo, 0, sizeof(cinfo));
+    memset(&progress, 0, sizeof(progress));
+  }
+  ~TKzJpegDecompressor() { Drop(); }
+  TKzJpegDecompressor(const TKzJpegDecompressor&) = delete;
+  TKzJpegDecompressor& operator=(const TKzJpegDecompressor&) = delete;
+
+  void Drop() {
+    if (Created) Api->destroy_decompress(&cinfo);
+    Created = false;
+  }
+  // Ends the current picture; the object stays for the next one.
+  void EndPicture() {
+    if (!Created) return;
+    if (Api->abort_decompress)
+      Api->abort_decompress(&cinfo);
+    else
+      Drop();
+  }
+};
+
+TKzJpegDecompressor& ThreadDecompressor() {
+  thread_local auto d = std::make_unique<TKzJpegDecompressor>();
+  return *d;
+}
+
+}  // namespace
+
 bool ReadJpegStream(TStream& Stream, TKzMCustomBitmap& Bitmap, bool /*Flag*/, int64_t Count) {
   const TKzLibJpegBinding* b = BoundLibrary();
   if (b == nullptr) return false;
   const TKzLibJpegApi& api = b->Api;
   // Everything with a destructor lives outside the setjmp/longjmp span.
-  auto src = std::make_unique<TKzJpegSource>();
+  TKzJpegDecompressor& d = ThreadDecompressor();
   std::vector<uint8_t> rowBuffer;
-  jpeg_decompress_struct cinfo;
-  memset(&cinfo, 0, sizeof(cinfo));
-  TKzJpegErrorMgr jerr;
-  jpeg_progress_mgr progress;
-  memset(&progress, 0, sizeof(progress));
-  progress.progress_monitor = JpegProgress;
-  InitErrorManager(api, reinterpret_cast<j_common_ptr>(&cinfo), jerr);
-  volatile bool created = false;
-  if (setjmp(jerr.jump)) {
-    if (created) api.destroy_decompress(&cinfo);
+  jpeg_decompress_struct& cinfo = d.cinfo;
+  TKzJpegSource* src = &d.src;
+  if (setjmp(d.jerr.jump)) {
+    d.Drop();
     return false;
   }
-  api.CreateDecompress(&cinfo, JPEG_LIB_VERSION, sizeof(cinfo));
-  created = true;
-  cinfo.mem->max_memory_to_use = MaxLibraryMemory;
-  cinfo.progress = &progress;
+  if (!d.Created) {
+    memset(&cinfo, 0, sizeof(cinfo));
+    InitErrorManager(api, reinterpret_cast<j_common_ptr>(&cinfo), d.jerr);
+    d.Api = &api;
+    api.CreateDecompress(&cinfo, JPEG_LIB_VERSION, sizeof(cinfo));
+    d.Created = true;
+    cinfo.mem->max_memory_to_use = MaxLibraryMemory;
+    d.progress.progress_monitor = JpegProgress;
+    cinfo.progress = &d.progress;
+  }
 
   const int64_t start = Stream.Position();
   src->Stream = &Stream;
@@ -414,13 +457,13 @@ bool ReadJpegStream(TStream& Stream, TKzMCustomBitmap& Bitmap, bool /*Flag*/, in
 
   if (api.read_header(&cinfo, TRUE) != JPEG_HEADER_OK) {
     KzLibJpegSetLastError("ERROR [0] no image in the JPEG data");
-    api.destroy_decompress(&cinfo);
+    d.EndPicture();
     return false;
   }
   if (static_cast<int64_t>(cinfo.image_width) * cinfo.image_height > KzMaxImagePixels) {
     KzLibJpegSetLastError("ERROR [0] image too large: " + std::to_string(cinfo.image_width) + "x" +
                           std::to_string(cinfo.image_height));
-    api.destroy_decompress(&cinfo);
+    d.EndPicture();
     return false;
   }
   cinfo.scale_num = 1;
@@ -458,7 +501,6 @@ bool ReadJpegStream(TStream& Stream, TKzMCustomBitmap& Bitmap, bool /*Flag*/, in
   api.finish_decompress(&cinfo);
   // Leave the stream right after the picture: hand back what was read ahead.
   const int64_t unread = src->Ended ? 0 : static_cast<int64_t>(src->pub.bytes_in_buffer);
-  api.destroy_decompress(&cinfo);
   if (inPlace > 0) {
     Stream.SetPosition(start + inPlace - unread);
   } else if (unread > 0) {

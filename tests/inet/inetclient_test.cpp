@@ -217,6 +217,29 @@ TEST(InetBody, DeChunkingAnySplit) {
 // A chunked reply trickling in with size lines split across packets, a
 // Content-Length reply that must end at once, and an HTTP/1.0 reply that
 // ends by closing.
+// InternetReadFile leaves zeros after the delivered bytes, also where
+// de-chunking took size lines out; the stream reader's variant skips that.
+TEST(InetBody, ReadBufferTailIsCleared) {
+  TScriptedServer server([](const std::string&, TKzSocket c, int) {
+    SendAll(c, "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n4\r\nwxyz\r\n3\r\nabc\r\n0\r\n\r\n");
+  });
+  for (const bool clearing : {true, false}) {
+    PInet h = Connect(server.Port());
+    ASSERT_NE(h, nullptr);
+    uint32_t status = 0, index = 0, n = 0;
+    ASSERT_TRUE(HttpOpenRequest(h, "GET", "/", nullptr, nullptr, nullptr, 0, 0));
+    ASSERT_TRUE(HttpSendRequest(h, nullptr, 0, nullptr, 0));
+    ASSERT_TRUE(HttpQueryInfo(h, kStatusLevel, status, index));
+    std::string buf(64, 'Q');
+    ASSERT_TRUE(clearing ? InternetReadFile(h, buf.data(), 64, n) : KzInetReadBody(h, buf.data(), 64, n));
+    ASSERT_EQ(buf.substr(0, n), "wxyzabc");
+    if (clearing) {
+      EXPECT_EQ(buf.substr(n), std::string(64 - n, '\0'));
+    }
+    CloseAll(h);
+  }
+}
+
 TEST(InetBody, FramingOnTheWire) {
   TScriptedServer server([](const std::string& req, TKzSocket c, int) {
     if (req.find("/chunked") != std::string::npos) {
