@@ -45,6 +45,8 @@ TKzCamera::~TKzCamera() {
   Destroying();
   FTimerMove.reset();
   FTimerSearchAnimation.reset();
+  CancelReconnect();
+  FTimerReconnect.reset();
   DestroyDevices();
   for (TKzBaseThread** aux : {&FThreadExecute, &IsFoscamThread, &IsPanasonicThread, &IsDLinkThread, &IsAxisThread,
                               &IsCamDevicesThread, &SearchCameraThread, &PrepareThread, &SetPropertyThread})

@@ -22,8 +22,18 @@ void TKzCamera::ThreadDoneVideo(TThread* Sender) {
     return;
   }
   ResetAbort();
-  FResult = (*found)->Result();
+  TKzCamStreamThread& thread = **found;
+  FResult = thread.Result();
+  const TKzSourceError error = FStopRequested ? TKzSourceError{} : thread.Error();
+  const bool again = BeginOutage(thread, error);
   KzClearThreadRef(*found);
+  if (again) return;  // still playing for the consumers: the next attempt is scheduled
+  FReconnectAttempt = 0;
+  FLastError = error;
+  if (error.Failed()) {
+    FResult = false;
+    KzPostMessageDebug(this, 0, error.Text);
+  }
   const int32_t status = FResult ? 0 : 1;
   if (found == &MJPEG) {
     if (OnEndVideoFile) OnEndVideoFile(this, status);

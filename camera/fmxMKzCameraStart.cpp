@@ -34,6 +34,12 @@ void TKzCamera::PlayVideoStream() {
   // Abort followed by PlayVideoStream restarts.
   for (TKzCamStreamThread** ref : {&FThreadHTTP, &FThreadRTSP, &MJPEG})
     if (*ref && (*ref)->AbortRequested()) WaitRefCleared(*ref);
+  if (FReconnectWaiting) return;  // still playing: the next attempt is scheduled
+  FStopRequested = false;
+  if (!FThreadHTTP && !FThreadRTSP) {
+    CancelReconnect();
+    FLastError = TKzSourceError{};
+  }
   StartGetDataThread();
   ResetAbort();
   if (FDeviceType == TKzDeviceType::kzdtHTTP && LowerCase(FURL).find("rtsp://") != std::string::npos)
@@ -81,7 +87,7 @@ void TKzCamera::PlayVideoStream() {
   }
 }
 
-void TKzCamera::StartStreamThread() {
+void TKzCamera::StartStreamThread(bool Again) {
   if (IsAborting() || FThreadHTTP || FThreadRTSP || MJPEG) return;
   std::string url = FURL;
   if (url.empty()) url = GetVendorStreamURL(FVideoFormat != TKzVideoFormat::kzvfMJPEG);
@@ -116,14 +122,21 @@ void TKzCamera::StartStreamThread() {
       KzCamStreamFactory().CreateStreamThread(rtsp ? TKzCamStreamKind::kzcskRTSP : TKzCamStreamKind::kzcskHTTP, p);
   if (!thread) return;  // this build cannot fetch it: ignored like a missing URL
 
-  if (OnVideoStart) OnVideoStart(this);
+  {
+    std::string path;
+    int port = 0;
+    ParseURL2(url, rtsp ? (FRTSPPort ? FRTSPPort : 554) : (FCameraPort ? FCameraPort : 80), FSourceHost, path, port);
+    FSourcePort = static_cast<uint16_t>(port);
+  }
+  FFrameIndexAtStart = GetFrameIndex();
+  if (OnVideoStart && !Again) OnVideoStart(this);
   thread->OnTerminate = [this](TThread* t) { ThreadDoneVideo(t); };
   if (!rtsp) thread->OnChangeURLIndex = [this](TKzCamStreamThread* t) { ChangeIndexURL(t); };
   TKzCamStreamThread*& ref = rtsp ? FThreadRTSP : FThreadHTTP;
   ref = thread;
-  CallBeginVideoStream();
+  if (!Again) CallBeginVideoStream();
   StartThread(thread);
-  if (FWaitThread) WaitRefCleared(ref);
+  if (FWaitThread && !Again) WaitRefCleared(ref);
 }
 
 void TKzCamera::PlayVideoFile(const std::string& FileName) {
@@ -156,7 +169,13 @@ void TKzCamera::AbortAuxThreads() {
 void TKzCamera::Abort() {
   if (IsAborting() || IsAborted()) return;
   FAborting.store(true, std::memory_order_release);
+  FStopRequested = true;
   bool stopped = false;
+  if (CancelReconnect()) {
+    // Between two attempts nothing runs: the end is reported at once (posted).
+    stopped = true;
+    DoPostMessage(MsgDeviceEnded, 0, 0);
+  }
   auto abortStream = [&stopped](TKzCamStreamThread* t) {
     if (!t) return false;
     t->Abort();
@@ -216,7 +235,7 @@ void TKzCamera::ClearVideo() {
 
 // ---- Running state and waiting
 
-bool TKzCamera::IsStreamPlaying() const { return FThreadHTTP || FThreadRTSP; }
+bool TKzCamera::IsStreamPlaying() const { return FThreadHTTP || FThreadRTSP || FReconnectWaiting; }
 
 bool TKzCamera::IsFilePlaying() const { return MJPEG != nullptr; }
 
