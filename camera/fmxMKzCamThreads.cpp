@@ -387,9 +387,10 @@ void TKzCamHTTPGetThread::Run() {
       if (Aborted() || !HttpSendRequest(hRequest, nullptr, 0, nullptr, 0) ||
           !HttpQueryInfo(hRequest, kStatusLevel, status, index)) {
         TKzSourceError why = KzInetLastError(hRequest);
+        if (status >= 400) why = KzHTTPStatusError(status, requestPath);  // a 503 is answered by closing
         if (!why.Failed()) why = {TKzSourceErrorKind::kzseTimedOut, 0, "no reply from " + PeerText()};
         InternetCloseHandle(hRequest);
-        if (++failures >= kMaxFailures) {
+        if (status >= 400 || ++failures >= kMaxFailures) {
           Fail(why);
           break;
         }

@@ -29,6 +29,7 @@ const char* const kUsage =
     "  --quality Q         JPEG quality 1..100 (default 80)\n"
     "  --auth none|basic|digest, --user U, --password P, --realm R\n"
     "  --chunked           chunked transfer coding for the stream\n"
+    "  --max-clients N     at most N streams at once; more get 503 Service Unavailable\n"
     "  --close-after N     cut each stream connection in the middle of frame N+1\n"
     "  --garbage-every K   garbage bytes before every K-th frame\n"
     "  --truncate-every K  send only half of every K-th frame\n"
@@ -91,6 +92,8 @@ int main(int argc, char** argv) {
     } else if (a == "--fps") {
       o.FramePerSec = std::atof(v.c_str());
       if (o.FramePerSec <= 0 || o.FramePerSec > 1000) return Fail("bad frame rate " + v);
+    } else if (a == "--max-clients") {
+      if (!ToInt(v, 0, 100000, o.MaxClients)) return Fail("bad client count " + v);
     } else if (a == "--quality") {
       if (!ToInt(v, 1, 100, o.Quality)) return Fail("bad quality " + v);
     } else if (a == "--auth") {
