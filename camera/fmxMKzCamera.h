@@ -85,8 +85,8 @@ public:
   // ReconnectDelayMax ms, until Abort; OnReconnecting reports each attempt
   // and LastError the reason. The first frame after an outage ends it. While
   // the last cause was a refused connection (the host is up, its camera
-  // service is not), a connect probe every second ends the wait as soon as
-  // the service answers. Without AutoReconnect the stream ends with Status 1.
+  // service is not), a connect probe twice a second ends the wait as soon
+  // as the service answers. Without AutoReconnect the stream ends with Status 1.
   bool AutoReconnect() const { return FAutoReconnect; }
   void SetAutoReconnect(bool Value) { FAutoReconnect = Value; }
   uint32_t ReconnectDelayMax() const { return FReconnectDelayMax; }
@@ -385,7 +385,7 @@ private:
   // the end of the wait by an abort.
   bool BeginOutage(TKzCamStreamThread& Thread, TKzSourceError Error);
   void ReconnectTick();
-  bool ProbeSource();
+  bool ProbeSource(bool Start);
   void CloseProbe();
   // Ends an outage; true when the camera was waiting between two attempts.
   bool CancelReconnect();
@@ -471,6 +471,7 @@ private:
   bool FStopRequested = false;       // Abort was asked for: no reconnecting
   uint32_t FReconnectAttempt = 0;    // attempts in the current outage
   bool FReconnectWaiting = false;    // between two attempts (no fetch thread)
+  bool FReconnectEnding = false;     // an abort ended the wait; its end report is posted
   uint64_t FReconnectDue = 0;        // tick of the next attempt
   uint64_t FNextProbe = 0;           // tick of the next connect probe
   bool FProbing = false;             // probe the source during the wait

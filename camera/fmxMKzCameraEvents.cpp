@@ -71,6 +71,7 @@ void TKzCamera::DeviceFailed(TKzCamDevice& Device, const std::string& Text) {
 
 void TKzCamera::HandleDeviceEnded(TMessage& Message) {
   ResetAbort();
+  FReconnectEnding = false;
   const auto status = static_cast<int32_t>(Message.WParam);
   if (OnEndVideoStream) OnEndVideoStream(this, status);
   CallDoneVideoStream(status);

@@ -9,7 +9,7 @@ namespace kz {
 
 namespace {
 constexpr uint32_t kTickMs = 250;        // the outage timer
-constexpr uint64_t kProbeEveryMs = 1000;  // connect probes while the cause is a refusal
+constexpr uint64_t kProbeEveryMs = 500;   // connect probes while the cause is a refusal
 constexpr uint32_t kFirstDelayMs = 1000;
 
 // The wait before attempt Attempt (from 1): 1 s, doubling, at most Max.
@@ -78,9 +78,10 @@ void TKzCamera::ReconnectTick() {
   }
   const uint64_t now = KzMGetTickCount();
   bool due = now >= FReconnectDue;
-  if (!due && FProbing && now >= FNextProbe) {
-    FNextProbe = now + kProbeEveryMs;
-    due = ProbeSource();
+  if (!due && FProbing) {
+    const bool start = now >= FNextProbe;
+    if (start) FNextProbe = now + kProbeEveryMs;
+    due = ProbeSource(start);
   }
   if (!due) return;
   CloseProbe();
@@ -94,15 +95,18 @@ void TKzCamera::ReconnectTick() {
   }
 }
 
-// One step of the connect probe: true when the previous probe connected.
-// Non-blocking connects only, so the main thread never waits on them.
-bool TKzCamera::ProbeSource() {
+// One step of the connect probe: true when the probe under way connected;
+// with Start a new probe begins when none is under way. Non-blocking
+// connects only, so the main thread never waits on them.
+bool TKzCamera::ProbeSource(bool Start) {
   if (FProbeSocket != KZ_INVALID_SOCKET) {
     bool done = false, failed = false;
     PlatformPollConnect(&FProbeSocket, &done, &failed, 1, 0);
+    if (!done && !failed && !Start) return false;  // still under way
     CloseProbe();
     if (done) return true;
   }
+  if (!Start) return false;
   // The name was resolved for the attempt that was refused, so this is an
   // answer from the name cache.
   const uint32_t addr = KzLookupName(FSourceHost);

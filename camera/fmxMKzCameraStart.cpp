@@ -174,6 +174,7 @@ void TKzCamera::Abort() {
   if (CancelReconnect()) {
     // Between two attempts nothing runs: the end is reported at once (posted).
     stopped = true;
+    FReconnectEnding = true;
     DoPostMessage(MsgDeviceEnded, 0, 0);
   }
   auto abortStream = [&stopped](TKzCamStreamThread* t) {
@@ -235,7 +236,9 @@ void TKzCamera::ClearVideo() {
 
 // ---- Running state and waiting
 
-bool TKzCamera::IsStreamPlaying() const { return FThreadHTTP || FThreadRTSP || FReconnectWaiting; }
+bool TKzCamera::IsStreamPlaying() const {
+  return FThreadHTTP || FThreadRTSP || FReconnectWaiting || FReconnectEnding;
+}
 
 bool TKzCamera::IsFilePlaying() const { return MJPEG != nullptr; }
 

@@ -1,0 +1,145 @@
+// The camera tries a failed source again: video comes back soon after the
+// camera does, the reasons reach the application, an abort during the wait
+// ends at once, and failures that will not pass end the stream.
+#include <gtest/gtest.h>
+
+#include "reconnect_rig.h"
+
+using namespace kz;
+using namespace kztest;
+using namespace kzcamsim;
+
+TEST(Reconnect, VideoResumesSoonAfterTheCameraReturns) {
+  for (const bool late : {true, false}) {
+    const char* what = late ? "camera starts after the view" : "camera away for 3 s";
+    const uint16_t port = FreePort();
+    std::unique_ptr<TKzCamSim> sim;
+    if (!late) ASSERT_TRUE(sim = StartSim(port)) << what;
+    TReconnectRig rig;
+    rig.Play(StreamURL(port));
+    int64_t resume = -1;
+    if (late) {
+      PumpFor(3000);
+      EXPECT_TRUE(rig.Cam.IsVideoPlaying()) << what;
+      ASSERT_TRUE(sim = StartSim(port)) << what;
+      const uint64_t back = KzMGetTickCount();
+      if (rig.WaitFrames(1, 20000)) resume = static_cast<int64_t>(KzMGetTickCount() - back);
+    } else {
+      ASSERT_TRUE(rig.WaitFrames(5)) << what;
+      EXPECT_EQ(sim->Stats().Connections, 1u) << what << ": one connection per stream";
+      resume = Outage(rig, sim, 3000);
+    }
+    EXPECT_GE(resume, 0) << what;
+    EXPECT_LE(resume, kResumeMs) << what;
+    // Each attempt reported, counted from 1, the host refusing the connection.
+    ASSERT_GE(rig.Events.size(), 2u) << what;
+    for (size_t i = 0; i < rig.Events.size(); ++i) {
+      EXPECT_EQ(rig.Events[i].first, i + 1) << what;
+      EXPECT_EQ(rig.Events[i].second.Kind, TKzSourceErrorKind::kzseRefused) << what << ": " << rig.Events[i].second.Text;
+    }
+    // The first frame ends the outage.
+    EXPECT_TRUE(PumpUntil([&] { return !rig.Cam.IsReconnecting(); }, 2000)) << what;
+    EXPECT_FALSE(rig.Cam.LastError().Failed()) << what;
+    EXPECT_TRUE(rig.Ends.empty()) << what;
+    EXPECT_LT(rig.Stop(), 1000) << what;
+    EXPECT_EQ(rig.Ends, std::vector<int32_t>{0}) << what;
+    KzInetShutdown();
+  }
+}
+
+TEST(Reconnect, ReasonsOfFailuresAndWhichOnesAreTriedAgain) {
+  TKzSimOptions o;
+  o.Width = 160;
+  o.Height = 120;
+  o.Auth = TKzSimAuth::kzsaBasic;
+  TKzCamSim sim(o);
+  ASSERT_TRUE(sim.Start());
+  const uint16_t free = FreePort();
+  const std::string simHost = "127.0.0.1:" + std::to_string(sim.Port());
+  struct {
+    std::string URL, Password;
+    TKzSourceErrorKind Kind;
+    std::string Text;
+    bool Passing;
+  } cases[] = {
+      {StreamURL(free), "", TKzSourceErrorKind::kzseRefused,
+       "cannot reach 127.0.0.1:" + std::to_string(free) + ": connection refused", true},
+      {"http://camera.invalid/video.mjpg", "", TKzSourceErrorKind::kzseNameNotFound,
+       "cannot resolve camera.invalid: name not found", true},
+      {"http://" + simHost + "/wrongpath.cgi?pwd=secret", "admin", TKzSourceErrorKind::kzseHTTPStatus,
+       "HTTP 404 Not Found from /wrongpath.cgi", false},
+      {sim.StreamURL(), "wrong", TKzSourceErrorKind::kzseLoginRefused,
+       "login refused by " + simHost + " (HTTP 401 Unauthorized)", false},
+  };
+  for (const auto& c : cases) {
+    for (const bool autoReconnect : {false, true}) {
+      const std::string what = c.Text + (autoReconnect ? " (reconnecting)" : "");
+      TReconnectRig rig;
+      std::vector<std::string> debug;
+      TKzSourceError atEnd;
+      rig.Cam.OnDebugDataRead = [&](TComponent*, int64_t, const std::string& Text) { debug.push_back(Text); };
+      rig.Cam.OnEndVideoStream = [&](TComponent*, int32_t Status) {
+        rig.Ends.push_back(Status);
+        atEnd = rig.Cam.LastError();
+      };
+      rig.Cam.SetAutoReconnect(autoReconnect);
+      rig.Play(c.URL, "admin", c.Password);
+      if (autoReconnect && c.Passing) {
+        ASSERT_TRUE(rig.WaitEvents(1)) << what;
+        EXPECT_EQ(rig.Events[0].second.Kind, c.Kind) << what;
+        EXPECT_EQ(rig.Events[0].second.Text, c.Text) << what;
+        EXPECT_EQ(rig.Cam.LastError().Text, c.Text) << what;
+        EXPECT_TRUE(rig.Ends.empty()) << what;
+        rig.Stop();
+        continue;
+      }
+      ASSERT_TRUE(rig.WaitEnd()) << what;
+      EXPECT_EQ(rig.Ends, std::vector<int32_t>{1}) << what;
+      EXPECT_EQ(atEnd.Kind, c.Kind) << what;
+      EXPECT_EQ(atEnd.Text, c.Text) << what;
+      EXPECT_TRUE(rig.Events.empty()) << what;
+      PumpUntil([&] { return !debug.empty(); }, 2000);
+      EXPECT_NE(std::find(debug.begin(), debug.end(), c.Text), debug.end()) << what;
+    }
+  }
+  KzInetShutdown();
+}
+
+TEST(Reconnect, AbortDuringTheWaitEndsWithinASecond) {
+  TReconnectRig rig;
+  rig.Play(StreamURL(FreePort()));
+  ASSERT_TRUE(rig.WaitEvents(2));  // the second attempt is 2 s away
+  EXPECT_TRUE(rig.Cam.IsVideoPlaying());
+  EXPECT_LT(rig.Stop(), 1000);
+  EXPECT_EQ(rig.Ends, std::vector<int32_t>{0});
+  // No attempt follows the abort.
+  const size_t events = rig.Events.size();
+  PumpFor(2500);
+  EXPECT_EQ(rig.Events.size(), events);
+  EXPECT_FALSE(rig.Cam.IsVideoPlaying());
+}
+
+TEST(Reconnect, CameraForTwoClientsServesTwoAndRefusesTheThird) {
+  TKzSimOptions o;
+  o.Width = 160;
+  o.Height = 120;
+  o.MaxClients = 2;
+  TKzCamSim sim(o);
+  ASSERT_TRUE(sim.Start());
+  TReconnectRig a, b, c;
+  a.Play(sim.StreamURL());
+  b.Play(sim.StreamURL());
+  ASSERT_TRUE(a.WaitFrames(10));
+  ASSERT_TRUE(b.WaitFrames(10));
+  EXPECT_EQ(sim.Stats().Connections, 2u);
+  c.Play(sim.StreamURL());
+  ASSERT_TRUE(c.WaitEvents(1));
+  EXPECT_EQ(c.Events[0].second.Kind, TKzSourceErrorKind::kzseHTTPStatus);
+  EXPECT_EQ(c.Events[0].second.StatusCode, 503u);
+  EXPECT_EQ(c.Probe.Frames(), 0);
+  // The first two keep playing.
+  const int64_t fa = a.Probe.Frames(), fb = b.Probe.Frames();
+  EXPECT_TRUE(a.WaitFrames(fa + 10));
+  EXPECT_TRUE(b.WaitFrames(fb + 10));
+  KzInetShutdown();
+}
