@@ -24,6 +24,16 @@ constexpr uint32_t kRequestFlags = 0x4400000;   // no cache write, keep the conn
 constexpr uint64_t kFrameTimeOutMs = 5000;      // no bytes this long (or 3 frame intervals): the stream is dead
 constexpr uint64_t kBurstGapMs = 20;            // bytes closer than this belong to one burst
 
+// Whether Data (following a byte Last) holds the JPEG start marker FF D8;
+// Last becomes Data's last byte.
+bool HasJpegStart(const uint8_t* Data, uint32_t Count, uint8_t& Last) {
+  if (Count == 0) return false;
+  bool found = Last == 0xFF && Data[0] == 0xD8;
+  for (uint32_t i = 0; !found && i + 1 < Count; ++i) found = Data[i] == 0xFF && Data[i + 1] == 0xD8;
+  Last = Data[Count - 1];
+  return found;
+}
+
 // Runs Proc on the main thread; what it throws stays there.
 void SynchronizeQuietly(const TThreadProcedure& Proc) {
   try {
@@ -390,7 +400,9 @@ void TKzCamHTTPGetThread::Run() {
         if (status >= 400) why = KzHTTPStatusError(status, requestPath);  // a 503 is answered by closing
         if (!why.Failed()) why = {TKzSourceErrorKind::kzseTimedOut, 0, "no reply from " + PeerText()};
         InternetCloseHandle(hRequest);
-        if (status >= 400 || ++failures >= kMaxFailures) {
+        // A reply that will not come in time may come on the next try; a peer
+        // that refuses or hangs up is left to the owner's back-off.
+        if (status >= 400 || why.Kind != TKzSourceErrorKind::kzseTimedOut || ++failures >= kMaxFailures) {
           Fail(why);
           break;
         }
@@ -465,6 +477,8 @@ TKzCamHTTPGetThread::TBodyEnd TKzCamHTTPGetThread::ReadBody(const std::string& P
   std::unique_ptr<uint8_t[]> buffer(new uint8_t[kReadBufferSize]);
   TKzGetData* pipeline = KzCamera->GetDataThread();
   FLastDataTick = KzMGetTickCount();
+  bool sawPicture = false;  // a JPEG start marker came in this body
+  uint8_t lastByte = 0;
   // Pacing holds back a server that sends faster than wanted: a read that
   // starts a new burst of bytes waits until SleepMSec after the previous
   // burst was due. Reads inside a burst (bytes waiting now or within a few
@@ -499,6 +513,9 @@ TKzCamHTTPGetThread::TBodyEnd TKzCamHTTPGetThread::ReadBody(const std::string& P
       if (BytesRead == 0 && !FCycleVideoImages) {
         SetError(TKzSourceErrorKind::kzseNotVideo, "not a video stream: empty reply from " + KzPathForText(Path));
         end = TBodyEnd::kzbeStop;
+      } else if (!sawPicture && !FCycleVideoImages) {
+        SetError(TKzSourceErrorKind::kzseNotVideo, "not a video stream: no picture in the reply from " + KzPathForText(Path));
+        end = TBodyEnd::kzbeStop;
       } else if (!FCycleVideoImages && !complete) {
         SetError(TKzSourceErrorKind::kzseStreamClosed, PeerText() + " closed the stream");
         end = TBodyEnd::kzbeReconnect;
@@ -507,6 +524,7 @@ TKzCamHTTPGetThread::TBodyEnd TKzCamHTTPGetThread::ReadBody(const std::string& P
       break;
     }
     NoteData(KzMGetTickCount());
+    sawPicture = sawPicture || HasJpegStart(buffer.get(), BytesToRead, lastByte);
     Debug();
     if (pipeline) {
       CopyToPipeline(buffer.get(), BytesToRead);

@@ -84,9 +84,9 @@ public:
   // camera tries again after 1 s, then after twice as long each time up to
   // ReconnectDelayMax ms, until Abort; OnReconnecting reports each attempt
   // and LastError the reason. The first frame after an outage ends it. While
-  // the last cause was a refused connection (the host is up, its camera
-  // service is not), a connect probe twice a second ends the wait as soon
-  // as the service answers. Without AutoReconnect the stream ends with Status 1.
+  // the last cause was a refused or dropped connection (the host is up, its
+  // camera service is not), a connect probe twice a second ends the wait as
+  // soon as the service answers. Without AutoReconnect the stream ends with Status 1.
   bool AutoReconnect() const { return FAutoReconnect; }
   void SetAutoReconnect(bool Value) { FAutoReconnect = Value; }
   uint32_t ReconnectDelayMax() const { return FReconnectDelayMax; }

@@ -52,9 +52,12 @@ bool TKzCamera::BeginOutage(TKzCamStreamThread& Thread, TKzSourceError Error) {
   const uint64_t now = KzMGetTickCount();
   FReconnectWaiting = true;
   FReconnectDue = now + ReconnectDelay(FReconnectAttempt, FReconnectDelayMax);
-  FProbing = Error.Kind == TKzSourceErrorKind::kzseRefused && !FSourceHost.empty() &&
+  // The host answered (refused, or hung up): its camera service is away
+  // and may return any moment. Time-outs and unknown names keep the back-off.
+  FProbing = (Error.Kind == TKzSourceErrorKind::kzseRefused || Error.Kind == TKzSourceErrorKind::kzseStreamClosed) &&
+             !FSourceHost.empty() &&
              FProxyProperty.ProxyMode() != TKzMFProxyMode::kzmManualSettings;
-  FNextProbe = now + kProbeEveryMs;
+  FNextProbe = now;  // the first probe at the next tick
   if (!FTimerReconnect) {
     FTimerReconnect = std::make_unique<TTimer>();
     FTimerReconnect->SetInterval(kTickMs);
