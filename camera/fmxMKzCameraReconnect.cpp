@@ -65,6 +65,8 @@ bool TKzCamera::BeginOutage(TKzCamStreamThread& Thread, TKzSourceError Error) {
   }
   FTimerReconnect->SetEnabled(true);
   KzPostMessageDebug(this, 0, "reconnecting (attempt " + std::to_string(FReconnectAttempt) + "): " + Error.Text);
+  const auto views = FConsumers.CamViews;
+  for (IKzCamViewConsumer* v : views) v->ViewerReconnecting(this, FReconnectAttempt);
   if (OnReconnecting) OnReconnecting(this, FReconnectAttempt, FLastError);
   return true;
 }

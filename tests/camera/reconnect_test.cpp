@@ -109,11 +109,24 @@ TEST(Reconnect, ReasonsOfFailuresAndWhichOnesAreTriedAgain) {
   KzInetShutdown();
 }
 
+namespace {
+// A view that notes the outages its camera tells it of.
+struct TOutageView : IKzCamViewConsumer {
+  void ViewerGetImageBMP(TComponent*, const TKzMBitmap&, bool, uint16_t, const TGUID&) override {}
+  void ViewerReconnecting(TComponent*, uint32_t Attempt) override { Attempts.push_back(Attempt); }
+  std::vector<uint32_t> Attempts;
+};
+}  // namespace
+
 TEST(Reconnect, AbortDuringTheWaitEndsWithinASecond) {
   TReconnectRig rig;
+  TOutageView view;
+  rig.Cam.RegisterCamView(&view);
   rig.Play(StreamURL(FreePort()));
   ASSERT_TRUE(rig.WaitEvents(2));  // the second attempt is 2 s away
   EXPECT_TRUE(rig.Cam.IsVideoPlaying());
+  EXPECT_EQ(view.Attempts, (std::vector<uint32_t>{1, 2}));  // views learn of each attempt too
+  rig.Cam.UnRegisterCamView(&view);
   EXPECT_LT(rig.Stop(), 1000);
   EXPECT_EQ(rig.Ends, std::vector<int32_t>{0});
   // No attempt follows the abort.
