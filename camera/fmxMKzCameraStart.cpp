@@ -174,6 +174,7 @@ void TKzCamera::Abort() {
   if (CancelReconnect()) {
     // Between two attempts nothing runs: the end is reported at once (posted).
     stopped = true;
+    FLastError = TKzSourceError{};
     FReconnectEnding = true;
     DoPostMessage(MsgDeviceEnded, 0, 0);
   }
@@ -265,6 +266,8 @@ bool TKzCamera::IsVideoPlaying() const {
 
 void TKzCamera::WaitForVideoStream() {
   while (FWebCam && FWebCam->IsStopping()) KzMWait(500);
+  // An outage ended by an abort reports its end through the message pump.
+  for (int i = 0; i < 40 && FReconnectEnding; ++i) KzMWait(50);
   WaitRefCleared(FThreadHTTP);
   WaitRefCleared(FThreadRTSP);
   FPlayer.reset();
