@@ -51,33 +51,22 @@ TEST(Reconnect, VideoResumesSoonAfterTheCameraReturns) {
   }
 }
 
-TEST(Reconnect, ReasonsOfFailuresAndWhichOnesAreTriedAgain) {
-  TKzSimOptions o;
-  o.Width = 160;
-  o.Height = 120;
-  o.Auth = TKzSimAuth::kzsaBasic;
-  TKzCamSim sim(o);
+// The reasons themselves are checked end to end in fetchreasons_test; here:
+// which failures are tried again, and what the end report carries.
+TEST(Reconnect, PassingFailuresAreTriedAgainOthersEndTheStream) {
+  TKzCamSim sim(TKzSimOptions{});
   ASSERT_TRUE(sim.Start());
   const uint16_t free = FreePort();
-  const std::string simHost = "127.0.0.1:" + std::to_string(sim.Port());
   struct {
-    std::string URL, Password;
+    std::string URL;
     TKzSourceErrorKind Kind;
-    std::string Text;
     bool Passing;
   } cases[] = {
-      {StreamURL(free), "", TKzSourceErrorKind::kzseRefused,
-       "cannot reach 127.0.0.1:" + std::to_string(free) + ": connection refused", true},
-      {"http://camera.invalid/video.mjpg", "", TKzSourceErrorKind::kzseNameNotFound,
-       "cannot resolve camera.invalid: name not found", true},
-      {"http://" + simHost + "/wrongpath.cgi?pwd=secret", "admin", TKzSourceErrorKind::kzseHTTPStatus,
-       "HTTP 404 Not Found from /wrongpath.cgi", false},
-      {sim.StreamURL(), "wrong", TKzSourceErrorKind::kzseLoginRefused,
-       "login refused by " + simHost + " (HTTP 401 Unauthorized)", false},
+      {StreamURL(free), TKzSourceErrorKind::kzseRefused, true},
+      {"http://127.0.0.1:" + std::to_string(sim.Port()) + "/wrongpath.cgi", TKzSourceErrorKind::kzseHTTPStatus, false},
   };
   for (const auto& c : cases) {
     for (const bool autoReconnect : {false, true}) {
-      const std::string what = c.Text + (autoReconnect ? " (reconnecting)" : "");
       TReconnectRig rig;
       std::vector<std::string> debug;
       TKzSourceError atEnd;
@@ -87,23 +76,20 @@ TEST(Reconnect, ReasonsOfFailuresAndWhichOnesAreTriedAgain) {
         atEnd = rig.Cam.LastError();
       };
       rig.Cam.SetAutoReconnect(autoReconnect);
-      rig.Play(c.URL, "admin", c.Password);
+      rig.Play(c.URL);
       if (autoReconnect && c.Passing) {
-        ASSERT_TRUE(rig.WaitEvents(1)) << what;
-        EXPECT_EQ(rig.Events[0].second.Kind, c.Kind) << what;
-        EXPECT_EQ(rig.Events[0].second.Text, c.Text) << what;
-        EXPECT_EQ(rig.Cam.LastError().Text, c.Text) << what;
-        EXPECT_TRUE(rig.Ends.empty()) << what;
-        rig.Stop();
+        ASSERT_TRUE(rig.WaitEvents(1)) << c.URL;
+        EXPECT_EQ(rig.Events[0].second.Kind, c.Kind) << c.URL;
+        EXPECT_EQ(rig.Cam.LastError().Text, rig.Events[0].second.Text);
+        EXPECT_TRUE(rig.Ends.empty()) << c.URL;
         continue;
       }
-      ASSERT_TRUE(rig.WaitEnd()) << what;
-      EXPECT_EQ(rig.Ends, std::vector<int32_t>{1}) << what;
-      EXPECT_EQ(atEnd.Kind, c.Kind) << what;
-      EXPECT_EQ(atEnd.Text, c.Text) << what;
-      EXPECT_TRUE(rig.Events.empty()) << what;
+      ASSERT_TRUE(rig.WaitEnd()) << c.URL;
+      EXPECT_EQ(rig.Ends, std::vector<int32_t>{1}) << c.URL;
+      EXPECT_EQ(atEnd.Kind, c.Kind) << c.URL;
+      EXPECT_TRUE(rig.Events.empty()) << c.URL;
       PumpUntil([&] { return !debug.empty(); }, 2000);
-      EXPECT_NE(std::find(debug.begin(), debug.end(), c.Text), debug.end()) << what;
+      EXPECT_NE(std::find(debug.begin(), debug.end(), atEnd.Text), debug.end()) << c.URL;
     }
   }
   KzInetShutdown();
