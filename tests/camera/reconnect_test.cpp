@@ -67,9 +67,9 @@ TEST(Reconnect, PassingFailuresAreTriedAgainOthersEndTheStream) {
   };
   for (const auto& c : cases) {
     for (const bool autoReconnect : {false, true}) {
-      TReconnectRig rig;
-      std::vector<std::string> debug;
+      std::vector<std::string> debug;  // outlive the camera, which reports into them
       TKzSourceError atEnd;
+      TReconnectRig rig;
       rig.Cam.OnDebugDataRead = [&](TComponent*, int64_t, const std::string& Text) { debug.push_back(Text); };
       rig.Cam.OnEndVideoStream = [&](TComponent*, int32_t Status) {
         rig.Ends.push_back(Status);
