@@ -14,7 +14,10 @@ TEST(Reconnect, VideoResumesSoonAfterTheCameraReturns) {
     const char* what = late ? "camera starts after the view" : "camera away for 3 s";
     const uint16_t port = FreePort();
     std::unique_ptr<TKzCamSim> sim;
-    if (!late) ASSERT_TRUE(sim = StartSim(port)) << what;
+    if (!late) {
+      sim = StartSim(port);
+      ASSERT_TRUE(sim) << what;
+    }
     TReconnectRig rig;
     rig.Play(StreamURL(port));
     int64_t resume = -1;
