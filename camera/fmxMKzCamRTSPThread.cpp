@@ -61,6 +61,7 @@ void TKzCamRTSPGetThread::Run() {
   hSession->Abort = &FTAbort;
   SetInetTimeOut(hSession, FSearchRTSPTimeOut);
   hConnect = RtspInternetConnect(hSession, HostName, FRTSPPort, path, UserName, Password);
+  if (!hConnect && !Aborted()) SetError(KzInetLastError(hSession));
 
   int32_t failures = 0;
   while (hConnect && !Aborted()) {
@@ -68,7 +69,12 @@ void TKzCamRTSPGetThread::Run() {
     const bool options = SendRTSPCmd(hConnect, "OPTIONS");
     const bool describe = options && SendRTSPCmd(hConnect, "DESCRIBE");
     if (!describe) {
-      if (++failures >= kMaxFailures || !Pause(kRetryPauseMs)) break;
+      if (++failures >= kMaxFailures && !Aborted()) {
+        TKzSourceError why = KzInetLastError(hConnect);
+        if (!why.Failed()) why = {TKzSourceErrorKind::kzseTimedOut, 0, "no RTSP session from " + HostName + ":" + std::to_string(FRTSPPort)};
+        SetError(why);
+      }
+      if (failures >= kMaxFailures || !Pause(kRetryPauseMs)) break;
       continue;
     }
     failures = 0;

@@ -16,6 +16,23 @@ void TKzCamStreamThread::Abort() {
   FTAbort.store(true, std::memory_order_release);
 }
 
+TKzSourceError TKzCamStreamThread::Error() const {
+  std::lock_guard<std::mutex> g(FErrorLock);
+  return FError;
+}
+
+void TKzCamStreamThread::SetError(const TKzSourceError& Value) {
+  std::lock_guard<std::mutex> g(FErrorLock);
+  FError = Value;
+}
+
+void TKzCamStreamThread::SetError(TKzSourceErrorKind Kind, const std::string& Text) {
+  TKzSourceError e;
+  e.Kind = Kind;
+  e.Text = Text;
+  SetError(e);
+}
+
 namespace {
 // The library's own fetch threads: the HTTP Motion-JPEG reader, the RTSP
 // session thread and the Motion-JPEG file player. The FFmpeg and GStreamer

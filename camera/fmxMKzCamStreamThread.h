@@ -7,6 +7,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,12 @@ public:
   // aborted stream ends with Status 0. Any thread, never blocks.
   bool Result() const { return FTResult.load(std::memory_order_acquire); }
   void SetResult(bool Value) { FTResult.store(Value, std::memory_order_release); }
+  // Why the run failed (kind kzseNone when it did not, or was aborted). Set
+  // by the thread at the point of failure; the camera reads it in the end
+  // notification. Any thread, never blocks.
+  TKzSourceError Error() const;
+  void SetError(const TKzSourceError& Value);
+  void SetError(TKzSourceErrorKind Kind, const std::string& Text);
 
   // A new frame rate (the pause between reads). Any thread, never blocks.
   virtual void SetFramePerSec(double Value) { (void)Value; }
@@ -79,6 +86,8 @@ protected:
 
 private:
   TKzCamStreamKind FKind;
+  mutable std::mutex FErrorLock;  // guards FError
+  TKzSourceError FError;
 };
 
 // Where the camera gets its fetch threads and learns which playback engines

@@ -6,7 +6,9 @@
 #include <cmath>
 
 #include "camera/fmxMKzCamera.h"
+#include "inet/fmxMKzInetReply.h"
 #include "inet/fmxMKzURLFuncs.h"
+#include "foundation/fmxMKzType.h"
 #include "platform/fmxMKzPlatformMainThread.h"
 
 namespace kz {
@@ -20,21 +22,17 @@ constexpr uint64_t kErrorWindowMs = 60000;      // bad frames closer than this c
 constexpr int32_t kMaxBadFrames = 5;            // more than this many in a row: reconnect
 constexpr uint32_t kStatusLevel = HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER;
 constexpr uint32_t kRequestFlags = 0x4400000;   // no cache write, keep the connection
+constexpr uint64_t kFrameTimeOutMs = 5000;      // no bytes this long (or 3 frame intervals): the stream is dead
+constexpr uint64_t kBurstGapMs = 20;            // bytes closer than this belong to one burst
 
-// Statuses after which asking again is pointless.
-bool IsFatalStatus(uint32_t Status) {
-  switch (Status) {
-    case 400:
-    case 403:
-    case 404:
-    case 405:
-    case 500:
-    case 501:
-    case 503:
-      return true;
-    default:
-      return false;
-  }
+// Whether Data (following a byte Last) holds the JPEG start marker FF D8;
+// Last becomes Data's last byte.
+bool HasJpegStart(const uint8_t* Data, uint32_t Count, uint8_t& Last) {
+  if (Count == 0) return false;
+  bool found = Last == 0xFF && Data[0] == 0xD8;
+  for (uint32_t i = 0; !found && i + 1 < Count; ++i) found = Data[i] == 0xFF && Data[i + 1] == 0xD8;
+  Last = Data[Count - 1];
+  return found;
 }
 
 // Runs Proc on the main thread; what it throws stays there.
@@ -321,6 +319,36 @@ bool TKzCamHTTPGetThread::AnswerLogin(bool Proxy, int32_t& AttemptsLeft) {
   return true;
 }
 
+void TKzCamHTTPGetThread::Fail(const TKzSourceError& Error) {
+  if (!Aborted()) SetError(Error);
+}
+
+std::string TKzCamHTTPGetThread::PeerText() const {
+  return HostName + ":" + std::to_string(FHTTPPort ? FHTTPPort : 80);
+}
+
+TKzSourceError TKzCamHTTPGetThread::LoginError(uint32_t Status) const {
+  TKzSourceError e;
+  e.Kind = TKzSourceErrorKind::kzseLoginRefused;
+  e.StatusCode = Status;
+  const bool proxy = Status == 407;
+  const bool none = proxy ? ProxyUserName.empty() : UserName.empty();
+  const std::string who = proxy ? "the proxy" : PeerText();
+  e.Text = (none ? "login required by " + who + " and no user name given"
+                 : "login refused by " + who) + " (HTTP " + std::to_string(Status) + " " + KzHTTPReasonPhrase(Status) + ")";
+  return e;
+}
+
+std::string TKzCamHTTPGetThread::NotVideoReason(const std::string& Path) const {
+  std::string type = KzLowerCase(KzHeaderValue(hRequest->Header, "Content-Type"));
+  type = type.substr(0, type.find(';'));
+  while (!type.empty() && type.back() == ' ') type.pop_back();
+  if (type.empty() || type.rfind("multipart/", 0) == 0 || type.rfind("image/", 0) == 0 ||
+      type.rfind("video/", 0) == 0 || type == "application/octet-stream")
+    return {};
+  return "not a video stream: " + KzPathForText(Path) + " is " + type;
+}
+
 void TKzCamHTTPGetThread::Run() {
   std::string path;
   int port = 0;
@@ -328,17 +356,20 @@ void TKzCamHTTPGetThread::Run() {
   FHTTPPort = static_cast<uint16_t>(port);
   if (path.empty()) path.push_back('/');
   CurFileName = path;
-  if (FTURL.empty() || HostName.empty()) return;
+  if (FTURL.empty() || HostName.empty()) {
+    Fail({TKzSourceErrorKind::kzseOther, 0, "no camera host in the URL"});
+    SetOwnResult(false);
+    return;
+  }
 
   int32_t attempts = std::max(1, glLoginAttemptCount.load());
   const std::string proxy = ProxyText();
   bool reconnect = true;
-  bool first = true;
-  int32_t connectFailures = 0;
   while (reconnect && !Aborted()) {
     reconnect = false;
     FErrorCount = 0;
     FLastErrorTick = 0;
+    CloseHandles();  // the old connection goes before the new one opens
     hSession = InternetOpen(FTAgent.empty() ? nullptr : FTAgent.c_str(), 0, proxy.empty() ? nullptr : proxy.c_str(),
                             nullptr, 0);
     hSession->Abort = &FTAbort;  // every network wait ends at its next check after an abort
@@ -348,18 +379,15 @@ void TKzCamHTTPGetThread::Run() {
       InternetSetOption(hSession, INTERNET_OPTION_PROXY_PASSWORD, ProxyPassword.c_str(),
                         static_cast<uint32_t>(ProxyPassword.size()));
     }
-    if (!Aborted()) {
-      SetInetTimeOut(hSession, FMJPEGTimeOut);
-      hConnect = InternetConnect(hSession, HostName.c_str(), FHTTPPort, UserName.empty() ? nullptr : UserName.c_str(),
-                                 UserName.empty() ? nullptr : Password.c_str(), INTERNET_SERVICE_HTTP, 0, 0);
+    if (Aborted()) break;
+    SetInetTimeOut(hSession, FMJPEGTimeOut);
+    hConnect = InternetConnect(hSession, HostName.c_str(), FHTTPPort, UserName.empty() ? nullptr : UserName.c_str(),
+                               UserName.empty() ? nullptr : Password.c_str(), INTERNET_SERVICE_HTTP, 0, 0);
+    if (!hConnect) {
+      // The owner tries again later (or reports the end): the reason goes with the thread's end.
+      Fail(KzInetLastError(hSession));
+      break;
     }
-    // A server that went away while streaming gets a few chances to come back.
-    if (!hConnect && !first && !Aborted() && ++connectFailures < kMaxFailures) {
-      CloseHandles();
-      reconnect = Pause(kRetryPauseMs);
-      continue;
-    }
-    first = false;
 
     int32_t failures = 0;
     while (hConnect && !Aborted()) {
@@ -369,29 +397,49 @@ void TKzCamHTTPGetThread::Run() {
       uint32_t status = 0, index = 0;
       if (Aborted() || !HttpSendRequest(hRequest, nullptr, 0, nullptr, 0) ||
           !HttpQueryInfo(hRequest, kStatusLevel, status, index)) {
+        TKzSourceError why = KzInetLastError(hRequest);
+        if (status >= 400) why = KzHTTPStatusError(status, requestPath);  // a 503 is answered by closing
+        if (!why.Failed()) why = {TKzSourceErrorKind::kzseTimedOut, 0, "no reply from " + PeerText()};
         InternetCloseHandle(hRequest);
-        if (++failures >= kMaxFailures || !Pause(kRetryPauseMs)) break;
+        // A reply that will not come in time may come on the next try; a peer
+        // that refuses or hangs up is left to the owner's back-off.
+        if (status >= 400 || why.Kind != TKzSourceErrorKind::kzseTimedOut || ++failures >= kMaxFailures) {
+          Fail(why);
+          break;
+        }
+        if (!Pause(kRetryPauseMs)) break;
         continue;
       }
       failures = 0;
-      connectFailures = 0;
       if (status == 401 || status == 407) {
         const bool again = AnswerLogin(status == 407, attempts);
         InternetCloseHandle(hRequest);
-        if (!again) break;
+        if (!again) {
+          Fail(LoginError(status));
+          break;
+        }
         continue;
       }
-      if (IsFatalStatus(status)) {
-        FTAbort.store(true, std::memory_order_release);
+      std::string notVideo;
+      if (status >= 400) {
+        Fail(KzHTTPStatusError(status, requestPath));
+      } else if (notVideo = NotVideoReason(requestPath); !notVideo.empty()) {
+        Fail({TKzSourceErrorKind::kzseNotVideo, 0, notVideo});
       } else {
         attempts = std::max(1, glLoginAttemptCount.load());
-        if (!Aborted() && ReadBody() == TBodyEnd::kzbeReconnect) reconnect = true;
+        SetError(TKzSourceError{});  // playing again
+        const TBodyEnd end = ReadBody(requestPath);
+        InternetCloseHandle(hRequest);
+        if (end == TBodyEnd::kzbeNext) continue;
+        reconnect = end == TBodyEnd::kzbeReconnect;
+        break;
       }
       InternetCloseHandle(hRequest);
-      if (reconnect) break;
+      break;
     }
-    CloseHandles();
   }
+  CloseHandles();
+  if (Error().Failed()) SetOwnResult(false);
   if (TKzGetData* pipeline = KzCamera->GetDataThread(); pipeline && !pipeline->Decode().isStartVideo.load())
     StopVideo();
 }
@@ -409,11 +457,29 @@ void TKzCamHTTPGetThread::PaceRead(uint64_t Early) {
   FLastReadTick = FLastReadTick != 0 && after < FLastReadTick + 2 * interval ? FLastReadTick + interval : after;
 }
 
-TKzCamHTTPGetThread::TBodyEnd TKzCamHTTPGetThread::ReadBody() {
+uint64_t TKzCamHTTPGetThread::FrameTimeOutMs() const {
+  const uint64_t measured = static_cast<uint64_t>(3.0 * FFrameIntervalMs);
+  return std::max<uint64_t>({kFrameTimeOutMs, measured, 3 * static_cast<uint64_t>(std::max(SleepMSec(), 0))});
+}
+
+void TKzCamHTTPGetThread::NoteData(uint64_t Now) {
+  // Gaps between bursts of bytes measure the stream's frame interval; the
+  // pieces of one frame follow each other within a few milliseconds.
+  if (FLastDataTick != 0 && Now - FLastDataTick >= kBurstGapMs) {
+    const double gap = static_cast<double>(Now - FLastDataTick);
+    FFrameIntervalMs = FFrameIntervalMs == 0 ? gap : 0.75 * FFrameIntervalMs + 0.25 * gap;
+  }
+  FLastDataTick = Now;
+}
+
+TKzCamHTTPGetThread::TBodyEnd TKzCamHTTPGetThread::ReadBody(const std::string& Path) {
   BytesRead = 0;
   TBodyEnd end = TBodyEnd::kzbeNext;
   std::unique_ptr<uint8_t[]> buffer(new uint8_t[kReadBufferSize]);
   TKzGetData* pipeline = KzCamera->GetDataThread();
+  FLastDataTick = KzMGetTickCount();
+  bool sawPicture = false;  // a JPEG start marker came in this body
+  uint8_t lastByte = 0;
   // Pacing holds back a server that sends faster than wanted: a read that
   // starts a new burst of bytes waits until SleepMSec after the previous
   // burst was due. Reads inside a burst (bytes waiting now or within a few
@@ -439,15 +505,40 @@ TKzCamHTTPGetThread::TBodyEnd TKzCamHTTPGetThread::ReadBody() {
       KzInetDataWaiting(hRequest, static_cast<uint32_t>(std::min<uint64_t>(wait, kBurstWaitMs)));
     }
     if (!burst || KzMGetTickCount() >= FLastReadTick + interval) PaceRead(burst ? 0 : settle);
-    if (!KzInetReadBody(hRequest, buffer.get(), kReadBufferSize, BytesToRead)) break;
+    if (!KzInetReadBody(hRequest, buffer.get(), kReadBufferSize, BytesToRead)) {
+      SetError(TKzSourceErrorKind::kzseStreamClosed, "the connection to " + PeerText() + " broke");
+      end = BytesRead > 0 ? TBodyEnd::kzbeReconnect : TBodyEnd::kzbeStop;
+      break;
+    }
     if (BytesToRead == 0) {
+      const uint64_t now = KzMGetTickCount();
+      if (!KzInetBodyEnded(hRequest)) {
+        // Nothing within the receive time-out: a slow camera, or a dead connection.
+        if (now - FLastDataTick < FrameTimeOutMs()) continue;
+        SetError(TKzSourceErrorKind::kzseTimedOut,
+                 "no picture from " + PeerText() + " for " + std::to_string((now - FLastDataTick) / 1000) + " s");
+        end = TBodyEnd::kzbeReconnect;
+        break;
+      }
       // A reply that ended by its own framing (a still image) is followed by
-      // the next request, one per SleepMSec; a stream that stopped is opened again.
+      // the next request, one per SleepMSec; a stream that stopped is opened
+      // again at once when it had delivered something.
       const bool complete = KzInetBodyComplete(hRequest);
-      if (!FCycleVideoImages && !complete) end = TBodyEnd::kzbeReconnect;
+      if (BytesRead == 0 && !FCycleVideoImages) {
+        SetError(TKzSourceErrorKind::kzseNotVideo, "not a video stream: empty reply from " + KzPathForText(Path));
+        end = TBodyEnd::kzbeStop;
+      } else if (!sawPicture && !FCycleVideoImages) {
+        SetError(TKzSourceErrorKind::kzseNotVideo, "not a video stream: no picture in the reply from " + KzPathForText(Path));
+        end = TBodyEnd::kzbeStop;
+      } else if (!FCycleVideoImages && !complete) {
+        SetError(TKzSourceErrorKind::kzseStreamClosed, PeerText() + " closed the stream");
+        end = TBodyEnd::kzbeReconnect;
+      }
       if (complete) PaceRead(0);
       break;
     }
+    NoteData(KzMGetTickCount());
+    sawPicture = sawPicture || HasJpegStart(buffer.get(), BytesToRead, lastByte);
     Debug();
     if (pipeline) {
       CopyToPipeline(buffer.get(), BytesToRead);
@@ -458,7 +549,10 @@ TKzCamHTTPGetThread::TBodyEnd TKzCamHTTPGetThread::ReadBody() {
         else
           FErrorCount = 1;
         FLastErrorTick = now;
-        if (FErrorCount > kMaxBadFrames) end = TBodyEnd::kzbeReconnect;
+        if (FErrorCount > kMaxBadFrames) {
+          SetError(TKzSourceErrorKind::kzseNotVideo, "too many broken pictures from " + PeerText());
+          end = TBodyEnd::kzbeReconnect;
+        }
       }
     }
     BytesRead += BytesToRead;

@@ -138,9 +138,21 @@ protected:
   void Run() override;
 
 private:
-  enum class TBodyEnd : uint8_t { kzbeNext, kzbeReconnect };
-  // Reads the body of the current reply into the pipeline.
-  TBodyEnd ReadBody();
+  // After a body: the next request, a new connection at once (the stream
+  // broke after it had started), or the end of the run (the reason is set).
+  enum class TBodyEnd : uint8_t { kzbeNext, kzbeReconnect, kzbeStop };
+  // Reads the body of the current reply (to Path) into the pipeline.
+  TBodyEnd ReadBody(const std::string& Path);
+  // Notes the reason of the run's end unless the thread was aborted.
+  void Fail(const TKzSourceError& Error);
+  // "host:port" for reasons; never credentials.
+  std::string PeerText() const;
+  TKzSourceError LoginError(uint32_t Status) const;
+  // Why the reply to Path is no video by its content type; "" when it may be.
+  std::string NotVideoReason(const std::string& Path) const;
+  // No bytes for this long ends a connection: at least 3 frame intervals.
+  uint64_t FrameTimeOutMs() const;
+  void NoteData(uint64_t Now);
   // The request path of the next request (advancing the still-image index).
   std::string NextPath(const std::string& Path);
   void ChangeURLIndex();
@@ -157,6 +169,8 @@ private:
   int32_t FErrorCount = 0;
   uint64_t FLastErrorTick = 0;
   uint64_t FLastReadTick = 0;  // pacing mark
+  uint64_t FLastDataTick = 0;  // last bytes of the body
+  double FFrameIntervalMs = 0; // measured gap between bursts (frames)
 };
 
 // Runs an RTSP session on its own (OPTIONS, DESCRIBE, SETUP of the channels

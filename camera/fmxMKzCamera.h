@@ -78,6 +78,27 @@ public:
   // Main thread; blocks while running video ends.
   void InitDevice(TKzDeviceType ADeviceType, TKzVideoFormat AVideoFormat);
 
+  // ---- Reconnecting
+  // When the source of a playing stream fails for a reason that may pass
+  // (refused, timed out, name not found, stream closed, a busy server), the
+  // camera tries again after 1 s, then after twice as long each time up to
+  // ReconnectDelayMax ms, until Abort; OnReconnecting reports each attempt
+  // and LastError the reason. The first frame after an outage ends it. While
+  // the last cause was a refused or dropped connection (the host is up, its
+  // camera service is not), a connect probe twice a second ends the wait as
+  // soon as the service answers. Without AutoReconnect the stream ends with Status 1.
+  bool AutoReconnect() const { return FAutoReconnect; }
+  void SetAutoReconnect(bool Value) { FAutoReconnect = Value; }
+  uint32_t ReconnectDelayMax() const { return FReconnectDelayMax; }
+  void SetReconnectDelayMax(uint32_t Value) { FReconnectDelayMax = Value < 1000 ? 1000 : Value; }
+  // The camera has lost its source and waits for, or makes, another attempt.
+  // Main thread, never blocks.
+  bool IsReconnecting() const { return FReconnectAttempt > 0; }
+  // Attempts in the current outage, 0 outside one.
+  uint32_t ReconnectAttempt() const { return FReconnectAttempt; }
+  // Whether a failure of this kind is worth another attempt. Any thread.
+  static bool IsPassingFailure(const TKzSourceError& Error);
+
   // ---- Frames
   // Hands one decoded frame to the pipeline and counts it. Called on the
   // thread that decoded it; never blocks for long.
@@ -319,6 +340,8 @@ public:
   TKzOnLoginFailedEvent OnLoginFailed;
   TKzGetMediaStreamIndexEvent OnGetVideoStreamIndex;
   TKzDataReadDebugEvent OnDebugDataRead;
+  // The source failed and the camera tries again (see AutoReconnect).
+  TKzCamReconnectEvent OnReconnecting;
   // The movement-done handler of the control panel (set by the panel).
   TKzCamDoneEvent CtrlDoneControlEvent;
 
@@ -355,7 +378,17 @@ protected:
 private:
   // A device object exists for Device's kind and nothing else is running.
   bool IsDeviceAlone(const TKzCamDevice* Device) const;
-  void StartStreamThread();
+  // Again: a reconnect attempt, which the consumers do not see as a new start.
+  void StartStreamThread(bool Again = false);
+  // Reconnecting (fmxMKzCameraReconnect): whether Thread's end begins or
+  // continues an outage (the attempt is then scheduled); the back-off tick;
+  // the end of the wait by an abort.
+  bool BeginOutage(TKzCamStreamThread& Thread, TKzSourceError Error);
+  void ReconnectTick();
+  bool ProbeSource(bool Start);
+  void CloseProbe();
+  // Ends an outage; true when the camera was waiting between two attempts.
+  bool CancelReconnect();
   void RunDevice(TKzCamDevice* Device);
   void DestroyDevices();
   void AbortAuxThreads();
@@ -433,6 +466,20 @@ private:
   TKzMLanguage FLanguage = TKzMLanguage::kzmlEnglish;
   int32_t FLastStatus = 0;
   TKzSourceError FLastError;
+  bool FAutoReconnect = true;
+  uint32_t FReconnectDelayMax = 30000;
+  bool FStopRequested = false;       // Abort was asked for: no reconnecting
+  uint32_t FReconnectAttempt = 0;    // attempts in the current outage
+  bool FReconnectWaiting = false;    // between two attempts (no fetch thread)
+  bool FReconnectEnding = false;     // an abort ended the wait; its end report is posted
+  uint64_t FReconnectDue = 0;        // tick of the next attempt
+  uint64_t FNextProbe = 0;           // tick of the next connect probe
+  bool FProbing = false;             // probe the source during the wait
+  int FProbeSocket = -1;             // a probe connect under way
+  uint32_t FFrameIndexAtStart = 0;   // frame index when the fetch thread started
+  std::string FSourceHost;           // host and port the stream comes from
+  uint16_t FSourcePort = 0;
+  std::unique_ptr<TTimer> FTimerReconnect;  // 250 ms while an outage lasts
   TCriticalSection FFPSSection;  // guards _FPS
   TKzFPS _FPS;
   TKzGetData* FGetDataThread = nullptr;  // the frame pipeline, owned

@@ -72,6 +72,7 @@ void TKzMJPEGMedia::DoExecute() {
       Play();
     } else if (!AbortRequested()) {
       SetResult(false);
+      SetError(TKzSourceErrorKind::kzseEmptyFile, "cannot read " + Filename);
     }
     FileStream.reset();
     // The file is handed over; the stream ends when the pipeline has decoded all of it.
@@ -94,7 +95,13 @@ void TKzMJPEGMedia::Play() {
   TKzGetData* pipeline = KzCamera->GetDataThread();
   int64_t frameSize = 0;
   if (!pipeline || !KzMJPEGFirstFrameSize(*FileStream, frameSize)) {
-    if (!AbortRequested()) SetResult(false);
+    if (!AbortRequested()) {
+      SetResult(false);
+      if (FileStream->Size() == 0)
+        SetError(TKzSourceErrorKind::kzseEmptyFile, Filename + " is empty");
+      else
+        SetError(TKzSourceErrorKind::kzseNotVideo, "not a video: no JPEG picture in " + Filename);
+    }
     return;
   }
   std::shared_ptr<TEndState> end = FEnd;

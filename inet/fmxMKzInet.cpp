@@ -210,6 +210,7 @@ PInet InternetOpen(const char* Agent, uint32_t, const char* Proxy, const char*, 
 PInet InternetConnect(PInet I, const char* Host, uint16_t Port, const char* UserName, const char* Password,
                       uint32_t Service, uint32_t, uintptr_t) {
   if (!I || !Host) return nullptr;
+  KzInetClearError(I);
   I->SockAddr = 0;
   I->ReceiverHost = I->OriginHost = Host;
   I->ReceiverPort = I->OriginPort = Port;
@@ -371,6 +372,7 @@ int64_t KzInetSocketSend(PInet I, const std::string& Text) {
 
 bool HttpSendRequest(PInet I, const char*, uint32_t, const void* Optional, uint32_t OptionalLength) {
   if (!I || KzInetAborted(I)) return false;
+  KzInetClearError(I);
   if (I->StepConnect == 4) CloseReplyLevel(I);  // a reply left unread spoils its connection
   I->FPendingStatus = 0;
   if (Optional && OptionalLength > 0) {
@@ -387,7 +389,10 @@ bool HttpSendRequest(PInet I, const char*, uint32_t, const void* Optional, uint3
         return false;
     }
   }
-  return KzInetSocketSend(I, I->req) > 0;
+  if (KzInetSocketSend(I, I->req) > 0) return true;
+  if (!KzInetLastError(I).Failed() && !KzInetAborted(I))
+    KzInetSetError(I, TKzSourceErrorKind::kzseStreamClosed, "cannot send the request to " + KzInetPeerText(I));
+  return false;
 }
 
 // ---- Replies
@@ -413,22 +418,32 @@ bool KzInetRecvHeader(PInet I) {
         KzInetTouch(I);
         return true;
       }
-      if (data.size() > kMaxHeader) return false;
+      if (data.size() > kMaxHeader) {
+        KzInetSetError(I, TKzSourceErrorKind::kzseNotVideo, "not a video stream: no reply header from " + KzInetPeerText(I));
+        return false;
+      }
       continue;
     }
     if (r == 0) {  // the peer closed the connection
       I->IsCloseSocket = true;
       I->ErrCode = 0;
+      KzInetSetError(I, TKzSourceErrorKind::kzseStreamClosed, KzInetPeerText(I) + " closed the connection without a reply");
       return false;
     }
     const TKzSocketError e = PlatformSocketError();
     if (e != TKzSocketError::kzseWouldBlock && e != TKzSocketError::kzseTimedOut) {
       I->ErrCode = -1;
       if (e == TKzSocketError::kzseClosed) I->IsCloseSocket = true;
+      KzInetSetError(I, TKzSourceErrorKind::kzseStreamClosed,
+                     "connection to " + KzInetPeerText(I) + " broken: " + KzConnectErrorText(PlatformSocketErrorCode()));
       return false;
     }
     const uint64_t now = KzMGetTickCount();
-    if (now >= deadline) return false;
+    if (now >= deadline) {
+      KzInetSetError(I, TKzSourceErrorKind::kzseTimedOut,
+                     "no reply from " + KzInetPeerText(I) + " within " + std::to_string(I->WaitRecv) + " ms");
+      return false;
+    }
     PlatformPollRead(I->Socket, static_cast<uint32_t>(std::min<uint64_t>(deadline - now, std::max(I->cKzINET_SLEEP_TIME, 10))));
   }
 }
@@ -643,6 +658,8 @@ bool KzInetReadBody(PInet I, void* Buffer, uint32_t Size, uint32_t& BytesRead) {
     // Only chunk framing arrived: read on for data.
   }
 }
+
+bool KzInetBodyEnded(PInet I) { return I && (I->FBodyEnded || I->ChunkEnded); }
 
 bool KzInetBodyComplete(PInet I) {
   return I && (I->ChunkEnded || (I->FHasContentLength && !I->Chunked && I->BytesRead >= I->ContentLength));

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "foundation/fmxMKzTypesThreads.h"
+#include "inet/fmxMKzInetError.h"
 #include "inet/fmxMKzInetReply.h"
 #include "platform/fmxMKzPlatformSockets.h"
 #include "platform/fmxMKzPlatformStream.h"
@@ -133,6 +134,7 @@ struct TInet : TKzChunkState, TKzTimeOutValues {
   bool FSocketReused = false;     // Socket carried an earlier exchange
   uint32_t FPendingStatus = 0;    // a reply already read (proxy refusal)
   uint32_t FStatus = 0;           // status of the last reply
+  TKzSourceError FError;          // why the last operation failed (fmxMKzInetError)
 };
 using PInet = TInet*;
 
@@ -185,6 +187,9 @@ bool InternetSetOption(PInet Handle, uint32_t Option, const char* Value, uint32_
 // Content-Length delivered, or the last chunk seen), rather than by the
 // connection closing or nothing arriving in time. Never blocks.
 bool KzInetBodyComplete(PInet Handle);
+// Whether the body of the reply being read has ended, by its framing or by
+// the server closing the connection (not: nothing arrived in time). Never blocks.
+bool KzInetBodyEnded(PInet Handle);
 // Whether a body read would find bytes: received with the reply header, or
 // on the socket now or within WaitMs. Blocks up to WaitMs.
 bool KzInetDataWaiting(PInet Handle, uint32_t WaitMs = 0);

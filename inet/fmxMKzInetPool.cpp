@@ -1,6 +1,7 @@
 // The process-wide part of the client: the pool of open connections, the
 // per-host memory, the name cache, the house-keeping timer and connecting.
 #include <algorithm>
+#include <cerrno>
 #include <mutex>
 
 #include "foundation/fmxMKzType.h"
@@ -15,6 +16,7 @@ std::atomic<int32_t> glLoginAttemptCount{5};
 namespace {
 constexpr uint64_t kIdleMs = 10000;         // a free connection idle this long is closed
 constexpr uint32_t kCleanupPeriodMs = 60000;
+constexpr uint64_t kStaggerMs = 250;       // a parallel connect starts after this long without one
 }  // namespace
 
 // One open connection: in use by a record, or free for the next request to
@@ -318,75 +320,121 @@ bool TakeFreeEntry(PInet I, uint16_t Port) {
   return false;
 }
 
+// Starts a non-blocking connect to Address:Port; the socket, or
+// KZ_INVALID_SOCKET with ErrorCode set when the connect failed at once.
+TKzSocket StartConnect(PInet I, uint32_t Address, uint16_t Port, int& ErrorCode) {
+  TKzSocket s = PlatformSocketTCP();
+  if (s == KZ_INVALID_SOCKET) {
+    ErrorCode = PlatformSocketErrorCode();
+    return s;
+  }
+  PlatformSetRecvTimeout(s, static_cast<uint32_t>(I->ConnectTimeOut));
+  PlatformSetNonBlocking(s, true);
+  PlatformSetNoDelay(s, true);
+  if (PlatformConnect(s, Address, Port) != 0 && PlatformSocketError() != TKzSocketError::kzseWouldBlock) {
+    ErrorCode = PlatformSocketErrorCode();
+    PlatformCloseSocket(s);
+  }
+  return s;
+}
+
+// Connects to the receiver (or the proxy). A further socket is opened in
+// parallel only while none has connected for kStaggerMs, up to ConnectCount;
+// the first that connects wins and every other one is closed at once, so a
+// connect leaves no idle connections behind.
 bool OpenSockets(PInet I, uint16_t ReceiverPort) {
   const bool viaProxy = !I->ProxyHost.empty();
   const std::string host = viaProxy ? I->ProxyHost : I->ReceiverHost;
   const uint16_t port = viaProxy ? (I->ProxyPort ? I->ProxyPort : 80) : ReceiverPort;
+  const std::string peer = host + ":" + std::to_string(port);
   const uint32_t addr = KzLookupName(host);
   I->SockAddr = addr;
-  if (addr == 0 || port == 0) return false;
+  if (addr == 0) {
+    KzInetSetError(I, TKzSourceErrorKind::kzseNameNotFound, "cannot resolve " + host + ": name not found");
+    return false;
+  }
+  if (port == 0) {
+    KzInetSetError(I, TKzSourceErrorKind::kzseOther, "cannot reach " + host + ": no port");
+    return false;
+  }
   const int32_t count = std::min(I->ConnectCount, GetAllowedNumberConnections(I));
-  if (count <= 0) return false;
+  if (count <= 0) {
+    KzInetSetError(I, TKzSourceErrorKind::kzseOther, "cannot reach " + peer + ": all allowed connections are in use");
+    return false;
+  }
 
   std::vector<TKzSocket> socks;
-  for (int32_t k = 0; k < count && !KzInetAborted(I); ++k) {
-    TKzSocket s = PlatformSocketTCP();
-    if (s == KZ_INVALID_SOCKET) break;
-    PlatformSetRecvTimeout(s, static_cast<uint32_t>(I->ConnectTimeOut));
-    PlatformSetNonBlocking(s, true);
-    PlatformSetNoDelay(s, true);
-    if (PlatformConnect(s, addr, port) != 0 && PlatformSocketError() != TKzSocketError::kzseWouldBlock) {
-      PlatformCloseSocket(s);
-      break;
-    }
+  std::vector<char> done, failed;
+  int errorCode = 0;
+  auto startOne = [&] {
+    const TKzSocket s = StartConnect(I, addr, port, errorCode);
     socks.push_back(s);
-  }
-  const int n = static_cast<int>(socks.size());
-  std::unique_ptr<bool[]> done(new bool[n + 1]()), failed(new bool[n + 1]());
-  // Each round waits up to the connect time-out, in pauses that watch the abort flag.
-  for (uint32_t round = 0; round < std::max<uint32_t>(I->ConnectTry, 1) && n > 0; ++round) {
-    const uint64_t deadline = KzMGetTickCount() + static_cast<uint64_t>(std::max<int64_t>(I->ConnectTimeOut, 1));
-    bool all = false;
-    while (!KzInetAborted(I)) {
-      const uint64_t now = KzMGetTickCount();
-      if (now >= deadline) break;
-      const uint32_t slice = static_cast<uint32_t>(std::min<uint64_t>(deadline - now, std::max(I->cKzINET_SLEEP_TIME, 10)));
-      PlatformPollConnect(socks.data(), done.get(), failed.get(), n, slice);
-      all = true;
-      for (int k = 0; k < n; ++k) all = all && (done[k] || failed[k]);
-      if (all) break;
+    done.push_back(0);
+    failed.push_back(s == KZ_INVALID_SOCKET);
+  };
+  const int64_t total = std::max<int64_t>(I->ConnectTimeOut, 1) * std::max<uint32_t>(I->ConnectTry, 1);
+  const uint64_t deadline = KzMGetTickCount() + static_cast<uint64_t>(total);
+  uint64_t nextStart = 0;
+  int winner = -1;
+  while (winner < 0 && !KzInetAborted(I)) {
+    const uint64_t now = KzMGetTickCount();
+    if (static_cast<int32_t>(socks.size()) < count && now >= nextStart) {
+      startOne();
+      nextStart = now + kStaggerMs;
     }
-    if (all || KzInetAborted(I)) break;
-  }
-  bool first = true;
-  const int64_t now = static_cast<int64_t>(KzMGetTickCount());
-  for (int k = 0; k < n; ++k) {
-    if (!done[k] || KzInetAborted(I)) {
-      PlatformCloseSocket(socks[k]);
-      continue;
+    const bool allFailed = std::all_of(failed.begin(), failed.end(), [](char f) { return f != 0; });
+    // A refusal answers for the host: more sockets would be refused too.
+    if (now >= deadline || (allFailed && (errorCode != 0 || static_cast<int32_t>(socks.size()) >= count))) break;
+    uint64_t wait = std::min<uint64_t>(deadline - now, std::max(I->cKzINET_SLEEP_TIME, 10));
+    if (static_cast<int32_t>(socks.size()) < count) wait = std::min<uint64_t>(wait, nextStart > now ? nextStart - now : 1);
+    // The poll reports each socket once; its flags are kept in bytes here.
+    std::unique_ptr<bool[]> d(new bool[socks.size()]), f(new bool[socks.size()]);
+    for (size_t k = 0; k < socks.size(); ++k) {
+      d[k] = done[k] != 0;
+      f[k] = failed[k] != 0;
     }
-    PlatformSetNonBlocking(socks[k], false);
-    auto e = std::make_shared<TKzPoolEntry>();
-    e->Socket = socks[k];
-    e->IsUsed = first;
-    e->LastUpdate = now;
-    e->OriginHost = I->OriginHost;
-    e->OriginPort = I->OriginPort;
-    e->ReceiverHost = I->ReceiverHost;
-    e->ReceiverPort = ReceiverPort;
-    e->ProxyHost = I->ProxyHost;
-    e->ProxyPort = I->ProxyPort;
-    e->cOPEN_CONNECT = I->cOPEN_CONNECT;
-    if (first) {
-      I->FPoolEntry = e;
-      I->Socket = e->Socket;
-      I->FSocketReused = false;
-      I->LastUpdate = now;
-      first = false;
+    if (PlatformPollConnect(socks.data(), d.get(), f.get(), static_cast<int>(socks.size()), static_cast<uint32_t>(wait)) > 0) {
+      for (size_t k = 0; k < socks.size(); ++k) {
+        if (f[k] && !failed[k]) errorCode = PlatformSocketErrorCode();
+        done[k] = d[k];
+        failed[k] = f[k];
+        if (d[k] && winner < 0) winner = static_cast<int>(k);
+      }
     }
-    G().ConnectList.Add(std::move(e));
   }
-  return !first;
+  if (KzInetAborted(I)) winner = -1;
+  for (size_t k = 0; k < socks.size(); ++k)
+    if (static_cast<int>(k) != winner) PlatformCloseSocket(socks[k]);
+  if (winner < 0) {
+    if (KzInetAborted(I))
+      KzInetClearError(I);
+    else if (errorCode != 0 && std::all_of(failed.begin(), failed.end(), [](char f) { return f != 0; }))
+      KzInetSetError(I, errorCode == ECONNREFUSED ? TKzSourceErrorKind::kzseRefused : TKzSourceErrorKind::kzseOther,
+                     "cannot reach " + peer + ": " + KzConnectErrorText(errorCode));
+    else
+      KzInetSetError(I, TKzSourceErrorKind::kzseTimedOut,
+                     "cannot reach " + peer + ": timed out after " + std::to_string(total) + " ms");
+    return false;
+  }
+  TKzSocket sock = socks[static_cast<size_t>(winner)];
+  PlatformSetNonBlocking(sock, false);
+  auto e = std::make_shared<TKzPoolEntry>();
+  e->Socket = sock;
+  e->IsUsed = true;
+  e->LastUpdate = static_cast<int64_t>(KzMGetTickCount());
+  e->OriginHost = I->OriginHost;
+  e->OriginPort = I->OriginPort;
+  e->ReceiverHost = I->ReceiverHost;
+  e->ReceiverPort = ReceiverPort;
+  e->ProxyHost = I->ProxyHost;
+  e->ProxyPort = I->ProxyPort;
+  e->cOPEN_CONNECT = I->cOPEN_CONNECT;
+  I->FPoolEntry = e;
+  I->Socket = sock;
+  I->FSocketReused = false;
+  I->LastUpdate = e->LastUpdate;
+  G().ConnectList.Add(std::move(e));
+  return true;
 }
 }  // namespace
 

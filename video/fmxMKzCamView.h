@@ -101,6 +101,8 @@ public:
   void ViewerDoneVideoStream(TComponent* Sender, int32_t Status) override;
   void ClearLastFrame(bool Notify) override;
   void ViewerSearchCamera(TComponent* Sender) override;
+  // Shows the wait animation at once; the next frame stops it.
+  void ViewerReconnecting(TComponent* Sender, uint32_t Attempt) override;
   void ViewerDoneSearchCamera(TComponent* Sender, int32_t Status) override;
   void HookBeginControl(TComponent* Sender) override;
   void ViewerDoneControl(TComponent* Sender, int32_t Status) override;
@@ -303,6 +305,7 @@ private:
   void UpdateTimersOnGetImage();
   void StartStallDetector();
   void StopWaitAnimation();
+  void StartWaitAnimation();
   void OnTimerWaitForVideoFrame();
   void OnTimerWaitForVideoFrameForAnimation();
   void OnTimerFullScreenIcon();

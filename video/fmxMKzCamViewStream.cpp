@@ -96,7 +96,13 @@ void TKzCamView::OnTimerWaitForVideoFrame() {
 
 void TKzCamView::OnTimerWaitForVideoFrameForAnimation() {
   FTimerWaitForVideoFrameForAnimation.SetEnabled(false);
-  if (!FIsVideoStreamPlaying) return;
+  if (FIsVideoStreamPlaying) StartWaitAnimation();
+}
+
+// The animation steps every 100 ms and repaints the client area, which
+// keeps a clock in the caption running while no frame comes.
+void TKzCamView::StartWaitAnimation() {
+  if (FIsWaitAnimationPlaying) return;
   if (!FAniWaitCounter)
     FAniWaitCounter = std::make_unique<TKzCustomCameraAnimationCounter>();
   else
@@ -139,6 +145,13 @@ void TKzCamView::ViewerDoneVideoStream(TComponent* Sender, int32_t Status) {
     FHasImage = false;
   }
   RepaintControl();
+}
+
+void TKzCamView::ViewerReconnecting(TComponent* Sender, uint32_t Attempt) {
+  (void)Sender;
+  (void)Attempt;
+  FTimerWaitForVideoFrameForAnimation.SetEnabled(false);
+  if (FIsVideoStreamPlaying) StartWaitAnimation();
 }
 
 void TKzCamView::ViewerSearchCamera(TComponent* Sender) {

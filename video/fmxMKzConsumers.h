@@ -30,6 +30,13 @@ public:
     (void)Sender;
     (void)Status;
   }
+  // The source failed and its camera tries again (attempt Attempt of this
+  // outage); the stream goes on for the consumers and its next frame ends
+  // the outage. Main thread.
+  virtual void ViewerReconnecting(TComponent* Sender, uint32_t Attempt) {
+    (void)Sender;
+    (void)Attempt;
+  }
   // Forgets the last frame; Notify fires the view's own notification.
   virtual void ClearLastFrame(bool Notify) { (void)Notify; }
   // The camera began / finished contacting its device. Main thread.

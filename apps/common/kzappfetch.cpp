@@ -119,9 +119,16 @@ TKzFetchResult KzRunFetch(const TKzFetchOptions& O) {
   uint64_t bytes = 0;
   uint32_t lastCount = 0;
   cam.OnLoginFailed = [&](TComponent*, const std::string&) { loginFailed = true; };  // the fetch thread
+  std::string reason;  // why the source failed last
   auto onEnd = [&](TComponent*, int32_t Status) {
     ended = true;
     r.EndStatus = Status;
+    if (cam.LastError().Failed()) reason = cam.LastError().Text;
+  };
+  cam.OnReconnecting = [&](TComponent*, uint32_t Attempt, const TKzSourceError& Reason) {
+    ++r.Reconnects;
+    reason = Reason.Text;
+    std::fprintf(stderr, "fetch: %s; trying again (attempt %u)\n", Reason.Text.c_str(), Attempt);
   };
   cam.OnEndVideoStream = onEnd;
   cam.OnEndVideoFile = onEnd;
@@ -202,7 +209,12 @@ TKzFetchResult KzRunFetch(const TKzFetchOptions& O) {
     }
   }
   r.LoginFailed = loginFailed.load();
+  // A refused login is told on the fetch thread; the reason comes with its end.
+  if (r.LoginFailed) PumpUntil([&] { return ended; }, 2000);
   r.Ended = ended;
+  // Still without a picture, or ended by a failure: the reason is the result.
+  if (!reason.empty() && ((ended && r.EndStatus != 0) || probe.Frames() == 0 || cam.IsReconnecting()))
+    r.Error = reason;
   r.Seconds = elapsedMs() / 1000.0;
   cam.Abort();
   PumpUntil([&] { return !cam.IsVideoPlaying(); }, 5000);

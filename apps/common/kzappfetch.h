@@ -58,7 +58,8 @@ struct TKzFetchResult {
   bool LoginFailed = false;
   bool Ended = false;    // the stream ended by itself
   int32_t EndStatus = 0;
-  std::string Error;     // why nothing could be played
+  std::string Error;     // why nothing could be played, or why the source failed
+  int32_t Reconnects = 0;  // attempts after the source failed
 };
 
 // Why URL cannot be played, empty when it can: an http:// or rtsp:// URL
@@ -69,7 +70,10 @@ std::string KzSourceError(const std::string& URL);
 void KzPlaySource(kz::TKzCamera& Camera, const std::string& URL);
 
 // Runs the camera on the main thread until the frame count or the time is
-// reached, the stream ends, or the credentials are refused. Main thread; blocks.
+// reached, the stream ends, or the credentials are refused. While the camera
+// tries a failed source again, each attempt and its reason go to stderr;
+// a source that failed (nothing played, or the stream ended with a reason)
+// leaves its reason in Error. Main thread; blocks.
 TKzFetchResult KzRunFetch(const TKzFetchOptions& Options);
 
 }  // namespace kzapp

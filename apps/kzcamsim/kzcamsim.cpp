@@ -32,6 +32,7 @@ const TKzOption kOptions[] = {
     {"--corrupt-every", "K", "every K-th frame cannot be decoded"},
     {"--stall-after", "N", "pause each stream once after N frames (for --stall-ms)"},
     {"--stall-ms", "MS", "length of that pause"},
+    {"--max-clients", "N", "at most N streams at once; more get 503 Service Unavailable"},
     {"--seconds", "S", "stop after S seconds (default: run until interrupted)"},
     {"--quiet", nullptr, "no statistics lines"},
 };
@@ -46,6 +47,7 @@ struct TKzFaultOption {
   int32_t TKzSimFaults::*Field;
 };
 const TKzIntOption kIntOptions[] = {{"--ports", &TKzSimOptions::PortCount, 1, 256},
+                                    {"--max-clients", &TKzSimOptions::MaxClients, 0, 1 << 20},
                                     {"--quality", &TKzSimOptions::Quality, 1, 100}};
 const TKzFaultOption kFaultOptions[] = {{"--close-after", &TKzSimFaults::CloseAfterFrames},
                                         {"--garbage-every", &TKzSimFaults::GarbageEvery},

@@ -186,6 +186,8 @@ struct TKzCamSim::TImpl {
   std::atomic<uint64_t> FramesRendered{0}, FramesSent{0}, BytesSent{0}, Connections{0}, Requests{0}, AuthRefused{0},
       StillImages{0};
   std::atomic<int32_t> Streaming{0};
+  std::atomic<int32_t> Slots{0};  // streams admitted under MaxClients
+  std::atomic<uint64_t> Refused{0};
 
   // Sleeps until T or until the server stops; false when it stopped.
   bool SleepUntil(Clock::time_point T) {
@@ -421,8 +423,12 @@ struct TKzCamSim::TImpl {
       if (!Authorized(req)) {
         ++AuthRefused;
         reply = Reply("401 Unauthorized", Challenge(), "<html><body>401 Unauthorized</body></html>", req.KeepAlive);
+      } else if (req.Path == Opt.StreamPath && !TakeStreamSlot()) {
+        ++Refused;
+        reply = Reply("503 Service Unavailable", "", "too many clients", false);
       } else if (req.Path == Opt.StreamPath) {
         Stream(S);
+        --Slots;
         break;
       } else if (req.Path == Opt.StillPath || req.Path.rfind("/still/", 0) == 0) {
         if (!encoder) encoder = std::make_unique<TKzImageWrapper>();
@@ -436,6 +442,13 @@ struct TKzCamSim::TImpl {
       idleUntil = Clock::now() + kIdleTimeOut;
     }
     PlatformCloseSocket(S);
+  }
+
+  // One of the MaxClients stream slots; false when all are taken.
+  bool TakeStreamSlot() {
+    if (++Slots <= Opt.MaxClients || Opt.MaxClients <= 0) return true;
+    --Slots;
+    return false;
   }
 
   void AcceptLoop(TKzSocket Listener) {
@@ -544,6 +557,7 @@ TKzSimStats TKzCamSim::Stats() const {
   s.AuthRefused = F->AuthRefused.load();
   s.StillImages = F->StillImages.load();
   s.Streaming = F->Streaming.load();
+  s.Refused = F->Refused.load();
   return s;
 }
 

@@ -49,6 +49,7 @@ struct TKzSimOptions {
   std::string Password = "admin";
   std::string Realm = "kzcamsim";
   bool Chunked = false;
+  int32_t MaxClients = 0;  // streams served at once; more are refused with 503 (0: no limit)
   std::string StreamPath = "/video.mjpg";  // Motion-JPEG (the query is ignored)
   std::string StillPath = "/image.jpg";    // one picture; every path under /still/ too
   TKzSimFaults Faults;
@@ -62,6 +63,7 @@ struct TKzSimStats {
   uint64_t Requests = 0;
   uint64_t AuthRefused = 0;  // 401 replies
   uint64_t StillImages = 0;
+  uint64_t Refused = 0;      // 503 replies to streams beyond MaxClients
   int32_t Streaming = 0;  // stream connections open now
 };
 

@@ -153,13 +153,13 @@ TEST(HttpThread, FaultsCostOnlyTheirOwnFrames) {
 TEST(HttpThread, StalledServerCostsTheStallAndVideoResumes) {
   TKzSimOptions o = Small();
   o.Faults.StallAfterFrames = 10;
-  o.Faults.StallMs = 3000;  // longer than the connection's receive time-out
+  o.Faults.StallMs = 7000;  // longer than the frame time-out (5 s for a fast stream)
   TKzCamSim sim(o);
   ASSERT_TRUE(sim.Start());
   TStreamRig rig(&sim);
   rig.Play(sim.StreamURL());
   ASSERT_TRUE(rig.WaitFrames(10));
-  ASSERT_TRUE(PumpUntil([&] { return CountRequests(sim, "/video.mjpg") >= 2; }, 6000));
+  ASSERT_TRUE(PumpUntil([&] { return CountRequests(sim, "/video.mjpg") >= 2; }, 10000));
   const int64_t before = rig.Probe.Frames();
   EXPECT_LT(before, 14);  // nothing arrived during the stall
   sim.SetFaults({});

@@ -624,6 +624,20 @@ TEST(CamViewTimers, WaitAnimationStartsAfterItsDelayAndStopsOnTheNextFrame) {
   EXPECT_FALSE(rig.View->HasImage());
 }
 
+TEST(CamViewTimers, AnOutageShowsTheWaitAnimationAtOnceUntilTheNextFrame) {
+  TKzVirtualClockScope clock;
+  TRig rig;
+  rig.View->SetWaitAnimationDelay(3000);
+  rig.View->ViewerBeginVideoStream(&rig.Cam);
+  rig.View->ViewerReconnecting(&rig.Cam, 1);
+  EXPECT_TRUE(rig.View->IsWaitAnimationPlaying());
+  rig.Deliver(Solid(8, 8, kRed));
+  EXPECT_TRUE(PumpUntil([&] { return !rig.View->IsWaitAnimationPlaying(); }, 5000));
+  rig.View->ViewerDoneVideoStream(&rig.Cam, 0);
+  rig.View->ViewerReconnecting(&rig.Cam, 1);  // a stream that ended has no outage
+  EXPECT_FALSE(rig.View->IsWaitAnimationPlaying());
+}
+
 TEST(CamViewTimers, FrameTimeOutFallsBackToTheBackgroundOnlyWithoutRememberLastFrame) {
   for (bool remember : {true, false}) {
     TKzVirtualClockScope clock;

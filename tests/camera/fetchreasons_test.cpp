@@ -1,0 +1,103 @@
+// kz-test-labels: peer
+// kztool fetch says why a source failed, a different reason for each cause,
+// and keeps going through an outage, telling each attempt.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <thread>
+
+#include "apps/kzcamsim/kzcamsim_lib.h"
+#include "tests/kztestpeers.h"
+
+using namespace kz;
+using namespace kztest;
+using namespace kzcamsim;
+
+namespace {
+struct TRun {
+  int Exit = -1;
+  std::string Out, Err;
+};
+
+TRun Fetch(const TTempDir& Dir, const std::string& Args) {
+  const std::string tool = AppPath("kztool"), out = Dir / "out", err = Dir / "err";
+  TRun r;
+  r.Exit = WEXITSTATUS(std::system((tool + " fetch " + Args + " >" + out + " 2>" + err + " </dev/null").c_str()));
+  r.Out = ReadFile(out);
+  r.Err = ReadFile(err);
+  return r;
+}
+
+std::string StreamArgs(uint16_t Port) {
+  return "http://127.0.0.1:" + std::to_string(Port) + "/video.mjpg --seconds 2";
+}
+
+// The line kztool ends a failed fetch with.
+std::string Reason(const std::string& Err) {
+  const std::string mark = "kztool fetch: ";
+  const size_t at = Err.rfind(mark);
+  return at == std::string::npos ? std::string() : Err.substr(at + mark.size(), Err.find('\n', at) - at - mark.size());
+}
+}  // namespace
+
+TEST(FetchReasons, EachCauseHasItsOwnReasonAndExitOne) {
+  ASSERT_EQ(access(AppPath("kztool").c_str(), X_OK), 0);
+  TTempDir dir;
+  TKzSimOptions o;
+  o.Width = 160;
+  o.Height = 120;
+  o.Auth = TKzSimAuth::kzsaBasic;
+  TKzCamSim sim(o);
+  ASSERT_TRUE(sim.Start());
+  std::filesystem::create_directories(dir / "www");
+  WriteFile(dir / "www/index.html", "<html><body>a camera's start page</body></html>\n");
+  WriteFile(dir / "empty.mjpg", "");
+  TApacheServer apache(dir, dir / "www", {"mime", "authz_core"}, "TypesConfig /etc/mime.types\n");
+  if (!apache.Why().empty()) {
+    if (std::getenv("CI")) FAIL() << apache.Why();
+    GTEST_SKIP() << apache.Why();
+  }
+  const std::string simHost = "127.0.0.1:" + std::to_string(sim.Port());
+  const uint16_t free = FreePort();
+  struct {
+    std::string Args, Reason;
+  } cases[] = {
+      {StreamArgs(free), "cannot reach 127.0.0.1:" + std::to_string(free) + ": connection refused"},
+      {"http://camera.invalid/video.mjpg --seconds 2", "cannot resolve camera.invalid: name not found"},
+      {"http://" + simHost + "/wrongpath.cgi --user admin --password admin", "HTTP 404 Not Found from /wrongpath.cgi"},
+      {apache.Url("/index.html"), "not a video stream: /index.html is text/html"},
+      {dir / "empty.mjpg", (dir / "empty.mjpg") + " is empty"},
+      {sim.StreamURL() + " --user admin --password 'p@ss:w/rd%'", "login refused by " + simHost + " (HTTP 401 Unauthorized)"},
+  };
+  std::set<std::string> seen;
+  for (const auto& c : cases) {
+    const TRun r = Fetch(dir, c.Args);
+    EXPECT_EQ(r.Exit, 1) << c.Args << "\n" << r.Err;
+    EXPECT_EQ(Reason(r.Err), c.Reason) << c.Args << "\n" << r.Err;
+    EXPECT_EQ(r.Err.find("p@ss"), std::string::npos) << r.Err;
+    seen.insert(Reason(r.Err));
+  }
+  EXPECT_EQ(seen.size(), std::size(cases));
+}
+
+TEST(FetchReasons, OutageIsToldAttemptByAttemptUntilTheEnd) {
+  const std::string program = AppPath("kzcamsim");
+  ASSERT_EQ(access(program.c_str(), X_OK), 0) << program;
+  TTempDir dir;
+  const uint16_t port = FreePort();
+  const std::vector<std::string> argv = {program, "--port", std::to_string(port), "--size", "160x120", "--quiet"};
+  TPeer camera;
+  ASSERT_TRUE(camera.Start(argv, dir / "sim.log"));
+  ASSERT_TRUE(camera.WaitListening(port, 10000));
+  TRun run;
+  std::thread fetch([&] { run = Fetch(dir, "http://127.0.0.1:" + std::to_string(port) + "/video.mjpg --seconds 9"); });
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  camera.Kill();
+  std::this_thread::sleep_for(std::chrono::seconds(3));
+  ASSERT_TRUE(camera.Start(argv, dir / "sim.log"));
+  fetch.join();
+  EXPECT_EQ(run.Exit, 0) << run.Err;
+  EXPECT_NE(run.Err.find("connection refused; trying again (attempt 1)"), std::string::npos) << run.Err;
+  EXPECT_NE(run.Err.find("(attempt 2)"), std::string::npos) << run.Err;
+  EXPECT_NE(run.Out.find("frames: "), std::string::npos) << run.Out;
+}
