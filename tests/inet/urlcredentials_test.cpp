@@ -7,6 +7,7 @@
 #include "apps/kzcamsim/kzcamsim_lib.h"
 #include "inet/fmxMKzMD5.h"
 #include "inet/fmxMKzURLFuncs.h"
+#include "tests/kztestneed.h"
 #include "tests/kztestpeers.h"
 
 using namespace kz;
@@ -14,14 +15,6 @@ using namespace kztest;
 
 namespace {
 const char* const kPassword = "p@ss:w/rd%9";
-
-#define KZ_NEED(cond, why)                    \
-  do {                                        \
-    if (!(cond)) {                            \
-      if (std::getenv("CI")) FAIL() << (why); \
-      GTEST_SKIP() << (why);                  \
-    }                                         \
-  } while (0)
 
 // kztool http with the credentials in the URL: its exit code and stderr.
 std::pair<int, std::string> GetWithURLCredentials(const TTempDir& Dir, const std::string& Scheme,
