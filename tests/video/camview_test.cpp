@@ -49,19 +49,13 @@ public:
   bool Searching() const override { return IsSearching; }
   TKzCamMethods GetAccessibleCamMethods() const override { return Methods; }
 
-  bool MoveLeft() override { return Cmd("Left"); }
-  bool MoveRight() override { return Cmd("Right"); }
-  bool MoveUp() override { return Cmd("Up"); }
-  bool MoveDown() override { return Cmd("Down"); }
-  bool MoveLeftUp() override { return Cmd("LeftUp"); }
-  bool MoveLeftDown() override { return Cmd("LeftDown"); }
-  bool MoveRightUp() override { return Cmd("RightUp"); }
-  bool MoveRightDown() override { return Cmd("RightDown"); }
-  bool MoveCenter() override { return Cmd("Center"); }
-  bool MoveLeftStop() override { return Cmd("LeftStop"); }
-  bool MoveRightStop() override { return Cmd("RightStop"); }
-  bool MoveUpStop() override { return Cmd("UpStop"); }
-  bool MoveDownStop() override { return Cmd("DownStop"); }
+// Every movement command is recorded by its name.
+#define KZ_RECORD_MOVE(Name) \
+  bool Move##Name() override { return Cmd(#Name); }
+  KZ_RECORD_MOVE(Left) KZ_RECORD_MOVE(Right) KZ_RECORD_MOVE(Up) KZ_RECORD_MOVE(Down) KZ_RECORD_MOVE(LeftUp)
+  KZ_RECORD_MOVE(LeftDown) KZ_RECORD_MOVE(RightUp) KZ_RECORD_MOVE(RightDown) KZ_RECORD_MOVE(Center)
+  KZ_RECORD_MOVE(LeftStop) KZ_RECORD_MOVE(RightStop) KZ_RECORD_MOVE(UpStop) KZ_RECORD_MOVE(DownStop)
+#undef KZ_RECORD_MOVE
 
   TKzDeviceType Kind = TKzDeviceType::kzdtIPCamera;
   std::string Url, Host, SourceFile, PlayingFile, AliasName;
