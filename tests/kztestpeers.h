@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "inet/fmxMKzMD5.h"
 #include "platform/fmxMKzPlatformSockets.h"
 
 extern char** environ;
@@ -291,6 +292,34 @@ private:
   TPeer FPeer;
   std::string FWhy;
 };
+
+// A site where alice with Password may read www/basic/x.txt ("basic ok")
+// under Basic (realm kzbasic, htpasswd) and www/digest/x.txt ("digest ok")
+// under Digest (realm kzdigest; htdigest holds both realms). Everything is
+// made readable, the directory writable for the servers' own files.
+inline void MakeAuthSite(const TTempDir& D, const std::string& Password) {
+  std::filesystem::create_directories(D / "www/basic");
+  std::filesystem::create_directories(D / "www/digest");
+  WriteFile(D / "www/basic/x.txt", "basic ok\n");
+  WriteFile(D / "www/digest/x.txt", "digest ok\n");
+  std::string digest;  // user:realm:MD5(user:realm:password)
+  for (const std::string realm : {"kzdigest", "kzbasic"})
+    digest += "alice:" + realm + ":" + kz::MD5Print(kz::MD5String("alice:" + realm + ":" + Password)) + "\n";
+  WriteFile(D / "htdigest", digest);
+  std::system(("htpasswd -bc " + (D / "htpasswd") + " alice '" + Password + "' >/dev/null 2>&1").c_str());
+  std::system(("chmod -R a+rX " + D.Path() + " && chmod a+w " + D.Path()).c_str());
+}
+
+// Apache settings that protect that site, and the modules they need.
+inline std::string ApacheAuthConf(const std::string& D) {
+  return "<Location /basic>\n  AuthType Basic\n  AuthName \"kzbasic\"\n  AuthUserFile " + D +
+         "/htpasswd\n  Require valid-user\n</Location>\n"
+         "<Location /digest>\n  AuthType Digest\n  AuthName \"kzdigest\"\n  AuthDigestProvider file\n"
+         "  AuthUserFile " + D + "/htdigest\n  Require valid-user\n</Location>\n";
+}
+inline std::vector<std::string> ApacheAuthModules() {
+  return {"authz_core", "authz_user", "authn_core", "authn_file", "auth_basic", "auth_digest"};
+}
 
 // A GStreamer RTSP server with a Motion-JPEG video and a PCMU audio stream
 // at Mount (Basic credentials user/pass when Auth). Every request it

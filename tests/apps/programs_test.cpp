@@ -10,6 +10,7 @@
 #include "inet/fmxMKzURLFuncs.h"
 #include "platform/fmxMKzPlatformControl.h"
 #include "platform/fmxMKzPlatformMainThread.h"
+#include "tests/kztestneed.h"
 #include "tests/kztestpeers.h"
 #include "video/fmxMKzCamView.h"
 #include "video/fmxMKzImageWrapper.h"
@@ -35,15 +36,6 @@ TRun RunProgram(const TTempDir& Dir, const std::string& Program, const std::stri
   r.Err = ReadFile(err);
   return r;
 }
-
-// A missing tool fails the test under CI and skips it elsewhere.
-#define KZ_NEED(cond, why)                        \
-  do {                                            \
-    if (!(cond)) {                                \
-      if (std::getenv("CI")) FAIL() << (why);     \
-      GTEST_SKIP() << (why);                      \
-    }                                             \
-  } while (0)
 
 std::string SimpleJpeg(int W, int H) {
   TKzMBitmap picture;

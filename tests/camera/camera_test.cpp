@@ -59,7 +59,6 @@ TEST(VideoSource, FrameSizesFallIntoResolutionClasses) {
 
 TEST(VideoSource, FrameRateHasAFloorAndRoundsToAtLeastOne) {
   TKzCamera cam(nullptr);
-  EXPECT_DOUBLE_EQ(cam.FramePerSec(), 25.0);
   EXPECT_FALSE(cam.IsFramePerSecStored());
   cam.SetFramePerSec(0);
   EXPECT_DOUBLE_EQ(cam.FramePerSec(), 0.0001);
@@ -291,23 +290,6 @@ TEST(Camera, FileThreadReportsThroughTheFileEvent) {
   EXPECT_TRUE(rig.StreamEnds.empty());
 }
 
-TEST(Camera, DestroyingAStreamingCameraEndsCleanly) {
-  TFakeStreamFactory factory;
-  factory.Control.PushFrames = true;
-  TFakeView view;
-  int ends = 0;
-  {
-    TKzCamera cam(nullptr);
-    cam.OnEndVideoStream = [&](TComponent*, int32_t) { ++ends; };
-    cam.RegisterCamView(&view);
-    cam.SetURL("http://127.0.0.1/video.mjpg");
-    cam.PlayVideoStream();
-    ASSERT_TRUE(Pump([&] { return view.Frames.load() > 3; }));
-  }
-  EXPECT_EQ(factory.Control.Running.load(), 0);
-  EXPECT_EQ(ends, 0);  // no events from a camera that is going away
-}
-
 TEST(Camera, UnavailableDevicesEndAtOnceWithFailure) {
   for (TKzDeviceType type : {TKzDeviceType::kzdtWebCamera, TKzDeviceType::kzdtDesktop, TKzDeviceType::kzdtFile}) {
     TKzCamera cam(nullptr);
@@ -326,8 +308,6 @@ TEST(Camera, UnavailableDevicesEndAtOnceWithFailure) {
 
 TEST(Camera, VideoImageIndexIsClampedToTheList) {
   TKzCamera cam(nullptr);
-  cam.SetVideoImageIndex(-5);
-  EXPECT_EQ(cam.VideoImageIndex(), 0);
   cam.SetVideoImageIndex(3);  // empty list
   EXPECT_EQ(cam.VideoImageIndex(), 0);
   cam.SetVideoImagesURLs({"/a.jpg", "/b.jpg", "/c.jpg"});

@@ -67,31 +67,26 @@ TEST(HttpThread, LiveStreamArrivesInOrder) {
 }
 
 TEST(HttpThread, ReadsArePacedToTheCamerasFrameRate) {
-  struct {
-    double Source, Camera;
-  } cases[] = {{50, 10}};  // far apart: a frame may take two or three reads
-  for (const auto& c : cases) {
-    TKzCamSim sim(Small(c.Source));
-    ASSERT_TRUE(sim.Start());
-    TStreamRig rig(&sim);
-    int reads = 0;
-    rig.Cam.OnDebugDataRead = [&](TComponent*, int64_t, const std::string&) { ++reads; };  // one per read
-    rig.Cam.SetFramePerSec(c.Camera);
-    rig.Play(sim.StreamURL());
-    ASSERT_TRUE(rig.WaitFrames(5, 30000));
-    const int before = reads;
-    const int64_t firstStamp = rig.Probe.Stamps().back();
-    ASSERT_TRUE(rig.WaitFrames(35, 30000));
-    const int64_t sent = rig.Probe.Stamps().back() - firstStamp;
-    const std::string what = std::to_string(c.Camera) + " of " + std::to_string(c.Source);
-    // The reader itself holds back: reads follow the camera's interval, not
-    // the source's, counted against the frames the source sent meanwhile. A
-    // frame may take more than one read when the kernel splits it, so the
-    // bound sits halfway between the two rates.
-    EXPECT_LE(reads - before, sent * (c.Camera + c.Source) / 2 / c.Source) << what;
-    ExpectShare(rig.Probe.Stamps(), c.Camera / c.Source, what);
-    KzInetShutdown();
-  }
+  const double source = 50, camera = 10;  // far apart: a frame may take two or three reads
+  TKzCamSim sim(Small(source));
+  ASSERT_TRUE(sim.Start());
+  TStreamRig rig(&sim);
+  int reads = 0;
+  rig.Cam.OnDebugDataRead = [&](TComponent*, int64_t, const std::string&) { ++reads; };  // one per read
+  rig.Cam.SetFramePerSec(camera);
+  rig.Play(sim.StreamURL());
+  ASSERT_TRUE(rig.WaitFrames(5, 30000));
+  const int before = reads;
+  const int64_t firstStamp = rig.Probe.Stamps().back();
+  ASSERT_TRUE(rig.WaitFrames(35, 30000));
+  const int64_t sent = rig.Probe.Stamps().back() - firstStamp;
+  // The reader itself holds back: reads follow the camera's interval, not
+  // the source's, counted against the frames the source sent meanwhile. A
+  // frame may take more than one read when the kernel splits it, so the
+  // bound sits halfway between the two rates.
+  EXPECT_LE(reads - before, sent * (camera + source) / 2 / source);
+  ExpectShare(rig.Probe.Stamps(), camera / source, "10 of 50");
+  KzInetShutdown();
 }
 
 TEST(HttpThread, StreamCutMidFrameIsOpenedAgain) {
@@ -165,18 +160,6 @@ TEST(HttpThread, StalledServerCostsTheStallAndVideoResumes) {
   sim.SetFaults({});
   EXPECT_TRUE(rig.WaitFrames(before + 30, 5000));
   EXPECT_TRUE(rig.Ends.empty());
-  KzInetShutdown();
-
-  // An abort while the server stalls ends within a second.
-  o.Faults.StallAfterFrames = 3;
-  o.Faults.StallMs = 20000;
-  TKzCamSim stalling(o);
-  ASSERT_TRUE(stalling.Start());
-  TStreamRig waiting(&stalling);
-  waiting.Play(stalling.StreamURL());
-  ASSERT_TRUE(waiting.WaitFrames(3));
-  EXPECT_LT(waiting.Stop(), kStopBoundMs);
-  EXPECT_EQ(waiting.Ends, std::vector<int32_t>{0});
   KzInetShutdown();
 }
 

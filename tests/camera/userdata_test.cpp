@@ -127,7 +127,9 @@ TEST(UserData, StartAbortRestartDestroyWhileConsumersComeAndGo) {
       senders.push_back(std::make_unique<TFakeSender>());
     }
     std::atomic<int> images{0};
+    int ends = 0;
     cam->OnGetImage = [&](TComponent*, TKzMBitmap&) { ++images; };
+    cam->OnEndVideoStream = [&](TComponent*, int32_t) { ++ends; };
     cam->OnNeedData = [](TComponent*, TKzMBitmap* b) { return FillFrame(b, 16); };
     cam->SetFramePerSec(500);
     if (userData)
@@ -151,7 +153,9 @@ TEST(UserData, StartAbortRestartDestroyWhileConsumersComeAndGo) {
     cam->PlayVideoStream();
     cam->RegisterCamView(views[2].get());
     Pump([&] { return views[2]->Frames.load() > 0; }, 2000);
+    const int endsBefore = ends;
     cam.reset();  // destroyed while streaming, with views still registered
     EXPECT_EQ(factory.Control.Running.load(), 0);
+    EXPECT_EQ(ends, endsBefore) << "no events from a camera that is going away";
   }
 }

@@ -99,7 +99,6 @@ TEST(Options, ProxySettersTellTheOwnerAndAssignDoesNot) {
     void UpdateProxy() override { ++changes; }
   } owner;
   TKzProxyProperty p(&owner);
-  EXPECT_EQ(p.Port(), 8080);
   p.SetHost("proxy");
   p.SetPort(3128);
   p.SetProxyMode(TKzMFProxyMode::kzmManualSettings);

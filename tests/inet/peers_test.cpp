@@ -1,6 +1,6 @@
 // kz-test-labels: peer slow
 // The HTTP client against real servers started on loopback: Apache httpd
-// (Basic, Digest, keep-alive, redirects), lighttpd (Digest), Python's
+// (Basic, Digest, keep-alive, redirects), Python's
 // http.server (HTTP/1.0), ffmpeg serving Motion-JPEG (chunked) and
 // tinyproxy (CONNECT, with and without proxy authentication).
 #include <gtest/gtest.h>
@@ -10,7 +10,6 @@
 
 #include "tests/kztestneed.h"
 #include "inet/fmxMKzInet.h"
-#include "inet/fmxMKzMD5.h"
 #include "inet/fmxMKzURLFuncs.h"
 #include "tests/inet/kzinettest.h"
 
@@ -38,18 +37,12 @@ std::string Url(uint16_t Port, const std::string& Path) { return "http://127.0.0
 
 // The files every server offers: a small text, 1 MB of bytes, protected copies.
 void MakeSite(const TTempDir& D, std::string& Big) {
-  std::filesystem::create_directories(D / "www/basic");
-  std::filesystem::create_directories(D / "www/digest");
+  std::filesystem::create_directories(D / "www");
   WriteFile(D / "www/small.txt", "small file\n");
   Big.resize(1 << 20);
   for (size_t i = 0; i < Big.size(); ++i) Big[i] = char((i * 2654435761u) >> 13);
   WriteFile(D / "www/big.bin", Big);
-  WriteFile(D / "www/basic/x.txt", "basic ok\n");
-  WriteFile(D / "www/digest/x.txt", "digest ok\n");
-  // htdigest line: user:realm:MD5(user:realm:password)
-  WriteFile(D / "htdigest", "alice:kzdigest:" + MD5Print(MD5String("alice:kzdigest:s3cret")) + "\n");
-  Shell("htpasswd -bc " + (D / "htpasswd") + " alice s3cret >/dev/null 2>&1");
-  Shell("chmod -R a+rX " + D.Path());
+  MakeAuthSite(D, "s3cret");
 }
 }  // namespace
 
@@ -61,11 +54,7 @@ protected:
     Dir = std::make_unique<TTempDir>();
     MakeSite(*Dir, Big);
     const std::string d = Dir->Path();
-    std::string conf =
-        "<Location /basic>\n  AuthType Basic\n  AuthName \"kzbasic\"\n  AuthUserFile " + d +
-        "/htpasswd\n  Require valid-user\n</Location>\n"
-        "<Location /digest>\n  AuthType Digest\n  AuthName \"kzdigest\"\n  AuthDigestProvider file\n"
-        "  AuthUserFile " + d + "/htdigest\n  Require valid-user\n</Location>\n";
+    std::string conf = ApacheAuthConf(d);
     // Two chains: four redirects, and five. The port is known only once the
     // server is made, so the chains are relative to it.
     for (int i = 1; i <= 4; ++i)
@@ -75,11 +64,9 @@ protected:
     Port = FreePort();
     const std::string base = "http://127.0.0.1:" + std::to_string(Port);
     for (size_t p = conf.find("BASE"); p != std::string::npos; p = conf.find("BASE", p)) conf.replace(p, 4, base);
-    Server = std::make_unique<TApacheServer>(*Dir, d + "/www",
-                                             std::vector<std::string>{"authz_core", "authz_user", "authn_core",
-                                                                      "authn_file", "auth_basic", "auth_digest",
-                                                                      "alias"},
-                                             conf, Port);
+    std::vector<std::string> modules = ApacheAuthModules();
+    modules.push_back("alias");
+    Server = std::make_unique<TApacheServer>(*Dir, d + "/www", modules, conf, Port);
     if (!Server->Why().empty()) Server.reset();
   }
   static void TearDownTestSuite() {
@@ -202,36 +189,6 @@ TEST_F(Apache, KztoolHttp) {
     EXPECT_NE(ReadFile(err).find(c.Status), std::string::npos) << c.Args << ": " << ReadFile(err);
     EXPECT_EQ((ReadFile(out) + ReadFile(err)).find("s3cret"), std::string::npos);  // credentials never printed
   }
-}
-
-// ---------------------------------------------------------------- lighttpd
-
-TEST(Lighttpd, DigestAuthentication) {
-  KZ_NEED(HaveProgram("lighttpd"), "lighttpd is not installed");
-  TTempDir dir;
-  std::string big;
-  MakeSite(dir, big);
-  const uint16_t port = FreePort();
-  WriteFile(dir / "lighttpd.conf",
-            "server.document-root = \"" + (dir / "www") + "\"\nserver.port = " + std::to_string(port) +
-                "\nserver.bind = \"127.0.0.1\"\nserver.username = \"nobody\"\nserver.groupname = \"nogroup\"\n"
-                "server.errorlog = \"" + (dir / "lighttpd.err") + "\"\n"
-                "server.modules = (\"mod_auth\", \"mod_authn_file\")\n"
-                "auth.backend = \"htdigest\"\nauth.backend.htdigest.userfile = \"" + (dir / "htdigest") + "\"\n"
-                "auth.require = ( \"/digest/\" => ( \"method\" => \"digest\", \"realm\" => \"kzdigest\", "
-                "\"require\" => \"valid-user\" ) )\n");
-  Shell("chmod -R a+rX " + dir.Path() + " && chmod a+w " + dir.Path());
-  TPeer server;
-  ASSERT_TRUE(server.Start({"lighttpd", "-D", "-f", dir / "lighttpd.conf"}, dir / "lighttpd.log"));
-  ASSERT_TRUE(server.WaitListening(port, 10000)) << ReadFile(dir / "lighttpd.log");
-  PInet h = Open();
-  ASSERT_TRUE(InternetConnect(h, "127.0.0.1", port, "alice", "s3cret", INTERNET_SERVICE_HTTP, 0, 0));
-  for (int i = 0; i < 3; ++i) {
-    const TFetch f = Fetch(h, "/digest/x.txt");
-    EXPECT_EQ(f.Status, 200u) << i;
-    EXPECT_EQ(f.Body, "digest ok\n");
-  }
-  CloseAll(h);
 }
 
 // ---------------------------------------------------------------- Python

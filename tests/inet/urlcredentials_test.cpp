@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "apps/kzcamsim/kzcamsim_lib.h"
-#include "inet/fmxMKzMD5.h"
 #include "inet/fmxMKzURLFuncs.h"
+#include "tests/kztestneed.h"
 #include "tests/kztestpeers.h"
 
 using namespace kz;
@@ -14,14 +14,6 @@ using namespace kztest;
 
 namespace {
 const char* const kPassword = "p@ss:w/rd%9";
-
-#define KZ_NEED(cond, why)                    \
-  do {                                        \
-    if (!(cond)) {                            \
-      if (std::getenv("CI")) FAIL() << (why); \
-      GTEST_SKIP() << (why);                  \
-    }                                         \
-  } while (0)
 
 // kztool http with the credentials in the URL: its exit code and stderr.
 std::pair<int, std::string> GetWithURLCredentials(const TTempDir& Dir, const std::string& Scheme,
@@ -32,16 +24,6 @@ std::pair<int, std::string> GetWithURLCredentials(const TTempDir& Dir, const std
   return {WIFEXITED(st) ? WEXITSTATUS(st) : -1, ReadFile(Dir / "err")};
 }
 
-void MakeSite(const TTempDir& D) {
-  std::filesystem::create_directories(D / "www/basic");
-  std::filesystem::create_directories(D / "www/digest");
-  WriteFile(D / "www/basic/x.txt", "basic ok\n");
-  WriteFile(D / "www/digest/x.txt", "digest ok\n");
-  WriteFile(D / "htdigest", std::string("alice:kzdigest:") + MD5Print(MD5String(std::string("alice:kzdigest:") + kPassword)) +
-                                "\nalice:kzbasic:" + MD5Print(MD5String(std::string("alice:kzbasic:") + kPassword)) + "\n");
-  std::system(("htpasswd -bc " + (D / "htpasswd") + " alice '" + kPassword + "' >/dev/null 2>&1").c_str());
-  std::system(("chmod -R a+rX " + D.Path() + " && chmod a+w " + D.Path()).c_str());
-}
 }  // namespace
 
 TEST(URLCredentials, DecodedWhereTakenOutEncodedWherePutIn) {
@@ -74,7 +56,7 @@ TEST(URLCredentials, DecodedWhereTakenOutEncodedWherePutIn) {
 
 TEST(URLCredentials, EncodedPasswordLogsInEverywhere) {
   TTempDir dir;
-  MakeSite(dir);
+  MakeAuthSite(dir, kPassword);
   struct TSim {
     kzcamsim::TKzSimAuth Auth;
     const char* Name;
@@ -96,12 +78,7 @@ TEST(URLCredentials, EncodedPasswordLogsInEverywhere) {
 
   KZ_NEED(HaveProgram("apache2") && HaveProgram("lighttpd"), "apache2 and lighttpd are needed");
   const std::string d = dir.Path();
-  TApacheServer apache(dir, d + "/www",
-                       {"authz_core", "authz_user", "authn_core", "authn_file", "auth_basic", "auth_digest"},
-                       "<Location /basic>\n  AuthType Basic\n  AuthName \"kzbasic\"\n  AuthUserFile " + d +
-                           "/htpasswd\n  Require valid-user\n</Location>\n"
-                           "<Location /digest>\n  AuthType Digest\n  AuthName \"kzdigest\"\n  AuthDigestProvider file\n"
-                           "  AuthUserFile " + d + "/htdigest\n  Require valid-user\n</Location>\n");
+  TApacheServer apache(dir, d + "/www", ApacheAuthModules(), ApacheAuthConf(d));
   KZ_NEED(apache.Why().empty(), apache.Why());
   const uint16_t lport = FreePort();
   WriteFile(dir / "lighttpd.conf",

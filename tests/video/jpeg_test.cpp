@@ -195,25 +195,17 @@ TEST(JpegIntegrity, WalksMarkerSegments) {
   }
 }
 
-TEST(PngBmp, RoundTripExactly) {
-  for (const bool alpha : {false, true}) {
-    TKzMBitmap b(33, 17);
-    kztest::FillNoise(b, alpha ? 9 : 4, alpha);
-    TMemoryStream png;
-    ASSERT_TRUE(KzCodecEncodePNG(b, png));
-    TKzMBitmap back;
-    std::string error;
-    ASSERT_TRUE(KzCodecDecode(png.Memory(), static_cast<size_t>(png.Size()), back, &error)) << error;
-    EXPECT_EQ(FirstDifference(back, b), "") << (alpha ? "RGBA" : "RGB");
-  }
-  TKzMBitmap b(31, 5);
-  kztest::FillNoise(b, 2);
-  TMemoryStream bmp;
-  ASSERT_TRUE(KzCodecEncodeBMP(b, bmp));
-  TKzImageWrapper w;  // BMP and PNG go to the platform codecs even with libjpeg chosen
-  bmp.SetPosition(0);
-  ASSERT_TRUE(w.LoadFromStream(bmp));
-  EXPECT_EQ(FirstDifference(w.GetBitmap(), b), "");
+// Without alpha, and for BMP, the interchange with ImageMagick below pins the
+// pixels both ways; a picture with alpha comes back exactly from PNG.
+TEST(PngBmp, AlphaRoundTripsExactlyThroughPng) {
+  TKzMBitmap b(33, 17);
+  kztest::FillNoise(b, 9, true);
+  TMemoryStream png;
+  ASSERT_TRUE(KzCodecEncodePNG(b, png));
+  TKzMBitmap back;
+  std::string error;
+  ASSERT_TRUE(KzCodecDecode(png.Memory(), static_cast<size_t>(png.Size()), back, &error)) << error;
+  EXPECT_EQ(FirstDifference(back, b), "");
 }
 
 TEST(PngBmp, InterchangeWithImageMagick) {

@@ -400,20 +400,6 @@ TEST(MultiSource, FramesWithinVideoLatencyOfTheNewestAreDrawn) {
   }
 }
 
-TEST(MultiSource, AFrameWithDifferingSizesIsDroppedOnlyWhenAValidEndFollows) {
-  TMultiChain chain(0);
-  const TGUID src = KzCreateGUID();
-  const TBytes bad = Mismatched(JpegFrame(kColours[1]), 1040);
-  chain.FeedVideo(src, Concat({Framed(JpegFrame(kColours[0]), 1000, 40), bad}));
-  ASSERT_TRUE(chain.WaitFrames(1));
-  EXPECT_EQ(chain.Kept(src), static_cast<int64_t>(bad.size()));
-  chain.FeedVideo(src, Framed(JpegFrame(kColours[2]), 1080, 40));
-  ASSERT_TRUE(chain.WaitFrames(2));
-  EXPECT_EQ(chain.View.Colours(), (std::vector<int>{0, 2}));
-  EXPECT_EQ(chain.Kept(src), 0);
-  EXPECT_EQ(chain.Decoded.load(), 2);
-}
-
 TEST(MultiSource, GarbageAndTruncatedFramesCostOnlyThemselves) {
   TMultiChain chain(0);
   const TGUID src = KzCreateGUID();
