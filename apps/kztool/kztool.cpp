@@ -20,6 +20,10 @@ const TSubcommand kSubcommands[] = {
      "neither is given); frames as PNG into DIR; progress to stderr, \"frames: N fps: X.X\" to stdout; asks for "
      "credentials on a terminal when the camera refuses them",
      RunFetch},
+    {"remux", "URL OUT [--seconds S]",
+     "copies the compressed streams of URL (rtsp://, http:// or a media file) unchanged into OUT (.mkv, .mp4, ...) "
+     "from its first key frame, until the input ends or S seconds have passed",
+     RunRemux},
     {"decode", "FILE... [--out DIR]", "decodes JPEG, PNG and BMP files and prints their sizes; --out writes them as PNG",
      RunDecode},
     {"motion", "FILE...", "motion regions of each frame against the previous ones: \"FILE: x,y,w,h ...\"", RunMotion},

@@ -20,5 +20,6 @@ int RunHttp(const std::vector<std::string>& Args);
 int RunDecode(const std::vector<std::string>& Args);
 int RunMotion(const std::vector<std::string>& Args);
 int RunFetch(const std::vector<std::string>& Args);
+int RunRemux(const std::vector<std::string>& Args);
 
 }  // namespace kztool

@@ -38,6 +38,12 @@ inline std::string Run(const std::string& Cmd) {
   return out;
 }
 
+// Text without its trailing line break.
+inline std::string KzTrimLine(std::string Text) {
+  while (!Text.empty() && (Text.back() == '\n' || Text.back() == '\r')) Text.pop_back();
+  return Text;
+}
+
 // Makes Path with ffmpeg from lavfi sources; false on failure.
 inline bool MakeMedia(const std::string& Args, const std::string& Path) {
   return std::system(("ffmpeg -v error -y " + Args + " '" + Path + "' </dev/null").c_str()) == 0;
