@@ -60,35 +60,37 @@ const TKzOptionRow KzInputOptionRows[] = {
     {"probesize", [](const TKzFFmpegOptions& O) -> TValue { return Num(std::max<int64_t>(32, O.ProbeSize)); }},
 };
 
-const char* const KzErrorTexts[] = {
-    nullptr,
-    "ffmpeg: Unable to open input file",
-    "ffmpeg: Unable to find stream info",
-    "ffmpeg: Unable to find video stream",
-    "ffmpeg: Unable to open codec",
-    "ffmpeg: Cannot initialize the conversion context",
-    "ffmpeg: Cannot allocate an AVFrame structure",
-    "ffmpeg: Codec not found",
-    "ffmpeg: Could not allocate video codec context",
-    "ffmpeg: Could not allocate raw picture buffer",
-    "ffmpeg: Error encoding frame: %s",
-    "ffmpeg: Error while decoding",
-    "ffmpeg: Encoder does not support sample format",
-    "ffmpeg: Could not get sample buffer size",
-    "ffmpeg: Could not setup audio frame",
-    "ffmpeg: Error while writing video frame: %s",
-    "ffmpeg: Could not open \"%s\": %s",
-    "ffmpeg: Error occurred when opening output file: %se",
-    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,  // 18–27: not used
-    "ffmpeg: Error format context",
-    "ffmpeg: Error writable data",
-    "ffmpeg: Wrong codec type",
-    "ffmpeg: Error on supplying video or audio frame to an encoder",
-    "ffmpeg: Error on Supplying raw packet data to a decoder",
-    "ffmpeg: Could not allocate video codec context for remuxing",
-    "ffmpeg: Could not allocate stream for remuxing",
-    "ffmpeg: Failed to copy codec parameters for remuxing",
-    "ffmpeg: Error writing frame to a file",
+struct TKzErrorRow {
+  int32_t Code;
+  const char* Text;
+};
+const TKzErrorRow KzErrorTexts[] = {
+    {1, "ffmpeg: Unable to open input file"},
+    {2, "ffmpeg: Unable to find stream info"},
+    {3, "ffmpeg: Unable to find video stream"},
+    {4, "ffmpeg: Unable to open codec"},
+    {5, "ffmpeg: Cannot initialize the conversion context"},
+    {6, "ffmpeg: Cannot allocate an AVFrame structure"},
+    {7, "ffmpeg: Codec not found"},
+    {8, "ffmpeg: Could not allocate video codec context"},
+    {9, "ffmpeg: Could not allocate raw picture buffer"},
+    {10, "ffmpeg: Error encoding frame: %s"},
+    {11, "ffmpeg: Error while decoding"},
+    {12, "ffmpeg: Encoder does not support sample format"},
+    {13, "ffmpeg: Could not get sample buffer size"},
+    {14, "ffmpeg: Could not setup audio frame"},
+    {15, "ffmpeg: Error while writing video frame: %s"},
+    {16, "ffmpeg: Could not open \"%s\": %s"},
+    {17, "ffmpeg: Error occurred when opening output file: %se"},
+    {28, "ffmpeg: Error format context"},
+    {29, "ffmpeg: Error writable data"},
+    {30, "ffmpeg: Wrong codec type"},
+    {31, "ffmpeg: Error on supplying video or audio frame to an encoder"},
+    {32, "ffmpeg: Error on Supplying raw packet data to a decoder"},
+    {33, "ffmpeg: Could not allocate video codec context for remuxing"},
+    {34, "ffmpeg: Could not allocate stream for remuxing"},
+    {35, "ffmpeg: Failed to copy codec parameters for remuxing"},
+    {36, "ffmpeg: Error writing frame to a file"},
 };
 
 }  // namespace
@@ -136,8 +138,10 @@ bool KzFFmpegIsLocalFile(const std::string& URL) {
 }
 
 std::string KzFFmpegErrorText(int32_t Code, const std::vector<std::string>& Args) {
-  if (Code < 1 || Code >= int32_t(std::size(KzErrorTexts)) || !KzErrorTexts[Code]) return {};
-  std::string text = KzErrorTexts[Code];
+  const auto row = std::find_if(std::begin(KzErrorTexts), std::end(KzErrorTexts),
+                                [Code](const TKzErrorRow& R) { return R.Code == Code; });
+  if (row == std::end(KzErrorTexts)) return {};
+  std::string text = row->Text;
   size_t pos = 0;
   for (const std::string& a : Args) {
     pos = text.find("%s", pos);

@@ -80,6 +80,25 @@ TEST_F(FFmpegFiles, ScalesToTheRequestedSize) {
   EXPECT_NEAR(log.Centre[0], 0xC0, 3);
 }
 
+// Damaged transport-stream packets in the middle cost their pictures, not the rest.
+TEST_F(FFmpegFiles, DamagedPacketsCostOnlyTheirFrames) {
+  const std::string path = Dir / "d.ts";
+  ASSERT_TRUE(kztest::MakeMedia("-f lavfi -i testsrc=s=320x240:r=25:d=3 -c:v libx264 -g 25", path));
+  std::string data = kztest::ReadFile(path);
+  for (size_t p = (data.size() / 2) / 188 * 188, n = 0; n < 30 && p + 188 <= data.size(); p += 188, ++n)
+    for (size_t i = 4; i < 188; ++i) data[p + i] = char(0x5A ^ i);  // payload garbage, headers intact
+  kztest::WriteFile(path, data);
+  TKzMFFMPEG player;
+  TPlayLog log;
+  log.Attach(player);
+  player.PlayVideo(path);
+  EXPECT_EQ(player.Err(), KzFFmpegEndOfFile());
+  EXPECT_TRUE(log.Errors.empty());
+  EXPECT_GE(log.Times.size(), 50u);
+  EXPECT_LT(log.Times.size(), 75u);
+  EXPECT_GE(log.Times.back() - log.Times.front(), 2.8);  // the pictures after the damage arrived
+}
+
 TEST_F(FFmpegFiles, BadInputEndsWithItsError) {
   kztest::WriteFile(Dir / "junk.mp4", std::string(5000, '\x47'));
   kztest::WriteFile(Dir / "empty.mkv", "");
