@@ -53,7 +53,9 @@ int TKzMFFMPEG::InterruptCallback(void* Self) {
   auto* self = static_cast<TKzMFFMPEG*>(Self);
   if (self->Terminated()) return 1;
   const int64_t since = self->FLastActivity.load(std::memory_order_relaxed);
-  return since > 0 && kzFF.av_gettime() - since > KzStallLimitUs ? 1 : 0;
+  if (since <= 0 || kzFF.av_gettime() - since <= KzStallLimitUs) return 0;
+  self->FStalled = true;
+  return 1;
 }
 
 void TKzMFFMPEG::SetState(TKzFFMState Value) {
@@ -64,14 +66,19 @@ void TKzMFFMPEG::SetState(TKzFFMState Value) {
 
 void TKzMFFMPEG::ShowError(int32_t Code, const std::vector<std::string>& Args) {
   SetErr(Code);
+  FErrorText = KzFFmpegRedact(KzFFmpegErrorText(Code, Args));
   SetState(TKzFFMState::kzffmsError);
-  if (OnError) OnError(FOwner, Code, KzFFmpegRedact(KzFFmpegErrorText(Code, Args)));
+  if (OnError) OnError(FOwner, Code, FErrorText);
 }
 
 void TKzMFFMPEG::PlayVideo(const std::string& URL) {
   if (!IsSupportedFFmpeg() || State() != TKzFFMState::kzffmsInit) return;
   SetErr(0);
-  FActiveNoDelay = Options.NoDelay && !KzFFmpegIsLocalFile(URL);
+  FFFmpegResult.store(0);
+  FStalled = false;
+  FErrorText.clear();
+  FNetwork = URL.find("://") != std::string::npos && URL.rfind("file:", 0) != 0;
+  FActiveNoDelay = Options.NoDelay && FNetwork;
   SetState(TKzFFMState::kzffmsStarting);
   if (InitDecode(KzFFmpegMakeURL(URL, Options))) {
     BeginRemuxing();
@@ -84,12 +91,12 @@ void TKzMFFMPEG::PlayVideo(const std::string& URL) {
   DoneRemuxing();
   if (State() == TKzFFMState::kzffmsPlaying) SetState(TKzFFMState::kzffmsStopping);
   DoneDecode();
+  FEndedByAbort = Terminated() && !FStalled;
   if (Terminated() && OnAborted) OnAborted(FOwner);
   SetState(TKzFFMState::kzffmsInit);
 }
 
 bool TKzMFFMPEG::PerformOpenFile(const std::string& URL) {
-  const bool network = !KzFFmpegIsLocalFile(URL);
   const int attempts = std::max(1, int(glLoginAttemptCount.load()));
   std::string url = URL;
   int r = 0;
@@ -100,13 +107,13 @@ bool TKzMFFMPEG::PerformOpenFile(const std::string& URL) {
     ctx->interrupt_callback.opaque = this;
     const AVInputFormat* forced = nullptr;
     if (!Options.VideoInputFormatName.empty()) forced = kzFF.av_find_input_format(Options.VideoInputFormatName.c_str());
-    TKzDict options(KzFFmpegInputOptions(Options, network));
+    TKzDict options(KzFFmpegInputOptions(Options, FNetwork));
     r = kzFF.avformat_open_input(&ctx, url.c_str(), forced, &options.D);  // frees ctx on failure
     if (r >= 0) {
       FFormatContext = ctx;
       return true;
     }
-    SetErr(r);
+    NoteResult(r);
     if (r != AVERROR_HTTP_UNAUTHORIZED || attempt == attempts || !OnLogin) break;
     std::string user = Options.UserName, pass = Options.UserPassword;
     bool proceed = false;
@@ -247,7 +254,7 @@ int TKzMFFMPEG::SendPacket(AVCodecContext* Ctx) {
 bool TKzMFFMPEG::ReadAndProcessVideoFrame() {
   FLastActivity.store(kzFF.av_gettime(), std::memory_order_relaxed);
   const int r = kzFF.av_read_frame(FFormatContext, FPacket);
-  SetErr(r);
+  NoteResult(r);
   if (r < 0) return false;
   IsDecodeStart = false;
   bool goOn = true;

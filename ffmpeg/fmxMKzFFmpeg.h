@@ -14,6 +14,7 @@
 
 #include "ffmpeg/fmxMKzFFmpegTypes.h"
 #include "foundation/fmxMKzBitmap.h"
+#include "foundation/fmxMKzSourceError.h"
 
 struct AVCodecContext;
 struct AVFormatContext;
@@ -63,6 +64,11 @@ public:
   // Read by the owner after PlayVideo returns.
   int32_t Err() const { return FErr.load(std::memory_order_acquire); }
   void SetErr(int32_t Value) { FErr.store(Value, std::memory_order_release); }
+  // The last result FFmpeg itself gave for opening or reading (0 when none),
+  // kept when Err is replaced by an error code.
+  int32_t FFmpegResult() const { return FFFmpegResult.load(std::memory_order_acquire); }
+  // Why the last PlayVideo ended, in the words every video source uses.
+  TKzSourceError SourceError() const;
   // Sets the custom name=value option lines. Before PlayVideo.
   void SetCustomProperties(const std::vector<std::string>& List) { Options.CustomProperties = List; }
 
@@ -109,6 +115,10 @@ public:
 private:
   friend class TKzFFmpegBitmapQueueThread;
   static int InterruptCallback(void* Self);
+  void NoteResult(int32_t Result) {
+    SetErr(Result);
+    FFFmpegResult.store(Result, std::memory_order_release);
+  }
   void SetState(TKzFFMState Value);
   void ShowError(int32_t Code, const std::vector<std::string>& Args = {});
   bool PerformOpenFile(const std::string& URL);
@@ -168,6 +178,11 @@ private:
   TKzRemuxState FRemuxState = TKzRemuxState::kzrsIdle;
   bool FRemuxWriteError = false;
   std::atomic<int32_t> FErr{0};
+  std::atomic<int32_t> FFFmpegResult{0};
+  bool FNetwork = false;       // the input is not a local file
+  bool FStalled = false;       // the stall watch ended a read
+  bool FEndedByAbort = false;  // the last PlayVideo ended because of Abort
+  std::string FErrorText;      // of the last reported error
   std::atomic<int64_t> FDecCurTime{0};
   int32_t FFrameDropCount = 0;
   std::atomic<bool> FTerminated{false};

@@ -45,7 +45,7 @@ bool TKzMFFMPEG::ReadAndProcessVideoFrame_WithSound() {
   }
   FLastActivity.store(kzFF.av_gettime(), std::memory_order_relaxed);
   const int r = kzFF.av_read_frame(FFormatContext, FPacket);
-  SetErr(r);
+  NoteResult(r);
   if (r < 0) return false;
   IsDecodeStart = false;
   bool goOn = true;

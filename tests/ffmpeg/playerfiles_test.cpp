@@ -44,6 +44,7 @@ TEST_F(FFmpegFiles, PlayEveryFrameWithColourAndAudio) {
     log.AttachAudio(player);
     player.PlayVideo(path);
     EXPECT_EQ(player.Err(), KzFFmpegEndOfFile());
+    EXPECT_FALSE(player.SourceError().Failed());
     EXPECT_EQ(int(log.Times.size()), kztest::ProbeFrameCount(path));
     EXPECT_EQ(log.Width, 320);
     const std::array<int, 3> want{0xC0, 0x80, 0x30};
@@ -104,15 +105,19 @@ TEST_F(FFmpegFiles, BadInputEndsWithItsError) {
   kztest::WriteFile(Dir / "empty.mkv", "");
   const std::string audioOnly = Dir / "tone.wav";
   ASSERT_TRUE(kztest::MakeMedia("-f lavfi -i sine=d=1", audioOnly));
+  using K = TKzSourceErrorKind;
   const struct {
     std::string Url;
     int32_t Code;
+    K Kind;
   } cases[] = {
-      {Dir / "missing.mp4", 1},
-      {Dir / "empty.mkv", 1},
-      {Dir / "junk.mp4", 1},
-      {audioOnly, 3},
-      {"ftp://127.0.0.1:9/x.mp4", 1},  // not a whitelisted protocol
+      {Dir / "missing.mp4", 1, K::kzseEmptyFile},
+      {Dir / "empty.mkv", 1, K::kzseEmptyFile},
+      {Dir / "junk.mp4", 1, K::kzseEmptyFile},
+      {audioOnly, 3, K::kzseNotVideo},
+      {"ftp://127.0.0.1:9/x.mp4", 1, K::kzseOther},  // not a whitelisted protocol
+      {"rtsp://127.0.0.1:1/x", 1, K::kzseRefused},
+      {"http://127.0.0.1:1/x.mp4", 1, K::kzseRefused},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Url);
@@ -125,6 +130,7 @@ TEST_F(FFmpegFiles, BadInputEndsWithItsError) {
     EXPECT_EQ(log.Errors[0].first, c.Code);
     EXPECT_EQ(log.Errors[0].second, KzFFmpegErrorText(c.Code));
     EXPECT_EQ(log.States.back(), TKzFFMState::kzffmsInit);
+    EXPECT_EQ(player.SourceError().Kind, c.Kind) << player.SourceError().Text;
   }
 }
 
