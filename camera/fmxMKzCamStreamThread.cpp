@@ -1,6 +1,8 @@
 #include "camera/fmxMKzCamStreamThread.h"
 
+#include "camera/fmxMKzCamFFmpegEngine.h"
 #include "camera/fmxMKzCamThreads.h"
+#include "ffmpeg/fmxMKzFFmpegLib.h"
 
 namespace kz {
 
@@ -18,9 +20,9 @@ void TKzCamStreamThread::Abort() {
 
 namespace {
 // The library's own fetch threads: the HTTP Motion-JPEG reader, the RTSP
-// session thread and the Motion-JPEG file player. The FFmpeg and GStreamer
-// bindings plug in here; until they are there, RTSP and HTTP devices use the
-// built-in readers (the camera's start rules without FFmpeg).
+// session thread and the Motion-JPEG file player, which hand their streams to
+// the FFmpeg engine when it is loaded. Without it RTSP and HTTP devices use
+// the built-in readers (the camera's start rules without FFmpeg).
 class TKzBuiltInStreamFactory : public IKzCamStreamFactory {
 public:
   TKzCamStreamThread* CreateStreamThread(TKzCamStreamKind Kind, const TKzCamStreamParams& Params) override {
@@ -35,7 +37,8 @@ public:
     }
     return nullptr;
   }
-  bool IsSupportedFFMPEG() override { return false; }
+  bool IsSupportedFFMPEG() override { return IsSupportedFFmpeg(); }
+  IKzCamFFmpegEngine* CreateFFmpegEngine(TKzCamera& Camera) override { return new TKzCamFFmpegEngine(&Camera); }
   bool IsSupportedGStreamer() override { return false; }
 };
 
