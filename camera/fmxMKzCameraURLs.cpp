@@ -68,8 +68,8 @@ std::string PrepareURL(const TKzCamera& Camera, const std::string& Template) {
       {"[HEIGHT]", std::to_string(height), withSize},
       {"[CHANNEL]", std::to_string(Camera.CameraChannel()), true},
       {"[FPS]", std::to_string(Camera.GetFramePerSecInt()), true},
-      {"[USERNAME]", Camera.UserName(), true},
-      {"[PASSWORD]", Camera.UserPassword(), true},
+      {"[USERNAME]", KzEncodeURLComponent(Camera.UserName()), true},
+      {"[PASSWORD]", KzEncodeURLComponent(Camera.UserPassword()), true},
   };
   std::string out;
   out.reserve(t.size() + 64);

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "ffmpeg/fmxMKzFFmpegLib.h"
+#include "foundation/fmxMKzRedact.h"
 #include "ffmpeg/fmxMKzFFmpegQueue.h"
 #include "inet/fmxMKzInet.h"
 #include "inet/fmxMKzURLFuncs.h"
@@ -66,7 +67,7 @@ void TKzMFFMPEG::SetState(TKzFFMState Value) {
 
 void TKzMFFMPEG::ShowError(int32_t Code, const std::vector<std::string>& Args) {
   SetErr(Code);
-  FErrorText = KzFFmpegRedact(KzFFmpegErrorText(Code, Args));
+  FErrorText = KzRedactCredentials(KzFFmpegErrorText(Code, Args));
   SetState(TKzFFMState::kzffmsError);
   if (OnError) OnError(FOwner, Code, FErrorText);
 }

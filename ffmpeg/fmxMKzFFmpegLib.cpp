@@ -3,8 +3,8 @@
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
-#include <regex>
 
+#include "foundation/fmxMKzRedact.h"
 #include "platform/fmxMKzPlatformLibrary.h"
 
 namespace kz {
@@ -151,7 +151,7 @@ void LogCallback(void* Avcl, int Level, const char* Fmt, va_list Args) {
   va_copy(copy, Args);
   kzFF.av_log_format_line2(Avcl, Level, Fmt, copy, line, sizeof line, &prefix);
   va_end(copy);
-  sink(Level, KzFFmpegRedact(line));
+  sink(Level, KzRedactCredentials(line));
 }
 
 }  // namespace
@@ -214,11 +214,6 @@ std::string LastFFmpegBindError() {
 int FFmpegFormatMajor() {
   std::lock_guard<std::mutex> g(glBindLock);
   return glFormatMajor;
-}
-
-std::string KzFFmpegRedact(const std::string& Text) {
-  static const std::regex userinfo(R"(([A-Za-z][A-Za-z0-9+.-]*://)[^/@\s]*@)");
-  return std::regex_replace(Text, userinfo, "$1***@");
 }
 
 void SetFFmpegLogSink(void (*Sink)(int Level, const std::string& Line)) { glLogSink.store(Sink); }

@@ -41,6 +41,7 @@ namespace kz {
   X(avutil, av_dict_copy, true)                               \
   X(avutil, av_strerror, true)                                \
   X(avutil, av_log_set_callback, true)                        \
+  X(avutil, av_log, true)                                     \
   X(avutil, av_log_set_level, true)                           \
   X(avutil, av_log_format_line2, true)                        \
   X(avutil, av_gettime, true)                                 \
@@ -172,10 +173,8 @@ int FFmpegFormatMajor();
 // The generation for an avformat major version (up to 57 → 2 … 61 and later → 6).
 int FFmpegGenerationOf(int FormatMajor);
 
-// Replaces the credentials of every "scheme://user:password@" in Text by
-// "scheme://***@" so that log lines and debug texts never carry them.
-std::string KzFFmpegRedact(const std::string& Text);
-// Where FFmpeg's log lines go once redacted (warnings and worse); default: none.
+// Where FFmpeg's log lines go, warnings and worse, with their credentials
+// taken out (KzRedactCredentials); default: nowhere.
 // Set before playing. Called on FFmpeg's threads.
 void SetFFmpegLogSink(void (*Sink)(int Level, const std::string& Line));
 

@@ -3,6 +3,7 @@
 // frame, and each stream of a new file starts at time stamp 0.
 #include "ffmpeg/fmxMKzFFmpeg.h"
 #include "ffmpeg/fmxMKzFFmpegLib.h"
+#include "foundation/fmxMKzRedact.h"
 
 namespace kz {
 
@@ -76,7 +77,7 @@ bool TKzMFFMPEG::InitRemuxing() {
   if (!(out->oformat->flags & AVFMT_NOFILE)) {
     const int r = kzFF.avio_open2(&out->pb, file, AVIO_FLAG_WRITE, nullptr, nullptr);
     if (r < 0) {
-      ShowError(16, {KzFFmpegRedact(RemuxFileName), av_err2str(r)});
+      ShowError(16, {KzRedactCredentials(RemuxFileName), av_err2str(r)});
       return false;
     }
   }

@@ -9,6 +9,7 @@
 #include <random>
 
 #include "foundation/fmxMKzMessages.h"
+#include "foundation/fmxMKzRedact.h"
 #include "platform/fmxMKzPlatformClock.h"
 #include "platform/fmxMKzPlatformFiles.h"
 #include "platform/fmxMKzPlatformSockets.h"
@@ -209,7 +210,7 @@ void TKzProxyProperty::Assign(const TPersistent& Source) {
 // ---- Notifications
 
 void KzPostMessageDebug(const void* Sender, int64_t Value, const std::string& Text) {
-  auto text = std::make_shared<std::string>(Text);
+  auto text = std::make_shared<std::string>(KzRedactCredentials(Text));
   const LPARAM l = reinterpret_cast<LPARAM>(text.get());
   KzMessages().PostMessage2(Sender, KZ_MSG_DEBUG, static_cast<uint32_t>(Value), l, std::move(text));
 }

@@ -273,7 +273,8 @@ private:
 };
 
 // ---- Notifications through the message pump
-// 1034: WParam the low 32 bits of Value, LParam the text (KzMessageText).
+// 1034: WParam the low 32 bits of Value, LParam the text (KzMessageText)
+// with its credentials taken out (KzRedactCredentials).
 void KzPostMessageDebug(const void* Sender, int64_t Value, const std::string& Text);
 // 1034 with the GUID in registry form; nothing for a null sender.
 void KzDebug(const void* Sender, int64_t Value, const TGUID& GUID);

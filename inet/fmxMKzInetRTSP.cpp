@@ -81,7 +81,7 @@ PInet RtspInternetConnect(PInet I, const std::string& Host, uint16_t Port, const
                           const std::string& UserName, const std::string& Password) {
   if (!I) return nullptr;
   std::string url = "rtsp://";
-  if (!Password.empty()) url.append(UserName).append(":").append(Password).append("@");
+  if (!Password.empty()) url.append(KzMakeUserPart(UserName, Password));
   url.append(Host);
   if (Port) url.append(":").append(std::to_string(Port));
   I->URL = url.append(Path);

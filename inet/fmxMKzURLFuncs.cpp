@@ -100,8 +100,8 @@ void ParseURL(const std::string& URL, std::string& Protocol, std::string& Host, 
   if (a.At != std::string::npos) {
     const std::string user = URL.substr(a.Begin, a.At - a.Begin);
     const size_t colon = user.find(':');
-    UserName = user.substr(0, colon);
-    if (colon != std::string::npos) Password = user.substr(colon + 1);
+    UserName = URLDecode(user.substr(0, colon));
+    if (colon != std::string::npos) Password = URLDecode(user.substr(colon + 1));
     hostBegin = a.At + 1;
   }
   std::string hostPort = URL.substr(hostBegin, a.End - hostBegin);
@@ -136,8 +136,8 @@ void ExtractUserFromURL(const std::string& URL, std::string& UserName, std::stri
   if (!a.HasScheme || a.At == std::string::npos) return;
   const std::string user = URL.substr(a.Begin, a.At - a.Begin);
   const size_t colon = user.find(':');
-  UserName = user.substr(0, colon);
-  if (colon != std::string::npos) Password = user.substr(colon + 1, 999);
+  UserName = URLDecode(user.substr(0, colon));
+  if (colon != std::string::npos) Password = URLDecode(user.substr(colon + 1)).substr(0, 999);
 }
 
 std::string DeleteUserFromURL(const std::string& URL) {
@@ -150,6 +150,30 @@ std::string AddUserToURL(const std::string& URL, const std::string& UserPart) {
   const size_t p = URL.find("://");
   if (p == std::string::npos) return URL;
   return URL.substr(0, p + 3) + UserPart + URL.substr(p + 3);
+}
+
+std::string KzMakeUserPart(const std::string& UserName, const std::string& Password) {
+  if (UserName.empty()) return {};
+  std::string part = KzEncodeURLComponent(UserName);
+  if (!Password.empty()) part.append(":").append(KzEncodeURLComponent(Password));
+  return part + "@";
+}
+
+std::string KzEncodeURLComponent(const std::string& Text) {
+  static const char* hex = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(Text.size());
+  for (unsigned char b : Text) {
+    const bool plain = (b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || (b >= '0' && b <= '9');
+    if (plain || b == '-' || b == '.' || b == '_' || b == '~') {
+      out += static_cast<char>(b);
+    } else {
+      out += '%';
+      out += hex[b >> 4];
+      out += hex[b & 15];
+    }
+  }
+  return out;
 }
 
 static std::string HostWithPort(const std::string& Host, int Port, int DefaultPort) {

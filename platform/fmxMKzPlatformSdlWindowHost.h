@@ -15,10 +15,12 @@
 
 namespace kz {
 
-// Whether SDL2 is built in and a display can be opened. Main thread, may
-// block briefly while it connects to the display.
+// Whether SDL2 is built in and a display can be opened: DISPLAY or
+// WAYLAND_DISPLAY is set, or SDL_VIDEODRIVER names a driver (SDL's drivers
+// that show nothing count only when named there). Main thread, may block
+// briefly while it connects to the display.
 bool KzSdlWindowHostAvailable();
-// A new desktop host, or nullptr when none is available. Main thread.
+// A new desktop host, or nullptr when none is available (as above). Main thread.
 std::unique_ptr<IKzWindowHost> KzCreateSdlWindowHost();
 
 }  // namespace kz

@@ -150,7 +150,8 @@ public:
   TRect GetRectCameraSearch() const;
   TRect GetAbortButtonRect() const { return FAbortButtonRect; }
   TRect GetWaitAnimationRect() const;
-  // The caption's text at Now (local time; date "yyyy-mm-dd", time "hh:nn:ss").
+  // The caption's text at Now (local time; date "yyyy-mm-dd", time "hh:nn:ss"),
+  // without the credentials of a URL (KzRedactCredentials).
   std::string GetCaptionText(std::time_t Now) const;
   // The frame-line colour in effect (0: none).
   TAlphaColor GetFrameLineColor() const;

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "foundation/fmxMKzRedact.h"
 #include "video/fmxMKzCamViewInternal.h"
 
 namespace kz {
@@ -175,6 +176,7 @@ std::string TKzCamView::GetCaptionText(std::time_t Now) const {
     if (FCaptionParts.Contains(TKzCameraCaptionPart::kzccpAlias) && !cam->IsFilePlaying() && !cam->Alias().empty())
       s = Trim(s + " <" + cam->Alias() + ">");
   }
+  s = KzRedactCredentials(s);  // a URL's user name and password are never shown
   const bool date = FCaptionParts.Contains(TKzCameraCaptionPart::kzccpDate);
   const bool time = FCaptionParts.Contains(TKzCameraCaptionPart::kzccpTime);
   if (!date && !time) return s;

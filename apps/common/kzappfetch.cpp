@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <iostream>
 
+#include "apps/common/kzappconsole.h"
 #include "apps/kzcamsim/kzcamsim_lib.h"
 #include "camera/fmxMKzCamera.h"
 #include "foundation/fmxMKzType.h"
@@ -42,14 +43,12 @@ bool ReadLine(std::string& Line, bool Secret) {
 
 // The camera's login hook on a terminal: asks for a user name and a password.
 void TerminalLogin(TComponent*, const std::string& Realm, std::string& UserName, std::string& Password, bool& Proceed) {
-  std::fprintf(stderr, "The camera refused the credentials%s%s%s.\nuser name: ", Realm.empty() ? "" : " for \"",
-               Realm.c_str(), Realm.empty() ? "" : "\"");
-  std::fflush(stderr);
+  KzErr("The camera refused the credentials%s%s%s.\nuser name: ", Realm.empty() ? "" : " for \"", Realm.c_str(),
+        Realm.empty() ? "" : "\"");
   std::string user, password;
   Proceed = false;
   if (!ReadLine(user, false)) return;
-  std::fprintf(stderr, "password: ");
-  std::fflush(stderr);
+  KzErr("password: ");
   if (!ReadLine(password, true)) return;
   UserName = user;
   Password = password;
@@ -156,7 +155,7 @@ TKzFetchResult KzRunFetch(const TKzFetchOptions& O) {
   if (!cam.IsVideoPlaying()) {
     if (O.OnStop) O.OnStop(cam);
     cam.UnRegisterCamView(&probe);
-    r.Error = "the camera did not start";
+    r.Error = cam.LastError().Text.empty() ? "the camera did not start" : cam.LastError().Text;
     return r;
   }
 
@@ -164,7 +163,7 @@ TKzFetchResult KzRunFetch(const TKzFetchOptions& O) {
   int64_t nextProgress = start + O.ProgressMs, nextSnapshot = start;
   auto elapsedMs = [&] { return static_cast<int64_t>(KzMGetTickCount()) - start; };
   auto done = [&] {
-    return ended || loginFailed.load() || (O.MaxFrames > 0 && probe.Frames() >= O.MaxFrames) ||
+    return ended || loginFailed.load() || KzStopSignal() != 0 || (O.MaxFrames > 0 && probe.Frames() >= O.MaxFrames) ||
            (O.Seconds > 0 && elapsedMs() >= static_cast<int64_t>(O.Seconds * 1000));
   };
   // Pictures are written on a thread of their own: the main thread must stay
@@ -212,6 +211,7 @@ TKzFetchResult KzRunFetch(const TKzFetchOptions& O) {
   writing = false;
   writer.join();
   r.Pictures = pictures.load();
+  r.Interrupted = KzStopSignal() != 0;
 
   // Counts and rates over the frames that count (the first MaxFrames).
   std::vector<int64_t> ticks = probe.Ticks(), stamps = probe.Stamps();

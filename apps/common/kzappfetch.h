@@ -54,6 +54,7 @@ struct TKzFetchResult {
   int64_t Skipped = 0;   // frames of the simulator that never arrived (from stamps)
   int32_t Pictures = 0;  // PNG files written
   int64_t MotionFrames = 0;  // frames in which something moved (with MarkMotion)
+  bool Interrupted = false;  // a stop signal ended it (KzCatchStopSignals)
   bool LoginFailed = false;
   bool Ended = false;    // the stream ended by itself
   int32_t EndStatus = 0;

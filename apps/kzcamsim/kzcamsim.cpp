@@ -1,156 +1,144 @@
 // kzcamsim: a synthetic network camera on the command line. See
-// kzcamsim_lib.h for what it serves.
-#include <atomic>
+// kzcamsim_lib.h for what it serves. It runs until Ctrl-C, SIGTERM or
+// --seconds, and then exits 0.
 #include <chrono>
-#include <csignal>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 #include <thread>
-#include <vector>
 
+#include "apps/common/kzappconsole.h"
+#include "apps/common/kzappoptions.h"
 #include "apps/kzcamsim/kzcamsim_lib.h"
 #include "platform/fmxMKzPlatformMainThread.h"
 
 using namespace kzcamsim;
+using namespace kzapp;
 
 namespace {
-std::atomic<bool> gStop{false};
-void OnSignal(int) { gStop = true; }
+const TKzOption kOptions[] = {
+    {"--port", "P", "first port (0: a free one; default 8554)"},
+    {"--ports", "N", "number of ports showing the same picture (default 1)"},
+    {"--bind", "ADDRESS", "local address to listen on, 0.0.0.0 for all (default 127.0.0.1)"},
+    {"--size", "WxH", "picture size (default 640x480)"},
+    {"--fps", "F", "frame rate (default 25)"},
+    {"--quality", "Q", "JPEG quality 1..100 (default 80)"},
+    {"--auth", "KIND", "none, basic or digest (default none)"},
+    {"--user", "U", "user name the camera accepts (default admin)"},
+    {"--password", "P", "password the camera accepts (default admin)"},
+    {"--realm", "R", "realm of the authentication (default kzcamsim)"},
+    {"--chunked", nullptr, "chunked transfer coding for the stream"},
+    {"--close-after", "N", "cut each stream connection in the middle of frame N+1"},
+    {"--garbage-every", "K", "garbage bytes before every K-th frame"},
+    {"--truncate-every", "K", "send only half of every K-th frame"},
+    {"--corrupt-every", "K", "every K-th frame cannot be decoded"},
+    {"--stall-after", "N", "pause each stream once after N frames (for --stall-ms)"},
+    {"--stall-ms", "MS", "length of that pause"},
+    {"--seconds", "S", "stop after S seconds (default: run until interrupted)"},
+    {"--quiet", nullptr, "no statistics lines"},
+};
 
-const char* const kUsage =
-    "usage: kzcamsim [OPTIONS]\n"
-    "  --port P            first port (0: a free one; default 8554)\n"
-    "  --ports N           number of ports showing the same picture (default 1)\n"
-    "  --bind ADDRESS      address to listen on (default 127.0.0.1)\n"
-    "  --size WxH          picture size (default 640x480)\n"
-    "  --fps F             frame rate (default 25)\n"
-    "  --quality Q         JPEG quality 1..100 (default 80)\n"
-    "  --auth none|basic|digest, --user U, --password P, --realm R\n"
-    "  --chunked           chunked transfer coding for the stream\n"
-    "  --close-after N     cut each stream connection in the middle of frame N+1\n"
-    "  --garbage-every K   garbage bytes before every K-th frame\n"
-    "  --truncate-every K  send only half of every K-th frame\n"
-    "  --corrupt-every K   every K-th frame cannot be decoded\n"
-    "  --stall-after N --stall-ms MS   pause each stream once after N frames\n"
-    "  --seconds S         stop after S seconds (default: run until interrupted)\n"
-    "  --quiet             no statistics lines\n"
-    "Serves /video.mjpg (Motion-JPEG), /image.jpg and /still/* (one picture).\n";
+struct TKzIntOption {
+  const char* Name;
+  int32_t TKzSimOptions::*Field;
+  double Min, Max;
+};
+struct TKzFaultOption {
+  const char* Name;
+  int32_t TKzSimFaults::*Field;
+};
+const TKzIntOption kIntOptions[] = {{"--ports", &TKzSimOptions::PortCount, 1, 256},
+                                    {"--quality", &TKzSimOptions::Quality, 1, 100}};
+const TKzFaultOption kFaultOptions[] = {{"--close-after", &TKzSimFaults::CloseAfterFrames},
+                                        {"--garbage-every", &TKzSimFaults::GarbageEvery},
+                                        {"--truncate-every", &TKzSimFaults::TruncateEvery},
+                                        {"--corrupt-every", &TKzSimFaults::CorruptEvery},
+                                        {"--stall-after", &TKzSimFaults::StallAfterFrames},
+                                        {"--stall-ms", &TKzSimFaults::StallMs}};
 
-int Fail(const std::string& Text) {
-  std::fprintf(stderr, "kzcamsim: %s\n%s", Text.c_str(), kUsage);
-  return 2;
-}
-
-bool ToInt(const std::string& S, int64_t Min, int64_t Max, int32_t& Out) {
-  char* end = nullptr;
-  const long long v = std::strtoll(S.c_str(), &end, 10);
-  if (S.empty() || *end != '\0' || v < Min || v > Max) return false;
-  Out = static_cast<int32_t>(v);
+// The options of the command line in O; false with Args.Error set when one is wrong.
+bool ReadOptions(TKzArgs& Args, TKzSimOptions& O, double& Seconds) {
+  if (!Args.Positional.empty()) {
+    Args.Error = "unexpected argument " + Args.Positional[0];
+    return false;
+  }
+  double port = 8554, fps = O.FramePerSec;
+  if (!Args.Number("--port", port, 0, 65535) || !Args.Number("--fps", fps, 0.001, 1000) ||
+      !Args.Number("--seconds", Seconds, 0, 1e9))
+    return false;
+  O.Port = static_cast<uint16_t>(port);
+  O.FramePerSec = fps;
+  for (const TKzIntOption& o : kIntOptions) {
+    double v = O.*o.Field;
+    if (!Args.Number(o.Name, v, o.Min, o.Max)) return false;
+    O.*o.Field = static_cast<int32_t>(v);
+  }
+  for (const TKzFaultOption& o : kFaultOptions) {
+    double v = O.Faults.*o.Field;
+    if (!Args.Number(o.Name, v, 0, 1 << 30)) return false;
+    O.Faults.*o.Field = static_cast<int32_t>(v);
+  }
+  if (Args.Has("--size")) {
+    const std::string v = Args.Get("--size");
+    if (std::sscanf(v.c_str(), "%dx%d", &O.Width, &O.Height) != 2 || O.Width < 16 || O.Height < 16 ||
+        O.Width > 8192 || O.Height > 8192) {
+      Args.Error = "--size takes WxH, each from 16 to 8192";
+      return false;
+    }
+  }
+  if (Args.Has("--auth")) {
+    const std::string v = Args.Get("--auth");
+    if (v == "none") O.Auth = TKzSimAuth::kzsaNone;
+    else if (v == "basic") O.Auth = TKzSimAuth::kzsaBasic;
+    else if (v == "digest") O.Auth = TKzSimAuth::kzsaDigest;
+    else {
+      Args.Error = "--auth takes none, basic or digest";
+      return false;
+    }
+  }
+  O.BindAddress = Args.Get("--bind", O.BindAddress);
+  O.UserName = Args.Get("--user", O.UserName);
+  O.Password = Args.Get("--password", O.Password);
+  O.Realm = Args.Get("--realm", O.Realm);
+  O.Chunked = Args.Has("--chunked");
   return true;
 }
 }  // namespace
 
 int main(int argc, char** argv) {
   kz::SetMainThread();
+  const std::string usage = KzUsageText("kzcamsim", "[OPTIONS]", kOptions,
+                                        "Serves /video.mjpg (Motion-JPEG), /image.jpg and /still/* (one picture).\n");
+  TKzArgs args = KzParseArgs(std::vector<std::string>(argv + 1, argv + argc), kOptions);
+  if (const int rc = KzArgsOutcome(args, "kzcamsim", usage); rc >= 0) return rc;
   TKzSimOptions o;
-  o.Port = 8554;
   double seconds = 0;
-  bool quiet = false;
-  const std::vector<std::string> args(argv + 1, argv + argc);
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--help" || a == "-h") {
-      std::fputs(kUsage, stdout);
-      return 0;
-    }
-    if (a == "--chunked") {
-      o.Chunked = true;
-      continue;
-    }
-    if (a == "--quiet") {
-      quiet = true;
-      continue;
-    }
-    if (i + 1 >= args.size()) return Fail("missing value after " + a);
-    const std::string& v = args[++i];
-    int32_t n = 0;
-    if (a == "--port") {
-      if (!ToInt(v, 0, 65535, n)) return Fail("bad port " + v);
-      o.Port = static_cast<uint16_t>(n);
-    } else if (a == "--ports") {
-      if (!ToInt(v, 1, 256, o.PortCount)) return Fail("bad port count " + v);
-    } else if (a == "--bind") {
-      o.BindAddress = v;
-    } else if (a == "--size") {
-      const size_t x = v.find('x');
-      if (x == std::string::npos || !ToInt(v.substr(0, x), 16, 8192, o.Width) ||
-          !ToInt(v.substr(x + 1), 16, 8192, o.Height))
-        return Fail("bad size " + v);
-    } else if (a == "--fps") {
-      o.FramePerSec = std::atof(v.c_str());
-      if (o.FramePerSec <= 0 || o.FramePerSec > 1000) return Fail("bad frame rate " + v);
-    } else if (a == "--quality") {
-      if (!ToInt(v, 1, 100, o.Quality)) return Fail("bad quality " + v);
-    } else if (a == "--auth") {
-      if (v == "none") o.Auth = TKzSimAuth::kzsaNone;
-      else if (v == "basic") o.Auth = TKzSimAuth::kzsaBasic;
-      else if (v == "digest") o.Auth = TKzSimAuth::kzsaDigest;
-      else return Fail("--auth takes none, basic or digest");
-    } else if (a == "--user") {
-      o.UserName = v;
-    } else if (a == "--password") {
-      o.Password = v;
-    } else if (a == "--realm") {
-      o.Realm = v;
-    } else if (a == "--close-after") {
-      if (!ToInt(v, 0, 1 << 30, o.Faults.CloseAfterFrames)) return Fail("bad count " + v);
-    } else if (a == "--garbage-every") {
-      if (!ToInt(v, 0, 1 << 30, o.Faults.GarbageEvery)) return Fail("bad count " + v);
-    } else if (a == "--truncate-every") {
-      if (!ToInt(v, 0, 1 << 30, o.Faults.TruncateEvery)) return Fail("bad count " + v);
-    } else if (a == "--corrupt-every") {
-      if (!ToInt(v, 0, 1 << 30, o.Faults.CorruptEvery)) return Fail("bad count " + v);
-    } else if (a == "--stall-after") {
-      if (!ToInt(v, 0, 1 << 30, o.Faults.StallAfterFrames)) return Fail("bad count " + v);
-    } else if (a == "--stall-ms") {
-      if (!ToInt(v, 0, 3600000, o.Faults.StallMs)) return Fail("bad time " + v);
-    } else if (a == "--seconds") {
-      seconds = std::atof(v.c_str());
-    } else {
-      return Fail("unknown option " + a);
-    }
-  }
+  if (!ReadOptions(args, o, seconds)) return KzArgsOutcome(args, "kzcamsim", usage);
+  const bool quiet = args.Has("--quiet");
 
   TKzCamSim sim(o);
   std::string error;
   if (!sim.Start(&error)) {
-    std::fprintf(stderr, "kzcamsim: %s\n", error.c_str());
-    return 1;
+    KzErr("kzcamsim: %s\n", error.c_str());
+    return kzExitFailed;
   }
-  std::signal(SIGINT, OnSignal);
-  std::signal(SIGTERM, OnSignal);
-  for (int32_t i = 0; i < o.PortCount; ++i) std::printf("kzcamsim: streaming on %s\n", sim.StreamURL(i).c_str());
-  std::printf("kzcamsim: %dx%d at %.3g fps, still pictures at %s\n", o.Width, o.Height, o.FramePerSec,
-              sim.StillURL().c_str());
-  std::fflush(stdout);
+  KzCatchStopSignals();
+  for (int32_t i = 0; i < o.PortCount; ++i) KzOut("kzcamsim: streaming on %s\n", sim.StreamURL(i).c_str());
+  KzOut("kzcamsim: %dx%d at %.3g fps, still pictures at %s\n", o.Width, o.Height, o.FramePerSec,
+        sim.StillURL().c_str());
 
   const auto start = std::chrono::steady_clock::now();
   auto lastReport = start;
-  while (!gStop) {
+  while (KzStopSignal() == 0) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     const auto now = std::chrono::steady_clock::now();
     if (seconds > 0 && now - start >= std::chrono::duration<double>(seconds)) break;
     if (!quiet && now - lastReport >= std::chrono::seconds(5)) {
       lastReport = now;
       const TKzSimStats s = sim.Stats();
-      std::printf("kzcamsim: %d streaming, %llu frames rendered, %llu sent, %.1f MB, %llu connections\n", s.Streaming,
-                  static_cast<unsigned long long>(s.FramesRendered), static_cast<unsigned long long>(s.FramesSent),
-                  s.BytesSent / 1e6, static_cast<unsigned long long>(s.Connections));
-      std::fflush(stdout);
+      KzOut("kzcamsim: %d streaming, %llu frames rendered, %llu sent, %.1f MB, %llu connections\n", s.Streaming,
+            static_cast<unsigned long long>(s.FramesRendered), static_cast<unsigned long long>(s.FramesSent),
+            s.BytesSent / 1e6, static_cast<unsigned long long>(s.Connections));
     }
   }
   sim.Stop();
-  return 0;
+  return kzExitDone;
 }

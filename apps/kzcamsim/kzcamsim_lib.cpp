@@ -3,6 +3,8 @@
 #include "apps/kzcamsim/kzcamsim_lib.h"
 
 #include <array>
+#include <cctype>
+#include <cstring>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -476,12 +478,20 @@ const TKzSimOptions& TKzCamSim::Options() const { return F->Opt; }
 bool TKzCamSim::Start(std::string* Error) {
   if (F->Started) return true;
   F->Ports.clear();
-  const uint32_t address = PlatformLookupIPv4(F->Opt.BindAddress);
+  // 0.0.0.0 (every local address) is a valid address whose number is 0.
+  const bool any = F->Opt.BindAddress == "0.0.0.0";
+  const uint32_t address = any ? 0 : PlatformLookupIPv4(F->Opt.BindAddress);
+  if (!any && address == 0) {
+    if (Error) *Error = "cannot listen on " + F->Opt.BindAddress + ": not an address of this machine";
+    return false;
+  }
   for (int32_t i = 0; i < std::max(1, F->Opt.PortCount); ++i) {
     const uint16_t want = F->Opt.Port ? static_cast<uint16_t>(F->Opt.Port + i) : 0;
-    TKzSocket l = address ? PlatformListenTCP(address, want, 64) : KZ_INVALID_SOCKET;
+    TKzSocket l = PlatformListenTCP(address, want, 64);
     if (l == KZ_INVALID_SOCKET) {
-      if (Error) *Error = "cannot listen on " + F->Opt.BindAddress + ":" + std::to_string(want);
+      std::string why = std::strerror(PlatformSocketErrorCode());
+      if (!why.empty()) why[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(why[0])));
+      if (Error) *Error = "cannot listen on " + F->Opt.BindAddress + ":" + std::to_string(want) + ": " + why;
       for (TKzSocket& s : F->Listeners) PlatformCloseSocket(s);
       F->Listeners.clear();
       F->Ports.clear();
@@ -515,7 +525,8 @@ uint16_t TKzCamSim::Port(int32_t Index) const {
 }
 
 std::string TKzCamSim::URL(const std::string& Path, int32_t Index) const {
-  return "http://" + F->Opt.BindAddress + ":" + std::to_string(Port(Index)) + Path;
+  const std::string host = F->Opt.BindAddress == "0.0.0.0" ? "127.0.0.1" : F->Opt.BindAddress;
+  return "http://" + host + ":" + std::to_string(Port(Index)) + Path;
 }
 
 void TKzCamSim::SetFaults(const TKzSimFaults& Faults) {

@@ -39,7 +39,7 @@ struct TKzSimFaults {
 struct TKzSimOptions {
   uint16_t Port = 0;       // first port; 0: ports chosen by the system
   int32_t PortCount = 1;   // listening ports (consecutive when Port is given)
-  std::string BindAddress = "127.0.0.1";
+  std::string BindAddress = "127.0.0.1";  // any local address; "0.0.0.0" for all of them
   int32_t Width = 640;
   int32_t Height = 480;
   double FramePerSec = 25.0;
@@ -73,8 +73,9 @@ public:
   TKzCamSim(const TKzCamSim&) = delete;
   TKzCamSim& operator=(const TKzCamSim&) = delete;
 
-  // Binds the ports and starts serving; false (with Error) when a port
-  // cannot be bound. Any thread, never blocks for long.
+  // Binds the ports and starts serving; false when a port cannot be bound,
+  // with Error saying which address and port and why ("... address already
+  // in use"). Any thread, never blocks for long.
   bool Start(std::string* Error = nullptr);
   // Closes every connection and waits for the server's threads (well under
   // a second). Any thread but the server's.
@@ -82,7 +83,7 @@ public:
 
   const TKzSimOptions& Options() const;
   uint16_t Port(int32_t Index = 0) const;
-  // "http://<bind address>:<port><Path>".
+  // "http://<bind address>:<port><Path>" (127.0.0.1 for 0.0.0.0).
   std::string URL(const std::string& Path, int32_t Index = 0) const;
   std::string StreamURL(int32_t Index = 0) const { return URL(Options().StreamPath, Index); }
   std::string StillURL(int32_t Index = 0) const { return URL(Options().StillPath, Index); }

@@ -13,7 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "apps/common/kzappconsole.h"
 #include "apps/common/kzappfetch.h"
+#include "apps/common/kzappoptions.h"
 #include "apps/kzcamsim/kzcamsim_lib.h"
 #include "camera/fmxMKzCamera.h"
 #include "foundation/fmxMKzMessages.h"
@@ -24,13 +26,17 @@
 #include "video/fmxMKzImageFiles.h"
 
 using namespace kz;
+using namespace kzapp;
 
 namespace {
-const char* const kUsage =
-    "usage: kzdemo [--seconds S] [--out DIR] [--fps F] [--url URL [--user U] [--password P]]\n"
-    "  Without --url a synthetic camera is started on loopback and played.\n"
-    "  --seconds S   how long to play (default 5)\n"
-    "  --out DIR     where the snapshots go (default build/demo-out next to the program)\n";
+const TKzOption kOptions[] = {
+    {"--seconds", "S", "how long to play (default 5)"},
+    {"--fps", "F", "the frame rate asked of the camera (default 25); the video may come slower"},
+    {"--out", "DIR", "where the snapshots go (default build/demo-out next to the program; created)"},
+    {"--url", "URL", "play this camera (http://, rtsp:// or a Motion-JPEG file) instead of the synthetic one"},
+    {"--user", "U", "user name for --url"},
+    {"--password", "P", "password for --url"},
+};
 
 // build/demo-out when the program lives in build/apps.
 std::string DefaultOutDir() {
@@ -40,9 +46,12 @@ std::string DefaultOutDir() {
   return (self.parent_path().parent_path() / "demo-out").string();
 }
 
-int Usage(const std::string& Why) {
-  std::fprintf(stderr, "kzdemo: %s\n%s", Why.c_str(), kUsage);
-  return 2;
+// Why the demo did not get its frames, for its last line.
+std::string FailureReason(const kzapp::TKzFetchResult& R) {
+  if (R.LoginFailed) return "the camera refused the credentials";
+  if (R.Frames == 0) return R.Ended ? "the camera could not be reached or sent no video" : "no frame arrived";
+  if (R.Pictures == 0) return "no snapshot could be written";
+  return "too few frames arrived";
 }
 
 // A camera view on a headless form: what a window would show, caption
@@ -77,7 +86,7 @@ public:
     std::snprintf(name, sizeof name, "/view-%03d.png", ++FShots);
     std::string error;
     if (!KzWriteImageFile(shot, FOutDir + name, error)) {
-      std::fprintf(stderr, "kzdemo: %s\n", error.c_str());
+      KzErr("kzdemo: %s\n", error.c_str());
       --FShots;
     }
   }
@@ -100,38 +109,25 @@ int main(int argc, char** argv) {
   o.ProgressMs = 500;
   o.MarkMotion = true;
   o.OutDir = DefaultOutDir();
-  const std::vector<std::string> args(argv + 1, argv + argc);
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--help" || a == "-h") {
-      std::fputs(kUsage, stdout);
-      return 0;
-    }
-    if (i + 1 >= args.size()) return Usage("missing value after " + a);
-    const std::string& v = args[++i];
-    if (a == "--seconds") {
-      o.Seconds = std::atof(v.c_str());
-      if (o.Seconds <= 0) return Usage("--seconds takes a positive number");
-    } else if (a == "--fps") {
-      o.FramePerSec = std::atof(v.c_str());
-    } else if (a == "--out") {
-      o.OutDir = v;
-    } else if (a == "--url") {
-      o.URL = v;
-    } else if (a == "--user") {
-      o.UserName = v;
-    } else if (a == "--password") {
-      o.Password = v;
-    } else {
-      return Usage("unknown option " + a);
-    }
-  }
+  const std::string usage =
+      KzUsageText("kzdemo", "[OPTIONS]", kOptions, "Without --url a synthetic camera is started on loopback and played.\n");
+  TKzArgs args = KzParseArgs(std::vector<std::string>(argv + 1, argv + argc), kOptions);
+  if (const int rc = KzArgsOutcome(args, "kzdemo", usage); rc >= 0) return rc;
+  if (!args.Positional.empty()) args.Error = "unexpected argument " + args.Positional[0];
+  args.Number("--seconds", o.Seconds, 0.001, 1e9);
+  args.Number("--fps", o.FramePerSec, 0.01, 1000);
+  if (const int rc = KzArgsOutcome(args, "kzdemo", usage); rc >= 0) return rc;
+  o.OutDir = args.Get("--out", o.OutDir);
+  o.URL = args.Get("--url");
+  o.UserName = args.Get("--user");
+  o.Password = args.Get("--password");
+  KzCatchStopSignals();
   // Leftover snapshots of an earlier run would mix with this one's.
   std::error_code ec;
   for (const auto& e : std::filesystem::directory_iterator(o.OutDir, ec))
     if (e.path().extension() == ".png") std::filesystem::remove(e.path(), ec);
 
-  std::printf("KzMedia demo\n");
+  KzOut("KzMedia demo\n");
   std::unique_ptr<kzcamsim::TKzCamSim> sim;
   if (o.URL.empty()) {
     kzcamsim::TKzSimOptions so;
@@ -144,63 +140,66 @@ int main(int argc, char** argv) {
     sim = std::make_unique<kzcamsim::TKzCamSim>(so);
     std::string error;
     if (!sim->Start(&error)) {
-      std::fprintf(stderr, "kzdemo: the synthetic camera did not start: %s\n", error.c_str());
-      return 1;
+      KzErr("kzdemo: the synthetic camera did not start: %s\n", error.c_str());
+      return kzExitFailed;
     }
     o.URL = sim->StreamURL();
     o.UserName = so.UserName;
     o.Password = so.Password;
     o.Sim = sim.get();
-    std::printf("synthetic camera: %s (%dx%d, %.0f fps, Digest authentication)\n", o.URL.c_str(), so.Width, so.Height,
-                so.FramePerSec);
+    KzOut("synthetic camera: %s (%dx%d, %.0f fps, Digest authentication)\n", o.URL.c_str(), so.Width, so.Height,
+          so.FramePerSec);
   } else {
-    std::printf("camera: %s\n", o.URL.c_str());
+    KzOut("camera: %s\n", o.URL.c_str());
     o.PromptOnTerminal = isatty(STDIN_FILENO);
   }
-  std::printf("playing for %.1f s through TKzCamera -> frame pipeline -> view\n", o.Seconds);
+  KzOut("playing for %.1f s through TKzCamera -> frame pipeline -> view\n", o.Seconds);
   o.OnProgress = [&](const kzapp::TKzFetchProgress& p) {
-    std::printf("  %5.1f s  frames %5lld  %5.1f fps  %7.2f MB", p.Seconds, static_cast<long long>(p.Frames), p.FrameRate,
-                p.Bytes / 1e6);
-    if (p.LatencyMs >= 0) std::printf("  latency %3lld ms", static_cast<long long>(p.LatencyMs));
-    std::printf("\n");
-    std::fflush(stdout);
+    std::string line = KzFormat("  %5.1f s  frames %5lld  %5.1f fps  %7.2f MB", p.Seconds,
+                                static_cast<long long>(p.Frames), p.FrameRate, p.Bytes / 1e6);
+    if (p.LatencyMs >= 0) line += KzFormat("  latency %3lld ms", static_cast<long long>(p.LatencyMs));
+    KzOut("%s\n", line.c_str());
   };
-  std::fflush(stdout);
   auto viewer = std::make_unique<TDemoViewer>(o.OutDir);
   o.OnStart = [&](TKzCamera& Camera) { viewer->Attach(Camera); };
   o.OnStop = [&](TKzCamera&) { viewer->Detach(); };
   o.OnIdle = [&] { viewer->Idle(); };
   const kzapp::TKzFetchResult r = kzapp::KzRunFetch(o);
 
-  int rc = 0;
-  if (!r.Error.empty()) {
-    std::fprintf(stderr, "kzdemo: %s\n", r.Error.c_str());
-    rc = 1;
+  int rc = kzExitDone;
+  if (!r.Error.empty()) KzErr("kzdemo: %s\n", r.Error.c_str());
+  if (!r.Error.empty() && !r.Interrupted) {
+    rc = kzExitFailed;
   } else {
-    std::printf("summary:\n");
-    std::printf("  frames received   %lld in %.1f s (%.1f fps)\n", static_cast<long long>(r.Frames), r.Seconds,
-                r.FrameRate);
-    std::printf("  bytes read        %.2f MB\n", r.Bytes / 1e6);
+    KzOut("summary:\n");
+    KzOut("  frames received   %lld in %.1f s (%.1f fps)\n", static_cast<long long>(r.Frames), r.Seconds, r.FrameRate);
+    KzOut("  bytes read        %.2f MB\n", r.Bytes / 1e6);
     if (r.MeanLatencyMs >= 0)
-      std::printf("  latency           %.0f ms mean, %lld ms max (drawn by the camera -> received by the view)\n",
-                  r.MeanLatencyMs, static_cast<long long>(r.MaxLatencyMs));
+      KzOut("  latency           %.0f ms mean, %lld ms max (drawn by the camera -> received by the view)\n",
+            r.MeanLatencyMs, static_cast<long long>(r.MaxLatencyMs));
     if (sim) {
       const kzcamsim::TKzSimStats s = sim->Stats();
-      std::printf("  camera side       %llu frames sent, %llu connection(s), %llu refused without credentials\n",
-                  static_cast<unsigned long long>(s.FramesSent), static_cast<unsigned long long>(s.Connections),
-                  static_cast<unsigned long long>(s.AuthRefused));
-      std::printf("  frames skipped    %lld\n", static_cast<long long>(r.Skipped));
+      KzOut("  camera side       %llu frames sent, %llu connection(s), %llu refused without credentials\n",
+            static_cast<unsigned long long>(s.FramesSent), static_cast<unsigned long long>(s.Connections),
+            static_cast<unsigned long long>(s.AuthRefused));
+      KzOut("  frames skipped    %lld\n", static_cast<long long>(r.Skipped));
     }
-    std::printf("  motion            %lld frame(s) with moving regions (outlined in red)\n",
-                static_cast<long long>(r.MotionFrames));
-    std::printf("  snapshots         %d PNG file(s) of frames, %d of the view, in %s\n", r.Pictures,
-                viewer->Shots(), o.OutDir.c_str());
-    if (r.LoginFailed) std::printf("  the camera refused the credentials\n");
+    KzOut("  motion            %lld frame(s) with moving regions (outlined in red)\n",
+          static_cast<long long>(r.MotionFrames));
+    KzOut("  snapshots         %d PNG file(s) of frames, %d of the view, in %s\n", r.Pictures, viewer->Shots(),
+          o.OutDir.c_str());
     // Success: most of the expected frames arrived (a real camera: any).
     const double expected = (o.FramePerSec > 0 ? o.FramePerSec : 25.0) * o.Seconds;
     const bool enough = sim ? r.Frames >= 0.6 * expected : r.Frames > 0;
-    rc = enough && r.Pictures > 0 && viewer->Shots() > 0 && !r.LoginFailed ? 0 : 1;
-    std::printf("%s\n", rc == 0 ? "demo: OK" : "demo: FAILED");
+    if (r.Interrupted) {
+      KzOut("demo: interrupted\n");
+      rc = kzExitInterrupted;
+    } else if (enough && r.Pictures > 0 && viewer->Shots() > 0 && !r.LoginFailed) {
+      KzOut("demo: OK\n");
+    } else {
+      KzOut("demo: FAILED: %s\n", FailureReason(r).c_str());
+      rc = kzExitFailed;
+    }
   }
   viewer.reset();
   if (sim) sim->Stop();

@@ -1,56 +1,77 @@
-// kztool entry point: picks the subcommand from the table and runs it on the
-// main thread.
+// kztool entry point: picks the subcommand from the table, reads its command
+// line and runs it on the main thread.
 #include "apps/kztool/kztool.h"
 
-#include <cstdio>
-#include <cstring>
-
+#include "apps/common/kzappconsole.h"
 #include "foundation/fmxMKzMessages.h"
 #include "inet/fmxMKzInet.h"
 #include "platform/fmxMKzPlatformMainThread.h"
 
+using namespace kzapp;
+
 namespace kztool {
 namespace {
-const TSubcommand kSubcommands[] = {
-    {"http", "URL [--user U] [--password P] [--proxy HOST:PORT] [--proxy-user U] [--proxy-password P] [--head] "
-             "[--timeout short|medium|long|huge] [--max-bytes N]",
-     "one request through the library's HTTP client: body to stdout, \"status: N\" to stderr", RunHttp},
-    {"fetch", "URL [--user U] [--password P] [--fps F] [--frames N] [--seconds S] [--out DIR]",
-     "plays URL (http://, rtsp:// or a Motion-JPEG file) through a camera until N frames or S seconds (10 s when "
-     "neither is given); frames as PNG into DIR; progress to stderr, \"frames: N fps: X.X\" to stdout; asks for "
-     "credentials on a terminal when the camera refuses them",
-     RunFetch},
-    {"remux", "URL OUT [--seconds S]",
-     "copies the compressed streams of URL (rtsp://, http:// or a media file) unchanged into OUT (.mkv, .mp4, ...) "
-     "from its first key frame, until the input ends or S seconds have passed",
-     RunRemux},
-    {"decode", "FILE... [--out DIR]", "decodes JPEG, PNG and BMP files and prints their sizes; --out writes them as PNG",
-     RunDecode},
-    {"motion", "FILE...", "motion regions of each frame against the previous ones: \"FILE: x,y,w,h ...\"", RunMotion},
-};
+const TSubcommand* const kSubcommands[] = {&kHttpCommand, &kFetchCommand, &kDecodeCommand, &kMotionCommand,
+                                           &kRemuxCommand};
 
-void Usage(FILE* To) {
-  std::fprintf(To, "usage: kztool COMMAND [ARGS]\n\ncommands:\n");
-  for (const TSubcommand& s : kSubcommands) std::fprintf(To, "  %s %s\n      %s\n", s.Name, s.Usage, s.Summary);
+std::string ToolUsage() {
+  std::string text = "usage: kztool COMMAND [ARGS]   (kztool COMMAND --help for its options)\n\ncommands:\n";
+  for (const TSubcommand* s : kSubcommands) text += KzFormat("  %-7s %s\n          %s\n", s->Name, s->Synopsis, s->Summary);
+  return text;
+}
+
+std::string CommandUsage(const TSubcommand& S) {
+  return KzUsageText(std::string("kztool ") + S.Name, std::string(S.Synopsis) + " [OPTIONS]", S.Options,
+                     std::string(S.Summary) + "\n");
+}
+
+const TSubcommand* FindCommand(const std::string& Name) {
+  for (const TSubcommand* s : kSubcommands)
+    if (Name == s->Name) return s;
+  return nullptr;
+}
+
+int RunCommand(const TSubcommand& S, const std::vector<std::string>& Words) {
+  TKzArgs args = KzParseArgs(Words, S.Options);
+  const std::string program = std::string("kztool ") + S.Name;
+  const std::string usage = CommandUsage(S);
+  if (const int rc = KzArgsOutcome(args, program, usage); rc >= 0) return rc;
+  const int rc = S.Run(args);
+  if (rc == kzExitUsage) KzErr("%s: %s\n%s", program.c_str(), args.Error.c_str(), usage.c_str());
+  return rc;
+}
+
+int Main(const std::vector<std::string>& Words) {
+  if (Words.empty()) {
+    KzErr("kztool: no command given\n%s", ToolUsage().c_str());
+    return kzExitUsage;
+  }
+  const std::string& first = Words[0];
+  if (first == "-h" || first == "--help" || first == "help") {
+    if (Words.size() > 1) {
+      if (const TSubcommand* s = FindCommand(Words[1])) return RunCommand(*s, {"--help"});
+      KzErr("kztool: unknown command \"%s\"\n%s", Words[1].c_str(), ToolUsage().c_str());
+      return kzExitUsage;
+    }
+    KzOut("%s", ToolUsage().c_str());
+    return kzExitDone;
+  }
+  const TSubcommand* s = FindCommand(first);
+  if (!s) {
+    KzErr(first[0] == '-' ? "kztool: unknown option %s\n%s" : "kztool: unknown command \"%s\"\n%s", first.c_str(),
+          ToolUsage().c_str());
+    return kzExitUsage;
+  }
+  KzCatchStopSignals();
+  return RunCommand(*s, std::vector<std::string>(Words.begin() + 1, Words.end()));
 }
 }  // namespace
 }  // namespace kztool
 
 int main(int argc, char** argv) {
   kz::SetMainThread();
-  if (argc < 2 || std::strcmp(argv[1], "help") == 0 || std::strcmp(argv[1], "--help") == 0) {
-    kztool::Usage(argc < 2 ? stderr : stdout);
-    return argc < 2 ? 2 : 0;
-  }
-  for (const kztool::TSubcommand& s : kztool::kSubcommands) {
-    if (std::strcmp(argv[1], s.Name) != 0) continue;
-    const std::vector<std::string> args(argv + 2, argv + argc);
-    const int rc = s.Run(args);
-    kz::KzInetShutdown();
-    kz::KzMessagesShutdown();
-    return rc;
-  }
-  std::fprintf(stderr, "kztool: unknown command \"%s\"\n", argv[1]);
-  kztool::Usage(stderr);
-  return 2;
+  const int rc = kztool::Main(std::vector<std::string>(argv + 1, argv + argc));
+  kz::KzInetShutdown();
+  kz::KzMessagesShutdown();
+  return rc;
 }

@@ -1,25 +1,30 @@
 // kztool: command-line access to the library for scripts. Each subcommand
-// lives in its own unit (kztool_<name>.cpp) and is listed in the table of
-// kztool.cpp.
+// lives in its own unit (kztool_<name>.cpp) with its table of options and is
+// listed in the table of kztool.cpp.
 #pragma once
+#include <span>
 #include <string>
 #include <vector>
 
+#include "apps/common/kzappoptions.h"
+
 namespace kztool {
 
-// One subcommand: Args are the words after its name; the result is the
-// process exit code.
+// One subcommand. Run gets its command line already read against Options
+// and returns the exit code; for a command line it cannot use it sets
+// Args.Error and returns kzExitUsage.
 struct TSubcommand {
   const char* Name;
-  const char* Usage;  // argument synopsis, shown by "kztool help"
+  const char* Synopsis;  // the arguments besides the options, e.g. "URL"
   const char* Summary;
-  int (*Run)(const std::vector<std::string>& Args);
+  std::span<const kzapp::TKzOption> Options;
+  int (*Run)(kzapp::TKzArgs& Args);
 };
 
-int RunHttp(const std::vector<std::string>& Args);
-int RunDecode(const std::vector<std::string>& Args);
-int RunMotion(const std::vector<std::string>& Args);
-int RunFetch(const std::vector<std::string>& Args);
-int RunRemux(const std::vector<std::string>& Args);
+extern const TSubcommand kHttpCommand;
+extern const TSubcommand kFetchCommand;
+extern const TSubcommand kDecodeCommand;
+extern const TSubcommand kMotionCommand;
+extern const TSubcommand kRemuxCommand;
 
 }  // namespace kztool

@@ -1,51 +1,109 @@
 // kztool decode FILE... [--out DIR]: decodes JPEG, PNG and BMP files through
 // the library and reports their size; with --out, writes each as PNG there.
-#include <cstdio>
+// A picture whose file is cut off fails unless --allow-partial is given.
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
+#include "apps/common/kzappconsole.h"
 #include "apps/kztool/kztool.h"
 #include "foundation/fmxMKzBitmap.h"
+#include "video/Fmxmkzgraphicfuncs.h"
 #include "video/fmxMKzImageFiles.h"
+
+using namespace kzapp;
 
 namespace kztool {
 
 namespace {
+const TKzOption kOptions[] = {
+    {"--out", "DIR", "write each picture as DIR/NAME.png (DIR is created)"},
+    {"--allow-partial", nullptr, "accept a picture whose file is cut off (what is missing is filled in)"},
+};
+
 std::string BaseName(const std::string& Path) {
   const size_t slash = Path.find_last_of('/');
   std::string name = slash == std::string::npos ? Path : Path.substr(slash + 1);
   const size_t dot = name.find_last_of('.');
   return dot == std::string::npos ? name : name.substr(0, dot);
 }
-}  // namespace
 
-int RunDecode(const std::vector<std::string>& Args) {
-  std::vector<std::string> files;
-  std::string outDir;
-  for (size_t i = 0; i < Args.size(); ++i) {
-    if (Args[i] == "--out" && i + 1 < Args.size())
-      outDir = Args[++i];
-    else
-      files.push_back(Args[i]);
+// Whether a file of a picture format ends where its own structure says.
+bool JpegComplete(const std::string& Bytes) {
+  size_t length = 0;
+  return kz::KzCheckJpegIntegrity(reinterpret_cast<const uint8_t*>(Bytes.data()), Bytes.size(), length,
+                                  kz::TKzJpegIntegrity::kzjiFast);
+}
+bool PngComplete(const std::string& Bytes) {
+  return Bytes.size() >= 20 && Bytes.find("IEND", Bytes.size() - 12) != std::string::npos;
+}
+bool BmpComplete(const std::string& Bytes) {
+  if (Bytes.size() < 6) return false;
+  const auto b = [&](size_t i) { return static_cast<uint32_t>(static_cast<uint8_t>(Bytes[i])); };
+  return Bytes.size() >= (b(2) | b(3) << 8 | b(4) << 16 | b(5) << 24);
+}
+
+struct TKzPictureFormat {
+  const char* Magic;
+  bool (*Complete)(const std::string& Bytes);
+};
+const TKzPictureFormat kFormats[] = {{"\xFF\xD8", JpegComplete}, {"\x89PNG", PngComplete}, {"BM", BmpComplete}};
+
+// False when File is a picture of a known format whose file is cut off.
+bool FileComplete(const std::string& File) {
+  std::ifstream in(File, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  for (const TKzPictureFormat& f : kFormats)
+    if (bytes.compare(0, std::strlen(f.Magic), f.Magic) == 0) return f.Complete(bytes);
+  return true;  // unknown: the decoder says what it is
+}
+
+int Run(TKzArgs& Args) {
+  if (Args.Positional.empty()) {
+    Args.Error = "no file given";
+    return kzExitUsage;
   }
-  if (files.empty()) {
-    std::fprintf(stderr, "kztool decode: no file given\n");
-    return 2;
+  const std::string outDir = Args.Get("--out");
+  const bool allowPartial = Args.Has("--allow-partial");
+  if (!outDir.empty()) {
+    std::error_code ec;
+    std::filesystem::create_directories(outDir, ec);
+    if (ec) {
+      KzErr("kztool decode: cannot create %s: %s\n", outDir.c_str(), ec.message().c_str());
+      return kzExitFailed;
+    }
   }
   int failed = 0;
-  for (const std::string& file : files) {
+  for (const std::string& file : Args.Positional) {
+    if (KzStopSignal() != 0) return kzExitInterrupted;
     kz::TKzMBitmap bitmap;
     std::string error;
     if (!kz::KzDecodeImageFile(file, bitmap, error)) {
-      std::fprintf(stderr, "%s\n", error.c_str());
+      KzErr("%s\n", error.c_str());
       ++failed;
       continue;
     }
-    std::printf("%s: %dx%d\n", file.c_str(), bitmap.Width(), bitmap.Height());
+    if (!FileComplete(file)) {
+      KzErr("%s: the picture is cut off (the file ends before the picture does)%s\n", file.c_str(),
+            allowPartial ? "; decoded what there is" : "");
+      if (!allowPartial) {
+        ++failed;
+        continue;
+      }
+    }
+    KzOut("%s: %dx%d\n", file.c_str(), bitmap.Width(), bitmap.Height());
     if (!outDir.empty() && !kz::KzWriteImageFile(bitmap, outDir + "/" + BaseName(file) + ".png", error)) {
-      std::fprintf(stderr, "%s\n", error.c_str());
+      KzErr("%s\n", error.c_str());
       ++failed;
     }
   }
-  return failed == 0 ? 0 : 1;
+  return failed == 0 ? kzExitDone : kzExitFailed;
 }
+}  // namespace
+
+const TSubcommand kDecodeCommand = {
+    "decode", "FILE...", "decodes JPEG, PNG and BMP files and prints their sizes; --out writes them as PNG", kOptions,
+    Run};
 
 }  // namespace kztool

@@ -2,82 +2,75 @@
 // progress on stderr and the result line "frames: N fps: X.X" on stdout.
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <map>
 #include <string>
-#include <vector>
 
+#include "apps/common/kzappconsole.h"
 #include "apps/common/kzappfetch.h"
 #include "apps/kztool/kztool.h"
-#include "inet/fmxMKzURLFuncs.h"
 
-using namespace kz;
+using namespace kzapp;
 
 namespace kztool {
 
 namespace {
-int Fail(const std::string& Text) {
-  std::fprintf(stderr, "kztool fetch: %s\n", Text.c_str());
-  return 2;
+const TKzOption kOptions[] = {
+    {"--user", "U", "user name for the camera"},
+    {"--password", "P", "password for the camera"},
+    {"--fps", "F", "the frame rate asked of the camera (default 25); the stream may come slower"},
+    {"--frames", "N", "stop after N frames"},
+    {"--seconds", "S", "stop after S seconds (10 when neither --frames nor --seconds is given)"},
+    {"--out", "DIR", "write every frame as DIR/frame-NNNNNN.png (DIR is created)"},
+};
+
+// Why the stream gave no (or too few) frames, for the last line on stderr.
+std::string FailureReason(const TKzFetchResult& R) {
+  if (R.LoginFailed) return "the camera refused the credentials";
+  if (R.Ended) return KzFormat("the stream ended (status %d)", R.EndStatus);
+  return "no frame arrived";
 }
 
-bool Number(const std::string& Text, double& Value) {
-  char* end = nullptr;
-  Value = std::strtod(Text.c_str(), &end);
-  return !Text.empty() && *end == '\0' && Value >= 0;
-}
-}  // namespace
-
-int RunFetch(const std::vector<std::string>& Args) {
-  kzapp::TKzFetchOptions o;
-  std::map<std::string, std::string> opt;
-  for (size_t i = 0; i < Args.size(); ++i) {
-    const std::string& a = Args[i];
-    if (a.rfind("--", 0) == 0) {
-      if (i + 1 >= Args.size()) return Fail("missing value after " + a);
-      opt[a.substr(2)] = Args[++i];
-    } else if (o.URL.empty()) {
-      o.URL = a;
-    } else {
-      return Fail("more than one URL");
-    }
+int Run(TKzArgs& Args) {
+  TKzFetchOptions o;
+  if (Args.Positional.size() != 1) {
+    Args.Error = Args.Positional.empty() ? "no URL given" : "more than one URL given";
+    return kzExitUsage;
   }
-  if (o.URL.empty()) return Fail("no URL");
+  o.URL = Args.Positional[0];
+  o.UserName = Args.Get("--user");
+  o.Password = Args.Get("--password");
+  o.OutDir = Args.Get("--out");
   double frames = 0;
-  for (const auto& [name, value] : opt) {
-    double* number = name == "fps" ? &o.FramePerSec : name == "frames" ? &frames : name == "seconds" ? &o.Seconds : nullptr;
-    if (name == "user") {
-      o.UserName = value;
-    } else if (name == "password") {
-      o.Password = value;
-    } else if (name == "out") {
-      o.OutDir = value;
-    } else if (!number) {
-      return Fail("unknown option --" + name);
-    } else if (!Number(value, *number)) {
-      return Fail("--" + name + " takes a number");
-    }
-  }
+  if (!Args.Number("--fps", o.FramePerSec, 0.01, 1000) || !Args.Number("--frames", frames, 1, 1e12) ||
+      !Args.Number("--seconds", o.Seconds, 0.001, 1e9))
+    return kzExitUsage;
   o.MaxFrames = static_cast<int64_t>(frames);
   if (o.MaxFrames == 0 && o.Seconds == 0) o.Seconds = 10;  // a bound for scripts that gave none
   o.PromptOnTerminal = isatty(STDIN_FILENO);
-  o.OnProgress = [](const kzapp::TKzFetchProgress& p) {
-    std::fprintf(stderr, "fetch: %5.1f s  frames %6lld  %5.1f fps  %8.2f MB\n", p.Seconds,
-                 static_cast<long long>(p.Frames), p.FrameRate, p.Bytes / 1e6);
+  o.OnProgress = [](const TKzFetchProgress& p) {
+    KzErr("fetch: %5.1f s  frames %6lld  %5.1f fps  %8.2f MB\n", p.Seconds, static_cast<long long>(p.Frames),
+          p.FrameRate, p.Bytes / 1e6);
   };
-  const kzapp::TKzFetchResult r = kzapp::KzRunFetch(o);
-  if (!r.Error.empty()) {
-    std::fprintf(stderr, "kztool fetch: %s\n", r.Error.c_str());
-    return 1;
+  const TKzFetchResult r = KzRunFetch(o);
+  if (!r.Error.empty()) KzErr("kztool fetch: %s\n", r.Error.c_str());
+  if (!r.Error.empty() && !r.Interrupted) return kzExitFailed;
+  if (!o.OutDir.empty()) KzErr("fetch: %d pictures written to %s\n", r.Pictures, o.OutDir.c_str());
+  KzOut("frames: %lld fps: %.1f\n", static_cast<long long>(r.Frames), r.FrameRate);
+  if (r.Interrupted) {
+    KzErr("kztool fetch: interrupted\n");
+    return kzExitInterrupted;
   }
-  if (r.LoginFailed) std::fprintf(stderr, "kztool fetch: the camera refused the credentials\n");
-  if (r.Ended && r.Frames == 0) std::fprintf(stderr, "kztool fetch: the stream ended (status %d)\n", r.EndStatus);
-  if (!o.OutDir.empty()) std::fprintf(stderr, "fetch: %d pictures written to %s\n", r.Pictures, o.OutDir.c_str());
-  std::printf("frames: %lld fps: %.1f\n", static_cast<long long>(r.Frames), r.FrameRate);
-  std::fflush(stdout);
   const bool enough = o.MaxFrames > 0 ? r.Frames >= o.MaxFrames : r.Frames > 0;
-  return enough && !r.LoginFailed ? 0 : 1;
+  if (enough && !r.LoginFailed) return kzExitDone;
+  KzErr("kztool fetch: %s\n", FailureReason(r).c_str());
+  return kzExitFailed;
 }
+}  // namespace
+
+const TSubcommand kFetchCommand = {
+    "fetch", "URL",
+    "plays URL (http://, rtsp:// or a Motion-JPEG file) through a camera until N frames or S seconds; progress to "
+    "stderr, \"frames: N fps: X.X\" to stdout; asks for credentials on a terminal when the camera refuses them; "
+    "Ctrl-C ends it with the summary",
+    kOptions, Run};
 
 }  // namespace kztool

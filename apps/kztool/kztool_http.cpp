@@ -5,11 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "apps/common/kzappconsole.h"
 #include "apps/kztool/kztool.h"
 #include "inet/fmxMKzInet.h"
 #include "inet/fmxMKzURLFuncs.h"
 
 using namespace kz;
+using namespace kzapp;
 
 namespace kztool {
 
@@ -23,44 +25,40 @@ const TTimeOutName kTimeOuts[] = {{"short", TKzTimeOut::kztShort},
                                   {"long", TKzTimeOut::kztLong},
                                   {"huge", TKzTimeOut::kztHuge}};
 
-int Fail(const char* Text) {
-  std::fprintf(stderr, "kztool http: %s\n", Text);
-  return 2;
-}
+const TKzOption kOptions[] = {
+    {"--user", "U", "user name (wins over one in the URL)"},
+    {"--password", "P", "password (wins over one in the URL)"},
+    {"--proxy", "HOST:PORT", "send the request through this HTTP proxy"},
+    {"--proxy-user", "U", "user name for the proxy"},
+    {"--proxy-password", "P", "password for the proxy"},
+    {"--head", nullptr, "a HEAD request instead of GET"},
+    {"--timeout", "CLASS", "short, medium (default), long or huge"},
+    {"--max-bytes", "N", "stop after N bytes of the body"},
+};
 }  // namespace
 
-int RunHttp(const std::vector<std::string>& Args) {
-  std::string url;
+static int RunHttp(TKzArgs& Args) {
+  if (Args.Positional.size() != 1) {
+    Args.Error = Args.Positional.empty() ? "no URL given" : "more than one URL given";
+    return kzExitUsage;
+  }
+  const std::string url = Args.Positional[0];
+  const bool head = Args.Has("--head");
   std::map<std::string, std::string> opt;
-  bool head = false;
-  for (size_t i = 0; i < Args.size(); ++i) {
-    const std::string& a = Args[i];
-    if (a == "--head") {
-      head = true;
-    } else if (a.rfind("--", 0) == 0) {
-      if (i + 1 >= Args.size()) return Fail(("missing value after " + a).c_str());
-      opt[a.substr(2)] = Args[++i];
-    } else if (url.empty()) {
-      url = a;
-    } else {
-      return Fail("more than one URL");
-    }
-  }
-  if (url.empty()) return Fail("no URL");
-  for (const auto& [name, value] : opt) {
-    static const char* known[] = {"user", "password", "proxy", "proxy-user", "proxy-password", "timeout", "max-bytes"};
-    bool ok = false;
-    for (const char* k : known) ok = ok || name == k;
-    if (!ok) return Fail(("unknown option --" + name).c_str());
-  }
+  for (const auto& [name, value] : Args.Values) opt[name.substr(2)] = value;
   TKzTimeOut timeOut = TKzTimeOut::kztMedium;
   if (opt.count("timeout")) {
     bool found = false;
     for (const TTimeOutName& t : kTimeOuts)
       if (opt["timeout"] == t.Name) timeOut = t.Value, found = true;
-    if (!found) return Fail("--timeout takes short, medium, long or huge");
+    if (!found) {
+      Args.Error = "--timeout takes short, medium, long or huge";
+      return kzExitUsage;
+    }
   }
-  const int64_t maxBytes = opt.count("max-bytes") ? KzStrToIntDef(opt["max-bytes"], -1) : -1;
+  double maxBytesValue = -1;
+  if (!Args.Number("--max-bytes", maxBytesValue, 0, 1e15)) return kzExitUsage;
+  const int64_t maxBytes = static_cast<int64_t>(maxBytesValue);
 
   // Credentials may be written in the URL; options win.
   std::string user, password;
@@ -70,7 +68,10 @@ int RunHttp(const std::vector<std::string>& Args) {
   std::string host, path;
   int port = 80;
   ParseURL2(DeleteUserFromURL(url), 80, host, path, port);
-  if (host.empty()) return Fail("the URL names no host");
+  if (host.empty()) {
+    Args.Error = "the URL names no host";
+    return kzExitUsage;
+  }
 
   PInet h = InternetOpen("kztool", 0, opt.count("proxy") ? opt["proxy"].c_str() : nullptr, nullptr, 0);
   SetInetTimeOut(h, timeOut);
@@ -79,33 +80,37 @@ int RunHttp(const std::vector<std::string>& Args) {
   if (opt.count("proxy-password"))
     InternetSetOption(h, INTERNET_OPTION_PROXY_PASSWORD, opt["proxy-password"].c_str(),
                       uint32_t(opt["proxy-password"].size()));
-  int rc = 1;
+  int rc = kzExitFailed;
   uint32_t status = 0, index = 0;
   if (!InternetConnect(h, host.c_str(), static_cast<uint16_t>(port), user.empty() ? nullptr : user.c_str(),
                        user.empty() ? nullptr : password.c_str(), INTERNET_SERVICE_HTTP, 0, 0)) {
-    std::fprintf(stderr, "kztool http: cannot connect to %s\n", GetHTTPHost(host, port).c_str());
+    KzErr("kztool http: cannot connect to %s\n", GetHTTPHost(host, port).c_str());
   } else if (!HttpOpenRequest(h, head ? "HEAD" : "GET", path.c_str(), nullptr, nullptr, nullptr, 0, 0) ||
              !HttpSendRequest(h, nullptr, 0, nullptr, 0)) {
-    std::fprintf(stderr, "kztool http: the request could not be sent\n");
+    KzErr("kztool http: the request could not be sent\n");
   } else if (!HttpQueryInfo(h, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, status, index)) {
-    std::fprintf(stderr, "kztool http: no reply\n");
+    KzErr("kztool http: no reply\n");
   } else {
-    std::fprintf(stderr, "status: %u\n", status);
+    KzErr("status: %u\n", status);
     std::vector<char> buf(65536);
     uint32_t n = 0;
     int64_t total = 0;
     bool readOk = true;
-    while ((maxBytes < 0 || total < maxBytes) && (readOk = InternetReadFile(h, buf.data(), uint32_t(buf.size()), n)) && n > 0) {
+    while ((maxBytes < 0 || total < maxBytes) && KzStopSignal() == 0 && (readOk = InternetReadFile(h, buf.data(), uint32_t(buf.size()), n)) && n > 0) {
       const size_t take = maxBytes < 0 ? n : size_t(std::min<int64_t>(n, maxBytes - total));
       std::fwrite(buf.data(), 1, take, stdout);
       total += int64_t(take);
     }
     std::fflush(stdout);
-    if (!readOk) std::fprintf(stderr, "kztool http: the body broke off\n");
-    rc = (status >= 200 && status < 300 && readOk) ? 0 : 1;
+    if (!readOk) KzErr("kztool http: the body broke off\n");
+    rc = KzStopSignal() != 0 ? kzExitInterrupted : (status >= 200 && status < 300 && readOk) ? kzExitDone : kzExitFailed;
   }
   for (int k = 0; h && k < 4; ++k) InternetCloseHandle(h);
   return rc;
 }
+
+const TSubcommand kHttpCommand = {
+    "http", "URL", "one request through the library's HTTP client: body to stdout, \"status: N\" to stderr", kOptions,
+    RunHttp};
 
 }  // namespace kztool

@@ -3,14 +3,15 @@
 // shows it full screen; refused credentials bring up the log-on form.
 // Escape or closing the window quits.
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "apps/common/kzappconsole.h"
 #include "apps/common/kzappfetch.h"
+#include "apps/common/kzappoptions.h"
 #include "camera/fmxMKzCamera.h"
 #include "platform/fmxMKzPlatformControl.h"
 #include "platform/fmxMKzPlatformLoginDialog.h"
@@ -20,26 +21,20 @@
 #include "video/fmxMKzCamView.h"
 
 using namespace kz;
+using namespace kzapp;
 
 namespace {
 
-const char* const kUsage =
-    "usage: kzviewer [OPTIONS] URL...\n"
-    "  URL                 http:// or rtsp:// camera stream, or a Motion-JPEG file\n"
-    "  --user U            user name for the cameras\n"
-    "  --password P        password for the cameras\n"
-    "  --size WxH          window size (default 960x600)\n"
-    "  --seconds S         quit after S seconds (default: when the window closes)\n"
-    "Double click a view (or its button) for full screen; Escape quits.\n";
-
-int Usage(const std::string& Why) {
-  std::fprintf(stderr, "kzviewer: %s\n%s", Why.c_str(), kUsage);
-  return 2;
-}
-
-// The handler only sets a flag; a timer on the main thread acts on it.
-volatile std::sig_atomic_t gSignalled = 0;
-void OnSignal(int) { gSignalled = 1; }
+const TKzOption kOptions[] = {
+    {"--user", "U", "user name for the cameras"},
+    {"--password", "P", "password for the cameras"},
+    {"--size", "WxH", "window size (default 960x600)"},
+    {"--seconds", "S", "quit after S seconds (default: when the window closes)"},
+};
+const char* const kFooter =
+    "  URL                    http:// or rtsp:// camera stream, or a Motion-JPEG file\n"
+    "Double click a view (or its button) for full screen; Escape or Ctrl-C quits. Needs a desktop\n"
+    "display (DISPLAY or WAYLAND_DISPLAY); without one it says so and exits 1.\n";
 
 struct TViewerOptions {
   std::vector<std::string> URLs;
@@ -48,39 +43,24 @@ struct TViewerOptions {
   double Seconds = 0;
 };
 
-// Reads the command line; returns the reason on failure.
-std::string ParseArgs(int argc, char** argv, TViewerOptions& O) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    auto value = [&](std::string& Out) {
-      if (i + 1 >= argc) return false;
-      Out = argv[++i];
-      return true;
-    };
-    std::string v;
-    if (a == "--user") {
-      if (!value(O.User)) return "--user needs a value";
-    } else if (a == "--password") {
-      if (!value(O.Password)) return "--password needs a value";
-    } else if (a == "--size") {
-      if (!value(v) || std::sscanf(v.c_str(), "%dx%d", &O.Width, &O.Height) != 2 || O.Width < 64 || O.Height < 64 ||
-          O.Width > 16384 || O.Height > 16384)
-        return "--size needs WxH (64..16384)";
-    } else if (a == "--seconds") {
-      char* end = nullptr;
-      if (!value(v) || (O.Seconds = std::strtod(v.c_str(), &end)) <= 0 || *end) return "--seconds needs a number > 0";
-    } else if (a == "-h" || a == "--help") {
-      return "help";
-    } else if (a.rfind("--", 0) == 0) {
-      return "unknown option " + a;
-    } else {
-      O.URLs.push_back(a);
+// Reads the command line into O; false with Args.Error set when it is wrong.
+bool ReadOptions(TKzArgs& Args, TViewerOptions& O) {
+  O.URLs = Args.Positional;
+  O.User = Args.Get("--user");
+  O.Password = Args.Get("--password");
+  if (!Args.Number("--seconds", O.Seconds, 0.001, 1e9)) return false;
+  if (Args.Has("--size")) {
+    const std::string v = Args.Get("--size");
+    if (std::sscanf(v.c_str(), "%dx%d", &O.Width, &O.Height) != 2 || O.Width < 64 || O.Height < 64 ||
+        O.Width > 16384 || O.Height > 16384) {
+      Args.Error = "--size takes WxH, each from 64 to 16384";
+      return false;
     }
   }
-  if (O.URLs.empty()) return "no URL given";
+  if (O.URLs.empty()) Args.Error = "no URL given";
   for (const std::string& url : O.URLs)
-    if (std::string why = kzapp::KzSourceError(url); !why.empty()) return why;
-  return {};
+    if (std::string why = KzSourceError(url); !why.empty() && Args.Error.empty()) Args.Error = why;
+  return Args.Error.empty();
 }
 
 // The main window: a grid of views, each with its camera.
@@ -100,6 +80,12 @@ public:
       cam->SetUserName(O.User);
       cam->SetUserPassword(O.Password);
       cam->SetLoginPrompt(true);  // refused credentials: ask through the log-on form
+      // A stream that ends on its own says why on stderr; the view stays.
+      cam->OnEndVideoStream = [cam, url = O.URLs[i]](TComponent*, int32_t Status) {
+        if (Status == 0 && !cam->LastError().Failed()) return;
+        const std::string why = cam->LastError().Text.empty() ? "the stream ended" : cam->LastError().Text;
+        KzErr("kzviewer: %s: %s\n", url.c_str(), why.c_str());
+      };
       auto* view = new TKzCamView(&FForm);
       view->SetParent(&FForm);
       view->SetCaptionParts({TKzCameraCaptionPart::kzccpAddress, TKzCameraCaptionPart::kzccpDate,
@@ -113,7 +99,7 @@ public:
     }
     Layout();
     FForm.Show();
-    for (size_t i = 0; i < O.URLs.size(); ++i) kzapp::KzPlaySource(*FCameras[i], O.URLs[i]);
+    for (size_t i = 0; i < O.URLs.size(); ++i) KzPlaySource(*FCameras[i], O.URLs[i]);
   }
 
   ~TViewerWindow() {
@@ -155,24 +141,21 @@ private:
 
 int main(int argc, char** argv) {
   SetMainThread();
+  const std::string usage = KzUsageText("kzviewer", "[OPTIONS] URL...", kOptions, kFooter);
+  TKzArgs args = KzParseArgs(std::vector<std::string>(argv + 1, argv + argc), kOptions);
+  if (const int rc = KzArgsOutcome(args, "kzviewer", usage); rc >= 0) return rc;
   TViewerOptions o;
-  if (std::string why = ParseArgs(argc, argv, o); !why.empty()) {
-    if (why == "help") {
-      std::fputs(kUsage, stdout);
-      return 0;
-    }
-    return Usage(why);
-  }
+  if (!ReadOptions(args, o)) return KzArgsOutcome(args, "kzviewer", usage);
   std::unique_ptr<IKzWindowHost> host = KzCreateSdlWindowHost();
   if (!host) {
-    std::fprintf(stderr, "kzviewer: no desktop display could be opened (is DISPLAY set?)\n");
-    return 1;
+    KzErr("kzviewer: no desktop display to open a window on (DISPLAY and WAYLAND_DISPLAY are not set or cannot "
+          "be opened)\n");
+    return kzExitFailed;
   }
   KzSetWindowHost(host.get());
   TKzLoginDialogProvider login;
   KzSetLoginFormProvider(&login);
-  std::signal(SIGINT, OnSignal);
-  std::signal(SIGTERM, OnSignal);
+  KzCatchStopSignals();
 
   {
     TViewerWindow window(o);
@@ -184,12 +167,12 @@ int main(int argc, char** argv) {
     }
     signalled.SetInterval(100);
     signalled.OnTimer = [](TTimer*) {
-      if (gSignalled) Application().Terminate();
+      if (KzStopSignal() != 0) Application().Terminate();
     };
     signalled.SetEnabled(true);
     Application().Run();
   }
   KzSetLoginFormProvider(nullptr);
   KzSetWindowHost(nullptr);
-  return 0;
+  return kzExitDone;
 }

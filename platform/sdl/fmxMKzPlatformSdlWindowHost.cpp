@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 #include <string>
@@ -339,10 +340,32 @@ void TSdlWindow::HandleEvent(const SDL_Event& E) {
 
 }  // namespace
 
+namespace {
+bool EnvSet(const char* Name) {
+  const char* v = std::getenv(Name);
+  return v && *v;
+}
+
+// Without a display SDL falls back to drivers that draw nowhere; those count
+// only when asked for by name (SDL_VIDEODRIVER).
+bool DisplayPossible() { return EnvSet("SDL_VIDEODRIVER") || EnvSet("DISPLAY") || EnvSet("WAYLAND_DISPLAY"); }
+
+bool InitVideo() {
+  if (!DisplayPossible() || SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
+  const char* driver = SDL_GetCurrentVideoDriver();
+  const bool invisible = driver && (std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0);
+  if (invisible && !EnvSet("SDL_VIDEODRIVER")) {
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    return false;
+  }
+  return true;
+}
+}  // namespace
+
 bool KzSdlWindowHostAvailable() {
   SDL_SetMainReady();
   if (SDL_WasInit(SDL_INIT_VIDEO)) return true;
-  if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
+  if (!InitVideo()) return false;
   SDL_QuitSubSystem(SDL_INIT_VIDEO);
   return true;
 }
@@ -354,7 +377,7 @@ std::unique_ptr<IKzWindowHost> KzCreateSdlWindowHost() {
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
   SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
-  if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return nullptr;
+  if (!InitVideo()) return nullptr;
   return std::make_unique<TSdlWindowHost>();
 }
 

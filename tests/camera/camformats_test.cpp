@@ -115,7 +115,7 @@ TEST(CamFormats, PrepareURLFillsHostPortsSizeChannelAndCredentials) {
       {0, 0, TKzVideoResolution::kz160_120, "http://ipaddress/x?[CHANNEL]/[CHANNEL]&fps=[FPS]",
        "http://cam.local/x?3/3&fps=13"},
       {0, 0, TKzVideoResolution::kzDefault, "http://IPADDRESS/v?u=[USERNAME]&p=[PASSWORD]&a=[AUTH]",
-       "http://cam.local/v?u=admin&p=p[WIDTH]w&a=[AUTH]"},
+       "http://cam.local/v?u=admin&p=p%5BWIDTH%5Dw&a=[AUTH]"},
   };
   for (const auto& c : cases) {
     cam.SetCameraPort(c.Port);
