@@ -2,7 +2,9 @@
 
 #include "camera/fmxMKzCamFFmpegEngine.h"
 #include "camera/fmxMKzCamThreads.h"
+#include "camera/fmxMKzCamera.h"
 #include "ffmpeg/fmxMKzFFmpegLib.h"
+#include "inet/fmxMKzURLFuncs.h"
 
 namespace kz {
 
@@ -38,7 +40,12 @@ public:
     return nullptr;
   }
   bool IsSupportedFFMPEG() override { return IsSupportedFFmpeg(); }
-  IKzCamFFmpegEngine* CreateFFmpegEngine(TKzCamera& Camera) override { return new TKzCamFFmpegEngine(&Camera); }
+  // RTSP and the HTTP streams the built-in Motion-JPEG reader does not take.
+  IKzCamFFmpegEngine* CreateFFmpegEngine(TKzCamera& Camera) override {
+    const bool rtsp = KzLowerCase(Camera.URL()).rfind("rtsp://", 0) == 0;
+    if (!rtsp && Camera.VideoFormat() == TKzVideoFormat::kzvfMJPEG) return nullptr;
+    return new TKzCamFFmpegEngine(&Camera);
+  }
   bool IsSupportedGStreamer() override { return false; }
 };
 
