@@ -128,6 +128,7 @@ public:
     }
     return true;
   }
+  pid_t Pid() const { return FPid; }
   // Sends Sig to the program's group.
   void Signal(int Sig) {
     if (FPid > 0) kill(-FPid, Sig);
