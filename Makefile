@@ -14,8 +14,10 @@ all: build
 deps:
 	@$(DEPS)
 
+# The benchmarks and the fuzz targets (with the replay driver) are built with
+# everything else, so that a change cannot break them unnoticed.
 build: deps
-	@cmake -S . -B build $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake -S . -B build $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKZ_BENCH=ON >/dev/null
 	@cmake --build build -j $(JOBS)
 
 demo: build
@@ -35,9 +37,9 @@ test-tsan: deps
 	@cd build-tsan && ctest $(CTEST_ARGS)
 
 bench: deps
-	@cmake -S . -B build-bench $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DKZ_BENCH=ON >/dev/null
+	@cmake -S . -B build-bench $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DKZ_BENCH=ON -DKZ_TESTS=OFF >/dev/null
 	@cmake --build build-bench -j $(JOBS)
-	@for b in build-bench/bench/*_bench; do echo "== $$b"; $$b --benchmark_counters_tabular=true || exit 1; done
+	@bash scripts/run-benchmarks.sh build-bench
 
 # Fuzz targets: clang with libFuzzer; FUZZ_SECONDS per target.
 FUZZ_SECONDS ?= 30

@@ -23,7 +23,7 @@ void TKzMCustomBitmap::Rectangle(int32_t Left, int32_t Top, int32_t Right, int32
 }
 
 // Between rectangles of different sizes the source is resampled bilinearly
-// on all four channels, with 8-bit weights (TKzResampler), at the positions
+// on all four channels, with 14-bit weights (TKzResampler), at the positions
 // given by the scale factor (destination extent + 1) / (source extent + 1). With the
 // transparent flag the nearest source pixel is taken instead, so that the
 // transparent colour is matched exactly. The destination rectangle may reach

@@ -1,13 +1,20 @@
 // Row-by-row resampling with precomputed taps (see the header).
 #include "platform/fmxMKzPlatformResample.h"
 
+#include <immintrin.h>
+
 #include <algorithm>
 
 namespace kz {
 
 namespace {
 
-constexpr uint32_t KzLanes = 0x00FF00FFu;
+constexpr int32_t WeightBits = 14;
+constexpr uint32_t WeightOne = 1u << WeightBits;
+constexpr int VertShift = 7;                                   // fraction bits kept by the vertical pass
+constexpr int HorzShift = 2 * WeightBits - VertShift;          // 21
+constexpr int32_t VertRound = 1 << (VertShift - 1);
+constexpr int32_t HorzRound = 1 << (HorzShift - 1);
 
 // Position of destination index i in 16.16 fixed point, from the first
 // source pixel; may be negative for the centre grid near the start.
@@ -21,6 +28,79 @@ int64_t SamplePosition(int64_t I, int64_t DestExtent, int64_t SourceExtent, TKzS
   return static_cast<int64_t>(q);
 }
 
+void VerticalScalar(const uint8_t* Top, const uint8_t* Bottom, int32_t W0, int32_t W1, int16_t* Out, int32_t From,
+                    int32_t Count) {
+  for (int32_t i = From; i < Count; ++i)
+    Out[i] = static_cast<int16_t>((Top[i] * W0 + Bottom[i] * W1 + VertRound) >> VertShift);
+}
+
+void HorizontalScalar(const int16_t* V, const int32_t* Left, const uint32_t* Weights, uint32_t* Out, size_t From,
+                      size_t Count) {
+  for (size_t x = From; x < Count; ++x) {
+    const int16_t* p = V + 4 * Left[x];
+    const int32_t w0 = static_cast<int32_t>(Weights[4 * x] & 0xFFFF), w1 = static_cast<int32_t>(Weights[4 * x] >> 16);
+    uint32_t px = 0;
+    for (int c = 0; c < 4; ++c)
+      px |= static_cast<uint32_t>((p[c] * w0 + p[4 + c] * w1 + HorzRound) >> HorzShift) << (8 * c);
+    Out[x] = px;
+  }
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+#define KZ_RESAMPLE_AVX2 1
+
+// Sixteen channel values at a time; returns how many were done.
+__attribute__((target("avx2"))) int32_t VerticalAvx2(const uint8_t* Top, const uint8_t* Bottom, int32_t W0, int32_t W1,
+                                                      int16_t* Out, int32_t Count) {
+  const __m256i w = _mm256_set1_epi32(static_cast<int32_t>((static_cast<uint32_t>(W1) << 16) | W0));
+  const __m256i round = _mm256_set1_epi32(VertRound);
+  int32_t i = 0;
+  for (; i + 16 <= Count; i += 16) {
+    const __m256i t = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(Top + i)));
+    const __m256i b = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(Bottom + i)));
+    // (top, bottom) pairs of values 0-3 | 8-11 and 4-7 | 12-15.
+    const __m256i lo = _mm256_add_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(t, b), w), round);
+    const __m256i hi = _mm256_add_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(t, b), w), round);
+    const __m256i v = _mm256_packs_epi32(_mm256_srai_epi32(lo, VertShift), _mm256_srai_epi32(hi, VertShift));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(Out + i), v);
+  }
+  return i;
+}
+
+// Two destination pixels: their left and right source values paired per
+// channel, times their weights.
+__attribute__((target("avx2"))) inline __m256i TwoPixels(const int16_t* V, const int32_t* Left, const uint32_t* Weights,
+                                                          size_t X) {
+  // Words l0 l1 l2 l3 r0 r1 r2 r3 -> l0 r0 l1 r1 l2 r2 l3 r3 in each half.
+  const __m256i pairUp = _mm256_setr_epi8(0, 1, 8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15,
+                                          0, 1, 8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15);
+  const __m256i taps = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(V + 4 * Left[X + 1]),
+                                           reinterpret_cast<const __m128i*>(V + 4 * Left[X]));
+  const __m256i w = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Weights + 4 * X));
+  const __m256i sum = _mm256_madd_epi16(_mm256_shuffle_epi8(taps, pairUp), w);
+  return _mm256_srai_epi32(_mm256_add_epi32(sum, _mm256_set1_epi32(HorzRound)), HorzShift);
+}
+
+__attribute__((target("avx2"))) size_t HorizontalAvx2(const int16_t* V, const int32_t* Left, const uint32_t* Weights,
+                                                       uint32_t* Out, size_t Count) {
+  const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+  size_t x = 0;
+  for (; x + 8 <= Count; x += 8) {
+    const __m256i p01 = TwoPixels(V, Left, Weights, x), p23 = TwoPixels(V, Left, Weights, x + 2);
+    const __m256i p45 = TwoPixels(V, Left, Weights, x + 4), p67 = TwoPixels(V, Left, Weights, x + 6);
+    // Pixels 0 2 4 6 | 1 3 5 7, then in order.
+    const __m256i bytes = _mm256_packus_epi16(_mm256_packs_epi32(p01, p23), _mm256_packs_epi32(p45, p67));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(Out + x), _mm256_permutevar8x32_epi32(bytes, order));
+  }
+  return x;
+}
+
+bool Avx2() {
+  static const bool has = __builtin_cpu_supports("avx2");
+  return has;
+}
+#endif
+
 }  // namespace
 
 TKzResampler::TKzResampler(const TKzPixelSurface& Source, const TRect& SourceRect, const TRect& DestRect,
@@ -33,14 +113,15 @@ TKzResampler::TKzResampler(const TKzPixelSurface& Source, const TRect& SourceRec
     for (int32_t d = From; d < To; ++d) {
       const int64_t pos = std::max<int64_t>(0, SamplePosition(d - DestStart, DestExtent, SourceExtent, Grid));
       int64_t i0 = pos >> 16;
-      uint32_t f = static_cast<uint32_t>((pos >> 8) & 0xFF);
+      // 16 fraction bits rounded to the weight's 14.
+      uint32_t w1 = static_cast<uint32_t>(((pos & 0xFFFF) + (1 << (15 - WeightBits))) >> (16 - WeightBits));
       if (i0 >= SourceExtent - 1) {
         i0 = SourceExtent - 1;
-        f = 0;
+        w1 = 0;
       }
       const int32_t i1 = std::min<int32_t>(static_cast<int32_t>(i0) + 1, SourceExtent - 1);
       const int64_t nearest = std::min<int64_t>((pos + 32768) >> 16, SourceExtent - 1);
-      Taps.push_back({SourceStart + static_cast<int32_t>(i0), SourceStart + i1, f});
+      Taps.push_back({SourceStart + static_cast<int32_t>(i0), SourceStart + i1, w1});
       Nearest.push_back(SourceStart + static_cast<int32_t>(nearest));
     }
   };
@@ -52,25 +133,37 @@ TKzResampler::TKzResampler(const TKzPixelSurface& Source, const TRect& SourceRec
        FNearestCols);
   taps(DestRect.Top, int64_t{DestRect.Bottom} - DestRect.Top, FVisible.Top, FVisible.Bottom, SourceRect.Top, SourceRect.Height(), FRows,
        FNearestRows);
+  if (FQuality == TKzStretchQuality::kzsqLow) return;
+  // Taps ascend with the column.
+  FFirstCol = FCols.front().I0;
+  FLastCol = FCols.back().I1;
+  FColLeft.reserve(FCols.size());
+  FColWeights.reserve(FCols.size() * 4);
+  for (const TTap& c : FCols) {
+    FColLeft.push_back(c.I0 - FFirstCol);
+    FColWeights.insert(FColWeights.end(), 4, (c.W1 << 16) | (WeightOne - c.W1));
+  }
+  FVert.assign(static_cast<size_t>(FLastCol - FFirstCol + 2) * 4, 0);
 }
 
-const uint32_t* TKzResampler::Horizontal(int32_t SourceRow, int32_t Keep) {
-  for (int slot = 0; slot < 2; ++slot)
-    if (FLineRow[slot] == SourceRow) return FLine[slot].data();
-  const int slot = FLineRow[0] == Keep ? 1 : 0;
-  std::vector<uint32_t>& line = FLine[slot];
-  line.resize(FCols.size() * 2);
-  FLineRow[slot] = SourceRow;
-  const uint32_t* src = FSource.Row(SourceRow);
-  uint32_t* out = line.data();
-  for (const TTap& c : FCols) {
-    const uint32_t p0 = src[c.I0], p1 = src[c.I1], w0 = 256 - c.F, w1 = c.F;
-    // Each 16-bit lane holds at most 255 * 256: no carry between lanes.
-    out[0] = (p0 & KzLanes) * w0 + (p1 & KzLanes) * w1;
-    out[1] = ((p0 >> 8) & KzLanes) * w0 + ((p1 >> 8) & KzLanes) * w1;
-    out += 2;
-  }
-  return line.data();
+void TKzResampler::Vertical(const TTap& Row) {
+  const uint8_t* top = reinterpret_cast<const uint8_t*>(FSource.Row(Row.I0) + FFirstCol);
+  const uint8_t* bottom = reinterpret_cast<const uint8_t*>(FSource.Row(Row.I1) + FFirstCol);
+  const int32_t w1 = static_cast<int32_t>(Row.W1), w0 = static_cast<int32_t>(WeightOne) - w1;
+  const int32_t count = (FLastCol - FFirstCol + 1) * 4;
+  int32_t done = 0;
+#ifdef KZ_RESAMPLE_AVX2
+  if (Avx2()) done = VerticalAvx2(top, bottom, w0, w1, FVert.data(), count);
+#endif
+  VerticalScalar(top, bottom, w0, w1, FVert.data(), done, count);
+}
+
+void TKzResampler::Horizontal(uint32_t* Out) const {
+  size_t done = 0;
+#ifdef KZ_RESAMPLE_AVX2
+  if (Avx2()) done = HorizontalAvx2(FVert.data(), FColLeft.data(), FColWeights.data(), Out, FCols.size());
+#endif
+  HorizontalScalar(FVert.data(), FColLeft.data(), FColWeights.data(), Out, done, FCols.size());
 }
 
 void TKzResampler::Row(int32_t Y, uint32_t* Out) {
@@ -82,26 +175,8 @@ void TKzResampler::Row(int32_t Y, uint32_t* Out) {
     for (size_t x = 0; x < w; ++x) Out[x] = src[cols[x]];
     return;
   }
-  const TTap& ry = FRows[row];
-  const uint32_t* h0 = Horizontal(ry.I0, -1);
-  if (ry.F == 0) {
-    for (size_t x = 0; x < w; ++x) {
-      const uint32_t rb = ((h0[2 * x] + 0x00800080u) >> 8) & KzLanes;
-      const uint32_t ga = ((h0[2 * x + 1] + 0x00800080u) >> 8) & KzLanes;
-      Out[x] = rb | (ga << 8);
-    }
-    return;
-  }
-  const uint32_t* h1 = Horizontal(ry.I1, ry.I0);
-  const uint32_t w1 = ry.F, w0 = 256 - w1;
-  for (size_t x = 0; x < w; ++x) {
-    const uint32_t a0 = h0[2 * x], a1 = h0[2 * x + 1], b0 = h1[2 * x], b1 = h1[2 * x + 1];
-    const uint32_t b = ((a0 & 0xFFFF) * w0 + (b0 & 0xFFFF) * w1 + 32768) >> 16;
-    const uint32_t r = ((a0 >> 16) * w0 + (b0 >> 16) * w1 + 32768) >> 16;
-    const uint32_t g = ((a1 & 0xFFFF) * w0 + (b1 & 0xFFFF) * w1 + 32768) >> 16;
-    const uint32_t a = ((a1 >> 16) * w0 + (b1 >> 16) * w1 + 32768) >> 16;
-    Out[x] = b | (g << 8) | (r << 16) | (a << 24);
-  }
+  Vertical(FRows[row]);
+  Horizontal(Out);
 }
 
 void TKzResampler::Run(const TKzPixelSurface& Dest) {

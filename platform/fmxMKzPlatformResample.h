@@ -1,10 +1,15 @@
 // Resampling of a rectangle of one pixel surface onto a rectangle of another
 // size, row by row: nearest pixel or bilinear, on all four channels.
 //
-// The sampling positions of every visible destination column and row are
-// worked out once; bilinear rows are interpolated horizontally once per
-// source row (the last two are kept), then vertically, in integers with
-// 8-bit weights: out = (sum of the four pixels * their weights + 2^15) >> 16.
+// The sampling positions and weights of every visible destination column
+// and row are worked out once. A bilinear destination row is made from its
+// two source rows in two passes, in integers with 14-bit weights:
+//   vertical:   V = (top * wTop + bottom * wBottom + 2^6) >> 7   (per channel,
+//               over the source columns the row needs; 7 fraction bits)
+//   horizontal: out = (V[left] * wLeft + V[right] * wRight + 2^20) >> 21
+// Each result is within half a step of the exact bilinear value plus 1/64;
+// with AVX2 (checked at run time) both passes go eight values at a time,
+// giving the same bytes as the one-by-one path.
 //
 // A resampler reads its source while rows are made; it keeps no lock. Any
 // thread may use one that it owns; nothing blocks.
@@ -35,8 +40,7 @@ public:
 
   const TRect& Visible() const { return FVisible; }
   // Writes the Visible().Width() pixels of destination row Y
-  // (Visible().Top <= Y < Visible().Bottom) to Out. Ascending rows reuse
-  // the interpolated source rows.
+  // (Visible().Top <= Y < Visible().Bottom) to Out, in any order.
   void Row(int32_t Y, uint32_t* Out);
 
   // Resamples straight into the visible part of Dest.
@@ -46,20 +50,25 @@ private:
   struct TTap {
     int32_t I0;
     int32_t I1;
-    uint32_t F;  // weight of I1 in 1/256
+    uint32_t W1;  // weight of I1 in 1/16384; I0 gets the rest
   };
-  const uint32_t* Horizontal(int32_t SourceRow, int32_t Keep);
+  void Vertical(const TTap& Row);
+  void Horizontal(uint32_t* Out) const;
 
   TKzPixelSurface FSource;
   TRect FVisible;
   TKzStretchQuality FQuality;
   std::vector<TTap> FCols, FRows;
   std::vector<int32_t> FNearestCols, FNearestRows;
-  // Two horizontally interpolated source rows, two words per pixel holding
-  // 16-bit lanes (B | R << 16, G | A << 16), and the source row each holds
-  // (-1: none).
-  std::vector<uint32_t> FLine[2];
-  int32_t FLineRow[2] = {-1, -1};
+  // Source columns FFirstCol .. FLastCol feed the visible columns. Per
+  // destination column: its left tap from FFirstCol, and its two weights
+  // as 16-bit pairs repeated for the four channels.
+  int32_t FFirstCol = 0, FLastCol = -1;
+  std::vector<int32_t> FColLeft;
+  std::vector<uint32_t> FColWeights;
+  // The vertically interpolated row: 16 bits per channel, one spare pixel
+  // at the end for the right tap of the last column.
+  std::vector<int16_t> FVert;
 };
 
 }  // namespace kz

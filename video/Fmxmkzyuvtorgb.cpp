@@ -1,7 +1,10 @@
 #include "video/Fmxmkzyuvtorgb.h"
 
-#include <cmath>
+#include <libyuv/planar_functions.h>
+
 #include <vector>
+
+#include "video/fmxMKzYuvRows.h"
 
 namespace kz {
 
@@ -32,48 +35,6 @@ constexpr TKzYuvLayout Layouts[] = {
     {TKzYuvKind::Packed, false, false, 1, 2, 3, 0},     // VYUY
 };
 
-// The formula is separable except for rounding: Y is an integer, so
-// round(Y + x) = Y + round(x) whenever x is not exactly halfway. For R and B
-// no chroma value gives a half; for G eight (U, V) pairs do, and for those
-// the green value is kept per Y, computed with the formula itself.
-struct TKzYuvTables {
-  int16_t ROff[256];
-  int16_t BOff[256];
-  int16_t GOff[65536];
-  uint8_t GTie[65536];             // 0, or 1 + index into GTieValue
-  std::vector<uint8_t> GTieValue;  // 256 greens per tie pair
-  uint8_t Clamp[1024];             // index value + 384
-
-  TKzYuvTables() {
-    for (int c = 0; c < 256; ++c) {
-      ROff[c] = static_cast<int16_t>(std::nearbyint(1.4075 * (c - 128)));
-      BOff[c] = static_cast<int16_t>(std::nearbyint(1.779 * (c - 128)));
-    }
-    for (int u = 0; u < 256; ++u) {
-      for (int v = 0; v < 256; ++v) {
-        const int i = (u << 8) | v;
-        GOff[i] = static_cast<int16_t>(std::nearbyint(-0.3455 * (u - 128) - 0.7169 * (v - 128)));
-        GTie[i] = 0;
-        // Exactly halfway: 3455 du + 7169 dv is an odd multiple of 5000.
-        const int64_t s = 3455 * (u - 128) + 7169 * (v - 128);
-        if (s % 10000 == 5000 || s % 10000 == -5000) {
-          GTie[i] = static_cast<uint8_t>(1 + GTieValue.size() / 256);
-          for (int y = 0; y < 256; ++y) {
-            const double g = std::nearbyint(y - 0.3455 * (u - 128) - 0.7169 * (v - 128));
-            GTieValue.push_back(static_cast<uint8_t>(g < 0 ? 0 : g > 255 ? 255 : g));
-          }
-        }
-      }
-    }
-    for (int i = 0; i < 1024; ++i) Clamp[i] = static_cast<uint8_t>(i < 384 ? 0 : i > 384 + 255 ? 255 : i - 384);
-  }
-};
-
-const TKzYuvTables& Tables() {
-  static const TKzYuvTables t;
-  return t;
-}
-
 inline int32_t ChromaWidth(int32_t Width) { return (Width + 1) / 2; }
 inline int32_t ChromaHeight(const TKzYuvLayout& L, int32_t Height) { return L.Vertical2 ? (Height + 1) / 2 : Height; }
 
@@ -89,62 +50,57 @@ size_t KzYuvFrameSize(TKzYuvFormat Format, int32_t Width, int32_t Height) {
 
 void KzYuvToRGB(TKzYuvFormat Format, const uint8_t* Source, uint32_t* Dest, int32_t Width, int32_t Height) {
   if (Source == nullptr || Dest == nullptr || Width <= 0 || Height <= 0) return;
-  const TKzYuvTables& T = Tables();
   const TKzYuvLayout& L = Layouts[static_cast<size_t>(Format)];
-  const int64_t cw = ChromaWidth(Width), ch = ChromaHeight(L, Height);
+  const int32_t cw = ChromaWidth(Width), ch = ChromaHeight(L, Height);
   const int64_t ySize = static_cast<int64_t>(Width) * Height;
 
-  // Each layout reduces to: rows of Y with a step per pixel pair, and rows
-  // of U and V with a step per pair.
-  const uint8_t *yBase = Source, *uBase, *vBase;
-  int64_t yStride, yStep, cStride, cStep;
-  int y0Off = 0, y1Off = 1;
-  switch (L.Kind) {
-    case TKzYuvKind::Planar: {
-      const uint8_t* first = Source + ySize;
-      const uint8_t* second = first + cw * ch;
-      uBase = L.VFirst ? second : first;
-      vBase = L.VFirst ? first : second;
-      yStride = Width, yStep = 2, cStride = cw, cStep = 1;
-      break;
-    }
-    case TKzYuvKind::SemiPlanar:
-      uBase = Source + ySize + (L.VFirst ? 1 : 0);
-      vBase = Source + ySize + (L.VFirst ? 0 : 1);
-      yStride = Width, yStep = 2, cStride = 2 * cw, cStep = 2;
-      break;
-    case TKzYuvKind::Packed:
-    default:
-      uBase = Source + L.U;
-      vBase = Source + L.V;
-      yStride = 4 * cw, yStep = 4, cStride = 4 * cw, cStep = 4;
-      y0Off = L.Y0, y1Off = L.Y1;
-      break;
-  }
+  // Interleaved rows are split into planar rows first (exact byte moves,
+  // done by libyuv); then every layout is planar rows of Y, U and V.
+  const int32_t splitBytes = L.Kind == TKzYuvKind::Packed ? 4 * cw : L.Kind == TKzYuvKind::SemiPlanar ? 2 * cw : 0;
+  std::vector<uint8_t> split(static_cast<size_t>(splitBytes));
+  uint8_t* splitY = split.data();
+  uint8_t* splitU = L.Kind == TKzYuvKind::Packed ? split.data() + 2 * cw : split.data();
+  uint8_t* splitV = splitU + cw;
+  // For packed layouts with V before U the split's U and V change places.
+  const bool packedVU = L.Kind == TKzYuvKind::Packed && L.V < L.U;
+  const bool packedYFirst = L.Kind == TKzYuvKind::Packed && L.Y0 == 0;
+  const int64_t packedStride = int64_t{4} * cw;
 
-  const uint8_t* clamp = T.Clamp + 384;
-  const int32_t pairs = Width / 2;
+  TKzYuvOffsets offsets(Width);
+  const uint8_t *u = nullptr, *v = nullptr;
+  int32_t chromaRow = -1;
   for (int32_t y = 0; y < Height; ++y) {
-    const int64_t cy = L.Vertical2 ? y / 2 : y;
-    const uint8_t* yr = yBase + y * yStride;
-    const uint8_t* ur = uBase + cy * cStride;
-    const uint8_t* vr = vBase + cy * cStride;
-    uint32_t* d = Dest + static_cast<int64_t>(y) * Width;
-    auto pixel = [&](int yv, int r, int g, int b, const uint8_t* tie) -> uint32_t {
-      const uint32_t G = tie != nullptr ? tie[yv] : clamp[yv + g];
-      return 0xFF000000u | (static_cast<uint32_t>(clamp[yv + r]) << 16) | (G << 8) | clamp[yv + b];
-    };
-    for (int32_t k = 0; k <= pairs; ++k) {
-      const int32_t x = 2 * k;
-      if (x >= Width) break;
-      const int u = ur[k * cStep], v = vr[k * cStep];
-      const int idx = (u << 8) | v;
-      const int r = T.ROff[v], g = T.GOff[idx], b = T.BOff[u];
-      const uint8_t* tie = T.GTie[idx] ? T.GTieValue.data() + (T.GTie[idx] - 1) * 256 : nullptr;
-      const uint8_t* yp = yr + k * yStep;
-      d[x] = pixel(yp[y0Off], r, g, b, tie);
-      if (x + 1 < Width) d[x + 1] = pixel(yp[y1Off], r, g, b, tie);
+    const int32_t cy = L.Vertical2 ? y / 2 : y;
+    const uint8_t* yr = Source + static_cast<int64_t>(y) * Width;
+    if (L.Kind == TKzYuvKind::Packed) {
+      const uint8_t* row = Source + y * packedStride;
+      uint8_t* du = packedVU ? splitV : splitU;
+      uint8_t* dv = packedVU ? splitU : splitV;
+      if (packedYFirst)
+        libyuv::YUY2ToI422(row, 0, splitY, 0, du, 0, dv, 0, 2 * cw, 1);
+      else
+        libyuv::UYVYToI422(row, 0, splitY, 0, du, 0, dv, 0, 2 * cw, 1);
+      yr = splitY;
     }
+    if (cy != chromaRow || L.Kind == TKzYuvKind::Packed) {
+      chromaRow = cy;
+      if (L.Kind == TKzYuvKind::Planar) {
+        const uint8_t* first = Source + ySize + static_cast<int64_t>(cy) * cw;
+        const uint8_t* second = first + static_cast<int64_t>(cw) * ch;
+        u = L.VFirst ? second : first;
+        v = L.VFirst ? first : second;
+      } else if (L.Kind == TKzYuvKind::SemiPlanar) {
+        const uint8_t* pairs = Source + ySize + static_cast<int64_t>(cy) * 2 * cw;
+        libyuv::SplitUVPlane(pairs, 0, L.VFirst ? splitV : splitU, 0, L.VFirst ? splitU : splitV, 0, cw, 1);
+        u = splitU, v = splitV;
+      } else {
+        u = splitU, v = splitV;
+      }
+      KzYuvChromaOffsets(u, v, offsets);
+    }
+    uint32_t* d = Dest + static_cast<int64_t>(y) * Width;
+    KzYuvPixels(yr, offsets, d);
+    if (!offsets.Ties.empty()) KzYuvFixTies(yr, u, v, offsets, d);
   }
 }
 

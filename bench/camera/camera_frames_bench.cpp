@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 
+#include "bench/kzbench.h"
 #include "camera/fmxMKzCamera.h"
 #include "platform/fmxMKzPlatformMainThread.h"
 
@@ -63,6 +64,7 @@ void BM_CameraFrameHandOff(benchmark::State& State) {
   State.counters["camera_fps"] = ours;
   State.counters["draw_thread_fps"] = anchor;
   State.counters["ratio"] = ours / anchor;
+  kzbench::Rate("camera_frame_hand_off", ours, anchor, "frames/s");
 }
 
 BENCHMARK(BM_CameraFrameHandOff)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/kzbench.h"
 #include "apps/kzcamsim/kzcamsim_lib.h"
 #include "camera/fmxMKzCamera.h"
 #include "foundation/fmxMKzMessages.h"
@@ -198,6 +199,7 @@ void BM_SixteenCamerasVsFfmpeg(benchmark::State& State) {
   }
   if (static_cast<int>(urls.size()) < kCameras) {
     State.SkipWithError("kzcamsim did not report its ports");
+    kzbench::MissingAnchor("sixteen_cameras_640x480_25fps_cpu", "kzcamsim did not report its ports");
     return;
   }
   TSide ours, ffmpeg;
@@ -217,6 +219,7 @@ void BM_SixteenCamerasVsFfmpeg(benchmark::State& State) {
   State.counters["ffmpeg_fps_mean"] = ffmpeg.Mean();
   State.counters["ffmpeg_cpu_pct"] = 100 * ffmpeg.CpuShare;
   State.counters["cpu_ratio"] = ffmpeg.CpuShare > 0 ? ours.CpuShare / ffmpeg.CpuShare : 0;
+  kzbench::Cost("sixteen_cameras_640x480_25fps_cpu", ours.CpuShare, ffmpeg.CpuShare, "cores");
   std::printf(
       "\n16 cameras, 640x480 at 25 fps from kzcamsim on loopback (%u cores; server %.1f s CPU in all)\n"
       "                 fps/camera min   mean    CPU (%% of one core)\n"
@@ -230,13 +233,3 @@ void BM_SixteenCamerasVsFfmpeg(benchmark::State& State) {
 BENCHMARK(BM_SixteenCamerasVsFfmpeg)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  SetMainThread();
-  signal(SIGPIPE, SIG_IGN);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  KzMessagesShutdown();
-  return 0;
-}

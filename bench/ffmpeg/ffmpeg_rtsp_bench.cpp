@@ -13,6 +13,7 @@
 #include <numeric>
 
 #include "apps/kzcamsim/kzcamsim_lib.h"
+#include "bench/kzbench.h"
 #include "camera/fmxMKzCamera.h"
 #include "ffmpeg/fmxMKzFFmpegLib.h"
 #include "foundation/fmxMKzMessages.h"
@@ -121,14 +122,18 @@ TSide RunFfmpeg(const std::string& Url, const kztest::TTempDir& Dir) {
   return side;
 }
 
+constexpr const char* kName = "ffmpeg_rtsp_16x640x480_25fps_cpu";
+
 void BM_SixteenRtspCamerasVsFfmpeg(benchmark::State& State) {
   if (!LoadFFMpegLibraries("")) {
     State.SkipWithError(("FFmpeg: " + LastFFmpegBindError()).c_str());
+    kzbench::MissingAnchor(kName, "FFmpeg libraries: " + LastFFmpegBindError());
     return;
   }
   kztest::TRtspServer server(false, "/cam", {kztest::TRtspMedia::H264, false, true, 640, 480});
   if (!server.Why().empty() || !kztest::HaveProgram("ffmpeg")) {
     State.SkipWithError(("the anchor or the server is missing: " + server.Why()).c_str());
+    kzbench::MissingAnchor(kName, "the RTSP server or the ffmpeg program is missing: " + server.Why());
     return;
   }
   kztest::TTempDir dir;
@@ -138,6 +143,8 @@ void BM_SixteenRtspCamerasVsFfmpeg(benchmark::State& State) {
     ffmpeg = RunFfmpeg(server.Url(), dir);
   }
   const double ratio = ffmpeg.CpuShare > 0 ? ours.CpuShare / ffmpeg.CpuShare : 0;
+  kzbench::Cost(kName, ours.CpuShare, ffmpeg.CpuShare, "cores");
+  kzbench::Rate("ffmpeg_rtsp_16x640x480_25fps_min_fps", ours.Min(), ffmpeg.Min(), "fps");
   State.counters["ours_fps_min"] = ours.Min();
   State.counters["ours_cpu_pct"] = 100 * ours.CpuShare;
   State.counters["ffmpeg_fps_min"] = ffmpeg.Min();
@@ -148,10 +155,9 @@ void BM_SixteenRtspCamerasVsFfmpeg(benchmark::State& State) {
       "                 fps/stream min   mean    CPU (%% of one core)\n"
       "  TKzCamera x16        %5.1f  %5.1f    %5.1f\n"
       "  ffmpeg x16           %5.1f  %5.1f    %5.1f\n"
-      "  CPU ratio (ours / ffmpeg): %.2f\n"
-      "RATIO ffmpeg_rtsp_16_streams_cpu %.2f\n",
+      "  CPU ratio (ours / ffmpeg): %.2f\n",
       std::thread::hardware_concurrency(), ours.Min(), ours.Mean(), 100 * ours.CpuShare, ffmpeg.Min(), ffmpeg.Mean(),
-      100 * ffmpeg.CpuShare, ratio, ratio);
+      100 * ffmpeg.CpuShare, ratio);
 }
 
 BENCHMARK(BM_SixteenRtspCamerasVsFfmpeg)->Iterations(1)->Unit(benchmark::kSecond);
@@ -166,5 +172,5 @@ int main(int argc, char** argv) {
   benchmark::Shutdown();
   KzInetShutdown();
   KzMessagesShutdown();
-  return 0;
+  return kzbench::Finish();
 }

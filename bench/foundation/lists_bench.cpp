@@ -8,6 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "bench/kzbench.h"
 #include "foundation/fmxMKzDataList.h"
 #include "foundation/fmxMKzGUIDInfo.h"
 #include "foundation/fmxMKzImageList.h"
@@ -20,7 +21,7 @@ using Clock = std::chrono::steady_clock;
 // Alternates Batch calls of Ours and Batch calls of Anchor per iteration and
 // reports both rates (Unit per second, Scale units per call) and their ratio.
 template <class F, class G>
-void Compare(benchmark::State& State, const char* Unit, double Scale, int Batch, F&& Ours, G&& Anchor) {
+void Compare(benchmark::State& State, const std::string& Name, const char* Unit, double Scale, int Batch, F&& Ours, G&& Anchor) {
   double ours = 0, anchor = 0;
   for (auto _ : State) {
     const auto t0 = Clock::now();
@@ -35,6 +36,7 @@ void Compare(benchmark::State& State, const char* Unit, double Scale, int Batch,
   State.counters[std::string("ours_") + Unit] = units / ours;
   State.counters[std::string("anchor_") + Unit] = units / anchor;
   State.counters["ratio"] = anchor / ours;
+  kzbench::Rate(Name, units / ours, units / anchor, Unit);
 }
 
 TKzHeaderPack Header(const TGUID& From) {
@@ -63,7 +65,7 @@ void BM_AddDataStream(benchmark::State& State) {
       list.AddDataGUID(header, stream, key, 0, info);
   const int batch = static_cast<int>(std::max<int64_t>(1, (1 << 20) / chunk));
   Compare(
-      State, "MB/s", static_cast<double>(chunk) / 1e6, batch,
+      State, "AddDataStream/" + std::to_string(chunk) + (trimming ? "/trimming" : ""), "MB/s", static_cast<double>(chunk) / 1e6, batch,
       [&] {
         TKzBaseDataItem* item = list.AddDataGUID(header, stream, key, 0, info);
         if (!trimming && item->Data.Size() >= limit) item->Data.SetSize(0);
@@ -103,7 +105,7 @@ void BM_AddImageGUID(benchmark::State& State) {
   };
   for (int i = 0; i < 2 * sources; ++i) addAndConsume();  // the steady state: every queue in use
   Compare(
-      State, "fps", 1, 4, addAndConsume,
+      State, "AddImageGUID/mode" + std::to_string(mode) + "/" + std::to_string(sources), "fps", 1, 4, addAndConsume,
       [&] {
         memcpy(sinks[nextSink].data(), frame.Data(), static_cast<size_t>(frame.GetSize()));
         nextSink = (nextSink + 1) % sources;
@@ -126,7 +128,7 @@ void BM_GUIDInfoLookup(benchmark::State& State) {
   }
   size_t a = 0, b = 0;
   Compare(
-      State, "Mlookups/s", 1e-6, 1000,
+      State, "GUIDInfoLookup/" + std::to_string(sources), "Mlookups/s", 1e-6, 1000,
       [&] {
         benchmark::DoNotOptimize(GetGUIDInfo(ids[a]));
         a = a + 1 == ids.size() ? 0 : a + 1;
@@ -140,4 +142,3 @@ void BM_GUIDInfoLookup(benchmark::State& State) {
 BENCHMARK(BM_GUIDInfoLookup)->ArgName("sources")->Arg(1)->Arg(64)->Arg(1024);
 }  // namespace
 
-BENCHMARK_MAIN();

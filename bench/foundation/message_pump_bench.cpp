@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/kzbench.h"
 #include "foundation/fmxMKzMessages.h"
 #include "platform/fmxMKzPlatformMainThread.h"
 
@@ -127,10 +128,12 @@ void Report(benchmark::State& State, const TResult& Ours, const TResult& Anchor,
     State.counters["anchor_median_us"] = Anchor.MedianUs;
     State.counters["anchor_p99_us"] = Anchor.P99Us;
     State.counters["p99_ratio"] = Ours.P99Us / Anchor.P99Us;
+    kzbench::Cost("pump_latency_p99", Ours.P99Us, Anchor.P99Us, "us");
   } else {
     State.counters["msgs_per_s"] = Ours.PerSecond;
     State.counters["anchor_msgs_per_s"] = Anchor.PerSecond;
     State.counters["ratio"] = Ours.PerSecond / Anchor.PerSecond;
+    kzbench::Rate("pump_throughput", Ours.PerSecond, Anchor.PerSecond, "msgs/s");
   }
 }
 

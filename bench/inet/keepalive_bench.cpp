@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 
+#include "bench/kzbench.h"
 #include "inet/fmxMKzInet.h"
 #include "platform/fmxMKzPlatformMainThread.h"
 #include "tests/inet/kzinettest.h"
@@ -171,6 +172,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   const bool haveCurl = HaveProgram("curl"), haveAb = HaveProgram("ab");
+  if (!haveCurl) kzbench::MissingAnchor("keepalive", "curl is not installed");
+  if (!haveAb) kzbench::MissingAnchor("keepalive", "ab (apache2-utils) is not installed");
   for (const auto& [path, tag, iters, batch] :
        {std::tuple<const char*, const char*, int, int>{"/small.txt", "small", 3000, 300},
         std::tuple<const char*, const char*, int, int>{"/big.bin", "1MB", 200, 50}}) {
@@ -202,16 +205,17 @@ int main(int argc, char** argv) {
   for (const auto& [name, us] : gPerRequestUs) std::printf("%-22s %14.1f %14.0f\n", name.c_str(), us, 1e6 / us);
   auto ratio = [](const std::string& a, const std::string& b) {
     if (gPerRequestUs.count(a) && gPerRequestUs.count(b))
-      std::printf("%-40s %6.2f\n", (a + " vs " + b + " (time ratio)").c_str(), gPerRequestUs[a] / gPerRequestUs[b]);
+      kzbench::Cost("keepalive_get/" + a + "_vs_" + b.substr(b.rfind('/') + 1), gPerRequestUs[a], gPerRequestUs[b],
+                    "us/request");
   };
-  std::printf("\n");
   for (const char* t : {"small", "1MB"}) {
     ratio(std::string(t) + "/ours", std::string(t) + "/curl");
     ratio(std::string(t) + "/ours", std::string(t) + "/ab");
   }
   ratio("ttfb/cold/ours", "ttfb/cold/curl");
-  ratio("ttfb/warm/ours", "ttfb/cold/ours");
+  if (gPerRequestUs.count("ttfb/warm/ours") && gPerRequestUs.count("ttfb/cold/ours"))
+    std::printf("first byte, warm over cold connection: %.2f\n", gPerRequestUs["ttfb/warm/ours"] / gPerRequestUs["ttfb/cold/ours"]);
   KzInetShutdown();
   gApache.reset();
-  return 0;
+  return kzbench::Finish();
 }

@@ -12,6 +12,7 @@
 #include <random>
 #include <vector>
 
+#include "bench/kzbench.h"
 #include "platform/fmxMKzPlatformCanvas.h"
 
 #if KZ_HAVE_OPENCV
@@ -44,7 +45,7 @@ double MedianMs(std::vector<double> V) {
 }
 
 // Runs both sides Rounds times, interleaved; the median milliseconds of each.
-void Compare(benchmark::State& State, int Rounds, const std::function<void()>& Ours,
+void Compare(benchmark::State& State, const char* Name, int Rounds, const std::function<void()>& Ours,
              const std::function<void()>& Anchor) {
   std::vector<double> ours, anchor;
   for (auto _ : State) {
@@ -63,10 +64,13 @@ void Compare(benchmark::State& State, int Rounds, const std::function<void()>& O
   if (!anchor.empty()) {
     State.counters["opencv_ms"] = MedianMs(anchor);
     State.counters["ratio"] = MedianMs(ours) / MedianMs(anchor);
+    kzbench::Cost(Name, MedianMs(ours), MedianMs(anchor), "ms");
+  } else {
+    kzbench::MissingAnchor(Name, "OpenCV was not found at configure time");
   }
 }
 
-void Stretch(benchmark::State& State, TKzStretchQuality Quality, int SW, int SH, int DW, int DH) {
+void Stretch(benchmark::State& State, const char* Name, TKzStretchQuality Quality, int SW, int SH, int DW, int DH) {
   std::vector<uint32_t> src = Frame(SW, SH);
   std::vector<uint32_t> dst(static_cast<size_t>(DW) * DH);
   const TKzPixelSurface s{src.data(), SW, SH, SW}, d{dst.data(), DW, DH, DW};
@@ -82,7 +86,7 @@ void Stretch(benchmark::State& State, TKzStretchQuality Quality, int SW, int SH,
   const int interpolation = Quality == TKzStretchQuality::kzsqLow ? cv::INTER_NEAREST : cv::INTER_LINEAR;
   anchor = [&] { cv::resize(cs, cd, cv::Size(DW, DH), 0, 0, interpolation); };
 #endif
-  Compare(State, 30, ours, anchor);
+  Compare(State, Name, 30, ours, anchor);
 #if KZ_HAVE_OPENCV
   if (Quality == TKzStretchQuality::kzsqNormal) {
     int diff = 0;
@@ -94,14 +98,14 @@ void Stretch(benchmark::State& State, TKzStretchQuality Quality, int SW, int SH,
 }
 
 void BM_Stretch1080pTo360pNearest(benchmark::State& State) {
-  Stretch(State, TKzStretchQuality::kzsqLow, 1920, 1080, 640, 360);
+  Stretch(State, "canvas_stretch_1080p_640x360/nearest", TKzStretchQuality::kzsqLow, 1920, 1080, 640, 360);
 }
 void BM_Stretch1080pTo360pBilinear(benchmark::State& State) {
-  Stretch(State, TKzStretchQuality::kzsqNormal, 1920, 1080, 640, 360);
+  Stretch(State, "canvas_stretch_1080p_640x360/linear", TKzStretchQuality::kzsqNormal, 1920, 1080, 640, 360);
 }
 // A scale that is not a whole number: every tap interpolates.
 void BM_Stretch720pTo704x396Bilinear(benchmark::State& State) {
-  Stretch(State, TKzStretchQuality::kzsqNormal, 1280, 720, 704, 396);
+  Stretch(State, "canvas_stretch_720p_704x396/linear", TKzStretchQuality::kzsqNormal, 1280, 720, 704, 396);
 }
 
 void BM_FillBlended640x360(benchmark::State& State) {
@@ -121,7 +125,7 @@ void BM_FillBlended640x360(benchmark::State& State) {
   const double a = 128.0 / 255.0;
   anchor = [&] { cv::addWeighted(colour, a, cd, 1.0 - a, 0.0, cd); };
 #endif
-  Compare(State, 50, ours, anchor);
+  Compare(State, "canvas_fill_blended_640x360", 50, ours, anchor);
 }
 
 }  // namespace

@@ -11,9 +11,11 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
+#include "bench/kzbench.h"
 #include "platform/fmxMKzPlatformControl.h"
 #include "platform/fmxMKzPlatformMainThread.h"
 #include "video/fmxMKzCamView.h"
@@ -69,6 +71,9 @@ struct TOneView {
   TKzCamView* View;
 };
 
+// The ratio's name for a quality: the view's nearest or bilinear stretch.
+std::string PaintName(bool Low) { return Low ? "view_paint_1080p_640x360/nearest" : "view_paint_1080p_640x360/linear"; }
+
 double CpuSeconds() {
   rusage u{};
   getrusage(RUSAGE_SELF, &u);
@@ -83,10 +88,14 @@ void BM_ViewPaint1080pInto640x360(benchmark::State& State) {
   rig.View->SetFrameScaleQuality(quality);
   const TKzMBitmap frame = Gradient(1920, 1080, 0);
   rig.View->ViewerGetImageBMP(&source, frame, true, 0, TGUID{});
+  double seconds = 0;
   for (auto _ : State) {
+    const auto t0 = Clock::now();
     rig.Paint();
     benchmark::DoNotOptimize(rig.Form.Surface().Pixels[640 * 180 + 320]);
+    seconds += std::chrono::duration<double>(Clock::now() - t0).count();
   }
+  kzbench::Ours(PaintName(quality == TKzMFrameScaleQuality::kzmfscLow), 1000 * seconds / State.iterations(), "ms");
   State.SetLabel(quality == TKzMFrameScaleQuality::kzmfscLow ? "view, low (nearest)" : "view, normal (bilinear)");
 }
 BENCHMARK(BM_ViewPaint1080pInto640x360)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
@@ -129,10 +138,14 @@ void BM_OpenCVResize1080pInto640x360(benchmark::State& State) {
   TKzMBitmap frame = Gradient(1920, 1080, 0);
   const cv::Mat src(1080, 1920, CV_8UC4, frame.Data());
   cv::Mat dst(360, 640, CV_8UC4);
+  double seconds = 0;
   for (auto _ : State) {
+    const auto t0 = Clock::now();
     cv::resize(src, dst, dst.size(), 0, 0, interpolation);
     benchmark::DoNotOptimize(dst.data);
+    seconds += std::chrono::duration<double>(Clock::now() - t0).count();
   }
+  kzbench::Anchor(PaintName(State.range(0) == 0), 1000 * seconds / State.iterations());
   State.SetLabel(State.range(0) == 0 ? "cv::resize nearest" : "cv::resize linear");
 }
 BENCHMARK(BM_OpenCVResize1080pInto640x360)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
@@ -189,6 +202,7 @@ void BM_Grid16ViewsAt25fps(benchmark::State& State) {
     State.counters["cpu_share_of_one_core"] = cpu / wall;
     State.counters["painted_fps_all_views"] = painted;
     State.counters["offered_fps_all_views"] = offered.load() / wall;
+    if (quality != TKzMFrameScaleQuality::kzmfscLow) kzbench::Ours("grid16_640x480_25fps/linear", cpu / wall, "cores");
     std::printf("grid 4x4, 640x480 at 25 fps, %s: %.1f%% of one core, %.0f frames/s painted of %.0f offered\n",
                 quality == TKzMFrameScaleQuality::kzmfscLow ? "low" : "normal", 100.0 * cpu / wall, painted,
                 offered.load() / wall);
@@ -211,6 +225,7 @@ void BM_Grid16OpenCVResizeAt25fps(benchmark::State& State) {
     for (int i = 0; i < perSecond; ++i) cv::resize(src, dst, dst.size(), 0, 0, cv::INTER_LINEAR);
     const double cpu = CpuSeconds() - cpu0;
     State.counters["cpu_share_of_one_core"] = cpu;  // one second of video
+    kzbench::Anchor("grid16_640x480_25fps/linear", cpu);
     std::printf("anchor: cv::resize of 400 frames 640x480 -> 320x240 (one second of the wall): %.1f%% of one core\n",
                 100.0 * cpu);
   }

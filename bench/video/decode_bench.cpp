@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/kzbench.h"
 #include "foundation/fmxMKzBitmap.h"
 #include "foundation/fmxMKzBitmapFilters.h"
 #include "platform/fmxMKzPlatformClock.h"
@@ -180,10 +181,15 @@ int main(int argc, char** argv) {
     const double oursFps = ours != r.end() ? 1.0 / ours->second : 0;
     const double turboFps = turbo != r.end() ? 1.0 / turbo->second : 0;
     printf("%4dx%-5d %12.1f %12.1f %12.1f %7.2fx\n", s.W, s.H, oursFps, turboFps, tj, tj > 0 ? oursFps / tj : 0);
+    const std::string name = "decode_" + std::to_string(s.W) + "x" + std::to_string(s.H);
+    if (tj > 0)
+      kzbench::Rate(name, oursFps, tj, "frames/s");
+    else
+      kzbench::MissingAnchor(name, "tjbench (libjpeg-turbo-progs) did not run");
   }
   printf("\n1080p operations, ms per frame\n");
   for (const auto& [name, secs] : reporter.SecondsPerIteration)
     if (name.rfind("1080p/", 0) == 0) printf("  %-32s %8.3f\n", name.c_str(), secs * 1000);
   std::filesystem::remove_all(Dir());
-  return 0;
+  return kzbench::Finish();
 }

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/kzbench.h"
 #include "foundation/fmxMKzMessages.h"
 #include "platform/fmxMKzPlatformComponent.h"
 #include "platform/fmxMKzPlatformMainThread.h"
@@ -150,6 +151,7 @@ void BM_LiveChain1080p(benchmark::State& State) {
   State.counters["chain_fps"] = flat.Fps;
   State.counters["turbo_fps"] = turbo;
   State.counters["ratio"] = flat.Fps / turbo;
+  kzbench::Rate("live_chain_1080p", flat.Fps, turbo, "frames/s");
   State.counters["decode_ms"] = 1000.0 / turbo;
   State.counters["lat_median_ms"] = half.MedianMs;
   State.counters["lat_p99_ms"] = half.P99Ms;

@@ -17,6 +17,7 @@
 #include <random>
 #include <vector>
 
+#include "bench/kzbench.h"
 #include "platform/fmxMKzPlatformMainThread.h"
 #include "tests/video/motion_frames.h"
 #include "video/fmxMKzMotionDetector.h"
@@ -124,7 +125,7 @@ struct TOpenCvDetector {
 
 #endif
 
-void Run(benchmark::State& State, TScene Scene) {
+void Run(benchmark::State& State, const std::string& Name, TScene Scene) {
   Reduce(Scene);
   const int n = static_cast<int>(Scene.Frames.size());
   const int pixels = Scene.Frames[0].Width() * Scene.Frames[0].Height();
@@ -150,19 +151,23 @@ void Run(benchmark::State& State, TScene Scene) {
     State.counters["ratio"] = ours / anchor;
     State.counters["opencv_reduced_ms"] = anchorReduced;
     State.counters["ratio_reduced"] = oursReduced / anchorReduced;
+    kzbench::Anchor(Name, anchor);
+    kzbench::Anchor(Name + "/reduced", anchorReduced);
     State.counters["opencv_labels"] = cvReduced.Count - 1;
 #endif
   }
   State.counters["ours_ms"] = ours;
+  kzbench::Ours(Name, ours, "ms");
+  kzbench::Ours(Name + "/reduced", oursReduced, "ms");
   State.counters["ours_reduced_ms"] = oursReduced;
   State.counters["regions_per_frame"] = static_cast<double>(regions) / (5.0 * frames);
 }
 
-void BM_Motion720p(benchmark::State& S) { Run(S, MovingObject(1280, 720)); }
-void BM_Motion1080p(benchmark::State& S) { Run(S, MovingObject(1920, 1080)); }
-void BM_Motion4K(benchmark::State& S) { Run(S, MovingObject(3840, 2160)); }
-void BM_MotionNoise1080p(benchmark::State& S) { Run(S, Noise(1920, 1080, false)); }
-void BM_MotionHalfNoise1080p(benchmark::State& S) { Run(S, Noise(1920, 1080, true)); }
+void BM_Motion720p(benchmark::State& S) { Run(S, "motion_720p", MovingObject(1280, 720)); }
+void BM_Motion1080p(benchmark::State& S) { Run(S, "motion_1080p", MovingObject(1920, 1080)); }
+void BM_Motion4K(benchmark::State& S) { Run(S, "motion_4k", MovingObject(3840, 2160)); }
+void BM_MotionNoise1080p(benchmark::State& S) { Run(S, "motion_noise_1080p", Noise(1920, 1080, false)); }
+void BM_MotionHalfNoise1080p(benchmark::State& S) { Run(S, "motion_half_noise_1080p", Noise(1920, 1080, true)); }
 
 BENCHMARK(BM_Motion720p)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Motion1080p)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -180,5 +185,5 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  return 0;
+  return kzbench::Finish();
 }

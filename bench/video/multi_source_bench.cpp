@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/kzbench.h"
 #include "foundation/fmxMKzMessages.h"
 #include "platform/fmxMKzPlatformMainThread.h"
 #include "video/fmxMKzImageCodecs.h"
@@ -182,6 +183,7 @@ void BM_MultiSource16x640x480x25(benchmark::State& State) {
   State.counters["ms_per_frame"] = oursPerFrame;
   State.counters["anchor_ms_per_frame"] = anchorPerFrame;
   State.counters["ratio"] = anchorPerFrame / oursPerFrame;
+  kzbench::Cost("multi_source_16x640x480x25", oursPerFrame, anchorPerFrame, "ms CPU/frame");
   State.counters["decoder_ms_per_frame"] = wrapperPerFrame;
   std::printf(
       "\nmulti-source, %d senders x %dx%d @ %d fps for %d s (mean JPEG %zu bytes), 2-core machine\n"

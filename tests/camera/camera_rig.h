@@ -1,6 +1,6 @@
 // Helpers of the camera tests that play real streams: a camera with a view
-// that measures what arrives, and the tolerance of rate checks in builds
-// slowed down by sanitizers.
+// that measures what arrives, and the bounds of checks in builds slowed
+// down by sanitizers.
 #pragma once
 #include <atomic>
 #include <string>
@@ -23,6 +23,17 @@ constexpr bool kSanitized = false;
 #else
 constexpr bool kSanitized = false;
 #endif
+
+// Bound of a stop: far below the network time-outs (10 s and more) a stuck
+// wait would run into, far above what scheduling under load costs.
+constexpr int64_t kStopBoundMs = 5000;
+
+// Frames that arrived over the frames the source sent meanwhile (by the
+// stamps the simulator draws into them), from the first arrival on.
+inline double ArrivedShare(const std::vector<int64_t>& Stamps) {
+  if (Stamps.size() < 2 || Stamps.back() <= Stamps.front()) return 0;
+  return double(Stamps.size() - 1) / double(Stamps.back() - Stamps.front());
+}
 
 // Pumps the main thread for Ms milliseconds.
 inline void PumpFor(int Ms) {

@@ -15,70 +15,20 @@ using namespace kztest;
 
 namespace {
 using C = TKzCameraType;
-
-int CountFormat(const char* Format) {
-  return static_cast<int>(std::count_if(CamAnyH264.begin(), CamAnyH264.end(),
-                                        [&](const TKzCamFormat& r) { return std::strcmp(r.VideoFormat, Format) == 0; }));
-}
 }  // namespace
 
-TEST(CamFormats, RowsFamiliesAndFormatsAreThoseCollected) {
-  ASSERT_EQ(CamAnyMJPEG.size(), 68u);
-  ASSERT_EQ(CamAnyH264.size(), 75u);
+// Every row is written (a short initialiser list would leave empty rows),
+// and the Motion-JPEG table holds only HTTP templates.
+TEST(CamFormats, EveryRowIsFilled) {
   for (const TKzCamFormat& r : CamAnyMJPEG) {
-    ASSERT_NE(r.URL, nullptr);  // every row written (a short list would leave empty rows)
+    ASSERT_NE(r.URL, nullptr);
     EXPECT_STREQ(r.VideoFormat, "MJPEG") << r.URL;
     EXPECT_EQ(std::string(r.URL).rfind("http://IPADDRESS/", 0), 0u) << r.URL;
   }
-  for (const TKzCamFormat& r : CamAnyH264) ASSERT_NE(r.URL, nullptr);
-  EXPECT_EQ(CountFormat("FFMPEG"), 32);
-  EXPECT_EQ(CountFormat("VLC"), 43);
-  // Rows that pin the order, the families and the telling model names.
-  struct {
-    const TKzCamFormat& Row;
-    TKzCameraTypes Device;
-    const char* Model;  // nullptr: not checked
-    const char* URL;
-  } rows[] = {
-      {CamAnyMJPEG[0], {C::kzctTrendnet}, "TV-IP501W, TV-IP422W", "http://IPADDRESS/cgi/mjpg/mjpg.cgi"},
-      {CamAnyMJPEG[3], {C::kzctPanasonic}, "BL-C111A", "http://IPADDRESS/image.jpg?type=motion"},
-      {CamAnyMJPEG[12], {C::kzctPanasonic, C::kzctAxis}, nullptr, "http://IPADDRESS/nphMotionJpeg?[WIDTH]x[HEIGHT]"},
-      {CamAnyMJPEG[13], {C::kzctAxis}, "AXIS M1114", nullptr},
-      {CamAnyMJPEG[28], {C::kzctACTi, C::kzctDLink}, nullptr,
-       "http://IPADDRESS/mjpeg.cgi?user=[USERNAME]&password=[PASSWORD]&channel=[CHANNEL]"},
-      {CamAnyMJPEG[30], {C::kzctFoscam}, "FI8904W", "http://IPADDRESS/user/videostream.cgi"},
-      {CamAnyMJPEG[58], {C::kzctPanasonic, C::kzctSamsung, C::kzctTrendnet}, nullptr, "http://IPADDRESS/img/video.mjpeg"},
-      {CamAnyMJPEG[67], {C::kzctUnknown}, "Other", "http://IPADDRESS/webcapture.jpg?command=snap&channel=[CHANNEL]"},
-      {CamAnyH264[0], {C::kzctTrendnet}, "IP312WN", "rtsp://IPADDRESS/cam/realmonitor"},
-      {CamAnyH264[1], {C::kzctTrendnet}, nullptr, "rtsp://IPADDRESS/cam/realmonitor?channel=[CHANNEL]&authbasic=[AUTH]"},
-      {CamAnyH264[43], {C::kzctAxis}, "M1114", nullptr},
-      {CamAnyH264[57], {C::kzctSmartec, C::kzctACTi, C::kzctSamsung}, nullptr, "rtsp://IPADDRESS/"},
-      {CamAnyH264[74], {C::kzctUnknown}, "IP-Buddy",
-       "rtsp://IPADDRESS/user=[USERNAME]_password=[PASSWORD]_channel=0_stream=0.sdp?real_stream"},
-  };
-  for (const auto& r : rows) {
-    EXPECT_EQ(r.Row.Device, r.Device) << r.Row.URL;
-    if (r.Model) {
-      EXPECT_STREQ(r.Row.Model, r.Model);
-    }
-    if (r.URL) {
-      EXPECT_STREQ(r.Row.URL, r.URL);
-    }
+  for (const TKzCamFormat& r : CamAnyH264) {
+    ASSERT_NE(r.URL, nullptr);
+    EXPECT_TRUE(std::strcmp(r.VideoFormat, "FFMPEG") == 0 || std::strcmp(r.VideoFormat, "VLC") == 0) << r.URL;
   }
-  EXPECT_EQ(std::string(CamAnyMJPEG[12].Model).substr(0, 21), "1_Generic, WV-SW598, ");
-  // Rows per vendor family, in the order of TKzCameraType (Foscam ... Unknown).
-  const int mjpeg[16] = {12, 11, 5, 0, 2, 2, 7, 4, 0, 1, 6, 13, 4, 9, 0, 1};
-  const int h264[16] = {15, 5, 1, 1, 4, 0, 8, 10, 3, 1, 13, 12, 10, 3, 0, 1};
-  for (int f = 0; f < 16; ++f) {
-    const auto family = static_cast<TKzCameraType>(f);
-    auto rows = [family](const auto& Table) {
-      return std::count_if(Table.begin(), Table.end(), [family](const TKzCamFormat& r) { return r.Device.Contains(family); });
-    };
-    EXPECT_EQ(rows(CamAnyMJPEG), mjpeg[f]) << "family " << f;
-    EXPECT_EQ(rows(CamAnyH264), h264[f]) << "family " << f;
-  }
-  EXPECT_STREQ(CamAnyH264[0].VideoFormat, "FFMPEG");
-  EXPECT_STREQ(CamAnyH264[1].VideoFormat, "VLC");
 }
 
 TEST(CamFormats, PrepareURLFillsHostPortsSizeChannelAndCredentials) {

@@ -14,11 +14,11 @@ using kztest::TRtspServer;
 using kztest::TStreamRig;
 
 TEST(FFmpegCamera, RtspPicturesReachTheConsumers) {
-  KZ_REQUIRE(LoadFFMpegLibraries(""), LastFFmpegBindError());
+  KZ_NEED(LoadFFMpegLibraries(""), LastFFmpegBindError());
   for (const TRtspMedia media : {TRtspMedia::H264, TRtspMedia::H265}) {
     SCOPED_TRACE(int(media));
     TRtspServer server(false, "/cam", {media});
-    KZ_REQUIRE(server.Why().empty(), server.Why());
+    KZ_NEED(server.Why().empty(), server.Why());
     TStreamRig rig;
     rig.Play(server.Url());
     EXPECT_TRUE(rig.WaitFrames(50, 20000));
@@ -28,9 +28,9 @@ TEST(FFmpegCamera, RtspPicturesReachTheConsumers) {
 }
 
 TEST(FFmpegCamera, KilledServerTwentyTimesOver) {
-  KZ_REQUIRE(LoadFFMpegLibraries(""), LastFFmpegBindError());
+  KZ_NEED(LoadFFMpegLibraries(""), LastFFmpegBindError());
   TRtspServer server(false, "/cam", {TRtspMedia::H264, false, false, 320, 240});
-  KZ_REQUIRE(server.Why().empty(), server.Why());
+  KZ_NEED(server.Why().empty(), server.Why());
   TStreamRig rig;
   for (int cycle = 0; cycle < 20; ++cycle) {
     SCOPED_TRACE(cycle);

@@ -13,16 +13,8 @@
 
 #include "ffmpeg/fmxMKzFFmpeg.h"
 #include "ffmpeg/fmxMKzFFmpegLib.h"
+#include "tests/kztestneed.h"
 #include "tests/kztestpeers.h"
-
-// A missing program or library skips the test, except under CI, where it fails.
-#define KZ_REQUIRE(Cond, Why)                                   \
-  do {                                                          \
-    if (!(Cond)) {                                              \
-      if (std::getenv("CI")) FAIL() << "missing: " << (Why);    \
-      GTEST_SKIP() << (Why);                                    \
-    }                                                           \
-  } while (0)
 
 namespace kztest {
 

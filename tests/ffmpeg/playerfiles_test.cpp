@@ -12,8 +12,8 @@ using kztest::TPlayLog;
 class FFmpegFiles : public ::testing::Test {
 protected:
   void SetUp() override {
-    KZ_REQUIRE(kztest::HaveProgram("ffmpeg") && kztest::HaveProgram("ffprobe"), "the ffmpeg tools");
-    KZ_REQUIRE(LoadFFMpegLibraries(""), LastFFmpegBindError());
+    KZ_NEED(kztest::HaveProgram("ffmpeg") && kztest::HaveProgram("ffprobe"), "the ffmpeg tools");
+    KZ_NEED(LoadFFMpegLibraries(""), LastFFmpegBindError());
   }
   kztest::TTempDir Dir;
 };

@@ -15,7 +15,7 @@ using kztest::TRtspServer;
 
 class FFmpegRtsp : public ::testing::Test {
 protected:
-  void SetUp() override { KZ_REQUIRE(LoadFFMpegLibraries(""), LastFFmpegBindError()); }
+  void SetUp() override { KZ_NEED(LoadFFMpegLibraries(""), LastFFmpegBindError()); }
 
   // Plays Url on a thread of its own; the future ends with PlayVideo.
   std::future<void> Play(TKzMFFMPEG& Player, const std::string& Url) {
@@ -41,7 +41,7 @@ TEST_F(FFmpegRtsp, PlaysH264AndH265AtTheSourceRateInTheirColours) {
   for (const auto& c : cases) {
     SCOPED_TRACE(int(c.Media) * 10 + c.Transport);
     TRtspServer server(false, "/cam", {c.Media});
-    KZ_REQUIRE(server.Why().empty(), server.Why());
+    KZ_NEED(server.Why().empty(), server.Why());
     TKzMFFMPEG player;
     TPlayLog log;
     log.Attach(player);
@@ -63,7 +63,7 @@ TEST_F(FFmpegRtsp, PlaysH264AndH265AtTheSourceRateInTheirColours) {
 
 // FFmpeg serves no RTSP to play from, but pushes into our listening player.
 TEST_F(FFmpegRtsp, ListenModeTakesAStreamPushedByFFmpeg) {
-  KZ_REQUIRE(kztest::HaveProgram("ffmpeg"), "ffmpeg");
+  KZ_NEED(kztest::HaveProgram("ffmpeg"), "ffmpeg");
   kztest::TTempDir dir;
   const std::string file = dir / "push.mp4";
   ASSERT_TRUE(kztest::MakeMedia("-f lavfi -i color=c=0x3080C0:s=320x240:r=25:d=4 -c:v libx264 -g 25", file));
@@ -93,7 +93,7 @@ TEST_F(FFmpegRtsp, DigestLoginPromptsAndGivesUp) {
   digest.Media = TRtspMedia::H264;
   digest.Digest = true;
   TRtspServer server(true, "/cam", digest);
-  KZ_REQUIRE(server.Why().empty(), server.Why());
+  KZ_NEED(server.Why().empty(), server.Why());
   const struct {
     const char* Name;
     std::string User;       // set on the player before playing
@@ -144,7 +144,7 @@ TEST_F(FFmpegRtsp, DigestLoginPromptsAndGivesUp) {
 // the player can play again afterwards.
 TEST_F(FFmpegRtsp, StalledOrKilledServerEndsPlayback) {
   TRtspServer server(false, "/cam", {TRtspMedia::H264});
-  KZ_REQUIRE(server.Why().empty(), server.Why());
+  KZ_NEED(server.Why().empty(), server.Why());
   for (const bool kill : {false, true}) {
     SCOPED_TRACE(kill ? "killed" : "stalled");
     TKzMFFMPEG player;

@@ -17,8 +17,8 @@ std::string FirstPacket(const std::string& Path) {
 class FFmpegRemux : public ::testing::Test {
 protected:
   void SetUp() override {
-    KZ_REQUIRE(kztest::HaveProgram("ffmpeg") && kztest::HaveProgram("ffprobe"), "the ffmpeg tools");
-    KZ_REQUIRE(LoadFFMpegLibraries(""), LastFFmpegBindError());
+    KZ_NEED(kztest::HaveProgram("ffmpeg") && kztest::HaveProgram("ffprobe"), "the ffmpeg tools");
+    KZ_NEED(LoadFFMpegLibraries(""), LastFFmpegBindError());
   }
   kztest::TTempDir Dir;
 };
@@ -27,7 +27,7 @@ protected:
 // the stretch between the two key frames that followed the switches.
 TEST_F(FFmpegRemux, SwitchesAtKeyFramesOfALiveStream) {
   kztest::TRtspServer server(false, "/cam", {kztest::TRtspMedia::H264, false, true, 320, 240});
-  KZ_REQUIRE(server.Why().empty(), server.Why());
+  KZ_NEED(server.Why().empty(), server.Why());
   const std::string out = Dir / "live.mkv";
   TKzMFFMPEG player;
   kztest::TPlayLog log;

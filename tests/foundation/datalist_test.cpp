@@ -5,18 +5,14 @@
 #include <numeric>
 #include <vector>
 
+#include "tests/foundation/kzlisttest.h"
 #include "foundation/fmxMKzDataList.h"
 
 using namespace kz;
+using kztest::Header;
 
 namespace {
 constexpr int64_t MiB = 1 << 20;
-
-TKzHeaderPack Header(const TGUID& From) {
-  TKzHeaderPack h;
-  h.GUIDFrom = From;
-  return h;
-}
 
 // Bytes counting up from Start, so that each byte tells where it came from.
 std::vector<uint8_t> Pattern(int64_t Count, uint32_t Start) {

@@ -3,21 +3,17 @@
 
 #include <thread>
 
+#include "tests/foundation/kzlisttest.h"
 #include "foundation/fmxMKzGUIDInfo.h"
 #include "foundation/fmxMKzImageList.h"
 #include "platform/fmxMKzPlatformClock.h"
 #include "platform/fmxMKzPlatformMainThread.h"
 
 using namespace kz;
+using kztest::Header;
 
 namespace {
 constexpr int64_t T0 = 1000000;  // virtual clock at the start of every test
-
-TKzHeaderPack Header(const TGUID& From) {
-  TKzHeaderPack h;
-  h.GUIDFrom = From;
-  return h;
-}
 
 TKzMBitmap Frame(uint32_t Value) {
   TKzMBitmap b(4, 2);

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/foundation/kzlisttest.h"
 #include "foundation/fmxMKzDataList.h"
 #include "foundation/fmxMKzGUIDInfo.h"
 #include "foundation/fmxMKzImageList.h"
@@ -21,16 +22,11 @@
 #include "platform/fmxMKzPlatformMainThread.h"
 
 using namespace kz;
+using kztest::Header;
 
 namespace {
 constexpr int kWriters = 8, kReaders = 4;
 using Clock = std::chrono::steady_clock;
-
-TKzHeaderPack Header(const TGUID& From) {
-  TKzHeaderPack h;
-  h.GUIDFrom = From;
-  return h;
-}
 
 uint8_t PayloadByte(uint32_t Writer, uint32_t Seq, uint32_t i) {
   return static_cast<uint8_t>((Writer * 131 + Seq * 31 + i) * 2654435761u >> 24);

@@ -50,8 +50,8 @@ TEST(BaseThread, StatesMoveForwardAndNeverStartedThreadsStillReportTheirEnd) {
   t->OnTerminate = [&](TThread*) { ++ended; };
   EXPECT_EQ(t->IsState(), TKzThreadState::kztsNotInit);
   const auto start = Clock::now();
-  WaitFinish(t, 1000, true);
-  EXPECT_LT(MsSince(start), 100.0);
+  WaitFinish(t, 30000, true);
+  EXPECT_LT(MsSince(start), 10000.0);  // a never-started thread does not wait out the time-out
   EXPECT_EQ(t->IsState(), TKzThreadState::kztsFinish);
   EXPECT_EQ(ended, 1);
   KzMFreeThread(t);
@@ -70,7 +70,9 @@ TEST(BaseThread, StatesMoveForwardAndNeverStartedThreadsStillReportTheirEnd) {
   KzMFreeThread(v);
 }
 
-TEST(BaseThread, HundredsOfOwnedAndSelfFreeingThreadsStopPromptly) {
+// Stopping wakes each thread: none waits out a time-out (10 s for the
+// self-freeing ones) or sleeps forever on its event.
+TEST(BaseThread, HundredsOfOwnedAndSelfFreeingThreadsStop) {
   constexpr int kCount = 200;
   std::vector<TSleeper*> owned(kCount);
   std::vector<TSelfFreeing*> selfFreeing(kCount);
@@ -96,7 +98,7 @@ TEST(BaseThread, HundredsOfOwnedAndSelfFreeingThreadsStopPromptly) {
     EXPECT_EQ(t, nullptr);
     worst = std::max(worst, MsSince(start));
   }
-  EXPECT_LT(worst, 1500.0) << "a stop took longer than about a second";
+  EXPECT_LT(worst, 5000.0) << "a stop waited for a time-out";
 }
 
 TEST(BaseThread, NeverStartedSelfFreeingThreadCallsItsHandlerDirectly) {
@@ -133,11 +135,11 @@ TEST(Wait, KzMWaitOnTheMainThreadWakesForQueuedWork) {
     QueueOnMainThread([&] { ran = true; });
   });
   const auto start = Clock::now();
-  KzMWait(5000);
+  KzMWait(60000);
   const double took = MsSince(start);
   worker.join();
   EXPECT_TRUE(ran);
-  EXPECT_LT(took, 2500.0);
+  EXPECT_LT(took, 30000.0);  // woken by the work, not by the end of the wait
 }
 
 TEST(DataThread, DeliversEveryByteInOrderInBatches) {

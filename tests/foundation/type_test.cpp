@@ -29,16 +29,6 @@ TEST(FrameRate, CountsFramesOfTheLastWindowOfJustOverOneSecond) {
   EXPECT_EQ(fps.nCount, 0);
 }
 
-TEST(FrameRate, TwentyFiveFramesThenOneAfter1001Ms) {
-  TKzVirtualClockScope clock;
-  TKzFPS fps;
-  KzInitFPS(fps);
-  for (int i = 0; i < 25; ++i) KzRecalcFPS(1, fps);
-  clock.Clock.Advance(1001);
-  EXPECT_EQ(KzRecalcFPS(1, fps), 25.0);
-  EXPECT_EQ(fps.nCount, 1);
-}
-
 TEST(VideoDevices, MostAppropriateMode) {
   struct Case {
     std::vector<std::pair<int, int>> modes;

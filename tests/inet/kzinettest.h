@@ -6,6 +6,11 @@
 
 namespace kztest {
 
+// Closes a handle and every level above it (request, connection, session).
+inline void CloseAll(kz::PInet& H) {
+  for (int k = 0; H && k < 4; ++k) kz::InternetCloseHandle(H);
+}
+
 // One GET through the handle interface: status and body; false on failure.
 struct TFetch {
   bool Ok = false;

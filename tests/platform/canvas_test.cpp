@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/kztestneed.h"
 #include "platform/fmxMKzPlatformBlend.h"
 #include "platform/fmxMKzPlatformCanvas.h"
 #include "platform/fmxMKzPlatformFonts.h"
@@ -308,12 +309,15 @@ TEST(CanvasStretch, NearestAndBilinearMatchTheirReferences) {
       for (int x = 0; x < 2; ++x) EXPECT_EQ(h.At(x, y), pix[(2 * y + 1) * 4 + 2 * x + 1]);
   }
 
-  // Bilinear against the textbook formula in floating point; 8-bit weights
-  // allow one step of difference.
-  const int SW = 5, SH = 4;
-  std::vector<uint32_t> small = RandomPixels(SW * SH, 5);
-  const TKzPixelSurface ss{small.data(), SW, SH, SW};
-  for (const auto& [DW, DH] : std::vector<std::pair<int, int>>{{13, 7}, {3, 2}, {5, 9}, {1, 1}}) {
+  // Bilinear against the textbook formula in floating point: the fixed
+  // point stays within half a step plus rounding of the weights. Sizes of
+  // more than a few pixels go through the vector path and its tail.
+  struct TSizes {
+    int SW, SH, DW, DH;
+  } sizes[] = {{5, 4, 13, 7}, {5, 4, 3, 2}, {5, 4, 5, 9}, {5, 4, 1, 1}, {67, 41, 29, 23}, {23, 9, 61, 30}};
+  for (const auto& [SW, SH, DW, DH] : sizes) {
+    std::vector<uint32_t> small = RandomPixels(SW * SH, 5);
+    const TKzPixelSurface ss{small.data(), SW, SH, SW};
     TGuarded g(DW, DH);
     TCanvas(g.Surface()).StretchBitmap(ss, TRect(0, 0, SW, SH), TRect(0, 0, DW, DH), TKzStretchQuality::kzsqNormal);
     const auto coord = [](int I, int S, int D, int& I0, int& I1, double& F) {
@@ -331,9 +335,10 @@ TEST(CanvasStretch, NearestAndBilinearMatchTheirReferences) {
         for (int c = 0; c < 4; ++c) {
           const double v = (1 - fy) * ((1 - fx) * Channel(small[y0 * SW + x0], c) + fx * Channel(small[y0 * SW + x1], c)) +
                            fy * ((1 - fx) * Channel(small[y1 * SW + x0], c) + fx * Channel(small[y1 * SW + x1], c));
-          EXPECT_NEAR(Channel(g.At(x, y), c), v, 1.6) << DW << "x" << DH << " at " << x << "," << y << " ch " << c;
+          ASSERT_NEAR(Channel(g.At(x, y), c), v, 0.6) << DW << "x" << DH << " at " << x << "," << y << " ch " << c;
         }
       }
+    EXPECT_TRUE(g.GuardIntact());
   }
 }
 
@@ -403,7 +408,7 @@ TEST(CanvasText, FamilyAndStylePickTheirFile) {
       {"monospace", 0, "DejaVuSansMono.ttf"},
       {"", kzfsItalic, "DejaVuSans-Oblique.ttf"},
   };
-  if (KzFontFile("DejaVu Sans", 0).empty()) GTEST_SKIP() << "DejaVu fonts are not installed";
+  KZ_NEED(!KzFontFile("DejaVu Sans", 0).empty(), "DejaVu fonts are not installed");
   for (const Case& c : cases) {
     const std::string file = KzFontFile(c.Family, c.Style);
     EXPECT_EQ(file.substr(file.find_last_of('/') + 1), c.File) << c.Family;
@@ -540,7 +545,7 @@ TEST(CanvasText, DrawTextAlignsAndClipsToItsRectangle) {
 }
 
 TEST(CanvasText, ChineseFallsBackToTheCJKFont) {
-  if (KzFallbackFontFile().empty()) GTEST_SKIP() << "no CJK font installed";
+  KZ_NEED(!KzFallbackFontFile().empty(), "no CJK font installed");
   const TKzFont f = Font(20);
   // Full-width glyphs advance about one em each (DejaVu's missing-glyph box is narrower).
   const int w = Width("无视频", f);

@@ -1,5 +1,5 @@
 // Controls and forms on the headless host: tree, painting, input routing,
-// focus, alignment and the modal loop.
+// focus and alignment (the modal loop: logindialog_test).
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -248,24 +248,4 @@ TEST(Control, FreedControlIsForgottenByItsForm) {
   owned->OnKeyDown = [&](TComponent* Sender, uint16_t&, char32_t&, TShiftState) { delete Sender; };
   owned->HostKeyDown(vk::Escape, 0, 0);
   CheckSynchronize();
-}
-
-TEST(Control, ModalLoopEndsOnResultOrClose) {
-  struct {
-    std::function<void(TForm&)> Act;
-    TModalResult Want;
-  } cases[] = {
-      {[](TForm& F) { F.SetModalResult(TModalResult::mrOk); }, TModalResult::mrOk},
-      {[](TForm& F) { F.HostClose(); }, TModalResult::mrCancel},
-  };
-  for (auto& c : cases) {
-    TForm form(nullptr);
-    int closed = 0;
-    form.OnClose = [&](TComponent*) { ++closed; };
-    // Work queued before the loop runs inside it, like events from a user.
-    QueueOnMainThread([&] { c.Act(form); });
-    EXPECT_EQ(form.ShowModal(), c.Want);
-    EXPECT_FALSE(form.Showing());
-    EXPECT_EQ(closed, 1);
-  }
 }

@@ -2,7 +2,10 @@
 // smoothing, rotation, brightness/contrast and BMP files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <vector>
 
 #include "foundation/fmxMKzBitmap.h"
 #include "foundation/fmxMKzBitmapFilters.h"
@@ -178,6 +181,79 @@ TEST(BitmapSmooth, AveragesAStillSceneAndSnapsOnSceneChange) {
   out.AssignKzMBitmap(frame);
   EXPECT_EQ(out.SmoothCount(), 1);
   EXPECT_EQ(kztest::FirstDifference(out, frame), "");
+}
+
+// The smoothing rules one byte at a time, for frames inside the 100 ms window.
+struct TSmoothModel {
+  std::vector<std::vector<uint8_t>> History;  // oldest first
+  std::vector<int> Sum;
+  std::vector<uint8_t> Out;
+
+  void Add(const std::vector<uint8_t>& F) {
+    if (History.size() == 3) {
+      for (size_t i = 0; i < F.size(); ++i) Sum[i] -= History[0][i];
+      History.erase(History.begin());
+    }
+    Sum.resize(F.size(), 0);
+    for (size_t i = 0; i < F.size(); ++i) Sum[i] += F[i];
+    History.push_back(F);
+    int64_t changed = 0;
+    std::vector<uint8_t> avg(F.size());
+    for (size_t p = 0; p < F.size(); p += 4) {
+      bool far = false;
+      for (size_t i = p; i < p + 4; ++i) {
+        avg[i] = static_cast<uint8_t>(Sum[i] / static_cast<int>(History.size()));
+        far |= History.size() > 1 && std::abs(avg[i] - Out[i]) >= 11;
+      }
+      changed += far;
+    }
+    Out = avg;
+    if (changed > std::llround(F.size() / 4 * 0.1)) {
+      History = {F};
+      Sum.assign(F.begin(), F.end());
+      Out = F;
+    }
+  }
+};
+
+TEST(BitmapSmooth, MatchesTheRulesByteForByteOnNoisyFrames) {
+  // 61 x 37 (a tenth is 226 pixels), not a multiple of any block. Moving a
+  // pixel's byte by 33 against a still history moves its average by exactly
+  // 11, the smallest change that counts: 226 such pixels are averaged in,
+  // 227 are a scene change, up or down. Then noisy still frames and a
+  // large move.
+  TKzVirtualClockScope clock;
+  constexpr int W = 61, H = 37;
+  uint32_t seed = 7;
+  const auto rnd = [&] { return (seed = seed * 1664525u + 1013904223u) >> 8; };
+  std::vector<uint8_t> base(W * H * 4);
+  for (uint8_t& b : base) b = static_cast<uint8_t>(40 + rnd() % 150);
+  struct Step {
+    int Noise;        // each byte moves by up to +-Noise
+    int MovedPixels;  // the first MovedPixels pixels move by By
+    int By;
+  } steps[] = {{0, 0, 0},    {0, 0, 0},  {0, 0, 0}, {0, 226, 33}, {0, 227, 33}, {0, 227, 33}, {0, 227, 33},
+               {0, 0, 0},    {9, 0, 0},  {12, 0, 0}, {6, 0, 0},   {30, 0, 0},   {2, 0, 0},    {5, 1000, 80},
+               {5, 0, 0},    {5, 0, 0}};
+  TKzMBitmap out;
+  out.SetSmoothImage(true);
+  TSmoothModel model;
+  for (const Step& st : steps) {
+    std::vector<uint8_t> f(base);
+    for (size_t i = 0; i < f.size(); ++i) {
+      int v = f[i] + static_cast<int>(rnd() % (2 * st.Noise + 1)) - st.Noise;
+      if (static_cast<int>(i / 4) < st.MovedPixels) v += st.By;
+      f[i] = static_cast<uint8_t>(std::clamp(v, 0, 255));
+    }
+    TKzMBitmap frame(W, H);
+    memcpy(frame.Data(), f.data(), f.size());
+    out.AssignKzMBitmap(frame);
+    model.Add(f);
+    clock.Clock.Advance(40);
+    ASSERT_EQ(memcmp(out.Data(), model.Out.data(), f.size()), 0)
+        << "noise " << st.Noise << " moved " << st.MovedPixels << " by " << st.By;
+    ASSERT_EQ(out.SmoothCount(), static_cast<int32_t>(model.History.size()));
+  }
 }
 
 TEST(BitmapRotate, QuarterTurnsMoveColoursAndKeepAlphaInPlace) {

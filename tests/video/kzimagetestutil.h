@@ -40,8 +40,6 @@ inline std::string ConvertTool() {
   return "convert";
 }
 
-inline bool HaveTool(const std::string& Name) { return Run("command -v " + Name + " >/dev/null 2>&1") == 0; }
-
 inline std::vector<uint8_t> ReadFile(const std::string& Path) {
   std::ifstream f(Path, std::ios::binary);
   return std::vector<uint8_t>((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());

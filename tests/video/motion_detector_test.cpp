@@ -1,5 +1,6 @@
-// Motion detector: working sizes, what counts as a region, thresholds,
-// merging, persistence, size changes, test pictures and the reference update.
+// Motion detector: working sizes, what counts as a region, merging,
+// persistence, size changes, test pictures and the reference update (the
+// colour thresholds: motion_opencv_test).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -141,37 +142,6 @@ TEST(MotionDetector, StoppedObjectIsReportedForOneMoreFrame) {
   e.SetTestMode(TKzBoundsTestMode::kzstmNone);
   e.DetectChanges(object, still);
   EXPECT_TRUE(e.ValidRects().empty());
-}
-
-TEST(MotionDetector, ColourThresholds) {
-  struct Case {
-    int threshold, r, g, b;  // detector settings
-    int byte, delta;         // which byte of the block's pixels changes, and by how much
-    bool detected;
-  } cases[] = {
-      {8, 8, 8, 8, 0, 24, false},  // average 8 is not above 8
-      {8, 8, 8, 8, 0, 27, true},   // average 9
-      {8, 8, 8, 8, 2, 27, true},
-      {0, 8, 8, 8, 1, 3, true},    // average 1 > 0
-      {-1, 255, 8, 8, 0, 155, false},  // first byte alone never counts with R = 255
-      {-1, 255, 8, 8, 1, 9, true},
-      {-1, 255, 8, 8, 1, 8, false},
-      {-1, 255, 8, 8, 2, 9, true},
-      {-1, 8, 8, 8, 0, 9, true},
-      {-1, 8, 8, 255, 2, 155, false},
-  };
-  for (const Case& c : cases) {
-    TKzMBitmap old = SolidFrame(200, 200, Bgra(100, 100, 100)), f = old;
-    for (int y = 80; y < 120; ++y)
-      for (int x = 80; x < 120; ++x) reinterpret_cast<uint8_t*>(&f.ScanLine(y)[x])[c.byte] += c.delta;
-    TKzMotionDetector d;
-    d.SetPixelColorThreshold(c.threshold);
-    d.SetPixelColorThresholdR(c.r);
-    d.SetPixelColorThresholdG(c.g);
-    d.SetPixelColorThresholdB(c.b);
-    EXPECT_EQ(!Regions(d, old, f).empty(), c.detected)
-        << "threshold " << c.threshold << " byte " << c.byte << " delta " << c.delta;
-  }
 }
 
 TEST(MotionDetector, RegionsOneGapApartMergeTwoApartDoNot) {

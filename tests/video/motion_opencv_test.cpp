@@ -9,6 +9,7 @@
 #include <tuple>
 #include <vector>
 
+#include "tests/kztestneed.h"
 #include "tests/video/motion_frames.h"
 #include "video/fmxMKzMotionDetector.h"
 
@@ -160,6 +161,6 @@ TEST_F(MotionOpenCv, BlobBoxesEqualConnectedComponents) {
 
 #else
 
-TEST(MotionOpenCv, NeedsOpenCv) { GTEST_SKIP() << "OpenCV development files not found at configure time"; }
+TEST(MotionOpenCv, NeedsOpenCv) { KZ_NEED(false, "OpenCV development files not found at configure time"); }
 
 #endif

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/foundation/kzlisttest.h"
 #include "foundation/Fmxmkzstreamfuncs.h"
 #include "foundation/fmxMKzMessages.h"
 #include "platform/fmxMKzPlatformClock.h"
@@ -214,11 +215,7 @@ struct TMultiChain {
   }
   ~TMultiChain() { KzMFreeThread(Fetch); }
 
-  static TKzHeaderPack Header(const TGUID& From) {
-    TKzHeaderPack h;
-    h.GUIDFrom = From;
-    return h;
-  }
+  static TKzHeaderPack Header(const TGUID& From) { return kztest::Header(From); }
   void Feed(const TGUID& From, uint8_t Type, const TBytes& Bytes, const TKzInfo& Info = {}) {
     TMemoryStream s;
     s.Write(Bytes.data(), static_cast<int64_t>(Bytes.size()));

@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <iterator>
 #include <vector>
 
 #include "video/Fmxmkzyuvtorgb.h"
+#include "video/fmxMKzYuvRows.h"
 
 using namespace kz;
 
@@ -84,17 +86,27 @@ std::vector<uint8_t> BuildFrame(TKzYuvFormat F, int W, int H, FY Yf, FU Uf, FV V
 
 }  // namespace
 
+// Restores the vector path when a test ends.
+struct TSimdScope {
+  explicit TSimdScope(bool On) { KzYuvUseSimd(On); }
+  ~TSimdScope() { KzYuvUseSimd(true); }
+};
+
 TEST(Yuv, EveryConverterMatchesTheFormulaForAllYUVCombinations) {
   // 4096 x 4096 pixels; chroma sample i (row-major over the chroma plane)
   // carries (U, V) = (i / 256 % 256, i % 256), and the pixels it covers
   // carry the Y values that complete every combination exactly once.
+  // Every layout through the vector path (where the CPU has one), then the
+  // one-by-one path, which the layouts share, once.
   constexpr int W = 4096, H = 4096;
   std::vector<uint32_t> ref(size_t(1) << 24);
   for (int y = 0; y < 256; ++y)
     for (int u = 0; u < 256; ++u)
       for (int v = 0; v < 256; ++v) ref[(y << 16) | (u << 8) | v] = Reference(y, u, v);
   std::vector<uint32_t> out(static_cast<size_t>(W) * H);
-  for (const TFormatCase& c : Formats) {
+  for (size_t run = 0; run <= std::size(Formats); ++run) {
+    const TFormatCase& c = Formats[run % std::size(Formats)];
+    TSimdScope simd(run < std::size(Formats));
     const bool v2 = Is420(c.Format);
     const int cw = W / 2;
     const int perSample = v2 ? 4 : 2;  // pixels per chroma sample
@@ -137,25 +149,36 @@ TEST(Yuv, KnownValuesAndOddSizes) {
       {0, 128, 128, 0xFF000000},
       {255, 128, 128, 0xFFFFFFFF},
   };
-  for (const Case& k : known) EXPECT_EQ(Reference(k.Y, k.U, k.V), k.Pixel) << k.Y << " " << k.U << " " << k.V;
+  // Solid 2 x 2 frames through the format dispatcher of every layout.
+  for (const TFormatCase& c : Formats)
+    for (const Case& k : known) {
+      const auto frame = BuildFrame(
+          c.Format, 2, 2, [&](int, int) { return uint8_t(k.Y); }, [&](int, int) { return uint8_t(k.U); },
+          [&](int, int) { return uint8_t(k.V); });
+      uint32_t out[4] = {};
+      KzYuvToRGB(c.Format, frame.data(), out, 2, 2);
+      for (uint32_t p : out) EXPECT_EQ(p, k.Pixel) << c.Name << " " << k.Y << " " << k.U << " " << k.V;
+    }
 
-  // 5 x 3: chroma planes round up; the last column and row use the last
-  // chroma sample; nothing is read past the frame (ASan watches).
-  for (const TFormatCase& c : Formats) {
-    const int W = 5, H = 3;
-    const auto frame = BuildFrame(
-        c.Format, W, H, [](int x, int y) { return static_cast<uint8_t>(40 * y + 7 * x); },
-        [](int cx, int cy) { return static_cast<uint8_t>(60 + 50 * cx + 20 * cy); },
-        [](int cx, int cy) { return static_cast<uint8_t>(200 - 45 * cx - 10 * cy); });
-    std::vector<uint8_t> exact(frame);  // heap block of exactly the frame size
-    std::vector<uint32_t> out(W * H, 0);
-    c.Convert(exact.data(), out.data(), W, H);
-    const bool v2 = Is420(c.Format);
-    for (int y = 0; y < H; ++y)
-      for (int x = 0; x < W; ++x) {
-        const int cx = x / 2, cy = v2 ? y / 2 : y;
-        EXPECT_EQ(out[y * W + x], Reference(40 * y + 7 * x, 60 + 50 * cx + 20 * cy, 200 - 45 * cx - 10 * cy))
-            << c.Name << " at " << x << "," << y;
-      }
+  // 5 x 3 and 67 x 3: chroma planes round up; the last column and row use
+  // the last chroma sample; the vector path hands over to the one-by-one
+  // path inside a row; nothing is read past the frame (ASan watches).
+  const auto yf = [](int x, int y) { return static_cast<uint8_t>(40 * y + 7 * x); };
+  const auto uf = [](int cx, int cy) { return static_cast<uint8_t>(60 + 50 * cx + 20 * cy); };
+  const auto vf = [](int cx, int cy) { return static_cast<uint8_t>(200 - 45 * cx - 10 * cy); };
+  for (const int W : {5, 67}) {
+    for (const TFormatCase& c : Formats) {
+      const int H = 3;
+      const auto frame = BuildFrame(c.Format, W, H, yf, uf, vf);
+      std::vector<uint8_t> exact(frame);  // heap block of exactly the frame size
+      std::vector<uint32_t> out(W * H, 0);
+      c.Convert(exact.data(), out.data(), W, H);
+      const bool v2 = Is420(c.Format);
+      for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x) {
+          const int cx = x / 2, cy = v2 ? y / 2 : y;
+          EXPECT_EQ(out[y * W + x], Reference(yf(x, y), uf(cx, cy), vf(cx, cy))) << c.Name << " at " << x << "," << y;
+        }
+    }
   }
 }
