@@ -66,8 +66,7 @@ bool LoadOne(const std::string& Folder, TKzFFLib Lib) {
   if (!info.Required) return true;
   for (int n = info.Highest; n >= 0; --n) {
     if (n == info.HeaderMajor) continue;
-    if (TModuleHandle other = PlatformLoadLibrary(LibraryPath(Folder, info, n))) {
-      PlatformFreeLibrary(other);
+    if (PlatformLoadLibrary(LibraryPath(Folder, info, n))) {
       glBindError = std::string("FFmpeg ") + info.Stem + std::to_string(n) + " found, but this build needs " +
                     info.Stem + std::to_string(info.HeaderMajor);
       return false;
@@ -116,10 +115,10 @@ bool BindEntries() {
 void UnloadLocked() {
   kzFFMPEG.store(-1);
   kzFF = TKzFFmpegApi{};
-  for (TModuleHandle& m : glModules) {
-    if (m) PlatformFreeLibrary(m);
-    m = nullptr;
-  }
+  // The handles are dropped but the libraries stay mapped: FFmpeg's own
+  // dependencies (ICU, OpenMP, the audio and graphics libraries) keep
+  // process-wide state that cannot be torn down and would be lost if unmapped.
+  for (TModuleHandle& m : glModules) m = nullptr;
   glFormatMajor = 0;
   glRegistered = false;
 }
