@@ -144,7 +144,8 @@ void BM_SixteenRtspCamerasVsFfmpeg(benchmark::State& State) {
   }
   const double ratio = ffmpeg.CpuShare > 0 ? ours.CpuShare / ffmpeg.CpuShare : 0;
   kzbench::Cost(kName, ours.CpuShare, ffmpeg.CpuShare, "cores");
-  kzbench::Rate("ffmpeg_rtsp_16x640x480_25fps_min_fps", ours.Min(), ffmpeg.Min(), "fps");
+  // ffmpeg's frame count includes the duplicates its output timing adds, so
+  // the rates are shown in the table but not compared as a ratio.
   State.counters["ours_fps_min"] = ours.Min();
   State.counters["ours_cpu_pct"] = 100 * ours.CpuShare;
   State.counters["ffmpeg_fps_min"] = ffmpeg.Min();
