@@ -10,20 +10,11 @@
 
 #include "camera/fmxMKzCamSettings.h"
 #include "camera/fmxMKzCameraTypes.h"
+#include "ffmpeg/fmxMKzFFmpegTypes.h"  // TKzFFMState
 #include "foundation/fmxMKzBitmap.h"
 #include "foundation/fmxMKzType.h"
 
 namespace kz {
-
-// Playback states an engine reports.
-enum class TKzFFMState : uint8_t {
-  kzffmsNone = 0,
-  kzffmsInit = 1,
-  kzffmsStarting = 2,
-  kzffmsPlaying = 3,
-  kzffmsStopping = 4,
-  kzffmsError = 5,
-};
 
 // The result code of a stream that ended normally (FFmpeg's AVERROR_EOF):
 // the fetch thread opens it again at once.
@@ -57,6 +48,9 @@ public:
   virtual void Abort() = 0;
   // Starts or stops writing the stream to FileName as it arrives. Any thread.
   virtual void ChangeRemuxing(bool Active, const std::string& FileName) = 0;
+  // Why the last PlayVideo ended (nothing after an abort or a file's end).
+  // The fetch thread, after PlayVideo.
+  virtual TKzSourceError SourceError() const { return {}; }
 
   // A decoded frame; return false to stop playback.
   std::function<bool(TKzMBitmap& Bitmap, double Time)> OnNewImage;

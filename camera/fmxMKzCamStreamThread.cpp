@@ -1,6 +1,10 @@
 #include "camera/fmxMKzCamStreamThread.h"
 
+#include "camera/fmxMKzCamFFmpegEngine.h"
 #include "camera/fmxMKzCamThreads.h"
+#include "camera/fmxMKzCamera.h"
+#include "ffmpeg/fmxMKzFFmpegLib.h"
+#include "inet/fmxMKzURLFuncs.h"
 
 namespace kz {
 
@@ -35,9 +39,9 @@ void TKzCamStreamThread::SetError(TKzSourceErrorKind Kind, const std::string& Te
 
 namespace {
 // The library's own fetch threads: the HTTP Motion-JPEG reader, the RTSP
-// session thread and the Motion-JPEG file player. The FFmpeg and GStreamer
-// bindings plug in here; until they are there, RTSP and HTTP devices use the
-// built-in readers (the camera's start rules without FFmpeg).
+// session thread and the Motion-JPEG file player, which hand their streams to
+// the FFmpeg engine when it is loaded. Without it RTSP and HTTP devices use
+// the built-in readers (the camera's start rules without FFmpeg).
 class TKzBuiltInStreamFactory : public IKzCamStreamFactory {
 public:
   TKzCamStreamThread* CreateStreamThread(TKzCamStreamKind Kind, const TKzCamStreamParams& Params) override {
@@ -52,7 +56,13 @@ public:
     }
     return nullptr;
   }
-  bool IsSupportedFFMPEG() override { return false; }
+  bool IsSupportedFFMPEG() override { return IsSupportedFFmpeg(); }
+  // RTSP and the HTTP streams the built-in Motion-JPEG reader does not take.
+  IKzCamFFmpegEngine* CreateFFmpegEngine(TKzCamera& Camera) override {
+    const bool rtsp = KzLowerCase(Camera.URL()).rfind("rtsp://", 0) == 0;
+    if (!rtsp && Camera.VideoFormat() == TKzVideoFormat::kzvfMJPEG) return nullptr;
+    return new TKzCamFFmpegEngine(&Camera);
+  }
   bool IsSupportedGStreamer() override { return false; }
 };
 

@@ -10,6 +10,8 @@ PACKAGES=(
   libyuv-dev libjpeg-turbo-progs ffmpeg imagemagick curl
   apache2 apache2-utils lighttpd tinyproxy
   python3-gi gir1.2-gstreamer-1.0 gir1.2-gst-rtsp-server-1.0 gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  gstreamer1.0-plugins-ugly gstreamer1.0-plugins-bad
+  libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev libavdevice-dev
   libopencv-dev
   libsdl2-dev xvfb x11-apps
   iproute2 util-linux

@@ -129,6 +129,11 @@ public:
     }
     return true;
   }
+  pid_t Pid() const { return FPid; }
+  // Sends Sig to the program's group.
+  void Signal(int Sig) {
+    if (FPid > 0) kill(-FPid, Sig);
+  }
   // Kills the program at once (SIGKILL to its group), as a crash would.
   void Kill() {
     if (FPid <= 0) return;
@@ -321,12 +326,23 @@ inline std::vector<std::string> ApacheAuthModules() {
   return {"authz_core", "authz_user", "authn_core", "authn_file", "auth_basic", "auth_digest"};
 }
 
-// A GStreamer RTSP server with a Motion-JPEG video and a PCMU audio stream
-// at Mount (Basic credentials user/pass when Auth). Every request it
-// receives is written to its log as "request METHOD".
+// What a TRtspServer serves: Motion-JPEG video with PCMU audio, or H.264 /
+// H.265 video of 640×480 at 25 fps (a flat colour R 0x30 G 0x80 B 0xC0
+// unless Moving), one media shared by all clients.
+enum class TRtspMedia { MJPEG, H264, H265 };
+struct TRtspServerSetup {
+  TRtspMedia Media = TRtspMedia::MJPEG;
+  bool Digest = false;  // Digest instead of Basic when Auth
+  bool Moving = false;  // a moving test picture instead of the flat colour
+  int Width = 640, Height = 480;
+};
+
+// A GStreamer RTSP server at Mount (credentials user/pass when Auth). Every
+// request it receives is written to its log as "request METHOD".
 class TRtspServer {
 public:
-  explicit TRtspServer(bool Auth, const std::string& Mount = "/test") : FMount(Mount) {
+  explicit TRtspServer(bool Auth, const std::string& Mount = "/test", const TRtspServerSetup& Setup = {})
+      : FMount(Mount) {
     if (access("/usr/bin/python3", X_OK) != 0) {
       FWhy = "/usr/bin/python3 is missing";
       return;
@@ -338,11 +354,25 @@ public:
     }
     WriteFile(FDir / "server.py", Script());
     Port = FreePort();
-    std::vector<std::string> argv = {"/usr/bin/python3", FDir / "server.py", std::to_string(Port), Mount};
-    if (Auth) argv.push_back("auth");
-    if (!FPeer.Start(argv, FDir / "server.log") || !FPeer.WaitListening(Port, 15000))
-      FWhy = "the RTSP server did not start: " + ReadFile(FDir / "server.log");
+    static const char* const media[] = {"mjpeg", "h264", "h265"};
+    FArgv = {"/usr/bin/python3", FDir / "server.py", std::to_string(Port), Mount, media[int(Setup.Media)],
+             !Auth ? "none" : Setup.Digest ? "digest" : "basic", Setup.Moving ? "ball" : "solid-color",
+             std::to_string(Setup.Width) + "x" + std::to_string(Setup.Height)};
+    Restart();
   }
+  // Starts the server again on the same port (after Kill). False when it did not come up.
+  bool Restart() {
+    if (!FPeer.Start(FArgv, FDir / "server.log") || !FPeer.WaitListening(Port, 15000)) {
+      FWhy = "the RTSP server did not start: " + ReadFile(FDir / "server.log");
+      return false;
+    }
+    FWhy.clear();
+    return true;
+  }
+  // Kills the server at once, as a crash would.
+  void Kill() { FPeer.Kill(); }
+  // Freezes and thaws the server (SIGSTOP / SIGCONT): a stalled peer.
+  void Pause(bool Stop) { FPeer.Signal(Stop ? SIGSTOP : SIGCONT); }
   const std::string& Why() const { return FWhy; }
   std::string Url() const { return "rtsp://127.0.0.1:" + std::to_string(Port) + FMount; }
   // The methods of the requests seen so far, in order.
@@ -363,19 +393,34 @@ gi.require_version('Gst', '1.0')
 gi.require_version('GstRtspServer', '1.0')
 from gi.repository import Gst, GstRtspServer, GLib
 Gst.init(None)
-port, mount, auth = sys.argv[1], sys.argv[2], len(sys.argv) > 3
+from gi.repository import GstRtsp
+port, mount, media, auth, pattern, size = sys.argv[1:7]
+width, height = size.split('x')
 server = GstRtspServer.RTSPServer()
 server.set_address('127.0.0.1')
 server.set_service(port)
 f = GstRtspServer.RTSPMediaFactory()
-f.set_launch('( videotestsrc is-live=1 ! video/x-raw,format=I420,width=160,height=120,framerate=10/1 ! jpegenc ! rtpjpegpay name=pay0 pt=26 '
-             'audiotestsrc is-live=1 ! audioconvert ! audioresample ! audio/x-raw,rate=8000,channels=1 ! mulawenc ! rtppcmupay name=pay1 )')
+src = ('videotestsrc is-live=1 pattern=%s foreground-color=0xff3080c0 ! '
+       'video/x-raw,format=I420,width=%s,height=%s,framerate=25/1 ! ' % (pattern, width, height))
+if media == 'h264':
+    f.set_launch('( ' + src + 'x264enc tune=zerolatency speed-preset=ultrafast key-int-max=25 ! '
+                 'rtph264pay name=pay0 pt=96 config-interval=1 )')
+elif media == 'h265':
+    f.set_launch('( ' + src + 'x265enc tune=zerolatency speed-preset=ultrafast key-int-max=25 ! h265parse ! '
+                 'rtph265pay name=pay0 pt=96 config-interval=1 )')
+else:
+    f.set_launch('( videotestsrc is-live=1 ! video/x-raw,format=I420,width=160,height=120,framerate=10/1 ! jpegenc ! rtpjpegpay name=pay0 pt=26 '
+                 'audiotestsrc is-live=1 ! audioconvert ! audioresample ! audio/x-raw,rate=8000,channels=1 ! mulawenc ! rtppcmupay name=pay1 )')
 f.set_shared(True)
-if auth:
+if auth != 'none':
     a = GstRtspServer.RTSPAuth()
     token = GstRtspServer.RTSPToken()
     token.set_string('media.factory.role', 'user')
-    a.add_basic(GstRtspServer.RTSPAuth.make_basic('user', 'pass'), token)
+    if auth == 'digest':
+        a.set_supported_methods(GstRtsp.RTSPAuthMethod.DIGEST)
+        a.add_digest('user', 'pass', token)
+    else:
+        a.add_basic(GstRtspServer.RTSPAuth.make_basic('user', 'pass'), token)
     server.set_auth(a)
     perms = GstRtspServer.RTSPPermissions()
     perms.add_role_from_structure(Gst.Structure.new_from_string('user, media.factory.access=(boolean)true, media.factory.construct=(boolean)true'))
@@ -393,6 +438,7 @@ GLib.MainLoop().run()
   std::string FMount;
   TTempDir FDir;
   TPeer FPeer;
+  std::vector<std::string> FArgv;
   std::string FWhy;
 };
 

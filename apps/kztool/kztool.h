@@ -25,5 +25,6 @@ extern const TSubcommand kHttpCommand;
 extern const TSubcommand kFetchCommand;
 extern const TSubcommand kDecodeCommand;
 extern const TSubcommand kMotionCommand;
+extern const TSubcommand kRemuxCommand;
 
 }  // namespace kztool

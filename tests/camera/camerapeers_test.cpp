@@ -108,9 +108,11 @@ TEST(CameraPeers, KilledCameraProgramComesBackAndVideoResumes) {
 TEST(CameraPeers, RtspSessionStepsAsTheServerSeesThem) {
   TRtspServer server(false);
   KZ_NEED(server.Why().empty(), server.Why());
-  // Through the camera, without client ports: the description only, kept until the abort.
+  // Through the camera's own session (not the FFmpeg engine), without client
+  // ports: the description only, kept until the abort.
   {
     TStreamRig rig;
+    rig.Cam.FFMpegProperty().SetUseFFMpeg(false);
     rig.Cam.SetSearchRTSPTimeOut(TKzTimeOut::kztHuge);  // the first DESCRIBE builds the media
     rig.Play(server.Url());
     ASSERT_TRUE(rig.Cam.ThreadRTSP() != nullptr);

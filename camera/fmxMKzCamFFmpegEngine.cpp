@@ -1,0 +1,79 @@
+#include "camera/fmxMKzCamFFmpegEngine.h"
+
+namespace kz {
+
+TKzCamFFmpegEngine::TKzCamFFmpegEngine(void* Owner) : FEngine(Owner) {
+  // The interface's handlers are read when they fire, so the fetch thread
+  // may set them any time before playing.
+  FEngine.OnNewImage = [this](void*, TKzMBitmap& Img, double Time) { return !OnNewImage || OnNewImage(Img, Time); };
+  FEngine.OnChangeState = [this](void*, TKzFFMState State) {
+    if (OnStateChange) OnStateChange(State);
+  };
+  FEngine.OnError = [this](void*, int32_t Code, const std::string& Text) {
+    if (OnError) OnError(Code, Text);
+  };
+  FEngine.OnLoginFailed = [this](void*, const std::string& URL) {
+    if (OnLoginFailed) OnLoginFailed(URL);
+  };
+  FEngine.OnGetVideoStreamIndex = [this](void*, int32_t Count, int32_t& Index) {
+    if (OnGetVideoStreamIndex) OnGetVideoStreamIndex(Count, Index);
+  };
+  // Without a login handler nobody supplies credentials: the same as refusing.
+  FEngine.OnLogin = [this](void*, const std::string& Realm, std::string& User, std::string& Pass, bool& Proceed) {
+    Proceed = false;
+    if (OnLogin) OnLogin(Realm, User, Pass, Proceed);
+  };
+}
+
+TKzFFmpegOptions TKzCamFFmpegEngine::OptionsOf(const TKzCamEngineSettings& Settings) {
+  const TKzFFMpegProperty& p = Settings.FFMpeg;
+  TKzFFmpegOptions o;
+  o.ProxyManual = Settings.ProxyMode == TKzMFProxyMode::kzmManualSettings;
+  o.ProxyHost = Settings.ProxyHost;
+  o.ProxyPort = Settings.ProxyPort;
+  o.RTSPTransport = p.RTSPTransport().Bits();  // same bit layout
+  o.RTSPFlags = p.RTSPFlags().Bits();
+  o.IsVideo = p.Video();
+  o.IsAudio = p.Audio();
+  o.MaxDelay = p.MaxDelay();
+  o.STimeout = p.STimeout();
+  o.UdpFifoBufferSize = p.UdpFifoBufferSize();
+  o.TimeOut = p.TimeOut();
+  o.CountThreads = p.Threads();
+  o.RecvBufferSize = p.RecvBufferSize();
+  o.IsTcpNodelay = p.TcpNodelay();
+  o.IsOverrunNonfatal = p.OverrunNonfatal();
+  o.ProbeSize = p.ProbeSize();
+  o.CustomProperties = p.CustomProperties();
+  o.UseFFMpegProperty = p.UseFFMpegProperty();
+  o.UseVideoScale = p.UseVideoScale();
+  o.VideoWidth = p.VideoWidth();
+  o.VideoHeight = p.VideoHeight();
+  // The settings list the filters in the order of the scaler's flag bits.
+  const auto filter = unsigned(p.VideoFilter());
+  o.VideoFilter = TKzFFMpegFilter(filter == 0 ? 0u : 1u << (filter - 1));
+  o.VideoInputFormatName = p.VideoInputFormat();
+  o.AudioCodecName = p.DecodeAudioCodecName();
+  o.VideoCodecName = p.DecodeVideoCodecName();
+  o.FrameDrop = p.FrameDrop();
+  o.NoDelay = p.NoDelay();
+  o.UserName = Settings.UserName;
+  o.UserPassword = Settings.Password;
+  o.HTTPPort = Settings.HTTPPort;
+  o.RTSPPort = Settings.RTSPPort;
+  return o;
+}
+
+void TKzCamFFmpegEngine::AssignSettings(const TKzCamEngineSettings& Settings) {
+  FEngine.Options = OptionsOf(Settings);
+  FEngine.ChangeRemuxing(Settings.FFMpeg.Remuxing().Active, Settings.FFMpeg.Remuxing().FileName);
+}
+
+void TKzCamFFmpegEngine::PlayVideo(const std::string& URL) { FEngine.PlayVideo(URL); }
+
+int32_t TKzCamFFmpegEngine::ResultCode() const {
+  // An abort is no failure; everything else keeps FFmpeg's or the engine's code.
+  return FEngine.Terminated() ? 0 : FEngine.Err();
+}
+
+}  // namespace kz

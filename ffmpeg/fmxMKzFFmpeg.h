@@ -1,0 +1,201 @@
+// TKzMFFMPEG plays a network stream (RTSP, HTTP) or a media file through the
+// FFmpeg libraries: every decoded picture goes to the owner as a BGRA
+// bitmap, decoded audio as 8- or 16-bit PCM, and the compressed packets can
+// be copied unchanged into a file while it plays (remuxing).
+#pragma once
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "ffmpeg/fmxMKzFFmpegTypes.h"
+#include "foundation/fmxMKzBitmap.h"
+#include "foundation/fmxMKzSourceError.h"
+
+struct AVCodecContext;
+struct AVFormatContext;
+struct AVFrame;
+struct AVPacket;
+struct AVStream;
+struct SwrContext;
+struct SwsContext;
+
+namespace kz {
+
+class TKzFFmpegBitmapQueueThread;
+
+// Audio clock, seconds.
+struct TKzMAudioTimerInfo {
+  double PtsStart = 0, Pts = 0, PtsNext = 0, TimerStart = 0, Timer = 0, PlaybackTimerStart = 0, PlaybackTimer = 0;
+};
+// Video clock, seconds.
+struct TKzMVideoTimerInfo {
+  double Pts = 0, LastPts = 0, VideoClock = 0, Timer = 0, LastTime = 0, LastDelay = 0;
+};
+
+class TKzMFFMPEG {
+public:
+  // Owner is handed to the events as their Sender. Any thread.
+  explicit TKzMFFMPEG(void* Owner = nullptr);
+  // Not while PlayVideo runs. The owning thread.
+  ~TKzMFFMPEG();
+  TKzMFFMPEG(const TKzMFFMPEG&) = delete;
+  TKzMFFMPEG& operator=(const TKzMFFMPEG&) = delete;
+
+  void Lock() { FLock.lock(); }
+  void Unlock() { FLock.unlock(); }
+
+  // Plays URL until it ends, fails, is aborted or OnNewImage returns false;
+  // does nothing without FFmpeg or when not idle. The calling thread; blocks.
+  void PlayVideo(const std::string& URL);
+  // Ends PlayVideo within about a second (a blocked open or read included).
+  // Any thread, never blocks.
+  void Abort();
+  bool Terminated() const { return FTerminated.load(std::memory_order_acquire); }
+  bool IsStart() const { return State() == TKzFFMState::kzffmsStarting; }
+  bool IsPlaying() const { return State() == TKzFFMState::kzffmsPlaying; }
+  TKzFFMState State() const { return FState.load(std::memory_order_acquire); }
+  void* GetOwner() const { return FOwner; }
+  // The last FFmpeg result, or the error code (1–36) of a reported failure.
+  // Read by the owner after PlayVideo returns.
+  int32_t Err() const { return FErr.load(std::memory_order_acquire); }
+  void SetErr(int32_t Value) { FErr.store(Value, std::memory_order_release); }
+  // The last result FFmpeg itself gave for opening or reading (0 when none),
+  // kept when Err is replaced by an error code.
+  int32_t FFmpegResult() const { return FFFmpegResult.load(std::memory_order_acquire); }
+  // Why the last PlayVideo ended, in the words every video source uses.
+  TKzSourceError SourceError() const;
+  // Sets the custom name=value option lines. Before PlayVideo.
+  void SetCustomProperties(const std::vector<std::string>& List) { Options.CustomProperties = List; }
+
+  // Starts (Active) or stops writing to FileName at the next video key frame.
+  // Any thread.
+  void ChangeRemuxing(bool Active, const std::string& FileName);
+  // Finishes the remux file. The playing thread (or with nothing playing).
+  void DoneRemuxing();
+  TKzRemuxState RemuxState();
+
+  // Pacing, shared with the presentation queue. The playing thread or the queue's.
+  // The wait in seconds before the picture of time Pts is due.
+  double ComputeVideoFrameDelay(double Pts);
+  // Applies the drop rule to Wait; true when the picture is to be dropped.
+  bool ShouldDropFrame(double& Wait, bool First);
+
+  // Settings, before PlayVideo.
+  TKzFFmpegOptions Options;
+  bool Remuxing = false;       // guarded by Lock once playing
+  std::string RemuxFileName;   // guarded by Lock once playing
+
+  // Events; Sender is the owner (the engine object for OnGetAudio and for
+  // OnNewImage raised by the presentation queue). They run on the playing
+  // thread or the queue's.
+  std::function<void(void* Sender, TKzFFMState State)> OnChangeState;
+  std::function<void(void* Sender, int32_t ErrorCode, const std::string& Text)> OnError;
+  std::function<void(void* Sender)> OnStopped, OnAborted, OnStartPlay;
+  std::function<bool(void* Sender, TKzMBitmap& Img, double Time)> OnNewImage;
+  std::function<void(void* Sender, int64_t& Position)> OnGetAudioPlayPositon;
+  std::function<void(void* Sender, const std::string& ARealm, std::string& AUserName, std::string& APassword,
+                     bool& Proceed)>
+      OnLogin;
+  std::function<void(void* Sender, const std::string& AURL)> OnLoginFailed;
+  std::function<void(void* Sender, int32_t StreamCount, int32_t& StreamIndex)> OnGetVideoStreamIndex,
+      OnGetAudioStreamIndex;
+  TKzAudioEvent OnGetAudio;
+
+  // Statistics.
+  int64_t DecCurTime() const { return FDecCurTime.load(); }
+  int32_t FrameDropCount() const { return FFrameDropCount; }
+  // Frame delays (ms) of the last MaxCountFrame pictures, oldest first.
+  std::vector<int32_t> FrameDelays();
+
+private:
+  friend class TKzFFmpegBitmapQueueThread;
+  static int InterruptCallback(void* Self);
+  void NoteResult(int32_t Result) {
+    SetErr(Result);
+    FFFmpegResult.store(Result, std::memory_order_release);
+  }
+  void SetState(TKzFFMState Value);
+  void ShowError(int32_t Code, const std::vector<std::string>& Args = {});
+  bool PerformOpenFile(const std::string& URL);
+  bool InitDecode(const std::string& URL);
+  AVCodecContext* OpenDecoder(int Index, const std::string& Name, int MediaType);
+  bool PrepareAudioConversion();
+  void DoneDecode();
+  bool ReadAndProcessVideoFrame();
+  bool ReadAndProcessVideoFrame_WithSound();
+  int SendPacket(AVCodecContext* Ctx);
+  bool ShowVideoFrame();
+  bool QueueVideoFrame();
+  void DrainDecoders();
+  bool FrameToPicture();
+  bool InitOutputPictureForDecode();
+  void UpdateVideoClock();
+  void DeliverAudioFrame();
+  void UpdateAudioClock();
+  bool SleepUnlessAborted(int Ms);
+  void NoteFrameDelay(double Wait);
+  // Remuxing (fmxMKzFFmpegRemux.cpp).
+  void BeginRemuxing();
+  bool InitRemuxing();
+  bool RemuxPacket();
+  void ClearRemuxData();
+
+  void* FOwner;
+  std::atomic<TKzFFMState> FState{TKzFFMState::kzffmsInit};
+  bool FActiveNoDelay = false;
+  std::recursive_mutex FLock;  // remuxing state and the frame-delay statistics
+  std::vector<int32_t> FFrameDelays;
+  int32_t CountFrame = 0;
+  TKzMBitmap img;
+  AVFormatContext* FFormatContext = nullptr;
+  AVCodecContext* FVideoCodec = nullptr;
+  AVCodecContext* FAudioCodec = nullptr;
+  AVPacket* FPacket = nullptr;
+  SwrContext* FAudioConvert = nullptr;
+  int FVideoStreamIndex = -1, FAudioStreamIndex = -1;
+  AVStream* FVideoStream = nullptr;
+  AVStream* FAudioStream = nullptr;
+  AVFrame* FFrame = nullptr;
+  SwsContext* FScaler = nullptr;
+  int FInWidth = 0, FInHeight = 0, FInFormat = -1, FOutWidth = 0, FOutHeight = 0;
+  bool IsDecodeStart = false;
+  bool FDecVideoWithAudio = false;
+  bool FDecConvertAudio = false;
+  std::vector<uint8_t> FAudioBuffer;
+  TKzMAudioTimerInfo FAudioTimerInfo;
+  TKzMVideoTimerInfo FVideoTimerInfo;
+  std::unique_ptr<TKzFFmpegBitmapQueueThread> FFrameQueue;
+  std::atomic<int32_t> FAudioTimerCorrection{0};  // ms the wall clock runs ahead of the audio played
+  // Remuxing, under FLock.
+  AVFormatContext* RemuxFormatContext = nullptr;
+  std::vector<int> RemuxStreams;  // input stream → output stream, −1 none
+  std::vector<int64_t> RemuxStartPts, RemuxStartDts;
+  TKzRemuxState FRemuxState = TKzRemuxState::kzrsIdle;
+  bool FRemuxWriteError = false;
+  std::atomic<int32_t> FErr{0};
+  std::atomic<int32_t> FFFmpegResult{0};
+  bool FNetwork = false;       // the input is not a local file
+  bool FStalled = false;       // the stall watch ended a read
+  bool FEndedByAbort = false;  // the last PlayVideo ended because of Abort
+  std::string FErrorText;      // of the last reported error
+  std::atomic<int64_t> FDecCurTime{0};
+  int32_t FFrameDropCount = 0;
+  std::atomic<bool> FTerminated{false};
+  std::atomic<int64_t> FLastActivity{0};  // µs of the last packet, for the stall watch
+  std::mutex FSleepLock;
+  std::condition_variable FSleepWake;
+  // Input audio description.
+  int InAudioSampleFormat = -1, FInAudioSampleFormatConverted = -1;
+  int32_t InAudioSampleRate = 0, InAudioChannels = 0, InAudioChannelsConverted = 0;
+  TKzBitsPerSample InAudioBitsPerSample = TKzBitsPerSample::kzbps16;
+};
+
+// FFmpeg's result code for an end of input.
+int32_t KzFFmpegEndOfFile();
+
+}  // namespace kz

@@ -1,0 +1,80 @@
+#include "ffmpeg/fmxMKzFFmpegQueue.h"
+
+#include <cmath>
+
+#include "ffmpeg/fmxMKzFFmpeg.h"
+
+namespace kz {
+
+namespace {
+constexpr size_t KzQueueFull = 10;
+}
+
+TKzFFmpegBitmapQueueThread::TKzFFmpegBitmapQueueThread(TKzMFFMPEG& Owner)
+    : TKzBaseThread(true, "TKzFFmpegBitmapQueue"), FOwner(Owner) {}
+
+TKzFFmpegBitmapQueueThread::~TKzFFmpegBitmapQueueThread() {
+  Terminate();
+  WaitForEnd(INFINITE);
+}
+
+void TKzFFmpegBitmapQueueThread::AddBitmap(const TKzMBitmap& Bitmap, double Pts) {
+  {
+    std::lock_guard<std::mutex> g(FBitmapsLock);
+    FBitmaps.push_back({Bitmap, Pts});
+  }
+  FNewBitmapEvent.SetEvent();
+}
+
+bool TKzFFmpegBitmapQueueThread::PopBitmap(TKzMBitmap& Bitmap, double& Pts) {
+  std::lock_guard<std::mutex> g(FBitmapsLock);
+  if (FBitmaps.empty()) return false;
+  FPresenting = true;
+  std::swap(Bitmap, FBitmaps.front().Bitmap);
+  Pts = FBitmaps.front().Pts;
+  FBitmaps.pop_front();
+  return true;
+}
+
+bool TKzFFmpegBitmapQueueThread::IsFull() {
+  std::lock_guard<std::mutex> g(FBitmapsLock);
+  return FBitmaps.size() >= KzQueueFull;
+}
+
+bool TKzFFmpegBitmapQueueThread::IsEmpty() {
+  std::lock_guard<std::mutex> g(FBitmapsLock);
+  return FBitmaps.empty() && !FPresenting;
+}
+
+void TKzFFmpegBitmapQueueThread::TerminatedSet() {
+  TKzBaseThread::TerminatedSet();
+  FNewBitmapEvent.SetEvent();  // a stop wakes the wait
+}
+
+void TKzFFmpegBitmapQueueThread::DoExecute() {
+  bool first = true;
+  TKzMBitmap picture;
+  double pts = 0;
+  while (!Terminated()) {
+    FPresenting = false;
+    if (!PopBitmap(picture, pts)) {
+      FNewBitmapEvent.WaitFor(INFINITE);
+      FNewBitmapEvent.ResetEvent();
+      if (!Terminated()) {
+        std::lock_guard<std::mutex> g(FBitmapsLock);
+        if (!FBitmaps.empty()) FNewBitmapEvent.SetEvent();  // added between the pop and the reset
+      }
+      continue;
+    }
+    double wait = FOwner.ComputeVideoFrameDelay(pts);
+    const bool drop = FOwner.ShouldDropFrame(wait, first);
+    first = false;
+    if (drop) continue;
+    const long waitMs = std::lround(wait * 1000 + 0.5);
+    if (waitMs > 1 && !SleepUnlessTerminated(uint32_t(waitMs))) break;
+    if (FOwner.OnNewImage) FOwner.OnNewImage(&FOwner, picture, pts);
+  }
+  FPresenting = false;
+}
+
+}  // namespace kz

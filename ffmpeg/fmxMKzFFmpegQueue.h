@@ -1,0 +1,45 @@
+// The presentation queue of an FFmpeg player that plays video with audio:
+// decoded pictures wait here and are shown at their time, following the
+// audio clock, by a thread of their own.
+#pragma once
+#include <atomic>
+#include <deque>
+#include <mutex>
+
+#include "foundation/fmxMKzBitmap.h"
+#include "foundation/fmxMKzTypesThreads.h"
+
+namespace kz {
+
+class TKzMFFMPEG;
+
+class TKzFFmpegBitmapQueueThread : public TKzBaseThread {
+public:
+  // Created suspended by its owner, which starts, stops and frees it.
+  explicit TKzFFmpegBitmapQueueThread(TKzMFFMPEG& Owner);
+  ~TKzFFmpegBitmapQueueThread() override;
+  // Queues a copy of Bitmap with its time (seconds). The owner's thread.
+  void AddBitmap(const TKzMBitmap& Bitmap, double Pts);
+  // Takes the oldest picture; false when none waits. Any thread.
+  bool PopBitmap(TKzMBitmap& Bitmap, double& Pts);
+  // From 10 queued pictures on the player waits before decoding more. Any thread.
+  bool IsFull();
+  bool IsEmpty();
+
+protected:
+  void DoExecute() override;
+  void TerminatedSet() override;
+
+private:
+  struct TItem {
+    TKzMBitmap Bitmap;
+    double Pts;
+  };
+  TKzMFFMPEG& FOwner;
+  std::mutex FBitmapsLock;  // guards FBitmaps
+  std::deque<TItem> FBitmaps;
+  std::atomic<bool> FPresenting{false};  // a popped picture is not shown yet
+  TEvent FNewBitmapEvent{true, false};
+};
+
+}  // namespace kz

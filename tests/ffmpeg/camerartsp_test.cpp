@@ -1,0 +1,59 @@
+// kz-test-labels: peer slow
+// A camera plays RTSP through the FFmpeg engine: the pictures reach its
+// consumers, a server killed and restarted many times costs nothing that
+// stays (leaks show under the address sanitizer), and without FFmpeg the
+// camera starts nothing.
+#include "tests/camera/camera_rig.h"
+#include "tests/ffmpeg/kzffmpegtest.h"
+
+namespace kz {
+namespace {
+
+using kztest::TRtspMedia;
+using kztest::TRtspServer;
+using kztest::TStreamRig;
+
+TEST(FFmpegCamera, RtspPicturesReachTheConsumers) {
+  KZ_NEED(LoadFFMpegLibraries(""), LastFFmpegBindError());
+  for (const TRtspMedia media : {TRtspMedia::H264, TRtspMedia::H265}) {
+    SCOPED_TRACE(int(media));
+    TRtspServer server(false, "/cam", {media});
+    KZ_NEED(server.Why().empty(), server.Why());
+    TStreamRig rig;
+    rig.Play(server.Url());
+    EXPECT_TRUE(rig.WaitFrames(50, 20000));
+    EXPECT_LT(rig.Stop(), 2000);
+    EXPECT_FALSE(rig.Cam.IsVideoPlaying());
+  }
+}
+
+TEST(FFmpegCamera, KilledServerTwentyTimesOver) {
+  KZ_NEED(LoadFFMpegLibraries(""), LastFFmpegBindError());
+  TRtspServer server(false, "/cam", {TRtspMedia::H264, false, false, 320, 240});
+  KZ_NEED(server.Why().empty(), server.Why());
+  TStreamRig rig;
+  for (int cycle = 0; cycle < 20; ++cycle) {
+    SCOPED_TRACE(cycle);
+    const int64_t before = rig.Probe.Frames();
+    rig.Play(server.Url());
+    ASSERT_TRUE(rig.WaitFrames(before + 5, 20000));
+    server.Kill();
+    ASSERT_TRUE(PumpUntil([&] { return !rig.Cam.IsVideoPlaying(); }, 20000));  // the stream ends by itself
+    ASSERT_TRUE(server.Restart());
+  }
+}
+
+TEST(FFmpegCamera, WithoutFFmpegNothingStarts) {
+  kztest::TTempDir empty;
+  ASSERT_FALSE(LoadFFMpegLibraries(empty.Path()));
+  EXPECT_FALSE(KzCamStreamFactory().IsSupportedFFMPEG());
+  TStreamRig rig;
+  rig.Play("rtsp://127.0.0.1:1/cam");
+  kztest::PumpFor(200);
+  EXPECT_FALSE(rig.Cam.IsVideoPlaying());
+  EXPECT_EQ(rig.Probe.Frames(), 0);
+  ASSERT_TRUE(LoadFFMpegLibraries(""));
+}
+
+}  // namespace
+}  // namespace kz
