@@ -252,6 +252,9 @@ void TKzCamThreadWithFFMPEG::RunWithFFmpeg() {
       engine.PlayVideo(PrepareURL(*KzCamera, FTURL));
       if (engine.ResultCode() == KzFFmpegEOF) FEngineFrames.store(true, std::memory_order_release);
     }
+    // Why playing ended reaches the camera like the built-in readers' reasons,
+    // so its reconnect rules serve RTSP through the engine too.
+    if (!Aborted() && engine.SourceError().Failed()) SetError(engine.SourceError());
   }
   FIsFFmpegRunning.store(false, std::memory_order_release);
 }
