@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "bench/kzbench.h"
+#include "bench/kzstreamfleet.h"
 #include "apps/kzcamsim/kzcamsim_lib.h"
 #include "camera/fmxMKzCamera.h"
 #include "foundation/fmxMKzMessages.h"
@@ -77,17 +78,7 @@ struct TChild {
     }
     return rc == 0;
   }
-  // User and system CPU time so far, seconds.
-  double Cpu() const {
-    std::ifstream f("/proc/" + std::to_string(Pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(f)), {});
-    std::istringstream in(text.substr(text.rfind(')') + 2));
-    std::string field;
-    double ticks = 0;
-    for (int i = 3; i <= 15 && in >> field; ++i)
-      if (i == 14 || i == 15) ticks += std::stod(field);
-    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
-  }
+  double Cpu() const { return kzbench::KzProcessCpuSeconds(Pid); }
   void Stop() {
     if (Pid > 0) {
       kill(Pid, SIGTERM);
@@ -99,59 +90,15 @@ struct TChild {
   ~TChild() { Stop(); }
 };
 
-double SelfCpu() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return u.ru_utime.tv_sec + u.ru_utime.tv_usec / 1e6 + u.ru_stime.tv_sec + u.ru_stime.tv_usec / 1e6;
-}
-
-// The last "frame=N" of an ffmpeg progress file.
-int64_t ProgressFrames(const std::string& File) {
-  std::ifstream f(File);
-  std::string line;
-  int64_t frames = 0;
-  while (std::getline(f, line))
-    if (line.rfind("frame=", 0) == 0) frames = std::stoll(line.substr(6));
-  return frames;
-}
-
-struct TSide {
-  std::vector<double> Fps;
-  double CpuShare = 0;  // of one core
-  double Min() const { return Fps.empty() ? 0 : *std::min_element(Fps.begin(), Fps.end()); }
-  double Mean() const { return Fps.empty() ? 0 : std::accumulate(Fps.begin(), Fps.end(), 0.0) / Fps.size(); }
-};
+using TSide = kzbench::TKzFleetSide;
 
 TSide RunOurs(const std::vector<std::string>& URLs) {
-  TSide side;
-  std::vector<std::unique_ptr<TKzCamera>> cams;
-  std::vector<std::unique_ptr<kzcamsim::TKzSimFrameProbe>> probes;
-  for (const std::string& url : URLs) {
-    cams.push_back(std::make_unique<TKzCamera>(nullptr));
-    probes.push_back(std::make_unique<kzcamsim::TKzSimFrameProbe>());
-    cams.back()->RegisterCamView(probes.back().get());
-    cams.back()->SetURL(url);
-    cams.back()->PlayVideoStream();
-  }
-  PumpUntil([] { return false; }, kWarmUpMs);
-  std::vector<int64_t> start;
-  for (auto& p : probes) start.push_back(p->Frames());
-  const double cpu0 = SelfCpu();
-  const auto t0 = Clock::now();
-  PumpUntil([] { return false; }, kWindowMs);
-  const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
-  side.CpuShare = (SelfCpu() - cpu0) / wall;
-  for (size_t i = 0; i < probes.size(); ++i) side.Fps.push_back((probes[i]->Frames() - start[i]) / wall);
-  for (auto& c : cams) c->Abort();
-  PumpUntil([&] { return std::none_of(cams.begin(), cams.end(), [](auto& c) { return c->IsVideoPlaying(); }); }, 5000);
-  for (size_t i = 0; i < cams.size(); ++i) cams[i]->UnRegisterCamView(probes[i].get());
-  cams.clear();
+  TSide side = kzbench::KzRunCameraFleet(URLs, kWarmUpMs, kWindowMs);
   KzInetShutdown();
   return side;
 }
 
 TSide RunFfmpeg(const std::vector<std::string>& URLs, const std::string& Dir) {
-  TSide side;
   std::vector<std::unique_ptr<TChild>> children;
   for (size_t i = 0; i < URLs.size(); ++i) {
     children.push_back(std::make_unique<TChild>());
@@ -159,24 +106,14 @@ TSide RunFfmpeg(const std::vector<std::string>& URLs, const std::string& Dir) {
                             Dir + "/progress" + std::to_string(i), "-i", URLs[i], "-f", "null", "-"},
                            false);
   }
-  PumpUntil([] { return false; }, kWarmUpMs);
-  std::vector<int64_t> start;
-  double cpu0 = 0;
-  for (size_t i = 0; i < children.size(); ++i) {
-    start.push_back(ProgressFrames(Dir + "/progress" + std::to_string(i)));
-    cpu0 += children[i]->Cpu();
-  }
-  const auto t0 = Clock::now();
-  PumpUntil([] { return false; }, kWindowMs);
-  const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
-  double cpu1 = 0;
-  for (size_t i = 0; i < children.size(); ++i) {
-    cpu1 += children[i]->Cpu();
-    side.Fps.push_back((ProgressFrames(Dir + "/progress" + std::to_string(i)) - start[i]) / wall);
-  }
-  side.CpuShare = (cpu1 - cpu0) / wall;
-  children.clear();
-  return side;
+  return kzbench::KzMeasureFleet(
+      children.size(), kWarmUpMs, kWindowMs,
+      [&](size_t i) { return kzbench::KzProgressFrames(Dir + "/progress" + std::to_string(i)); },
+      [&] {
+        double cpu = 0;
+        for (const auto& c : children) cpu += c->Cpu();
+        return cpu;
+      });
 }
 
 void BM_SixteenCamerasVsFfmpeg(benchmark::State& State) {

@@ -14,6 +14,7 @@
 
 #include "apps/kzcamsim/kzcamsim_lib.h"
 #include "bench/kzbench.h"
+#include "bench/kzstreamfleet.h"
 #include "camera/fmxMKzCamera.h"
 #include "ffmpeg/fmxMKzFFmpegLib.h"
 #include "foundation/fmxMKzMessages.h"
@@ -30,70 +31,14 @@ constexpr int kStreams = 16;
 constexpr int kWarmUpMs = 4000;
 constexpr int kWindowMs = 10000;
 
-double SelfCpu() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return u.ru_utime.tv_sec + u.ru_utime.tv_usec / 1e6 + u.ru_stime.tv_sec + u.ru_stime.tv_usec / 1e6;
-}
-
-// User and system CPU seconds of a process and its children so far.
-double ProcessCpu(pid_t Pid) {
-  std::ifstream f("/proc/" + std::to_string(Pid) + "/stat");
-  std::string text((std::istreambuf_iterator<char>(f)), {});
-  if (text.empty()) return 0;
-  std::istringstream in(text.substr(text.rfind(')') + 2));
-  std::string field;
-  double ticks = 0;
-  for (int i = 3; i <= 15 && in >> field; ++i)
-    if (i == 14 || i == 15) ticks += std::stod(field);
-  return ticks / double(sysconf(_SC_CLK_TCK));
-}
-
-int64_t ProgressFrames(const std::string& File) {
-  std::ifstream f(File);
-  std::string line;
-  int64_t frames = 0;
-  while (std::getline(f, line))
-    if (line.rfind("frame=", 0) == 0) frames = std::stoll(line.substr(6));
-  return frames;
-}
-
-struct TSide {
-  std::vector<double> Fps;
-  double CpuShare = 0;
-  double Min() const { return Fps.empty() ? 0 : *std::min_element(Fps.begin(), Fps.end()); }
-  double Mean() const { return Fps.empty() ? 0 : std::accumulate(Fps.begin(), Fps.end(), 0.0) / Fps.size(); }
-};
+using TSide = kzbench::TKzFleetSide;
 
 TSide RunOurs(const std::string& Url) {
-  TSide side;
-  std::vector<std::unique_ptr<TKzCamera>> cams;
-  std::vector<std::unique_ptr<kzcamsim::TKzSimFrameProbe>> probes;
-  for (int i = 0; i < kStreams; ++i) {
-    cams.push_back(std::make_unique<TKzCamera>(nullptr));
-    probes.push_back(std::make_unique<kzcamsim::TKzSimFrameProbe>());
-    cams.back()->RegisterCamView(probes.back().get());
-    cams.back()->FFMpegProperty().SetThreads(1);
-    cams.back()->SetURL(Url);
-    cams.back()->PlayVideoStream();
-  }
-  PumpUntil([] { return false; }, kWarmUpMs);
-  std::vector<int64_t> start;
-  for (auto& p : probes) start.push_back(p->Frames());
-  const double cpu0 = SelfCpu();
-  const auto t0 = Clock::now();
-  PumpUntil([] { return false; }, kWindowMs);
-  const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
-  side.CpuShare = (SelfCpu() - cpu0) / wall;
-  for (size_t i = 0; i < probes.size(); ++i) side.Fps.push_back((probes[i]->Frames() - start[i]) / wall);
-  for (auto& c : cams) c->Abort();
-  PumpUntil([&] { return std::none_of(cams.begin(), cams.end(), [](auto& c) { return c->IsVideoPlaying(); }); }, 5000);
-  for (size_t i = 0; i < cams.size(); ++i) cams[i]->UnRegisterCamView(probes[i].get());
-  return side;
+  return kzbench::KzRunCameraFleet(std::vector<std::string>(kStreams, Url), kWarmUpMs, kWindowMs,
+                                   [](TKzCamera& Cam) { Cam.FFMpegProperty().SetThreads(1); });
 }
 
 TSide RunFfmpeg(const std::string& Url, const kztest::TTempDir& Dir) {
-  TSide side;
   std::vector<std::unique_ptr<kztest::TPeer>> children;
   std::vector<pid_t> pids;
   for (int i = 0; i < kStreams; ++i) {
@@ -104,22 +49,14 @@ TSide RunFfmpeg(const std::string& Url, const kztest::TTempDir& Dir) {
                            Dir / "ffmpeg.log");
     pids.push_back(children.back()->Pid());
   }
-  PumpUntil([] { return false; }, kWarmUpMs);
-  std::vector<int64_t> start;
-  double cpu0 = 0, cpu1 = 0;
-  for (int i = 0; i < kStreams; ++i) {
-    start.push_back(ProgressFrames(Dir / ("progress" + std::to_string(i))));
-    cpu0 += ProcessCpu(pids[size_t(i)]);
-  }
-  const auto t0 = Clock::now();
-  PumpUntil([] { return false; }, kWindowMs);
-  const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
-  for (int i = 0; i < kStreams; ++i) {
-    cpu1 += ProcessCpu(pids[size_t(i)]);
-    side.Fps.push_back((ProgressFrames(Dir / ("progress" + std::to_string(i))) - start[size_t(i)]) / wall);
-  }
-  side.CpuShare = (cpu1 - cpu0) / wall;
-  return side;
+  return kzbench::KzMeasureFleet(
+      pids.size(), kWarmUpMs, kWindowMs,
+      [&](size_t i) { return kzbench::KzProgressFrames(Dir / ("progress" + std::to_string(i))); },
+      [&] {
+        double cpu = 0;
+        for (pid_t pid : pids) cpu += kzbench::KzProcessCpuSeconds(pid);
+        return cpu;
+      });
 }
 
 constexpr const char* kName = "ffmpeg_rtsp_16x640x480_25fps_cpu";
