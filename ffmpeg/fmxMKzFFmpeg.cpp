@@ -252,26 +252,38 @@ int TKzMFFMPEG::SendPacket(AVCodecContext* Ctx) {
   return r;
 }
 
-bool TKzMFFMPEG::ReadAndProcessVideoFrame() {
+bool TKzMFFMPEG::ReadPacket() {
   FLastActivity.store(kzFF.av_gettime(), std::memory_order_relaxed);
   const int r = kzFF.av_read_frame(FFormatContext, FPacket);
   NoteResult(r);
   if (r < 0) return false;
   IsDecodeStart = false;
-  bool goOn = true;
-  if (FPacket->stream_index == FVideoStreamIndex) {
-    if (SendPacket(FVideoCodec) < 0) {
-      ShowError(32);
-      goOn = false;
-    }
-    while (goOn && kzFF.avcodec_receive_frame(FVideoCodec, FFrame) == 0) {
-      goOn = ShowVideoFrame();
-      kzFF.av_frame_unref(FFrame);
-    }
+  return true;
+}
+
+bool TKzMFFMPEG::DecodeVideoPacket(bool (TKzMFFMPEG::*Present)()) {
+  if (SendPacket(FVideoCodec) < 0) {
+    ShowError(32);
+    return false;
   }
-  if (!RemuxPacket()) goOn = false;
-  kzFF.av_packet_unref(FPacket);
+  bool goOn = true;
+  while (goOn && kzFF.avcodec_receive_frame(FVideoCodec, FFrame) == 0) {
+    goOn = (this->*Present)();
+    kzFF.av_frame_unref(FFrame);
+  }
   return goOn;
+}
+
+bool TKzMFFMPEG::FinishPacket(bool GoOn) {
+  if (!RemuxPacket()) GoOn = false;
+  kzFF.av_packet_unref(FPacket);
+  return GoOn;
+}
+
+bool TKzMFFMPEG::ReadAndProcessVideoFrame() {
+  if (!ReadPacket()) return false;
+  const bool goOn = FPacket->stream_index != FVideoStreamIndex || DecodeVideoPacket(&TKzMFFMPEG::ShowVideoFrame);
+  return FinishPacket(goOn);
 }
 
 // At the end of the input the decoders still hold their last frames.

@@ -126,6 +126,11 @@ private:
   AVCodecContext* OpenDecoder(int Index, const std::string& Name, int MediaType);
   bool PrepareAudioConversion();
   void DoneDecode();
+  // One packet read (false at the end or on an error), its video decoded
+  // and each picture handed to Present, the packet remuxed and released.
+  bool ReadPacket();
+  bool DecodeVideoPacket(bool (TKzMFFMPEG::*Present)());
+  bool FinishPacket(bool GoOn);
   bool ReadAndProcessVideoFrame();
   bool ReadAndProcessVideoFrame_WithSound();
   int SendPacket(AVCodecContext* Ctx);

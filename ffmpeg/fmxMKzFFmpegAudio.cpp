@@ -43,21 +43,10 @@ bool TKzMFFMPEG::ReadAndProcessVideoFrame_WithSound() {
     SleepUnlessAborted(10);
     return true;
   }
-  FLastActivity.store(kzFF.av_gettime(), std::memory_order_relaxed);
-  const int r = kzFF.av_read_frame(FFormatContext, FPacket);
-  NoteResult(r);
-  if (r < 0) return false;
-  IsDecodeStart = false;
+  if (!ReadPacket()) return false;
   bool goOn = true;
   if (FPacket->stream_index == FVideoStreamIndex) {
-    if (SendPacket(FVideoCodec) < 0) {
-      ShowError(32);
-      goOn = false;
-    }
-    while (goOn && kzFF.avcodec_receive_frame(FVideoCodec, FFrame) == 0) {
-      goOn = QueueVideoFrame();
-      kzFF.av_frame_unref(FFrame);
-    }
+    goOn = DecodeVideoPacket(&TKzMFFMPEG::QueueVideoFrame);
   } else if (FPacket->stream_index == FAudioStreamIndex && OnGetAudio) {
     // Reported, but the pictures go on.
     if (SendPacket(FAudioCodec) < 0 && OnError) OnError(FOwner, 32, KzFFmpegErrorText(32));
@@ -67,9 +56,7 @@ bool TKzMFFMPEG::ReadAndProcessVideoFrame_WithSound() {
       kzFF.av_frame_unref(FFrame);
     }
   }
-  if (!RemuxPacket()) goOn = false;
-  kzFF.av_packet_unref(FPacket);
-  return goOn;
+  return FinishPacket(goOn);
 }
 
 bool TKzMFFMPEG::QueueVideoFrame() {
