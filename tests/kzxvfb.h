@@ -68,4 +68,13 @@ private:
   std::string FWhy;
 };
 
+// Pixels of the rectangle L, T, R, Bottom that differ between two screenshots.
+inline int ChangedPixels(const TXvfb& X, const std::vector<uint8_t>& A, const std::vector<uint8_t>& B, int L, int T,
+                         int R, int Bottom) {
+  int n = 0;
+  for (int y = T; y < Bottom; ++y)
+    for (int x = L; x < R; ++x) n += X.Pixel(A, x, y) != X.Pixel(B, x, y);
+  return n;
+}
+
 }  // namespace kztest

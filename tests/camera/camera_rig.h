@@ -2,7 +2,11 @@
 // that measures what arrives, and the bounds of checks in builds slowed
 // down by sanitizers.
 #pragma once
+#include <unistd.h>
+
 #include <atomic>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -85,6 +89,21 @@ inline int CountRequests(const kzcamsim::TKzCamSim& Sim, const std::string& Path
   int n = 0;
   for (const std::string& r : Sim.Requests())
     if (r.substr(r.find(' ') + 1, Path.size()) == Path) ++n;
+  return n;
+}
+
+// Resident memory of this process, bytes.
+inline int64_t ResidentBytes() {
+  std::ifstream statm("/proc/self/statm");
+  int64_t size = 0, resident = 0;
+  statm >> size >> resident;
+  return resident * sysconf(_SC_PAGESIZE);
+}
+
+// Descriptors this process holds open.
+inline size_t OpenFds() {
+  size_t n = 0;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
   return n;
 }
 

@@ -56,10 +56,4 @@ inline int64_t Outage(TReconnectRig& Rig, std::unique_ptr<kzcamsim::TKzCamSim>& 
 // How soon video must come back after the camera does.
 constexpr int64_t kResumeMs = kSanitized ? 5000 : 2000;
 
-inline size_t OpenFds() {
-  size_t n = 0;
-  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
-  return n;
-}
-
 }  // namespace kztest

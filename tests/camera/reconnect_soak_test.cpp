@@ -12,14 +12,6 @@ using namespace kz;
 using namespace kztest;
 using namespace kzcamsim;
 
-namespace {
-int64_t ResidentBytes() {
-  std::ifstream statm("/proc/self/statm");
-  int64_t size = 0, resident = 0;
-  statm >> size >> resident;
-  return resident * sysconf(_SC_PAGESIZE);
-}
-}  // namespace
 
 TEST(ReconnectSoak, FiftyOutagesKeepMemoryAndDescriptorsFlat) {
   const uint16_t port = FreePort();

@@ -15,18 +15,6 @@ using namespace kztest;
 using namespace kzcamsim;
 
 namespace {
-int64_t ResidentBytes() {
-  std::ifstream statm("/proc/self/statm");
-  int64_t size = 0, resident = 0;
-  statm >> size >> resident;
-  return resident * sysconf(_SC_PAGESIZE);
-}
-
-int OpenDescriptors() {
-  int n = 0;
-  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
-  return n;
-}
 }  // namespace
 
 TEST(CameraSoak, AMinuteOfFaultsKeepsVideoAndMemoryFlat) {
@@ -49,7 +37,7 @@ TEST(CameraSoak, AMinuteOfFaultsKeepsVideoAndMemoryFlat) {
 
   PumpFor(15000);  // warmed up: buffers and pools at their working size
   const int64_t rss = ResidentBytes();
-  const int fds = OpenDescriptors();
+  const int fds = static_cast<int>(OpenFds());
   int64_t lastFrames = rig.Probe.Frames();
   for (int i = 0; i < 9; ++i) {  // 45 s more, in pieces that each must bring video
     PumpFor(5000);
@@ -60,13 +48,13 @@ TEST(CameraSoak, AMinuteOfFaultsKeepsVideoAndMemoryFlat) {
   const int64_t grown = ResidentBytes() - rss;
   std::printf("soak: %lld frames, %d stream requests, resident memory %+lld KiB, descriptors %d -> %d\n",
               static_cast<long long>(rig.Probe.Frames()), CountRequests(sim, "/video.mjpg"),
-              static_cast<long long>(grown / 1024), fds, OpenDescriptors());
+              static_cast<long long>(grown / 1024), fds, static_cast<int>(OpenFds()));
   // Sanitizers keep freed memory and access histories of their own; there
   // the leak checker answers for memory instead.
   if (!kSanitized) {
     EXPECT_LT(grown, 8 << 20) << "resident memory grew by " << grown << " bytes";
   }
-  EXPECT_LE(OpenDescriptors(), fds + 8);
+  EXPECT_LE(static_cast<int>(OpenFds()), fds + 8);
   EXPECT_TRUE(rig.Ends.empty());
   EXPECT_GE(CountRequests(sim, "/video.mjpg"), 5);  // the faults made it reconnect
   EXPECT_LT(rig.Stop(), kStopBoundMs);

@@ -5,32 +5,16 @@
 
 #include <unistd.h>
 
+#include "tests/kztestneed.h"
 #include "tests/kzxvfb.h"
 
 using namespace kztest;
 
-namespace {
-// Pixels of Rect that differ between two screenshots.
-int ChangedPixels(const TXvfb& X, const std::vector<uint8_t>& A, const std::vector<uint8_t>& B, int L, int T, int R,
-                  int Bottom) {
-  int n = 0;
-  for (int y = T; y < Bottom; ++y)
-    for (int x = L; x < R; ++x) n += X.Pixel(A, x, y) != X.Pixel(B, x, y);
-  return n;
-}
-}  // namespace
-
 TEST(ViewerReconnect, LateAndInterruptedCamerasAreLiveAgain) {
   const std::string viewer = AppPath("kzviewer"), sim = AppPath("kzcamsim");
-  if (access(viewer.c_str(), X_OK) != 0) {
-    if (std::getenv("CI")) FAIL() << "kzviewer is not built";
-    GTEST_SKIP() << "kzviewer is not built (no SDL2)";
-  }
+  KZ_NEED(access(viewer.c_str(), X_OK) == 0, "kzviewer is not built (no SDL2)");
   TXvfb x(800, 600);
-  if (!x.Why().empty()) {
-    if (std::getenv("CI")) FAIL() << x.Why();
-    GTEST_SKIP() << x.Why();
-  }
+  KZ_NEED(x.Why().empty(), x.Why());
   TTempDir dir;
   const uint16_t late = FreePort(), cut = FreePort();
   auto argv = [&](uint16_t Port) {

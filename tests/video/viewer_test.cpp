@@ -11,19 +11,6 @@
 
 using namespace kztest;
 
-namespace {
-
-// Pixels of Rect that differ between two screenshots.
-int ChangedPixels(const TXvfb& X, const std::vector<uint8_t>& A, const std::vector<uint8_t>& B, int L, int T, int R,
-                  int Bottom) {
-  int n = 0;
-  for (int y = T; y < Bottom; ++y)
-    for (int x = L; x < R; ++x) n += X.Pixel(A, x, y) != X.Pixel(B, x, y);
-  return n;
-}
-
-}  // namespace
-
 TEST(Viewer, ShowsMovingVideoWithTheViewsColours) {
   const std::string viewer = AppPath("kzviewer"), sim = AppPath("kzcamsim");
   KZ_NEED(access(viewer.c_str(), X_OK) == 0, "kzviewer is not built (no SDL2)");
