@@ -154,11 +154,8 @@ TEST(CameraPeers, StreamThroughAManuallySetProxy) {
   TPeer proxy;
   ASSERT_TRUE(proxy.Start({"tinyproxy", "-d", "-c", dir / "tinyproxy.conf"}, dir / "tinyproxy.out"));
   ASSERT_TRUE(proxy.WaitListening(port, 10000)) << ReadFile(dir / "tinyproxy.out");
-  TKzSimOptions o;
-  o.Width = 320;
-  o.Height = 240;
-  o.Auth = TKzSimAuth::kzsaDigest;  // answered again through a new tunnel
-  TKzCamSim sim(o);
+  // Digest: the challenge is answered again through a new tunnel.
+  TKzCamSim sim({.Width = 320, .Height = 240, .Auth = TKzSimAuth::kzsaDigest, .Faults = {}});
   ASSERT_TRUE(sim.Start());
   TStreamRig rig(&sim);
   rig.Cam.ProxyProperty().SetProxyMode(TKzMFProxyMode::kzmManualSettings);
@@ -172,12 +169,8 @@ TEST(CameraPeers, StreamThroughAManuallySetProxy) {
 
 TEST(CameraPeers, KztoolFetchAsksForCredentialsOnATerminal) {
   KZ_NEED(HaveProgram("script"), "script (util-linux) is not installed");
-  TKzSimOptions o;
-  o.Width = 160;
-  o.Height = 120;
-  o.Auth = TKzSimAuth::kzsaDigest;
-  o.Password = "pw-Q7x";
-  TKzCamSim sim(o);
+  TKzCamSim sim(
+      {.Width = 160, .Height = 120, .Auth = TKzSimAuth::kzsaDigest, .Password = "pw-Q7x", .Faults = {}});
   ASSERT_TRUE(sim.Start());
   TTempDir dir;
   // script gives kztool a terminal; the answers wait in it until they are asked for.

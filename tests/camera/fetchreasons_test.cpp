@@ -42,11 +42,7 @@ std::string Reason(const std::string& Err) {
 TEST(FetchReasons, EachCauseHasItsOwnReasonAndExitOne) {
   ASSERT_EQ(access(AppPath("kztool").c_str(), X_OK), 0);
   TTempDir dir;
-  TKzSimOptions o;
-  o.Width = 160;
-  o.Height = 120;
-  o.Auth = TKzSimAuth::kzsaBasic;
-  TKzCamSim sim(o);
+  TKzCamSim sim({.Width = 160, .Height = 120, .Auth = TKzSimAuth::kzsaBasic, .Faults = {}});
   ASSERT_TRUE(sim.Start());
   std::filesystem::create_directories(dir / "www");
   WriteFile(dir / "www/index.html", "<html><body>a camera's start page</body></html>\n");

@@ -13,11 +13,7 @@ using namespace kzcamsim;
 
 namespace {
 TKzSimOptions Small(double Fps = 25) {
-  TKzSimOptions o;
-  o.Width = 320;
-  o.Height = 240;
-  o.FramePerSec = Fps;
-  return o;
+  return {.Width = 320, .Height = 240, .FramePerSec = Fps, .Faults = {}};
 }
 
 // The share of the source's frames that arrived: at most Want, and at least
