@@ -103,36 +103,6 @@ TEST_F(Apache, KeepAliveCarriesManyRequestsOnOneConnection) {
   CloseAll(h);
 }
 
-TEST_F(Apache, BasicAndDigestAcceptRightCredentials) {
-  struct {
-    const char* Path;
-    const char* Body;
-  } cases[] = {{"/basic/x.txt", "basic ok\n"}, {"/digest/x.txt", "digest ok\n"}};
-  for (const auto& c : cases) {
-    PInet h = Connect("alice", "s3cret");
-    ASSERT_NE(h, nullptr);
-    for (int i = 0; i < 10; ++i) {  // Digest: nc 1..10 on one nonce
-      const TFetch f = Fetch(h, c.Path);
-      EXPECT_EQ(f.Status, 200u) << c.Path << " request " << i;
-      EXPECT_EQ(f.Body, c.Body);
-    }
-    CloseAll(h);
-  }
-}
-
-// The one check of a wrong password against a real server's Basic and
-// Digest: the reply is the 401, not a retry loop.
-TEST_F(Apache, WrongPasswordIsA401) {
-  for (const char* path : {"/basic/x.txt", "/digest/x.txt"}) {
-    PInet h = Connect("alice", "wrong");
-    ASSERT_NE(h, nullptr);
-    const TFetch f = Fetch(h, path);
-    EXPECT_TRUE(f.Ok);
-    EXPECT_EQ(f.Status, 401u) << path;
-    CloseAll(h);
-  }
-}
-
 TEST_F(Apache, FollowsAtMostFourRedirects) {
   PInet h = Connect();
   ASSERT_NE(h, nullptr);
