@@ -49,12 +49,6 @@ TEST(VideoSource, FrameSizesFallIntoResolutionClasses) {
   };
   for (const auto& c : cases)
     EXPECT_EQ(GetOptimalVideoResolution(c.W, c.H), c.Want) << c.W << " x " << c.H;
-
-  int32_t w = -1, h = -1;
-  GetSizeFromResolution(TKzVideoResolution::kzDefault, w, h);
-  EXPECT_EQ(w * 10000 + h, 0);
-  GetSizeFromResolution(TKzVideoResolution::kz1900_1280, w, h);
-  EXPECT_EQ(w * 10000 + h, 1900 * 10000 + 1280);
 }
 
 TEST(VideoSource, FrameRateHasAFloorAndRoundsToAtLeastOne) {
