@@ -1,6 +1,6 @@
 // The camera component: start and stop for the device kinds, fetch-thread
-// end reports, consumer notifications, properties with rules of their own,
-// debug texts and login.
+// end reports, consumer notifications, properties with rules of their own
+// and login.
 #include <gtest/gtest.h>
 
 #include "camera/fmxMKzCamControl.h"
@@ -336,25 +336,6 @@ TEST(Camera, HostAndPortComeFromTheUrlWhenNotSet) {
     EXPECT_EQ(cam.GetExtractCameraHost(), c.WantHost) << c.URL;
     EXPECT_EQ(cam.GetExtractCameraPort(), c.WantPort) << c.URL;
   }
-}
-
-TEST(Camera, DebugTextsArriveOnTheMainThreadWithTheLowWordOfTheCount) {
-  TKzCamera cam(nullptr);
-  std::vector<std::pair<int64_t, std::string>> got;
-  cam.OnDebugDataRead = [&](TComponent* s, int64_t n, const std::string& t) {
-    EXPECT_EQ(s, &cam);
-    EXPECT_TRUE(IsMainThread());
-    got.emplace_back(n, t);
-  };
-  std::thread worker([&] {
-    KzPostMessageDebug(&cam, 5000000000LL, "read 1");
-    KzPostMessageDebug(&cam, 7, "read 2");
-  });
-  worker.join();
-  ASSERT_TRUE(Pump([&] { return got.size() == 2; }));
-  EXPECT_EQ(got[0].first, 5000000000LL & 0xFFFFFFFF);
-  EXPECT_EQ(got[0].second, "read 1");
-  EXPECT_EQ(got[1].second, "read 2");
 }
 
 TEST(Camera, LoginAsksTheHandlerOrTheForm) {
