@@ -433,7 +433,8 @@ TEST(MultiSource, OnDecodeVideoMayRewriteThePictureAndItsKind) {
   } cases[] = {
       {"JPEG rewritten as PNG", true, TKzImageType::kzitPNG, 3, nullptr},
       {"JPEG bytes declared PNG", false, TKzImageType::kzitPNG, -1, nullptr},
-      {"declared HWL", false, TKzImageType::kzitHWL, -1, "HWL pictures is not supported"},
+      {"JPEG bytes declared HWL", false, TKzImageType::kzitHWL, -1, nullptr},
+      {"unknown kind", false, static_cast<TKzImageType>(9), -1, "picture kind 9 is not supported"},
   };
   for (const TCase& t : cases) {
     SCOPED_TRACE(t.Name);
