@@ -532,14 +532,13 @@ void KzHWLReconstruct(const THWLPlanes& In, std::vector<double>& P1, std::vector
     DeWaveletGS(P1.data(), P1.data(), w, ht, w, ht, d);
     return;
   }
-  thread_local std::vector<double> yuv[3];
+  // Y, U, V are dequantised into the R, G, B planes and turned into R, G, B
+  // in place (each pixel is read before it is written).
   for (int32_t p = 0; p < 3; ++p) {
-    yuv[p].resize(n);
     Out[p]->resize(n);
-    DeWaveletQuantGS(In.Q[p].data(), yuv[p].data(), w, ht, d, In.F[p].data());
+    DeWaveletQuantGS(In.Q[p].data(), Out[p]->data(), w, ht, d, In.F[p].data());
   }
-  DeWaveletRGB(P1.data(), P2.data(), P3.data(), yuv[0].data(), yuv[1].data(), yuv[2].data(), w, ht, w,
-               ht, d);
+  DeWaveletRGB(P1.data(), P2.data(), P3.data(), P1.data(), P2.data(), P3.data(), w, ht, w, ht, d);
 }
 
 bool HWL2Mem(std::vector<uint8_t>& Buffer, HWL_Header& Header, const std::string& FileName, bool Realloc) {

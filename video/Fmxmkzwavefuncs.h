@@ -72,7 +72,7 @@ void DeWaveletGS(const double* Src, double* Dst, int32_t Width, int32_t Height, 
 // the transform of each.
 void WaveletRGB(const double* R, const double* G, const double* B, double* Y, double* U, double* V, int32_t Width,
                 int32_t Height, int32_t Stride, int32_t FullHeight, int32_t Depth);
-// The inverse transforms of Y, U, V (kept), then R, G, B.
+// The inverse transforms of Y, U, V, then R, G, B (R, G, B may be Y, U, V).
 void DeWaveletRGB(double* R, double* G, double* B, double* Y, double* U, double* V, int32_t Width, int32_t Height,
                   int32_t Stride, int32_t FullHeight, int32_t Depth);
 
