@@ -79,6 +79,62 @@ void InverseLevel(double* P, int32_t Wc, int32_t Hc, int32_t Stride) {
   }
 }
 
+// The first level straight from a row source into Planes destination planes
+// (never the source): rows are made, transformed and combined two at a
+// time, so the source is read once and no scratch plane is needed. The same
+// arithmetic as ForwardLevel, element for element. Rows(r, Out) writes row r
+// of every plane into Out[p] (Wc values each).
+template <typename RowSource>
+void FirstLevel(RowSource Rows, double* const* Dst, int32_t Planes, int32_t Wc, int32_t Hc, int32_t Stride) {
+  const int32_t hw = Wc / 2, hh = Hc / 2;
+  double* buf = Scratch(static_cast<size_t>(Planes) * 4 * Wc).data();
+  for (int32_t i = 0; i < hh; ++i) {
+    double* a[3];  // a source may point these at its own rows instead
+    double* b[3];
+    for (int32_t p = 0; p < Planes; ++p) {
+      a[p] = buf + static_cast<int64_t>(p) * 4 * Wc;
+      b[p] = a[p] + Wc;
+    }
+    Rows(2 * i, a);
+    Rows(2 * i + 1, b);
+    for (int32_t p = 0; p < Planes; ++p) {
+      double* ta = buf + static_cast<int64_t>(p) * 4 * Wc + 2 * Wc;  // the row-transformed pair
+      double* tb = ta + Wc;
+      for (int32_t j = 0; j < hw; ++j) {
+        const double a0 = a[p][2 * j], a1 = a[p][2 * j + 1], b0 = b[p][2 * j], b1 = b[p][2 * j + 1];
+        ta[j] = (a0 + a1) * kS;
+        ta[hw + j] = (a0 - a1) * kS;
+        tb[j] = (b0 + b1) * kS;
+        tb[hw + j] = (b0 - b1) * kS;
+      }
+      if (Wc & 1) ta[Wc - 1] = tb[Wc - 1] = 0;
+      double* lo = Dst[p] + static_cast<int64_t>(i) * Stride;
+      double* hi = Dst[p] + static_cast<int64_t>(hh + i) * Stride;
+      for (int32_t c = 0; c < Wc; ++c) {
+        const double x = ta[c], y = tb[c];
+        lo[c] = (x + y) * kS;
+        hi[c] = (x - y) * kS;
+      }
+    }
+  }
+  if (Hc & 1)
+    for (int32_t p = 0; p < Planes; ++p) std::fill_n(Dst[p] + static_cast<int64_t>(Hc - 1) * Stride, Wc, 0.0);
+}
+
+void ToYUV(const double* R, const double* G, const double* B, double* Y, double* U, double* V, int32_t N) {
+  for (int32_t i = 0; i < N; ++i) {
+    const double y = 0.3 * R[i] + 0.59 * G[i] + 0.11 * B[i];
+    Y[i] = y;
+    U[i] = (B[i] - y) * 0.493;
+    V[i] = (R[i] - y) * 0.877;
+  }
+}
+
+void LaterLevels(double* const* Planes, int32_t Count, int32_t Width, int32_t Height, int32_t Stride, int32_t Depth) {
+  for (int32_t p = 0; p < Count; ++p)
+    for (int32_t l = 1; l <= Depth; ++l) ForwardLevel(Planes[p], Planes[p], Width >> l, Height >> l, Stride);
+}
+
 // The rectangles of a band: detail level L (two rectangles), or the final
 // low-pass band (Band = Depth + 1, one).
 struct TRect2 {
@@ -94,14 +150,15 @@ int32_t BandRects(int32_t W, int32_t H, int32_t Depth, int32_t Band, TRect2 Out[
   return 2;
 }
 
+// Fn(Begin, End) for each row span of a band (flat indices, End excluded).
 template <typename F>
-void ForEachInBand(int32_t W, int32_t H, int32_t Depth, int32_t Band, F Fn) {
+void ForEachSpan(int32_t W, int32_t H, int32_t Depth, int32_t Band, F Fn) {
   TRect2 rects[2];
   const int32_t n = BandRects(W, H, Depth, Band, rects);
   for (int32_t k = 0; k < n; ++k)
     for (int32_t r = rects[k].Row0; r < rects[k].Row1; ++r) {
       const int64_t row = static_cast<int64_t>(r) * W;
-      for (int32_t c = rects[k].Col0; c < rects[k].Col1; ++c) Fn(row + c);
+      Fn(row + rects[k].Col0, row + rects[k].Col1);
     }
 }
 
@@ -203,24 +260,26 @@ void CodePlane(const int32_t* Q, int64_t N, int32_t Bits, TCodedPlane& Out) {
   values.Flush();
 }
 
-// Walks codes and values into a zero-filled plane; stops where the codes,
-// the values or the plane end, or a run would reach the plane's end.
+// Walks codes and values into the plane; stops where the codes, the values
+// or the plane end, or a run would reach the plane's end; what the walk does
+// not reach is 0.
 void DecodePlane(const uint8_t* Codes, uint32_t CodeCount, const uint8_t* Values, size_t ValueBytes,
                  uint32_t ValueCount, int32_t Bits, int32_t* Q, int64_t N) {
   TBitReader values(Values, ValueBytes);
   auto code = [&](uint32_t j) { return (Codes[j >> 2] >> (2 * (j & 3))) & 3; };
   uint32_t ci = 0, vi = 0;
   int64_t oi = 0;
+  const auto finish = [&] { std::fill(Q + oi, Q + N, 0); };
   while (ci < CodeCount && vi < ValueCount && oi < N) {
     switch (code(ci)) {
       case 0: Q[oi] = 0; break;
       case 2: Q[oi] = static_cast<int32_t>(values.Get(Bits)); ++vi; break;
       case 3: Q[oi] = -static_cast<int32_t>(values.Get(Bits)); ++vi; break;
       default: {
-        if (++ci >= CodeCount) return;
+        if (++ci >= CodeCount) return finish();
         const int64_t r = (static_cast<int64_t>(code(ci)) << Bits) + values.Get(Bits);
         ++vi;
-        if (oi + r + 1 >= N) return;
+        if (oi + r + 1 >= N) return finish();
         std::fill_n(Q + oi, r + 1, 0);
         oi += r;
       }
@@ -228,6 +287,7 @@ void DecodePlane(const uint8_t* Codes, uint32_t CodeCount, const uint8_t* Values
     ++ci;
     ++oi;
   }
+  finish();
 }
 
 void PutDouble(uint8_t* P, double V) {
@@ -302,8 +362,13 @@ void WaveletGS(const double* Src, double* Dst, int32_t Width, int32_t Height, in
                int32_t Depth) {
   (void)FullHeight;  // the scratch is sized per level
   if (Width <= 0 || Height <= 0) return;
-  ForwardLevel(Src, Dst, Width, Height, Stride);
-  for (int32_t l = 1; l <= Depth; ++l) ForwardLevel(Dst, Dst, Width >> l, Height >> l, Stride);
+  if (Src == Dst) {
+    ForwardLevel(Src, Dst, Width, Height, Stride);
+  } else {
+    FirstLevel([&](int32_t r, double** Out) { Out[0] = const_cast<double*>(Src) + static_cast<int64_t>(r) * Stride; },
+               &Dst, 1, Width, Height, Stride);
+  }
+  LaterLevels(&Dst, 1, Width, Height, Stride, Depth);
 }
 
 void DeWaveletGS(const double* Src, double* Dst, int32_t Width, int32_t Height, int32_t Stride, int32_t FullHeight,
@@ -318,18 +383,47 @@ void DeWaveletGS(const double* Src, double* Dst, int32_t Width, int32_t Height, 
 
 void WaveletRGB(const double* R, const double* G, const double* B, double* Y, double* U, double* V, int32_t Width,
                 int32_t Height, int32_t Stride, int32_t FullHeight, int32_t Depth) {
-  for (int32_t r = 0; r < Height; ++r)
-    for (int64_t i = static_cast<int64_t>(r) * Stride, e = i + Width; i < e; ++i) {
-      const double y = 0.3 * R[i] + 0.59 * G[i] + 0.11 * B[i];
-      const double u = (B[i] - y) * 0.493;
-      const double v = (R[i] - y) * 0.877;
-      Y[i] = y;
-      U[i] = u;
-      V[i] = v;
-    }
-  WaveletGS(Y, Y, Width, Height, Stride, FullHeight, Depth);
-  WaveletGS(U, U, Width, Height, Stride, FullHeight, Depth);
-  WaveletGS(V, V, Width, Height, Stride, FullHeight, Depth);
+  (void)FullHeight;
+  if (Width <= 0 || Height <= 0) return;
+  double* yuv[3] = {Y, U, V};
+  FirstLevel(
+      [&](int32_t r, double** Out) {
+        const int64_t at = static_cast<int64_t>(r) * Stride;
+        ToYUV(R + at, G + at, B + at, Out[0], Out[1], Out[2], Width);
+      },
+      yuv, 3, Width, Height, Stride);
+  LaterLevels(yuv, 3, Width, Height, Stride, Depth);
+}
+
+void KzHWLForwardPixels(const uint32_t* Pixels, int32_t Width, int32_t Height, bool Grey, double* P1, double* P2,
+                        double* P3, int32_t Depth) {
+  if (Width <= 0 || Height <= 0) return;
+  double* planes[3] = {P1, P2, P3};
+  if (Grey) {
+    FirstLevel(
+        [&](int32_t r, double** Out) {
+          const uint32_t* p = Pixels + static_cast<int64_t>(r) * Width;
+          for (int32_t i = 0; i < Width; ++i) Out[0][i] = static_cast<double>(p[i] & 255);
+        },
+        planes, 1, Width, Height, Width);
+    LaterLevels(planes, 1, Width, Height, Width, Depth);
+    return;
+  }
+  thread_local std::vector<double> rgb;
+  if (rgb.size() < 3 * static_cast<size_t>(Width)) rgb.resize(3 * static_cast<size_t>(Width));
+  double *red = rgb.data(), *green = red + Width, *blue = green + Width;
+  FirstLevel(
+      [&](int32_t r, double** Out) {
+        const uint32_t* p = Pixels + static_cast<int64_t>(r) * Width;
+        for (int32_t i = 0; i < Width; ++i) {
+          red[i] = static_cast<double>((p[i] >> 16) & 255);
+          green[i] = static_cast<double>((p[i] >> 8) & 255);
+          blue[i] = static_cast<double>(p[i] & 255);
+        }
+        ToYUV(red, green, blue, Out[0], Out[1], Out[2], Width);
+      },
+      planes, 3, Width, Height, Width);
+  LaterLevels(planes, 3, Width, Height, Width, Depth);
 }
 
 void DeWaveletRGB(double* R, double* G, double* B, double* Y, double* U, double* V, int32_t Width, int32_t Height,
@@ -353,13 +447,15 @@ int32_t WaveletZeroOutGS(double* Plane, double Eps, int32_t Bits, int32_t Width,
   (void)Bits;
   int32_t cleared = 0;
   for (int32_t band = 0; band <= Depth; ++band)
-    ForEachInBand(Width, Height, Depth, band, [&](int64_t i) {
-      double& c = Plane[i];
-      if (!Finite(c)) {
-        c = 0;
-      } else if (c != 0 && std::fabs(c) <= Eps) {
-        c = 0;
-        ++cleared;
+    ForEachSpan(Width, Height, Depth, band, [&](int64_t Begin, int64_t End) {
+      for (int64_t i = Begin; i < End; ++i) {
+        double& c = Plane[i];
+        if (!Finite(c)) {
+          c = 0;
+        } else if (c != 0 && std::fabs(c) <= Eps) {
+          c = 0;
+          ++cleared;
+        }
       }
     });
   return cleared;
@@ -368,20 +464,23 @@ int32_t WaveletZeroOutGS(double* Plane, double Eps, int32_t Bits, int32_t Width,
 void WaveletQuantGS(double* Plane, int32_t* Quant, int32_t Width, int32_t Height, int32_t Depth, int32_t Bits,
                     double* Factors) {
   if (Width <= 0 || Height <= 0 || Width > HWL_MaxCoded || Height > HWL_MaxCoded) return;
-  const int64_t n = static_cast<int64_t>(Width) * Height;
-  for (int64_t i = 0; i < n; ++i)
-    if (!Finite(Plane[i])) Plane[i] = 0;
   const double top = static_cast<double>((1u << Bits) - 1);
+  // The bands cover the plane, so clearing what is not finite band by band
+  // clears the whole plane before any factor is taken.
   for (int32_t band = 0; band <= Depth + 1; ++band) {
     double mn = 1e8, mx = -1e8;
-    ForEachInBand(Width, Height, Depth, band, [&](int64_t i) {
-      mn = std::min(mn, Plane[i]);
-      mx = std::max(mx, Plane[i]);
+    ForEachSpan(Width, Height, Depth, band, [&](int64_t Begin, int64_t End) {
+      for (int64_t i = Begin; i < End; ++i) {
+        if (!Finite(Plane[i])) Plane[i] = 0;
+        mn = Plane[i] < mn ? Plane[i] : mn;
+        mx = Plane[i] > mx ? Plane[i] : mx;
+      }
     });
     double factor = 0;
     if (mn != 0 || mx != 0) factor = top / (std::fabs(mx) >= std::fabs(mn) ? std::fabs(mx) : std::fabs(mn));
-    ForEachInBand(Width, Height, Depth, band,
-                  [&](int64_t i) { Quant[i] = static_cast<int32_t>(std::nearbyint(Plane[i] * factor)); });
+    ForEachSpan(Width, Height, Depth, band, [&](int64_t Begin, int64_t End) {
+      for (int64_t i = Begin; i < End; ++i) Quant[i] = static_cast<int32_t>(KzHWLRoundEven(Plane[i] * factor));
+    });
     Factors[band] = factor;
   }
 }
@@ -399,7 +498,9 @@ void DeWaveletQuantGS(const int32_t* Quant, double* Plane, int32_t Width, int32_
   for (int32_t band = 0; band <= Depth + 1; ++band) {
     const double f = Factors[band];
     const double m = (f == 0 || !Finite(f)) ? 0.0 : 1.0 / f;
-    ForEachInBand(Width, Height, Depth, band, [&](int64_t i) { Plane[i] = Quant[i] * m; });
+    ForEachSpan(Width, Height, Depth, band, [&](int64_t Begin, int64_t End) {
+      for (int64_t i = Begin; i < End; ++i) Plane[i] = Quant[i] * m;
+    });
   }
 }
 
@@ -477,7 +578,8 @@ bool ReadHWLFromStream(TStream& Stream, THWLPlanes& Out) {
   if (!KzHWLHeaderValid(h)) return false;
   const int64_t body = KzHWLBodySize(h);
   if (Stream.Size() - Stream.Position() < body) return false;
-  std::vector<uint8_t> bytes(static_cast<size_t>(body));
+  thread_local std::vector<uint8_t> bytes;
+  if (bytes.size() < static_cast<size_t>(body)) bytes.resize(static_cast<size_t>(body));
   if (Stream.Read(bytes.data(), body) != body) return false;
   const int64_t n = static_cast<int64_t>(h.width) * h.height;
   const uint8_t* at = bytes.data();
@@ -490,7 +592,7 @@ bool ReadHWLFromStream(TStream& Stream, THWLPlanes& Out) {
     }
   }
   for (int32_t p = 0; p < 3; ++p) {
-    Out.Q[p].assign(p < h.Planes() ? static_cast<size_t>(n) : 0, 0);
+    Out.Q[p].resize(p < h.Planes() ? static_cast<size_t>(n) : 0);  // every entry is written
     if (p >= h.Planes()) continue;
     const uint8_t* codes = at;
     at += CodeBytes(h.Codes(p));
@@ -512,12 +614,6 @@ bool ReadHeaderHWL(const std::string& FileName, HWL_Header& Header) {
   if (!file.Valid() || file.Read(head, HWL_HeaderSize) != static_cast<int64_t>(HWL_HeaderSize)) return false;
   KzGetHWLHeader(head, Header);
   return true;
-}
-
-uint8_t KzHWLClampByte(double Value) {
-  if (!(Value > 0)) return 0;
-  if (Value >= 255) return 255;
-  return static_cast<uint8_t>(std::nearbyint(Value));
 }
 
 void KzHWLReconstruct(const THWLPlanes& In, std::vector<double>& P1, std::vector<double>& P2,

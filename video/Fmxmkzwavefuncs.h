@@ -72,6 +72,11 @@ void DeWaveletGS(const double* Src, double* Dst, int32_t Width, int32_t Height, 
 // the transform of each.
 void WaveletRGB(const double* R, const double* G, const double* B, double* Y, double* U, double* V, int32_t Width,
                 int32_t Height, int32_t Stride, int32_t FullHeight, int32_t Depth);
+// The forward transform straight from 32-bit pixels (rows Width long): grey
+// takes the blue byte into P1; colour takes R, G, B as Y, U, V into P1, P2,
+// P3. The same numbers as the planes routines give.
+void KzHWLForwardPixels(const uint32_t* Pixels, int32_t Width, int32_t Height, bool Grey, double* P1, double* P2,
+                        double* P3, int32_t Depth);
 // The inverse transforms of Y, U, V, then R, G, B (R, G, B may be Y, U, V).
 void DeWaveletRGB(double* R, double* G, double* B, double* Y, double* U, double* V, int32_t Width, int32_t Height,
                   int32_t Stride, int32_t FullHeight, int32_t Depth);
@@ -131,9 +136,21 @@ bool ReadHeaderHWL(const std::string& FileName, HWL_Header& Header);
 bool HWL2Mem(std::vector<uint8_t>& Buffer, HWL_Header& Header, const std::string& FileName, bool Realloc);
 
 // ---- Helpers shared with the picture class.
+// The nearest integer, halves to even, for |Value| < 2^51 in the default
+// rounding mode: adding and taking away 1.5 * 2^52 leaves no fraction (and
+// without fast-math the compiler may not fold the two away). A library call
+// for nearbyint costs more than the rest of the quantiser.
+inline double KzHWLRoundEven(double Value) {
+  constexpr double bias = 6755399441055744.0;
+  return (Value + bias) - bias;
+}
 // Plane value to a byte: <= 0 gives 0, >= 255 gives 255, else the nearest
 // integer (halves to even).
-uint8_t KzHWLClampByte(double Value);
+inline uint8_t KzHWLClampByte(double Value) {
+  if (!(Value > 0)) return 0;
+  if (Value >= 255) return 255;
+  return static_cast<uint8_t>(KzHWLRoundEven(Value));
+}
 // The planes of a decoded stream dequantised and transformed back: the grey
 // plane into P1, or R, G, B into P1, P2, P3 (width x height each).
 void KzHWLReconstruct(const THWLPlanes& In, std::vector<double>& P1, std::vector<double>& P2,

@@ -200,20 +200,28 @@ void TWavelet::ReLoad() {
 void TWavelet::ReCalcHWL(bool WithPreview) {
   getMaxSubdivisionDepth();
   const int32_t w = pic_width, h = pic_height, d = pic_subdivisiondepth;
-  if (pic_bpp == 8) {
+  if (pic_bpp == 8)
     WaveletGS(pic_oBMP.data(), pic_HWL.data(), w, h, w, h, d);
+  else
+    WaveletRGB(pic_oBMPr.data(), pic_oBMPg.data(), pic_oBMPb.data(), pic_HWLr.data(), pic_HWLg.data(),
+               pic_HWLb.data(), w, h, w, h, d);
+  Quantise();
+  if (WithPreview) Preview();
+}
+
+// Threshold and quantiser on the transformed planes.
+void TWavelet::Quantise() {
+  const int32_t w = pic_width, h = pic_height, d = pic_subdivisiondepth;
+  if (pic_bpp == 8) {
     WaveletZeroOutGS(pic_HWL.data(), pic_eps, pic_quantbitsy, w, h, d);
     WaveletQuantGS(pic_HWL.data(), pic_qHWL.data(), w, h, d, pic_quantbitsy, pic_quantfactor.data());
   } else {
-    WaveletRGB(pic_oBMPr.data(), pic_oBMPg.data(), pic_oBMPb.data(), pic_HWLr.data(), pic_HWLg.data(),
-               pic_HWLb.data(), w, h, w, h, d);
     for (auto* p : {&pic_HWLr, &pic_HWLg, &pic_HWLb}) WaveletZeroOutGS(p->data(), pic_eps, 0, w, h, d);
     WaveletQuantRGB(pic_HWLr.data(), pic_HWLg.data(), pic_HWLb.data(), pic_qHWLr.data(), pic_qHWLg.data(),
                     pic_qHWLb.data(), w, h, d, pic_quantbitsy, pic_quantbitsu, pic_quantbitsv,
                     pic_quantfactorr.data(), pic_quantfactorg.data(), pic_quantfactorb.data());
   }
   FPreviewPending = true;
-  if (WithPreview) Preview();
 }
 
 // Dequantises and transforms back what was just coded, into the result.
@@ -246,14 +254,18 @@ bool TWavelet::WriteHWLToStream(TStream& Stream) {
   if (w < 2 || h < 2 || w > HWL_MaxCoded || h > HWL_MaxCoded) return false;
   pic_width = w;
   pic_height = h;
+  getMaxSubdivisionDepth();
+  // Straight from the pixels into the transform planes (the source planes
+  // would hold the same numbers).
   if (pic_bpp == 8) {
     allocMemGS();
-    copyBitmap2DoubleGS();
+    KzHWLForwardPixels(pic_bitmap.Data(), w, h, true, pic_HWL.data(), nullptr, nullptr, pic_subdivisiondepth);
   } else {
     allocMemRGB();
-    copyBitmap2DoubleRGB();
+    KzHWLForwardPixels(pic_bitmap.Data(), w, h, false, pic_HWLr.data(), pic_HWLg.data(), pic_HWLb.data(),
+                       pic_subdivisiondepth);
   }
-  ReCalcHWL();
+  Quantise();
   if (pic_bpp == 8)
     return kz::WriteHWLToStream(Stream, pic_qHWL.data(), nullptr, nullptr, w, h, 8, pic_subdivisiondepth,
                                 pic_quantfactor.data(), nullptr, nullptr, pic_quantbitsy, pic_quantbitsu,

@@ -116,6 +116,7 @@ private:
   // Shows FPlanes (just read) and keeps them as the current quantised planes.
   void TakeDecoded();
   void Preview();
+  void Quantise();
 
   std::unique_ptr<TKzMBitmap> FKzBitmapHWL;  // the decoded or previewed picture
   THWLPlanes FPlanes;                        // reading buffers, reused
