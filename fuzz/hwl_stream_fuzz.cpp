@@ -18,9 +18,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   if (!kz::ReadHWLFromStream(s, planes)) __builtin_trap();
   const kz::HWL_Header& h = planes.Header;
   if (w.BitmapHWL().Width() != h.width || w.BitmapHWL().Height() != h.height) __builtin_trap();
-  if (h.quantbitsy > 8 || h.quantbitsu > 8 || h.quantbitsv > 8) return 0;
-  kz::TMemoryStream again;
   const bool grey = h.bpp == 8;
+  if (h.quantbitsy > 8 || (!grey && (h.quantbitsu > 8 || h.quantbitsv > 8))) return 0;  // beyond what is coded
+  kz::TMemoryStream again;
   if (!kz::WriteHWLToStream(again, planes.Q[0].data(), grey ? nullptr : planes.Q[1].data(),
                             grey ? nullptr : planes.Q[2].data(), h.width, h.height, h.bpp, h.depth,
                             planes.F[0].data(), grey ? nullptr : planes.F[1].data(),

@@ -86,7 +86,8 @@ SEEDS = {
         "lower": b"{deadbeef-0000-1111-2222-333344445555}",
         "bad": b"{0123456-89AB-CDEF-0123-456789ABCDEFF}",
     },
-    "hwl_stream_fuzz": {"grey": HWL_GREY, "colour": HWL_COLOUR, "cut": HWL_COLOUR[:-3]},
+    "hwl_stream_fuzz": {"grey": HWL_GREY, "colour": HWL_COLOUR, "cut": HWL_COLOUR[:-3],
+                        "unusedbits": HWL_GREY[:38] + b"\0" + HWL_GREY[39:]},
     "hwl_file_fuzz": {"grey": HWL_GREY, "colour": HWL_COLOUR, "header": HWL_GREY[:39]},
     "inet_dechunk_fuzz": {
         "chunks": b"\x03" + b"4\r\nWiki\r\n5\r\npedia\r\n0\r\n\r\n",

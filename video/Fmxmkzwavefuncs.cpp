@@ -524,9 +524,9 @@ bool WriteHWLToStream(TStream& Stream, const int32_t* Q1, const int32_t* Q2, con
                       const double* F3, int32_t BitsY, int32_t BitsU, int32_t BitsV) {
   if (Width < 2 || Height < 2 || Width > HWL_MaxCoded || Height > HWL_MaxCoded) return false;
   if ((Bpp != 8 && Bpp != 24) || Depth < 0 || Depth > HWL_MaxDepth) return false;
-  for (int32_t b : {BitsY, BitsU, BitsV})
-    if (b < 1 || b > 8) return false;
   const int32_t planes = Bpp == 8 ? 1 : 3;
+  for (int32_t b : {BitsY, BitsU, BitsV})
+    if ((b < 1 || b > 8) && (planes == 3 || b == BitsY)) return false;
   const int32_t* q[3] = {Q1, Q2, Q3};
   const double* f[3] = {F1, F2, F3};
   const int32_t bits[3] = {BitsY, BitsU, BitsV};

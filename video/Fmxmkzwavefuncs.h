@@ -105,8 +105,9 @@ int32_t WaveletCountZerosGS(const int32_t* Quant, int32_t Width, int32_t Height,
 // ---- Stream and files.
 // Writes one picture at the stream's position (the file variant creates the
 // file). Q2, Q3, F2, F3 are not read for grey (Bpp 8). False when the size
-// is outside 2..HWL_MaxCoded, Bpp is neither 8 nor 24, a bit count is not
-// 1..8, or the stream or file refuses the bytes.
+// is outside 2..HWL_MaxCoded, Bpp is neither 8 nor 24, the bit count of a
+// plane written is not 1..8 (those of grey's unused planes go into the
+// header as they are), or the stream or file refuses the bytes.
 bool WriteHWLToStream(TStream& Stream, const int32_t* Q1, const int32_t* Q2, const int32_t* Q3, int32_t Width,
                       int32_t Height, int32_t Bpp, int32_t Depth, const double* F1, const double* F2,
                       const double* F3, int32_t BitsY, int32_t BitsU, int32_t BitsV);
