@@ -22,9 +22,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   if (h.quantbitsy > 8 || (!grey && (h.quantbitsu > 8 || h.quantbitsv > 8))) return 0;  // beyond what is coded
   kz::TMemoryStream again;
   if (!kz::WriteHWLToStream(again, planes.Q[0].data(), grey ? nullptr : planes.Q[1].data(),
-                            grey ? nullptr : planes.Q[2].data(), h.width, h.height, h.bpp, h.depth,
-                            planes.F[0].data(), grey ? nullptr : planes.F[1].data(),
-                            grey ? nullptr : planes.F[2].data(), h.quantbitsy, h.quantbitsu, h.quantbitsv))
+                            grey ? nullptr : planes.Q[2].data(), h.width, h.height, h.bpp, h.depth, planes.F[0].data(),
+                            grey ? nullptr : planes.F[1].data(), grey ? nullptr : planes.F[2].data(), h.quantbitsy,
+                            h.quantbitsu, h.quantbitsv))
     __builtin_trap();
   again.SetPosition(0);
   kz::THWLPlanes back;

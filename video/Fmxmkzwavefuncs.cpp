@@ -166,7 +166,7 @@ bool Finite(double V) { return std::isfinite(V); }
 
 // ---- Bit packing.
 class TBitWriter {
-public:
+ public:
   explicit TBitWriter(std::vector<uint8_t>& Out) : FOut(Out) {}
   void Put(uint32_t Value, int32_t Bits) {
     FAcc |= static_cast<uint64_t>(Value & ((1u << Bits) - 1)) << FCount;
@@ -183,14 +183,14 @@ public:
     FCount = 0;
   }
 
-private:
+ private:
   std::vector<uint8_t>& FOut;
   uint64_t FAcc = 0;
   int32_t FCount = 0;
 };
 
 class TBitReader {
-public:
+ public:
   TBitReader(const uint8_t* Data, size_t Size) : FData(Data), FSize(Size) {}
   uint32_t Get(int32_t Bits) {
     while (FCount < Bits) {
@@ -205,7 +205,7 @@ public:
     return v;
   }
 
-private:
+ private:
   const uint8_t* FData;
   size_t FSize;
   size_t FPos = 0;
@@ -214,7 +214,7 @@ private:
 };
 
 struct TCodedPlane {
-  std::vector<uint8_t> Codes;  // packed
+  std::vector<uint8_t> Codes;   // packed
   std::vector<uint8_t> Values;  // packed
   uint32_t CodeCount = 0;
   uint32_t ValueCount = 0;
@@ -272,9 +272,17 @@ void DecodePlane(const uint8_t* Codes, uint32_t CodeCount, const uint8_t* Values
   const auto finish = [&] { std::fill(Q + oi, Q + N, 0); };
   while (ci < CodeCount && vi < ValueCount && oi < N) {
     switch (code(ci)) {
-      case 0: Q[oi] = 0; break;
-      case 2: Q[oi] = static_cast<int32_t>(values.Get(Bits)); ++vi; break;
-      case 3: Q[oi] = -static_cast<int32_t>(values.Get(Bits)); ++vi; break;
+      case 0:
+        Q[oi] = 0;
+        break;
+      case 2:
+        Q[oi] = static_cast<int32_t>(values.Get(Bits));
+        ++vi;
+        break;
+      case 3:
+        Q[oi] = -static_cast<int32_t>(values.Get(Bits));
+        ++vi;
+        break;
       default: {
         if (++ci >= CodeCount) return finish();
         const int64_t r = (static_cast<int64_t>(code(ci)) << Bits) + values.Get(Bits);
@@ -486,8 +494,8 @@ void WaveletQuantGS(double* Plane, int32_t* Quant, int32_t Width, int32_t Height
 }
 
 void WaveletQuantRGB(double* P1, double* P2, double* P3, int32_t* Q1, int32_t* Q2, int32_t* Q3, int32_t Width,
-                     int32_t Height, int32_t Depth, int32_t BitsY, int32_t BitsU, int32_t BitsV, double* F1,
-                     double* F2, double* F3) {
+                     int32_t Height, int32_t Depth, int32_t BitsY, int32_t BitsU, int32_t BitsV, double* F1, double* F2,
+                     double* F3) {
   WaveletQuantGS(P1, Q1, Width, Height, Depth, BitsY, F1);
   WaveletQuantGS(P2, Q2, Width, Height, Depth, BitsU, F2);
   WaveletQuantGS(P3, Q3, Width, Height, Depth, BitsV, F3);
@@ -520,8 +528,8 @@ int32_t WaveletCountZerosGS(const int32_t* Quant, int32_t Width, int32_t Height,
 // ---- Stream
 
 bool WriteHWLToStream(TStream& Stream, const int32_t* Q1, const int32_t* Q2, const int32_t* Q3, int32_t Width,
-                      int32_t Height, int32_t Bpp, int32_t Depth, const double* F1, const double* F2,
-                      const double* F3, int32_t BitsY, int32_t BitsU, int32_t BitsV) {
+                      int32_t Height, int32_t Bpp, int32_t Depth, const double* F1, const double* F2, const double* F3,
+                      int32_t BitsY, int32_t BitsU, int32_t BitsV) {
   if (Width < 2 || Height < 2 || Width > HWL_MaxCoded || Height > HWL_MaxCoded) return false;
   if ((Bpp != 8 && Bpp != 24) || Depth < 0 || Depth > HWL_MaxDepth) return false;
   const int32_t planes = Bpp == 8 ? 1 : 3;
@@ -565,8 +573,7 @@ bool WriteHWL(const std::string& FileName, const int32_t* Q1, const int32_t* Q2,
               int32_t Height, int32_t Bpp, int32_t Depth, const double* F1, const double* F2, const double* F3,
               int32_t BitsY, int32_t BitsU, int32_t BitsV) {
   TFileStream file(FileName, TFileMode::fmCreate);
-  return file.Valid() &&
-         WriteHWLToStream(file, Q1, Q2, Q3, Width, Height, Bpp, Depth, F1, F2, F3, BitsY, BitsU, BitsV);
+  return file.Valid() && WriteHWLToStream(file, Q1, Q2, Q3, Width, Height, Bpp, Depth, F1, F2, F3, BitsY, BitsU, BitsV);
 }
 
 bool ReadHWLFromStream(TStream& Stream, THWLPlanes& Out) {
@@ -616,8 +623,7 @@ bool ReadHeaderHWL(const std::string& FileName, HWL_Header& Header) {
   return true;
 }
 
-void KzHWLReconstruct(const THWLPlanes& In, std::vector<double>& P1, std::vector<double>& P2,
-                      std::vector<double>& P3) {
+void KzHWLReconstruct(const THWLPlanes& In, std::vector<double>& P1, std::vector<double>& P2, std::vector<double>& P3) {
   std::vector<double>* Out[3] = {&P1, &P2, &P3};
   const HWL_Header& h = In.Header;
   const int32_t w = h.width, ht = h.height, d = h.depth;

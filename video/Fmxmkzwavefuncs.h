@@ -41,8 +41,8 @@ struct HWL_Header {
   uint16_t ID[3] = {'H', 'W', 'L'};
   uint16_t width = 0;
   uint16_t height = 0;
-  uint8_t bpp = 0;    // 8 grey, 24 colour
-  uint8_t depth = 0;  // d: d+1 levels
+  uint8_t bpp = 0;                           // 8 grey, 24 colour
+  uint8_t depth = 0;                         // d: d+1 levels
   uint32_t bitsr = 0, bitsg = 0, bitsb = 0;  // codes per plane
   uint32_t datar = 0, datag = 0, datab = 0;  // values per plane
   uint8_t quantbitsy = 0, quantbitsu = 0, quantbitsv = 0;
@@ -91,8 +91,8 @@ int32_t WaveletZeroOutGS(double* Plane, double Eps, int32_t Bits, int32_t Width,
 void WaveletQuantGS(double* Plane, int32_t* Quant, int32_t Width, int32_t Height, int32_t Depth, int32_t Bits,
                     double* Factors);
 void WaveletQuantRGB(double* P1, double* P2, double* P3, int32_t* Q1, int32_t* Q2, int32_t* Q3, int32_t Width,
-                     int32_t Height, int32_t Depth, int32_t BitsY, int32_t BitsU, int32_t BitsV, double* F1,
-                     double* F2, double* F3);
+                     int32_t Height, int32_t Depth, int32_t BitsY, int32_t BitsU, int32_t BitsV, double* F1, double* F2,
+                     double* F3);
 // c = q / factor per band (0 where the factor is 0 or not finite).
 void DeWaveletQuantGS(const int32_t* Quant, double* Plane, int32_t Width, int32_t Height, int32_t Depth,
                       const double* Factors);
@@ -109,8 +109,8 @@ int32_t WaveletCountZerosGS(const int32_t* Quant, int32_t Width, int32_t Height,
 // plane written is not 1..8 (those of grey's unused planes go into the
 // header as they are), or the stream or file refuses the bytes.
 bool WriteHWLToStream(TStream& Stream, const int32_t* Q1, const int32_t* Q2, const int32_t* Q3, int32_t Width,
-                      int32_t Height, int32_t Bpp, int32_t Depth, const double* F1, const double* F2,
-                      const double* F3, int32_t BitsY, int32_t BitsU, int32_t BitsV);
+                      int32_t Height, int32_t Bpp, int32_t Depth, const double* F1, const double* F2, const double* F3,
+                      int32_t BitsY, int32_t BitsU, int32_t BitsV);
 bool WriteHWL(const std::string& FileName, const int32_t* Q1, const int32_t* Q2, const int32_t* Q3, int32_t Width,
               int32_t Height, int32_t Bpp, int32_t Depth, const double* F1, const double* F2, const double* F3,
               int32_t BitsY, int32_t BitsU, int32_t BitsV);
@@ -154,7 +154,6 @@ inline uint8_t KzHWLClampByte(double Value) {
 }
 // The planes of a decoded stream dequantised and transformed back: the grey
 // plane into P1, or R, G, B into P1, P2, P3 (width x height each).
-void KzHWLReconstruct(const THWLPlanes& In, std::vector<double>& P1, std::vector<double>& P2,
-                      std::vector<double>& P3);
+void KzHWLReconstruct(const THWLPlanes& In, std::vector<double>& P1, std::vector<double>& P2, std::vector<double>& P3);
 
 }  // namespace kz

@@ -203,8 +203,8 @@ void TWavelet::ReCalcHWL(bool WithPreview) {
   if (pic_bpp == 8)
     WaveletGS(pic_oBMP.data(), pic_HWL.data(), w, h, w, h, d);
   else
-    WaveletRGB(pic_oBMPr.data(), pic_oBMPg.data(), pic_oBMPb.data(), pic_HWLr.data(), pic_HWLg.data(),
-               pic_HWLb.data(), w, h, w, h, d);
+    WaveletRGB(pic_oBMPr.data(), pic_oBMPg.data(), pic_oBMPb.data(), pic_HWLr.data(), pic_HWLg.data(), pic_HWLb.data(),
+               w, h, w, h, d);
   Quantise();
   if (WithPreview) Preview();
 }
@@ -218,8 +218,8 @@ void TWavelet::Quantise() {
   } else {
     for (auto* p : {&pic_HWLr, &pic_HWLg, &pic_HWLb}) WaveletZeroOutGS(p->data(), pic_eps, 0, w, h, d);
     WaveletQuantRGB(pic_HWLr.data(), pic_HWLg.data(), pic_HWLb.data(), pic_qHWLr.data(), pic_qHWLg.data(),
-                    pic_qHWLb.data(), w, h, d, pic_quantbitsy, pic_quantbitsu, pic_quantbitsv,
-                    pic_quantfactorr.data(), pic_quantfactorg.data(), pic_quantfactorb.data());
+                    pic_qHWLb.data(), w, h, d, pic_quantbitsy, pic_quantbitsu, pic_quantbitsv, pic_quantfactorr.data(),
+                    pic_quantfactorg.data(), pic_quantfactorb.data());
   }
   FPreviewPending = true;
 }
@@ -237,8 +237,8 @@ void TWavelet::Preview() {
     DeWaveletQuantRGB(pic_qHWLr.data(), pic_qHWLg.data(), pic_qHWLb.data(), pic_HWLr.data(), pic_HWLg.data(),
                       pic_HWLb.data(), w, h, d, pic_quantfactorr.data(), pic_quantfactorg.data(),
                       pic_quantfactorb.data());
-    DeWaveletRGB(pic_BMPr.data(), pic_BMPg.data(), pic_BMPb.data(), pic_HWLr.data(), pic_HWLg.data(),
-                 pic_HWLb.data(), w, h, w, h, d);
+    DeWaveletRGB(pic_BMPr.data(), pic_BMPg.data(), pic_BMPb.data(), pic_HWLr.data(), pic_HWLg.data(), pic_HWLb.data(),
+                 w, h, w, h, d);
   }
   copyBitmap();
   FPreviewPending = false;
@@ -338,17 +338,17 @@ bool TWavelet::OpenHWL(const std::string& FileName) {
 bool TWavelet::SaveHWL(const std::string& FileName) {
   const bool grey = pic_bpp == 8;
   const std::vector<int32_t>& q1 = grey ? pic_qHWL : pic_qHWLr;
-  if (static_cast<int64_t>(q1.size()) < PlaneSize() || (!grey && static_cast<int64_t>(pic_qHWLb.size()) < PlaneSize())) {
+  if (static_cast<int64_t>(q1.size()) < PlaneSize() ||
+      (!grey && static_cast<int64_t>(pic_qHWLb.size()) < PlaneSize())) {
     FLastError = FileName + ": nothing coded yet";
     return false;
   }
-  const bool ok = grey ? WriteHWL(FileName, pic_qHWL.data(), nullptr, nullptr, pic_width, pic_height, 8,
-                                  pic_subdivisiondepth, pic_quantfactor.data(), nullptr, nullptr, pic_quantbitsy,
-                                  pic_quantbitsu, pic_quantbitsv)
-                       : WriteHWL(FileName, pic_qHWLr.data(), pic_qHWLg.data(), pic_qHWLb.data(), pic_width,
-                                  pic_height, 24, pic_subdivisiondepth, pic_quantfactorr.data(),
-                                  pic_quantfactorg.data(), pic_quantfactorb.data(), pic_quantbitsy, pic_quantbitsu,
-                                  pic_quantbitsv);
+  const bool ok =
+      grey ? WriteHWL(FileName, pic_qHWL.data(), nullptr, nullptr, pic_width, pic_height, 8, pic_subdivisiondepth,
+                      pic_quantfactor.data(), nullptr, nullptr, pic_quantbitsy, pic_quantbitsu, pic_quantbitsv)
+           : WriteHWL(FileName, pic_qHWLr.data(), pic_qHWLg.data(), pic_qHWLb.data(), pic_width, pic_height, 24,
+                      pic_subdivisiondepth, pic_quantfactorr.data(), pic_quantfactorg.data(), pic_quantfactorb.data(),
+                      pic_quantbitsy, pic_quantbitsu, pic_quantbitsv);
   if (!ok) FLastError = FileName + ": cannot be written";
   return ok;
 }

@@ -22,7 +22,7 @@
 namespace kz {
 
 class TWavelet {
-public:
+ public:
   TWavelet();  // Init
   ~TWavelet();
   TWavelet(const TWavelet&) = delete;
@@ -109,7 +109,7 @@ public:
   std::vector<int32_t> pic_qHWL, pic_qHWLr, pic_qHWLg, pic_qHWLb;
   TKzMBitmap pic_bitmap;
 
-private:
+ private:
   void Init();
   void FreeData();
   int64_t PlaneSize() const { return static_cast<int64_t>(pic_width) * pic_height; }

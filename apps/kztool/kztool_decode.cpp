@@ -135,7 +135,7 @@ int Run(TKzArgs& Args) {
 }  // namespace
 
 const TSubcommand kDecodeCommand = {
-    "decode", "FILE...", "decodes JPEG, PNG, BMP and HWL files and prints their sizes; --out writes them as PNG", kOptions,
-    Run};
+    "decode", "FILE...", "decodes JPEG, PNG, BMP and HWL files and prints their sizes; --out writes them as PNG",
+    kOptions, Run};
 
 }  // namespace kztool

@@ -96,11 +96,10 @@ int Encode(TKzArgs& Args) {
   const std::string padded = wavelet.pic_width != source.Width() || wavelet.pic_height != source.Height()
                                  ? KzFormat(" (padded from %dx%d)", source.Width(), source.Height())
                                  : std::string();
-  KzOut("%s: %dx%d%s %s depth %d eps %g bits %d,%d,%d: %lld bytes, %.3f bits per pixel, PSNR %.2f dB\n",
-        out.c_str(), wavelet.pic_width, wavelet.pic_height, padded.c_str(), grey ? "grey" : "colour",
-        wavelet.pic_subdivisiondepth, wavelet.pic_eps, wavelet.pic_quantbitsy, wavelet.pic_quantbitsu,
-        wavelet.pic_quantbitsv, static_cast<long long>(bytes),
-        8.0 * static_cast<double>(bytes) / static_cast<double>(source.GetLength()),
+  KzOut("%s: %dx%d%s %s depth %d eps %g bits %d,%d,%d: %lld bytes, %.3f bits per pixel, PSNR %.2f dB\n", out.c_str(),
+        wavelet.pic_width, wavelet.pic_height, padded.c_str(), grey ? "grey" : "colour", wavelet.pic_subdivisiondepth,
+        wavelet.pic_eps, wavelet.pic_quantbitsy, wavelet.pic_quantbitsu, wavelet.pic_quantbitsv,
+        static_cast<long long>(bytes), 8.0 * static_cast<double>(bytes) / static_cast<double>(source.GetLength()),
         Psnr(source, wavelet.BitmapHWL(), grey));
   return kzExitDone;
 }

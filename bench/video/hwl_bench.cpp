@@ -52,8 +52,10 @@ int Sh(const std::string& Command) {
 bool FetchSamples() {
   const std::string d = Dir();
   if (std::filesystem::exists(d + "/camera.png")) return true;
-  return Sh("cd " + d + " && apt-get download python3-skimage >/dev/null 2>&1 && dpkg-deb -x python3-skimage_*.deb pkg &&"
-            " for f in astronaut coffee chelsea camera; do cp pkg/usr/lib/python3/dist-packages/skimage/data/$f.png .; done &&"
+  return Sh("cd " + d +
+            " && apt-get download python3-skimage >/dev/null 2>&1 && dpkg-deb -x python3-skimage_*.deb pkg &&"
+            " for f in astronaut coffee chelsea camera; do cp pkg/usr/lib/python3/dist-packages/skimage/data/$f.png .; "
+            "done &&"
             " rm -rf pkg python3-skimage_*.deb") == 0;
 }
 
@@ -102,7 +104,8 @@ struct TQuality {
 };
 TQuality Measure(const std::string& Ref, const std::string& Test) {
   const std::string log = Dir() + "/measure.log";
-  if (Sh("ffmpeg -nostdin -i " + Ref + " -i " + Test + " -lavfi '[0:v][1:v]psnr;[0:v][1:v]ssim' -f null - 2>" + log) != 0)
+  if (Sh("ffmpeg -nostdin -i " + Ref + " -i " + Test + " -lavfi '[0:v][1:v]psnr;[0:v][1:v]ssim' -f null - 2>" + log) !=
+      0)
     return {};
   std::ifstream f(log);
   const std::string text((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
@@ -218,9 +221,9 @@ double JpegBytesAt(const std::vector<THwlPoint>& Jpeg, double Psnr) {
 int main() {
   std::vector<TPicture> pictures;
   const bool samples = FetchSamples();
-  if (!samples) kzbench::MissingAnchor("samples", "apt-get download python3-skimage failed");
-  for (const auto& [name, grey] : {std::pair{"astronaut", false}, {"coffee", false}, {"chelsea", false},
-                                   {"camera", true}})
+  if (!samples) kzbench::MissingAnchor("hwl_samples", "apt-get download python3-skimage failed");
+  for (const auto& [name, grey] :
+       {std::pair{"astronaut", false}, {"coffee", false}, {"chelsea", false}, {"camera", true}})
     if (samples) pictures.push_back({name, Dir() + "/" + name + ".png", grey, {}, {}, {}, {}, {}});
   {
     TKzMBitmap frame;
@@ -239,7 +242,7 @@ int main() {
   for (TPicture& p : pictures) {
     std::string error;
     if (!KzDecodeImageFile(p.Source, p.Bitmap, error)) {
-      kzbench::MissingAnchor(p.Name, error);
+      kzbench::MissingAnchor("hwl_" + p.Name, error);
       continue;
     }
     p.Ref = Dir() + "/" + p.Name + (p.Grey ? ".pgm" : ".ppm");
@@ -255,21 +258,25 @@ int main() {
       if (jpegBytes > 0)
         std::printf("%-16s hwl/jpeg bytes at %.2f dB: %.2f\n", p.Name.c_str(), t.Psnr, t.Bytes / jpegBytes);
       if (t.Quality != 75) continue;
-      if (jpegBytes > 0) kzbench::Cost(p.Name + "_q75_bytes_at_equal_psnr_vs_jpeg", t.Bytes, jpegBytes, "bytes");
-      const auto jpeg75 = std::find_if(p.Jpeg.begin(), p.Jpeg.end(), [](const THwlPoint& j) { return j.Quality == 75; });
-      kzbench::Cost(p.Name + "_q75_encode_vs_turbojpeg", t.EncodeMs, jpeg75->EncodeMs, "ms CPU");
-      kzbench::Cost(p.Name + "_q75_decode_vs_turbojpeg", t.DecodeMs, jpeg75->DecodeMs, "ms CPU");
-      const auto opj = std::find_if(p.Openjpeg.begin(), p.Openjpeg.end(), [](const THwlPoint& o) { return o.Quality == 75; });
+      const std::string name = "hwl_" + p.Name + "_q75";
+      if (jpegBytes > 0) kzbench::Cost(name + "_bytes_at_equal_psnr_vs_jpeg", t.Bytes, jpegBytes, "bytes");
+      const auto jpeg75 =
+          std::find_if(p.Jpeg.begin(), p.Jpeg.end(), [](const THwlPoint& j) { return j.Quality == 75; });
+      kzbench::Cost(name + "_encode_vs_turbojpeg", t.EncodeMs, jpeg75->EncodeMs, "ms CPU");
+      kzbench::Cost(name + "_decode_vs_turbojpeg", t.DecodeMs, jpeg75->DecodeMs, "ms CPU");
+      const auto opj =
+          std::find_if(p.Openjpeg.begin(), p.Openjpeg.end(), [](const THwlPoint& o) { return o.Quality == 75; });
       if (opj == p.Openjpeg.end()) {
-        kzbench::MissingAnchor(p.Name + "_q75_openjpeg", "opj_compress/opj_decompress (libopenjp2-tools) did not run");
+        kzbench::MissingAnchor(name + "_openjpeg", "opj_compress/opj_decompress (libopenjp2-tools) did not run");
         continue;
       }
-      kzbench::Cost(p.Name + "_q75_encode_vs_openjpeg", t.EncodeMs, opj->EncodeMs, "ms CPU");
-      kzbench::Cost(p.Name + "_q75_decode_vs_openjpeg", t.DecodeMs, opj->DecodeMs, "ms CPU");
+      kzbench::Cost(name + "_encode_vs_openjpeg", t.EncodeMs, opj->EncodeMs, "ms CPU");
+      kzbench::Cost(name + "_decode_vs_openjpeg", t.DecodeMs, opj->DecodeMs, "ms CPU");
     }
     std::fflush(stdout);
   }
   // tjbench's own rates on the 640 x 480 picture, for reference.
-  Sh("tjbench " + Dir() + "/testsrc2_640x480.ppm 75 -subsamp 420 -benchtime 1 -warmup 0 -nowrite 2>&1 | grep 'Frame rate'");
+  Sh("tjbench " + Dir() +
+     "/testsrc2_640x480.ppm 75 -subsamp 420 -benchtime 1 -warmup 0 -nowrite 2>&1 | grep 'Frame rate'");
   return kzbench::Finish();
 }

@@ -64,7 +64,7 @@ HWL_Header HeaderOf(const TBytes& Stream) {
 TEST(HWL, QualityTableAndDepthLimit) {
   const struct {
     int32_t Q, Eps, Depth, Y, UV;
-  } rows[] = {{100, 0, 0, 8, 8}, {90, 2, 0, 7, 7}, {75, 5, 1, 6, 6}, {50, 10, 3, 4, 4},
+  } rows[] = {{100, 0, 0, 8, 8}, {90, 2, 0, 7, 7},  {75, 5, 1, 6, 6}, {50, 10, 3, 4, 4},
               {40, 12, 4, 3, 3}, {25, 15, 5, 3, 2}, {0, 20, 7, 3, 1}};
   TWavelet w;
   for (const auto& r : rows) {
@@ -112,7 +112,8 @@ TEST(HWL, GreyPicturesAndZeroRuns) {
       q[0] = q[extra + 2] = 1;
       for (int32_t i = extra + 3; i < n; ++i) q[i] = 1;
       TMemoryStream z;
-      ASSERT_TRUE(WriteHWLToStream(z, q.data(), nullptr, nullptr, 128, n / 128, 8, 0, f.data(), nullptr, nullptr, bits, 8, 8));
+      ASSERT_TRUE(
+          WriteHWLToStream(z, q.data(), nullptr, nullptr, 128, n / 128, 8, 0, f.data(), nullptr, nullptr, bits, 8, 8));
       THWLPlanes back;
       ASSERT_TRUE(Read(TBytes(z.Memory(), z.Memory() + z.Size()), back));
       EXPECT_EQ(back.Q[0], q);
@@ -121,7 +122,8 @@ TEST(HWL, GreyPicturesAndZeroRuns) {
     }
     std::fill(q.begin(), q.end(), 0);
     TMemoryStream z;
-    ASSERT_TRUE(WriteHWLToStream(z, q.data(), nullptr, nullptr, 128, n / 128, 8, 0, f.data(), nullptr, nullptr, bits, 8, 8));
+    ASSERT_TRUE(
+        WriteHWLToStream(z, q.data(), nullptr, nullptr, 128, n / 128, 8, 0, f.data(), nullptr, nullptr, bits, 8, 8));
     h = HeaderOf(TBytes(z.Memory(), z.Memory() + HWL_HeaderSize));
     const int64_t run = int64_t{1} << (bits + 2), full = (n - 1) / run, rest = (n - 1) % run;
     EXPECT_EQ(h.bitsr, 2 * full + (rest - 1 > limit ? 2 : rest) + 1);
@@ -150,11 +152,11 @@ TEST(HWL, UntrustedStreamsAreRefusedOrDecodeWhatTheyHold) {
     uint8_t Value;
     bool Cut, Accepted;
   } cases[] = {
-      {"38 bytes", 38, 0, true, false},          {"block missing a byte", good.size() - 1, 0, true, false},
-      {"bpp 16", 10, 16, false, false},          {"depth 16 on 65 x 49", 11, 16, false, false},
-      {"no bits", 36, 0, false, false},          {"17 bits", 37, 17, false, false},
-      {"width 1", 6, 1, false, false},           {"codes above width x height", 15, 1, false, false},
-      {"ID not checked", 0, 'X', false, true},   {"no bits for U", 37, 0, false, false},
+      {"38 bytes", 38, 0, true, false},        {"block missing a byte", good.size() - 1, 0, true, false},
+      {"bpp 16", 10, 16, false, false},        {"depth 16 on 65 x 49", 11, 16, false, false},
+      {"no bits", 36, 0, false, false},        {"17 bits", 37, 17, false, false},
+      {"width 1", 6, 1, false, false},         {"codes above width x height", 15, 1, false, false},
+      {"ID not checked", 0, 'X', false, true}, {"no bits for U", 37, 0, false, false},
   };
   for (const TCase& c : cases) {
     TBytes b = good;
@@ -271,8 +273,8 @@ TEST(HWL, GoldenStreams) {
 // PSNR and SSIM as ffmpeg measures them, over a picture's own size.
 std::pair<double, double> Measure(const std::string& A, const std::string& B) {
   const std::string log = A + ".log";
-  if (kztest::Run("ffmpeg -nostdin -loglevel info -i " + A + " -i " + B + " -lavfi '[0:v][1:v]psnr;[0:v][1:v]ssim' -f null - 2>" +
-          log) != 0)
+  if (kztest::Run("ffmpeg -nostdin -loglevel info -i " + A + " -i " + B +
+                  " -lavfi '[0:v][1:v]psnr;[0:v][1:v]ssim' -f null - 2>" + log) != 0)
     return {-1, -1};
   const TBytes t = ReadFile(log);
   const std::string text(t.begin(), t.end());
@@ -289,9 +291,10 @@ TEST(HWL, QualityFallsWithQuality) {
   for (const char* format : {"rgb24", "gray"}) {
     SCOPED_TRACE(format);
     const std::string src = dir + "/src_" + format + ".png";
-    ASSERT_EQ(kztest::Run(std::string("ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc2=size=320x240 -frames:v 1 ") +
-                  "-pix_fmt " + format + " " + src),
-              0);
+    ASSERT_EQ(
+        kztest::Run(std::string("ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc2=size=320x240 -frames:v 1 ") +
+                    "-pix_fmt " + format + " " + src),
+        0);
     TKzMBitmap picture;
     std::string error;
     ASSERT_TRUE(KzDecodeImageFile(src, picture, error)) << error;
