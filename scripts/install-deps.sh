@@ -14,6 +14,7 @@ PACKAGES=(
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev libavdevice-dev
   libopencv-dev
   libsdl2-dev xvfb x11-apps
+  libopenjp2-tools
   iproute2 util-linux
 )
 

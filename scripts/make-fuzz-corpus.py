@@ -9,9 +9,12 @@ import os
 import shutil
 import struct
 import subprocess
+import sys
 import tempfile
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fuzz", "corpus")
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "video"))
+import hwlcodec  # noqa: E402  the reference HWL codec of the tests
 
 
 def small_jpeg():
@@ -41,7 +44,14 @@ def file_info(name, size):
     return bytes([len(utf16)]) + utf16 + bytes(range(16)) + struct.pack("<qq", 0, size)
 
 
+def hwl(w, h, bpp, depth, bits, seed):
+    planes, factors = hwlcodec.make_planes(w, h, bpp, depth, bits, seed)
+    return hwlcodec.write_stream(w, h, bpp, depth, bits, planes, factors)
+
+
 JPEG = small_jpeg()
+HWL_GREY = hwl(8, 6, 8, 1, (4, 8, 8), 1)
+HWL_COLOUR = hwl(6, 4, 24, 0, (6, 3, 2), 2)
 SDP = (b"v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=cam\r\nt=0 0\r\na=control:*\r\n"
        b"m=video 0 RTP/AVP 26\r\na=control:stream=0\r\nm=audio 0 RTP/AVP 0\r\na=control:stream=1\r\n")
 DIGEST = (b"GET /video.cgi HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: Digest username=\"admin\", "
@@ -76,6 +86,9 @@ SEEDS = {
         "lower": b"{deadbeef-0000-1111-2222-333344445555}",
         "bad": b"{0123456-89AB-CDEF-0123-456789ABCDEFF}",
     },
+    "hwl_stream_fuzz": {"grey": HWL_GREY, "colour": HWL_COLOUR, "cut": HWL_COLOUR[:-3],
+                        "unusedbits": HWL_GREY[:38] + b"\0" + HWL_GREY[39:]},
+    "hwl_file_fuzz": {"grey": HWL_GREY, "colour": HWL_COLOUR, "header": HWL_GREY[:39]},
     "inet_dechunk_fuzz": {
         "chunks": b"\x03" + b"4\r\nWiki\r\n5\r\npedia\r\n0\r\n\r\n",
         "extension": b"\x00" + b"A;name=v\r\n0123456789\r\n0\r\nTrailer: x\r\n\r\n",

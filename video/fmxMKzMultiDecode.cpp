@@ -5,6 +5,7 @@
 
 #include "foundation/fmxMKzType.h"
 #include "platform/fmxMKzPlatformMainThread.h"
+#include "video/Fmxmkzwavelet.h"
 #include "video/fmxMKzImageCodecs.h"
 #include "video/fmxMKzImageWrapper.h"
 #include "video/fmxMKzReceivedData.h"
@@ -35,7 +36,8 @@ TKzMultiDecode::TKzMultiDecode(IKzMultiSourceOwner& Owner, TKzConsumerLists& Con
     : TKzMultiStage("TKzMultiDecode"),
       FOwner(Owner),
       FPaint(new TKzMultiDrawImage(Owner, 1, Consumers)),
-      FImg(std::make_unique<TKzImageWrapper>()) {
+      FImg(std::make_unique<TKzImageWrapper>()),
+      FWavelet(std::make_unique<TWavelet>()) {
   FDecodeData.reserve(MaxDecodeData);
 }
 
@@ -172,6 +174,7 @@ bool TKzMultiDecode::DecodeFrame(const uint8_t* Image, uint32_t Size, TKzImageTy
         FImg->IsImgError = false;
         return ok;
       }
+      case TKzImageType::kzitHWL: return DecodeHWL(Target);
       case TKzImageType::kzitBMP: return KzDetectImageFormat(d, n) == TKzImageFormat::kzifBMP && KzCodecDecode(d, n, Target);
       case TKzImageType::kzitPNG: return KzCodecDecodePNG(d, n, Target);
       default: {
@@ -185,6 +188,15 @@ bool TKzMultiDecode::DecodeFrame(const uint8_t* Image, uint32_t Size, TKzImageTy
     KzPostMessageDebug(FOwner.OwnerComponent(), DATA_TYPE_VIDEO, std::string("frame dropped: ") + e.what());
     return false;
   }
+}
+
+bool TKzMultiDecode::DecodeHWL(TKzMBitmap& Target) {
+  if (!FWavelet->ReadHWLFromStream(FImgStream)) return false;
+  const TKzMBitmap& picture = FWavelet->BitmapHWL();
+  const int32_t w = picture.Width() - 1, h = picture.Height() - 1;
+  Target.SetSize(w, h);
+  for (int32_t y = 0; y < h; ++y) std::copy_n(picture.ScanLine(y), w, Target.ScanLine(y));
+  return true;
 }
 
 void TKzMultiDecode::ReportUnsupported(uint32_t Kind, const std::string& What) {

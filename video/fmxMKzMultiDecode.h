@@ -1,5 +1,5 @@
 // The decode thread of a multi-source pipeline: finds the framed pictures in
-// each sender's video bytes, decodes them (JPEG, BMP, PNG; the receiver may
+// each sender's video bytes, decodes them (JPEG, HWL, BMP, PNG; the receiver may
 // rewrite each picture first), and queues those within VideoLatency of the
 // newest on its draw thread; hands user data and file chunks to the owner.
 #pragma once
@@ -19,6 +19,7 @@
 namespace kz {
 
 class TKzImageWrapper;
+class TWavelet;
 
 class TKzMultiDecode : public TKzMultiStage {
 public:
@@ -76,6 +77,9 @@ private:
   void DecodeVideo(const TKzDataItem& Entry, TKzVideoDataItem& Item, bool Wanted);
   // Decodes one picture into Target; false (nothing shown) when it does not decode.
   bool DecodeFrame(const uint8_t* Image, uint32_t Size, TKzImageType Type, TKzMBitmap& Target);
+  // An HWL frame travels one column and one row larger than the camera's
+  // picture; Target gets the picture without them.
+  bool DecodeHWL(TKzMBitmap& Target);
   // Reports a kind of data the pipeline cannot decode, once per kind.
   void ReportUnsupported(uint32_t Kind, const std::string& What);
   TKzDecodeData& Slot(int32_t Index);
@@ -87,6 +91,7 @@ private:
   std::vector<TKzDecodeData> FDecodeData;  // slot 0 the newest frame of the pass
   TKzFrameScan FScan;
   std::unique_ptr<TKzImageWrapper> FImg;
+  std::unique_ptr<TWavelet> FWavelet;
   TMemoryStream FImgStream;
   TKzDecodeVideoEvent FDecodeVideo;  // the owner's handler, taken per pass
 

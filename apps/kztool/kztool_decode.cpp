@@ -1,15 +1,18 @@
-// kztool decode FILE... [--out DIR]: decodes JPEG, PNG and BMP files through
+// kztool decode FILE... [--out DIR]: decodes JPEG, PNG, BMP and HWL files through
 // the library and reports their size; with --out, writes each as PNG there.
 // A picture whose file is cut off fails unless --allow-partial is given.
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <string_view>
 
 #include "apps/common/kzappconsole.h"
 #include "apps/kztool/kztool.h"
 #include "foundation/fmxMKzBitmap.h"
 #include "video/Fmxmkzgraphicfuncs.h"
+#include "video/Fmxmkzwavefuncs.h"
+#include "video/Fmxmkzwavelet.h"
 #include "video/fmxMKzImageFiles.h"
 
 using namespace kzapp;
@@ -44,18 +47,47 @@ bool BmpComplete(const std::string& Bytes) {
   return Bytes.size() >= (b(2) | b(3) << 8 | b(4) << 16 | b(5) << 24);
 }
 
+bool HwlComplete(const std::string& Bytes) {
+  if (Bytes.size() < kz::HWL_HeaderSize) return false;
+  kz::HWL_Header h;
+  kz::KzGetHWLHeader(reinterpret_cast<const uint8_t*>(Bytes.data()), h);
+  return kz::KzHWLHeaderValid(h) &&
+         static_cast<int64_t>(Bytes.size()) >= static_cast<int64_t>(kz::HWL_HeaderSize) + kz::KzHWLBodySize(h);
+}
+
 struct TKzPictureFormat {
-  const char* Magic;
+  std::string_view Magic;
   bool (*Complete)(const std::string& Bytes);
 };
-const TKzPictureFormat kFormats[] = {{"\xFF\xD8", JpegComplete}, {"\x89PNG", PngComplete}, {"BM", BmpComplete}};
+constexpr std::string_view kHwlMagic{"H\0W\0L\0", 6};
+const TKzPictureFormat kFormats[] = {
+    {"\xFF\xD8", JpegComplete}, {"\x89PNG", PngComplete}, {"BM", BmpComplete}, {kHwlMagic, HwlComplete}};
+
+bool IsHwlFile(const std::string& File) {
+  std::ifstream in(File, std::ios::binary);
+  char head[6] = {};
+  in.read(head, sizeof head);
+  return std::string_view(head, static_cast<size_t>(in.gcount())) == kHwlMagic;
+}
+
+// JPEG, PNG and BMP through the library's image decoder, HWL through TWavelet.
+bool DecodeFile(const std::string& File, kz::TKzMBitmap& Bitmap, std::string& Error) {
+  if (!IsHwlFile(File)) return kz::KzDecodeImageFile(File, Bitmap, Error);
+  kz::TWavelet wavelet;
+  if (!wavelet.OpenHWL(File)) {
+    Error = wavelet.LastError();
+    return false;
+  }
+  Bitmap.AssignKzMBitmap(wavelet.BitmapHWL());
+  return true;
+}
 
 // False when File is a picture of a known format whose file is cut off.
 bool FileComplete(const std::string& File) {
   std::ifstream in(File, std::ios::binary);
   const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   for (const TKzPictureFormat& f : kFormats)
-    if (bytes.compare(0, std::strlen(f.Magic), f.Magic) == 0) return f.Complete(bytes);
+    if (bytes.compare(0, f.Magic.size(), f.Magic) == 0) return f.Complete(bytes);
   return true;  // unknown: the decoder says what it is
 }
 
@@ -79,7 +111,7 @@ int Run(TKzArgs& Args) {
     if (KzStopSignal() != 0) return kzExitInterrupted;
     kz::TKzMBitmap bitmap;
     std::string error;
-    if (!kz::KzDecodeImageFile(file, bitmap, error)) {
+    if (!DecodeFile(file, bitmap, error)) {
       KzErr("%s\n", error.c_str());
       ++failed;
       continue;
@@ -103,7 +135,7 @@ int Run(TKzArgs& Args) {
 }  // namespace
 
 const TSubcommand kDecodeCommand = {
-    "decode", "FILE...", "decodes JPEG, PNG and BMP files and prints their sizes; --out writes them as PNG", kOptions,
-    Run};
+    "decode", "FILE...", "decodes JPEG, PNG, BMP and HWL files and prints their sizes; --out writes them as PNG",
+    kOptions, Run};
 
 }  // namespace kztool

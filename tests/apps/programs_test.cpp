@@ -63,6 +63,7 @@ TEST(Programs, HelpUnknownOptionsAndExitCodesAreTheSameEverywhere) {
       {"kztool", "fetch http://127.0.0.1:1/x --seconds", 2, false, "missing value after --seconds"},
       {"kztool", "fetch http://127.0.0.1:1/x --frames many", 2, false, "--frames takes a number"},
       {"kztool", "decode " + (dir / "none.jpg"), 1, false, "none.jpg"},
+      {"kztool", "hwl frobnicate a b", 2, false, "unknown action \"frobnicate\""},
       {"kzdemo", "--seconds -3", 2, false, "--seconds takes a number"},
       {"kzdemo", "extra", 2, false, "unexpected argument extra"},
       {"kzcamsim", "--port", 2, false, "missing value after --port"},
@@ -73,7 +74,7 @@ TEST(Programs, HelpUnknownOptionsAndExitCodesAreTheSameEverywhere) {
   // Every program and subcommand: both help forms, and an unknown option last.
   const std::vector<std::pair<std::string, std::string>> commands = {
       {"kztool", ""},           {"kztool", "http"},  {"kztool", "fetch"}, {"kztool", "decode"},
-      {"kztool", "motion"},     {"kzdemo", ""},      {"kzcamsim", ""},    {"kzviewer", ""}};
+      {"kztool", "motion"},     {"kztool", "hwl"},   {"kzdemo", ""},      {"kzcamsim", ""},    {"kzviewer", ""}};
   for (const auto& [program, sub] : commands) {
     const std::string name = program + (sub.empty() ? "" : " " + sub);
     for (const char* help : {"-h", "--help"}) cases.push_back({program, sub + " " + help, 0, true, "usage: " + name});
@@ -181,6 +182,30 @@ TEST(Programs, DecodeReportsACutOffPictureAndCreatesItsFolder) {
     EXPECT_NE(r.Err.find(c.Err), std::string::npos) << c.Args << "\n" << r.Err;
   }
   EXPECT_TRUE(std::filesystem::exists(out + "/whole.png"));
+}
+
+TEST(Programs, HwlPicturesAreCodedDescribedAndDecoded) {
+  TTempDir dir;
+  WriteFile(dir / "odd.jpg", SimpleJpeg(321, 241));
+  const struct {
+    std::string Args;
+    int Exit;
+    std::string Out, Err;
+  } steps[] = {
+      {"hwl encode " + (dir / "odd.jpg") + " " + (dir / "p.hwl") + " --quality 90", 0,
+       "322x242 (padded from 321x241) colour depth 0", ""},
+      {"hwl info " + (dir / "p.hwl"), 0, "322x242 bpp 24 depth 0 bits 7,7,7", ""},
+      {"hwl decode " + (dir / "p.hwl") + " " + (dir / "p.png"), 0, "p.hwl: 322x242 colour", ""},
+      {"decode " + (dir / "p.hwl"), 0, "p.hwl: 322x242", ""},
+      {"hwl encode " + (dir / "odd.jpg") + " " + (dir / "g.hwl") + " --bits 9,1,1", 2, "", "--bits wants"},
+      {"hwl info " + (dir / "odd.jpg"), 1, "", "not a valid HWL picture"},
+  };
+  for (const auto& c : steps) {
+    const TRun r = RunProgram(dir, "kztool", c.Args);
+    EXPECT_EQ(r.Exit, c.Exit) << c.Args << "\n" << r.Out << r.Err;
+    EXPECT_NE(r.Out.find(c.Out), std::string::npos) << c.Args << "\n" << r.Out;
+    EXPECT_NE(r.Err.find(c.Err), std::string::npos) << c.Args << "\n" << r.Err;
+  }
 }
 
 TEST(Programs, CamsimBindsAnyLocalAddressAndSaysWhyABindFails) {

@@ -4,12 +4,14 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <map>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "apps/kzcamsim/kzcamsim_lib.h"
 #include "tests/foundation/kzlisttest.h"
 #include "foundation/Fmxmkzstreamfuncs.h"
 #include "foundation/fmxMKzMessages.h"
@@ -17,6 +19,7 @@
 #include "platform/fmxMKzPlatformComponent.h"
 #include "platform/fmxMKzPlatformMainThread.h"
 #include "tests/video/kzframetestutil.h"
+#include "video/Fmxmkzwavelet.h"
 #include "video/fmxMKzAudioSink.h"
 #include "video/fmxMKzImageCodecs.h"
 #include "video/fmxMKzMultiGetData.h"
@@ -180,10 +183,12 @@ struct TSeen {
 struct TMultiView : IKzCamViewConsumer {
   std::mutex Lock;
   std::vector<TSeen> Seen;
+  TKzMBitmap Last;
   void ViewerGetImageBMP(TComponent*, const TKzMBitmap& B, bool Own, uint16_t Index, const TGUID& From) override {
     EXPECT_FALSE(Own);
     std::lock_guard<std::mutex> g(Lock);
     Seen.push_back({ColourIndex(B), From, Index, B.Width()});
+    Last = B;
   }
   size_t Count() {
     std::lock_guard<std::mutex> g(Lock);
@@ -415,7 +420,8 @@ TEST(MultiSource, OnDecodeVideoMayRewriteThePictureAndItsKind) {
   } cases[] = {
       {"JPEG rewritten as PNG", true, TKzImageType::kzitPNG, 3, nullptr},
       {"JPEG bytes declared PNG", false, TKzImageType::kzitPNG, -1, nullptr},
-      {"declared HWL", false, TKzImageType::kzitHWL, -1, "HWL pictures is not supported"},
+      {"JPEG bytes declared HWL", false, TKzImageType::kzitHWL, -1, nullptr},
+      {"unknown kind", false, static_cast<TKzImageType>(9), -1, "picture kind 9 is not supported"},
   };
   for (const TCase& t : cases) {
     SCOPED_TRACE(t.Name);
@@ -469,6 +475,38 @@ TEST(MultiSource, ChangedAreaStreamsAreReportedOnceAndDoNotDisturbOtherSenders) 
   ASSERT_EQ(chain.View.Seen.size(), 1u);
   EXPECT_EQ(chain.View.Seen[0].From, plain);
   EXPECT_EQ(chain.View.Seen[0].Colour, 2);
+}
+
+TEST(MultiSource, HwlFramesAreShownAtTheCameraSizeAsALocalDecodeShowsThem) {
+  TKzMBitmap camera;
+  kzcamsim::KzSimDrawFrame(camera, 320, 240, 7, 0);
+  TWavelet sender, local;  // the sender's calling order
+  sender.SetSourceImage(camera);
+  sender.SetDefault();
+  sender.SetCompressionQuality(75);
+  TMemoryStream s;
+  ASSERT_TRUE(sender.WriteHWLToStream(s));
+  const TBytes hwl(s.Memory(), s.Memory() + s.Size());
+  s.SetPosition(0);
+  ASSERT_TRUE(local.ReadHWLFromStream(s));
+  TMultiChain chain(0);
+  chain.FeedVideo(KzCreateGUID(), Framed(hwl, 1000, 40, TKzEncodingType::kzetHWL), TKzEncodingType::kzetHWL);
+  ASSERT_TRUE(chain.WaitFrames(1));
+  std::lock_guard<std::mutex> g(chain.View.Lock);
+  const TKzMBitmap& shown = chain.View.Last;
+  ASSERT_EQ(std::make_pair(shown.Width(), shown.Height()), std::make_pair(320, 240));
+  double squares = 0;
+  int differ = 0;
+  for (int32_t y = 0; y < 240; ++y)
+    for (int32_t x = 0; x < 320; ++x) {
+      differ += shown.Pixel(x, y) != local.BitmapHWL().Pixel(x, y);
+      for (int shift = 0; shift < 24; shift += 8) {
+        const double d = double((shown.Pixel(x, y) >> shift) & 255) - double((camera.Pixel(x, y) >> shift) & 255);
+        squares += d * d;
+      }
+    }
+  EXPECT_EQ(differ, 0);
+  EXPECT_GE(10 * std::log10(255.0 * 255.0 * 320 * 240 * 3 / squares), 28.0);
 }
 
 TEST(MultiSource, AClosedConnectionTakesOnlyItsOwnDataAlong) {
