@@ -52,7 +52,9 @@ public:
   // video is already being fetched. Main thread; blocks only with
   // WaitThread set (until the stream ends) or while an aborted stream ends.
   void PlayVideoStream();
-  // Plays a Motion-JPEG file. Main thread, never blocks.
+  // Plays a video file once: Motion-JPEG through the built-in reader, any
+  // other content (MP4, Matroska, AVI, ...) through FFmpeg when it is there;
+  // the end comes through OnEndVideoFile. Main thread, never blocks.
   void PlayVideoFile(const std::string& FileName);
   // Stops whatever the current device is doing; the end is reported later
   // through OnEndVideoStream/OnEndVideoFile. Main thread, never blocks for long.
