@@ -249,9 +249,19 @@ void TKzCamThreadWithFFMPEG::RunWithFFmpeg() {
   engine.OnGetVideoStreamIndex = [this](int32_t Count, int32_t& Index) {
     if (FOnGetVideoStreamIndex) FOnGetVideoStreamIndex(KzCamera, Count, Index);
   };
+  // Sound is decoded for each opening that finds an audio consumer registered.
+  const bool sound = FEngineSettings.FFMpeg.Audio();
+  auto play = [this, &engine, sound](const std::string& URL) {
+    engine.OnGetAudio = nullptr;
+    if (sound && KzCamera->HasAudioConsumers())
+      engine.OnGetAudio = [this](const TKzAudioInfo& Info, const uint8_t* Data, size_t Size) {
+        if (!Aborted()) KzCamera->CamAudioBlock(Info, Data, Size);
+      };
+    engine.PlayVideo(URL);
+  };
   if (file) {
     // A file plays once; reading it to its end is the success.
-    if (!Aborted()) engine.PlayVideo(FTURL);
+    if (!Aborted()) play(FTURL);
     if (!Aborted()) {
       const bool ended = engine.ResultCode() == KzFFmpegEOF;
       if (!ended) {
@@ -264,7 +274,7 @@ void TKzCamThreadWithFFMPEG::RunWithFFmpeg() {
     // A stream that ends normally is opened again at once; anything else ends the loop.
     engine.SetResultCode(KzFFmpegEOF);
     while (!Aborted() && engine.ResultCode() == KzFFmpegEOF) {
-      engine.PlayVideo(PrepareURL(*KzCamera, FTURL));
+      play(PrepareURL(*KzCamera, FTURL));
       if (engine.ResultCode() == KzFFmpegEOF) FEngineFrames.store(true, std::memory_order_release);
     }
     // Why playing ended reaches the camera like the built-in readers' reasons,

@@ -121,6 +121,20 @@ public:
   uint32_t GetFrameIndex() override;
   int64_t GetLastFrameTickCount() override;
 
+  // ---- Sound
+  // Audio consumers get the sound of sources that carry it (streams and
+  // files played through FFmpeg, with the FFMpegProperty's Audio set). Sound
+  // is decoded only for a stream that starts, or opens again, while a
+  // consumer is registered. Main thread; block (running main-thread work)
+  // while a block is delivered. Unregistering an unknown consumer raises
+  // EKzAssertionFailed.
+  void RegisterCamAudio(IKzCamAudioConsumer* Consumer);
+  void UnRegisterCamAudio(IKzCamAudioConsumer* Consumer);
+  // Any thread, never blocks.
+  bool HasAudioConsumers() const { return FAudioCount.load(std::memory_order_acquire) > 0; }
+  // Hands one decoded block to every audio consumer. The decoding thread.
+  void CamAudioBlock(const TKzAudioInfo& Info, const uint8_t* Data, size_t Size);
+
   // ---- Pan/tilt movement. Main thread, never block. Each returns whether a
   // command was sent. The vendor command sets are not part of this build
   // yet, so no method is accessible and nothing is sent.
@@ -485,6 +499,9 @@ private:
   TCriticalSection FFPSSection;  // guards _FPS
   TKzFPS _FPS;
   TKzGetData* FGetDataThread = nullptr;  // the frame pipeline, owned
+  TKzCriticalSection FAudioSection;  // guards FCamAudio
+  std::vector<IKzCamAudioConsumer*> FCamAudio;
+  std::atomic<int> FAudioCount{0};
   bool FRegistered = false;                    // message handlers registered
 };
 
