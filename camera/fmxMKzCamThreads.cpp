@@ -215,7 +215,7 @@ void TKzCamThreadWithFFMPEG::RunWithFFmpeg() {
     if (Aborted()) return false;
     try {
       if (!FEngineFrames.load(std::memory_order_acquire) || !KzCamera->CanOutputFrames()) return true;
-      KzCamera->CamDrawImage(Bitmap, Time);
+      KzCamera->CamDrawImageSwap(Bitmap, Time);  // the engine refills whatever bitmap it gets back
       if (FTProgress) Progress();
     } catch (...) {
     }

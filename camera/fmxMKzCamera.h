@@ -105,6 +105,10 @@ public:
   // Hands one decoded frame to the pipeline and counts it. Called on the
   // thread that decoded it; never blocks for long.
   void CamDrawImage(TKzMBitmap& Bitmap, double Time);
+  // The same, taking the frame's pixels over instead of copying them: Bitmap
+  // comes back holding an earlier frame's pixels, or empty, to be refilled
+  // by the next frame (decoders that overwrite one bitmap per frame).
+  void CamDrawImageSwap(TKzMBitmap& Bitmap, double Time);
   // Whether anybody wants frames. Any thread, never blocks.
   bool CanOutputFrames();
   // Copy of the frame last drawn (and its time); empty while designing.
@@ -412,6 +416,7 @@ private:
   void HandleDeviceEnded(TMessage& Message);
   void RestartForSettings();
   TKzDrawImage* Paint() const;
+  void DrawImage(TKzMBitmap& Bitmap, double Time, bool Swap);
 
   TKzCamControl* FCameraControl = nullptr;
   std::unique_ptr<TKzCamDevice> FUserThread;  // kzdtUserData

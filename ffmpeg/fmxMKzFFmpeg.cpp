@@ -359,6 +359,8 @@ bool TKzMFFMPEG::InitOutputPictureForDecode() {
 
 bool TKzMFFMPEG::FrameToPicture() {
   if (FFrame->width <= 0 || FFrame->height <= 0 || !InitOutputPictureForDecode()) return false;
+  // The owner may have swapped the picture's pixels for other ones.
+  if (img.Width() != FOutWidth || img.Height() != FOutHeight) img.SetSize(FOutWidth, FOutHeight);
   uint8_t* dst[4] = {reinterpret_cast<uint8_t*>(img.Data()), nullptr, nullptr, nullptr};
   const int dstStride[4] = {img.Width() * 4, 0, 0, 0};
   kzFF.sws_scale(FScaler, FFrame->data, FFrame->linesize, 0, FInHeight, dst, dstStride);
