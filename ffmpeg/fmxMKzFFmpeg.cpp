@@ -230,15 +230,19 @@ void TKzMFFMPEG::DoneDecode() {
   }
   if (IsDecodeStart && Err() == AVERROR_EOF) SetErr(KzFFmpegNoPacket);
   IsDecodeStart = false;
-  if (!kzFF.av_frame_free) return;  // nothing was ever allocated
-  if (FAudioConvert) kzFF.swr_free(&FAudioConvert);
-  if (FVideoCodec) kzFF.avcodec_free_context(&FVideoCodec);
-  if (FAudioCodec) kzFF.avcodec_free_context(&FAudioCodec);
-  if (FFormatContext) kzFF.avformat_close_input(&FFormatContext);
-  if (FFrame) kzFF.av_frame_free(&FFrame);
-  if (FScaler) kzFF.sws_freeContext(FScaler);
-  FScaler = nullptr;
-  if (FPacket) kzFF.av_packet_free(&FPacket);
+  // Nothing left to free: the binding is not read, so an engine freed after
+  // playing (a fetch thread ending) never races with FFmpeg being bound again.
+  const bool held = FAudioConvert || FVideoCodec || FAudioCodec || FFormatContext || FFrame || FScaler || FPacket;
+  if (held && kzFF.av_frame_free) {
+    if (FAudioConvert) kzFF.swr_free(&FAudioConvert);
+    if (FVideoCodec) kzFF.avcodec_free_context(&FVideoCodec);
+    if (FAudioCodec) kzFF.avcodec_free_context(&FAudioCodec);
+    if (FFormatContext) kzFF.avformat_close_input(&FFormatContext);
+    if (FFrame) kzFF.av_frame_free(&FFrame);
+    if (FScaler) kzFF.sws_freeContext(FScaler);
+    FScaler = nullptr;
+    if (FPacket) kzFF.av_packet_free(&FPacket);
+  }
   FVideoStream = FAudioStream = nullptr;
   FAudioBuffer.clear();
   FAudioBuffer.shrink_to_fit();
