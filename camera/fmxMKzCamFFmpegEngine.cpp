@@ -69,7 +69,19 @@ void TKzCamFFmpegEngine::AssignSettings(const TKzCamEngineSettings& Settings) {
   FEngine.ChangeRemuxing(Settings.FFMpeg.Remuxing().Active, Settings.FFMpeg.Remuxing().FileName);
 }
 
-void TKzCamFFmpegEngine::PlayVideo(const std::string& URL) { FEngine.PlayVideo(URL); }
+void TKzCamFFmpegEngine::PlayVideo(const std::string& URL) {
+  // The engine decodes sound only for a handler that is there as it opens.
+  FEngine.OnGetAudio = nullptr;
+  if (OnGetAudio) {
+    FEngine.OnGetAudio = [this](void*, TMemoryStream& Stream, int32_t& Size, uint16_t, int64_t&, uint32_t&,
+                                int32_t& Rate, TKzBitsPerSample& Bits, int32_t& Channels) {
+      if (Size <= 0 || Size > Stream.Size()) return;
+      const TKzAudioInfo info{Rate, Bits, Channels};
+      OnGetAudio(info, Stream.Memory(), size_t(Size));
+    };
+  }
+  FEngine.PlayVideo(URL);
+}
 
 int32_t TKzCamFFmpegEngine::ResultCode() const {
   // An abort is no failure; everything else keeps FFmpeg's or the engine's code.

@@ -53,6 +53,8 @@ public:
         return new TKzCamRTSPGetThread(Params);
       case TKzCamStreamKind::kzcskMJPEGFile:
         return new TKzMJPEGMedia(Params);
+      case TKzCamStreamKind::kzcskMediaFile:
+        return new TKzCamFileGetThread(Params);
     }
     return nullptr;
   }
@@ -62,6 +64,10 @@ public:
     const bool rtsp = KzLowerCase(Camera.URL()).rfind("rtsp://", 0) == 0;
     if (!rtsp && Camera.VideoFormat() == TKzVideoFormat::kzvfMJPEG) return nullptr;
     return new TKzCamFFmpegEngine(&Camera);
+  }
+  IKzCamFFmpegEngine* CreateFFmpegEngineFor(TKzCamera& Camera, TKzCamStreamKind Kind) override {
+    if (Kind == TKzCamStreamKind::kzcskMediaFile) return new TKzCamFFmpegEngine(&Camera);
+    return CreateFFmpegEngine(Camera);
   }
   bool IsSupportedGStreamer() override { return false; }
 };

@@ -23,7 +23,20 @@ enum class TKzCamStreamKind : uint8_t {
   kzcskHTTP = 0,       // Motion-JPEG over HTTP, or polled still images
   kzcskRTSP = 1,       // an RTSP session
   kzcskMJPEGFile = 2,  // a Motion-JPEG file played from disk
+  kzcskMediaFile = 3,  // any other video file, played through the FFmpeg engine
 };
+
+// Whether a thread of Kind plays a file (its end is the file's end, never an outage).
+inline bool KzIsFileStreamKind(TKzCamStreamKind Kind) {
+  return Kind == TKzCamStreamKind::kzcskMJPEGFile || Kind == TKzCamStreamKind::kzcskMediaFile;
+}
+
+// Whether the file at Path needs the FFmpeg engine: it can be read, is not
+// empty, and its first bytes (after blank space) are neither a JPEG start
+// marker FF D8 nor a multipart boundary "--" (Motion-JPEG, which the
+// built-in reader plays; it also reports unreadable and empty files). The
+// content decides, not the name. The caller's thread; reads a few bytes.
+bool KzFileNeedsEngine(const std::string& Path);
 
 // Everything the camera hands a fetch thread when it creates one.
 struct TKzCamStreamParams {
@@ -40,7 +53,7 @@ struct TKzCamStreamParams {
   bool CycleVideoImages = false;
   int32_t VideoImageIndex = 0;
   std::vector<std::string> VideoImagesURLs;
-  // File only.
+  // File only (URL holds it too).
   std::string FileName;
   // The camera has an OnDebugDataRead handler: post a debug text (message
   // 1034 to the camera) for every read.
@@ -107,6 +120,12 @@ public:
   virtual IKzCamFFmpegEngine* CreateFFmpegEngine(TKzCamera& Camera) {
     (void)Camera;
     return nullptr;
+  }
+  // The same for a thread of Kind; a factory that tells the kinds apart
+  // overrides it. Main thread, never blocks.
+  virtual IKzCamFFmpegEngine* CreateFFmpegEngineFor(TKzCamera& Camera, TKzCamStreamKind Kind) {
+    (void)Kind;
+    return CreateFFmpegEngine(Camera);
   }
 };
 

@@ -75,7 +75,7 @@ TKzCamThreadWithFFMPEG::TKzCamThreadWithFFMPEG(TKzCamStreamKind Kind, std::strin
   FOnGetVideoStreamIndex = cam.OnGetVideoStreamIndex;
   IKzCamStreamFactory& factory = KzCamStreamFactory();
   if (MayUseEngine && cam.FFMpegProperty().UseFFMpeg() && factory.IsSupportedFFMPEG())
-    ffMPEG.reset(factory.CreateFFmpegEngine(cam));
+    ffMPEG.reset(factory.CreateFFmpegEngineFor(cam, Kind));
   if (ffMPEG) {
     TKzCamEngineSettings& s = FEngineSettings;
     s.FFMpeg.Assign(cam.FFMpegProperty());
@@ -195,7 +195,8 @@ void TKzCamThreadWithFFMPEG::DoExecute() {
     if (ffMPEG) {
       RunWithFFmpeg();
       // Motion-JPEG the engine could not play is read by the thread itself.
-      if (ffMPEG->ResultCode() != 0 && FVideoFormatMJPEG && !Aborted()) Run();
+      if (Kind() != TKzCamStreamKind::kzcskMediaFile && ffMPEG->ResultCode() != 0 && FVideoFormatMJPEG && !Aborted())
+        Run();
     } else {
       Run();
     }
@@ -214,16 +215,19 @@ void TKzCamThreadWithFFMPEG::RunWithFFmpeg() {
     if (Aborted()) return false;
     try {
       if (!FEngineFrames.load(std::memory_order_acquire) || !KzCamera->CanOutputFrames()) return true;
-      KzCamera->CamDrawImage(Bitmap, Time);
+      KzCamera->CamDrawImageSwap(Bitmap, Time);  // the engine refills whatever bitmap it gets back
       if (FTProgress) Progress();
     } catch (...) {
     }
     return true;
   };
-  engine.OnStateChange = [this](TKzFFMState State) {
+  const bool file = Kind() == TKzCamStreamKind::kzcskMediaFile;
+  engine.OnStateChange = [this, file](TKzFFMState State) {
     if (State == TKzFFMState::kzffmsPlaying) {
-      SynchronizeQuietly([this] {
-        if (KzCamera->OnStartVideoStream && !KzCamera->IsDestroying()) KzCamera->OnStartVideoStream(KzCamera);
+      SynchronizeQuietly([this, file] {
+        if (KzCamera->IsDestroying()) return;
+        const TNotifyEvent& started = file ? KzCamera->OnStartVideoFile : KzCamera->OnStartVideoStream;
+        if (started) started(KzCamera);
       });
     } else if (State == TKzFFMState::kzffmsStopping || State == TKzFFMState::kzffmsError) {
       StopVideo();
@@ -245,11 +249,32 @@ void TKzCamThreadWithFFMPEG::RunWithFFmpeg() {
   engine.OnGetVideoStreamIndex = [this](int32_t Count, int32_t& Index) {
     if (FOnGetVideoStreamIndex) FOnGetVideoStreamIndex(KzCamera, Count, Index);
   };
-  if (!Aborted()) {
+  // Sound is decoded for each opening that finds an audio consumer registered.
+  const bool sound = FEngineSettings.FFMpeg.Audio();
+  auto play = [this, &engine, sound](const std::string& URL) {
+    engine.OnGetAudio = nullptr;
+    if (sound && KzCamera->HasAudioConsumers())
+      engine.OnGetAudio = [this](const TKzAudioInfo& Info, const uint8_t* Data, size_t Size) {
+        if (!Aborted()) KzCamera->CamAudioBlock(Info, Data, Size);
+      };
+    engine.PlayVideo(URL);
+  };
+  if (file) {
+    // A file plays once; reading it to its end is the success.
+    if (!Aborted()) play(FTURL);
+    if (!Aborted()) {
+      const bool ended = engine.ResultCode() == KzFFmpegEOF;
+      if (!ended) {
+        const TKzSourceError why = engine.SourceError();
+        SetError(why.Failed() ? why : TKzSourceError{TKzSourceErrorKind::kzseNotVideo, 0, "no picture in " + FTURL});
+      }
+      SetOwnResult(ended);
+    }
+  } else if (!Aborted()) {
     // A stream that ends normally is opened again at once; anything else ends the loop.
     engine.SetResultCode(KzFFmpegEOF);
     while (!Aborted() && engine.ResultCode() == KzFFmpegEOF) {
-      engine.PlayVideo(PrepareURL(*KzCamera, FTURL));
+      play(PrepareURL(*KzCamera, FTURL));
       if (engine.ResultCode() == KzFFmpegEOF) FEngineFrames.store(true, std::memory_order_release);
     }
     // Why playing ended reaches the camera like the built-in readers' reasons,

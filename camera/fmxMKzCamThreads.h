@@ -215,6 +215,19 @@ protected:
   void DoExecute() override;
 };
 
+// Plays a video file (MP4, Matroska, AVI, anything FFmpeg reads) through the
+// FFmpeg engine, once, at the file's own pace. Its end is the file's end:
+// success when the engine read the file to its end.
+class TKzCamFileGetThread : public TKzCamThreadWithFFMPEG {
+public:
+  // Main thread, never blocks.
+  explicit TKzCamFileGetThread(const TKzCamStreamParams& Params);
+
+protected:
+  // Without the engine there is nothing to play the file with.
+  void Run() override;
+};
+
 // Plays a Motion-JPEG file (concatenated JPEG frames, with or without
 // multipart headers) through the camera's frame pipeline in file mode.
 class TKzMJPEGMedia : public TKzCamStreamThread {

@@ -80,10 +80,19 @@ void TKzCamera::Notification(TComponent* AComponent, TOperation Operation) {
 
 // ---- Frames
 
-void TKzCamera::CamDrawImage(TKzMBitmap& Bitmap, double Time) {
+void TKzCamera::CamDrawImage(TKzMBitmap& Bitmap, double Time) { DrawImage(Bitmap, Time, false); }
+
+void TKzCamera::CamDrawImageSwap(TKzMBitmap& Bitmap, double Time) { DrawImage(Bitmap, Time, true); }
+
+void TKzCamera::DrawImage(TKzMBitmap& Bitmap, double Time, bool Swap) {
   if (TKzDrawImage* paint = Paint()) {
-    if (FLatency.load(std::memory_order_acquire) > 0)
+    const bool buffered = FLatency.load(std::memory_order_acquire) > 0;
+    if (buffered && Swap)
+      paint->AddToBufferSwap(Bitmap, Time);
+    else if (buffered)
       paint->AddToBuffer(Bitmap, Time);
+    else if (Swap)
+      paint->OutputImageSwap(Bitmap, Time);
     else
       paint->OutputImageProtected(Bitmap, Time);
   }

@@ -52,7 +52,9 @@ public:
   // video is already being fetched. Main thread; blocks only with
   // WaitThread set (until the stream ends) or while an aborted stream ends.
   void PlayVideoStream();
-  // Plays a Motion-JPEG file. Main thread, never blocks.
+  // Plays a video file once: Motion-JPEG through the built-in reader, any
+  // other content (MP4, Matroska, AVI, ...) through FFmpeg when it is there;
+  // the end comes through OnEndVideoFile. Main thread, never blocks.
   void PlayVideoFile(const std::string& FileName);
   // Stops whatever the current device is doing; the end is reported later
   // through OnEndVideoStream/OnEndVideoFile. Main thread, never blocks for long.
@@ -103,6 +105,10 @@ public:
   // Hands one decoded frame to the pipeline and counts it. Called on the
   // thread that decoded it; never blocks for long.
   void CamDrawImage(TKzMBitmap& Bitmap, double Time);
+  // The same, taking the frame's pixels over instead of copying them: Bitmap
+  // comes back holding an earlier frame's pixels, or empty, to be refilled
+  // by the next frame (decoders that overwrite one bitmap per frame).
+  void CamDrawImageSwap(TKzMBitmap& Bitmap, double Time);
   // Whether anybody wants frames. Any thread, never blocks.
   bool CanOutputFrames();
   // Copy of the frame last drawn (and its time); empty while designing.
@@ -118,6 +124,20 @@ public:
   void HookGetFPS(TComponent* Sender);
   uint32_t GetFrameIndex() override;
   int64_t GetLastFrameTickCount() override;
+
+  // ---- Sound
+  // Audio consumers get the sound of sources that carry it (streams and
+  // files played through FFmpeg, with the FFMpegProperty's Audio set). Sound
+  // is decoded only for a stream that starts, or opens again, while a
+  // consumer is registered. Main thread; block (running main-thread work)
+  // while a block is delivered. Unregistering an unknown consumer raises
+  // EKzAssertionFailed.
+  void RegisterCamAudio(IKzCamAudioConsumer* Consumer);
+  void UnRegisterCamAudio(IKzCamAudioConsumer* Consumer);
+  // Any thread, never blocks.
+  bool HasAudioConsumers() const { return FAudioCount.load(std::memory_order_acquire) > 0; }
+  // Hands one decoded block to every audio consumer. The decoding thread.
+  void CamAudioBlock(const TKzAudioInfo& Info, const uint8_t* Data, size_t Size);
 
   // ---- Pan/tilt movement. Main thread, never block. Each returns whether a
   // command was sent. The vendor command sets are not part of this build
@@ -396,6 +416,7 @@ private:
   void HandleDeviceEnded(TMessage& Message);
   void RestartForSettings();
   TKzDrawImage* Paint() const;
+  void DrawImage(TKzMBitmap& Bitmap, double Time, bool Swap);
 
   TKzCamControl* FCameraControl = nullptr;
   std::unique_ptr<TKzCamDevice> FUserThread;  // kzdtUserData
@@ -483,6 +504,9 @@ private:
   TCriticalSection FFPSSection;  // guards _FPS
   TKzFPS _FPS;
   TKzGetData* FGetDataThread = nullptr;  // the frame pipeline, owned
+  TKzCriticalSection FAudioSection;  // guards FCamAudio
+  std::vector<IKzCamAudioConsumer*> FCamAudio;
+  std::atomic<int> FAudioCount{0};
   bool FRegistered = false;                    // message handlers registered
 };
 

@@ -1,7 +1,10 @@
 // The camera: end notifications of fetch threads and device objects, login
-// prompts and the messages it receives.
+// prompts, the messages it receives, and its sound consumers.
 #include "camera/fmxMKzCamera.h"
 
+#include <algorithm>
+
+#include "foundation/fmxMKzErrors.h"
 #include "platform/fmxMKzPlatformLoginForm.h"
 
 namespace kz {
@@ -109,6 +112,32 @@ void TKzCamera::DoPostMessage(uint32_t Msg, WPARAM Param1, LPARAM Param2) {
 void TKzCamera::HandleDebugText(TMessage& Message) {
   // The text itself belongs to the message and is freed with it.
   if (OnDebugDataRead) OnDebugDataRead(this, static_cast<uint32_t>(Message.WParam), KzMessageText(Message));
+}
+
+// ---- Sound
+
+void TKzCamera::RegisterCamAudio(IKzCamAudioConsumer* Consumer) {
+  TKzSafeLock g(FAudioSection);
+  FCamAudio.push_back(Consumer);
+  FAudioCount.store(int(FCamAudio.size()), std::memory_order_release);
+}
+
+void TKzCamera::UnRegisterCamAudio(IKzCamAudioConsumer* Consumer) {
+  bool found = false;
+  {
+    TKzSafeLock g(FAudioSection);
+    const auto it = std::find(FCamAudio.begin(), FCamAudio.end(), Consumer);
+    found = it != FCamAudio.end();
+    if (found) FCamAudio.erase(it);
+    FAudioCount.store(int(FCamAudio.size()), std::memory_order_release);
+  }
+  KzAssert(found);
+}
+
+void TKzCamera::CamAudioBlock(const TKzAudioInfo& Info, const uint8_t* Data, size_t Size) {
+  if (!HasAudioConsumers() || !Data || Size == 0) return;
+  TKzSafeLock g(FAudioSection);
+  for (IKzCamAudioConsumer* c : FCamAudio) c->CamAudioBlock(this, Info, Data, Size);
 }
 
 }  // namespace kz

@@ -42,7 +42,7 @@ bool TKzCamera::IsPassingFailure(const TKzSourceError& Error) {
 }
 
 bool TKzCamera::BeginOutage(TKzCamStreamThread& Thread, TKzSourceError Error) {
-  if (!FAutoReconnect || FStopRequested || IsDestroying() || Thread.Kind() == TKzCamStreamKind::kzcskMJPEGFile ||
+  if (!FAutoReconnect || FStopRequested || IsDestroying() || KzIsFileStreamKind(Thread.Kind()) ||
       !IsPassingFailure(Error))
     return false;
   // Frames since the thread started: this is a new outage.

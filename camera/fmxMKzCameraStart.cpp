@@ -144,10 +144,16 @@ void TKzCamera::PlayVideoFile(const std::string& FileName) {
   TKzCamStreamParams p;
   p.Camera = this;
   p.FileName = FileName;
+  p.URL = FileName;
   p.FramePerSec = FramePerSec();
   p.DebugDataRead = static_cast<bool>(OnDebugDataRead);
-  TKzCamStreamThread* thread = KzCamStreamFactory().CreateStreamThread(TKzCamStreamKind::kzcskMJPEGFile, p);
+  // Motion-JPEG stays with the built-in reader; other content goes to FFmpeg when it is there.
+  IKzCamStreamFactory& factory = KzCamStreamFactory();
+  const bool engine = FFFMpegProperty.UseFFMpeg() && factory.IsSupportedFFMPEG() && KzFileNeedsEngine(FileName);
+  TKzCamStreamThread* thread =
+      factory.CreateStreamThread(engine ? TKzCamStreamKind::kzcskMediaFile : TKzCamStreamKind::kzcskMJPEGFile, p);
   if (!thread) return;
+  if (engine) StartGetDataThread();
   if (OnVideoStart) OnVideoStart(this);
   ResetAbort();
   thread->OnTerminate = [this](TThread* t) { ThreadDoneVideo(t); };

@@ -36,6 +36,19 @@ bool KzMJPEGFirstFrameSize(TStream& Stream, int64_t& Size, int64_t MaxScan) {
   return true;
 }
 
+bool KzFileNeedsEngine(const std::string& Path) {
+  TFileStream file(Path, TFileMode::fmOpenRead);
+  if (!file.Valid()) return false;
+  uint8_t head[64];
+  const int64_t got = file.Read(head, sizeof head);
+  int64_t i = 0;
+  while (i < got && (head[i] == ' ' || head[i] == '\t' || head[i] == '\r' || head[i] == '\n')) ++i;
+  if (i + 1 >= got) return false;  // empty or blank: nothing FFmpeg would find either
+  const bool jpeg = head[i] == 0xFF && head[i + 1] == 0xD8;
+  const bool multipart = head[i] == '-' && head[i + 1] == '-';
+  return !jpeg && !multipart;
+}
+
 struct TKzMJPEGMedia::TEndState {
   TEvent Event{true, false};
   std::atomic<bool> Done{false};
@@ -138,6 +151,16 @@ void TKzMJPEGMedia::Play() {
   }
   pipeline->SetFileMode(false);
   SetResult(!AbortRequested() || Result());
+}
+
+// ---- TKzCamFileGetThread
+
+TKzCamFileGetThread::TKzCamFileGetThread(const TKzCamStreamParams& Params)
+    : TKzCamThreadWithFFMPEG(TKzCamStreamKind::kzcskMediaFile, "TKzCamFileGet", Params, true) {}
+
+void TKzCamFileGetThread::Run() {
+  SetError(TKzSourceErrorKind::kzseOther, "no FFmpeg to play " + FTURL);
+  SetOwnResult(false);
 }
 
 }  // namespace kz

@@ -230,15 +230,19 @@ void TKzMFFMPEG::DoneDecode() {
   }
   if (IsDecodeStart && Err() == AVERROR_EOF) SetErr(KzFFmpegNoPacket);
   IsDecodeStart = false;
-  if (!kzFF.av_frame_free) return;  // nothing was ever allocated
-  if (FAudioConvert) kzFF.swr_free(&FAudioConvert);
-  if (FVideoCodec) kzFF.avcodec_free_context(&FVideoCodec);
-  if (FAudioCodec) kzFF.avcodec_free_context(&FAudioCodec);
-  if (FFormatContext) kzFF.avformat_close_input(&FFormatContext);
-  if (FFrame) kzFF.av_frame_free(&FFrame);
-  if (FScaler) kzFF.sws_freeContext(FScaler);
-  FScaler = nullptr;
-  if (FPacket) kzFF.av_packet_free(&FPacket);
+  // Nothing left to free: the binding is not read, so an engine freed after
+  // playing (a fetch thread ending) never races with FFmpeg being bound again.
+  const bool held = FAudioConvert || FVideoCodec || FAudioCodec || FFormatContext || FFrame || FScaler || FPacket;
+  if (held && kzFF.av_frame_free) {
+    if (FAudioConvert) kzFF.swr_free(&FAudioConvert);
+    if (FVideoCodec) kzFF.avcodec_free_context(&FVideoCodec);
+    if (FAudioCodec) kzFF.avcodec_free_context(&FAudioCodec);
+    if (FFormatContext) kzFF.avformat_close_input(&FFormatContext);
+    if (FFrame) kzFF.av_frame_free(&FFrame);
+    if (FScaler) kzFF.sws_freeContext(FScaler);
+    FScaler = nullptr;
+    if (FPacket) kzFF.av_packet_free(&FPacket);
+  }
   FVideoStream = FAudioStream = nullptr;
   FAudioBuffer.clear();
   FAudioBuffer.shrink_to_fit();
@@ -359,6 +363,8 @@ bool TKzMFFMPEG::InitOutputPictureForDecode() {
 
 bool TKzMFFMPEG::FrameToPicture() {
   if (FFrame->width <= 0 || FFrame->height <= 0 || !InitOutputPictureForDecode()) return false;
+  // The owner may have swapped the picture's pixels for other ones.
+  if (img.Width() != FOutWidth || img.Height() != FOutHeight) img.SetSize(FOutWidth, FOutHeight);
   uint8_t* dst[4] = {reinterpret_cast<uint8_t*>(img.Data()), nullptr, nullptr, nullptr};
   const int dstStride[4] = {img.Width() * 4, 0, 0, 0};
   kzFF.sws_scale(FScaler, FFrame->data, FFrame->linesize, 0, FInHeight, dst, dstStride);

@@ -96,6 +96,8 @@ public:
   std::function<void(void* Sender, TKzFFMState State)> OnChangeState;
   std::function<void(void* Sender, int32_t ErrorCode, const std::string& Text)> OnError;
   std::function<void(void* Sender)> OnStopped, OnAborted, OnStartPlay;
+  // Img may come back holding other pixels (a consumer that took them over):
+  // the engine refills it at its own size.
   std::function<bool(void* Sender, TKzMBitmap& Img, double Time)> OnNewImage;
   std::function<void(void* Sender, int64_t& Position)> OnGetAudioPlayPositon;
   std::function<void(void* Sender, const std::string& ARealm, std::string& AUserName, std::string& APassword,

@@ -18,12 +18,26 @@ TKzFFmpegBitmapQueueThread::~TKzFFmpegBitmapQueueThread() {
   WaitForEnd(INFINITE);
 }
 
-void TKzFFmpegBitmapQueueThread::AddBitmap(const TKzMBitmap& Bitmap, double Pts) {
+void TKzFFmpegBitmapQueueThread::AddBitmap(TKzMBitmap& Bitmap, double Pts) {
   {
     std::lock_guard<std::mutex> g(FBitmapsLock);
-    FBitmaps.push_back({Bitmap, Pts});
+    FBitmaps.push_back({TKzMBitmap(), Pts});
+    TKzMBitmap& queued = FBitmaps.back().Bitmap;
+    if (!FSpare.empty()) {
+      queued.SwapPixels(FSpare.back());
+      FSpare.pop_back();
+    }
+    queued.SwapPixels(Bitmap);  // Bitmap gets the spare pixels
   }
   FNewBitmapEvent.SetEvent();
+}
+
+void TKzFFmpegBitmapQueueThread::Recycle(TKzMBitmap& Bitmap) {
+  if (Bitmap.IsEmpty()) return;
+  std::lock_guard<std::mutex> g(FBitmapsLock);
+  if (FSpare.size() > KzQueueFull) return;
+  FSpare.emplace_back();
+  FSpare.back().SwapPixels(Bitmap);
 }
 
 bool TKzFFmpegBitmapQueueThread::PopBitmap(TKzMBitmap& Bitmap, double& Pts) {
@@ -69,10 +83,12 @@ void TKzFFmpegBitmapQueueThread::DoExecute() {
     double wait = FOwner.ComputeVideoFrameDelay(pts);
     const bool drop = FOwner.ShouldDropFrame(wait, first);
     first = false;
-    if (drop) continue;
-    const long waitMs = std::lround(wait * 1000 + 0.5);
-    if (waitMs > 1 && !SleepUnlessTerminated(uint32_t(waitMs))) break;
-    if (FOwner.OnNewImage) FOwner.OnNewImage(&FOwner, picture, pts);
+    if (!drop) {
+      const long waitMs = std::lround(wait * 1000 + 0.5);
+      if (waitMs > 1 && !SleepUnlessTerminated(uint32_t(waitMs))) break;
+      if (FOwner.OnNewImage) FOwner.OnNewImage(&FOwner, picture, pts);
+    }
+    Recycle(picture);
   }
   FPresenting = false;
 }

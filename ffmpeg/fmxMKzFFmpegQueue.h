@@ -5,6 +5,7 @@
 #include <atomic>
 #include <deque>
 #include <mutex>
+#include <vector>
 
 #include "foundation/fmxMKzBitmap.h"
 #include "foundation/fmxMKzTypesThreads.h"
@@ -18,8 +19,10 @@ public:
   // Created suspended by its owner, which starts, stops and frees it.
   explicit TKzFFmpegBitmapQueueThread(TKzMFFMPEG& Owner);
   ~TKzFFmpegBitmapQueueThread() override;
-  // Queues a copy of Bitmap with its time (seconds). The owner's thread.
-  void AddBitmap(const TKzMBitmap& Bitmap, double Pts);
+  // Queues Bitmap's picture with its time (seconds), taking its pixels over:
+  // Bitmap comes back holding a shown picture's pixels (or empty), to be
+  // refilled by the next one. The owner's thread.
+  void AddBitmap(TKzMBitmap& Bitmap, double Pts);
   // Takes the oldest picture; false when none waits. Any thread.
   bool PopBitmap(TKzMBitmap& Bitmap, double& Pts);
   // From 10 queued pictures on the player waits before decoding more. Any thread.
@@ -38,6 +41,9 @@ private:
   TKzMFFMPEG& FOwner;
   std::mutex FBitmapsLock;  // guards FBitmaps
   std::deque<TItem> FBitmaps;
+  std::vector<TKzMBitmap> FSpare;  // pixels of shown pictures, for the next ones; under FBitmapsLock
+  // Keeps Bitmap's pixels for a later AddBitmap. Any thread.
+  void Recycle(TKzMBitmap& Bitmap);
   std::atomic<bool> FPresenting{false};  // a popped picture is not shown yet
   TEvent FNewBitmapEvent{true, false};
 };

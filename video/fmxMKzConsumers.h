@@ -8,6 +8,7 @@
 
 #include "foundation/Fmxmkzguidfuncs.h"
 #include "foundation/fmxMKzBitmap.h"
+#include "foundation/fmxMKzType.h"
 
 namespace kz {
 
@@ -81,6 +82,17 @@ public:
   // Draw thread; copies what it needs.
   virtual void RecorderGetImage(TComponent* Sender, const TKzMBitmap& Bitmap, uint16_t VideoIndex,
                                 const TGUID& GUIDFrom) = 0;
+};
+
+// An audio consumer (plays, sends or records a source's sound).
+class IKzCamAudioConsumer {
+public:
+  virtual ~IKzCamAudioConsumer() = default;
+  // One block of interleaved PCM, Size bytes at Data, in the format Info
+  // gives (unsigned 8-bit or signed 16-bit little-endian, one or two
+  // channels). Copies what it keeps. The source's decoding thread; must
+  // return quickly.
+  virtual void CamAudioBlock(TComponent* Sender, const TKzAudioInfo& Info, const uint8_t* Data, size_t Size) = 0;
 };
 
 // The consumer lists of a source. The source changes them only while it

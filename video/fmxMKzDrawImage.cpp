@@ -73,19 +73,40 @@ void TKzDrawImage::Queue(const TKzMBitmap& Bitmap, TKzMBitmap* Swap, double Pts)
 
 void TKzDrawImage::OutputImageProtected(const TKzMBitmap& Bitmap, double Pts) {
   if (Bitmap.IsEmpty()) return;
-  TKzMBitmap frame;
+  const TOutputSettings settings = CurrentSettings();
+  SetSnapshot(Bitmap, nullptr, Pts);
+  TKzSafeLock g(FDisplaySection);
+  FProtectedFrame.AssignKzMBitmap(Bitmap);  // same size as the last time: no allocation
+  OutputImage(FProtectedFrame, GetDiffTime(), Pts, settings);
+}
+
+void TKzDrawImage::OutputImageSwap(TKzMBitmap& Bitmap, double Pts) {
+  if (Bitmap.IsEmpty()) return;
   const TOutputSettings settings = CurrentSettings();
   {
-    std::lock_guard<TCriticalSection> g(FSection);
-    FTmpImg.AssignKzMBitmap(Bitmap);
-    FTmpImgPts = Pts;
-    FHasTmpImg = true;
-    FNewestQueued = false;
-    FLent = nullptr;
-    frame.AssignKzMBitmap(Bitmap);
+    TKzSafeLock g(FDisplaySection);
+    // Consumers copy what they keep, so the frame itself goes out unless
+    // output changes it (the snapshot stays as it came).
+    TKzMBitmap* frame = &Bitmap;
+    if (settings.ChangesFrame()) {
+      FProtectedFrame.AssignKzMBitmap(Bitmap);
+      frame = &FProtectedFrame;
+    }
+    OutputImage(*frame, GetDiffTime(), Pts, settings);
   }
-  TKzSafeLock g(FDisplaySection);
-  OutputImage(frame, GetDiffTime(), Pts, settings);
+  SetSnapshot(Bitmap, &Bitmap, Pts);
+}
+
+void TKzDrawImage::SetSnapshot(const TKzMBitmap& Bitmap, TKzMBitmap* Swap, double Pts) {
+  std::lock_guard<TCriticalSection> g(FSection);
+  if (Swap && FTmpImg.Width() == Bitmap.Width() && FTmpImg.Height() == Bitmap.Height())
+    FTmpImg.SwapPixels(*Swap);
+  else
+    FTmpImg.AssignKzMBitmap(Bitmap);
+  FTmpImgPts = Pts;
+  FHasTmpImg = true;
+  FNewestQueued = false;
+  FLent = nullptr;
 }
 
 void TKzDrawImage::SetFileInfo(const std::string& FileName, bool ToFile) {

@@ -44,6 +44,10 @@ public:
   // Outputs a finished frame at once under the display lock (Latency 0
   // sources that decode elsewhere). The calling (decoding) thread.
   void OutputImageProtected(const TKzMBitmap& Bitmap, double Pts);
+  // The same, but the frame's pixels become the snapshot instead of being
+  // copied: Bitmap comes back, at its own size, holding an earlier frame's
+  // pixels, ready to be overwritten by the next one. The calling (decoding) thread.
+  void OutputImageSwap(TKzMBitmap& Bitmap, double Pts);
   // Starts or stops Motion-JPEG recording of the output frames. Any thread.
   void SetFileInfo(const std::string& FileName, bool ToFile);
   // The newest frame handed in, rotated, and its pts; false when there is
@@ -93,6 +97,9 @@ protected:
 private:
   // AddToBuffer's body; Swap (the same bitmap) hands its pixels over.
   void Queue(const TKzMBitmap& Bitmap, TKzMBitmap* Swap, double Pts);
+  // Makes Bitmap the snapshot of a frame output at once; Swap (the same
+  // bitmap) hands its pixels over when the size allows.
+  void SetSnapshot(const TKzMBitmap& Bitmap, TKzMBitmap* Swap, double Pts);
   // What output does to a frame, read once per pass.
   struct TOutputSettings {
     bool Smooth = false;
@@ -134,6 +141,7 @@ private:
 
   TKzCriticalSection FDisplaySection;  // the display lock: output and the consumer lists
   TKzImageList FImages;                 // taken by the draw thread only
+  TKzMBitmap FProtectedFrame;           // output copy of frames output at once, under the display lock
   std::unique_ptr<TKzImageWrapper> FSenderImg;
   std::unique_ptr<TKzImageWrapper> FSmoothImg;
 

@@ -79,7 +79,7 @@ std::string KzSourceError(const std::string& URL) {
   if (KzLowerCase(URL).rfind("https://", 0) == 0) return "https is not supported; cameras are read over http:// or rtsp://";
   switch (SourceKind(URL)) {
     case TKzSourceKind::kzskNone:
-      return "\"" + URL + "\" is neither an http:// or rtsp:// URL nor a Motion-JPEG file";
+      return "\"" + URL + "\" is neither an http:// or rtsp:// URL nor a video file";
     case TKzSourceKind::kzskRTSP:
       if (!KzCamStreamFactory().IsSupportedFFMPEG())
         return "RTSP video is decoded by the FFmpeg engine, which this build does not have yet";

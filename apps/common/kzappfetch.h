@@ -1,4 +1,4 @@
-// Playing a URL (or a Motion-JPEG file) through a TKzCamera for a while, as
+// Playing a URL (or a video file) through a TKzCamera for a while, as
 // the programs do it: frames counted where a view receives them, progress
 // reports, PNG pictures of the frames, and a summary. Shared by kztool fetch
 // and kzdemo.
@@ -25,7 +25,7 @@ struct TKzFetchProgress {
 };
 
 struct TKzFetchOptions {
-  std::string URL;  // http://, rtsp:// or a Motion-JPEG file
+  std::string URL;  // http://, rtsp:// or a video file (Motion-JPEG, or anything FFmpeg reads)
   std::string UserName, Password;
   double FramePerSec = 0;   // the camera's frame rate; 0: its default (25)
   int64_t MaxFrames = 0;    // stop after this many frames; 0: no limit
@@ -63,7 +63,7 @@ struct TKzFetchResult {
 };
 
 // Why URL cannot be played, empty when it can: an http:// or rtsp:// URL
-// (rtsp with the FFmpeg engine) or a Motion-JPEG file. Any thread.
+// (rtsp with the FFmpeg engine) or a video file. Any thread.
 std::string KzSourceError(const std::string& URL);
 // Starts Camera on URL (checked with KzSourceError first). Main thread,
 // never blocks.

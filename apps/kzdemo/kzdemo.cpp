@@ -33,7 +33,7 @@ const TKzOption kOptions[] = {
     {"--seconds", "S", "how long to play (default 5)"},
     {"--fps", "F", "the frame rate asked of the camera (default 25); the video may come slower"},
     {"--out", "DIR", "where the snapshots go (default build/demo-out next to the program; created)"},
-    {"--url", "URL", "play this camera (http://, rtsp:// or a Motion-JPEG file) instead of the synthetic one"},
+    {"--url", "URL", "play this camera (http://, rtsp:// or a video file) instead of the synthetic one"},
     {"--user", "U", "user name for --url"},
     {"--password", "P", "password for --url"},
 };

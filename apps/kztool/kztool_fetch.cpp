@@ -1,4 +1,4 @@
-// kztool fetch: plays a URL (or a Motion-JPEG file) through a camera, with
+// kztool fetch: plays a URL (or a video file) through a camera, with
 // progress on stderr and the result line "frames: N fps: X.X" on stdout.
 #include <unistd.h>
 
@@ -68,7 +68,7 @@ int Run(TKzArgs& Args) {
 
 const TSubcommand kFetchCommand = {
     "fetch", "URL",
-    "plays URL (http://, rtsp:// or a Motion-JPEG file) through a camera until N frames or S seconds; progress to "
+    "plays URL (http://, rtsp:// or a video file) through a camera until N frames or S seconds; progress to "
     "stderr, \"frames: N fps: X.X\" to stdout; asks for credentials on a terminal when the camera refuses them; "
     "Ctrl-C ends it with the summary",
     kOptions, Run};

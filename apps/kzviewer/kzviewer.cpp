@@ -32,7 +32,7 @@ const TKzOption kOptions[] = {
     {"--seconds", "S", "quit after S seconds (default: when the window closes)"},
 };
 const char* const kFooter =
-    "  URL                    http:// or rtsp:// camera stream, or a Motion-JPEG file\n"
+    "  URL                    http:// or rtsp:// camera stream, or a video file\n"
     "Double click a view (or its button) for full screen; Escape or Ctrl-C quits. Needs a desktop\n"
     "display (DISPLAY or WAYLAND_DISPLAY); without one it says so and exits 1.\n";
 
