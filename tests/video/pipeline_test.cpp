@@ -105,9 +105,12 @@ TEST(SingleSource, FileModeDecodesEveryFramePacedAndSurvivesDamage) {
   ASSERT_TRUE(PumpUntil([&] { return ended.load() == 1; }, 10000));
   ASSERT_TRUE(chain.WaitFrames(3));
   EXPECT_EQ(chain.View.Frames(), (std::vector<int>{0, 1, 2}));
+  // Paced at 25 fps: three frames span two 40 ms steps (unpaced they come
+  // within a millisecond). The span, not each gap, so a late frame followed
+  // by a prompt one still passes.
   std::lock_guard<std::mutex> g(chain.View.Lock);
-  for (size_t i = 1; i < chain.View.When.size(); ++i)
-    EXPECT_GE(chain.View.When[i] - chain.View.When[i - 1], std::chrono::milliseconds(30)) << "frame " << i;
+  ASSERT_EQ(chain.View.When.size(), 3u);
+  EXPECT_GE(chain.View.When.back() - chain.View.When.front(), std::chrono::milliseconds(60));
 }
 
 TEST(SingleSource, DoubleEndMarkersAreConsumedAcrossPasses) {
