@@ -173,7 +173,7 @@ void TKzCamera::ThreadCallMoveDone(TThread* Sender) {
     KzClearThreadRef(FThreadExecute);
   UnlockCommands();
   const bool ok = FResult;
-  NotifyCommandDone(ok ? 0 : 1);
+  // The flags go first, so that a view still holding a key may resend the move.
   const TKzMoveParts& parts = PartsOfCommand(thread->Command());
   bool stop = false;
   ForParts(parts, [&](size_t i) {
@@ -183,6 +183,7 @@ void TKzCamera::ThreadCallMoveDone(TThread* Sender) {
     FMove.FIsCameraStop[i] = false;
     if (!ok) FMove.FIsCamMoving[i] = false;
   });
+  NotifyCommandDone(ok ? 0 : 1);
   if (ok && stop) MoveStop(parts.Movement);
 }
 

@@ -204,6 +204,4 @@ uint16_t TKzCamera::GetExtractCameraPort() const {
   return static_cast<uint16_t>(port);
 }
 
-std::string TKzCamera::GetVendorStreamURL(bool) { return ""; }
-
 }  // namespace kz

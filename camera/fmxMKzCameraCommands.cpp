@@ -33,8 +33,9 @@ bool TKzCamera::MultiExecute2(const std::string& URL1, const std::string& URL2, 
                               TKzCamThreadDone Done) {
   if (AreCommandsLocked() || FDeviceType != TKzDeviceType::kzdtIPCamera || IsDestroying()) return false;
   if (!KzIsSendableURL(URL1) || (!URL2.empty() && !KzIsSendableURL(URL2))) return false;
+  const TKzCamRequestSettings settings = KzCamRequestSettings(*this);  // the vendor is not found while locked
   LockCommands();
-  auto* thread = new TKzCamCommandThread(this, KzCamRequestSettings(*this), URL1, URL2, CMD);
+  auto* thread = new TKzCamCommandThread(this, settings, URL1, URL2, CMD);
   const TKzCamThreadDone done = Done ? Done : &TKzCamera::ThreadExecuteDone;
   thread->OnTerminate = [this, done](TThread* Sender) {
     (this->*done)(Sender);
