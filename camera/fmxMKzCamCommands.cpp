@@ -141,9 +141,10 @@ void TKzCamCommandThread::TerminatedSet() {
 bool TKzCamCommandThread::ExecuteOne(const std::string& URL) {
   TKzCamReply reply;
   const bool ok = KzCamPerformGet(URL, FSettings, FTAbort, MaxReplyBody, reply);
-  KzPostMessageDebug(FKzCamera, reply.Status,
-                     "command " + URL + (reply.Status ? ": " + std::to_string(reply.Status) : ": no reply") +
-                         (ok ? "" : ", failed"));
+  // Failures only: a debug text per command would cost more than the command.
+  if (!ok)
+    KzPostMessageDebug(FKzCamera, reply.Status,
+                       "command failed: " + URL + (reply.Status ? ": status " + std::to_string(reply.Status) : ": no reply"));
   return ok;
 }
 

@@ -85,7 +85,7 @@ public:
 protected:
   void DoExecute() override;
   void TerminatedSet() override;
-  // Performs one URL and posts its outcome as a debug text. The owning worker.
+  // Performs one URL; a failure is posted as a debug text. The owning worker.
   bool ExecuteOne(const std::string& URL);
 
   std::atomic<bool> FTAbort{false};

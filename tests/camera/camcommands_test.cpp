@@ -339,20 +339,20 @@ TEST(CamMovement, ViewKeyHeldMovesUntilReleased) {
   rig.Cam->WaitForVideo();
 }
 
-// With the password s3cr#t@x neither debug texts nor events carry it, the
-// vendor's secret parameter or another credential value.
+// With the password s3cr#t@x the debug texts of failed commands carry
+// neither it, the vendor's secret parameter nor another credential value.
 TEST(CamCommands, CredentialsStayOutOfTexts) {
   const std::string password = "s3cr#t@x";
   TCmdRig rig(TKzSimAuth::kzsaDigest, TKzSendMode::kzsmNoWait, password);
   std::vector<std::string> texts;
   rig.Cam->OnDebugDataRead = [&](TComponent*, int64_t, const std::string& Text) { texts.push_back(Text); };
-  rig.Cam->SetURL("http://admin:" + KzEncodeURLComponent(password) + "@127.0.0.1:" + std::to_string(rig.Sim.Port()) +
-                  "/cmd/x?pwd=" + KzEncodeURLComponent(password));
+  rig.Sim.SetCommandReply("/cmd/right", {500, 0, "no"});
   ASSERT_TRUE(rig.Cam->MoveRight());
   ASSERT_TRUE(rig.WaitMoved(1));
   rig.Cam->SetUserPassword("wrong");
-  ASSERT_TRUE(rig.Cam->MoveRightStop());
+  ASSERT_TRUE(rig.Cam->MoveLeft());
   ASSERT_TRUE(rig.WaitMoved(2));
+  EXPECT_EQ(rig.Moved, (std::vector<int32_t>{1, 1}));
   ASSERT_TRUE(PumpUntil([&] { return texts.size() >= 2; }, 5000));
   for (const std::string& t : texts) {
     for (const std::string& secret : {password, KzEncodeURLComponent(password), std::string("t0k3n"),
