@@ -126,7 +126,9 @@ TKzCamCommandThread::TKzCamCommandThread(TKzCamera* Camera, const TKzCamRequestS
       FURL2(std::move(URL2)),
       FSettings(Settings),
       FCMD(CMD),
-      FKzCamera(Camera) {}
+      FKzCamera(Camera) {
+  SetFreeOnTerminate(true);
+}
 
 void TKzCamCommandThread::Abort() {
   FTAbort.store(true, std::memory_order_release);

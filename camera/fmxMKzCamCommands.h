@@ -63,8 +63,8 @@ bool KzCamPerformGet(const std::string& URL, const TKzCamRequestSettings& Settin
                      size_t MaxBody, TKzCamReply& Reply);
 
 // The thread of one command: URL, then URL2 when the first succeeded. It
-// frees itself (no-wait mode) or is freed by the camera (wait mode); its
-// end notification (OnTerminate) runs on the main thread.
+// frees itself after its end notification (OnTerminate, on the main
+// thread), in which the camera reads its result and forgets it.
 class TKzCamCommandThread : public TKzBaseThread {
 public:
   static constexpr size_t MaxReplyBody = 65536;
@@ -79,8 +79,6 @@ public:
   TKzCamCommand Command() const { return FCMD; }
   TKzCamera* Camera() const { return FKzCamera; }
   const std::string& URL() const { return FURL; }
-  // Set once the end notification has run. Main thread.
-  bool EndNotified = false;
 
 protected:
   void DoExecute() override;

@@ -169,8 +169,7 @@ void TKzCamera::ThreadCallMoveDone(TThread* Sender) {
   }
   auto* thread = static_cast<TKzCamCommandThread*>(Sender);
   FResult = thread->Result();
-  if (FCommandMode == TKzSendMode::kzsmNoWait && KzLoadThreadRef(FThreadExecute) == Sender)
-    KzClearThreadRef(FThreadExecute);
+  if (KzLoadThreadRef(FThreadExecute) == Sender) KzClearThreadRef(FThreadExecute);
   UnlockCommands();
   const bool ok = FResult;
   // The flags go first, so that a view still holding a key may resend the move.

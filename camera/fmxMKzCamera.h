@@ -483,7 +483,11 @@ private:
   void EnableTimerMove();
   void DisableTimerMove();
   // Commands (fmxMKzCameraCommands).
-  bool WaitCommand(TKzCamCommandThread* Thread, TKzBaseThread*& Ref);
+  struct TKzCommandOutcome {
+    bool Ended = false;
+    bool Result = false;
+  };
+  bool WaitCommand(const TKzCommandOutcome& Outcome);
   void NotifyCommandDone(int32_t Status);
   bool ChangeImageSetting(TKzCamProperty Property, TKzCamCommand CMD, int32_t Value,
                           const TKzColorControlProperty* Color);

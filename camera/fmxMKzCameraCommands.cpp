@@ -37,29 +37,25 @@ bool TKzCamera::MultiExecute2(const std::string& URL1, const std::string& URL2, 
   LockCommands();
   auto* thread = new TKzCamCommandThread(this, settings, URL1, URL2, CMD);
   const TKzCamThreadDone done = Done ? Done : &TKzCamera::ThreadExecuteDone;
-  thread->OnTerminate = [this, done](TThread* Sender) {
-    (this->*done)(Sender);
-    static_cast<TKzCamCommandThread*>(Sender)->EndNotified = true;
-  };
   const bool wait = FCommandMode == TKzSendMode::kzsmWait;
-  thread->SetFreeOnTerminate(!wait);
+  auto outcome = wait ? std::make_shared<TKzCommandOutcome>() : nullptr;
+  thread->OnTerminate = [this, done, outcome](TThread* Sender) {
+    (this->*done)(Sender);
+    if (outcome) *outcome = {true, static_cast<TKzCamCommandThread*>(Sender)->Result()};
+  };
   FThreadExecute = thread;
   if (OnCommandStart) OnCommandStart(this, static_cast<int32_t>(CMD));
   for (IKzCamViewConsumer* v : std::vector<IKzCamViewConsumer*>(FConsumers.CamViews)) v->HookBeginControl(this);
   StartThread(thread);
-  return wait ? WaitCommand(thread, FThreadExecute) : true;
+  return wait ? WaitCommand(*outcome) : true;
 }
 
-// Wait mode: runs main-thread work (views paint, timers tick, a second
-// command is refused by the lock) until the thread and its end
-// notification are done, then frees it.
-bool TKzCamera::WaitCommand(TKzCamCommandThread* Thread, TKzBaseThread*& Ref) {
-  while (!Thread->EndNotified) KzMWait(500);
-  Thread->WaitFor();
-  const bool result = Thread->Result();
-  if (KzLoadThreadRef(Ref) == Thread) KzClearThreadRef(Ref);
-  delete Thread;
-  return result;
+// Wait mode: runs main-thread work (views paint, a second command is
+// refused by the lock) until the thread's end notification has run. The
+// thread frees itself either way, so the wait costs no join.
+bool TKzCamera::WaitCommand(const TKzCommandOutcome& Outcome) {
+  while (!Outcome.Ended) KzMWait(500);
+  return Outcome.Result;
 }
 
 void TKzCamera::NotifyCommandDone(int32_t Status) {
@@ -77,8 +73,7 @@ void TKzCamera::ThreadExecuteDone(TThread* Sender) {
     return;
   }
   FResult = static_cast<TKzCamCommandThread*>(Sender)->Result();
-  if (FCommandMode == TKzSendMode::kzsmNoWait && KzLoadThreadRef(FThreadExecute) == Sender)
-    KzClearThreadRef(FThreadExecute);
+  if (KzLoadThreadRef(FThreadExecute) == Sender) KzClearThreadRef(FThreadExecute);
   UnlockCommands();
 }
 
@@ -94,15 +89,15 @@ bool TKzCamera::SetProperty(TKzCamPropertyGroup Group, const std::string& URL) {
       !KzIsSendableURL(URL) || KzLoadThreadRef(SetPropertyThread) || IsDestroying())
     return false;
   auto* thread = new TSetPropertyThread(this, KzCamRequestSettings(*this), URL, Group);
-  thread->OnTerminate = [this](TThread* Sender) {
-    ThreadDoneSetProperty(Sender);
-    static_cast<TKzCamCommandThread*>(Sender)->EndNotified = true;
-  };
   const bool wait = FCommandMode == TKzSendMode::kzsmWait;
-  thread->SetFreeOnTerminate(!wait);
+  auto outcome = wait ? std::make_shared<TKzCommandOutcome>() : nullptr;
+  thread->OnTerminate = [this, outcome](TThread* Sender) {
+    ThreadDoneSetProperty(Sender);
+    if (outcome) *outcome = {true, static_cast<TKzCamCommandThread*>(Sender)->Result()};
+  };
   SetPropertyThread = thread;
   StartThread(thread);
-  return wait ? WaitCommand(thread, SetPropertyThread) : true;
+  return wait ? WaitCommand(*outcome) : true;
 }
 
 void TKzCamera::ThreadDoneSetProperty(TThread* Sender) {
@@ -112,8 +107,7 @@ void TKzCamera::ThreadDoneSetProperty(TThread* Sender) {
   }
   auto* thread = static_cast<TSetPropertyThread*>(Sender);
   FResult = thread->Result();
-  if (FCommandMode == TKzSendMode::kzsmNoWait && KzLoadThreadRef(SetPropertyThread) == Sender)
-    KzClearThreadRef(SetPropertyThread);
+  if (KzLoadThreadRef(SetPropertyThread) == Sender) KzClearThreadRef(SetPropertyThread);
   if (FResult) {
     // Read back what the camera now holds: every group after kzcpAll.
     using G = TKzCamPropertyGroup;
