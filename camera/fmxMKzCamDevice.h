@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "video/fmxMKzCamControlTypes.h"
+
 namespace kz {
 
 class TKzCamera;
@@ -47,6 +49,14 @@ public:
   }
   // A new frame rate. Main thread, never blocks.
   virtual void SetFramePerSec(double Value) = 0;
+  // Pan/tilt and colour controls of devices that have them; the base has
+  // none and answers false. Main thread, never block.
+  virtual bool Move(TKzCamMovementEx Movement) { return (void)Movement, false; }
+  virtual bool MoveStop(TKzCamMovementEx Movement) { return (void)Movement, false; }
+  virtual bool CanMove(TKzCamMovementEx Movement) const { return (void)Movement, false; }
+  virtual bool SetColorControl(TKzColorControlProperty Property, int32_t Value) {
+    return (void)Property, (void)Value, false;
+  }
 
 protected:
   // The three notifications, fired through the camera's events and

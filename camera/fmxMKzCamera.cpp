@@ -17,8 +17,13 @@ constexpr TGUID kNullGUID{};
 constexpr int64_t kInitialInputSize = 8912;
 }  // namespace
 
-TKzCamera::TKzCamera(TComponent* AOwner) : TKzVideoSource(AOwner), FProxyProperty(this) {
+TKzCamera::TKzCamera(TComponent* AOwner)
+    : TKzVideoSource(AOwner),
+      FParameters(std::make_unique<TKzCameraParameters>(this)),
+      FUsers(std::make_unique<TKzCamUserCollection>()),
+      FProxyProperty(this) {
   KzInitFPS(_FPS);
+  AttachUserHooks();
   FFFMpegProperty.OnChanged = [this] { RestartForSettings(); };
   if (!IsDesigning()) {
     KzMessages().RegisterMessageHandler2(this, MsgDebugText, [this](TMessage& m) { HandleDebugText(m); });
@@ -43,6 +48,7 @@ TKzCamera::TKzCamera(TComponent* AOwner) : TKzVideoSource(AOwner), FProxyPropert
 
 TKzCamera::~TKzCamera() {
   Destroying();
+  FCommandLockCount += 1 << 20;  // nothing is sent while the camera is torn down
   FTimerMove.reset();
   FTimerSearchAnimation.reset();
   CancelReconnect();
@@ -206,7 +212,5 @@ uint16_t TKzCamera::GetExtractCameraPort() const {
   ParseURL2(FURL, IsRTSPURL(FURL) ? 554 : 80, host, path, port);
   return static_cast<uint16_t>(port);
 }
-
-std::string TKzCamera::GetVendorStreamURL(bool) { return ""; }
 
 }  // namespace kz

@@ -15,6 +15,8 @@
 
 #include "camera/fmxMKzCamDevice.h"
 #include "camera/fmxMKzCamFormats.h"
+#include "camera/fmxMKzCamCommands.h"
+#include "camera/fmxMKzCamUsers.h"
 #include "camera/fmxMKzCamSettings.h"
 #include "camera/fmxMKzCamStreamThread.h"
 #include "camera/fmxMKzCameraTypes.h"
@@ -139,23 +141,101 @@ public:
   // Hands one decoded block to every audio consumer. The decoding thread.
   void CamAudioBlock(const TKzAudioInfo& Info, const uint8_t* Data, size_t Size);
 
-  // ---- Pan/tilt movement. Main thread, never block. Each returns whether a
-  // command was sent. The vendor command sets are not part of this build
-  // yet, so no method is accessible and nothing is sent.
+  // ---- Pan/tilt movement (fmxMKzCamMovement). Main thread; never block
+  // except in command mode kzsmWait, where a command is waited for while
+  // main-thread work runs. Each returns whether a command was sent (in wait
+  // mode: whether it succeeded).
   TKzCamMethods GetAccessibleCamMethods() const override;
-  bool MoveLeft() override;
-  bool MoveRight() override;
-  bool MoveUp() override;
-  bool MoveDown() override;
-  bool MoveLeftUp() override;
-  bool MoveLeftDown() override;
-  bool MoveRightUp() override;
-  bool MoveRightDown() override;
-  bool MoveCenter() override;
-  bool MoveLeftStop() override;
-  bool MoveRightStop() override;
-  bool MoveUpStop() override;
-  bool MoveDownStop() override;
+  bool Move(TKzCamMovementEx Movement);
+  bool MoveStop(TKzCamMovementEx Movement);
+  // Video plays and moving is accessible (and, for a capture device, the device can).
+  bool CanMove(TKzCamMovementEx Movement);
+  bool MoveLeft() override { return Move(TKzCamMovementEx::kzdLeft); }
+  bool MoveRight() override { return Move(TKzCamMovementEx::kzdRight); }
+  bool MoveUp() override { return Move(TKzCamMovementEx::kzdUp); }
+  bool MoveDown() override { return Move(TKzCamMovementEx::kzdDown); }
+  bool MoveLeftUp() override { return Move(TKzCamMovementEx::kzdUpLeft); }
+  bool MoveLeftDown() override { return Move(TKzCamMovementEx::kzdDownLeft); }
+  bool MoveRightUp() override { return Move(TKzCamMovementEx::kzdUpRight); }
+  bool MoveRightDown() override { return Move(TKzCamMovementEx::kzdDownRight); }
+  bool MoveCenter() override { return Move(TKzCamMovementEx::kzdHome); }
+  bool MoveHPatrol() { return Move(TKzCamMovementEx::kzdHPatrol); }
+  bool MoveVPatrol() { return Move(TKzCamMovementEx::kzdVPatrol); }
+  bool MoveLeftStop() override { return MoveStop(TKzCamMovementEx::kzdLeft); }
+  bool MoveRightStop() override { return MoveStop(TKzCamMovementEx::kzdRight); }
+  bool MoveUpStop() override { return MoveStop(TKzCamMovementEx::kzdUp); }
+  bool MoveDownStop() override { return MoveStop(TKzCamMovementEx::kzdDown); }
+  bool MoveHPatrolStop() { return MoveStop(TKzCamMovementEx::kzdHPatrol); }
+  bool MoveVPatrolStop() { return MoveStop(TKzCamMovementEx::kzdVPatrol); }
+  // The movement flags (tests, panels).
+  const TKzCamMoveFlags& MoveFlags() const { return FMove; }
+  bool IsMoveTimerEnabled() const { return FTimerMove && FTimerMove->Enabled(); }
+
+  // ---- Settings and commands (fmxMKzCameraCommands). Main thread; never
+  // block except in command mode kzsmWait and where said.
+  TKzCameraParameters& Parameters() { return *FParameters; }
+  TKzCamUserCollection& Users() { return *FUsers; }
+  // Copies Value's users and keeps this camera's notifications on them.
+  void SetUsers(const TKzCamUserCollection& Value);
+  int32_t MaxUsers() const { return FMaxUsers; }
+  void SetMaxUsers(int32_t Value) { FMaxUsers = Value; }
+  void AddUser(const std::string& Name, const std::string& Password, TKzUserAccess Access);
+  void ModifyUser(int32_t Index, const std::string& Name, TKzUserAccess Access, const std::string& Password);
+  // Reads the users from the camera. Blocks on the network.
+  bool RefreshUsers();
+  // Nesting; while locked no command is sent.
+  void LockCommands() { ++FCommandLockCount; }
+  void UnlockCommands() {
+    if (FCommandLockCount > 0) --FCommandLockCount;
+  }
+  // One command (URL, then URL2 when it succeeded) on the command thread;
+  // Done is its end notification (ThreadExecuteDone when null). False when
+  // commands are locked, the device is not an IP camera or a URL is not
+  // sendable; in wait mode the command's success.
+  using TKzCamThreadDone = void (TKzCamera::*)(TThread* Sender);
+  bool MultiExecute(const std::string& URL, TKzCamCommand CMD, TKzCamThreadDone Done = nullptr);
+  bool MultiExecute2(const std::string& URL1, const std::string& URL2, TKzCamCommand CMD,
+                     TKzCamThreadDone Done = nullptr);
+  bool MultiExecuteVideoProperty(const std::string& URL, TKzCamCommand CMD);
+  // Synchronous GETs with the camera's settings. Block on the network
+  // (not for the main thread). ExecuteStr and GetFileHTTP keep up to 1 MiB
+  // of the reply (more: false); DownloadFile writes the reply to FileName,
+  // with OnDownload as it arrives and OnDownloaded at the end.
+  bool ExecuteURL(const std::string& URL);
+  bool ExecuteStr(const std::string& URL, std::string& Text);
+  bool EncodeAndExecuteStr(const std::string& URL, std::string& Text);
+  bool GetFileHTTP(const std::string& URL, std::string& Data);
+  bool DownloadFile(const std::string& URL, const std::string& FileName);
+  // Sends one URL of Group on the property thread; OnSetProperty reports the end.
+  bool SetProperty(TKzCamPropertyGroup Group, const std::string& URL);
+  // Fires OnSetProperty with 0 (Ok) or 1.
+  void EndApplyProperties(bool Ok);
+  // A device operation of the vendor (IP cameras only). Blocks on the network.
+  bool CallIPCameraMethod(TKzCamMethod Method, const std::string& Param);
+  bool SwitchLEDOn() { return CallIPCameraMethod(TKzCamMethod::kzcm_LedOn, ""); }
+  bool SwitchLEDOff() { return CallIPCameraMethod(TKzCamMethod::kzcm_LedOff, ""); }
+  // Image settings: sent to an IP camera (the value is stored once the
+  // command started) or to the device's colour control.
+  void SetBrightness(int32_t Value);
+  void SetContrast(int32_t Value);
+  void SetHue(int32_t Value);
+  void SetSaturation(int32_t Value);
+  void SetSharpness(int32_t Value);
+  void SetVideoResolution(TKzVideoResolution Value) override;
+  void SetVideoMode(TKzVideoMode Value);
+  void SetQuality(TKzQualityType Value);
+  void SetFocusType(TKzCamFocus Value);
+  void SetFocusDistance(int32_t Value);
+  void SetBitrate(int32_t Value);
+  void SetFlipHorizontally(bool Value);
+  void SetFlipVertically(bool Value);
+  bool ResetImageSetting() { return CallIPCameraMethod(TKzCamMethod::kzcm_ResetImageSettings, ""); }
+  // End notifications of commands: movements and image settings, other
+  // commands, image settings, property threads.
+  void ThreadCallMoveDone(TThread* Sender);
+  void ThreadExecuteDone(TThread* Sender);
+  void ThreadDoneVideoProperty(TThread* Sender);
+  void ThreadDoneSetProperty(TThread* Sender);
 
   // ---- Login
   // Credentials for Realm: OnLogin decides when assigned, else the login
@@ -301,7 +381,8 @@ public:
   void SetWaitThread(bool Value) { FWaitThread = Value; }
   TKzCameraTypes IPCameraTypes() const { return FIPCameraTypes; }
   void SetIPCameraTypes(TKzCameraTypes Value) { FIPCameraTypes = Value; }
-  bool IsControllableCamera() const { return FIsControllableCamera; }
+  // Moving is accessible.
+  bool IsControllableCamera() const;
   TKzUserAccess UserAccess() const { return FUserAccess; }
   bool Searching() const override { return FSearching; }
   TKzProtocolVersion ProtocolVersion() const { return FProtocolVersion; }
@@ -373,8 +454,8 @@ protected:
   // The stream URL of the camera's model from its vendor interface; empty
   // when the vendor is not known. Main thread.
   virtual std::string GetVendorStreamURL(bool H264);
-  // Movement timer tick (100 ms).
-  virtual void DoTimerMove() {}
+  // Movement timer tick (100 ms): resends the held movement.
+  virtual void DoTimerMove();
 
   // State of the command, vendor and search parts of the camera.
   int32_t FCommandLockCount = 0;
@@ -415,6 +496,24 @@ private:
   void HandleDebugText(TMessage& Message);
   void HandleDeviceEnded(TMessage& Message);
   void RestartForSettings();
+  // Movement (fmxMKzCamMovement).
+  bool InitMovement(TKzCamMovementEx Movement, bool Command);
+  bool MoveIPCamera(TKzCamMovementEx Movement);
+  bool StopIPCamera(TKzCamMovementEx Movement);
+  void EnableTimerMove();
+  void DisableTimerMove();
+  // Commands (fmxMKzCameraCommands).
+  struct TKzCommandOutcome {
+    bool Ended = false;
+    bool Result = false;
+  };
+  bool WaitCommand(const TKzCommandOutcome& Outcome);
+  void NotifyCommandDone(int32_t Status);
+  bool ChangeImageSetting(TKzCamProperty Property, TKzCamCommand CMD, int32_t Value,
+                          const TKzColorControlProperty* Color);
+  TKzCamDevice* ActiveDevice() const;
+  void HookUser(TKzCollectionItemOperation Operation, int32_t Index);
+  void AttachUserHooks();
   TKzDrawImage* Paint() const;
   void DrawImage(TKzMBitmap& Bitmap, double Time, bool Swap);
 
@@ -460,7 +559,9 @@ private:
   TKzDeviceType FDeviceType = TKzDeviceType::kzdtIPCamera;
   TKzVideoFormat FVideoFormat = TKzVideoFormat::kzvfMJPEG;
   TKzVideoFormat FSubVideoFormat = TKzVideoFormat::kzvfMJPEG;
-  bool FIsControllableCamera = false;
+  std::unique_ptr<TKzCameraParameters> FParameters;
+  std::unique_ptr<TKzCamUserCollection> FUsers;
+  TKzCamMoveFlags FMove;
   std::atomic<uint16_t> FLatency{0};
   bool FSmoothImage = false;
   TKzProtocolVersion FProtocolVersion = TKzProtocolVersion::kzpvVer1;

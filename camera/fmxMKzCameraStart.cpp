@@ -27,7 +27,6 @@ void TKzCamera::RunDevice(TKzCamDevice* Device) {
 void TKzCamera::PlayVideoStream() {
   if (IsDesigning()) return;
   if (!FURL.empty() && FCameraHost.empty()) {
-    FIsControllableCamera = false;
     FUserAccess = TKzUserAccess::uaNone;
   }
   // A stream that was aborted and is still ending is waited for, so that

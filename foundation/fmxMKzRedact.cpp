@@ -1,6 +1,8 @@
 #include "foundation/fmxMKzRedact.h"
 
 #include <cctype>
+#include <mutex>
+#include <vector>
 
 namespace kz {
 
@@ -14,6 +16,7 @@ struct TKzCredentialName {
 };
 const TKzCredentialName kCredentialNames[] = {
     {"user", '='},          {"usr", '='},           {"username", '='},      {"user_name", '='},
+    {"cam_user", '='},      {"cam_pwd", '='},
     {"login", '='},         {"loginuse", '='},      {"pwd", '='},           {"pass", '='},
     {"passwd", '='},        {"password", '='},      {"loginpas", '='},      {"auth", '='},
     {"authbasic", '='},     {"proxy-user", '='},    {"proxy-password", '='}, {"authorization", ':'},
@@ -29,10 +32,19 @@ bool EqualNoCase(std::string_view A, std::string_view B) {
   return true;
 }
 
+// Names added at run time (vendors' secret parameters).
+std::mutex gAddedNamesLock;
+std::vector<std::string>* gAddedNames = nullptr;  // guarded by gAddedNamesLock; never freed
+const TKzCredentialName kAddedName{"", '='};
+
 const TKzCredentialName* FindCredentialName(std::string_view Token) {
   while (!Token.empty() && Token.front() == '-') Token.remove_prefix(1);
   for (const TKzCredentialName& n : kCredentialNames)
     if (EqualNoCase(Token, n.Name)) return &n;
+  std::lock_guard<std::mutex> g(gAddedNamesLock);
+  if (gAddedNames)
+    for (const std::string& n : *gAddedNames)
+      if (EqualNoCase(Token, n)) return &kAddedName;
   return nullptr;
 }
 
@@ -63,6 +75,13 @@ size_t ValueEnd(std::string_view Text, size_t From, char Separator) {
   return k;
 }
 }  // namespace
+
+void KzAddSecretParameterName(std::string_view Name) {
+  if (Name.empty() || FindCredentialName(Name)) return;
+  std::lock_guard<std::mutex> g(gAddedNamesLock);
+  if (!gAddedNames) gAddedNames = new std::vector<std::string>;
+  gAddedNames->emplace_back(Name);
+}
 
 std::string KzRedactCredentials(std::string_view Text) {
   std::string out;

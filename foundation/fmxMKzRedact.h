@@ -22,4 +22,8 @@ inline constexpr std::string_view KzRedactedMarker = "***";
 // Everything else stays as it is. Any thread, never blocks.
 std::string KzRedactCredentials(std::string_view Text);
 
+// Adds a parameter name whose values KzRedactCredentials takes out from now
+// on (a camera vendor's secret parameters). Any thread, never blocks for long.
+void KzAddSecretParameterName(std::string_view Name);
+
 }  // namespace kz

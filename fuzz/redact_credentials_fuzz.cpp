@@ -1,6 +1,7 @@
 // Credential redaction: no text makes it crash; what it returns has no
 // "@" left in any URL's host part and does not change when redacted again;
-// a password written (percent-encoded) into a URL inside the text is gone.
+// a password written (percent-encoded) into a URL inside the text, as its
+// user information or as a camera command's parameter, is gone.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -40,6 +41,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   const std::string out = kz::KzRedactCredentials(before + " http://admin:" + encoded + "@" + rest + after);
   // It may only be found where the text around it holds it anyway.
   if (out.find(encoded) != std::string::npos && (before + "\n" + rest + "\n" + after).find(encoded) == std::string::npos)
+    abort();
+  const std::string command = "command http://cam.invalid/set_ftp.cgi?svr=x&cam_pwd=";
+  const std::string out2 = kz::KzRedactCredentials(before + " " + command + encoded + "&cam_user=u: 500 " + after);
+  if (out2.find(encoded) != std::string::npos &&
+      (before + "\n" + command + "\n" + after).find(encoded) == std::string::npos)
     abort();
   return 0;
 }

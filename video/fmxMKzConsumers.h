@@ -73,6 +73,11 @@ public:
     (void)Sender;
     (void)Status;
   }
+  // A control (movement) command of the source completed. Main thread.
+  virtual void SenderDoneControl(TComponent* Sender, int32_t Status) {
+    (void)Sender;
+    (void)Status;
+  }
 };
 
 // A recorder (queues frames for its encoder).

@@ -183,6 +183,10 @@ struct TKzCamSim::TImpl {
   mutable std::mutex LogLock;  // guards Log
   std::deque<std::string> Log;
 
+  mutable std::mutex CommandLock;  // guards CommandReplies, CommandLog
+  std::map<std::string, TKzSimCommandReply> CommandReplies;
+  std::deque<std::string> CommandLog;
+
   std::atomic<uint64_t> FramesRendered{0}, FramesSent{0}, BytesSent{0}, Connections{0}, Requests{0}, AuthRefused{0},
       StillImages{0};
   std::atomic<int32_t> Streaming{0};
@@ -269,6 +273,20 @@ struct TKzCamSim::TImpl {
     std::lock_guard<std::mutex> g(LogLock);
     Log.push_back(R.Method + " " + R.Path + (R.Query.empty() ? "" : "?" + R.Query));
     if (Log.size() > kLogSize) Log.pop_front();
+  }
+
+  // A request under /cmd/: logged, answered as set for its path (after its delay).
+  std::string Command(const TKzSimRequest& R) {
+    TKzSimCommandReply r;
+    {
+      std::lock_guard<std::mutex> g(CommandLock);
+      if (auto it = CommandReplies.find(R.Path); it != CommandReplies.end()) r = it->second;
+      CommandLog.push_back(R.Path + (R.Query.empty() ? "" : "?" + R.Query));
+      if (CommandLog.size() > kLogSize) CommandLog.pop_front();
+    }
+    if (r.DelayMs > 0) SleepUntil(Clock::now() + std::chrono::milliseconds(r.DelayMs));
+    const std::string status = std::to_string(r.Status) + (r.Status == 200 ? " OK" : " Status");
+    return Reply(status, "", r.Body, R.KeepAlive, "text/plain");
   }
 
   std::string NewNonce() {
@@ -423,6 +441,8 @@ struct TKzCamSim::TImpl {
       if (!Authorized(req)) {
         ++AuthRefused;
         reply = Reply("401 Unauthorized", Challenge(), "<html><body>401 Unauthorized</body></html>", req.KeepAlive);
+      } else if (req.Path.rfind("/cmd/", 0) == 0) {
+        reply = Command(req);
       } else if (req.Path == Opt.StreamPath && !TakeStreamSlot()) {
         ++Refused;
         reply = Reply("503 Service Unavailable", "", "too many clients", false);
@@ -564,6 +584,21 @@ TKzSimStats TKzCamSim::Stats() const {
 std::vector<std::string> TKzCamSim::Requests() const {
   std::lock_guard<std::mutex> g(F->LogLock);
   return std::vector<std::string>(F->Log.begin(), F->Log.end());
+}
+
+void TKzCamSim::SetCommandReply(const std::string& Path, const TKzSimCommandReply& Reply) {
+  std::lock_guard<std::mutex> g(F->CommandLock);
+  F->CommandReplies[Path] = Reply;
+}
+
+std::vector<std::string> TKzCamSim::Commands() const {
+  std::lock_guard<std::mutex> g(F->CommandLock);
+  return std::vector<std::string>(F->CommandLog.begin(), F->CommandLog.end());
+}
+
+void TKzCamSim::ClearCommands() {
+  std::lock_guard<std::mutex> g(F->CommandLock);
+  F->CommandLog.clear();
 }
 
 int64_t TKzCamSim::FrameTick(uint32_t Number) const {

@@ -2,7 +2,8 @@
 // (multipart/x-mixed-replace, plain or chunked) showing a moving object, a
 // frame counter and a clock, still images, Basic or Digest authentication,
 // and fault modes for tests: connections cut mid-frame, garbage between
-// frames, truncated or undecodable frames, and stalls.
+// frames, truncated or undecodable frames, and stalls; and a command
+// endpoint (/cmd/...) that logs what it is sent and answers as told.
 //
 // The server runs in the calling process (tests, the demo, benchmarks) or
 // as the kzcamsim program. Several listening ports may share one picture
@@ -55,6 +56,13 @@ struct TKzSimOptions {
   TKzSimFaults Faults;
 };
 
+// How the command endpoint answers a path under /cmd/ (by default 200 "OK" at once).
+struct TKzSimCommandReply {
+  int32_t Status = 200;
+  int32_t DelayMs = 0;  // before the reply is sent (the server's stop ends it)
+  std::string Body = "OK";
+};
+
 struct TKzSimStats {
   uint64_t FramesRendered = 0;
   uint64_t FramesSent = 0;  // parts started, over all connections
@@ -95,6 +103,11 @@ public:
   TKzSimStats Stats() const;
   // "METHOD target" of every request so far (the last 4096). Any thread.
   std::vector<std::string> Requests() const;
+  // The command endpoint: every authorised request under /cmd/ is logged as
+  // "path?query" and answered as set for its path. Any thread.
+  void SetCommandReply(const std::string& Path, const TKzSimCommandReply& Reply);
+  std::vector<std::string> Commands() const;
+  void ClearCommands();
   // Tick count (KzMGetTickCount) at which frame Number was drawn; -1 when it
   // is no longer remembered (the last 4096 frames are). Any thread.
   int64_t FrameTick(uint32_t Number) const;

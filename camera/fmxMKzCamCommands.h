@@ -1,0 +1,107 @@
+// Camera commands: one HTTP GET (with the one credential resend after a 401
+// or 407) performed for a camera, the command thread that sends the one or
+// two URLs of a movement or an image setting, and the property thread that
+// sends one URL of a settings group.
+//
+// A command succeeds when its reply has a 2xx status (after the resend, the
+// resent request's status decides) and the vendor accepts its body; any
+// other status, no reply or an abort is a failure. A URL that is empty or
+// holds a space or a control character is refused before any request.
+#pragma once
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "camera/fmxMKzCamParamTypes.h"
+#include "foundation/fmxMKzTypesThreads.h"
+#include "inet/fmxMKzInet.h"
+
+namespace kz {
+
+class TKzCamera;
+class TKzIPCameraVendor;
+
+// The movement state of a camera, per single movement (index 1..6:
+// HPatrol, VPatrol, Left, Up, Right, Down; 0 is unused).
+struct TKzCamMoveFlags {
+  std::array<bool, 7> FIsCamMoving{};            // moving (as far as the camera knows)
+  std::array<bool, 7> FIsCamMoveCmdExecuting{};  // its move command runs
+  std::array<bool, 7> FIsCameraStop{};           // stopped by the timer's end
+  std::array<bool, 7> FIsNeedCameraStop{};       // a stop waits for the move command
+};
+
+// What a request of a camera needs, copied from the camera on the main
+// thread so that workers never read the camera.
+struct TKzCamRequestSettings {
+  std::string Agent;
+  std::string UserName, Password;  // used unless the URL carries its own
+  uint16_t Port = 0;               // when the URL names none (0: 80)
+  std::string Proxy;               // "host:port" of a manual proxy, or ""
+  std::string ProxyUser, ProxyPassword;
+  TKzTimeOut TimeOut = TKzTimeOut::kztMedium;
+  const TKzIPCameraVendor* Vendor = nullptr;  // judges 2xx replies; null accepts them
+};
+// The settings of Camera's requests now. Main thread.
+TKzCamRequestSettings KzCamRequestSettings(const TKzCamera& Camera);
+
+struct TKzCamReply {
+  uint32_t Status = 0;    // 0: no reply
+  std::string Body;       // up to the limit
+  bool Overflow = false;  // the body was longer than the limit
+};
+
+// Whether URL may be sent: not empty, no space or control character. Any thread.
+bool KzIsSendableURL(const std::string& URL);
+
+// One GET of URL; the body is read up to MaxBody bytes. True when the reply
+// was a 2xx one, its body within MaxBody and accepted by the vendor.
+// Ends within about a second of Abort being set. Any thread but the main
+// one; blocks on the network within the time-out class.
+bool KzCamPerformGet(const std::string& URL, const TKzCamRequestSettings& Settings, std::atomic<bool>& Abort,
+                     size_t MaxBody, TKzCamReply& Reply);
+
+// The thread of one command: URL, then URL2 when the first succeeded. It
+// frees itself after its end notification (OnTerminate, on the main
+// thread), in which the camera reads its result and forgets it.
+class TKzCamCommandThread : public TKzBaseThread {
+public:
+  static constexpr size_t MaxReplyBody = 65536;
+
+  // Main thread, never blocks. The thread starts suspended.
+  TKzCamCommandThread(TKzCamera* Camera, const TKzCamRequestSettings& Settings, std::string URL,
+                      std::string URL2, TKzCamCommand CMD);
+  // Ends a running request within about a second. Any thread, never blocks.
+  void Abort() override;
+  // Success of the command; valid once the thread has ended. Any thread.
+  bool Result() const { return FTResult.load(std::memory_order_acquire); }
+  TKzCamCommand Command() const { return FCMD; }
+  TKzCamera* Camera() const { return FKzCamera; }
+  const std::string& URL() const { return FURL; }
+
+protected:
+  void DoExecute() override;
+  void TerminatedSet() override;
+  // Performs one URL; a failure is posted as a debug text. The owning worker.
+  bool ExecuteOne(const std::string& URL);
+
+  std::atomic<bool> FTAbort{false};
+  std::atomic<bool> FTResult{false};
+  std::string FURL, FURL2;
+  TKzCamRequestSettings FSettings;
+  TKzCamCommand FCMD;
+  TKzCamera* FKzCamera;
+};
+
+// The thread that sends one URL of a settings group.
+class TSetPropertyThread : public TKzCamCommandThread {
+public:
+  TSetPropertyThread(TKzCamera* Owner, const TKzCamRequestSettings& Settings, const std::string& URL,
+                     TKzCamPropertyGroup Group)
+      : TKzCamCommandThread(Owner, Settings, URL, "", TKzCamCommand::kzcmdNone), CameraProperty(Group) {}
+  const TKzCamPropertyGroup CameraProperty;
+  const std::string& CMDURL() const { return FURL; }
+};
+
+}  // namespace kz
