@@ -15,6 +15,7 @@ PACKAGES=(
   libopencv-dev
   libsdl2-dev xvfb x11-apps
   iproute2 util-linux
+  iperf3 tshark
 )
 
 missing=()
