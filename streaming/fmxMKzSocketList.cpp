@@ -61,7 +61,12 @@ void TKzSocketItem::Clear(bool All) {
   if (!KeyedByGUID) vGUIDFrom = TGUID{};
   Info = TKzInfo{};
   TypeCompression = TKzCompressionType::kztcNone;
-  Reader.Reset();
+  if (FReader) FReader->Reset();
+}
+
+TKzPacketReader& TKzSocketItem::Reader() {
+  if (!FReader) FReader = std::make_unique<TKzPacketReader>();
+  return *FReader;
 }
 
 bool TKzSocketItem::UnPack(int64_t Size) {
@@ -125,7 +130,7 @@ void TKzSocketList::Clear() {
   for (auto& item : FItems) {
     item->RecvStream.Clear();
     item->tmp.Clear();
-    item->Reader.Reset();
+    item->Reader().Reset();
   }
 }
 

@@ -64,8 +64,8 @@ public:
   bool FDestroying = false;
   bool KeyedByGUID = false;  // vGUIDFrom is the item's key and survives Clear
   // The stream reader of this connection's bytes (what a receiver reads
-  // packets with); its state is the item's.
-  TKzPacketReader Reader;
+  // packets with), made on first use: its zlib state is not small.
+  TKzPacketReader& Reader();
 
   // All: empty the receive buffer. Otherwise drop the bytes before its
   // position and move DataPos back by as many.
@@ -80,6 +80,9 @@ public:
   // DataLen or no whole block is left (Size: the bytes to look at from
   // DataPos); consumed bytes leave the front of the receive buffer.
   void UnPackPackage(int64_t Size);
+
+private:
+  std::unique_ptr<TKzPacketReader> FReader;
 };
 
 class TKzSocketList {
