@@ -3,8 +3,6 @@
 //       sends payloads FIRST.. (COUNT 0: for ever, reconnecting when a send fails)
 //   kzstreampeer pullserve PORT
 //       serves pulled connections, offering the payload set over and over
-//   kzstreampeer pull PORT TYPE
-//       pulls one data type for ever, reconnecting
 // Every mode ends by itself after a minute.
 #include <cstdlib>
 #include <cstring>
@@ -80,16 +78,6 @@ int PullServe(uint16_t Port) {
   return 0;
 }
 
-int Pull(uint16_t Port, uint8_t Type) {
-  kztest::TRecord record;
-  std::atomic<bool> stop{false};
-  for (const auto end = Clock::now() + kLimit; Clock::now() < end;) {
-    if (kztest::PullFrom(Port, nullptr, TKzProtocol::kzpTCP, Type, record, stop) < 0)
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  return 0;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -98,7 +86,6 @@ int main(int argc, char** argv) {
     return Push(ProtocolOf(argv[2]), static_cast<uint16_t>(std::atoi(argv[3])), static_cast<uint16_t>(std::atoi(argv[4])),
                 std::strtoull(argv[5], nullptr, 10), std::strtoull(argv[6], nullptr, 10));
   if (mode == "pullserve" && argc == 3) return PullServe(static_cast<uint16_t>(std::atoi(argv[2])));
-  if (mode == "pull" && argc == 4) return Pull(static_cast<uint16_t>(std::atoi(argv[2])), static_cast<uint8_t>(std::atoi(argv[3])));
-  std::fprintf(stderr, "usage: kzstreampeer push|pullserve|pull ...\n");
+  std::fprintf(stderr, "usage: kzstreampeer push|pullserve ...\n");
   return 2;
 }
