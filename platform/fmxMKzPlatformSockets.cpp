@@ -141,6 +141,11 @@ TKzSocketError PlatformSocketError() {
 
 int PlatformSocketErrorCode() { return tlLastError; }
 
+void PlatformSetLastSocketError(TKzSocketError Error) {
+  static constexpr int kCodes[] = {0, EAGAIN, ETIMEDOUT, ENOTSOCK, ECONNRESET, EIO};
+  tlLastError = kCodes[static_cast<size_t>(Error) % std::size(kCodes)];
+}
+
 TKzSocket PlatformSocketTCP() {
   const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
   if (s < 0) return Fail();
@@ -328,6 +333,68 @@ int64_t PlatformRecvFrom(TKzSocket Socket, void* Buffer, int64_t Count) {
   } while (r < 0 && errno == EINTR);
   if (r < 0) return Fail();
   tlLastError = 0;
+  return r;
+}
+
+int64_t PlatformRecvFromAddr(TKzSocket Socket, void* Buffer, int64_t Count, uint32_t& Address, uint16_t& Port) {
+  sockaddr_in sa{};
+  socklen_t len = sizeof sa;
+  ssize_t r;
+  do {
+    r = recvfrom(Socket, Buffer, static_cast<size_t>(std::max<int64_t>(Count, 0)), MSG_DONTWAIT,
+                 reinterpret_cast<sockaddr*>(&sa), &len);
+  } while (r < 0 && errno == EINTR);
+  if (r < 0) return Fail();
+  tlLastError = 0;
+  Address = sa.sin_addr.s_addr;
+  Port = ntohs(sa.sin_port);
+  return r;
+}
+
+TKzSocket PlatformSocketUDP() {
+  const int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+  if (s < 0) return Fail();
+  return s;
+}
+
+int PlatformBind(TKzSocket Socket, uint32_t Address, uint16_t Port) {
+  const int one = 1;
+  setsockopt(Socket, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = Address;
+  sa.sin_port = htons(Port);
+  if (bind(Socket, reinterpret_cast<sockaddr*>(&sa), sizeof sa) < 0) return Fail();
+  return 0;
+}
+
+int PlatformListen(TKzSocket Socket, int Backlog) { return listen(Socket, Backlog) < 0 ? Fail() : 0; }
+
+int PlatformShutdown(TKzSocket Socket) { return shutdown(Socket, SHUT_RDWR) < 0 ? Fail() : 0; }
+
+bool PlatformIsDatagramSocket(TKzSocket Socket) {
+  int type = 0;
+  socklen_t len = sizeof type;
+  if (getsockopt(Socket, SOL_SOCKET, SO_TYPE, &type, &len) < 0) return Fail(), false;
+  return type == SOCK_DGRAM;
+}
+
+int64_t PlatformSendBufferBytes(TKzSocket Socket) {
+  int v = 0;
+  socklen_t len = sizeof v;
+  if (getsockopt(Socket, SOL_SOCKET, SO_SNDBUF, &v, &len) < 0) return Fail();
+  return v;
+}
+
+int PlatformPollReadMany(const TKzSocket* Sockets, bool* Ready, int Count, uint32_t Ms) {
+  std::vector<pollfd> fds(static_cast<size_t>(std::max(Count, 0)));
+  for (int i = 0; i < Count; ++i) fds[static_cast<size_t>(i)] = pollfd{Sockets[i], POLLIN, 0};
+  int r;
+  do {
+    r = poll(fds.data(), fds.size(), static_cast<int>(std::min<uint32_t>(Ms, 1u << 30)));
+  } while (r < 0 && errno == EINTR);
+  if (r < 0) return Fail();
+  for (int i = 0; i < Count; ++i) Ready[i] = fds[static_cast<size_t>(i)].revents != 0;
   return r;
 }
 

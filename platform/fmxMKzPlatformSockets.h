@@ -47,6 +47,8 @@ enum class TKzSocketError : uint8_t {
 TKzSocketError PlatformSocketError();
 // The operating system's number for it (errno), for logs and ErrCode fields.
 int PlatformSocketErrorCode();
+// Sets the calling thread's last failure (a wait that ran out is kzseTimedOut).
+void PlatformSetLastSocketError(TKzSocketError Error);
 
 // A new IPv4 stream socket, or KZ_INVALID_SOCKET.
 TKzSocket PlatformSocketTCP();
@@ -101,5 +103,27 @@ int64_t PlatformSendTo(TKzSocket Socket, const void* Buffer, int64_t Count, uint
 // Receives one datagram without blocking: its size (cut to Count), or -1
 // (kzseWouldBlock when none is waiting).
 int64_t PlatformRecvFrom(TKzSocket Socket, void* Buffer, int64_t Count);
+// The same, telling the sender's address (network order) and port.
+int64_t PlatformRecvFromAddr(TKzSocket Socket, void* Buffer, int64_t Count, uint32_t& Address, uint16_t& Port);
+// A new unbound IPv4 datagram socket, or KZ_INVALID_SOCKET.
+TKzSocket PlatformSocketUDP();
+
+// ---- Both kinds
+// Binds Socket to Address:Port (SO_REUSEADDR set first): 0, or -1.
+int PlatformBind(TKzSocket Socket, uint32_t Address, uint16_t Port);
+int PlatformListen(TKzSocket Socket, int Backlog);
+// Ends both directions of a connection (readers and writers blocked on it
+// wake up); the descriptor stays open for its owner to close. 0, or -1.
+int PlatformShutdown(TKzSocket Socket);
+// Whether Socket is a datagram socket (false for a stream socket or on failure).
+bool PlatformIsDatagramSocket(TKzSocket Socket);
+// The bytes the kernel lets one send queue: SO_SNDBUF, -1 on failure.
+int64_t PlatformSendBufferBytes(TKzSocket Socket);
+// The largest IPv4 datagram payload: 65,535 - 20 (IP) - 8 (UDP) bytes.
+constexpr int64_t KZ_MAX_DATAGRAM = 65507;
+// Waits up to Ms for any of Count sockets to become readable (or closed);
+// Ready[i] set for those. The number ready, 0 on time-out, -1 on failure.
+// No limit on descriptor numbers or counts (poll, not select).
+int PlatformPollReadMany(const TKzSocket* Sockets, bool* Ready, int Count, uint32_t Ms);
 
 }  // namespace kz

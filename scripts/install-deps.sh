@@ -16,6 +16,7 @@ PACKAGES=(
   libsdl2-dev xvfb x11-apps
   libopenjp2-tools
   iproute2 util-linux
+  iperf3 tshark
 )
 
 missing=()

@@ -1,5 +1,6 @@
 #include "streaming/Fmxmkzsenderthread.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 #include <vector>
@@ -45,6 +46,8 @@ int64_t KzSendStream(const TKzSendStreamArgs& Args, TStream& Payload, uint16_t& 
   spec.BufferSize = Args.SendParam.BufferSize;
   spec.FileStart = start;
   const bool datagrams = spec.Protocol == TKzProtocol::kzpUDP;
+  // No datagram may exceed what IPv4 carries; a bigger one would not be sent at all.
+  if (datagrams) spec.BufferSize = static_cast<uint32_t>(std::min<int64_t>(spec.BufferSize, KZ_MAX_DATAGRAM));
   TKzPacketWriter ownWriter;
   TKzPacketWriter& writer = Writer ? *Writer : ownWriter;
 

@@ -123,15 +123,44 @@ bool KzMIsHttpRequest(TKzSocket Socket, TMemoryStream& Stream, bool Blocking, TS
   return false;
 }
 
-std::string KzProxyPreamble(const std::string& Host, uint16_t Port) {
-  std::string s = "CONNECT ";
-  s += Host;
-  if (Port) {
-    s += ':';
-    s += std::to_string(Port);
+std::string KzProxyPreamble(const std::string& Host, uint16_t Port, const std::string& Authorization) {
+  const std::string target = Port ? Host + ":" + std::to_string(Port) : Host;
+  std::string s = "CONNECT " + target + " HTTP/1.1\r\nHost: " + target + "\r\n";
+  if (!Authorization.empty()) s += "Proxy-Authorization: " + Authorization + "\r\n";
+  return s + "\r\n";
+}
+
+int64_t KzMRecvNonBlock(TKzSocket Socket, uint8_t* Buffer, int64_t Count, bool WaitAll, uint32_t Timeout,
+                        TThread* Thread) {
+  const uint64_t deadline = NowMs() + Timeout;
+  int64_t total = 0;
+  while (total < Count && !Stopped(Thread)) {
+    const uint64_t now = NowMs();
+    if (now >= deadline) break;
+    const int ready = PlatformPollRead(Socket, static_cast<uint32_t>(std::min<uint64_t>(deadline - now, kPollSliceMs)));
+    if (ready < 0) return -1;
+    if (ready == 0) continue;
+    const int64_t r = PlatformRecv(Socket, Buffer + total, Count - total);
+    if (r == 0) break;  // the peer closed: what came is all there is
+    if (r < 0) {
+      const TKzSocketError e = PlatformSocketError();
+      if (e == TKzSocketError::kzseWouldBlock || e == TKzSocketError::kzseTimedOut) continue;
+      return -1;
+    }
+    total += r;
+    if (!WaitAll) break;
   }
-  s += "\r\n";
-  return s;
+  return total;
+}
+
+int64_t KzMReadFromSocket(TKzSocket Socket, TMemoryStream& Stream, bool Blocking, int64_t Offset, uint32_t Timeout,
+                          bool WaitAll, int64_t Size, TStream* DumpStream, TThread* Thread) {
+  if (Offset < 0 || Offset >= Size || !Stream.SetSize(Size)) return -1;
+  // A blocking read is one receive: it waits for the first bytes only.
+  const int64_t got = KzMRecvNonBlock(Socket, Stream.Memory() + Offset, Size - Offset, WaitAll && !Blocking, Timeout,
+                                      Thread);
+  if (got > 0 && DumpStream) DumpStream->Write(Stream.Memory() + Offset, got);
+  return got;
 }
 
 }  // namespace kz

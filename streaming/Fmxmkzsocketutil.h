@@ -44,7 +44,26 @@ TKzHttpPreamble KzMatchHttpPreamble(const uint8_t* Data, size_t Size, size_t& En
 // after it and returns true. Otherwise rewinds Stream and returns false.
 bool KzMIsHttpRequest(TKzSocket Socket, TMemoryStream& Stream, bool Blocking, TStream* DumpStream, uint32_t Timeout);
 
-// "CONNECT host:port\r\n" (":port" left out for port 0), sent first to a proxy.
-std::string KzProxyPreamble(const std::string& Host, uint16_t Port);
+// The request that opens a tunnel through an HTTP proxy:
+//   "CONNECT host:port HTTP/1.1", "Host: host:port",
+//   "Proxy-Authorization: <Authorization>" when one is given, a blank line
+// (":port" left out for port 0).
+std::string KzProxyPreamble(const std::string& Host, uint16_t Port, const std::string& Authorization = "");
+
+// ---- Receiving with a time limit. Every wait ends within Timeout ms, and
+// within a quarter of a second of Thread being terminated.
+
+// Receives into Buffer until Count bytes are there (WaitAll) or any came
+// (otherwise), or Timeout ms passed. The bytes received (0 when the peer
+// closed or nothing came in time), or -1 when the connection failed.
+int64_t KzMRecvNonBlock(TKzSocket Socket, uint8_t* Buffer, int64_t Count, bool WaitAll, uint32_t Timeout,
+                        TThread* Thread = nullptr);
+// Sizes Stream to Size and receives into its memory from Offset on (at most
+// Size - Offset bytes): Blocking, one receive waiting up to Timeout;
+// otherwise KzMRecvNonBlock with WaitAll. What arrived is appended to
+// DumpStream. The bytes received, 0, or -1 as KzMRecvNonBlock; the caller
+// shrinks the stream to what arrived.
+int64_t KzMReadFromSocket(TKzSocket Socket, TMemoryStream& Stream, bool Blocking, int64_t Offset, uint32_t Timeout,
+                          bool WaitAll, int64_t Size, TStream* DumpStream = nullptr, TThread* Thread = nullptr);
 
 }  // namespace kz

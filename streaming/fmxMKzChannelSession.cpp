@@ -29,31 +29,43 @@ bool IsHeaderPackAt(const uint8_t* Data, size_t Size, size_t At) {
 
 }  // namespace
 
-void KzBuildChannelAnswer(const TKzChannelRequest& Request, TKzSessionKey SessionKey, const TKzQueuedPayload* Queued,
-                          TKzPacketWriter& Writer, uint16_t& IndexPart, std::vector<uint8_t>& Out) {
-  uint8_t type = 0;
-  const TKzChannelRequestKind kind = KzChannelRequestKind(Request.Text, type);
-  if (kind != TKzChannelRequestKind::kzcrData || !Queued || (Queued->Spec.DataType & DATA_TYPE_MASK) != type) {
+void KzBuildChannelBatch(TKzSessionKey SessionKey, const TKzQueuedPayload* Items, size_t Count,
+                         TKzPacketWriter& Writer, uint16_t& IndexPart, std::vector<uint8_t>& Out) {
+  if (Count == 0) {
     AppendSessionPack(Out, MARKER_SESSION_NODATA, SessionKey, 0);
     return;
   }
   const size_t begin = Out.size();
-  Out.resize(begin + kPack + kHeaderPack);
-  TKzPacketSpec spec = Queued->Spec;
-  spec.Protocol = TKzProtocol::kzpTCP;
-  const int64_t t = Writer.Write(spec, Queued->Data, Queued->Size, IndexPart, [&Out](const uint8_t* P, size_t N) {
-    Out.insert(Out.end(), P, P + N);
-    return true;
-  });
-  KzSessionPackToBytes({MARKER_SESSION_BEGIN, SessionKey, t + static_cast<int64_t>(kHeaderPack)}, Out.data() + begin);
-  TKzHeaderPack pack;
-  pack.MARKER = HEADER_MARKER_TCP;
-  pack.LenPack = t;
-  pack.GUIDTo = spec.GUIDTo;
-  pack.GUIDFrom = spec.GUIDFrom;
-  pack.GUIDGroup = spec.GUIDGroup;
-  KzHeaderPackToBytes(pack, Out.data() + begin + kPack);
-  AppendSessionPack(Out, MARKER_SESSION_END, SessionKey, t + static_cast<int64_t>(kHeaderPack));
+  Out.resize(begin + kPack);
+  for (size_t i = 0; i < Count; ++i) {
+    const size_t at = Out.size();
+    Out.resize(at + kHeaderPack);
+    TKzPacketSpec spec = Items[i].Spec;
+    spec.Protocol = TKzProtocol::kzpTCP;
+    const int64_t t = Writer.Write(spec, Items[i].Data, Items[i].Size, IndexPart, [&Out](const uint8_t* P, size_t N) {
+      Out.insert(Out.end(), P, P + N);
+      return true;
+    });
+    TKzHeaderPack pack;
+    pack.MARKER = HEADER_MARKER_TCP;
+    pack.LenPack = t;
+    pack.GUIDTo = spec.GUIDTo;
+    pack.GUIDFrom = spec.GUIDFrom;
+    pack.GUIDGroup = spec.GUIDGroup;
+    KzHeaderPackToBytes(pack, Out.data() + at);
+  }
+  const int64_t dataLen = static_cast<int64_t>(Out.size() - begin - kPack);
+  KzSessionPackToBytes({MARKER_SESSION_BEGIN, SessionKey, dataLen}, Out.data() + begin);
+  AppendSessionPack(Out, MARKER_SESSION_END, SessionKey, dataLen);
+}
+
+void KzBuildChannelAnswer(const TKzChannelRequest& Request, TKzSessionKey SessionKey, const TKzQueuedPayload* Queued,
+                          TKzPacketWriter& Writer, uint16_t& IndexPart, std::vector<uint8_t>& Out) {
+  uint8_t type = 0;
+  const TKzChannelRequestKind kind = KzChannelRequestKind(Request.Text, type);
+  const bool answer =
+      kind == TKzChannelRequestKind::kzcrData && Queued && (Queued->Spec.DataType & DATA_TYPE_MASK) == type;
+  KzBuildChannelBatch(SessionKey, Queued, answer ? 1 : 0, Writer, IndexPart, Out);
 }
 
 int64_t KzAnswerChannelRequest(TKzSocket Socket, const TKzChannelRequest& Request, TKzSessionKey SessionKey,

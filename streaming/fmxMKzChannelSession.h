@@ -29,6 +29,11 @@ struct TKzQueuedPayload {
   size_t Size = 0;
 };
 
+// Appends one answer carrying Count payloads to Out: "hmSB", then per
+// payload a header pack and its packet, then "hmSE", both session packs
+// stating the bytes between them; "hmSN" when Count is 0.
+void KzBuildChannelBatch(TKzSessionKey SessionKey, const TKzQueuedPayload* Items, size_t Count,
+                         TKzPacketWriter& Writer, uint16_t& IndexPart, std::vector<uint8_t>& Out);
 // Appends the answer to Request to Out. Queued is what the sender holds
 // for the requested data type (null when nothing, or when the channel does
 // not send that type); a clear request, an unknown request or a payload of

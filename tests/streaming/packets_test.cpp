@@ -319,8 +319,9 @@ TEST(HttpPreamble, RecognisedSkippedOrRefused) {
       EXPECT_EQ(row.Text.substr(end - 4, 4), "\r\n\r\n");
     }
   }
-  EXPECT_EQ(KzProxyPreamble("relay.invalid", 8080), "CONNECT relay.invalid:8080\r\n");
-  EXPECT_EQ(KzProxyPreamble("relay.invalid", 0), "CONNECT relay.invalid\r\n");
+  EXPECT_EQ(KzProxyPreamble("relay.invalid", 8080, "Basic a2E6cA=="),
+            "CONNECT relay.invalid:8080 HTTP/1.1\r\nHost: relay.invalid:8080\r\n"
+            "Proxy-Authorization: Basic a2E6cA==\r\n\r\n");
 }
 
 // A connected pair of stream sockets on loopback.

@@ -1,0 +1,432 @@
+// kz-test-labels: peer slow
+// Sockets and connection threads on loopback: push over TCP, UDP and HTTP
+// and pull over TCP and HTTP between two processes, directly and through
+// tinyproxy; a relay with faults between the two ends; a far end killed or
+// stopped mid-stream; the packets on the wire as tshark sees them.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <set>
+#include <sstream>
+
+#include "streaming/Fmxmkzsocketutil.h"
+#include "streaming/fmxMKzListenerThread.h"
+#include "streaming/fmxMKzSenderListener.h"
+#include "tests/kztestneed.h"
+#include "tests/kztestpeers.h"
+#include "tests/streaming/kzsockettestutil.h"
+
+using namespace kz;
+using namespace kztest;
+
+namespace {
+
+// Runs main-thread work (posted notifications) until Done or Ms passed.
+template <typename F>
+bool PumpUntil(F Done, int Ms = 10000) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(Ms);
+  while (!Done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    KzMWait(20);
+  }
+  return true;
+}
+
+// Notifications posted to one component, by number.
+struct TEvents {
+  std::map<uint32_t, std::vector<TMessage>> Got;
+  TEvents() {
+    for (uint32_t m : {KZ_MSG_CONNECTED, KZ_MSG_DISCONNECTED, KZ_MSG_CONNECTION_ERROR, KZ_MSG_CONNECTING})
+      KzMessages().RegisterMessageHandler2(this, m, [this, m](TMessage& x) { Got[m].push_back(x); });
+  }
+  ~TEvents() { KzMessages().UnRegister2(this); }
+  size_t Count(uint32_t Msg) { return Got[Msg].size(); }
+};
+
+// A receiver listening for Protocol on a free loopback port.
+struct TPushEnd {
+  TRecordingReceiver Receiver;
+  std::unique_ptr<TKzListenerThread> Listener;
+  uint16_t Port = 0;
+  TEvents Events;
+  explicit TPushEnd(TKzProtocol Protocol, uint32_t TimeoutMs = 3000) {
+    Receiver.hReceiver = TKzListenerThread::CreateListeningSocket(Protocol, Loopback(), 0);
+    Port = PlatformSocketLocalPort(Receiver.hReceiver);
+    TKzReceiverConnectionProperties props;
+    const auto t = static_cast<int32_t>(TimeoutMs);
+    props.SetVideoTimeout(t), props.SetAudioTimeout(t), props.SetDataTimeout(t), props.SetCmdTimeout(t);
+    props.SetFileTimeout(t);
+    Receiver.Parent = &Events;
+    Listener = std::make_unique<TKzListenerThread>(&Receiver, Receiver.hReceiver, Protocol, &Events, props, props);
+    StartThread(Listener.get());
+  }
+  ~TPushEnd() { Listener.reset(); }
+};
+
+bool AllOf(TRecord& R, uint64_t Count, int Ms = 20000) {
+  return R.WaitFor(Ms, [&](const std::vector<uint64_t>& s) { return std::set<uint64_t>(s.begin(), s.end()).size() >= Count; });
+}
+
+// Every payload read was intact and none came twice.
+bool Clean(TRecord& R) {
+  const std::vector<uint64_t> seqs = R.Seqs();
+  return R.Bad() == 0 && std::set<uint64_t>(seqs.begin(), seqs.end()).size() == seqs.size();
+}
+
+std::string Peer() { return KZ_STREAMPEER; }
+
+// tinyproxy on a free port that tunnels to Port.
+struct TProxy {
+  TTempDir Dir;
+  TPeer Process;
+  uint16_t Port = FreePort();
+  bool Start(uint16_t To) {
+    WriteFile(Dir / "tp.conf", "Port " + std::to_string(Port) + "\nListen 127.0.0.1\nTimeout 30\nAllow 127.0.0.1\n"
+              "MaxClients 20\nUser nobody\nGroup nogroup\nLogLevel Critical\nConnectPort " + std::to_string(To) + "\n");
+    return Process.Start({"tinyproxy", "-d", "-c", Dir / "tp.conf"}, Dir / "tp.out") && Process.WaitListening(Port, 10000);
+  }
+};
+
+}  // namespace
+
+TEST(ConnectionProperties, TimeOutsAndBlockingByLowBits) {
+  TKzConnectionProperties p;
+  p.SetAudioTimeout(0);  // never "no limit"
+  struct TRow {
+    uint16_t Word;
+    uint32_t Timeout;
+    bool Blocking;
+  } rows[] = {{0, 15000, true},     {1, 3000, false},    {0x8001, 3000, false}, {2, 15000, false}, {4, 10000, false},
+              {8, 15000, true},     {0x9010, 10000, true}, {3, 15000, true},  {0x20, 15000, true}};
+  for (const TRow& r : rows) {
+    EXPECT_EQ(GetTimeOut(p, r.Word), r.Timeout) << r.Word;
+    EXPECT_EQ(GetUseBlocking(p, r.Word), r.Blocking) << r.Word;
+  }
+  p.SetConnectTimeout(5000);
+  EXPECT_EQ(GetConnectTimeOut(p), 0);
+  p.SetUseBlockingSocketsForConnect(true);
+  EXPECT_EQ(GetConnectTimeOut(p), 5000);
+}
+
+TEST(SocketList, TheTenThousandthItemEvictsTheOldestAndEndsItsConnection) {
+  struct TOwner : IKzSocketItemOwner {
+    int Released = 0;
+    void SocketItemReleased() override { ++Released; }
+  } owner;
+  TKzSocketList list;
+  for (TKzConnSerial s = 1; s <= 10000; ++s) list.AddSocket(s, KZ_INVALID_SOCKET)->Owner = s == 1 ? &owner : nullptr;
+  EXPECT_EQ(list.Count(), TKzSocketList::MaxItems);
+  EXPECT_EQ(list.GetSocket(1), nullptr);
+  EXPECT_NE(list.GetSocket(2), nullptr);
+  EXPECT_EQ(owner.Released, 1);
+}
+
+// Fillers alone reach no reader; a peer that never sends a packet is dropped
+// after the idle time with 1026; the listener stops within a second.
+TEST(Listener, FillersIdleEndAndStop) {
+  struct TCounting : TKzReceiverCustomThread {
+    std::atomic<int> Reads{0};
+    TCounting() : TKzReceiverCustomThread(true) {}
+    bool DoRead(TMemoryStream& S, TKzConnSerial, TKzSocket, uint16_t&, uint32_t&, TKzProtocol, TKzHeaderPack&) override {
+      ++Reads;
+      S.Seek(0, TSeekOrigin::soEnd);
+      return true;
+    }
+  } receiver;
+  TEvents events;
+  receiver.hReceiver = TKzListenerThread::CreateListeningSocket(TKzProtocol::kzpTCP, Loopback(), 0);
+  TKzConnectionProperties props;
+  std::atomic<int> lastCount{-1};
+  receiver.ConnectionCountChange = [&](int32_t n) { lastCount = n; };
+  auto listener = std::make_unique<TKzListenerThread>(&receiver, receiver.hReceiver, TKzProtocol::kzpTCP, &events,
+                                                      props, props);
+  StartThread(listener.get());
+  TKzSocket c = KzMConnectTimed(Loopback(), PlatformSocketLocalPort(receiver.hReceiver), 3000);
+  ASSERT_NE(c, KZ_INVALID_SOCKET);
+  ASSERT_TRUE(SendAll(c, "CON_NULLCON_NULL"));
+  ASSERT_TRUE(PumpUntil([&] { return lastCount == 1; }));
+  // The idle time of a connection whose data type is unknown is 15 s.
+  ASSERT_TRUE(PumpUntil([&] { return events.Count(KZ_MSG_DISCONNECTED) == 1; }, 25000));
+  EXPECT_EQ(receiver.Reads, 0);
+  EXPECT_EQ(events.Count(KZ_MSG_CONNECTING), 1u);
+  EXPECT_TRUE(PumpUntil([&] { return lastCount == 0; }));
+  PlatformCloseSocket(c);
+  listener->Terminate();
+  EXPECT_TRUE(listener->WaitForEnd(1500));
+}
+
+// The pull side's requests: a POST preamble first is skipped, the first
+// request posts 1025, an empty queue answers "hmSN", what was queued comes
+// as one batch, fewer than 25 bytes end the connection.
+TEST(PullServer, RequestsAndAnswers) {
+  TEvents events;
+  TKzPullSettings settings;
+  settings.Parent = &events;
+  TKzSenderListenerThread listener(settings);
+  ASSERT_TRUE(listener.Init(0, Loopback()));
+  StartThread(&listener);
+  auto request = [](TKzSocket S, const char* Text) {
+    uint8_t b[25];
+    KzChannelRequestToBytes({Text, {}, 0}, b);
+    return KzSendAll(S, b, 25) == 25;
+  };
+  auto answer = [](TKzSocket S, TKzBatchReader& R, TKzBatch& B) {
+    uint8_t buf[65536];
+    for (int i = 0; i < 100 && !R.Next(B); ++i) {
+      const int64_t n = KzMRecvNonBlock(S, buf, sizeof buf, false, 3000);
+      if (n <= 0) return false;
+      R.Feed(buf, static_cast<size_t>(n));
+    }
+    return true;
+  };
+  TKzSocket c = KzMConnectTimed(Loopback(), listener.Port(), 3000);
+  ASSERT_TRUE(KzMSendHttpPreamble(c, "sender.invalid"));
+  TKzBatchReader reader;
+  TKzBatch batch;
+  ASSERT_TRUE(request(c, "ADGET") && answer(c, reader, batch));
+  EXPECT_EQ(batch.Begin.MARKER, MARKER_SESSION_NODATA);
+  ASSERT_TRUE(PumpUntil([&] { return events.Count(KZ_MSG_CONNECTED) == 1; }));
+  EXPECT_EQ(events.Got[KZ_MSG_CONNECTED][0].WParam, DATA_TYPE_AUDIO);
+  for (uint64_t seq : {2, 8}) {  // two audio blocks queued before the next request
+    const std::vector<uint8_t> p = Payload(seq);
+    TMemoryStream s;
+    s.Write(p.data(), static_cast<int64_t>(p.size()));
+    EXPECT_EQ(listener.SendStream(s, DATA_TYPE_AUDIO, TKzInfo{}), static_cast<int64_t>(p.size()));
+  }
+  ASSERT_TRUE(request(c, "ADGET") && answer(c, reader, batch));
+  ASSERT_TRUE(batch.Valid);
+  ASSERT_EQ(batch.Chunks.size(), 2u);
+  ASSERT_TRUE(request(c, "CLRAD") && answer(c, reader, batch));
+  EXPECT_EQ(batch.Begin.MARKER, MARKER_SESSION_NODATA);
+  ASSERT_TRUE(SendAll(c, "VDGET"));  // 5 bytes, then silence
+  PlatformShutdown(c);
+  ASSERT_TRUE(PumpUntil([&] { return events.Count(KZ_MSG_DISCONNECTED) == 1 && listener.ConnectionCount() == 0; }));
+  PlatformCloseSocket(c);
+  listener.Terminate();
+  EXPECT_TRUE(listener.WaitForEnd(1500));
+}
+
+// Every kind of packet between two processes, each way of connecting.
+TEST(TwoProcesses, CarryEveryKindOfPacket) {
+  const bool tinyproxy = HaveProgram("tinyproxy");
+  KZ_NEED(tinyproxy, "tinyproxy is not installed");
+  struct TRow {
+    const char* Name;
+    TKzProtocol Protocol;
+    bool Pull, Proxy;
+  } rows[] = {{"tcp", TKzProtocol::kzpTCP, false, false},  {"udp", TKzProtocol::kzpUDP, false, false},
+              {"http", TKzProtocol::kzpHTTP, false, false}, {"tcp", TKzProtocol::kzpTCP, false, true},
+              {"http", TKzProtocol::kzpHTTP, false, true},  {"tcp", TKzProtocol::kzpTCP, true, false},
+              {"http", TKzProtocol::kzpHTTP, true, false},  {"tcp", TKzProtocol::kzpTCP, true, true},
+              {"http", TKzProtocol::kzpHTTP, true, true}};
+  const uint64_t kCount = 2 * PayloadKinds().size();
+  for (const TRow& r : rows) {
+    SCOPED_TRACE(std::string(r.Name) + (r.Pull ? " pull" : " push") + (r.Proxy ? " via tinyproxy" : ""));
+    TTempDir dir;
+    TProxy proxy;
+    if (!r.Pull) {
+      TPushEnd end(r.Protocol);
+      ASSERT_TRUE(!r.Proxy || proxy.Start(end.Port));
+      TPeer peer;
+      ASSERT_TRUE(peer.Start({Peer(), "push", r.Name, std::to_string(end.Port), std::to_string(r.Proxy ? proxy.Port : 0),
+                              "0", std::to_string(kCount)}, dir / "peer.out"));
+      EXPECT_TRUE(AllOf(end.Receiver.Record, kCount)) << ReadFile(dir / "peer.out");
+      EXPECT_TRUE(Clean(end.Receiver.Record));
+      continue;
+    }
+    const uint16_t port = FreePort();
+    TPeer peer;
+    ASSERT_TRUE(peer.Start({Peer(), "pullserve", std::to_string(port)}, dir / "peer.out"));
+    ASSERT_TRUE(peer.WaitListening(port, 10000));
+    ASSERT_TRUE(!r.Proxy || proxy.Start(port));
+    TKzProxyProperty via;
+    via.SetHost("127.0.0.1");
+    via.SetPort(proxy.Port);
+    via.SetProxyMode(r.Proxy ? TKzMFProxyMode::kzmManualSettings : TKzMFProxyMode::kzmNoProxy);
+    TRecord record;
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> pulls;
+    for (uint8_t type : {1, 2, 4, 8, 16})
+      pulls.emplace_back([&, type] { PullFrom(port, &via, r.Protocol, type, record, stop); });
+    // Two payloads of every kind, whichever numbers they are.
+    const bool all = record.WaitFor(20000, [](const std::vector<uint64_t>& s) {
+      std::map<uint8_t, int> perType;
+      for (uint64_t q : s) ++perType[KindOf(q).Type];
+      return perType.size() == 5 && std::all_of(perType.begin(), perType.end(), [](auto& e) { return e.second >= 2; });
+    });
+    stop = true;
+    for (auto& t : pulls) t.join();
+    EXPECT_TRUE(all) << ReadFile(dir / "peer.out");
+    EXPECT_TRUE(Clean(record));
+  }
+}
+
+namespace {
+
+enum class TFault { OneByteWrites, MergedWrites, CutMidPacket, Garbage, Stall, Reset };
+
+// A loopback relay from a sender to a receiver that does one fault on the
+// first connection, after kFaultAt bytes (inside the first, large packet).
+class TChaosRelay {
+public:
+  static constexpr size_t kFaultAt = 200000;
+  TChaosRelay(uint16_t To, TFault Fault) : FTo(To), FFault(Fault) {
+    FListen = PlatformListenTCP(Loopback(), 0, 4);
+    Port = PlatformSocketLocalPort(FListen);
+    FThread = std::thread([this] { Run(); });
+  }
+  ~TChaosRelay() {
+    FStop = true;
+    FThread.join();
+    PlatformCloseSocket(FListen);
+  }
+  uint16_t Port = 0;
+
+private:
+  static void Abort(TKzSocket& S) {  // a reset, not an orderly close
+    linger l{1, 0};
+    setsockopt(S, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+    PlatformCloseSocket(S);
+  }
+  static bool Forward(TKzSocket To, const uint8_t* Data, size_t Size, size_t Step) {
+    for (size_t at = 0; at < Size; at += Step)
+      if (KzSendAll(To, Data + at, std::min(Step, Size - at)) < 0) return false;
+    return true;
+  }
+  void Run() {
+    for (bool first = true; !FStop;) {
+      TKzSocket in = PlatformAccept(FListen, 100);
+      if (in == KZ_INVALID_SOCKET) continue;
+      TKzSocket out = KzMConnectTimed(Loopback(), FTo, 3000);
+      PlatformSetNoDelay(out, true);
+      Relay(in, out, first ? FFault : TFault::MergedWrites);
+      first = false;
+      PlatformCloseSocket(in);
+      PlatformCloseSocket(out);
+    }
+  }
+  void Relay(TKzSocket& In, TKzSocket& Out, TFault Fault) {
+    std::vector<uint8_t> buf(1 << 20);
+    size_t passed = 0;
+    bool faulted = false;
+    while (!FStop) {
+      if (Fault == TFault::MergedWrites) std::this_thread::sleep_for(std::chrono::milliseconds(30));  // let reads pile up
+      const int64_t n = KzMRecvNonBlock(In, buf.data(), static_cast<int64_t>(buf.size()), false, 100);
+      if (n < 0 || (n == 0 && !PlatformSocketIdleAlive(In) && PlatformPollRead(In, 0) == 1)) return;
+      if (n == 0) continue;
+      const bool now = !faulted && passed + static_cast<size_t>(n) > kFaultAt;
+      const size_t before = now ? kFaultAt - passed : static_cast<size_t>(n);
+      if (!Forward(Out, buf.data(), before, Fault == TFault::OneByteWrites && !faulted ? 1 : before + 1)) return;
+      passed += before;
+      if (now) {
+        faulted = true;
+        if (Fault == TFault::CutMidPacket) return;
+        if (Fault == TFault::Reset) return Abort(In), Abort(Out);
+        if (Fault == TFault::Stall) std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        if (!Forward(Out, buf.data() + before, static_cast<size_t>(n) - before, static_cast<size_t>(n))) return;
+        passed += static_cast<size_t>(n) - before;
+      }
+    }
+  }
+  uint16_t FTo;
+  TFault FFault;
+  TKzSocket FListen;
+  std::atomic<bool> FStop{false};
+  std::thread FThread;
+};
+
+}  // namespace
+
+// Whatever the relay does, every payload that arrives is intact, none
+// twice, and the payloads sent after the fault arrive.
+TEST(Chaos, FaultsBetweenSenderAndReceiver) {
+  const TFault faults[] = {TFault::OneByteWrites, TFault::MergedWrites, TFault::CutMidPacket,
+                           TFault::Garbage,       TFault::Stall,        TFault::Reset};
+  const uint64_t kCount = 3 * PayloadKinds().size();
+  for (TFault fault : faults) {
+    SCOPED_TRACE(static_cast<int>(fault));
+    TPushEnd end(TKzProtocol::kzpTCP);
+    TChaosRelay relay(end.Port, fault);
+    TKzSocket s = KZ_INVALID_SOCKET;
+    for (uint64_t seq = 0; seq < kCount; ++seq) {
+      for (int tries = 0; s == KZ_INVALID_SOCKET && tries < 20; ++tries)
+        s = KzMConnectTimed(Loopback(), relay.Port, 3000);
+      ASSERT_NE(s, KZ_INVALID_SOCKET);
+      if (PushOne(s, TKzProtocol::kzpTCP, 0, seq) < 0) PlatformCloseSocket(s);  // that payload is lost; go on
+      if (fault == TFault::Garbage && seq == 2 && s != KZ_INVALID_SOCKET) SendAll(s, "mdBD\x07garbage mcBD");
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    PlatformShutdown(s);
+    const bool lossless = fault != TFault::CutMidPacket && fault != TFault::Reset;
+    EXPECT_TRUE(end.Receiver.Record.WaitFor(20000, [&](const std::vector<uint64_t>& got) {
+      std::set<uint64_t> seen(got.begin(), got.end());
+      for (uint64_t q = lossless ? 0 : kCount - 3; q < kCount; ++q)
+        if (!seen.count(q)) return false;
+      return true;
+    }));
+    EXPECT_TRUE(Clean(end.Receiver.Record));
+    PlatformCloseSocket(s);
+  }
+}
+
+// A sender killed or stopped mid-stream is noticed within the receiver's
+// time-out, everything of its connection is freed, and once it is back its
+// new connection is served.
+TEST(TwoProcesses, PeerKilledOrStoppedIsNoticedFreedAndServedAgain) {
+  for (const int sig : {SIGKILL, SIGSTOP}) {
+    SCOPED_TRACE(sig);
+    TTempDir dir;
+    TPeer peer;
+    TPushEnd end(TKzProtocol::kzpTCP, 1500);
+    const std::vector<std::string> argv = {Peer(), "push", "tcp", std::to_string(end.Port), "0", "0", "0"};
+    ASSERT_TRUE(peer.Start(argv, dir / "peer.out"));
+    ASSERT_TRUE(AllOf(end.Receiver.Record, 6));
+    sig == SIGKILL ? peer.Kill() : peer.Signal(SIGSTOP);
+    EXPECT_TRUE(PumpUntil([&] {
+      return end.Listener->ConnectedCount() == 0 && end.Receiver.Items() == 0 && end.Events.Count(KZ_MSG_DISCONNECTED) > 0;
+    }));
+    const size_t before = end.Receiver.Record.Seqs().size();
+    if (sig == SIGSTOP) peer.Signal(SIGCONT);
+    std::vector<std::string> again = argv;
+    again[5] = "1000";  // a new sender numbers on from elsewhere: nothing may come twice
+    ASSERT_TRUE(sig == SIGSTOP || peer.Start(again, dir / "peer.out"));
+    EXPECT_TRUE(end.Receiver.Record.WaitFor(20000, [&](const std::vector<uint64_t>& s) { return s.size() >= before + 6; }));
+    EXPECT_TRUE(Clean(end.Receiver.Record));
+  }
+}
+
+// On the wire: no datagram longer than 65,507 bytes (and the long payloads
+// do fill them), and an HTTP connection starting with its POST request.
+TEST(TwoProcesses, TsharkSeesDatagramSizesAndThePostHeader) {
+  KZ_NEED(HaveProgram("tshark"), "tshark is not installed");
+  TTempDir dir;
+  TPushEnd udp(TKzProtocol::kzpUDP), http(TKzProtocol::kzpHTTP);
+  const std::string pcap = dir / "lo.pcap";
+  TPeer capture;
+  ASSERT_TRUE(capture.Start({"tshark", "-i", "lo", "-w", pcap, "-f",
+                             "udp port " + std::to_string(udp.Port) + " or tcp port " + std::to_string(http.Port)},
+                            dir / "tshark.out"));
+  ASSERT_TRUE(PumpUntil([&] { return ReadFile(dir / "tshark.out").find("Capture started") != std::string::npos; }))
+      << ReadFile(dir / "tshark.out");
+  for (TPushEnd* end : {&udp, &http}) {
+    TPeer peer;
+    ASSERT_TRUE(peer.Start({Peer(), "push", end == &udp ? "udp" : "http", std::to_string(end->Port), "0", "0", "6"},
+                           dir / "peer.out"));
+    EXPECT_TRUE(AllOf(end->Receiver.Record, 6)) << ReadFile(dir / "peer.out");
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));  // tshark writes what it caught
+  capture.Stop();
+  const std::string sizes = dir / "sizes.txt", posts = dir / "posts.txt";
+  ASSERT_EQ(std::system(("tshark -r " + pcap + " -T fields -e udp.length -Y udp > " + sizes + " 2>/dev/null").c_str()), 0);
+  ASSERT_EQ(std::system(("tshark -r " + pcap + " -d tcp.port==" + std::to_string(http.Port) +
+                         ",http -Y 'http.request.method == \"POST\"' -T fields -e http.host > " + posts + " 2>/dev/null").c_str()), 0);
+  std::istringstream lengths(ReadFile(sizes));
+  std::vector<int64_t> payloads;
+  for (int64_t n; lengths >> n;) payloads.push_back(n - 8);  // less the UDP header
+  EXPECT_GT(payloads.size(), 6u);
+  EXPECT_EQ(*std::max_element(payloads.begin(), payloads.end()), KZ_MAX_DATAGRAM);
+  EXPECT_EQ(ReadFile(posts), "127.0.0.1\n");
+}
