@@ -37,7 +37,9 @@ TEST(ReconnectSoak, FiftyOutagesKeepMemoryAndDescriptorsFlat) {
   EXPECT_LE(OpenFds(), fds + 2);
   // Sanitizers keep freed memory of their own; there the leak checker
   // answers for memory instead.
-  if (!kSanitized) EXPECT_LT(ResidentBytes() - resident, 16 << 20);
+  if (!kSanitized) {
+    EXPECT_LT(ResidentBytes() - resident, 16 << 20);
+  }
   EXPECT_LE(KzInetPoolCount(), 1u);
   EXPECT_TRUE(rig.Ends.empty());
   EXPECT_LT(rig.Stop(), 1000);
