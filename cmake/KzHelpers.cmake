@@ -1,3 +1,11 @@
+# kz_sanitizer_environment(<test>...): in a sanitizer build the tests run
+# with the suppressions of tests/sanitizers/ (KZ_SANITIZER_ENV).
+function(kz_sanitizer_environment)
+  if(KZ_SANITIZER_ENV)
+    set_tests_properties(${ARGN} PROPERTIES ENVIRONMENT "${KZ_SANITIZER_ENV}")
+  endif()
+endfunction()
+
 # kz_add_test(NAME <name> LABEL <subsystem> SOURCES ... [LIBS ...] [EXTRA_LABELS peer slow])
 # One gtest executable per group of behaviour; ctest gets the subsystem label
 # so that `ctest -L video` runs exactly the video tests.
@@ -11,6 +19,7 @@ function(kz_add_test)
     set(T_TIMEOUT 300)
   endif()
   set_tests_properties(${T_NAME} PROPERTIES LABELS "${labels}" TIMEOUT ${T_TIMEOUT})
+  kz_sanitizer_environment(${T_NAME})
 endfunction()
 
 # kz_add_bench(NAME <name> SOURCES ... [LIBS ...])
@@ -36,6 +45,7 @@ function(kz_add_fuzz)
     endif()
     add_test(NAME fuzz_${F_NAME} COMMAND ${F_NAME} ${corpus})
     set_tests_properties(fuzz_${F_NAME} PROPERTIES LABELS fuzz TIMEOUT 300)
+    kz_sanitizer_environment(fuzz_${F_NAME})
   endif()
   target_link_libraries(${F_NAME} PRIVATE ${F_LIBS} Threads::Threads)
 endfunction()

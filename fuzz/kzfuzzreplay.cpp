@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,9 +18,11 @@ extern "C" __attribute__((weak)) int LLVMFuzzerInitialize(int* Argc, char*** Arg
 namespace {
 
 void Run(const std::string& Input) {
-  // A copy of exactly Size bytes, so reads past the end show under ASan.
-  std::vector<uint8_t> bytes(Input.begin(), Input.end());
-  LLVMFuzzerTestOneInput(bytes.empty() ? nullptr : bytes.data(), bytes.size());
+  // A copy of exactly Size bytes, so reads past the end show under ASan;
+  // never a null pointer, not even for no bytes (as libFuzzer passes them).
+  const std::unique_ptr<uint8_t[]> bytes(new uint8_t[Input.size()]);
+  std::copy(Input.begin(), Input.end(), bytes.get());
+  LLVMFuzzerTestOneInput(bytes.get(), Input.size());
 }
 
 std::string ReadAll(const std::filesystem::path& Path) {

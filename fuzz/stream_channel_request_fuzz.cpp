@@ -51,6 +51,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   reader.Feed(batch.Chunks[0].Packet.data(), batch.Chunks[0].Packet.size());
   TKzPacket packet;
   Check(reader.Next(packet) && packet.Payload.size() == queued.Size &&
-        std::memcmp(packet.Payload.data(), queued.Data, queued.Size) == 0);
+        std::equal(packet.Payload.begin(), packet.Payload.end(), queued.Data));
   return 0;
 }

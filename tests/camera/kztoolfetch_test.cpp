@@ -6,6 +6,7 @@
 
 #include "apps/kzcamsim/kzcamsim_lib.h"
 #include "inet/fmxMKzInet.h"
+#include "tests/camera/camera_rig.h"
 #include "tests/kztestpeers.h"
 #include "video/fmxMKzImageWrapper.h"
 
@@ -51,7 +52,11 @@ TEST(KztoolFetch, CountsFramesWritesPicturesAndReportsFailures) {
     if (c.Frames) {
       std::smatch m;
       ASSERT_TRUE(std::regex_search(result, m, std::regex("^frames: (\\d+) fps: (\\d+\\.\\d)\\n$"))) << result;
-      EXPECT_EQ(m[1].str(), c.Frames) << c.Args;
+      // The draw thread keeps only the newest frame: slowed down by a
+      // sanitizer it may lose a few of a file's frames to the next one.
+      const int want = std::stoi(c.Frames), got = std::stoi(m[1].str());
+      EXPECT_LE(got, want) << c.Args;
+      EXPECT_GE(got, want - (kSanitized ? 3 : 0)) << c.Args;
     } else {
       EXPECT_EQ(result, "") << c.Args;
     }

@@ -2,6 +2,9 @@
 // the pieces the file is fed in, the end report, and bad files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+
 #include "camera/fmxMKzCamThreads.h"
 #include "tests/camera/camera_rig.h"
 #include "tests/kztestpeers.h"
@@ -86,10 +89,14 @@ TEST(MJPEGFile, PlaysEveryFrameAtFilePacingInPiecesOfTheFirstFrame) {
   const uint64_t took = KzMGetTickCount() - t0;
   EXPECT_EQ(rig.Ends, std::vector<int32_t>{0});
   EXPECT_EQ(started, 1);
-  // Every frame, in order (file mode decodes all of them)...
-  std::vector<int64_t> want(25);
-  for (int i = 0; i < 25; ++i) want[static_cast<size_t>(i)] = i;
-  EXPECT_EQ(rig.Probe.Stamps(), want);
+  // Every frame, in order (file mode decodes all of them)... The draw
+  // thread keeps only the newest frame: slowed down by a sanitizer it may
+  // lose a few to the next one.
+  const std::vector<int64_t> stamps = rig.Probe.Stamps();
+  EXPECT_GE(stamps.size(), kSanitized ? 20u : 25u);
+  EXPECT_TRUE(!stamps.empty() && stamps.front() >= 0 && stamps.back() <= 24 &&
+              std::adjacent_find(stamps.begin(), stamps.end(), std::greater_equal<int64_t>()) == stamps.end())
+      << ::testing::PrintToString(stamps);
   // ...paced: the reader hands a piece about every 32 ms, so a second of
   // video never plays in less than half a second (unpaced it takes a few ms).
   EXPECT_GE(took, 500u);

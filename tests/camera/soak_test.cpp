@@ -36,10 +36,13 @@ TEST(CameraSoak, AMinuteOfFaultsKeepsVideoAndMemoryFlat) {
   const int64_t rss = ResidentBytes();
   const int fds = static_cast<int>(OpenFds());
   int64_t lastFrames = rig.Probe.Frames();
+  // A sanitized build decodes 640x480 many times slower (a few frames a
+  // second on a loaded machine): there a piece only has to bring video.
+  const int64_t minFrames = kSanitized ? 0 : 25;
   for (int i = 0; i < 9; ++i) {  // 45 s more, in pieces that each must bring video
     PumpFor(5000);
     const int64_t frames = rig.Probe.Frames();
-    EXPECT_GT(frames - lastFrames, 25) << "between " << 15 + 5 * i << " s and " << 20 + 5 * i << " s";
+    EXPECT_GT(frames - lastFrames, minFrames) << "between " << 15 + 5 * i << " s and " << 20 + 5 * i << " s";
     lastFrames = frames;
   }
   const int64_t grown = ResidentBytes() - rss;
