@@ -1,0 +1,14 @@
+// The published microphone component: every property of TCustomKzMicrophone
+// with its initial value, on the system's capture devices.
+#pragma once
+#include "audio/fmxMKzMicrophonePlatform.h"
+
+namespace kz {
+
+class TKzMicrophone : public TCustomKzMicrophonePlatform {
+public:
+  // Main thread, never blocks.
+  explicit TKzMicrophone(TComponent* AOwner) : TCustomKzMicrophonePlatform(AOwner) {}
+};
+
+}  // namespace kz
