@@ -246,6 +246,7 @@ void TCustomKzMicrophone::GetAudio(TMemoryStream& Stream, const TGUID& GUID, int
   ++FBlocksDelivered;
   std::lock_guard<std::mutex> g(FSegmentLock);
   FSegments.push_back({TKzAudioInfo{SamplesPerSec, Bits, Channels}, GUID, Size});
+  FBytesQueued += static_cast<uint64_t>(Size);
   Stream.SetPosition(0);
   FDataThread->CopyFrom(Stream, Size);
 }
@@ -270,6 +271,7 @@ void TCustomKzMicrophone::Deliver(TMemoryStream& Stream, int64_t Size) {
   if (runs.size() == 1 && runs[0].Size == Size) {
     OutputSound(Stream, static_cast<int32_t>(Size), runs[0].GUID, runs[0].Info.Channels, runs[0].Info.BitsPerSample,
                 runs[0].Info.SamplesPerSec);
+    FBytesOut += static_cast<uint64_t>(Size);
     return;
   }
   int64_t offset = 0;
@@ -282,6 +284,7 @@ void TCustomKzMicrophone::Deliver(TMemoryStream& Stream, int64_t Size) {
     offset += n;
     OutputSound(part, static_cast<int32_t>(n), r.GUID, r.Info.Channels, r.Info.BitsPerSample, r.Info.SamplesPerSec);
   }
+  FBytesOut += static_cast<uint64_t>(Size);
 }
 
 }  // namespace kz

@@ -114,6 +114,8 @@ public:
   // Blocks handed on and blocks held back as silence since activation. Any thread.
   uint64_t BlocksDelivered() const { return FBlocksDelivered.load(); }
   uint64_t BlocksSilent() const { return FBlocksSilent.load(); }
+  // Whether every block handed to GetAudio has been delivered. Any thread.
+  bool DeliveryIdle() const { return FBytesQueued.load() == FBytesOut.load(); }
   // Frames of the WAV file produced so far. Main thread.
   int64_t WavPosition() const;
 
@@ -187,6 +189,8 @@ private:
   bool FDataThreadStarted = false;
   std::atomic<uint64_t> FBlocksDelivered{0};
   std::atomic<uint64_t> FBlocksSilent{0};
+  std::atomic<uint64_t> FBytesQueued{0};
+  std::atomic<uint64_t> FBytesOut{0};
 
   std::unique_ptr<TWavSource> FWav;
   TTimer FWavTimer;  // outlives the file: the source closes from its tick

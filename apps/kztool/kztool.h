@@ -26,5 +26,6 @@ extern const TSubcommand kFetchCommand;
 extern const TSubcommand kDecodeCommand;
 extern const TSubcommand kMotionCommand;
 extern const TSubcommand kRemuxCommand;
+extern const TSubcommand kMicCommand;
 
 }  // namespace kztool
