@@ -37,6 +37,7 @@ protected:
     const uint64_t wanted = FBytesSinceStart + Buffer.BufferLength - Buffer.BytesRecorded;
     // The buffer is full once its time has passed since the start.
     if (PlatformTickCount() - FStartTick < wanted * 1000 / bytesPerSec) {
+      ++FBackend.FClockWaits;
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
       return TFill::kzfIdle;
     }

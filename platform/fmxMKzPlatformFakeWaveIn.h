@@ -33,6 +33,9 @@ public:
   // Devices opened so far, with their indexes (-1: default). Any thread.
   int32_t OpenCount() const { return FOpenCount.load(); }
   int32_t LastOpenedIndex() const { return FLastIndex.load(); }
+  // Times a running device found its next buffer not yet due: a test that
+  // sees it grow knows the device has caught up with the clock. Any thread.
+  uint64_t ClockWaits() const { return FClockWaits.load(); }
 
   std::unique_ptr<IKzWaveIn> CreateWaveIn() override;
   std::vector<std::string> DeviceNames() override;
@@ -44,6 +47,7 @@ private:
   std::mutex FLock;  // guards Devices' volumes against the callers of Get/SetVolume
   std::atomic<int32_t> FOpenCount{0};
   std::atomic<int32_t> FLastIndex{-2};
+  std::atomic<uint64_t> FClockWaits{0};
 };
 
 }  // namespace kz
