@@ -105,7 +105,7 @@ public:
 };
 
 // Runs a shell command; its standard output, and its exit status in Status.
-inline std::string Run(const std::string& Cmd, int* Status = nullptr) {
+inline std::string RunOutput(const std::string& Cmd, int* Status = nullptr) {
   std::string out;
   FILE* p = popen(Cmd.c_str(), "r");
   if (!p) return out;
