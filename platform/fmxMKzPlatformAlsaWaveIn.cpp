@@ -3,6 +3,7 @@
 // the card's mixer.
 #include <alsa/asoundlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <mutex>
@@ -123,6 +124,10 @@ protected:
       DeviceClose();
       return false;
     }
+    // Some plugins (the file plugin's input) refuse reads longer than their buffer.
+    snd_pcm_uframes_t buffer = 0, period = 0;
+    if (snd_pcm_get_params(FPcm, &buffer, &period) < 0 || period == 0) period = 1024;
+    FReadFrames = period;
     return true;
   }
   void DeviceClose() override {
@@ -137,7 +142,8 @@ protected:
   void DeviceStop() override { snd_pcm_drop(FPcm); }
   TFill DeviceFill(TKzWaveInBuffer& Buffer) override {
     const int32_t align = Format().BlockAlign();
-    const snd_pcm_uframes_t left = (Buffer.BufferLength - Buffer.BytesRecorded) / align;
+    const snd_pcm_uframes_t left = std::min<snd_pcm_uframes_t>((Buffer.BufferLength - Buffer.BytesRecorded) / align,
+                                                               FReadFrames);
     if (left == 0) {
       Buffer.BytesRecorded = Buffer.BufferLength;
       return TFill::kzfProgress;
@@ -161,6 +167,7 @@ protected:
 
 private:
   snd_pcm_t* FPcm = nullptr;
+  snd_pcm_uframes_t FReadFrames = 1024;
 };
 
 class TKzAlsaWaveInBackend : public IKzWaveInBackend {

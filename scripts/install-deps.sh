@@ -15,6 +15,7 @@ PACKAGES=(
   libopencv-dev
   libsdl2-dev xvfb x11-apps
   iproute2 util-linux
+  libasound2-dev alsa-utils sox
 )
 
 missing=()
