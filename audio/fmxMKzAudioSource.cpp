@@ -106,7 +106,10 @@ void TKzAudioSourceWithOutput::AudioOutputGone(TCustomKzAudioOutput* Output) {
 
 void TKzAudioSourceWithOutput::Notification(TComponent* AComponent, TOperation Operation) {
   TKzAudioSource::Notification(AComponent, Operation);
-  if (Operation == TOperation::opRemove) AudioOutputGone(static_cast<TCustomKzAudioOutput*>(AComponent));
+  // The output is being destroyed: compare addresses only.
+  if (Operation != TOperation::opRemove) return;
+  std::lock_guard<std::mutex> g(FOutputLock);
+  if (FAudioOutput && static_cast<TComponent*>(FAudioOutput) == AComponent) FAudioOutput = nullptr;
 }
 
 void TKzAudioSourceWithOutput::OutputSound(TMemoryStream& Stream, int32_t Size, const TGUID& GUID, int32_t Channels,

@@ -42,10 +42,12 @@ uint32_t TCustomKzMicrophonePlatform::DeviceOverruns() const { return FDevice ? 
 bool TCustomKzMicrophonePlatform::InitMicrophone() {
   FDeviceLost = false;
   FCaptureRate = PrepareCaptureRate();
+  FCaptureChannels = Channels();
+  FCaptureBits = BitsPerSample();
   TKzWaveInFormat format;
   format.SamplesPerSec = FCaptureRate;
-  format.BitsPerSample = KzBitsToInt(BitsPerSample());
-  format.Channels = Channels();
+  format.BitsPerSample = KzBitsToInt(FCaptureBits);
+  format.Channels = FCaptureChannels;
   const int64_t size = CalculateBufSize(FCaptureRate, format.BlockAlign());
   FDevice = KzWaveInBackend().CreateWaveIn();
   const bool opened =
@@ -92,7 +94,7 @@ void TCustomKzMicrophonePlatform::WaveInCallback(TKzWaveInMessage Message, TKzWa
   block.Write(Buffer->Data, Buffer->BytesRecorded);
   const int32_t size = static_cast<int32_t>(Buffer->BytesRecorded);
   FDevice->Queue(Buffer);
-  ProcessBlock(block, size, Channels(), BitsPerSample(), FCaptureRate, true);
+  ProcessBlock(block, size, FCaptureChannels, FCaptureBits, FCaptureRate, true);
 }
 
 }  // namespace kz

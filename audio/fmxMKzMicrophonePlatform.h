@@ -66,7 +66,10 @@ private:
   std::unique_ptr<IKzWaveIn> FDevice;
   TKzMicrophoneBuffers FBuffers;
   TKzAudioDeviceCollection FDevices;
+  // The format of the running device; the properties may change meanwhile.
   int32_t FCaptureRate = 0;
+  int32_t FCaptureChannels = 1;
+  TKzBitsPerSample FCaptureBits = TKzBitsPerSample::kzbps8;
   std::atomic<bool> FDeviceLost{false};
   // Lets a device-lost notice queued for the main thread find out whether
   // the component still exists.

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
-#include <ranges>
+#include <sstream>
 
 #include "audio/fmxMKzMicrophone.h"
 #include "platform/fmxMKzPlatformMainThread.h"
@@ -69,8 +69,8 @@ TEST(AlsaCapture, KztoolListsTheDevicesArecordLists) {
   KZ_NEED(HaveProgram("arecord"), "arecord (alsa-utils)");
   const std::string home = Home().Dir.Path();
   std::string expected;
-  for (const std::string line : std::views::split(RunOutput("HOME=" + home + " arecord -L"), '\n') |
-                                    std::views::transform([](auto r) { return std::string(r.begin(), r.end()); }))
+  std::istringstream lines(RunOutput("HOME=" + home + " arecord -L"));
+  for (std::string line; std::getline(lines, line);)
     if (!line.empty() && line[0] != ' ') expected += line + "\n";
   int status = -1;
   const std::string listed = RunOutput("HOME=" + home + " " + AppPath("kztool") + " mic list", &status);
