@@ -24,15 +24,18 @@ TCustomKzMicrophone::TCustomKzMicrophone(TComponent* AOwner) : TKzAudioSourceWit
   FDataThread->OnGetData = [this](TKzDataThread*, TMemoryStream& Stream, int64_t Size) { Deliver(Stream, Size); };
 }
 
-TCustomKzMicrophone::~TCustomKzMicrophone() {
-  Destroying();
-  CloseSource();
-  KzMFreeThread(FDataThread);
-}
+TCustomKzMicrophone::~TCustomKzMicrophone() { ShutDown(); }
 
-void TCustomKzMicrophone::CloseSource() {
-  if (FWav) CloseWavFile();
-  FActive = false;
+void TCustomKzMicrophone::ShutDown() {
+  Destroying();
+  if (FActive || FWav) {
+    FActive = false;
+    if (FWav)
+      CloseWavFile();
+    else
+      DeinitMicrophone();
+  }
+  KzMFreeThread(FDataThread);
 }
 
 // ---- Properties

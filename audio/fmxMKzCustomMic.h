@@ -129,8 +129,10 @@ protected:
   virtual void DeinitMicrophone() {}
   void DoSetActive(bool Value);
   void Loaded() override;
-  // Closes whichever source runs without firing setters. Destructors.
-  void CloseSource();
+  // Closes the source and stops the data thread, so that no delivery runs
+  // while the object is being taken apart. Every destructor of the chain
+  // calls it first (the most derived one does the work). Main thread; blocks.
+  void ShutDown();
 
   // Steps 2-6 of a captured block (mute, suppression, silence, level, pitch,
   // volume, hand-off). The capture thread, or the main thread for the WAV source.

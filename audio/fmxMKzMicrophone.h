@@ -9,6 +9,8 @@ class TKzMicrophone : public TCustomKzMicrophonePlatform {
 public:
   // Main thread, never blocks.
   explicit TKzMicrophone(TComponent* AOwner) : TCustomKzMicrophonePlatform(AOwner) {}
+  // Main thread; blocks until capture and delivery have stopped.
+  ~TKzMicrophone() override { ShutDown(); }
 };
 
 }  // namespace kz

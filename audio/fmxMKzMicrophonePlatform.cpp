@@ -31,10 +31,8 @@ TCustomKzMicrophonePlatform::TCustomKzMicrophonePlatform(TComponent* AOwner)
     : TCustomKzMicrophone(AOwner), FSelf(std::make_shared<TCustomKzMicrophonePlatform*>(this)) {}
 
 TCustomKzMicrophonePlatform::~TCustomKzMicrophonePlatform() {
-  Destroying();
   FSelf.reset();
-  FActive = false;
-  DeinitMicrophone();
+  ShutDown();
 }
 
 uint32_t TCustomKzMicrophonePlatform::DeviceOverruns() const { return FDevice ? FDevice->Overruns() : 0; }
