@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "foundation/fmxMKzTrack.h"
 #include "foundation/fmxMKzType.h"
 #include "platform/fmxMKzPlatformStream.h"
 
@@ -95,11 +96,5 @@ std::string KzFFmpegErrorText(int32_t Code, const std::vector<std::string>& Args
 int32_t KzFFmpegUnauthorized();
 // Err after a stream that opened but gave no packet at all.
 constexpr int32_t KzFFmpegNoPacket = static_cast<int32_t>(0xA0475542u);
-
-// A block of decoded audio. Sender is the engine object.
-using TKzAudioEvent =
-    std::function<void(void* Sender, TMemoryStream& AStream, int32_t& ADataSize, uint16_t AAudioIndex,
-                       int64_t& AStartTime, uint32_t& ADuration, int32_t& ASamplesPerSec,
-                       TKzBitsPerSample& ABitsPerSample, int32_t& AChannels)>;
 
 }  // namespace kz

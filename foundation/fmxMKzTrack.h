@@ -4,6 +4,7 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "foundation/fmxMKzType.h"
@@ -76,5 +77,12 @@ public:
   int32_t AudioDeviceId = 0;
   TKzAudioInfo AudioInfo;
 };
+
+// A block of audio handed to the application: the stream's bytes from
+// position 0, ADataSize long. Sender is the object that produced it.
+using TKzAudioEvent =
+    std::function<void(void* Sender, TMemoryStream& AStream, int32_t& ADataSize, uint16_t AAudioIndex,
+                       int64_t& AStartTime, uint32_t& ADuration, int32_t& ASamplesPerSec,
+                       TKzBitsPerSample& ABitsPerSample, int32_t& AChannels)>;
 
 }  // namespace kz

@@ -17,6 +17,7 @@ PACKAGES=(
   libopenjp2-tools
   iproute2 util-linux
   iperf3 tshark
+  libasound2-dev alsa-utils sox
 )
 
 missing=()

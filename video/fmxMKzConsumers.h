@@ -9,6 +9,7 @@
 #include "foundation/Fmxmkzguidfuncs.h"
 #include "foundation/fmxMKzBitmap.h"
 #include "foundation/fmxMKzType.h"
+#include "platform/fmxMKzPlatformStream.h"
 
 namespace kz {
 
@@ -67,6 +68,16 @@ public:
   // Draw thread; copies what it needs.
   virtual void SenderGetImage(TComponent* Sender, TKzImageWrapper& Wrapper, uint16_t VideoIndex,
                               const TGUID& GUIDFrom) = 0;
+  // A block of PCM audio from an audio source (a microphone): the stream's
+  // bytes from position 0, Size long, Duration ms, StartTime the sender's own
+  // time since its start (SenderTimeSinceStart). The source's delivery
+  // thread; copies what it needs.
+  virtual void SenderGetAudio(TComponent* Sender, TMemoryStream& Stream, int32_t Size, const TKzAudioInfo& Info,
+                              uint32_t Duration, int64_t StartTime, const TGUID& GUIDFrom) {
+    (void)Sender, (void)Stream, (void)Size, (void)Info, (void)Duration, (void)StartTime, (void)GUIDFrom;
+  }
+  // Milliseconds since the sender started; audio blocks are stamped with it. Any thread.
+  virtual int64_t SenderTimeSinceStart() { return static_cast<int64_t>(KzMGetTickCountSinceStart()); }
   // Main thread.
   virtual void SenderBeginVideoStream(TComponent* Sender) { (void)Sender; }
   virtual void SenderDoneVideoStream(TComponent* Sender, int32_t Status) {
@@ -87,6 +98,12 @@ public:
   // Draw thread; copies what it needs.
   virtual void RecorderGetImage(TComponent* Sender, const TKzMBitmap& Bitmap, uint16_t VideoIndex,
                                 const TGUID& GUIDFrom) = 0;
+  // A block of PCM audio from an audio source, stamped with the library's
+  // time since start (ms). The source's delivery thread; copies what it needs.
+  virtual void RecorderGetAudio(TComponent* Sender, TMemoryStream& Stream, int32_t Size, const TKzAudioInfo& Info,
+                                uint32_t Duration, int64_t StartTime) {
+    (void)Sender, (void)Stream, (void)Size, (void)Info, (void)Duration, (void)StartTime;
+  }
 };
 
 // An audio consumer (plays, sends or records a source's sound).

@@ -48,27 +48,6 @@ TKzMediaSource::TKzMediaSource(TComponent* AOwner) : TComponent(AOwner) {}
 
 TKzMediaSource::~TKzMediaSource() = default;
 
-template <typename T>
-void TKzMediaSource::AddConsumer(std::vector<T*>& List, T* Item) {
-  LockConsumers();
-  List.push_back(Item);
-  FConsumerCount.fetch_add(1, std::memory_order_acq_rel);
-  UnlockConsumers();
-}
-
-template <typename T>
-void TKzMediaSource::RemoveConsumer(std::vector<T*>& List, T* Item) {
-  LockConsumers();
-  auto it = std::find(List.begin(), List.end(), Item);
-  const bool found = it != List.end();
-  if (found) {
-    List.erase(it);
-    FConsumerCount.fetch_sub(1, std::memory_order_acq_rel);
-  }
-  UnlockConsumers();
-  KzAssert(found);
-}
-
 void TKzMediaSource::RegisterCamRecorder(IKzCamRecorderConsumer* Recorder) {
   AddConsumer(FConsumers.CamRecorders, Recorder);
 }

@@ -4,10 +4,12 @@
 // derive from TKzVideoSource; views and senders talk to it without knowing
 // which source it is.
 #pragma once
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <vector>
 
+#include "foundation/fmxMKzErrors.h"
 #include "foundation/fmxMKzTypesThreads.h"
 #include "platform/fmxMKzPlatformComponent.h"
 #include "video/fmxMKzConsumers.h"
@@ -81,6 +83,27 @@ private:
   TKzCriticalSection FConsumerSection;  // guards FConsumers for sources without a draw thread
   std::atomic<int> FConsumerCount{0};
 };
+
+template <typename T>
+void TKzMediaSource::AddConsumer(std::vector<T*>& List, T* Item) {
+  LockConsumers();
+  List.push_back(Item);
+  FConsumerCount.fetch_add(1, std::memory_order_acq_rel);
+  UnlockConsumers();
+}
+
+template <typename T>
+void TKzMediaSource::RemoveConsumer(std::vector<T*>& List, T* Item) {
+  LockConsumers();
+  auto it = std::find(List.begin(), List.end(), Item);
+  const bool found = it != List.end();
+  if (found) {
+    List.erase(it);
+    FConsumerCount.fetch_sub(1, std::memory_order_acq_rel);
+  }
+  UnlockConsumers();
+  KzAssert(found);
+}
 
 // A source of video frames.
 class TKzVideoSource : public TKzMediaSource {

@@ -13,7 +13,8 @@ namespace kztool {
 namespace {
 const TSubcommand* const kSubcommands[] = {&kHttpCommand, &kFetchCommand, &kDecodeCommand, &kMotionCommand,
                                            &kRemuxCommand,
-                                           &kHwlCommand};
+                                           &kHwlCommand,
+                                           &kMicCommand};
 
 std::string ToolUsage() {
   std::string text = "usage: kztool COMMAND [ARGS]   (kztool COMMAND --help for its options)\n\ncommands:\n";

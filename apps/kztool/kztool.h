@@ -27,5 +27,6 @@ extern const TSubcommand kDecodeCommand;
 extern const TSubcommand kMotionCommand;
 extern const TSubcommand kRemuxCommand;
 extern const TSubcommand kHwlCommand;
+extern const TSubcommand kMicCommand;
 
 }  // namespace kztool
