@@ -52,6 +52,7 @@ enum class TKzVideoMode : uint8_t { vm50HZ = 0, vm60HZ = 1, vmOutdoor = 2 };
 enum class TKzProtocolVersion : uint8_t { kzpvVer1 = 0, kzpvVer1_2 = 1 };
 
 // ---- Events (Sender is the camera)
+using TKzDeviceOperationEvent = std::function<void(TComponent* Sender, TKzDeviceOperation Operation, bool Done)>;
 using TKzCamProgressEvent = std::function<void(TComponent* Sender, uint32_t BytesRead)>;
 using TKzCamDownloadEvent = std::function<void(TComponent* Sender, uint32_t Size, uint32_t BytesRead)>;
 using TKzDataReadDebugEvent = std::function<void(TComponent* Sender, int64_t TotalSize, const std::string& Text)>;
