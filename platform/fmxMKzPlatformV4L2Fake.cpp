@@ -304,9 +304,11 @@ int TKzFakeV4L2::Enumerate(TKzFakeV4L2Device& D, unsigned long Request, void* Ar
   }
   auto* e = static_cast<v4l2_frmivalenum*>(Arg);
   const TKzFakeV4L2Format* f = findFormat(e->pixel_format);
-  if (!f || e->index >= f->Rates.size()) return -EINVAL;
+  if (!f || f->Rates.empty()) return -EINVAL;
+  const bool slow = f->SlowAbove && uint64_t(e->width) * e->height > f->SlowAbove;
+  if (e->index >= (slow ? 1 : f->Rates.size())) return -EINVAL;
   e->type = V4L2_FRMIVAL_TYPE_DISCRETE;
-  e->discrete = {1, f->Rates[e->index]};
+  e->discrete = {1, slow ? *std::min_element(f->Rates.begin(), f->Rates.end()) : f->Rates[e->index]};
   return 0;
 }
 
@@ -443,7 +445,7 @@ TKzFakeV4L2Device KzFakePanTiltWebCam() {
   d.DeviceCaps = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
   const std::vector<std::pair<uint32_t, uint32_t>> sizes = {{320, 240}, {640, 360}, {1280, 720}};
   d.Formats = {
-      {V4L2_PIX_FMT_YUYV, "YUYV 4:2:2", false, sizes, 0, 0, 0, 0, 0, 0, {30, 15, 10}},
+      {V4L2_PIX_FMT_YUYV, "YUYV 4:2:2", false, sizes, 0, 0, 0, 0, 0, 0, {30, 15, 10}, 640 * 480},
       {V4L2_PIX_FMT_MJPEG, "Motion-JPEG", true, sizes, 0, 0, 0, 0, 0, 0, {30, 15}},
       {V4L2_PIX_FMT_UYVY, "UYVY 4:2:2", false, {{320, 240}}, 0, 0, 0, 0, 0, 0, {30}},
       {V4L2_PIX_FMT_NV12, "Y/UV 4:2:0", false, {{320, 240}}, 0, 0, 0, 0, 0, 0, {30}},

@@ -27,6 +27,7 @@ struct TKzFakeV4L2Format {
   // A stepwise range instead of Sizes when StepW > 0.
   uint32_t MinW = 0, MaxW = 0, StepW = 0, MinH = 0, MaxH = 0, StepH = 0;
   std::vector<uint32_t> Rates;  // frames per second, each offered at every size
+  uint32_t SlowAbove = 0;       // sizes of more pixels offer only the lowest rate (0: none)
 };
 
 struct TKzFakeV4L2Control {
