@@ -297,7 +297,7 @@ TEST(CaptureWebCam, CameraDeviceKindStreamsFrames) {
   ASSERT_TRUE(WaitUntil([&] { return frames >= 2; }));
   EXPECT_TRUE(cam.IsVideoPlaying());
   cam.Abort();
-  ASSERT_TRUE(WaitUntil([&] { return ended >= 0 && !cam.IsVideoPlaying(); }));
+  ASSERT_TRUE(WaitUntil([&] { return ended >= 0 && !cam.IsVideoPlaying() && ops.size() >= 6; }));
   EXPECT_EQ(ended, 0);
   EXPECT_EQ(ops, std::vector<std::string>({"0-", "0+", "1-", "1+", "2-", "2+"}));
 }
