@@ -3,6 +3,7 @@
 #include <linux/videodev2.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "capture/fmxMKzCaptureFrame.h"
@@ -158,6 +159,22 @@ void KzV4L2FillDeviceList(TKzMVideoDeviceList& List) {
     if (fd.Fd < 0 || !DescribeNode(fd.Fd, node, name, id)) continue;
     if (TKzMVideoDevice* d = List.AddVideoDevice(name, id); d && d->GetVideoModeCount() == 0) AddModes(fd.Fd, *d);
   }
+}
+
+int32_t KzV4L2FindDeviceIndex(const TKzMVideoDeviceList& List, const std::string& Device) {
+  if (!Device.empty() && Device.find_first_not_of("0123456789") == std::string::npos) {
+    const long n = std::strtol(Device.c_str(), nullptr, 10);
+    return n < List.GetVideoDeviceCount() ? static_cast<int32_t>(n) : -1;
+  }
+  std::string id = Device;
+  for (const TKzV4L2Node& node : KzV4L2().Nodes()) {
+    TKzV4L2Fd fd(node.Path);
+    std::string name;
+    if (node.Path == Device && fd.Fd >= 0) DescribeNode(fd.Fd, node, name, id);
+  }
+  for (int32_t i = 0; i < List.GetVideoDeviceCount(); ++i)
+    if (List.GetVideoDeviceList(i)->DeviceId == id) return i;
+  return -1;
 }
 
 std::string KzV4L2FindNode(const std::string& Id) {

@@ -15,6 +15,9 @@ namespace kz {
 // Fills List with the capture devices of the current V4L2 backend. Any
 // thread (the list itself is not thread-safe); blocks briefly.
 void KzV4L2FillDeviceList(TKzMVideoDeviceList& List);
+// The index in List of Device: its number, its node (/dev/videoN) or its
+// identifier; -1 when none matches. Any thread; blocks briefly.
+int32_t KzV4L2FindDeviceIndex(const TKzMVideoDeviceList& List, const std::string& Device);
 // The node of the device with identifier Id, empty when it is not there.
 std::string KzV4L2FindNode(const std::string& Id);
 

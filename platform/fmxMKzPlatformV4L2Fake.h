@@ -45,7 +45,7 @@ struct TKzFakeV4L2Device {
   std::vector<TKzFakeV4L2Control> Controls;
   // The bytes of every frame, by pixel format; served as they are, so bytes
   // shorter than the frame make short frames. A format without bytes serves
-  // mid-grey of the frame's size.
+  // mid-grey of the frame's size (Motion-JPEG: a small grey picture).
   std::map<uint32_t, std::vector<uint8_t>> Frames;
   // Failures to inject (negative errno; 0 = none).
   int StreamOnError = 0;

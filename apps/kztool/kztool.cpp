@@ -12,7 +12,8 @@ using namespace kzapp;
 namespace kztool {
 namespace {
 const TSubcommand* const kSubcommands[] = {&kHttpCommand, &kFetchCommand, &kDecodeCommand, &kMotionCommand,
-                                           &kRemuxCommand};
+                                           &kRemuxCommand,
+                                           &kDevicesCommand, &kCaptureCommand};
 
 std::string ToolUsage() {
   std::string text = "usage: kztool COMMAND [ARGS]   (kztool COMMAND --help for its options)\n\ncommands:\n";

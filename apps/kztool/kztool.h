@@ -26,5 +26,7 @@ extern const TSubcommand kFetchCommand;
 extern const TSubcommand kDecodeCommand;
 extern const TSubcommand kMotionCommand;
 extern const TSubcommand kRemuxCommand;
+extern const TSubcommand kDevicesCommand;
+extern const TSubcommand kCaptureCommand;
 
 }  // namespace kztool
