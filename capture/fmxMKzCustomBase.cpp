@@ -89,6 +89,7 @@ void TKzCustomBase::DeliverFrame(TKzMBitmap& Bitmap) {
 void TKzCustomBase::DoExecute() {
   uint32_t timeout = FrameInterval();
   bool endPosted = false;  // the end of the current stop is reported already
+  uint64_t due = 0;        // when the next frame is due (0: at once)
   while (!Terminated()) {
     Event()->WaitFor(timeout);
     if (Terminated()) break;
@@ -96,22 +97,31 @@ void TKzCustomBase::DoExecute() {
     if (FStopping) {
       if (!endPosted) EndStream(0);
       endPosted = true;
+      due = 0;
       continue;
     }
     endPosted = false;
     if (!FRunning) continue;
-    const uint64_t began = KzMGetTickCount();
+    uint64_t now = KzMGetTickCount();
+    if (due > now) {  // woken early (a new rate, a start): wait out the rest
+      timeout = static_cast<uint32_t>(std::min<uint64_t>(due - now, 1000));
+      continue;
+    }
     std::string error;
     if (!NextFrame(error)) {
       if (!error.empty()) FOwner->CaptureDebug(error);
       FStopping = true;
       endPosted = true;
       EndStream(1);
+      due = 0;
       continue;
     }
-    const uint64_t spent = KzMGetTickCount() - began;
+    // Deadlines advance by whole intervals, so the rate holds on average;
+    // after a stall of more than one frame the schedule restarts from now.
     const uint32_t interval = FrameInterval();
-    timeout = spent >= interval ? 1 : static_cast<uint32_t>(interval - spent);
+    now = KzMGetTickCount();
+    due = (due == 0 || due + interval < now) ? now + interval : due + interval;
+    timeout = due > now ? static_cast<uint32_t>(due - now) : 1;
   }
   StreamClosed();
 }
