@@ -62,8 +62,9 @@ public:
   int32_t ZoomPercent() const { return FZoomPercent.load(std::memory_order_acquire); }
   // 1..10000; anything else is ignored.
   void SetZoomPercent(int32_t Value);
-  int32_t VideoWidth() const { return FVideoWidth; }
-  int32_t VideoHeight() const { return FVideoHeight; }
+  // The size of the frames now made. Any thread.
+  int32_t VideoWidth() const { return FVideoWidth.load(std::memory_order_acquire); }
+  int32_t VideoHeight() const { return FVideoHeight.load(std::memory_order_acquire); }
   void SetFlipHorizontally(bool Value);
   void SetFlipVertically(bool Value);
   void SetFlipHorizontallyFlipVertically(bool H, bool V);
@@ -95,7 +96,7 @@ protected:
   std::atomic<bool> FRunning{false};
   std::atomic<bool> FStopping{false};
   std::atomic<bool> FPlaying{false};  // frames flow
-  int32_t FVideoWidth = 160, FVideoHeight = 120;
+  std::atomic<int32_t> FVideoWidth{160}, FVideoHeight{120};
   uint64_t FStart = 0;  // tick of the stream's start (frame times)
 
 private:

@@ -30,6 +30,7 @@ void TKzDesktop::SetDesktopWindow(uint64_t Window) {
 
 void TKzDesktop::SetDesktopForm(TForm* Form) {
   FForm = Form;
+  FHasForm = Form != nullptr;
   std::lock_guard<std::mutex> l(FSettingsLock);
   FFormShown = false;
 }
@@ -79,7 +80,7 @@ bool TKzDesktop::SourceRect(TKzScreenRect& Rect, std::string& Error) {
 }
 
 bool TKzDesktop::NextFrame(std::string& Error) {
-  if (FForm && !FFormLookupPending.exchange(true)) {
+  if (FHasForm && !FFormLookupPending.exchange(true)) {
     // The form lives on the main thread: its place is looked up there (one
     // look-up at a time), and the frame uses the last place seen.
     PostToMain([this] {
@@ -114,7 +115,8 @@ bool TKzDesktop::NextFrame(std::string& Error) {
   }
   Zoom(ZoomPercent());
   KzFlipBitmap(FBitmap, GetFlipHorizontally(), GetFlipVertically());
-  FVideoWidth = FBitmap.Width(), FVideoHeight = FBitmap.Height();
+  FVideoWidth = FBitmap.Width();
+  FVideoHeight = FBitmap.Height();
   FBitmap.UpdateData();
   DeliverFrame(FBitmap);
   return true;

@@ -56,6 +56,7 @@ private:
   TKzScreenRect FFormRect;  // where FForm was last seen
   std::string FDisplayName;
   TForm* FForm = nullptr;  // main thread only
+  std::atomic<bool> FHasForm{false};  // the frame thread's view of FForm
   std::atomic<bool> FFormLookupPending{false};
 
   std::unique_ptr<TKzX11Screen> FScreen;  // frame thread

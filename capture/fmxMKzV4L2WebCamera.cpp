@@ -226,7 +226,8 @@ bool TKzWebCam::OpenStream(const std::string& Id, std::string& Error) {
   FWidth = static_cast<int32_t>(f.fmt.pix.width);
   FHeight = static_cast<int32_t>(f.fmt.pix.height);
   FBytesPerLine = f.fmt.pix.bytesperline;
-  FVideoWidth = FWidth, FVideoHeight = FHeight;
+  FVideoWidth = FWidth;
+  FVideoHeight = FHeight;
   if (const double rate = RateFor(mode, FramePerSec()); rate > 0) {
     v4l2_streamparm p{};
     p.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
