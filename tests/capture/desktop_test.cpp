@@ -26,17 +26,6 @@ using namespace kztest;
 
 namespace {
 
-std::string Shell(const std::string& Cmd) {
-  std::string out;
-  if (FILE* p = popen((Cmd + " 2>/dev/null").c_str(), "r")) {
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    pclose(p);
-  }
-  return out;
-}
-
 // One frame of a desktop set up by Setup; an empty bitmap when none came.
 TKzMBitmap Frame(const std::function<void(TKzDesktop&)>& Setup) {
   TRecordingOwner owner;

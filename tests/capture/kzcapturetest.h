@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -87,6 +88,18 @@ inline bool WaitUntil(const std::function<bool()>& Cond, int Ms = 10000) {
     kz::KzMWait(5);
   }
   return true;
+}
+
+// What a shell command prints on stdout.
+inline std::string Shell(const std::string& Cmd) {
+  std::string out;
+  if (FILE* p = popen((Cmd + " 2>/dev/null").c_str(), "r")) {
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    pclose(p);
+  }
+  return out;
 }
 
 // Runs ffmpeg with Args (output last) and returns the bytes of Out.
