@@ -4,11 +4,11 @@
 #include <cstdint>
 
 #include "foundation/fmxMKzBitmap.h"
+#include "kzfuzz.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   kz::TMemoryStream s;
-  s.Write(Data, static_cast<int64_t>(Size));
-  s.SetPosition(0);
+  kzfuzz::Load(s, Data, Size);
   kz::TKzMBitmap b;
   if (!b.LoadFromStream(s)) return 0;
   if (b.IsEmpty() || s.Position() > static_cast<int64_t>(Size)) __builtin_trap();

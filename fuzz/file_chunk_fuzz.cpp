@@ -6,14 +6,10 @@
 #include <vector>
 
 #include "foundation/Fmxmkzstreamfuncs.h"
+#include "kzfuzz.h"
 
 using namespace kz;
-
-namespace {
-void Check(bool Ok) {
-  if (!Ok) __builtin_trap();
-}
-}  // namespace
+using kzfuzz::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   TKzFileChunk chunk;
@@ -33,8 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   }
 
   TMemoryStream s;
-  s.Write(Data, static_cast<int64_t>(Size));
-  s.SetPosition(0);
+  kzfuzz::Load(s, Data, Size);
   TKzFileInfo fromStream, fromBuffer;
   int64_t count = 0;
   size_t infoUsed = 0;

@@ -7,14 +7,12 @@
 
 #include "foundation/fmxMKzByteOrder.h"
 #include "video/fmxMKzFrameContainer.h"
+#include "kzfuzz.h"
 
 using namespace kz;
+using kzfuzz::Check;
 
 namespace {
-
-void Check(bool Ok) {
-  if (!Ok) __builtin_trap();
-}
 
 bool Same(const TKzFrameScan& A, const TKzFrameScan& B) {
   if (A.Frames.size() != B.Frames.size() || A.Consumed != B.Consumed) return false;

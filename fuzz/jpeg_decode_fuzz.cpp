@@ -5,6 +5,7 @@
 
 #include "video/fmxMKzImageCodecs.h"
 #include "video/fmxMKzLibJpeg.h"
+#include "kzfuzz.h"
 
 namespace {
 
@@ -25,8 +26,7 @@ int64_t AnnouncedPixels(const uint8_t* d, size_t n) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   if (AnnouncedPixels(Data, Size) > MaxFuzzPixels) return 0;
   kz::TMemoryStream s;
-  s.Write(Data, static_cast<int64_t>(Size));
-  s.SetPosition(0);
+  kzfuzz::Load(s, Data, Size);
   kz::TKzMBitmap a, b;
   const bool okA = kz::ReadJpegStream(s, a);
   if (okA && (a.IsEmpty() || s.Position() > static_cast<int64_t>(Size))) __builtin_trap();

@@ -4,29 +4,13 @@
 // behaviour, and a video item never above its limit unless one chunk is.
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 
 #include "foundation/fmxMKzDataList.h"
 #include "foundation/fmxMKzGUIDInfo.h"
 #include "foundation/fmxMKzImageList.h"
+#include "kzfuzz.h"
 
 using namespace kz;
-
-namespace {
-struct TReader {
-  const uint8_t* P;
-  size_t Left;
-  template <class T>
-  T Take() {
-    T v{};
-    const size_t n = Left < sizeof(T) ? Left : sizeof(T);
-    memcpy(&v, P, n);
-    P += n;
-    Left -= n;
-    return v;
-  }
-};
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   TKzDataList data;
@@ -34,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   TKzMBitmap frame(2, 2);
   TGUID sources[4];
   for (int i = 0; i < 4; ++i) sources[i].D1 = static_cast<uint32_t>(i + 1);
-  TReader r{Data, Size};
+  kzfuzz::TReader r{Data, Size};
   while (r.Left > 0) {
     const uint8_t op = r.Take<uint8_t>();
     TKzHeaderPack h;

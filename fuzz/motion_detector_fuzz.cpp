@@ -7,28 +7,20 @@
 
 #include "foundation/fmxMKzBitmap.h"
 #include "video/fmxMKzMotionDetector.h"
+#include "kzfuzz.h"
 
 namespace {
 
-struct TReader {
-  const uint8_t* P;
-  size_t N;
-  uint8_t Byte() {
-    if (!N) return 0;
-    --N;
-    return *P++;
-  }
-  int32_t Int(int32_t Lo, int32_t Hi) { return Lo + static_cast<int32_t>((Byte() | (Byte() << 8)) % (Hi - Lo + 1)); }
-};
+using kzfuzz::TReader;
 
 void FillFrame(kz::TKzMBitmap& B, TReader& R) {
   // Pixel bytes from the input, repeated; a solid colour when it runs out.
   const uint8_t seed = R.Byte();
   uint8_t* p = reinterpret_cast<uint8_t*>(B.Data());
-  const size_t take = std::min<size_t>(R.N, static_cast<size_t>(B.GetSize()));
+  const size_t take = std::min<size_t>(R.Left, static_cast<size_t>(B.GetSize()));
   for (int64_t i = 0; i < B.GetSize(); ++i) p[i] = take ? R.P[i % take] : seed;
   R.P += take / 2;
-  R.N -= take / 2;
+  R.Left -= take / 2;
 }
 
 }  // namespace

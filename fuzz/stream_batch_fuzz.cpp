@@ -5,14 +5,12 @@
 #include <vector>
 
 #include "streaming/fmxMKzChannelSession.h"
+#include "kzfuzz.h"
 
 using namespace kz;
+using kzfuzz::Check;
 
 namespace {
-void Check(bool Ok) {
-  if (!Ok) __builtin_trap();
-}
-
 std::vector<TKzBatch> Read(const uint8_t* Data, size_t Size, size_t Cut) {
   TKzBatchReader reader;
   reader.Feed(Data, Cut);

@@ -5,14 +5,10 @@
 #include <vector>
 
 #include "streaming/fmxMKzStreamZip.h"
+#include "kzfuzz.h"
 
 using namespace kz;
-
-namespace {
-void Check(bool Ok) {
-  if (!Ok) __builtin_trap();
-}
-}  // namespace
+using kzfuzz::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   TKzInflater inflater;
@@ -26,8 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
 
   const size_t head = Size ? Data[0] % (Size + 1) : 0;
   TMemoryStream s;
-  s.Write(Data, static_cast<int64_t>(Size));
-  s.SetPosition(0);
+  kzfuzz::Load(s, Data, Size);
   int64_t newSize = 0;
   if (UnPackStream(s, static_cast<int64_t>(head), static_cast<int64_t>(Size - head), newSize)) {
     Check(newSize <= static_cast<int64_t>(KzInflateBound(Size - head)));

@@ -8,14 +8,10 @@
 
 #include "streaming/fmxMKzChannelSession.h"
 #include "streaming/fmxMKzPacketReader.h"
+#include "kzfuzz.h"
 
 using namespace kz;
-
-namespace {
-void Check(bool Ok) {
-  if (!Ok) __builtin_trap();
-}
-}  // namespace
+using kzfuzz::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   if (Size < TKzChannelRequest::WireSize + 1) return 0;

@@ -3,19 +3,14 @@
 #include <cstdint>
 
 #include "streaming/Fmxmkzcmd.h"
+#include "kzfuzz.h"
 
 using namespace kz;
-
-namespace {
-void Check(bool Ok) {
-  if (!Ok) __builtin_trap();
-}
-}  // namespace
+using kzfuzz::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   TMemoryStream s;
-  s.Write(Data, static_cast<int64_t>(Size));
-  s.SetPosition(0);
+  kzfuzz::Load(s, Data, Size);
   std::vector<TKzCmd> cmds = KzLoadCmdPayload(s);
   Check(s.Position() <= s.Size());
   while (!cmds.empty() && cmds.back().Name.empty()) cmds.pop_back();

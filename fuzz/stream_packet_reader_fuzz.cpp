@@ -6,14 +6,12 @@
 #include <vector>
 
 #include "streaming/fmxMKzPacketReader.h"
+#include "kzfuzz.h"
 
 using namespace kz;
+using kzfuzz::Check;
 
 namespace {
-void Check(bool Ok) {
-  if (!Ok) __builtin_trap();
-}
-
 std::vector<TKzPacket> Read(const uint8_t* Data, size_t Size, size_t Cut) {
   TKzPacketReader reader;
   reader.Feed(Data, Cut);

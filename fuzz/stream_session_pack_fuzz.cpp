@@ -4,14 +4,10 @@
 #include <cstring>
 
 #include "streaming/fmxMKzStreamTypes.h"
+#include "kzfuzz.h"
 
 using namespace kz;
-
-namespace {
-void Check(bool Ok) {
-  if (!Ok) __builtin_trap();
-}
-}  // namespace
+using kzfuzz::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   if (Size >= TKzSessionPack::WireSize) {

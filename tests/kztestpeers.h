@@ -202,8 +202,6 @@ public:
     std::lock_guard<std::mutex> g(FLock);
     return FRequests;
   }
-  // Closes every client connection (from the script's thread or any other).
-  void CloseClients() { FCloseAll = true; }
 
 private:
   struct TClient {
@@ -218,8 +216,6 @@ private:
         FClients.push_back({c, {}});
         ++FAccepted;
       }
-      if (FCloseAll.exchange(false))
-        for (auto& cl : FClients) kz::PlatformCloseSocket(cl.Socket);
       for (auto& cl : FClients) {
         if (cl.Socket == kz::KZ_INVALID_SOCKET) continue;
         char buf[4096];
@@ -248,7 +244,6 @@ private:
   uint16_t FPort = 0;
   std::thread FThread;
   std::atomic<bool> FStop{false};
-  std::atomic<bool> FCloseAll{false};
   std::atomic<int> FAccepted{0};
   std::vector<TClient> FClients;  // server thread only
   std::mutex FLock;               // guards FRequests

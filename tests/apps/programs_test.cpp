@@ -205,10 +205,7 @@ TEST(Programs, CamsimBindsAnyLocalAddressAndSaysWhyABindFails) {
 }
 
 TEST(Programs, StopSignalsEndWithTheSummary) {
-  TKzSimOptions so;
-  so.Width = 160;
-  so.Height = 120;
-  TKzCamSim sim(so);
+  TKzCamSim sim({.Width = 160, .Height = 120, .Faults = {}});
   ASSERT_TRUE(sim.Start());
   TTempDir dir;
   struct {

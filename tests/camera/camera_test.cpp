@@ -1,6 +1,6 @@
 // The camera component: start and stop for the device kinds, fetch-thread
-// end reports, consumer notifications, properties with rules of their own,
-// debug texts and login.
+// end reports, consumer notifications, properties with rules of their own
+// and login.
 #include <gtest/gtest.h>
 
 #include "camera/fmxMKzCamControl.h"
@@ -49,12 +49,6 @@ TEST(VideoSource, FrameSizesFallIntoResolutionClasses) {
   };
   for (const auto& c : cases)
     EXPECT_EQ(GetOptimalVideoResolution(c.W, c.H), c.Want) << c.W << " x " << c.H;
-
-  int32_t w = -1, h = -1;
-  GetSizeFromResolution(TKzVideoResolution::kzDefault, w, h);
-  EXPECT_EQ(w * 10000 + h, 0);
-  GetSizeFromResolution(TKzVideoResolution::kz1900_1280, w, h);
-  EXPECT_EQ(w * 10000 + h, 1900 * 10000 + 1280);
 }
 
 TEST(VideoSource, FrameRateHasAFloorAndRoundsToAtLeastOne) {
@@ -346,25 +340,6 @@ TEST(Camera, HostAndPortComeFromTheUrlWhenNotSet) {
     EXPECT_EQ(cam.GetExtractCameraHost(), c.WantHost) << c.URL;
     EXPECT_EQ(cam.GetExtractCameraPort(), c.WantPort) << c.URL;
   }
-}
-
-TEST(Camera, DebugTextsArriveOnTheMainThreadWithTheLowWordOfTheCount) {
-  TKzCamera cam(nullptr);
-  std::vector<std::pair<int64_t, std::string>> got;
-  cam.OnDebugDataRead = [&](TComponent* s, int64_t n, const std::string& t) {
-    EXPECT_EQ(s, &cam);
-    EXPECT_TRUE(IsMainThread());
-    got.emplace_back(n, t);
-  };
-  std::thread worker([&] {
-    KzPostMessageDebug(&cam, 5000000000LL, "read 1");
-    KzPostMessageDebug(&cam, 7, "read 2");
-  });
-  worker.join();
-  ASSERT_TRUE(Pump([&] { return got.size() == 2; }));
-  EXPECT_EQ(got[0].first, 5000000000LL & 0xFFFFFFFF);
-  EXPECT_EQ(got[0].second, "read 1");
-  EXPECT_EQ(got[1].second, "read 2");
 }
 
 TEST(Camera, LoginAsksTheHandlerOrTheForm) {

@@ -149,11 +149,8 @@ TEST(CamFormats, ProbeAsksOnceMoreWithCredentialsAndReadsOnce) {
 }
 
 TEST(CamFormats, CheckURLsReturnsTheFirstCandidateThatAnswers) {
-  kzcamsim::TKzSimOptions o;
-  o.Width = 160;
-  o.Height = 120;
-  o.StreamPath = "/videostream.cgi";  // Foscam rows 33, 35, 36, 38, 39 and 45 lead here
-  kzcamsim::TKzCamSim sim(o);
+  // Foscam rows 33, 35, 36, 38, 39 and 45 lead to this stream path.
+  kzcamsim::TKzCamSim sim({.Width = 160, .Height = 120, .StreamPath = "/videostream.cgi", .Faults = {}});
   ASSERT_TRUE(sim.Start());
   TKzCamera cam(nullptr);
   cam.SetCameraHost("127.0.0.1");

@@ -78,10 +78,7 @@ private:
 }  // namespace
 
 TEST(FFmpegEngine, NormalEndsReopenAndOtherEndsFallBackForMotionJpeg) {
-  TKzSimOptions o;
-  o.Width = 160;
-  o.Height = 120;
-  TKzCamSim sim(o);
+  TKzCamSim sim({.Width = 160, .Height = 120, .Faults = {}});
   ASSERT_TRUE(sim.Start());
   struct {
     const char* Name;
@@ -127,10 +124,7 @@ TEST(FFmpegEngine, NormalEndsReopenAndOtherEndsFallBackForMotionJpeg) {
 
 TEST(FFmpegEngine, StillImageCyclingNeverUsesTheEngine) {
   TEngineFactory factory({KzFFmpegEOF});
-  TKzSimOptions o;
-  o.Width = 160;
-  o.Height = 120;
-  TKzCamSim sim(o);
+  TKzCamSim sim({.Width = 160, .Height = 120, .Faults = {}});
   ASSERT_TRUE(sim.Start());
   TStreamRig rig(&sim);
   rig.Cam.SetCycleVideoImages(true);

@@ -1,7 +1,8 @@
 // kz-test-labels: slow
 // Long outages with the default settings: video comes back within two
-// seconds of the camera's return also after the back-off has grown long;
-// a slow camera is not taken for a dead one.
+// seconds of the camera's return also after the back-off has grown long,
+// and the refused attempts leave no descriptor behind; a slow camera is not
+// taken for a dead one.
 #include <gtest/gtest.h>
 
 #include "reconnect_rig.h"
@@ -17,6 +18,7 @@ TEST(ReconnectOutage, VideoResumesAfterTwentyAndSixtySeconds) {
   TReconnectRig rig;
   rig.Play(StreamURL(port));
   ASSERT_TRUE(rig.WaitFrames(5));
+  const size_t fds = OpenFds();
   for (const int outageMs : {20000, 60000}) {
     const size_t before = rig.Events.size();
     const int64_t resume = Outage(rig, sim, outageMs);
@@ -29,6 +31,7 @@ TEST(ReconnectOutage, VideoResumesAfterTwentyAndSixtySeconds) {
     EXPECT_LT(rig.Events.size() - before, static_cast<size_t>(outageMs / 2000)) << outageMs;
     EXPECT_TRUE(PumpUntil([&] { return !rig.Cam.IsReconnecting(); }, 2000)) << outageMs;
   }
+  EXPECT_LE(OpenFds(), fds + 2);
   EXPECT_TRUE(rig.Ends.empty());
   EXPECT_LT(rig.Stop(), 1000);
   KzInetShutdown();

@@ -25,12 +25,8 @@ struct TReconnectRig : TStreamRig {
 };
 
 inline std::unique_ptr<kzcamsim::TKzCamSim> StartSim(uint16_t Port, double Fps = 25) {
-  kzcamsim::TKzSimOptions o;
-  o.Port = Port;
-  o.Width = 160;
-  o.Height = 120;
-  o.FramePerSec = Fps;
-  auto sim = std::make_unique<kzcamsim::TKzCamSim>(o);
+  auto sim = std::make_unique<kzcamsim::TKzCamSim>(
+      kzcamsim::TKzSimOptions{.Port = Port, .Width = 160, .Height = 120, .FramePerSec = Fps, .Faults = {}});
   if (!sim->Start()) return nullptr;
   return sim;
 }

@@ -126,11 +126,7 @@ TEST(Reconnect, AbortDuringTheWaitEndsWithinASecond) {
 }
 
 TEST(Reconnect, CameraForTwoClientsServesTwoAndRefusesTheThird) {
-  TKzSimOptions o;
-  o.Width = 160;
-  o.Height = 120;
-  o.MaxClients = 2;
-  TKzCamSim sim(o);
+  TKzCamSim sim({.Width = 160, .Height = 120, .MaxClients = 2, .Faults = {}});
   ASSERT_TRUE(sim.Start());
   TReconnectRig a, b, c;
   a.Play(sim.StreamURL());

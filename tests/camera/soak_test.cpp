@@ -14,9 +14,6 @@ using namespace kz;
 using namespace kztest;
 using namespace kzcamsim;
 
-namespace {
-}  // namespace
-
 TEST(CameraSoak, AMinuteOfFaultsKeepsVideoAndMemoryFlat) {
   TKzSimOptions o;
   o.Width = 640;

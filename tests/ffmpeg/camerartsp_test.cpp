@@ -1,8 +1,8 @@
 // kz-test-labels: peer slow
-// A camera plays RTSP through the FFmpeg engine: the pictures reach its
-// consumers, a server killed and restarted many times is reconnected to and
-// costs nothing that stays (leaks show under the address sanitizer), and without FFmpeg the
-// camera starts nothing.
+// A camera plays RTSP through the FFmpeg engine: its pictures keep reaching
+// the consumers while a server killed and restarted many times is
+// reconnected to, which costs nothing that stays (leaks show under the
+// address sanitizer); without FFmpeg the camera starts nothing.
 #include "tests/camera/camera_rig.h"
 #include "tests/ffmpeg/kzffmpegtest.h"
 
@@ -12,20 +12,6 @@ namespace {
 using kztest::TRtspMedia;
 using kztest::TRtspServer;
 using kztest::TStreamRig;
-
-TEST(FFmpegCamera, RtspPicturesReachTheConsumers) {
-  KZ_NEED(LoadFFMpegLibraries(""), LastFFmpegBindError());
-  for (const TRtspMedia media : {TRtspMedia::H264, TRtspMedia::H265}) {
-    SCOPED_TRACE(int(media));
-    TRtspServer server(false, "/cam", {media});
-    KZ_NEED(server.Why().empty(), server.Why());
-    TStreamRig rig;
-    rig.Play(server.Url());
-    EXPECT_TRUE(rig.WaitFrames(50, 20000));
-    EXPECT_LT(rig.Stop(), 2000);
-    EXPECT_FALSE(rig.Cam.IsVideoPlaying());
-  }
-}
 
 TEST(FFmpegCamera, KilledServerTwentyTimesOver) {
   KZ_NEED(LoadFFMpegLibraries(""), LastFFmpegBindError());

@@ -74,8 +74,6 @@ TEST(Options, BufferOptionsByDataTypeCode) {
   TKzBufferOptions o;
   EXPECT_EQ(o.GetStreamType(1), TKzStreamType::kzstMemory);
   EXPECT_EQ(o.GetStreamType(16), TKzStreamType::kzstFile);
-  EXPECT_EQ(o.GetMaxBufferSize(2), 1638400u);
-  EXPECT_EQ(o.GetMaxBufferSize(8), 819200u);
   for (uint32_t bad : {0u, 3u, 32u}) {
     try {
       o.GetStreamType(bad);

@@ -63,13 +63,8 @@ TEST(URLCredentials, EncodedPasswordLogsInEverywhere) {
   };
   for (const TSim& s : {TSim{kzcamsim::TKzSimAuth::kzsaBasic, "kzcamsim basic"},
                         TSim{kzcamsim::TKzSimAuth::kzsaDigest, "kzcamsim digest"}}) {
-    kzcamsim::TKzSimOptions o;
-    o.Width = 160;
-    o.Height = 120;
-    o.Auth = s.Auth;
-    o.UserName = "alice";
-    o.Password = kPassword;
-    kzcamsim::TKzCamSim sim(o);
+    kzcamsim::TKzCamSim sim(
+        {.Width = 160, .Height = 120, .Auth = s.Auth, .UserName = "alice", .Password = kPassword, .Faults = {}});
     ASSERT_TRUE(sim.Start());
     const auto [rc, err] = GetWithURLCredentials(dir, "http://", "127.0.0.1:" + std::to_string(sim.Port()) + "/image.jpg");
     EXPECT_EQ(rc, 0) << s.Name << "\n" << err;

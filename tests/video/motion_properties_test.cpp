@@ -158,20 +158,6 @@ TEST(MotionProperties, WhichSourcesAreSearched) {
   }
 }
 
-TEST(MotionProperties, CollectionNotifiesItsOwner) {
-  TKzDetectionRegionCollection c;
-  std::string log;
-  c.OnAdd = [&](TKzDetectionRegionItem&) { log += "a"; };
-  c.OnModify = [&](TKzDetectionRegionItem& i) { log += "m" + std::to_string(i.Index()); };
-  c.OnRemove = [&](TKzDetectionRegionItem& i) { log += "r" + i.GUIDFrom() + std::to_string(i.Index()); };
-  c.Add().SetGUIDFrom("one");
-  c.Add();
-  c[1].SetTestMode(TKzBoundsTestMode::kzstmChangedFragments);
-  c.Delete(0);
-  EXPECT_EQ(log, "am0am1rone-1") << "a removed item is out of the collection, still readable";
-  EXPECT_EQ(c[0].TestMode(), TKzBoundsTestMode::kzstmChangedFragments);
-}
-
 TEST(MotionProperties, SettingsChangeWhileADrawThreadDetects) {
   TKzMultiMotionDetectorProperties multi;
   multi.SetSearchRegion(true);

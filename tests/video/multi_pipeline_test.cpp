@@ -310,24 +310,6 @@ TEST(FrameContainer, ScanLimitsAndResumesWhereItLeftOff) {
   }
 }
 
-TEST(FrameContainer, AudioBlocksAreFoundWithTheirTimesAndDamagedOnesSkipped) {
-  TBytes broken = Audio(50, 4990, 5, 1);
-  broken[broken.size() - 5] ^= 1;
-  const TBytes bytes = Concat({Audio(320, 5000, 20, 1), {'A', 'U', 'B', 0xFF, 0xFF}, broken, Audio(1, 5020, 20, 2),
-                               TBytes(3, 'A'), Audio(320, 5040, 20, 3), Slice(Audio(10, 6000, 1, 4), 0, 20)});
-  std::vector<TKzAudioFrame> frames;
-  KzScanAudioFrames(bytes.data(), static_cast<int64_t>(bytes.size()), frames);
-  ASSERT_EQ(frames.size(), 3u);
-  const int64_t starts[] = {5000, 5020, 5040};
-  const uint32_t sizes[] = {320, 1, 320};
-  for (size_t i = 0; i < 3; ++i) {
-    EXPECT_EQ(frames[i].StartTime, starts[i]);
-    EXPECT_EQ(frames[i].Duration, 20u);
-    EXPECT_EQ(frames[i].Size, sizes[i]);
-  }
-  EXPECT_EQ(bytes[frames[2].DataOffset() + 1], static_cast<uint8_t>(3 + 7));
-}
-
 TEST(FileChunkRecord, RoundTripsAndRefusesShortOrDamagedRecords) {
   TKzFileInfo info;
   info.FileName = "dir/sub\\R\xC3\xA9sum\xC3\xA9 \xF0\x9D\x84\x9E.bin";  // "Résumé 𝄞.bin"
