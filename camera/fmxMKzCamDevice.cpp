@@ -1,5 +1,6 @@
 #include "camera/fmxMKzCamDevice.h"
 
+#include "camera/fmxMKzCamCaptureDevice.h"
 #include "camera/fmxMKzCamera.h"
 #include "camera/fmxMKzUserVideoPlayer.h"
 
@@ -32,8 +33,8 @@ struct TKzCamDeviceEntry {
 };
 
 const TKzCamDeviceEntry kDevices[] = {
-    {TKzCamDeviceKind::kzcdkWebCamera, nullptr, "Capture devices are not available"},
-    {TKzCamDeviceKind::kzcdkDesktop, nullptr, "Desktop capture is not available"},
+    {TKzCamDeviceKind::kzcdkWebCamera, KzCreateWebCamDevice, ""},
+    {TKzCamDeviceKind::kzcdkDesktop, KzCreateDesktopDevice, ""},
     {TKzCamDeviceKind::kzcdkFilePlayer, nullptr, "The video file player is not available"},
     {TKzCamDeviceKind::kzcdkUserData, [](TKzCamera& c) -> std::unique_ptr<TKzCamDevice> { return std::make_unique<TKzUserVideoPlayer>(c); },
      ""},

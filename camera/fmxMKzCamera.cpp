@@ -4,6 +4,7 @@
 #include "camera/fmxMKzCameraInternal.h"
 
 #include "camera/fmxMKzCamControl.h"
+#include "platform/fmxMKzPlatformControl.h"
 #include "inet/fmxMKzURLFuncs.h"
 
 namespace kz {
@@ -81,6 +82,7 @@ void TKzCamera::Loaded() {
 void TKzCamera::Notification(TComponent* AComponent, TOperation Operation) {
   TKzVideoSource::Notification(AComponent, Operation);
   if (Operation == TOperation::opRemove && AComponent && AComponent == FCameraControl) FCameraControl = nullptr;
+  if (Operation == TOperation::opRemove && AComponent && AComponent == static_cast<TComponent*>(FDesktopForm)) SetDesktopForm(nullptr);
 }
 
 

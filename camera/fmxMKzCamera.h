@@ -35,6 +35,7 @@
 namespace kz {
 
 class TKzCamControl;
+class TForm;
 
 class TKzCamera : public TKzVideoSource, public IProxyProperty, public IKzCamViewSource {
 public:
@@ -113,6 +114,11 @@ public:
   void CamDrawImageSwap(TKzMBitmap& Bitmap, double Time);
   // Whether anybody wants frames. Any thread, never blocks.
   bool CanOutputFrames();
+  // Around every frame of a local capture device, on its frame thread:
+  // Before answers whether the camera takes a frame now (not while it
+  // aborts); After closes the hand-off. Never block.
+  bool BeforeCamDrawImageFromWebCam();
+  void AfterCamDrawImageFromWebCam();
   // Copy of the frame last drawn (and its time); empty while designing.
   // Any thread; blocks briefly.
   TKzMBitmap GetCurrentImage();
@@ -339,6 +345,14 @@ public:
   void SetDesktopMode(TKzDesktopMode Value) { FDesktopMode = Value; }
   int32_t DesktopZoomPercent() const { return FDesktopZoomPercent; }
   void SetDesktopZoomPercent(int32_t Value) { FDesktopZoomPercent = Value; }
+  // The screen rectangle of kzdmRect; the form or the X window of kzdmWindow
+  // (the window wins when both are set). Read when desktop capture starts.
+  const TRect& DesktopRect() const { return FDesktopRect; }
+  void SetDesktopRect(const TRect& Value) { FDesktopRect = Value; }
+  TForm* DesktopForm() const { return FDesktopForm; }
+  void SetDesktopForm(TForm* Value);
+  uint64_t DesktopWindow() const { return FDesktopWindow; }
+  void SetDesktopWindow(uint64_t Value) { FDesktopWindow = Value; }
   TKzRotation Rotation() const { return FRotation; }
   void SetRotation(TKzRotation Value);
   bool CycleVideoImages() const { return FCycleVideoImages; }
@@ -409,6 +423,8 @@ public:
   // The device objects and fetch threads of the current activity (tests,
   // tools); null when none exists. Main thread.
   TKzCamDevice* UserThread() const { return FUserThread.get(); }
+  TKzCamDevice* WebCam() const { return FWebCam.get(); }
+  TKzCamDevice* Desktop() const { return FDesktop.get(); }
   TKzCamStreamThread* ThreadHTTP() const { return FThreadHTTP; }
   TKzCamStreamThread* ThreadRTSP() const { return FThreadRTSP; }
   TKzCamStreamThread* ThreadMJPEG() const { return MJPEG; }
@@ -441,6 +457,8 @@ public:
   TKzOnLoginFailedEvent OnLoginFailed;
   TKzGetMediaStreamIndexEvent OnGetVideoStreamIndex;
   TKzDataReadDebugEvent OnDebugDataRead;
+  // What a local capture device is doing (requested, then Done).
+  TKzDeviceOperationEvent OnDeviceOperation;
   // The source failed and the camera tries again (see AutoReconnect).
   TKzCamReconnectEvent OnReconnecting;
   // The movement-done handler of the control panel (set by the panel).
@@ -570,6 +588,9 @@ private:
   TKzSendMode FCommandMode = TKzSendMode::kzsmWait;
   TKzDesktopMode FDesktopMode = TKzDesktopMode::kzdmFull;
   int32_t FDesktopZoomPercent = 100;
+  TRect FDesktopRect;
+  TForm* FDesktopForm = nullptr;
+  uint64_t FDesktopWindow = 0;
   TKzRotation FRotation = TKzRotation::kzrNone;
   TKzGStreamerProperty FGStreamerProperty;
   TKzProxyProperty FProxyProperty;

@@ -7,6 +7,7 @@
 
 #include "foundation/fmxMKzSmallSet.h"
 #include "foundation/fmxMKzSourceError.h"
+#include "video/fmxMKzCamControlTypes.h"
 #include "video/fmxMKzCamViewSource.h"
 #include "video/fmxMKzVideoEvents.h"
 
@@ -49,9 +50,9 @@ enum class TKzQualityType : uint8_t { qtStandard = 0, qtFavorMotion = 1, qtFavor
 enum class TKzCamFocus : uint8_t { kzcfFocusAuto = 0, kzcfFocusNear = 1, kzcfFocusFar = 2 };
 enum class TKzVideoMode : uint8_t { vm50HZ = 0, vm60HZ = 1, vmOutdoor = 2 };
 enum class TKzProtocolVersion : uint8_t { kzpvVer1 = 0, kzpvVer1_2 = 1 };
-enum class TKzDesktopMode : uint8_t { kzdmFull = 0, kzdmRect = 1, kzdmWindow = 2 };
 
 // ---- Events (Sender is the camera)
+using TKzDeviceOperationEvent = std::function<void(TComponent* Sender, TKzDeviceOperation Operation, bool Done)>;
 using TKzCamProgressEvent = std::function<void(TComponent* Sender, uint32_t BytesRead)>;
 using TKzCamDownloadEvent = std::function<void(TComponent* Sender, uint32_t Size, uint32_t BytesRead)>;
 using TKzDataReadDebugEvent = std::function<void(TComponent* Sender, int64_t TotalSize, const std::string& Text)>;

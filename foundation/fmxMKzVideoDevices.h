@@ -22,6 +22,9 @@ struct TKzCamVideoMode {
   TGUID majortype;
   TGUID subtype;
   TGUID formattype;
+  uint32_t PixelFormat = 0;         // the capture format's four-character code
+  double FrameRate = 0;             // the highest rate offered
+  std::vector<double> FrameRates;   // every rate offered, highest first
 };
 
 class TKzMVideoDevice {

@@ -15,6 +15,7 @@ PACKAGES=(
   libopencv-dev
   libsdl2-dev xvfb x11-apps
   libopenjp2-tools
+  libx11-dev libxext-dev x11-utils v4l-utils
   iproute2 util-linux
   iperf3 tshark
   libasound2-dev alsa-utils sox

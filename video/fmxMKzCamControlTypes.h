@@ -1,6 +1,7 @@
-// Control vocabulary that cameras of every kind share with the views: the
-// movements of a pan/tilt head and the colour controls of an image.
-// Ordinals are stored with forms and sent to devices: keep the order.
+// Control vocabulary that cameras of every kind share with the views and
+// the local capture devices: the movements of a pan/tilt head, the colour
+// controls of an image, desktop modes and device operations. Ordinals are
+// stored with forms and sent to devices: keep the order.
 #pragma once
 #include <cstdint>
 
@@ -30,5 +31,11 @@ enum class TKzColorControlProperty : uint8_t {
   kzccpHue = 3,
   kzccpSharpness = 4,
 };
+
+// What desktop capture shows: the screen, a rectangle of it, or a window.
+enum class TKzDesktopMode : uint8_t { kzdmFull = 0, kzdmRect = 1, kzdmWindow = 2 };
+
+// What a local capture device reports doing (OnDeviceOperation).
+enum class TKzDeviceOperation : uint8_t { kzdoInit = 0, kzdoOpen = 1, kzdoClose = 2 };
 
 }  // namespace kz

@@ -14,6 +14,7 @@
 #include "apps/common/kzappconsole.h"
 #include "apps/kzcamsim/kzcamsim_lib.h"
 #include "camera/fmxMKzCamera.h"
+#include "capture/fmxMKzV4L2Devices.h"
 #include "foundation/fmxMKzType.h"
 #include "inet/fmxMKzURLFuncs.h"
 #include "platform/fmxMKzPlatformMainThread.h"
@@ -64,12 +65,14 @@ bool WritePNG(const std::string& Dir, int64_t Number, const TKzMBitmap& Frame) {
 }  // namespace
 
 namespace {
-enum class TKzSourceKind { kzskNone, kzskHTTP, kzskRTSP, kzskFile };
+enum class TKzSourceKind { kzskNone, kzskHTTP, kzskRTSP, kzskFile, kzskV4L2, kzskDesktop };
 
 TKzSourceKind SourceKind(const std::string& URL) {
   const std::string lower = KzLowerCase(URL);
   if (lower.rfind("rtsp://", 0) == 0) return TKzSourceKind::kzskRTSP;
   if (lower.rfind("http://", 0) == 0) return TKzSourceKind::kzskHTTP;
+  if (lower.rfind("v4l2:", 0) == 0) return TKzSourceKind::kzskV4L2;
+  if (lower.rfind("desktop:", 0) == 0) return TKzSourceKind::kzskDesktop;
   std::error_code ec;
   return std::filesystem::is_regular_file(URL, ec) ? TKzSourceKind::kzskFile : TKzSourceKind::kzskNone;
 }
@@ -80,6 +83,17 @@ std::string KzSourceError(const std::string& URL) {
   switch (SourceKind(URL)) {
     case TKzSourceKind::kzskNone:
       return "\"" + URL + "\" is neither an http:// or rtsp:// URL nor a video file";
+    case TKzSourceKind::kzskV4L2: {
+      KzV4L2FillDeviceList(VideoDevices());
+      if (KzV4L2FindDeviceIndex(VideoDevices(), URL.substr(5)) < 0)
+        return "no capture device \"" + URL.substr(5) + "\" (kztool devices lists them)";
+      return {};
+    }
+    case TKzSourceKind::kzskDesktop: {
+      TRect r;
+      if (URL.size() > 8 && !KzParseDesktopRect(URL.substr(8), r)) return "desktop: takes nothing or X,Y,W,H";
+      return {};
+    }
     case TKzSourceKind::kzskRTSP:
       if (!KzCamStreamFactory().IsSupportedFFMPEG())
         return "RTSP video is decoded by the FFmpeg engine, which this build does not have yet";
@@ -88,8 +102,32 @@ std::string KzSourceError(const std::string& URL) {
   }
 }
 
+bool KzParseDesktopRect(const std::string& Text, TRect& Rect) {
+  int x = 0, y = 0, w = 0, h = 0;
+  char end = 0;
+  if (std::sscanf(Text.c_str(), "%d,%d,%d,%d%c", &x, &y, &w, &h, &end) != 4 || w <= 0 || h <= 0) return false;
+  Rect = TRect(x, y, x + w, y + h);
+  return true;
+}
+
 void KzPlaySource(TKzCamera& Camera, const std::string& URL) {
   const TKzSourceKind kind = SourceKind(URL);
+  if (kind == TKzSourceKind::kzskV4L2) {
+    Camera.SetDeviceType(TKzDeviceType::kzdtWebCamera);
+    Camera.SetVideoDeviceIndex(KzV4L2FindDeviceIndex(VideoDevices(), URL.substr(5)));
+    Camera.PlayVideoStream();
+    return;
+  }
+  if (kind == TKzSourceKind::kzskDesktop) {
+    TRect r;
+    if (URL.size() > 8 && KzParseDesktopRect(URL.substr(8), r)) {
+      Camera.SetDesktopMode(TKzDesktopMode::kzdmRect);
+      Camera.SetDesktopRect(r);
+    }
+    Camera.SetDeviceType(TKzDeviceType::kzdtDesktop);
+    Camera.PlayVideoStream();
+    return;
+  }
   if (kind == TKzSourceKind::kzskFile) {
     Camera.PlayVideoFile(URL);
     return;

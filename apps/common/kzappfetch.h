@@ -12,6 +12,7 @@ class TKzCamSim;
 }
 namespace kz {
 class TKzCamera;
+struct TRect;
 }
 
 namespace kzapp {
@@ -63,8 +64,12 @@ struct TKzFetchResult {
 };
 
 // Why URL cannot be played, empty when it can: an http:// or rtsp:// URL
-// (rtsp with the FFmpeg engine) or a video file. Any thread.
+// (rtsp with the FFmpeg engine), a video file, a capture device
+// "v4l2:DEVICE" (its number, node or identifier) or the screen "desktop:"
+// (or "desktop:X,Y,W,H"). Any thread.
 std::string KzSourceError(const std::string& URL);
+// "X,Y,W,H" as a rectangle; false when it is not one.
+bool KzParseDesktopRect(const std::string& Text, kz::TRect& Rect);
 // Starts Camera on URL (checked with KzSourceError first). Main thread,
 // never blocks.
 void KzPlaySource(kz::TKzCamera& Camera, const std::string& URL);

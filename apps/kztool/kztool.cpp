@@ -14,7 +14,8 @@ namespace {
 const TSubcommand* const kSubcommands[] = {&kHttpCommand, &kFetchCommand, &kDecodeCommand, &kMotionCommand,
                                            &kRemuxCommand,
                                            &kHwlCommand,
-                                           &kMicCommand};
+                                           &kMicCommand,
+                                           &kDevicesCommand, &kCaptureCommand};
 
 std::string ToolUsage() {
   std::string text = "usage: kztool COMMAND [ARGS]   (kztool COMMAND --help for its options)\n\ncommands:\n";

@@ -32,7 +32,9 @@ const TKzOption kOptions[] = {
     {"--seconds", "S", "quit after S seconds (default: when the window closes)"},
 };
 const char* const kFooter =
-    "  URL                    http:// or rtsp:// camera stream, or a video file\n"
+    "  URL                    http:// or rtsp:// camera stream, a video file, a capture device\n"
+    "                         v4l2:DEVICE (number, /dev node or identifier), or the screen desktop:\n"
+    "                         (desktop:X,Y,W,H for a rectangle of it)\n"
     "Double click a view (or its button) for full screen; Escape or Ctrl-C quits. Needs a desktop\n"
     "display (DISPLAY or WAYLAND_DISPLAY); without one it says so and exits 1.\n";
 
