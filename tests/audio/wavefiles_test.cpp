@@ -73,7 +73,9 @@ TEST(WaveFiles, ReadsWhatSoxAndFfmpegWriteAsSoxReadsIt) {
       EXPECT_LE(MaxDiff16(ours, theirs), 1) << c.Name;
     else
       EXPECT_TRUE(ours == theirs) << c.Name;
-    if (std::string(c.Name) == "ffmpeg_list") EXPECT_NE(ReadFile(path).find("LIST"), std::string::npos);
+    if (std::string(c.Name) == "ffmpeg_list") {
+      EXPECT_NE(ReadFile(path).find("LIST"), std::string::npos);
+    }
   }
 
   // Sizes that lie: a data size past the end (a cut file) plays what is there;
