@@ -6,11 +6,39 @@
 // anchor's rate over ours), so below 1 is faster than the anchor. An anchor
 // that cannot run is recorded as missing, which fails the program.
 #pragma once
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <map>
 #include <string>
 
 namespace kzbench {
+
+// User and system CPU seconds in U.
+inline double CpuSecondsOf(const rusage& U) {
+  return double(U.ru_utime.tv_sec + U.ru_stime.tv_sec) + double(U.ru_utime.tv_usec + U.ru_stime.tv_usec) / 1e6;
+}
+// CPU seconds so far of this process (RUSAGE_SELF), of its children waited
+// for (RUSAGE_CHILDREN) or of the calling thread (RUSAGE_THREAD).
+inline double CpuSeconds(int Who = RUSAGE_SELF) {
+  rusage u{};
+  getrusage(Who, &u);
+  return CpuSecondsOf(u);
+}
+// CPU seconds of a shell command run to its end; -1 when it does not exit 0.
+inline double CommandCpuSeconds(const std::string& Cmd) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    execl("/bin/sh", "sh", "-c", Cmd.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  rusage u{};
+  if (pid < 0 || wait4(pid, &status, 0, &u) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
+  return CpuSecondsOf(u);
+}
 
 struct TRatio {
   double Ours = -1, Anchor = -1;

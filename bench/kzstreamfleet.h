@@ -14,6 +14,8 @@
 #include <numeric>
 #include <sstream>
 #include <string>
+
+#include "bench/kzbench.h"
 #include <vector>
 
 #include "apps/kzcamsim/kzcamsim_lib.h"
@@ -28,13 +30,6 @@ struct TKzFleetSide {
   double Min() const { return Fps.empty() ? 0 : *std::min_element(Fps.begin(), Fps.end()); }
   double Mean() const { return Fps.empty() ? 0 : std::accumulate(Fps.begin(), Fps.end(), 0.0) / Fps.size(); }
 };
-
-// User and system CPU seconds of this process so far.
-inline double KzSelfCpuSeconds() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return u.ru_utime.tv_sec + u.ru_utime.tv_usec / 1e6 + u.ru_stime.tv_sec + u.ru_stime.tv_usec / 1e6;
-}
 
 // User and system CPU seconds of another process so far (0 once it is gone).
 inline double KzProcessCpuSeconds(pid_t Pid) {
@@ -93,7 +88,7 @@ inline TKzFleetSide KzRunCameraFleet(const std::vector<std::string>& URLs, int W
     cams.back()->PlayVideoStream();
   }
   const TKzFleetSide side = KzMeasureFleet(
-      URLs.size(), WarmUpMs, WindowMs, [&](size_t i) { return probes[i]->Frames(); }, KzSelfCpuSeconds);
+      URLs.size(), WarmUpMs, WindowMs, [&](size_t i) { return probes[i]->Frames(); }, [] { return CpuSeconds(); });
   for (auto& c : cams) c->Abort();
   kz::PumpUntil([&] { return std::none_of(cams.begin(), cams.end(), [](auto& c) { return c->IsVideoPlaying(); }); },
                 5000);

@@ -22,26 +22,6 @@ namespace {
 
 constexpr int kSeconds = 60;
 
-double SelfCpu() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return u.ru_utime.tv_sec + u.ru_utime.tv_usec / 1e6 + u.ru_stime.tv_sec + u.ru_stime.tv_usec / 1e6;
-}
-
-// CPU seconds of one command run to its end; -1 when it fails.
-double ChildCpu(const std::string& Cmd) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    execl("/bin/sh", "sh", "-c", Cmd.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  int status = 0;
-  rusage u{};
-  wait4(pid, &status, 0, &u);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
-  return u.ru_utime.tv_sec + u.ru_utime.tv_usec / 1e6 + u.ru_stime.tv_sec + u.ru_stime.tv_usec / 1e6;
-}
-
 struct TCase {
   const char* Name;
   int Rate;
@@ -74,7 +54,7 @@ void BM_ChainVsSox(benchmark::State& State, TCase C) {
 
   double ours = 0, anchor = 0;
   for (auto _ : State) {
-    const double start = SelfCpu();
+    const double start = kzbench::CpuSeconds();
     TMemoryStream s;
     int64_t level = 0, silent = 0;
     for (size_t at = 0; at < pcm.size(); at += block) {
@@ -88,8 +68,8 @@ void BM_ChainVsSox(benchmark::State& State, TCase C) {
       MulAmplitude(s, bits, size, 2.0);
     }
     benchmark::DoNotOptimize(level + silent);
-    ours = (SelfCpu() - start) / kSeconds;
-    const double sox = ChildCpu("sox " + in + " " + dir + "/out.wav noisered " + prof + " 0.21 pitch 702 vol 2");
+    ours = (kzbench::CpuSeconds() - start) / kSeconds;
+    const double sox = kzbench::CommandCpuSeconds("sox " + in + " " + dir + "/out.wav noisered " + prof + " 0.21 pitch 702 vol 2");
     if (sox < 0) {
       State.SkipWithError("sox failed");
       kzbench::MissingAnchor(C.Name, "sox noisered/pitch/vol failed");

@@ -26,10 +26,6 @@ struct TCost {
   double Cpu = 0, Wall = 0;  // seconds
 };
 
-double CpuOf(const rusage& U) {
-  return double(U.ru_utime.tv_sec + U.ru_stime.tv_sec) + double(U.ru_utime.tv_usec + U.ru_stime.tv_usec) / 1e6;
-}
-
 template <typename F>
 TCost Measure(F&& Fn) {
   rusage a{}, b{};
@@ -39,7 +35,7 @@ TCost Measure(F&& Fn) {
   TCost c;
   c.Wall = std::chrono::duration<double>(Clock::now() - t0).count();
   getrusage(RUSAGE_SELF, &b);
-  c.Cpu = CpuOf(b) - CpuOf(a);
+  c.Cpu = kzbench::CpuSecondsOf(b) - kzbench::CpuSecondsOf(a);
   return c;
 }
 
@@ -61,7 +57,7 @@ bool Curl(const TTempDir& Dir, const std::vector<std::string>& URLs, TCost& Cost
   rusage u{};
   if (pid < 0 || wait4(pid, &status, 0, &u) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return false;
   Cost.Wall = std::chrono::duration<double>(Clock::now() - t0).count();
-  Cost.Cpu = CpuOf(u);
+  Cost.Cpu = kzbench::CpuSecondsOf(u);
   return true;
 }
 

@@ -42,7 +42,7 @@ kzbench::TKzFleetSide OurCamera(const std::function<void(TKzCamera&)>& Configure
   Configure(cam);
   cam.PlayVideoStream();
   const kzbench::TKzFleetSide side = kzbench::KzMeasureFleet(
-      1, kWarmUpMs, kWindowMs, [&](size_t) { return probe.Frames(); }, kzbench::KzSelfCpuSeconds);
+      1, kWarmUpMs, kWindowMs, [&](size_t) { return probe.Frames(); }, [] { return kzbench::CpuSeconds(); });
   cam.Abort();
   PumpUntil([&] { return !cam.IsVideoPlaying(); }, 5000);
   cam.UnRegisterCamView(&probe);

@@ -23,26 +23,6 @@ namespace {
 constexpr int kSeconds = 8;
 constexpr int kFrames = kSeconds * 25;
 
-double SelfCpu() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return u.ru_utime.tv_sec + u.ru_utime.tv_usec / 1e6 + u.ru_stime.tv_sec + u.ru_stime.tv_usec / 1e6;
-}
-
-// CPU seconds of one command run to its end (the shell's own share is negligible).
-double ChildCpu(const std::string& Cmd) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    execl("/bin/sh", "sh", "-c", Cmd.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  int status = 0;
-  rusage u{};
-  wait4(pid, &status, 0, &u);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
-  return u.ru_utime.tv_sec + u.ru_utime.tv_usec / 1e6 + u.ru_stime.tv_sec + u.ru_stime.tv_usec / 1e6;
-}
-
 constexpr const char* kName = "ffmpeg_file_1080p_cpu_per_frame";
 
 void BM_File1080pVsFfmpeg(benchmark::State& State) {
@@ -67,10 +47,10 @@ void BM_File1080pVsFfmpeg(benchmark::State& State) {
     player.Options.CountThreads = 1;
     frames = 0;
     player.OnNewImage = [&](void*, TKzMBitmap&, double) { return ++frames > 0; };
-    const double cpu0 = SelfCpu();
+    const double cpu0 = kzbench::CpuSeconds();
     player.PlayVideo(file);
-    ours = (SelfCpu() - cpu0) / std::max(frames, 1);
-    anchor = ChildCpu("ffmpeg -v error -nostdin -re -threads 1 -i '" + file + "' -pix_fmt bgra -f null -") / kFrames;
+    ours = (kzbench::CpuSeconds() - cpu0) / std::max(frames, 1);
+    anchor = kzbench::CommandCpuSeconds("ffmpeg -v error -nostdin -re -threads 1 -i '" + file + "' -pix_fmt bgra -f null -") / kFrames;
   }
   std::filesystem::remove_all(dir);
   if (anchor <= 0) {

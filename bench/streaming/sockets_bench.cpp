@@ -30,12 +30,6 @@ namespace {
 constexpr double kWindowS = 3;
 constexpr size_t kPayload = 1 << 20;
 
-double Cpu(int Who) {
-  rusage u{};
-  getrusage(Who, &u);
-  return u.ru_utime.tv_sec + u.ru_utime.tv_usec / 1e6 + u.ru_stime.tv_sec + u.ru_stime.tv_usec / 1e6;
-}
-
 // Reads every packet and counts the payload bytes.
 class TCountingReceiver : public TKzReceiverCustomThread {
 public:
@@ -93,7 +87,7 @@ TSide Ours(int Connections) {
   for (int i = 0; i < 2 * Connections; ++i) sendOne(static_cast<size_t>(i));  // warm-up
   while (receiver.Bytes < 2ull * Connections * kPayload) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   const uint64_t startBytes = receiver.Bytes;
-  const double cpu0 = Cpu(RUSAGE_SELF);
+  const double cpu0 = kzbench::CpuSeconds(RUSAGE_SELF);
   const auto t0 = Clock::now();
   size_t sent = 0;
   while (std::chrono::duration<double>(Clock::now() - t0).count() < kWindowS && sendOne(sent)) ++sent;
@@ -102,7 +96,7 @@ TSide Ours(int Connections) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
   const double mb = double(receiver.Bytes - startBytes) / 1e6;
-  const double cpu = Cpu(RUSAGE_SELF) - cpu0;
+  const double cpu = kzbench::CpuSeconds(RUSAGE_SELF) - cpu0;
   for (TKzSocket& x : sockets) PlatformShutdown(x), PlatformCloseSocket(x);
   listener.reset();
   return {mb / wall, cpu * 1000 / mb};
@@ -121,9 +115,9 @@ bool Iperf(int Connections, TSide& Side, std::string& Why) {
   const std::string cmd = "iperf3 -s -B 127.0.0.1 -p " + p + " -1 >/dev/null 2>&1 & sleep 0.5; iperf3 -c 127.0.0.1 -p " +
                           p + " -P " + std::to_string(Connections) + " -l 1M -t " + std::to_string(int(kWindowS)) +
                           " -J > " + json + "; rc=$?; wait; exit $rc";
-  const double cpu0 = Cpu(RUSAGE_CHILDREN);
+  const double cpu0 = kzbench::CpuSeconds(RUSAGE_CHILDREN);
   if (std::system(cmd.c_str()) != 0) return Why = "iperf3 did not run (is it installed?)", false;
-  const double cpu = Cpu(RUSAGE_CHILDREN) - cpu0;
+  const double cpu = kzbench::CpuSeconds(RUSAGE_CHILDREN) - cpu0;
   std::ifstream f(json);
   const std::string text((std::istreambuf_iterator<char>(f)), {});
   std::remove(json.c_str());

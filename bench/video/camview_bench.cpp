@@ -74,12 +74,6 @@ struct TOneView {
 // The ratio's name for a quality: the view's nearest or bilinear stretch.
 std::string PaintName(bool Low) { return Low ? "view_paint_1080p_640x360/nearest" : "view_paint_1080p_640x360/linear"; }
 
-double CpuSeconds() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
 // One view on a 640 x 360 form (no caption), showing a 1080p frame.
 void BM_ViewPaint1080pInto640x360(benchmark::State& State) {
   const auto quality = static_cast<TKzMFrameScaleQuality>(State.range(0));
@@ -179,7 +173,7 @@ void BM_Grid16ViewsAt25fps(benchmark::State& State) {
 
     std::atomic<bool> stop{false};
     std::atomic<long> offered{0};
-    const double cpu0 = CpuSeconds();
+    const double cpu0 = kzbench::CpuSeconds();
     const auto t0 = Clock::now();
     std::thread feeder([&] {
       auto next = Clock::now();
@@ -195,7 +189,7 @@ void BM_Grid16ViewsAt25fps(benchmark::State& State) {
     stop = true;
     feeder.join();
     const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
-    const double cpu = CpuSeconds() - cpu0;
+    const double cpu = kzbench::CpuSeconds() - cpu0;
     double painted = 0;
     for (TKzCamView* v : views) painted += v->GetFPS();
     State.SetIterationTime(wall);
@@ -221,9 +215,9 @@ void BM_Grid16OpenCVResizeAt25fps(benchmark::State& State) {
   const int perSecond = kGrid * kGrid * kFps;
   cv::setNumThreads(1);
   for (auto _ : State) {
-    const double cpu0 = CpuSeconds();
+    const double cpu0 = kzbench::CpuSeconds();
     for (int i = 0; i < perSecond; ++i) cv::resize(src, dst, dst.size(), 0, 0, cv::INTER_LINEAR);
-    const double cpu = CpuSeconds() - cpu0;
+    const double cpu = kzbench::CpuSeconds() - cpu0;
     State.counters["cpu_share_of_one_core"] = cpu;  // one second of video
     kzbench::Anchor("grid16_640x480_25fps/linear", cpu);
     std::printf("anchor: cv::resize of 400 frames 640x480 -> 320x240 (one second of the wall): %.1f%% of one core\n",

@@ -59,11 +59,7 @@ bool FetchSamples() {
             " rm -rf pkg python3-skimage_*.deb") == 0;
 }
 
-double CpuMs(int Who) {
-  rusage r{};
-  getrusage(Who, &r);
-  return (r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1e3 + (r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e3;
-}
+double CpuMs(int Who) { return 1e3 * kzbench::CpuSeconds(Who); }
 
 // CPU milliseconds of one call of Fn, over repetitions worth at least 300 ms.
 template <typename F>

@@ -36,12 +36,6 @@ constexpr int kSeconds = 8;
 constexpr int kDistinct = 8;  // frames per sender, played in a loop
 constexpr int kFeeders = 4;   // network threads
 
-double CpuSeconds() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
 // A camera-like picture: gradients, texture and a moving block.
 std::vector<uint8_t> MakeFrame(int Sender, int Index) {
   TKzMBitmap b;
@@ -90,7 +84,7 @@ TResult RunChain(const std::vector<std::vector<std::vector<uint8_t>>>& Frames) {
   std::vector<TGUID> guids(kSenders);
   for (TGUID& g : guids) g = KzCreateGUID();
   std::atomic<uint64_t> fed{0};
-  const double cpu0 = CpuSeconds();
+  const double cpu0 = kzbench::CpuSeconds();
   const auto t0 = Clock::now();
   std::vector<std::thread> feeders;
   for (int f = 0; f < kFeeders; ++f)
@@ -117,7 +111,7 @@ TResult RunChain(const std::vector<std::vector<std::vector<uint8_t>>>& Frames) {
   const auto until = Clock::now() + std::chrono::seconds(4);
   while (view.Frames.load() < fed.load() && Clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   TResult r;
-  r.Cpu = CpuSeconds() - cpu0;
+  r.Cpu = kzbench::CpuSeconds() - cpu0;
   r.Wall = std::chrono::duration<double>(Clock::now() - t0).count();
   r.Fed = fed.load();
   r.Drawn = view.Frames.load();
@@ -131,7 +125,7 @@ TResult RunChain(const std::vector<std::vector<std::vector<uint8_t>>>& Frames) {
 double RunWrapper(const std::vector<std::vector<std::vector<uint8_t>>>& Frames, uint64_t Count) {
   TKzImageWrapper img;
   TMemoryStream s;
-  const double cpu0 = CpuSeconds();
+  const double cpu0 = kzbench::CpuSeconds();
   for (uint64_t i = 0; i < Count; ++i) {
     const std::vector<uint8_t>& jpeg = Frames[i % kSenders][(i / kSenders) % kDistinct];
     s.SetSize(0);
@@ -139,20 +133,20 @@ double RunWrapper(const std::vector<std::vector<std::vector<uint8_t>>>& Frames, 
     s.SetPosition(0);
     if (!img.LoadFromStream(s, static_cast<int64_t>(jpeg.size()))) std::fprintf(stderr, "wrapper: %s\n", img.ErrorText().c_str());
   }
-  return CpuSeconds() - cpu0;
+  return kzbench::CpuSeconds() - cpu0;
 }
 
 double RunAnchor(const std::vector<std::vector<std::vector<uint8_t>>>& Frames, uint64_t Count) {
   tjhandle tj = tjInitDecompress();
   std::vector<uint8_t> out(static_cast<size_t>(kWidth) * kHeight * 4);
-  const double cpu0 = CpuSeconds();
+  const double cpu0 = kzbench::CpuSeconds();
   for (uint64_t i = 0; i < Count; ++i) {
     const std::vector<uint8_t>& jpeg = Frames[i % kSenders][(i / kSenders) % kDistinct];
     if (tjDecompress2(tj, jpeg.data(), static_cast<unsigned long>(jpeg.size()), out.data(), kWidth, 0, kHeight,
                       TJPF_BGRA, 0) != 0)
       std::fprintf(stderr, "anchor: %s\n", tjGetErrorStr2(tj));
   }
-  const double cpu = CpuSeconds() - cpu0;
+  const double cpu = kzbench::CpuSeconds() - cpu0;
   tjDestroy(tj);
   return cpu;
 }
