@@ -14,10 +14,9 @@
 #include <numeric>
 #include <sstream>
 #include <string>
-
-#include "bench/kzbench.h"
 #include <vector>
 
+#include "bench/kzbench.h"
 #include "apps/kzcamsim/kzcamsim_lib.h"
 #include "camera/fmxMKzCamera.h"
 #include "platform/fmxMKzPlatformMainThread.h"
