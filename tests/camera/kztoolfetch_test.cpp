@@ -52,11 +52,12 @@ TEST(KztoolFetch, CountsFramesWritesPicturesAndReportsFailures) {
     if (c.Frames) {
       std::smatch m;
       ASSERT_TRUE(std::regex_search(result, m, std::regex("^frames: (\\d+) fps: (\\d+\\.\\d)\\n$"))) << result;
-      // The draw thread keeps only the newest frame: slowed down by a
-      // sanitizer it may lose a few of a file's frames to the next one.
+      // The draw thread keeps only the newest frame: on a loaded machine one
+      // of a file's frames may be replaced by the next before it is drawn,
+      // slowed down by a sanitizer a few.
       const int want = std::stoi(c.Frames), got = std::stoi(m[1].str());
       EXPECT_LE(got, want) << c.Args;
-      EXPECT_GE(got, want - (kSanitized ? 3 : 0)) << c.Args;
+      EXPECT_GE(got, want - (kSanitized ? 3 : 1)) << c.Args;
     } else {
       EXPECT_EQ(result, "") << c.Args;
     }
