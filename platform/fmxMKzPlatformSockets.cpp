@@ -92,6 +92,27 @@ int Fail() {
   return -1;
 }
 
+sockaddr_in IPv4(uint32_t Address, uint16_t Port) {
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = Address;
+  sa.sin_port = htons(Port);
+  return sa;
+}
+
+int BindTo(TKzSocket Socket, uint32_t Address, uint16_t Port) {
+  const sockaddr_in sa = IPv4(Address, Port);
+  return bind(Socket, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) < 0 ? Fail() : 0;
+}
+
+// Closes a socket whose set-up failed, keeping the failure's error.
+TKzSocket CloseAfterFailure(TKzSocket Socket) {
+  const int keep = tlLastError;
+  PlatformCloseSocket(Socket);
+  tlLastError = keep;
+  return KZ_INVALID_SOCKET;
+}
+
 int PollOne(TKzSocket Socket, short Events, uint32_t Ms) {
   if (Socket < 0) {
     tlLastError = EBADF;
@@ -184,11 +205,8 @@ bool PlatformSetNoDelay(TKzSocket Socket, bool Value) {
 }
 
 int PlatformConnect(TKzSocket Socket, uint32_t Address, uint16_t Port) {
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = Address;
-  sa.sin_port = htons(Port);
-  if (connect(Socket, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) {
+  const sockaddr_in sa = IPv4(Address, Port);
+  if (connect(Socket, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0) {
     tlLastError = 0;
     return 0;
   }
@@ -264,19 +282,7 @@ bool PlatformSocketIdleAlive(TKzSocket Socket) {
 TKzSocket PlatformListenTCP(uint32_t Address, uint16_t Port, int Backlog) {
   TKzSocket s = PlatformSocketTCP();
   if (s < 0) return s;
-  const int one = 1;
-  setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = Address;
-  sa.sin_port = htons(Port);
-  if (bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) < 0 || listen(s, Backlog) < 0) {
-    Fail();
-    const int keep = tlLastError;
-    PlatformCloseSocket(s);
-    tlLastError = keep;
-    return KZ_INVALID_SOCKET;
-  }
+  if (PlatformBind(s, Address, Port) < 0 || PlatformListen(s, Backlog) < 0) return CloseAfterFailure(s);
   return s;
 }
 
@@ -295,31 +301,18 @@ TKzSocket PlatformAccept(TKzSocket Listener, uint32_t Ms) {
 }
 
 TKzSocket PlatformBindUDP(uint32_t Address, uint16_t Port) {
-  TKzSocket s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
-  if (s < 0) return Fail();
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = Address;
-  sa.sin_port = htons(Port);
-  if (bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) < 0) {
-    Fail();
-    const int keep = tlLastError;
-    PlatformCloseSocket(s);
-    tlLastError = keep;
-    return KZ_INVALID_SOCKET;
-  }
+  TKzSocket s = PlatformSocketUDP();
+  if (s < 0) return s;
+  if (BindTo(s, Address, Port) < 0) return CloseAfterFailure(s);
   return s;
 }
 
 int64_t PlatformSendTo(TKzSocket Socket, const void* Buffer, int64_t Count, uint32_t Address, uint16_t Port) {
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = Address;
-  sa.sin_port = htons(Port);
+  const sockaddr_in sa = IPv4(Address, Port);
   ssize_t r;
   do {
     r = sendto(Socket, Buffer, static_cast<size_t>(std::max<int64_t>(Count, 0)), MSG_DONTWAIT | MSG_NOSIGNAL,
-               reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+               reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
   } while (r < 0 && errno == EINTR);
   if (r < 0) return Fail();
   tlLastError = 0;
@@ -360,12 +353,7 @@ TKzSocket PlatformSocketUDP() {
 int PlatformBind(TKzSocket Socket, uint32_t Address, uint16_t Port) {
   const int one = 1;
   setsockopt(Socket, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = Address;
-  sa.sin_port = htons(Port);
-  if (bind(Socket, reinterpret_cast<sockaddr*>(&sa), sizeof sa) < 0) return Fail();
-  return 0;
+  return BindTo(Socket, Address, Port);
 }
 
 int PlatformListen(TKzSocket Socket, int Backlog) { return listen(Socket, Backlog) < 0 ? Fail() : 0; }
