@@ -222,8 +222,10 @@ void TKzDecodeImage::LoadJPEGStream(int64_t Begin, int64_t End) {
   }
   if (!isStartVideo.exchange(true) && OnStartVideo) Synchronize([this] { OnStartVideo(FOwner); });
   if (!FPaint->HasConsumers()) return;
+  FImg->SetDecodeSize(FPaint->WantedDecodeSize());  // read once per frame: a change shows at the next one
   FData.SetPosition(Begin);
   if (FImg->LoadFromStream(FData, length)) {
+    FPaint->Consumers().ScaleCounts.Count(FImg->LastScaleDenom());
     if (OnFPS) OnFPS(FOwner);
     FPaint->AddToBufferSwap(FImg->GetBitmap(), 0);
   }
