@@ -164,6 +164,11 @@ bool TKzCamera::CanOutputFrames() {
   return paint ? paint->HasConsumers() : HasConsumers();
 }
 
+TKzDecodeSize TKzCamera::WantedDecodeSize() {
+  TKzDrawImage* paint = Paint();
+  return paint ? paint->WantedDecodeSize() : TKzDecodeSize::Full();
+}
+
 TKzMBitmap TKzCamera::GetCurrentImageEx(double& Time) {
   TKzMBitmap image;
   Time = 0;

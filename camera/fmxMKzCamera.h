@@ -114,6 +114,10 @@ public:
   void CamDrawImageSwap(TKzMBitmap& Bitmap, double Time);
   // Whether anybody wants frames. Any thread, never blocks.
   bool CanOutputFrames();
+  // The size the next frame should be decoded (or scaled) at, from what the
+  // consumers ask (DecodeToViewSize); full without a pipeline. Any thread;
+  // blocks only for a change of the consumer lists.
+  TKzDecodeSize WantedDecodeSize();
   // Around every frame of a local capture device, on its frame thread:
   // Before answers whether the camera takes a frame now (not while it
   // aborts); After closes the hand-off. Never block.
