@@ -64,22 +64,14 @@ TEST_F(FFmpegFiles, PlayEveryFrameWithColourAndAudio) {
   }
 }
 
-// Scaling to a requested size (a fixed one, or the smallest that covers what
-// the consumers want, keeping the aspect), and video-only playback when
-// nobody takes audio.
+// Scaling to a requested size, and video-only playback when nobody takes audio.
 TEST_F(FFmpegFiles, ScalesToTheRequestedSize) {
   const std::string path = Dir / "s.mp4";
   ASSERT_TRUE(kztest::MakeMedia("-f lavfi -i color=c=0x3080C0:s=320x240:r=25:d=1 -c:v libx264", path));
-  const struct {
-    bool Fixed;
-    TKzDecodeSize Wanted;
-    int W, H, SourceW;
-  } rows[] = {
-      {true, {}, 160, 100, 160},          // a fixed size is the picture itself
-      {false, {100, 50}, 100, 75, 320},   // covers 100 x 50 with the aspect kept
-      {false, {640, 480}, 320, 240, 320}, // never larger than the stream
-      {false, {}, 320, 240, 320},
-  };
+  // A fixed size is the picture itself; a wanted size is covered with the
+  // aspect kept, never larger than the stream.
+  const struct { bool Fixed; TKzDecodeSize Wanted; int W, H, SourceW; } rows[] = {
+      {true, {}, 160, 100, 160}, {false, {100, 50}, 100, 75, 320}, {false, {640, 480}, 320, 240, 320}};
   for (const auto& r : rows) {
     TKzMFFMPEG player;
     TPlayLog log;
