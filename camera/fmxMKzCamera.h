@@ -124,7 +124,8 @@ public:
   bool BeforeCamDrawImageFromWebCam();
   void AfterCamDrawImageFromWebCam();
   // Copy of the frame last drawn (and its time); empty while designing.
-  // Any thread; blocks briefly.
+  // A JPEG frame decoded smaller for the views comes at the source's size.
+  // Any thread; blocks briefly (decoding that frame again).
   TKzMBitmap GetCurrentImage();
   TKzMBitmap GetCurrentImageEx(double& Time);
   // The same as the library's image wrapper; nullptr while designing.
@@ -537,6 +538,7 @@ private:
   void HookUser(TKzCollectionItemOperation Operation, int32_t Index);
   void AttachUserHooks();
   TKzDrawImage* Paint() const;
+  void SnapshotAtSourceSize(TKzMBitmap& Image);
   void DrawImage(TKzMBitmap& Bitmap, double Time, bool Swap);
 
   TKzCamControl* FCameraControl = nullptr;

@@ -144,6 +144,9 @@ TEST(DecodeSize, AFullSizeConsumerBesideAViewGetsFullFramesAndAChangeShowsAtTheN
   const TKzMBitmap quarter = frame();
   EXPECT_EQ(FirstDifference(quarter, Djpeg(Card().Baseline, 4)), "");
   EXPECT_EQ(quarter.SourceWidth(), 1920);
+  TKzMBitmap snapshot;  // snapshots are of the source's picture
+  ASSERT_TRUE(fetch->Decode().NewestFrameFullSize(snapshot));
+  EXPECT_EQ(FirstDifference(snapshot, Djpeg(Card().Baseline, 1)), "");
   // The view asks for full size (full screen): the very next frame is; so
   // is every frame with DecodeToViewSize off.
   view.Request = 0;
