@@ -64,8 +64,14 @@ void TKzCamSender::RegisterHandlers() {
 
 void TKzCamSender::SetActive(bool Value) {
   if (Value == Active()) return;
-  if (!Value)
-    for (size_t i = 0; i < FChannels[3].size(); ++i) WaitForSendCmd(static_cast<uint16_t>(i));
+  if (!Value) {
+    size_t indexes = 0;
+    {
+      std::lock_guard<TCriticalSection> g(FChannelLock);
+      indexes = FChannels[static_cast<size_t>(KzDataTypeSlot(DATA_TYPE_CMD))].size();
+    }
+    for (size_t i = 0; i < indexes; ++i) WaitForSendCmd(static_cast<uint16_t>(i));
+  }
   FActive.store(Value, std::memory_order_release);
   if (!IsLoading()) DoSetActive();
 }
@@ -84,7 +90,7 @@ void TKzCamSender::SetProtocol(TKzProtocol Value) {
 }
 
 void TKzCamSender::SetBufferSize(uint32_t Value) {
-  if (FProtocol == TKzProtocol::kzpUDP) Value = std::min<uint32_t>(Value, static_cast<uint32_t>(KZ_MAX_DATAGRAM));
+  if (FProtocol.load() == TKzProtocol::kzpUDP) Value = std::min<uint32_t>(Value, static_cast<uint32_t>(KZ_MAX_DATAGRAM));
   FBufferSize.store(Value);
   RestoreSpeed();
   if (Active()) DoSetActive();
@@ -266,7 +272,7 @@ void TKzCamSender::DoSetActive() {
   StopChannels();
   FStartTickCount.store(0);
   RestoreSpeed();
-  if (!active || FTCPConnectionType != TKzTCPConnectionType::kztcpReceiverToSender) return;
+  if (!active || FTCPConnectionType.load() != TKzTCPConnectionType::kztcpReceiverToSender) return;
   TKzPullSettings s;
   s.Parent = this;
   s.UseGUID = UseGUID();
@@ -298,6 +304,11 @@ uint16_t TKzCamSender::ListeningPort() {
   return SenderListen ? SenderListen->Port() : 0;
 }
 
+int32_t TKzCamSender::PullConnections() {
+  std::lock_guard<TCriticalSection> g(FChannelLock);
+  return SenderListen ? SenderListen->ConnectionCount() : 0;
+}
+
 TKzSessionKey TKzCamSender::GetSessionKey() const { return Active() ? FSessionKey.load() : 0; }
 
 // ---- Channels
@@ -315,8 +326,8 @@ TKzChannelSettings TKzCamSender::ChannelSettings(uint16_t DataType, uint16_t Med
   s.DataType = DataType;
   s.MediaIndex = MediaIndex;
   s.ReceiverHost = ReceiverHost();
-  s.ReceiverPort = FReceiverPort;
-  s.Protocol = FProtocol;
+  s.ReceiverPort = FReceiverPort.load();
+  s.Protocol = FProtocol.load();
   s.Proxy.Assign(FProxyProperty);
   const int32_t t = GetConnectTimeOut(FConnectionProperties);
   s.ConnectTimeout = static_cast<uint32_t>(t > 0 ? t : std::max(FConnectionProperties.ConnectTimeout(), 1));
@@ -328,7 +339,7 @@ TKzChannelSettings TKzCamSender::ChannelSettings(uint16_t DataType, uint16_t Med
   return s;
 }
 
-TKzSendStreamThread* TKzCamSender::GetSendStreamThreadByIndex(uint16_t DataType, uint16_t MediaIndex, bool Create) {
+TKzCamSender::TChannelPtr TKzCamSender::GetSendStreamThreadByIndex(uint16_t DataType, uint16_t MediaIndex, bool Create) {
   const int slot = KzDataTypeSlot(DataType);
   if (slot < 0) return nullptr;
   std::lock_guard<TCriticalSection> g(FChannelLock);
@@ -338,19 +349,19 @@ TKzSendStreamThread* TKzCamSender::GetSendStreamThreadByIndex(uint16_t DataType,
     list.resize(MediaIndex + 1u);
   }
   TChannelPtr& c = list[MediaIndex];
-  if (!Create || !Active()) return c.get();
+  if (!Create || !Active()) return c;
   // An ended channel hands what it could not send to the next one; a
   // failed one is not reopened for every payload.
   if (c && c->Finished() && (!c->Failed() || KzMGetTickCount() >= c->EndTick() + kChannelRetryMs)) {
-    auto next = std::make_unique<TKzSendStreamThread>(this, ChannelSettings(DataType, MediaIndex));
+    auto next = std::make_shared<TKzSendStreamThread>(this, ChannelSettings(DataType, MediaIndex));
     next->TakeOver(*c);
     c = std::move(next);
     c->Start();
   } else if (!c) {
-    c = std::make_unique<TKzSendStreamThread>(this, ChannelSettings(DataType, MediaIndex));
+    c = std::make_shared<TKzSendStreamThread>(this, ChannelSettings(DataType, MediaIndex));
     c->Start();
   }
-  return c.get();
+  return c;
 }
 
 size_t TKzCamSender::ChannelCount() {

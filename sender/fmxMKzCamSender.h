@@ -47,13 +47,13 @@ public:
   bool Active() const { return FActive.load(std::memory_order_acquire); }
   // Main thread; deactivating waits (bounded) until queued commands are sent.
   void SetActive(bool Value);
-  TKzProtocol Protocol() const { return FProtocol; }
+  TKzProtocol Protocol() const { return FProtocol.load(); }
   void SetProtocol(TKzProtocol Value);
-  TKzTCPConnectionType TCPConnectionType() const { return FTCPConnectionType; }
+  TKzTCPConnectionType TCPConnectionType() const { return FTCPConnectionType.load(); }
   void SetTCPConnectionType(TKzTCPConnectionType Value);
   std::string ReceiverHost() const;
   void SetReceiverHost(const std::string& Value);
-  uint16_t ReceiverPort() const { return FReceiverPort; }
+  uint16_t ReceiverPort() const { return FReceiverPort.load(); }
   void SetReceiverPort(uint16_t Value) { FReceiverPort = Value; }
   uint16_t SenderPort() const { return FSenderPort; }
   void SetSenderPort(uint16_t Value);
@@ -210,6 +210,8 @@ public:
   bool SaveDump(const std::string& FileName);
   void ClearDump();
   std::vector<uint8_t> DumpBytes();
+  // Receivers connected to the pull listener now. Any thread.
+  int32_t PullConnections();
   // Push channels alive now (tests, tools). Any thread.
   size_t ChannelCount();
   // Bytes waiting in the push queues of a data type. Any thread.
@@ -245,12 +247,13 @@ protected:
   void Notification(TComponent* AComponent, TOperation Operation) override;
 
 private:
-  using TChannelPtr = std::unique_ptr<TKzSendStreamThread>;
+  // Shared: a send call keeps its channel alive while a deactivation drops it.
+  using TChannelPtr = std::shared_ptr<TKzSendStreamThread>;
   void DoSetActive();
   void StopChannels();
   void RegisterHandlers();
   void GetGuids(const std::string& To, const std::string& Group, TGUID& From, TGUID& GTo, TGUID& GGroup);
-  TKzSendStreamThread* GetSendStreamThreadByIndex(uint16_t DataType, uint16_t MediaIndex, bool Create);
+  TChannelPtr GetSendStreamThreadByIndex(uint16_t DataType, uint16_t MediaIndex, bool Create);
   TKzChannelSettings ChannelSettings(uint16_t DataType, uint16_t MediaIndex);
   bool Allowed(uint16_t DataType) const;
   bool HandOver(uint16_t DataType, const TKzInfo& Info, const uint8_t* Data, size_t Size, const std::string& To,
@@ -263,9 +266,9 @@ private:
   void LinkSource(TComponent* Old, TComponent* New, bool Video);
 
   std::atomic<bool> FActive{false};
-  TKzProtocol FProtocol = TKzProtocol::kzpUDP;
-  TKzTCPConnectionType FTCPConnectionType = TKzTCPConnectionType::kztcpSenderToReceiver;
-  uint16_t FReceiverPort = 7777;
+  std::atomic<TKzProtocol> FProtocol{TKzProtocol::kzpUDP};
+  std::atomic<TKzTCPConnectionType> FTCPConnectionType{TKzTCPConnectionType::kztcpSenderToReceiver};
+  std::atomic<uint16_t> FReceiverPort{7777};
   uint16_t FSenderPort = 0;
   std::atomic<uint32_t> FBufferSize{8192};
   TKzProxyProperty FProxyProperty;

@@ -41,11 +41,11 @@ bool TKzCamSender::HandOverCmd(const TKzCmdInfo& Info) {
   TKzInfo info;
   info.MediaIndex = Info.Cmd.MediaIndex;
   if (!Allowed(DATA_TYPE_CMD)) return false;
-  if (FTCPConnectionType == TKzTCPConnectionType::kztcpReceiverToSender) {
+  if (FTCPConnectionType.load() == TKzTCPConnectionType::kztcpReceiverToSender) {
     std::lock_guard<TCriticalSection> g(FChannelLock);
     return SenderListen && SenderListen->SendStream(payload, DATA_TYPE_CMD, info) >= 0;
   }
-  TKzSendStreamThread* c = GetSendStreamThreadByIndex(DATA_TYPE_CMD, info.MediaIndex, true);
+  TChannelPtr c = GetSendStreamThreadByIndex(DATA_TYPE_CMD, info.MediaIndex, true);
   bool cleared = false;
   return c && c->CopyStream(info, payload.Memory(), static_cast<size_t>(payload.Size()), Info.GUIDFrom, Info.GUIDTo,
                             Info.GUIDGroup, cleared) != TKzQueueAdd::kzqaRefused;
@@ -85,7 +85,7 @@ void TKzCamSender::EndCmd() {
 bool TKzCamSender::WaitForSendCmd(uint16_t MediaIndex) {
   const uint64_t end = KzMGetTickCount() + GetTimeOut(FConnectionProperties, DATA_TYPE_CMD);
   for (;;) {
-    TKzSendStreamThread* c = GetSendStreamThreadByIndex(DATA_TYPE_CMD, MediaIndex, false);
+    TChannelPtr c = GetSendStreamThreadByIndex(DATA_TYPE_CMD, MediaIndex, false);
     if (!c || c->IsIdle()) return true;
     if (c->Finished() || KzMGetTickCount() >= end) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -93,7 +93,7 @@ bool TKzCamSender::WaitForSendCmd(uint16_t MediaIndex) {
 }
 
 bool TKzCamSender::IsWaitData(uint16_t DataType, uint16_t MediaIndex) {
-  TKzSendStreamThread* c = GetSendStreamThreadByIndex(DataType, MediaIndex, false);
+  TChannelPtr c = GetSendStreamThreadByIndex(DataType, MediaIndex, false);
   return c && !c->IsIdle();
 }
 

@@ -18,7 +18,7 @@ bool TKzCamSender::Allowed(uint16_t DataType) const {
 bool TKzCamSender::HandOver(uint16_t DataType, const TKzInfo& Info, const uint8_t* Data, size_t Size,
                             const std::string& To, const std::string& Group) {
   if (!Allowed(DataType)) return false;
-  if (FTCPConnectionType == TKzTCPConnectionType::kztcpReceiverToSender) {
+  if (FTCPConnectionType.load() == TKzTCPConnectionType::kztcpReceiverToSender) {
     std::lock_guard<TCriticalSection> g(FChannelLock);
     if (!SenderListen) return false;
     TMemoryStream s;
@@ -27,7 +27,7 @@ bool TKzCamSender::HandOver(uint16_t DataType, const TKzInfo& Info, const uint8_
   }
   TGUID from, to, group;
   GetGuids(To, Group, from, to, group);
-  TKzSendStreamThread* c = GetSendStreamThreadByIndex(DataType, Info.MediaIndex, true);
+  TChannelPtr c = GetSendStreamThreadByIndex(DataType, Info.MediaIndex, true);
   if (!c) return false;
   bool cleared = false;
   const TKzQueueAdd r = c->CopyStream(Info, Data, Size, from, to, group, cleared);
@@ -42,7 +42,7 @@ bool TKzCamSender::SendVideoStream(uint16_t MediaIndex, const TKzVideoInfo& Vide
   (void)Time;  // the frame carries its own time
   if (FSendOptions.Video == TKzMSendType::kzmvstOnlyCurrentData) {
     // While the previous frame of this index is still on its way, this one is skipped.
-    TKzSendStreamThread* c = GetSendStreamThreadByIndex(DATA_TYPE_VIDEO, MediaIndex, false);
+    TChannelPtr c = GetSendStreamThreadByIndex(DATA_TYPE_VIDEO, MediaIndex, false);
     if (c && !c->Finished()) return false;
   }
   TKzInfo info;
@@ -105,13 +105,13 @@ bool TKzCamSender::SendFile(const std::string& FileName, int64_t Offset, const s
   info.FileInfo.FileOffs = Offset;
   info.FileInfo.TotalFileSize = size;
   bool ok = false;
-  if (FTCPConnectionType == TKzTCPConnectionType::kztcpReceiverToSender) {
+  if (FTCPConnectionType.load() == TKzTCPConnectionType::kztcpReceiverToSender) {
     ok = HandOver(DATA_TYPE_FILE, info, nullptr, 0, GUIDTo, GUIDGroup);
   } else {
     TKzFileJob job;
     job.Info = info.FileInfo;
     GetGuids(GUIDTo, GUIDGroup, job.GUIDFrom, job.GUIDTo, job.GUIDGroup);
-    TKzSendStreamThread* c = GetSendStreamThreadByIndex(DATA_TYPE_FILE, MediaIndex, true);
+    TChannelPtr c = GetSendStreamThreadByIndex(DATA_TYPE_FILE, MediaIndex, true);
     ok = c && c->AddFile(job);
   }
   if (ok && OnSendingFile) OnSendingFile(this, FileName, ConvertGUID(GUIDTo.empty() ? this->GUIDTo() : GUIDTo));
@@ -119,14 +119,14 @@ bool TKzCamSender::SendFile(const std::string& FileName, int64_t Offset, const s
 }
 
 bool TKzCamSender::IsSendingFile(uint16_t MediaIndex) {
-  TKzSendStreamThread* c = GetSendStreamThreadByIndex(DATA_TYPE_FILE, MediaIndex, false);
+  TChannelPtr c = GetSendStreamThreadByIndex(DATA_TYPE_FILE, MediaIndex, false);
   return c && c->IsSendingFile();
 }
 
 bool TKzCamSender::WaitSendFileData(uint16_t MediaIndex, uint32_t Ms) {
   const uint64_t end = KzMGetTickCount() + Ms;
   for (;;) {
-    TKzSendStreamThread* c = GetSendStreamThreadByIndex(DATA_TYPE_FILE, MediaIndex, false);
+    TChannelPtr c = GetSendStreamThreadByIndex(DATA_TYPE_FILE, MediaIndex, false);
     if (!c || c->IsIdle()) return true;
     if (c->Finished() || KzMGetTickCount() >= end) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -384,4 +384,49 @@ TEST(SenderPeer, JpegFramesAsGoodAsCjpeg) {
   EXPECT_GE(ours, anchor - 0.5) << "ours " << ours << " dB, cjpeg -quality 90 " << anchor << " dB";
 }
 
+TEST(SenderPeer, StalledPullReceiverHoldsNothingBack) {
+  TKzCamSender s(nullptr);
+  s.SetProtocol(TKzProtocol::kzpTCP);
+  s.SetTCPConnectionType(TKzTCPConnectionType::kztcpReceiverToSender);
+  s.SetActive(true);
+  const uint16_t port = s.ListeningPort();
+  ASSERT_NE(port, 0);
+  // The stalled receiver asks for video again and again and never reads an answer.
+  std::string error;
+  TKzSocket stalled = KzMConnectStream({"127.0.0.1", port, TKzProtocol::kzpTCP, nullptr, 3000}, nullptr, error);
+  ASSERT_NE(stalled, KZ_INVALID_SOCKET) << error;
+  std::atomic<bool> stop{false};
+  std::thread asker([&] {
+    uint8_t r[TKzChannelRequest::WireSize];
+    KzChannelRequestToBytes({"VDGET", {}, 0}, r);
+    while (!stop) {
+      PlatformPollWrite(stalled, 10);
+      KzSendAll(stalled, r, sizeof r, 0, nullptr, 10);
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  });
+  // The other receiver reads everything (each frame counts as a payload not of its own set).
+  kztest::TRecord got;
+  std::thread reader([&] { kztest::PullFrom(port, nullptr, TKzProtocol::kzpTCP, DATA_TYPE_VIDEO, got, stop); });
+  ASSERT_TRUE(kz::PumpUntil([&] { return s.PullConnections() == 2; }, 10000));
+  const int64_t before = kztest::ResidentBytes();
+  int64_t peak = before;
+  const TKzMBitmap frame = TestFrame(640, 480, 5);
+  int sent = 0;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  for (auto next = std::chrono::steady_clock::now(); next < end; next += std::chrono::milliseconds(40), ++sent) {
+    s.SendImageEx(frame, 0);
+    peak = std::max(peak, kztest::ResidentBytes());
+    std::this_thread::sleep_until(next);
+  }
+  kz::PumpUntil([&] { return got.Bad() >= sent - 2; }, 5000);
+  stop = true;
+  reader.join();
+  asker.join();
+  PlatformCloseSocket(stalled);
+  EXPECT_GE(got.Bad(), sent * 9 / 10) << "frames that reached the reading receiver, of " << sent;
+  EXPECT_LT(peak - before, 3 * static_cast<int64_t>(TKzPullQueue::DefaultVideoBytes))
+      << "the stalled connection's queue stays within its bound";
+}
+
 }  // namespace
