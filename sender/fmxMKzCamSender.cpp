@@ -452,6 +452,7 @@ int64_t TKzCamSender::GetDiffTickCountVideo() {
 }
 
 void TKzCamSender::ChannelVideoSent() {
+  FFramesSent.fetch_add(1);
   std::lock_guard<std::mutex> g(FFPSLock);
   KzRecalcFPS(1, _FPS);
 }

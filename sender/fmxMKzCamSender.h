@@ -203,6 +203,10 @@ public:
   void Reconnect();
   TKzSessionKey GetSessionKey() const;
   double GetFPS();
+  // Frames sent (push: written to a connection; pull: handed to a receiver)
+  // and packet bytes written by the push channels, since creation. Any thread.
+  uint64_t FramesSent() const { return FFramesSent.load(); }
+  uint64_t BytesSent() const { return FBytesSent.load(); }
   uint64_t GetStartTickCount() const { return FStartTickCount.load(); }
   int64_t GetTickCountSinceStart();
   int64_t GetDiffTickCountVideo();
@@ -236,6 +240,7 @@ public:
   TKzSessionKey ChannelSessionKey() override { return FSessionKey.load(); }
   bool ChannelActive() override { return Active(); }
   void ChannelVideoSent() override;
+  void ChannelBytesSent(int64_t Bytes) override { FBytesSent.fetch_add(static_cast<uint64_t>(Bytes)); }
   void ChannelDump(const uint8_t* Data, size_t Size) override;
   bool ChannelDumping() override { return UseDumpMemory(); }
 
@@ -306,6 +311,7 @@ private:
   std::mutex FCSSendImage;  // guards the encoders and the scaled frame
   TKzMBitmap FScaled;
   std::unique_ptr<TWavelet> FWavelet;
+  std::atomic<uint64_t> FFramesSent{0}, FBytesSent{0};
   std::mutex FFPSLock;  // guards _FPS
   TKzFPS _FPS;
   std::mutex FDumpLock;  // guards DumpMemory

@@ -197,6 +197,7 @@ int64_t TKzSendStreamThread::SendPayload(const TKzPacketSpec& Spec, const uint8_
   payload.SetPosition(0);
   const int64_t r = KzSendStream(a, payload, FIndexPart, &FWriter);
   if (dump.Size() > 0) Parent->ChannelDump(dump.Memory(), static_cast<size_t>(dump.Size()));
+  if (r > 0) Parent->ChannelBytesSent(r);
   return r;
 }
 

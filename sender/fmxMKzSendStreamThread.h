@@ -29,6 +29,7 @@ public:
   virtual TKzSessionKey ChannelSessionKey() = 0;
   virtual bool ChannelActive() = 0;
   virtual void ChannelVideoSent() = 0;                            // one frame went out
+  virtual void ChannelBytesSent(int64_t Bytes) = 0;               // packet bytes of one payload
   virtual void ChannelDump(const uint8_t* Data, size_t Size) = 0;  // sent bytes, when dumping
   virtual bool ChannelDumping() = 0;
 };
