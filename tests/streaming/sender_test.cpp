@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include "platform/fmxMKzPlatformClock.h"
+#include "video/Fmxmkzwavelet.h"
+#include "video/fmxMKzFrameContainer.h"
+#include "video/fmxMKzImageCodecs.h"
 #include "sender/fmxMKzCamSender.h"
 #include "streaming/Fmxmkzcmd.h"
 
@@ -116,6 +119,88 @@ TEST(Sender, FrameSizesAndVideoClock) {
   EXPECT_EQ(s.GetTickCountSinceStart(), 0);
   clock.Clock.Advance(250);
   EXPECT_EQ(s.GetTickCountSinceStart(), 250);
+}
+
+// A sender whose receiver never answers: what it queues stays queued.
+struct TStuckSender {
+  TKzCamSender S{nullptr};
+  TStuckSender() {
+    S.SetProtocol(TKzProtocol::kzpTCP);
+    S.SetReceiverHost("127.0.0.1");
+    S.SetReceiverPort(9);
+  }
+};
+
+TEST(Sender, EveryEncodingFramesADecodablePicture) {
+  struct Row {
+    TKzEncodingType Encoding;
+    const char* Marker;
+  };
+  TKzMBitmap frame(64, 48);
+  for (int32_t r = 0; r < 48; ++r)
+    for (int32_t c = 0; c < 64; ++c) frame.ScanLine(r)[c] = 0xFF000000u | uint32_t(c * 4) << 16 | uint32_t(r * 5);
+  for (const Row& row : {Row{TKzEncodingType::kzetJPEG, "JGB"}, Row{TKzEncodingType::kzetPNG, "PNB"},
+                         Row{TKzEncodingType::kzetBMP, "BMB"}, Row{TKzEncodingType::kzetHWL, "HWB"}}) {
+    TStuckSender t;
+    std::vector<uint8_t> payload;
+    t.S.OnEncodeVideo = [&](TComponent*, TMemoryStream& S, uint16_t, TKzEncodingType) {
+      payload.assign(S.Memory(), S.Memory() + S.Size());
+    };
+    t.S.SetEncoding(row.Encoding);
+    t.S.SetActive(true);
+    ASSERT_TRUE(t.S.SendImageEx(frame, 0)) << row.Marker;
+    TKzFrameScan scan;
+    KzScanFramedImages(payload.data(), static_cast<int64_t>(payload.size()), *KzFindFrameFormat(row.Encoding), 0, 1,
+                       scan);
+    ASSERT_EQ(scan.Frames.size(), 1u) << row.Marker;
+    EXPECT_EQ(std::string(payload.begin(), payload.begin() + 3), row.Marker);
+    const uint8_t* picture = payload.data() + scan.Frames[0].ImageOffset();
+    TKzMBitmap back;
+    if (row.Encoding == TKzEncodingType::kzetHWL) {
+      TWavelet w;
+      TMemoryStream s;
+      s.Write(picture, scan.Frames[0].Size);
+      s.SetPosition(0);
+      ASSERT_TRUE(w.ReadHWLFromStream(s));
+      back.Assign(w.BitmapHWL());
+    } else {
+      ASSERT_TRUE(KzCodecDecode(picture, scan.Frames[0].Size, back)) << row.Marker;
+    }
+    // An HWL picture is coded one column and one row larger than its frame.
+    const int32_t extra = row.Encoding == TKzEncodingType::kzetHWL ? 1 : 0;
+    EXPECT_EQ(back.Width(), 64 + extra) << row.Marker;
+    EXPECT_EQ(back.Height(), 48 + extra) << row.Marker;
+  }
+}
+
+TEST(Sender, CommandsAreNeverLostSilently) {
+  TStuckSender t;
+  t.S.ChannelQueueBound = 4096;
+  std::vector<std::string> lost;
+  t.S.OnLostCommand = [&](TComponent*, const TKzCmd& C) { lost.push_back(C.GetAsStringSafe("N")); };
+  t.S.SetActive(true);
+  int accepted = 0;
+  for (int i = 0; i < 100 && lost.empty(); ++i) {
+    TKzCmd c;
+    c.Name = "Hello";
+    c.AddParam("N").SetString(std::to_string(i));
+    c.AddParam("Pad").SetString(std::string(200, 'p'));
+    accepted += t.S.SendCmd(c);
+  }
+  ASSERT_EQ(lost.size(), 1u) << "the command that did not fit";
+  EXPECT_EQ(lost[0], std::to_string(accepted));
+  EXPECT_GT(t.S.QueuedBytes(DATA_TYPE_CMD), 3000u) << "the accepted ones wait for the receiver";
+  // Stacked between BeginCmd and EndCmd, they are handed over (and here lost) by the last EndCmd.
+  t.S.BeginCmd();
+  TKzCmd late;
+  late.Name = "Late";
+  late.AddParam("N").SetString("late");
+  late.AddParam("Pad").SetString(std::string(200, 'p'));
+  EXPECT_TRUE(t.S.SendCmd(late));
+  EXPECT_EQ(lost.size(), 1u);
+  t.S.EndCmd();
+  EXPECT_EQ(lost.back(), "late");
+  t.S.SetActive(false);
 }
 
 std::vector<uint8_t> Bytes(const std::string& S) { return std::vector<uint8_t>(S.begin(), S.end()); }
