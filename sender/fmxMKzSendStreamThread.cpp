@@ -183,8 +183,8 @@ int64_t TKzSendStreamThread::SendPayload(const TKzPacketSpec& Spec, const uint8_
   TMemoryStream dump;
   if (Parent->ChannelDumping()) a.Dump = &dump;
   if (File) {
-    a.OnPacketSent = [this, File](TComponent* Owner, TKzSessionKey, uint16_t, const TKzInfo& PacketInfo, TKzSocket,
-                                  const TGUID&, const TGUID&, const TGUID&) {
+    a.OnPacketSent = [File](TComponent* Owner, TKzSessionKey, uint16_t, const TKzInfo& PacketInfo, TKzSocket,
+                            const TGUID&, const TGUID&, const TGUID&) {
       auto p = std::make_shared<TKzFileProgress>();
       p->FileName = File->Info.FileName, p->FileGUID = File->Info.FileGUID;
       p->FileOffs = PacketInfo.FileInfo.FileOffs, p->TotalFileSize = PacketInfo.FileInfo.TotalFileSize;
