@@ -6,6 +6,7 @@ TKzReceiverCustomThread::TKzReceiverCustomThread(bool CreateSuspended, std::stri
     : TKzBaseThread(CreateSuspended, std::move(ThreadName)) {}
 
 TKzReceiverCustomThread::~TKzReceiverCustomThread() {
+  FAlive->store(false, std::memory_order_release);
   std::lock_guard<TCriticalSection> g(FSocketListCS);
   while (FSocketList.Count()) FSocketList.DeleteIndex(FSocketList.Count() - 1);
   PlatformCloseSocket(hReceiver);

@@ -5,6 +5,7 @@
 // Every payload starts with its number and size (8 bytes each), so that a
 // receiver checks it against the set without knowing the order it came in.
 #pragma once
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -92,11 +93,13 @@ inline kz::TKzPacketSpec SpecOf(uint64_t Seq, kz::TKzProtocol Protocol) {
   return spec;
 }
 
+// A sender's packet numbers, one running count per data type.
+using TIndexParts = std::array<uint16_t, 256>;
+
 // Sends payload Seq on a push connection (or to Port as datagrams): bytes sent or -1.
 inline int64_t PushOne(kz::TKzSocket Socket, kz::TKzProtocol Protocol, uint16_t Port, uint64_t Seq,
-                       kz::TThread* Thread = nullptr) {
+                       TIndexParts& Index) {
   kz::TKzSendStreamArgs a;
-  a.Thread = Thread;
   a.Spec = SpecOf(Seq, Protocol);
   a.SendParam.BufferSize = a.Spec.BufferSize;
   a.Socket = Socket;
@@ -107,8 +110,7 @@ inline int64_t PushOne(kz::TKzSocket Socket, kz::TKzProtocol Protocol, uint16_t 
   kz::TMemoryStream s;
   s.Write(p.data(), static_cast<int64_t>(p.size()));
   s.SetPosition(0);
-  uint16_t index = 0;
-  return kz::KzSendStream(a, s, index);
+  return kz::KzSendStream(a, s, Index[a.Spec.DataType]);
 }
 
 // What a receiver read: payload numbers in arrival order, and the count of
@@ -155,17 +157,27 @@ public:
     FRecord.Add(CheckPayload(P.Header.DataType(), FFile));
     FFile.clear();
   }
-  // One datagram's payload: joined with the next ones until the size its
-  // first bytes state is there.
-  void TakeDatagram(const kz::TKzPacket& P) {
+  // One datagram's payload, where Order puts it in its channel: joined with
+  // the next ones until the size its first bytes state is there. A break in
+  // the order drops what was joined, a repeat is ignored, and joining starts
+  // only at a datagram that begins a payload.
+  void TakeDatagram(const kz::TKzPacket& P, kz::TKzDatagramOrder Order) {
+    if (Order == kz::TKzDatagramOrder::kzdoStale) return;
+    if (Order == kz::TKzDatagramOrder::kzdoGap) FFile.clear();
+    const uint8_t type = P.Header.DataType();
+    if (FFile.empty() && type != kz::DATA_TYPE_CMD && !BeginsPayload(type, P.Payload)) return;
     FFile.insert(FFile.end(), P.Payload.begin(), P.Payload.end());
-    const bool cmd = P.Header.DataType() == kz::DATA_TYPE_CMD;
-    if (!cmd && (FFile.size() < 16 || FFile.size() < kz::KzGetLE<uint64_t>(FFile.data() + 8))) return;
-    FRecord.Add(CheckPayload(P.Header.DataType(), FFile));
+    if (type != kz::DATA_TYPE_CMD && FFile.size() < kz::KzGetLE<uint64_t>(FFile.data() + 8)) return;
+    FRecord.Add(CheckPayload(type, FFile));
     FFile.clear();
   }
 
 private:
+  static bool BeginsPayload(uint8_t Type, const std::vector<uint8_t>& Data) {
+    if (Data.size() < 16) return false;
+    const uint64_t seq = kz::KzGetLE<uint64_t>(Data.data());
+    return seq < (1u << 30) && KindOf(seq).Type == Type && KindOf(seq).Size == kz::KzGetLE<uint64_t>(Data.data() + 8);
+  }
   TRecord& FRecord;
   std::vector<uint8_t> FFile;
 };
@@ -182,7 +194,8 @@ public:
     kz::TKzPacket p;
     std::lock_guard<kz::TCriticalSection> g(FSocketListCS);
     if (Protocol == kz::TKzProtocol::kzpUDP) {
-      if (kz::KzReadDatagram(data, size, p, FInflater)) Collector(Conn).TakeDatagram(p);
+      if (kz::KzReadDatagram(data, size, p, FInflater))
+        Collector(Conn, p.Header.DataType()).TakeDatagram(p, FDatagramOrder.Take(p.Header));
       return true;
     }
     kz::TKzSocketItem* item = FSocketList.GetSocket(Conn);
@@ -190,14 +203,14 @@ public:
     item->Reader().Feed(data, size);
     while (item->Reader().Next(p)) {
       DataType = p.Header.DataType();
-      Collector(Conn).Take(p);
+      Collector(Conn, 0).Take(p);
     }
     return true;
   }
   void DeleteSocket(kz::TKzConnSerial Conn) override {
     kz::TKzReceiverCustomThread::DeleteSocket(Conn);
     std::lock_guard<kz::TCriticalSection> g(FSocketListCS);
-    FCollectors.erase(Conn);
+    FCollectors.erase(FCollectors.lower_bound({Conn, 0}), FCollectors.upper_bound({Conn, 255}));
   }
   size_t Items() {
     std::lock_guard<kz::TCriticalSection> g(FSocketListCS);
@@ -206,8 +219,11 @@ public:
   TRecordingReceiver() : kz::TKzReceiverCustomThread(true) {}
 
 private:
-  TPayloadCollector& Collector(kz::TKzConnSerial Conn) { return FCollectors.try_emplace(Conn, Record).first->second; }
-  std::map<kz::TKzConnSerial, TPayloadCollector> FCollectors;
+  // A connection's, or a datagram channel's (by data type).
+  TPayloadCollector& Collector(kz::TKzConnSerial Conn, uint8_t Type) {
+    return FCollectors.try_emplace({Conn, Type}, Record).first->second;
+  }
+  std::map<std::pair<kz::TKzConnSerial, uint8_t>, TPayloadCollector> FCollectors;
   kz::TKzInflater FInflater;
 };
 

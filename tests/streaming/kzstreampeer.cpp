@@ -29,6 +29,7 @@ int Push(TKzProtocol Protocol, uint16_t Port, uint16_t ProxyPort, uint64_t First
   proxy.SetProxyMode(ProxyPort ? TKzMFProxyMode::kzmManualSettings : TKzMFProxyMode::kzmNoProxy);
   const auto end = Clock::now() + kLimit;
   TKzSocket s = KZ_INVALID_SOCKET;
+  kztest::TIndexParts index{};
   for (uint64_t seq = First; (Count == 0 || seq < First + Count) && Clock::now() < end; ++seq) {
     if (s == KZ_INVALID_SOCKET) {
       std::string error;
@@ -41,7 +42,7 @@ int Push(TKzProtocol Protocol, uint16_t Port, uint16_t ProxyPort, uint64_t First
         continue;
       }
     }
-    if (kztest::PushOne(s, Protocol, Port, seq) < 0) {
+    if (kztest::PushOne(s, Protocol, Port, seq, index) < 0) {
       if (Count) return 1;
       PlatformCloseSocket(s);
     }
