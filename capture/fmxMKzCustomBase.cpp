@@ -31,7 +31,10 @@ void TKzCustomBase::Wake() {
 }
 
 void TKzCustomBase::PostToMain(std::function<void()> Proc) {
-  QueueOnMainThreadWhile(FAlive, std::move(Proc));
+  std::shared_ptr<std::atomic<bool>> alive = FAlive;
+  QueueOnMainThread([alive, Proc = std::move(Proc)] {
+    if (alive->load(std::memory_order_acquire)) Proc();
+  });
 }
 
 void TKzCustomBase::SetZoomPercent(int32_t Value) {

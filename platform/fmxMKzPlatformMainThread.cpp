@@ -104,12 +104,6 @@ void QueueOnMainThread(TThreadProcedure Proc) {
   if (q.Source) q.Source->Wake();
 }
 
-void QueueOnMainThreadWhile(std::shared_ptr<std::atomic<bool>> Alive, TThreadProcedure Proc) {
-  QueueOnMainThread([Alive = std::move(Alive), Proc = std::move(Proc)] {
-    if (Alive->load(std::memory_order_acquire)) Proc();
-  });
-}
-
 bool CheckSynchronize() {
   if (!IsMainThread()) return false;
   std::deque<TSyncItem> batch;

@@ -3,7 +3,6 @@
 #pragma once
 #include <atomic>
 #include <functional>
-#include <memory>
 #include <thread>
 
 namespace kz {
@@ -23,10 +22,6 @@ void SetMainThread();
 void Synchronize(const TThreadProcedure& Proc);
 // Hands Proc to the main thread without waiting. Any thread, never blocks.
 void QueueOnMainThread(TThreadProcedure Proc);
-// The same for work of an object that may go away before the main thread
-// runs it: Proc is skipped once *Alive is false (the object clears its
-// token when it goes). Any thread, never blocks.
-void QueueOnMainThreadWhile(std::shared_ptr<std::atomic<bool>> Alive, TThreadProcedure Proc);
 
 // Runs every piece of work queued for the main thread so far; returns whether
 // any ran. Work queued while it runs waits for the next call.

@@ -10,7 +10,6 @@
 #include <string>
 
 #include "foundation/fmxMKzTypesThreads.h"
-#include "platform/fmxMKzPlatformMainThread.h"
 #include "streaming/Fmxmkzcmd.h"
 #include "streaming/fmxMKzDatagramOrder.h"
 #include "streaming/fmxMKzSocketList.h"
@@ -48,8 +47,9 @@ public:
   // Whether the thread or its owner is stopping. Any thread.
   bool IsExit() const { return Terminated(); }
   // Hands Proc (DoPacketProcessing, a count change) to the main thread; it
-  // is skipped if this receiver is gone by the time it would run. Any thread, never blocks.
-  void PostToMain(TThreadProcedure Proc) { QueueOnMainThreadWhile(FAlive, std::move(Proc)); }
+  // is skipped if this receiver is gone by the time it runs there (the
+  // receiver is freed on the main thread). Any thread, never blocks.
+  void PostToMain(std::function<void()> Proc);
 
   TKzProtocol FProtocol = TKzProtocol::kzpTCP;
   int64_t OldIndex = 0;

@@ -36,23 +36,14 @@ inline const std::vector<TKind>& PayloadKinds() {
   static const std::vector<TKind> kinds = {
       {kz::DATA_TYPE_VIDEO, C::kztcNone, 300000, false},  {kz::DATA_TYPE_VIDEO, C::kztcFully, 90000, true},
       {kz::DATA_TYPE_AUDIO, C::kztcParts, 4000, true},    {kz::DATA_TYPE_USERDATA, C::kztcNone, 20000, false},
-      {kz::DATA_TYPE_CMD, C::kztcNone, 0, false},          {kz::DATA_TYPE_FILE, C::kztcParts, 150000, false}};
+      {kz::DATA_TYPE_CMD, C::kztcNone, 300, false},        {kz::DATA_TYPE_FILE, C::kztcParts, 150000, false}};
   return kinds;
 }
 inline const TKind& KindOf(uint64_t Seq) { return PayloadKinds()[Seq % PayloadKinds().size()]; }
 
 // Payload Seq: its number, its size, then bytes that do (or do not) compress.
-// A command payload is a real command whose parameter carries the number.
 inline std::vector<uint8_t> Payload(uint64_t Seq) {
   const TKind& k = KindOf(Seq);
-  if (k.Type == kz::DATA_TYPE_CMD) {
-    kz::TKzCmd cmd;
-    cmd.Name = "KzTest";
-    cmd.AddParam("Seq").SetInteger(static_cast<int64_t>(Seq));
-    kz::TMemoryStream s;
-    kz::KzSaveCmdPayload({cmd}, s);
-    return std::vector<uint8_t>(s.Memory(), s.Memory() + s.Size());
-  }
   std::vector<uint8_t> p(k.Size);
   kz::KzPutLE<uint64_t>(p.data(), Seq);
   kz::KzPutLE<uint64_t>(p.data() + 8, k.Size);
@@ -66,18 +57,8 @@ inline std::vector<uint8_t> Payload(uint64_t Seq) {
 
 // The number of a received payload, -1 when it is not one of the set intact.
 inline int64_t CheckPayload(uint8_t Type, const std::vector<uint8_t>& Data) {
-  uint64_t seq = 0;
-  if (Type == kz::DATA_TYPE_CMD) {
-    kz::TMemoryStream s;
-    s.Write(Data.data(), static_cast<int64_t>(Data.size()));
-    s.SetPosition(0);
-    const auto cmds = kz::KzLoadCmdPayload(s);
-    if (cmds.size() != 1 || cmds[0].Name != "KzTest") return -1;
-    seq = static_cast<uint64_t>(cmds[0].GetAsIntegerSafe("Seq", -1));
-  } else {
-    if (Data.size() < 16) return -1;
-    seq = kz::KzGetLE<uint64_t>(Data.data());
-  }
+  if (Data.size() < 16) return -1;
+  const uint64_t seq = kz::KzGetLE<uint64_t>(Data.data());
   if (seq > (1u << 30) || KindOf(seq).Type != Type || Payload(seq) != Data) return -1;
   return static_cast<int64_t>(seq);
 }
@@ -165,9 +146,9 @@ public:
     if (Order == kz::TKzDatagramOrder::kzdoStale) return;
     if (Order == kz::TKzDatagramOrder::kzdoGap) FFile.clear();
     const uint8_t type = P.Header.DataType();
-    if (FFile.empty() && type != kz::DATA_TYPE_CMD && !BeginsPayload(type, P.Payload)) return;
+    if (FFile.empty() && !BeginsPayload(type, P.Payload)) return;
     FFile.insert(FFile.end(), P.Payload.begin(), P.Payload.end());
-    if (type != kz::DATA_TYPE_CMD && FFile.size() < kz::KzGetLE<uint64_t>(FFile.data() + 8)) return;
+    if (FFile.size() < kz::KzGetLE<uint64_t>(FFile.data() + 8)) return;
     FRecord.Add(CheckPayload(type, FFile));
     FFile.clear();
   }
@@ -186,8 +167,10 @@ private:
 class TRecordingReceiver : public kz::TKzReceiverCustomThread {
 public:
   TRecord Record;
+  std::atomic<int> Reads{0};
   bool DoRead(kz::TMemoryStream& S, kz::TKzConnSerial Conn, kz::TKzSocket Socket, uint16_t& DataType, uint32_t&,
               kz::TKzProtocol Protocol, kz::TKzHeaderPack&) override {
+    ++Reads;
     const uint8_t* data = S.Memory() + S.Position();
     const size_t size = static_cast<size_t>(S.Size() - S.Position());
     S.Seek(0, kz::TSeekOrigin::soEnd);
@@ -227,42 +210,57 @@ private:
   kz::TKzInflater FInflater;
 };
 
+// The proxy at 127.0.0.1:Port, or none for 0.
+inline kz::TKzProxyProperty ProxyAt(uint16_t Port) {
+  kz::TKzProxyProperty proxy;
+  proxy.SetHost("127.0.0.1");
+  proxy.SetPort(Port);
+  proxy.SetProxyMode(Port ? kz::TKzMFProxyMode::kzmManualSettings : kz::TKzMFProxyMode::kzmNoProxy);
+  return proxy;
+}
+
+// Sends the channel request Text (25 bytes on the wire).
+inline bool SendRequest(kz::TKzSocket S, const std::string& Text) {
+  uint8_t b[kz::TKzChannelRequest::WireSize];
+  kz::KzChannelRequestToBytes({Text, {}, 0}, b);
+  return kz::KzSendAll(S, b, sizeof b) == static_cast<int64_t>(sizeof b);
+}
+
+// Reads until Reader has the next answer (a batch); false when the connection failed.
+inline bool ReadAnswer(kz::TKzSocket S, kz::TKzBatchReader& Reader, kz::TKzBatch& Batch) {
+  std::vector<uint8_t> buf(1 << 16);
+  while (!Reader.Next(Batch)) {
+    const int64_t n = kz::KzMRecvNonBlock(S, buf.data(), static_cast<int64_t>(buf.size()), false, 3000);
+    if (n <= 0) return false;
+    Reader.Feed(buf.data(), static_cast<size_t>(n));
+  }
+  return true;
+}
+
 // Pulls payloads of one data type from a sender until Stop is set or the
-// connection fails: clear request first, then data requests. Returns the
-// payloads read.
-inline int PullFrom(uint16_t Port, const kz::TKzProxyProperty* Proxy, kz::TKzProtocol Protocol, uint8_t Type,
+// connection fails: clear request first, then data requests.
+inline void PullFrom(uint16_t Port, const kz::TKzProxyProperty* Proxy, kz::TKzProtocol Protocol, uint8_t Type,
                     TRecord& Record, std::atomic<bool>& Stop) {
   std::string error;
   kz::TKzSocket s = kz::KzMConnectStream({"127.0.0.1", Port, Protocol, Proxy, 3000}, nullptr, error);
-  if (s == kz::KZ_INVALID_SOCKET) return -1;
   kz::TKzBatchReader batches;
   TPayloadCollector collector(Record);
-  int got = 0;
-  std::vector<uint8_t> buf(1 << 16);
-  for (bool first = true; !Stop; first = false) {
-    kz::TKzChannelRequest r{kz::KzChannelRequestText(first ? kz::TKzChannelRequestKind::kzcrClear
-                                                           : kz::TKzChannelRequestKind::kzcrData, Type), {}, 0};
-    uint8_t b[kz::TKzChannelRequest::WireSize];
-    kz::KzChannelRequestToBytes(r, b);
-    if (kz::KzSendAll(s, b, sizeof b) < 0) break;
+  for (bool first = true; s != kz::KZ_INVALID_SOCKET && !Stop; first = false) {
+    using K = kz::TKzChannelRequestKind;
     kz::TKzBatch batch;
-    while (!batches.Next(batch) && !Stop) {
-      const int64_t n = kz::KzMRecvNonBlock(s, buf.data(), static_cast<int64_t>(buf.size()), false, 3000);
-      if (n <= 0) goto done;
-      batches.Feed(buf.data(), static_cast<size_t>(n));
-    }
+    if (!SendRequest(s, kz::KzChannelRequestText(first ? K::kzcrClear : K::kzcrData, Type)) ||
+        !ReadAnswer(s, batches, batch))
+      break;
     for (const kz::TKzBatchChunk& c : batch.Chunks) {
       kz::TKzPacketReader reader;
       reader.Feed(c.Packet.data(), c.Packet.size());
       kz::TKzPacket p;
-      while (reader.Next(p)) collector.Take(p), ++got;
+      while (reader.Next(p)) collector.Take(p);
     }
     if (batch.Chunks.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-done:
   kz::PlatformShutdown(s);
   kz::PlatformCloseSocket(s);
-  return got;
 }
 
 }  // namespace kztest

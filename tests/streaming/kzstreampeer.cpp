@@ -23,10 +23,7 @@ TKzProtocol ProtocolOf(const char* Name) {
 }
 
 int Push(TKzProtocol Protocol, uint16_t Port, uint16_t ProxyPort, uint64_t First, uint64_t Count) {
-  TKzProxyProperty proxy;
-  proxy.SetHost("127.0.0.1");
-  proxy.SetPort(ProxyPort);
-  proxy.SetProxyMode(ProxyPort ? TKzMFProxyMode::kzmManualSettings : TKzMFProxyMode::kzmNoProxy);
+  const TKzProxyProperty proxy = kztest::ProxyAt(ProxyPort);
   const auto end = Clock::now() + kLimit;
   TKzSocket s = KZ_INVALID_SOCKET;
   kztest::TIndexParts index{};
