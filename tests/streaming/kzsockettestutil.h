@@ -1,9 +1,6 @@
-// Shared by the socket tests and their far-end program (kzstreampeer): a
-// numbered set of payloads of every kind, a push sender that reconnects,
-// a receiver that records what it reads, and a pull requester.
-//
-// Every payload starts with its number and size (8 bytes each), so that a
-// receiver checks it against the set without knowing the order it came in.
+// Shared by the socket tests and their far end (kzstreampeer): numbered
+// payloads of every kind (each starts with its number and size, 8 bytes
+// each), a push sender, a receiver that records what it reads, a puller.
 #pragma once
 #include <array>
 #include <atomic>
@@ -94,16 +91,12 @@ inline int64_t PushOne(kz::TKzSocket Socket, kz::TKzProtocol Protocol, uint16_t 
   return kz::KzSendStream(a, s, Index[a.Spec.DataType]);
 }
 
-// What a receiver read: payload numbers in arrival order, and the count of
-// payloads that were not intact.
+// What a receiver read: payload numbers in arrival order, -1 for one not intact.
 class TRecord {
 public:
   void Add(int64_t Seq) {
     std::lock_guard<std::mutex> g(FLock);
-    if (Seq < 0)
-      ++FBad;
-    else
-      FSeqs.push_back(static_cast<uint64_t>(Seq));
+    FSeqs.push_back(Seq);
     FCond.notify_all();
   }
   // Waits up to Ms until Want says yes.
@@ -112,20 +105,15 @@ public:
     std::unique_lock<std::mutex> g(FLock);
     return FCond.wait_for(g, std::chrono::milliseconds(Ms), [&] { return Want(FSeqs); });
   }
-  std::vector<uint64_t> Seqs() {
+  std::vector<int64_t> Seqs() {
     std::lock_guard<std::mutex> g(FLock);
     return FSeqs;
-  }
-  int Bad() {
-    std::lock_guard<std::mutex> g(FLock);
-    return FBad;
   }
 
 private:
   std::mutex FLock;
   std::condition_variable FCond;
-  std::vector<uint64_t> FSeqs;
-  int FBad = 0;
+  std::vector<int64_t> FSeqs;
 };
 
 // Payloads of a stream of packets (file parts joined) to a record.

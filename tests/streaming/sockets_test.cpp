@@ -39,15 +39,24 @@ struct TEvents {
   size_t Count(uint32_t Msg) { return Got[Msg].size(); }
 };
 
+// Ends a receiver and spoils its memory (kept, not freed), so that a call into it crashes.
+struct TSpoil {
+  void operator()(TRecordingReceiver* R) const {
+    static std::vector<void*> kept;
+    R->~TRecordingReceiver();
+    std::memset(static_cast<void*>(R), 0xA5, sizeof *R);
+    kept.push_back(R);
+  }
+};
+
 // A receiver listening for Protocol on a free loopback port.
 struct TPushEnd {
   TEvents Events;
   std::atomic<int> Connected{-1};  // the connection count last told
-  std::unique_ptr<TRecordingReceiver> Receiver;
+  std::unique_ptr<TRecordingReceiver, TSpoil> Receiver;
   std::unique_ptr<TKzListenerThread> Listener;
   uint16_t Port = 0;
-  explicit TPushEnd(TKzProtocol Protocol, uint32_t TimeoutMs = 3000, TRecordingReceiver* R = new TRecordingReceiver)
-      : Receiver(R) {
+  explicit TPushEnd(TKzProtocol Protocol, uint32_t TimeoutMs = 3000) : Receiver(new TRecordingReceiver) {
     Receiver->hReceiver = TKzListenerThread::CreateListeningSocket(Protocol, Loopback(), 0);
     Port = PlatformSocketLocalPort(Receiver->hReceiver);
     TKzReceiverConnectionProperties props;
@@ -63,22 +72,22 @@ struct TPushEnd {
 };
 
 bool AllOf(TRecord& R, uint64_t Count, int Ms = 20000) {
-  return R.WaitFor(Ms, [&](const std::vector<uint64_t>& s) { return std::set<uint64_t>(s.begin(), s.end()).size() >= Count; });
+  return R.WaitFor(Ms, [&](const std::vector<int64_t>& s) { return std::set<int64_t>(s.begin(), s.end()).size() >= Count; });
 }
 
 // Two payloads of every data type at least, whichever numbers they are.
 bool EveryTypeTwice(TRecord& R, int Ms = 20000) {
-  return R.WaitFor(Ms, [](const std::vector<uint64_t>& s) {
+  return R.WaitFor(Ms, [](const std::vector<int64_t>& s) {
     std::map<uint8_t, int> perType;
-    for (uint64_t q : s) ++perType[KindOf(q).Type];
+    for (int64_t q : s) q >= 0 && ++perType[KindOf(q).Type];
     return perType.size() == 5 && std::all_of(perType.begin(), perType.end(), [](auto& e) { return e.second >= 2; });
   });
 }
 
 // Every payload read was intact and none came twice.
 bool Clean(TRecord& R) {
-  const std::vector<uint64_t> seqs = R.Seqs();
-  return R.Bad() == 0 && std::set<uint64_t>(seqs.begin(), seqs.end()).size() == seqs.size();
+  const std::vector<int64_t> seqs = R.Seqs();
+  return std::set<int64_t>(seqs.begin(), seqs.end()).size() == seqs.size() && std::count(seqs.begin(), seqs.end(), -1) == 0;
 }
 
 std::string Peer() { return KZ_STREAMPEER; }
@@ -158,19 +167,9 @@ TEST(Listener, FillersIdleEndAndStop) {
 }
 
 // Packet processing queued for the main thread finds the receiver gone and
-// calls nothing. The gone receiver's memory is spoilt, so a call into it crashes.
+// calls nothing (a call into the spoilt receiver would crash).
 TEST(Listener, PacketProcessingOfAGoneReceiverIsSkipped) {
-  struct TSpoilt : TRecordingReceiver {
-    static void operator delete(void* P, size_t N) {
-      std::memset(P, 0xA5, N);
-      Kept().push_back(P);
-    }
-    static std::vector<void*>& Kept() {
-      static std::vector<void*> kept;
-      return kept;
-    }
-  };
-  TPushEnd end(TKzProtocol::kzpTCP, 3000, new TSpoilt);
+  TPushEnd end(TKzProtocol::kzpTCP);
   end.Receiver->IsPacketProcessing = true;
   TKzSocket c = KzMConnectTimed(Loopback(), end.Port, 3000);
   TIndexParts index{};
@@ -181,7 +180,6 @@ TEST(Listener, PacketProcessingOfAGoneReceiverIsSkipped) {
   end.Receiver.reset();
   while (CheckSynchronize()) {
   }
-  for (void* p : TSpoilt::Kept()) ::operator delete(p);
 }
 
 // What the far end sends right after the proxy's reply to CONNECT, in the
@@ -297,9 +295,9 @@ TEST(Chaos, FaultsBetweenSenderAndReceiver) {
     TPushEnd end(TKzProtocol::kzpTCP);
     TKzSocket s = KzMConnectTimed(Loopback(), end.Port, 3000);
     TIndexParts index{};
-    std::vector<uint8_t> bytes;  // not yet written
     size_t written = 0;
     for (uint64_t seq = 0; seq < kCount; ++seq) {
+      std::vector<uint8_t> bytes;
       for (const auto& p : PacketsOf(seq, TKzProtocol::kzpTCP, index)) bytes.insert(bytes.end(), p.begin(), p.end());
       if (fault == TFault::Garbage && seq == 2) bytes.insert(bytes.end(), {'m', 'd', 'B', 'D', 7, 'g', 'm', 'c', 'B', 'D'});
       size_t from = 0;
@@ -318,7 +316,6 @@ TEST(Chaos, FaultsBetweenSenderAndReceiver) {
       }
       ASSERT_GT(KzSendAll(s, bytes.data() + from, bytes.size() - from), -1);
       written += bytes.size();
-      bytes.clear();
     }
     EXPECT_TRUE(AllOf(end.Receiver->Record, fault == TFault::CutMidPacket || fault == TFault::Reset ? kCount - 1 : kCount));
     EXPECT_TRUE(Clean(end.Receiver->Record));
@@ -347,8 +344,8 @@ TEST(Chaos, DatagramsLostRepeatedOrOvertaken) {
     TIndexParts index{};
     size_t at = 0;
     // Until six payloads after the faulty ones came (datagrams may also be lost by themselves).
-    for (uint64_t seq = 0; seq < 600 && !end.Receiver->Record.WaitFor(5, [](const std::vector<uint64_t>& got) {
-           return std::count_if(got.begin(), got.end(), [](uint64_t q) { return q > 2; }) >= 6;
+    for (uint64_t seq = 0; seq < 600 && !end.Receiver->Record.WaitFor(5, [](const std::vector<int64_t>& got) {
+           return std::count_if(got.begin(), got.end(), [](int64_t q) { return q > 2; }) >= 6;
          }); ++seq) {
       const auto packets = PacketsOf(seq, TKzProtocol::kzpUDP, index);
       for (size_t i = 0; i < packets.size(); ++i, ++at) {
@@ -358,7 +355,6 @@ TEST(Chaos, DatagramsLostRepeatedOrOvertaken) {
         if (at == r.At && r.Fault == TFault::Overtake && i + 1 < packets.size()) ++i, ++at;
       }
     }
-    EXPECT_GE(at, 12u);
     EXPECT_TRUE(Clean(end.Receiver->Record));
     PlatformCloseSocket(s);
   }
@@ -385,7 +381,7 @@ TEST(TwoProcesses, PeerKilledOrStoppedIsNoticedFreedAndServedAgain) {
     std::vector<std::string> again = argv;
     again[5] = "1000";  // a new sender numbers on from elsewhere: nothing may come twice
     ASSERT_TRUE(sig == SIGSTOP || peer.Start(again, dir / "peer.out"));
-    EXPECT_TRUE(end.Receiver->Record.WaitFor(20000, [&](const std::vector<uint64_t>& s) { return s.size() >= before + 6; }));
+    EXPECT_TRUE(end.Receiver->Record.WaitFor(20000, [&](const std::vector<int64_t>& s) { return s.size() >= before + 6; }));
     EXPECT_TRUE(Clean(end.Receiver->Record));
   }
 }
@@ -409,17 +405,17 @@ TEST(TwoProcesses, TsharkSeesDatagramSizesAndThePostHeader) {
                             end == &udp ? "0" : "6"}, dir / "peer.out"));
     EXPECT_TRUE(AllOf(end->Receiver->Record, 6)) << ReadFile(dir / "peer.out");
   }
-  // The HTTP request, sent after every datagram, is in the file once tshark wrote what it caught.
-  EXPECT_TRUE(PumpUntil([&] { return ReadFile(pcap).find("POST ") != std::string::npos; }, kWaitMs));
+  // The HTTP request, sent after every datagram, is there once tshark wrote what it caught.
+  EXPECT_TRUE(PumpUntil([&] {
+    const std::string wire = ReadFile(pcap);
+    return wire.find("POST ") != std::string::npos && wire.find("Host: 127.0.0.1") != std::string::npos;
+  }, kWaitMs));
   capture.Stop();
-  const std::string sizes = dir / "sizes.txt", posts = dir / "posts.txt";
+  const std::string sizes = dir / "sizes.txt";
   ASSERT_EQ(std::system(("tshark -r " + pcap + " -T fields -e udp.length -Y udp > " + sizes + " 2>/dev/null").c_str()), 0);
-  ASSERT_EQ(std::system(("tshark -r " + pcap + " -d tcp.port==" + std::to_string(http.Port) +
-                         ",http -Y 'http.request.method == \"POST\"' -T fields -e http.host > " + posts + " 2>/dev/null").c_str()), 0);
   std::istringstream lengths(ReadFile(sizes));
   std::vector<int64_t> payloads;
   for (int64_t n; lengths >> n;) payloads.push_back(n - 8);  // less the UDP header
   EXPECT_GT(payloads.size(), 6u);
   EXPECT_EQ(*std::max_element(payloads.begin(), payloads.end()), KZ_MAX_DATAGRAM);
-  EXPECT_EQ(ReadFile(posts), "127.0.0.1\n");
 }
