@@ -52,6 +52,14 @@ inline std::vector<uint8_t> Payload(uint64_t Seq) {
   return p;
 }
 
+// Payload Seq in S, from its start.
+inline kz::TMemoryStream& PayloadStream(uint64_t Seq, kz::TMemoryStream& S) {
+  const std::vector<uint8_t> p = Payload(Seq);
+  S.Write(p.data(), static_cast<int64_t>(p.size()));
+  S.SetPosition(0);
+  return S;
+}
+
 // The number of a received payload, -1 when it is not one of the set intact.
 inline int64_t CheckPayload(uint8_t Type, const std::vector<uint8_t>& Data) {
   if (Data.size() < 16) return -1;
@@ -84,11 +92,8 @@ inline int64_t PushOne(kz::TKzSocket Socket, kz::TKzProtocol Protocol, uint16_t 
   a.Address = kz::PlatformLookupIPv4("127.0.0.1");
   a.Port = Port;
   a.DatagramPause = Protocol == kz::TKzProtocol::kzpUDP ? 1 : 0;
-  const std::vector<uint8_t> p = Payload(Seq);
   kz::TMemoryStream s;
-  s.Write(p.data(), static_cast<int64_t>(p.size()));
-  s.SetPosition(0);
-  return kz::KzSendStream(a, s, Index[a.Spec.DataType]);
+  return kz::KzSendStream(a, PayloadStream(Seq, s), Index[a.Spec.DataType]);
 }
 
 // What a receiver read: payload numbers in arrival order, -1 for one not intact.

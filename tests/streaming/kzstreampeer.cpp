@@ -60,13 +60,12 @@ int PullServe(uint16_t Port) {
   const std::string file = "/tmp/kzstreampeer-" + std::to_string(getpid()) + ".bin";
   const auto end = Clock::now() + kLimit;
   for (uint64_t seq = 0; Clock::now() < end; ++seq) {
-    const std::vector<uint8_t> p = kztest::Payload(seq);
     TMemoryStream s;
-    s.Write(p.data(), static_cast<int64_t>(p.size()));
+    kztest::PayloadStream(seq, s);
     TKzInfo info = kztest::SpecOf(seq, TKzProtocol::kzpTCP).Info;
     if (kztest::KindOf(seq).Type == DATA_TYPE_FILE) {
       TFileStream f(file, TFileMode::fmCreate);
-      f.Write(p.data(), static_cast<int64_t>(p.size()));
+      f.Write(s.Memory(), s.Size());
       info.FileInfo.FileName = file;
     }
     listener.SendStream(s, kztest::KindOf(seq).Type, info);
