@@ -21,12 +21,7 @@
 
 namespace kztest {
 
-struct TKind {
-  uint8_t Type;
-  kz::TKzCompressionType Compression;
-  size_t Size;
-  bool Compressible;
-};
+struct TKind { uint8_t Type; kz::TKzCompressionType Compression; size_t Size; bool Compressible; };
 // One payload of each kind and compression, big and small; the set repeats.
 inline const std::vector<TKind>& PayloadKinds() {
   using C = kz::TKzCompressionType;
@@ -147,10 +142,9 @@ public:
   }
 
 private:
-  static bool BeginsPayload(uint8_t Type, const std::vector<uint8_t>& Data) {
-    if (Data.size() < 16) return false;
-    const uint64_t seq = kz::KzGetLE<uint64_t>(Data.data());
-    return seq < (1u << 30) && KindOf(seq).Type == Type && KindOf(seq).Size == kz::KzGetLE<uint64_t>(Data.data() + 8);
+  static bool BeginsPayload(uint8_t Type, const std::vector<uint8_t>& D) {
+    const uint64_t seq = D.size() < 16 ? 1u << 31 : kz::KzGetLE<uint64_t>(D.data());
+    return seq < (1u << 30) && KindOf(seq).Type == Type && KindOf(seq).Size == kz::KzGetLE<uint64_t>(D.data() + 8);
   }
   TRecord& FRecord;
   std::vector<uint8_t> FFile;
