@@ -56,7 +56,8 @@ TEST(CameraSoak, AMinuteOfFaultsKeepsVideoAndMemoryFlat) {
   }
   EXPECT_LE(static_cast<int>(OpenFds()), fds + 8);
   EXPECT_TRUE(rig.Ends.empty());
-  EXPECT_GE(CountRequests(sim, "/video.mjpg"), 5);  // the faults made it reconnect
+  // The faults made it reconnect (they come every so many frames: fewer in a slow sanitizer build).
+  EXPECT_GE(CountRequests(sim, "/video.mjpg"), kSanitized ? 2 : 5);
   EXPECT_LT(rig.Stop(), kStopBoundMs);
   KzInetShutdown();
 }
