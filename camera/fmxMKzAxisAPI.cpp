@@ -25,6 +25,8 @@ std::string CommandURL(TKzCamera& Camera, const std::string& Command, const std:
          (Query.empty() ? "" : "?" + Query);
 }
 bool Any(const std::string&) { return true; }
+// A parameter list, or the PTZ information naming the brightness.
+bool Valid(const std::string& Reply) { return KzAxisParamsValid(Reply) || LINE_HasValue(Reply, "brightness"); }
 
 const TKzCodes kDhcp = {{"dhcp", "1"}, {"none", "0"}};
 const TKzCodes kPassive = {{"no", "0"}, {"yes", "1"}};
@@ -34,7 +36,7 @@ TKzVendorRequest ParamList(std::vector<V> Values) { return {kParamScript, "actio
 
 TKzVendorTables MakeTables() {
   TKzVendorTables t;
-  t.Dialect = {TKzReplyForm::kzrfLines, &CommandURL, &KzAxisParamsValid, &Any};
+  t.Dialect = {TKzReplyForm::kzrfLines, &CommandURL, &Valid, &Any};
   t.Groups = {
       {G::kzcpParameters,
        {ParamList({{"Brand.ProdFullName", F::kzfAlias}, {"Firmware.Version", F::kzfVersion},
