@@ -180,7 +180,7 @@ const std::vector<TFieldRow>& Rows() {
                 [](TKzCamera&, const std::string&) {}},
       KZ_FIELD(kzfMailServer, "mail.server", kzcpMailService, MailService()., SMTPServer, false),
       KZ_FIELD(kzfMailPort, "mail.port", kzcpMailService, MailService()., SMTPPort, false),
-      KZ_FIELD(kzfMailNeedAuth, "mail.auth", kzcpMailService, MailService().Authentication()., NeedAuthentication,
+      KZ_FIELD(kzfMailNeedAuth, "mail.login", kzcpMailService, MailService().Authentication()., NeedAuthentication,
                false),
       KZ_FIELD(kzfMailUser, "mail.user", kzcpMailService, MailService().Authentication()., SMTPUser, false),
       KZ_FIELD(kzfMailPassword, "mail.password", kzcpMailService, MailService().Authentication()., SMTPPassword,

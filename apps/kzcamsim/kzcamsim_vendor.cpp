@@ -220,7 +220,7 @@ struct TKzSimVendor::TImpl {
     const std::string cmd = std::string(Row.Cmd).substr(0, std::string(Row.Cmd).find('='));
     std::vector<std::pair<std::string, std::string>> writes;
     for (const auto& [name, value] : P) {
-      if (IsCredential(name, P) || (!HD() && name == cmd)) continue;
+      if (IsCredential(name, P) || (!HD() && name == cmd && value.empty())) continue;
       std::string key;
       if (auto it = map.find(name); it != map.end()) {
         if (it->second.empty()) continue;
