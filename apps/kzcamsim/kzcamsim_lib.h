@@ -56,9 +56,9 @@ struct TKzSimOptions {
   TKzSimFaults Faults;
   // A camera maker's command interface (kzcamsim_vendor.h): "" for none,
   // else "foscam", "foscam-hd", "panasonic", "dlink", "axis", "mobotix".
-  std::string Vendor;
-  std::string Model;                     // the model the camera names (D-Link)
-  std::vector<std::string> VendorUsers;  // "name:password:level"; none: UserName/Password as administrator
+  std::string Vendor = {};
+  std::string Model = {};                     // the model the camera names (D-Link)
+  std::vector<std::string> VendorUsers = {};  // "name:password:level"; none: UserName/Password as administrator
 };
 
 class TKzSimVendor;
