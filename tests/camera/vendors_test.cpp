@@ -3,6 +3,10 @@
 // try to add parameters, and replies that are not what they should be.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <map>
+#include <sstream>
+
 #include "camera/fmxMKzCamVendorReplies.h"
 #include "camera/fmxMKzCamVendorTable.h"
 #include "inet/fmxMKzURLFuncs.h"
@@ -296,4 +300,69 @@ TEST(Vendors, BadRepliesGiveDefaults) {
   EXPECT_EQ(KzFoscamHDResult("<CGI_Result><result>-3</result></CGI_Result>"), -3);
   EXPECT_EQ(KzDLinkModelIndex("DCS-3110"), 1);
   EXPECT_EQ(KzDLinkModelIndex("dcs-920"), 2);
+}
+
+// What reaches each camera is what its vendor's document asks for: the
+// files in vendor_requests/ list, per operation, the request target the
+// document's syntax gives (not taken from this library's code).
+TEST(Vendors, RequestsMatchTheVendorDocuments) {
+  static const std::map<std::string, G> groups = {
+      {"network", G::kzcpNetwork},   {"parameters", G::kzcpParameters}, {"image", G::kzcpImageSettings},
+      {"ptz", G::kzcpPTZSettings},   {"decoder", G::kzcpDecoder},       {"ftp", G::kzcpFtpService},
+      {"adsl", G::kzcpADSL},         {"users", G::kzcpUsers}};
+  static const std::map<std::string, TKzCamProperty> props = {{"alias", TKzCamProperty::kzcp_dmAlias},
+                                                              {"brightness", TKzCamProperty::kzcp_Brightness},
+                                                              {"contrast", TKzCamProperty::kzcp_Contrast},
+                                                              {"resolution", TKzCamProperty::kzcp_VideoResolution}};
+  static const std::map<std::string, TKzCamMovementEx> moves = {
+      {"left", TKzCamMovementEx::kzdLeft},       {"upleft", TKzCamMovementEx::kzdUpLeft},
+      {"downright", TKzCamMovementEx::kzdDownRight}, {"home", TKzCamMovementEx::kzdHome},
+      {"hpatrol", TKzCamMovementEx::kzdHPatrol}};
+  for (const char* vendor : {"foscam", "foscam-hd", "axis", "panasonic", "dlink", "mobotix"}) {
+    SCOPED_TRACE(vendor);
+    const std::string level = std::string(vendor).rfind("foscam", 0) == 0 ? "2"
+                              : std::string(vendor) == "panasonic"        ? "1"
+                                                                          : "admin";
+    TVendorRig rig(vendor, {"admin:pw:" + level});
+    ASSERT_TRUE(rig.Started) << rig.Error;
+    rig.As("admin", "pw", TKzUserAccess::uaAdmin);
+    std::ifstream in(std::string(KZ_SOURCE_DIR) + "/tests/camera/vendor_requests/" + vendor + ".txt");
+    ASSERT_TRUE(in.good());
+    std::vector<std::string> want, got;
+    std::string last;
+    for (std::string line; std::getline(in, line);) {
+      if (line.empty() || line[0] == '#') continue;
+      const size_t bar = line.find(" | ");
+      const std::string op = line.substr(0, bar);
+      want.push_back(line.substr(bar + 3, line.find(" | ", bar + 3) - bar - 3));
+      if (op == last) continue;  // one operation, several requests
+      last = op;
+      std::istringstream words(op);
+      std::string verb, what, value;
+      words >> verb >> what >> value;
+      rig.Targets();
+      if (verb == "get") {
+        EXPECT_TRUE(TKzIPCameraAPI::GetFromCamera(rig.Cam, groups.at(what))) << op;
+      } else if (verb == "set") {
+        EXPECT_TRUE(rig.Cam.ExecuteURL(TKzIPCameraAPI::SetToCameraURL(rig.Cam, groups.at(what), 0))) << op;
+      } else if (verb == "prop") {
+        EXPECT_TRUE(rig.Cam.ExecuteURL(TKzIPCameraAPI::SetPropURL(rig.Cam, props.at(what), value))) << op;
+      } else if (verb == "move" || verb == "stop") {
+        std::string a, b;
+        TKzIPCameraAPI::GetMoveURLs(rig.Cam, moves.at(what), a, b);
+        if (verb == "stop") a = TKzIPCameraAPI::GetStopURL(rig.Cam, moves.at(what)), b.clear();
+        EXPECT_TRUE(rig.Cam.ExecuteURL(a)) << op;
+        if (!b.empty()) {
+          EXPECT_TRUE(rig.Cam.ExecuteURL(b)) << op;
+        }
+      } else if (verb == "call") {
+        std::string result;
+        EXPECT_TRUE(TKzIPCameraAPI::CallMethod(
+            rig.Cam, what == "reboot" ? TKzCamMethod::kzcm_dmRebootDevice : TKzCamMethod::kzcm_LedOn, "", result))
+            << op;
+      }
+      for (std::string& t : rig.Targets()) got.push_back(std::move(t));
+    }
+    EXPECT_EQ(got, want);
+  }
 }
