@@ -29,16 +29,23 @@ struct TCost {
   double Cpu = 0, Wall = 0;  // seconds
 };
 
+// The write of a round: a group, or (kzcpNone) property Prop set to Value.
+struct TWrite {
+  TKzCamPropertyGroup Group;
+  TKzCamProperty Prop;
+  const char* Value;
+};
+
 // One round: every group with a read, then one write.
-int Round(TKzCamera& Cam, TKzCamPropertyGroup Write) {
+int Round(TKzCamera& Cam, const TWrite& Write) {
   int failed = 0;
   for (uint8_t g = static_cast<uint8_t>(TKzCamPropertyGroup::kzcpDateTimeParameter);
        g <= static_cast<uint8_t>(TKzCamPropertyGroup::kzcpUsers); ++g)
     if (TKzIPCameraAPI::GetGetFunc(Cam, static_cast<TKzCamPropertyGroup>(g)))
       failed += TKzIPCameraAPI::GetFromCamera(Cam, static_cast<TKzCamPropertyGroup>(g)) ? 0 : 1;
-  const std::string url = Write == TKzCamPropertyGroup::kzcpNone
-                              ? TKzIPCameraAPI::SetPropURL(Cam, TKzCamProperty::kzcp_Brightness, "5")
-                              : TKzIPCameraAPI::SetToCameraURL(Cam, Write, 0);
+  const std::string url = Write.Group == TKzCamPropertyGroup::kzcpNone
+                              ? TKzIPCameraAPI::SetPropURL(Cam, Write.Prop, Write.Value)
+                              : TKzIPCameraAPI::SetToCameraURL(Cam, Write.Group, 0);
   failed += Cam.ExecuteURL(url) ? 0 : 1;
   return failed;
 }
@@ -71,14 +78,16 @@ int main() {
   struct TVendor {
     const char* Name;
     const char* Level;
-    TKzCamPropertyGroup Write;
+    TWrite Write;
   };
-  const TVendor vendors[] = {{"foscam", "2", TKzCamPropertyGroup::kzcpNetwork},
-                             {"foscam-hd", "2", TKzCamPropertyGroup::kzcpNetwork},
-                             {"panasonic", "1", TKzCamPropertyGroup::kzcpNone},
-                             {"dlink", "admin", TKzCamPropertyGroup::kzcpNone},
-                             {"axis", "admin", TKzCamPropertyGroup::kzcpNone},
-                             {"mobotix", "admin", TKzCamPropertyGroup::kzcpNone}};
+  using G = TKzCamPropertyGroup;
+  using P = TKzCamProperty;
+  const TVendor vendors[] = {{"foscam", "2", {G::kzcpNetwork, P::kzcp_Switch, ""}},
+                             {"foscam-hd", "2", {G::kzcpNetwork, P::kzcp_Switch, ""}},
+                             {"panasonic", "1", {G::kzcpNone, P::kzcp_Brightness, "2"}},
+                             {"dlink", "admin", {G::kzcpNone, P::kzcp_dmAlias, "hall"}},
+                             {"axis", "admin", {G::kzcpNone, P::kzcp_Brightness, "5"}},
+                             {"mobotix", "admin", {G::kzcpNone, P::kzcp_Brightness, "5"}}};
   TTempDir dir;
   int failed = 0;
   for (const TVendor& v : vendors) {
