@@ -424,6 +424,25 @@ public:
   int32_t Saturation() const { return FSaturation; }
   int32_t Sharpness() const { return FSharpness; }
   int32_t Flip() const { return FFlip; }
+  // Values read from the camera by the vendor interfaces and the camera
+  // search: stored without sending anything.
+  void InitBrightness(int32_t Value) { FBrightness = Value; }
+  void InitContrast(int32_t Value) { FContrast = Value; }
+  void InitHue(int32_t Value) { FHue = Value; }
+  void InitSaturation(int32_t Value) { FSaturation = Value; }
+  void InitSharpness(int32_t Value) { FSharpness = Value; }
+  void InitVideoMode(TKzVideoMode Value) { FVideoMode = Value; }
+  void InitQuality(TKzQualityType Value) { FQuality = Value; }
+  void InitFocusType(TKzCamFocus Value) { FFocusType = Value; }
+  void InitFocusDistance(int32_t Value) { FFocusDistance = Value; }
+  void InitFlip(int32_t Value) { FFlip = Value; }
+  void InitVideoResolution(TKzVideoResolution Value) { TKzVideoSource::SetVideoResolution(Value); }
+  void DoSetUserAccess(TKzUserAccess Value) { FUserAccess = Value; }
+  void DoSetProtocolVersion(TKzProtocolVersion Value) { FProtocolVersion = Value; }
+  int32_t DLinkModelIndex() const { return FDLinkModelIndex; }
+  void DoSetDLinkModelIndex(int32_t Value) { FDLinkModelIndex = Value; }
+  const std::string& AxisParamScriptName() const { return FAxisParamScriptName; }
+  void DoSetAxisParamScriptName(const std::string& Value) { FAxisParamScriptName = Value; }
 
   // The device objects and fetch threads of the current activity (tests,
   // tools); null when none exists. Main thread.

@@ -16,7 +16,9 @@ const TSubcommand* const kSubcommands[] = {&kHttpCommand, &kFetchCommand, &kDeco
                                            &kHwlCommand,
                                            &kMicCommand,
                                            &kDevicesCommand, &kCaptureCommand,
-                                           &kSendCommand};
+                                           &kSendCommand,
+                                           &kCamCommand, &kPtzCommand,
+};
 
 std::string ToolUsage() {
   std::string text = "usage: kztool COMMAND [ARGS]   (kztool COMMAND --help for its options)\n\ncommands:\n";

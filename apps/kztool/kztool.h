@@ -31,5 +31,7 @@ extern const TSubcommand kMicCommand;
 extern const TSubcommand kDevicesCommand;
 extern const TSubcommand kCaptureCommand;
 extern const TSubcommand kSendCommand;
+extern const TSubcommand kCamCommand;
+extern const TSubcommand kPtzCommand;
 
 }  // namespace kztool
