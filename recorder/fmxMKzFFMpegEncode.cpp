@@ -122,12 +122,6 @@ TKzRecordStats TKzFFMpegEncode::Stats() {
     std::lock_guard<std::mutex> g(FStatsLock);
     s = FStats;
   }
-  if (FFMpeg_) {
-    const TKzFFmpegEncodeStats e = FFMpeg_->EncodeStats();
-    const int32_t rate = FFMpeg_->GetOutputAudioSampleRate();
-    if (rate > 0) s.AudioSeconds = double(e.AudioSamples) / rate;
-    if (e.BytesWritten) s.BytesWritten = e.BytesWritten;
-  }
   return s;
 }
 
@@ -233,8 +227,12 @@ void TKzFFMpegEncode::DoExecute() {
         break;
       }
       ++pts;
+      const TKzFFmpegEncodeStats e = FFMpeg_->EncodeStats();
+      const int32_t rate = FFMpeg_->GetOutputAudioSampleRate();
       std::lock_guard<std::mutex> g(FStatsLock);
       ++FStats.FramesEncoded;
+      FStats.BytesWritten = e.BytesWritten;
+      FStats.AudioSeconds = rate > 0 ? double(e.AudioSamples) / rate : 0;
     }
     ++step;
     std::lock_guard<std::mutex> g(FStatsLock);
