@@ -4,7 +4,7 @@
 #include <chrono>
 #include <cmath>
 
-#include "ffmpeg/fmxMKzFFmpegEncodeState.h"
+#include "ffmpeg/fmxMKzFFmpegEncodeInternal.h"
 #include "ffmpeg/fmxMKzFFmpegLib.h"
 #include "foundation/fmxMKzRedact.h"
 #include "ffmpeg/fmxMKzFFmpegQueue.h"

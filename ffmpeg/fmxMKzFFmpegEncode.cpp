@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "ffmpeg/fmxMKzFFmpeg.h"
-#include "ffmpeg/fmxMKzFFmpegEncodeState.h"
+#include "ffmpeg/fmxMKzFFmpegEncodeInternal.h"
 #include "ffmpeg/fmxMKzFFmpegLib.h"
 
 namespace kz {

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "ffmpeg/fmxMKzFFmpeg.h"
-#include "ffmpeg/fmxMKzFFmpegEncodeState.h"
+#include "ffmpeg/fmxMKzFFmpegEncodeInternal.h"
 #include "ffmpeg/fmxMKzFFmpegLib.h"
 
 namespace kz {
