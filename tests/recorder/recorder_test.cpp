@@ -187,5 +187,47 @@ TEST_F(Recorder, FailuresLeaveItInactive) {
   ASSERT_TRUE(LoadFFMpegLibraries(""));
 }
 
+// Sources delivering from their own threads while recording starts and stops
+// a hundred times; a freed source clears the recorder's reference.
+TEST(RecorderCycles, StartStopWhileSourcesDeliver) {
+  KZ_NEED(LoadFFMpegLibraries(""), LastFFmpegBindError());
+  kztest::TTempDir dir;
+  auto video = std::make_unique<kztest::TPictureSource>();
+  kztest::TSoundSource sound;
+  TKzCamRecorder rec(nullptr);
+  rec.SetVideoSource(video.get());
+  rec.SetAudioSource(&sound);
+  rec.SetVideoCodec(TKzVideoCodec::kzvcMJPEG);
+  rec.SetAudioCodec(TKzAudioCodec::kzacWAV);
+  rec.SetAudioSampleFormat(TKzSampleFormat::kzsf16);
+  rec.SetOutputFileName(dir / "cycles.avi");
+  std::atomic<bool> stop{false};
+  const TKzMBitmap pic = Picture(96, 64, 0x336699);
+  std::thread pictures([&] {
+    while (!stop) {
+      video->Deliver(pic);
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  });
+  std::thread audio([&] {
+    while (!stop) {
+      sound.Deliver(10);
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  });
+  for (int i = 0; i < 100; ++i) {
+    rec.SetActive(true);
+    EXPECT_TRUE(rec.Active());
+    if (i % 10 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    rec.SetActive(false);
+  }
+  stop = true;
+  pictures.join();
+  audio.join();
+  EXPECT_EQ(kztest::DecodeErrors(dir / "cycles.avi"), "");
+  video.reset();
+  EXPECT_EQ(rec.VideoSource(), nullptr);
+}
+
 }  // namespace
 }  // namespace kz
