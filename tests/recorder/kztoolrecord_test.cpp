@@ -27,8 +27,10 @@ TEST_F(KztoolRecord, CameraAndMicrophoneIntoOneFile) {
   EXPECT_EQ(kztest::CodecOf(out, "v:0"), "h264");
   EXPECT_EQ(kztest::CodecOf(out, "a:0"), "aac");
   EXPECT_EQ(kztest::Probe(out, "v:0", "stream=width,height"), std::vector<std::string>{"640,480"});
-  // Three seconds of wall time at 25 fps, give or take the start-up.
-  EXPECT_NEAR(kztest::ProbeFrameCount(out), 75, 10);
+  // Three seconds of wall time, give or take the start-up (a loaded machine
+  // may skip steps, which keep their time in the file).
+  EXPECT_NEAR(kztest::StreamSpan(out, "v:0"), 3.0, 0.5);
+  EXPECT_GT(kztest::ProbeFrameCount(out), 25);
   EXPECT_NEAR(kztest::StreamSpan(out, "a:0"), kztest::StreamSpan(out, "v:0"), 0.3);
 }
 
