@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 
+#include "ffmpeg/fmxMKzFFmpegEncodeInternal.h"
 #include "ffmpeg/fmxMKzFFmpegLib.h"
 #include "foundation/fmxMKzRedact.h"
 #include "ffmpeg/fmxMKzFFmpegQueue.h"
@@ -35,6 +36,7 @@ int32_t KzFFmpegUnauthorized() { return AVERROR_HTTP_UNAUTHORIZED; }
 TKzMFFMPEG::TKzMFFMPEG(void* Owner) : FOwner(Owner) {}
 
 TKzMFFMPEG::~TKzMFFMPEG() {
+  VideoEncodeDeinit();
   DoneRemuxing();
   DoneDecode();
 }

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "ffmpeg/fmxMKzFFmpegEncodeTypes.h"
 #include "ffmpeg/fmxMKzFFmpegTypes.h"
 #include "foundation/fmxMKzBitmap.h"
 #include "foundation/fmxMKzSourceError.h"
@@ -28,6 +29,7 @@ struct SwsContext;
 namespace kz {
 
 class TKzFFmpegBitmapQueueThread;
+struct TKzFFmpegEncodeState;
 
 // Audio clock, seconds.
 struct TKzMAudioTimerInfo {
@@ -114,6 +116,47 @@ public:
       OnGetAudioStreamIndex;
   TKzAudioEvent OnGetAudio;
 
+  // Encoding half: pictures and audio into a file. One thread encodes at a
+  // time; each call takes the object's lock.
+  TKzFFmpegEncodeSettings EncodeSettings;  // before VideoEncodeFile
+  // Opens FileName (its extension chooses the container, "mpeg" when none
+  // does) with the streams and encoders of EncodeSettings and writes the
+  // header. False after a failure reported through OnError.
+  bool VideoEncodeFile(const std::string& FileName);
+  // One step: the picture of time VideoPts (in frame periods), taken from
+  // OnNextVideoFrame (black when it gives none), then audio frames while the
+  // audio lags the next picture's time and a whole frame can be had from
+  // OnNextAudioFragment. False once writing has failed.
+  bool EncodeVideoFrameAndAudio(int64_t VideoPts);
+  // Every whole audio frame that OnNextAudioFragment can supply (audio-only
+  // files fed at their own pace). False once writing has failed.
+  bool EncodeAvailableAudio();
+  // Flushes the audio remainder and both encoders, writes the trailer and
+  // closes the file. Nothing when no file is open.
+  void VideoEncodeDeinit();
+  // The incoming audio changes format before any of it was queued (the
+  // resampler is set up again). False when it cannot be converted.
+  bool ChangeIncomingAudio(const TKzAudioInfo& Info);
+  bool IsEncoding();
+  bool HasVideoStream();
+  bool HasAudioStream();
+  int32_t GetOutputVideoWidth();
+  int32_t GetOutputVideoHeight();
+  int32_t GetOutputAudioSampleRate();
+  TKzFFmpegEncodeStats EncodeStats();
+  // The picture converted (and scaled) into Frame. Inside OnNextVideoFrame.
+  bool PictureToEncoderFrame(const TKzMBitmap& Picture, AVFrame* Frame);
+  // Bytes the audio supply may hand over at once.
+  int32_t AudioFragmentCapacity();
+  // Fills Frame with the next picture (PictureToEncoderFrame); false: none yet.
+  std::function<bool(AVFrame* Frame)> OnNextVideoFrame;
+  // Copies up to Samples sample frames of the incoming format into Buffer
+  // (AudioFragmentCapacity bytes) and answers how many it gave: all asked
+  // for, or with Flush what is left; 0 when fewer are there.
+  std::function<void(uint8_t* Buffer, int32_t& Samples, bool Flush)> OnNextAudioFragment;
+  // A setting the encoder could not take and what it took instead (once per file).
+  std::function<void(void* Sender, const std::string& Text)> OnEncodeNotice;
+
   // Statistics.
   int64_t DecCurTime() const { return FDecCurTime.load(); }
   int32_t FrameDropCount() const { return FFrameDropCount; }
@@ -152,6 +195,18 @@ private:
   void UpdateAudioClock();
   bool SleepUnlessAborted(int Ms);
   void NoteFrameDelay(double Wait);
+  // Encoding (fmxMKzFFmpegEncode*.cpp).
+  void ReportEncodeError(int32_t Code, const std::vector<std::string>& Args = {}, const std::string& Detail = {});
+  bool OpenVideoEncoder(AVFormatContext* Out);
+  bool OpenAudioEncoder(AVFormatContext* Out);
+  bool OpenResampler();
+  bool OpenEncodedFile(const std::string& FileName);
+  bool SendAndWrite(AVCodecContext* Ctx, AVStream* Stream, AVFrame* Frame);
+  bool EncodeVideoStep(int64_t VideoPts);
+  bool PullAudio(int32_t Wanted, bool Flush);
+  bool EncodeAudioFrame(bool Flush);
+  void FreeEncoder();
+  std::unique_ptr<TKzFFmpegEncodeState> FEnc;
   // Remuxing (fmxMKzFFmpegRemux.cpp).
   void BeginRemuxing();
   bool InitRemuxing();

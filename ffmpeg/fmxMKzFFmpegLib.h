@@ -8,6 +8,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavdevice/avdevice.h>
 #include <libavformat/avformat.h>
+#include <libavutil/audio_fifo.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/opt.h>
@@ -66,6 +67,14 @@ namespace kz {
   X(avutil, av_realloc, true)                                 \
   X(avutil, av_free, true)                                    \
   X(avutil, av_freep, true)                                   \
+  X(avutil, av_audio_fifo_alloc, true)                        \
+  X(avutil, av_audio_fifo_free, true)                         \
+  X(avutil, av_audio_fifo_write, true)                        \
+  X(avutil, av_audio_fifo_read, true)                         \
+  X(avutil, av_audio_fifo_size, true)                         \
+  X(avutil, av_get_sample_fmt_name, true)                     \
+  X(avutil, av_samples_alloc_array_and_samples, true)         \
+  X(avutil, av_samples_set_silence, true)                     \
   X(avcodec, avcodec_version, true)                           \
   X(avcodec, avcodec_find_decoder, true)                      \
   X(avcodec, avcodec_find_decoder_by_name, true)              \

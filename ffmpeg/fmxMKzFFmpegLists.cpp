@@ -58,6 +58,8 @@ bool WalkDevices(const AVInputFormat* (*Next)(const AVInputFormat*), std::vector
 
 }  // namespace
 
+int KzFFmpegSampleFormat(TKzSampleFormat Format, bool Planar) { return KzSampleFormats[size_t(Format)][Planar]; }
+
 int KzFFmpegVideoCodecID(TKzVideoCodec Codec) { return KzVideoCodecIDs[size_t(Codec)]; }
 
 int KzFFmpegAudioCodecID(TKzAudioCodec Codec, TKzSampleFormat Format) {

@@ -27,6 +27,8 @@ using TKzFFmpegList = std::vector<std::pair<std::string, int64_t>>;
 // FFmpeg's codec ID for a choice (0: none; WAV follows the sample format).
 int KzFFmpegVideoCodecID(TKzVideoCodec Codec);
 int KzFFmpegAudioCodecID(TKzAudioCodec Codec, TKzSampleFormat Format = TKzSampleFormat::kzsf16);
+// FFmpeg's sample format for a choice, packed or planar.
+int KzFFmpegSampleFormat(TKzSampleFormat Format, bool Planar);
 
 void GetListOfAvailableFFmpegVideoCodecs(TKzFFmpegList& List, const std::string& FirstItem, bool WithExtensions);
 void GetListOfAvailableFFmpegAudioCodecs(TKzFFmpegList& List, const std::string& FirstItem);

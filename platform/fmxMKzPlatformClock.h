@@ -2,6 +2,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <functional>
 
 namespace kz {
 
@@ -22,6 +23,15 @@ public:
 private:
   std::atomic<uint64_t> FNow;
 };
+
+// Waits until the platform clock reads DueMs or later (an absolute time, so
+// a series of waits does not drift), or until Cancelled answers true; false
+// when cancelled. The real clock sleeps with clock_nanosleep; a virtual clock
+// wakes the waiter when it is advanced. Cancelled is asked at least every
+// 50 ms and at once after PlatformWakeClockWaiters. The waiting thread; blocks.
+bool PlatformWaitUntil(uint64_t DueMs, const std::function<bool()>& Cancelled);
+// Makes every PlatformWaitUntil ask its Cancelled again now. Any thread, never blocks.
+void PlatformWakeClockWaiters();
 
 // Installs (or with nullptr removes) the virtual clock. Main thread, never blocks.
 void KzSetVirtualClock(TKzVirtualClock* Clock);

@@ -2,8 +2,9 @@
 // camera (kzcamsim) on a free loopback port behind Digest authentication,
 // plays it through a TKzCamera into the frame pipeline and a camera view on
 // a headless form, prints live progress and a summary, and writes snapshots
-// of the frames and of the view (caption included) as PNG files. With --url
-// it does the same with a real camera.
+// of the frames and of the view (caption included) as PNG files, and records
+// what it shows into demo.mkv when FFmpeg is there. With --url it does the
+// same with a real camera.
 #include <unistd.h>
 
 #include <cstdio>
@@ -18,10 +19,12 @@
 #include "apps/common/kzappoptions.h"
 #include "apps/kzcamsim/kzcamsim_lib.h"
 #include "camera/fmxMKzCamera.h"
+#include "ffmpeg/fmxMKzFFmpegLib.h"
 #include "foundation/fmxMKzMessages.h"
 #include "inet/fmxMKzInet.h"
 #include "platform/fmxMKzPlatformControl.h"
 #include "platform/fmxMKzPlatformMainThread.h"
+#include "recorder/fmxMKzCamRecorder.h"
 #include "video/fmxMKzCamView.h"
 #include "video/fmxMKzImageFiles.h"
 
@@ -161,8 +164,26 @@ int main(int argc, char** argv) {
     KzOut("%s\n", line.c_str());
   };
   auto viewer = std::make_unique<TDemoViewer>(o.OutDir);
-  o.OnStart = [&](TKzCamera& Camera) { viewer->Attach(Camera); };
-  o.OnStop = [&](TKzCamera&) { viewer->Detach(); };
+  // What the view shows also goes into a file, when FFmpeg is there.
+  TKzCamRecorder recorder(nullptr);
+  const std::string recording = (std::filesystem::path(o.OutDir) / "demo.mkv").string();
+  TKzRecordStats recorded;
+  bool recordedOk = false;
+  o.OnStart = [&](TKzCamera& Camera) {
+    viewer->Attach(Camera);
+    if (!IsSupportedFFmpeg()) return;
+    std::filesystem::create_directories(o.OutDir);
+    recorder.SetOutputFileName(recording);
+    recorder.SetVideoSource(&Camera);
+    recorder.SetActive(true);
+  };
+  o.OnStop = [&](TKzCamera&) {
+    viewer->Detach();
+    recordedOk = recorder.Active();
+    if (recordedOk) recorded = recorder.Stats();
+    recorder.SetActive(false);
+    recorder.SetVideoSource(nullptr);
+  };
   o.OnIdle = [&] { viewer->Idle(); };
   const kzapp::TKzFetchResult r = kzapp::KzRunFetch(o);
 
@@ -189,6 +210,13 @@ int main(int argc, char** argv) {
           static_cast<long long>(r.MotionFrames));
     KzOut("  snapshots         %d PNG file(s) of frames, %d of the view, in %s\n", r.Pictures, viewer->Shots(),
           o.OutDir.c_str());
+    if (recordedOk)
+      KzOut("  recording         %s: %lld frames, %.1f s at %d fps\n", recording.c_str(),
+            static_cast<long long>(recorded.FramesEncoded), double(recorded.FramesEncoded) / recorder.VideoFramePerSec(),
+            recorder.VideoFramePerSec());
+    else
+      KzOut("  recording         none (FFmpeg: %s)\n", IsSupportedFFmpeg() ? "the file could not be written"
+                                                                         : LastFFmpegBindError().c_str());
     // Success: most of the expected frames arrived (a real camera: any).
     const double expected = (o.FramePerSec > 0 ? o.FramePerSec : 25.0) * o.Seconds;
     const bool enough = sim ? r.Frames >= 0.6 * expected : r.Frames > 0;

@@ -15,6 +15,7 @@ const TSubcommand* const kSubcommands[] = {&kHttpCommand, &kFetchCommand, &kDeco
                                            &kRemuxCommand,
                                            &kHwlCommand,
                                            &kMicCommand,
+                                           &kRecordCommand,
                                            &kDevicesCommand, &kCaptureCommand,
                                            &kSendCommand,
                                            &kCamCommand, &kPtzCommand,

@@ -1,0 +1,51 @@
+// kztool record with real sources: the synthetic camera and a WAV file
+// played by the microphone into one mp4; a disk that fills up (a child
+// under a file-size limit) reports once and leaves a file that plays.
+#include "tests/recorder/kzrecordertest.h"
+
+namespace kz {
+namespace {
+
+class KztoolRecord : public ::testing::Test {
+protected:
+  void SetUp() override {
+    KZ_NEED(kztest::HaveProgram("ffmpeg") && kztest::HaveProgram("ffprobe"), "the ffmpeg tools");
+    Tone = Dir / "tone.wav";
+    ASSERT_TRUE(kztest::MakeMedia("-f lavfi -i sine=d=5:f=440 -ar 44100 -ac 1 -c:a pcm_s16le", Tone));
+  }
+  kztest::TTempDir Dir;
+  std::string Tone;
+  const std::string Tool = kztest::AppPath("kztool");
+};
+
+TEST_F(KztoolRecord, CameraAndMicrophoneIntoOneFile) {
+  const std::string out = Dir / "both.mp4";
+  const std::string printed =
+      kztest::Run("'" + Tool + "' record --camsim --wav '" + Tone + "' --out '" + out + "' --seconds 3 2>&1");
+  EXPECT_NE(printed.find("recorded " + out + ": "), std::string::npos) << printed;
+  EXPECT_EQ(kztest::DecodeErrors(out), "");
+  EXPECT_EQ(kztest::CodecOf(out, "v:0"), "h264");
+  EXPECT_EQ(kztest::CodecOf(out, "a:0"), "aac");
+  EXPECT_EQ(kztest::Probe(out, "v:0", "stream=width,height"), std::vector<std::string>{"640,480"});
+  // Three seconds of wall time, give or take the start-up (a loaded machine
+  // may skip steps, which keep their time in the file).
+  EXPECT_NEAR(kztest::StreamSpan(out, "v:0"), 3.0, 0.5);
+  EXPECT_GT(kztest::ProbeFrameCount(out), 25);
+  EXPECT_NEAR(kztest::StreamSpan(out, "a:0"), kztest::StreamSpan(out, "v:0"), 0.3);
+}
+
+TEST_F(KztoolRecord, FullDiskReportsOnceAndKeepsWhatWasWritten) {
+  const std::string out = Dir / "full.mkv";
+  // An ignored SIGXFSZ stays ignored across exec: writes past the limit fail with EFBIG.
+  const std::string printed =
+      kztest::Run("sh -c \"trap '' XFSZ; ulimit -f 100; exec '" + Tool + "' record --camsim --out '" + out +
+                  "' --seconds 4 --vbitrate 3000000\" 2>&1; echo rc=$?");
+  size_t reports = 0;
+  for (size_t at = 0; (at = printed.find("File too large", at)) != std::string::npos; ++at) ++reports;
+  EXPECT_EQ(reports, 1u) << printed;
+  EXPECT_NE(printed.find("rc=1"), std::string::npos) << printed;
+  EXPECT_GT(kztest::ProbeFrameCount(out), 5);
+}
+
+}  // namespace
+}  // namespace kz
