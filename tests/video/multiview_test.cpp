@@ -2,10 +2,13 @@
 // and its pixels are read back after painting. Selection and main viewers,
 // geometry on resize (anchors, scaling, docking), audio strips, input
 // routed to the cell, frame rates on selection, repaint batching by the
-// virtual clock, and the full-screen copy.
+// virtual clock, the full-screen copy, and cells that keep taking frames
+// from draw threads while the wall changes.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "camera/fmxMKzCamControl.h"
@@ -394,4 +397,66 @@ TEST(MultiViewFullScreen, CopyShowsTheCellsAndClosingCopiesTheLastFramesBack) {
   EXPECT_EQ(events, (std::vector<bool>{true, false}));
   EXPECT_EQ(rig.Px(150, 40), 0xFF0000FFu) << "the copy's last frame came back";
   EXPECT_EQ(rig.Cams[1]->Consumers().CamViews.size(), 1u);
+}
+
+// ---- Threads
+
+TEST(MultiViewThreads, CellsKeepTakingFramesWhileTheWallChanges) {
+  constexpr int kCells = 36;
+  TWallRig rig(0, 1200, 600);
+  auto& w = *rig.Wall;
+  std::vector<std::unique_ptr<TFakeCamera>> cams;
+  for (int i = 0; i < kCells; ++i) {
+    cams.push_back(std::make_unique<TFakeCamera>());
+    TKzCamViewItem& c = w.Viewers().Add();
+    c.SetBounds((i % 6) * 200, (i / 6) * 100, 200, 100);
+    c.SetVideoSource(cams.back().get());
+  }
+  w.SetScaleViewers(true);
+  w.Viewers()[0].SetMainViewer(true);
+  w.SetViewerIndex(1);
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> drawThreads;
+  for (int t = 0; t < 4; ++t) {
+    drawThreads.emplace_back([&, t] {
+      const TKzMBitmap frame = Solid(320, 240, 0xFF000000u | static_cast<uint32_t>(t * 40));
+      while (!stop.load()) {
+        for (int i = t; i < kCells; i += 4) cams[static_cast<size_t>(i)]->Deliver(frame);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      }
+    });
+  }
+  for (int round = 0; round < 60; ++round) {
+    w.SetSize(1200 - (round % 7) * 40, 600 - (round % 5) * 30);
+    if (round % 3 == 0) {  // a cell goes, another comes
+      w.Viewers().Delete(5 + round % 20);
+      w.Viewers().Add().SetVideoSource(cams[static_cast<size_t>(round % kCells)].get());
+    }
+    // Two cells swap sources.
+    TKzCamViewItem& a = w.Viewers()[2 + round % 10];
+    TKzCamViewItem& b = w.Viewers()[20 + round % 10];
+    TKzVideoSource* s = a.VideoSource();
+    a.SetVideoSource(b.VideoSource());
+    b.SetVideoSource(s);
+    if (round % 10 == 4) w.SetFullScreen(true);
+    if (round % 10 == 7) w.SetFullScreen(false);
+    w.SetViewerIndex(1 + round % 30);
+    w.SetRefreshRate(round % 2 ? 10 : 0);
+    rig.Pump();
+  }
+  // Every cell still takes frames.
+  std::vector<uint64_t> before;
+  for (int i = 0; i < w.Viewers().Count(); ++i) before.push_back(w.Viewers()[i].FramesArrived());
+  const bool allMoving = PumpUntil(
+      [&] {
+        for (int i = 0; i < w.Viewers().Count(); ++i)
+          if (w.Viewers()[i].VideoSource() && w.Viewers()[i].FramesArrived() <= before[static_cast<size_t>(i)] + 2)
+            return false;
+        return true;
+      },
+      10000);
+  stop = true;
+  for (auto& t : drawThreads) t.join();
+  EXPECT_TRUE(allMoving);
+  w.Viewers().Clear();
 }
