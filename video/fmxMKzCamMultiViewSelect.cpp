@@ -154,10 +154,11 @@ void TKzCamMultiView::KeyDown(uint16_t& Key, char32_t& KeyChar, TShiftState Shif
   TScrollBox::KeyDown(Key, KeyChar, Shift);
   if (Key == 0) return;
   const TShiftState mods = Shift & kModifiers;
-  if (mods == 0 && (Key == vk::Escape || (Key == vk::F11 && FFullScreenOwner))) {
+  if (mods == 0 && (Key == vk::Escape || Key == vk::F11) && (FFullScreenOwner || FFullScreen)) {
+    // Escape (or F11 again) leaves full screen; otherwise it is the form's.
     if (FFullScreenOwner) {
       if (TForm* form = ParentForm()) form->Close();
-    } else if (FFullScreen) {
+    } else {
       SetFullScreen(false);
     }
     Key = 0;

@@ -302,6 +302,20 @@ TEST(MultiViewLayout, AudioStripShowsTheLevelsOfItsSender) {
   EXPECT_TRUE(levels.Viewers.empty());
 }
 
+TEST(MultiViewLayout, ContentBeyondTheWallScrollsWithTheWheelAndHasABar) {
+  TWallRig rig(1, 200, 100);
+  auto& w = *rig.Wall;
+  w.Viewers()[0].SetBounds(0, 150, 100, 80);  // below the wall's bottom
+  EXPECT_EQ(w.MaxScroll().Y, 130);
+  EXPECT_FALSE(w.VertScrollBarRect().IsEmpty());
+  rig.Form.HostMouseWheel(0, -240, 50, 50);  // two notches towards the user
+  rig.Pump();
+  EXPECT_EQ(w.ScrollPos().Y, 2 * TScrollBox::WheelStep);
+  EXPECT_EQ(rig.Px(50, 150 - 96 + 10), kCell) << "the cell moved up with the content";
+  EXPECT_EQ(rig.Px(50, 150 - 96 - 2), kBack);
+  EXPECT_EQ(w.GetViewerAt(50, 160), 0) << "cells are found in content coordinates";
+}
+
 // ---- Input
 
 TEST(MultiViewInput, PressInACellCommandsItsCameraInTheCellsCoordinates) {
