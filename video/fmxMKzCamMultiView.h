@@ -104,6 +104,7 @@ public:
   // takes it as the new reference bounds.
   TRect BoundsRect() const { return FBounds; }
   void SetBounds(int32_t ALeft, int32_t ATop, int32_t AWidth, int32_t AHeight);
+  void SetBoundsRect(const TRect& R) { SetBounds(R.Left, R.Top, R.Width(), R.Height()); }
   void SetLeft(int32_t Value) { SetBounds(Value, Top(), Width(), Height()); }
   void SetTop(int32_t Value) { SetBounds(Left(), Value, Width(), Height()); }
   void SetWidth(int32_t Value) { SetBounds(Left(), Top(), Value, Height()); }

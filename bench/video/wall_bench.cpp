@@ -180,10 +180,13 @@ kzbench::TKzFleetSide RunFfmpeg(const std::vector<std::string>& URLs, const std:
   for (size_t i = 0; i < URLs.size(); ++i) {
     argv.insert(argv.end(), {"-f", "mjpeg", "-i", URLs[i]});
     const TRect& c = cells[i];
-    graph += "[" + std::to_string(i) + ":v]scale=" + std::to_string(c.Width()) + ":" + std::to_string(c.Height()) +
-             "[v" + std::to_string(i) + "];";
-    stack += "[v" + std::to_string(i) + "]";
-    layout += (i ? "|" : "") + std::to_string(c.Left) + "_" + std::to_string(c.Top);
+    char part[96];
+    std::snprintf(part, sizeof part, "[%zu:v]scale=%d:%d[v%zu];", i, c.Width(), c.Height(), i);
+    graph += part;
+    std::snprintf(part, sizeof part, "[v%zu]", i);
+    stack += part;
+    std::snprintf(part, sizeof part, "%s%d_%d", i > 0 ? "|" : "", c.Left, c.Top);
+    layout += part;
   }
   graph += stack + "xstack=inputs=" + std::to_string(URLs.size()) + ":layout=" + layout + ":fill=black[out]";
   argv.insert(argv.end(), {"-filter_complex", graph, "-map", "[out]", "-f", "null", "-"});
