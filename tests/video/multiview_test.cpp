@@ -390,8 +390,9 @@ TEST(MultiViewFullScreen, CopyShowsTheCellsAndClosingCopiesTheLastFramesBack) {
   std::vector<bool> events;
   w.OnFullScreen = [&](TComponent*, bool Show) { events.push_back(Show); };
   rig.Cams[1]->Deliver(Solid(100, 80, 0xFFFF0000u));
-  rig.Pump();
+  rig.Settle();
   w.SetFullScreen(true);
+  rig.Settle();
   TKzCamMultiView* copy = w.FullScreenMultiView();
   ASSERT_NE(copy, nullptr);
   ASSERT_EQ(copy->Viewers().Count(), 3);
@@ -433,14 +434,14 @@ TEST(MultiViewThreads, CellsKeepTakingFramesWhileTheWallChanges) {
   std::vector<std::thread> drawThreads;
   for (int t = 0; t < 4; ++t) {
     drawThreads.emplace_back([&, t] {
-      const TKzMBitmap frame = Solid(320, 240, 0xFF000000u | static_cast<uint32_t>(t * 40));
-      while (!stop.load()) {
+      const TKzMBitmap frame = Solid(160, 120, 0xFF000000u | static_cast<uint32_t>(t * 40));
+      while (!stop.load()) {  // about 25 frames a second per camera
         for (int i = t; i < kCells; i += 4) cams[static_cast<size_t>(i)]->Deliver(frame);
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        std::this_thread::sleep_for(std::chrono::milliseconds(40));
       }
     });
   }
-  for (int round = 0; round < 60; ++round) {
+  for (int round = 0; round < 30; ++round) {
     w.SetSize(1200 - (round % 7) * 40, 600 - (round % 5) * 30);
     if (round % 3 == 0) {  // a cell goes, another comes
       w.Viewers().Delete(5 + round % 20);
