@@ -114,13 +114,18 @@ public:
   void CamDrawImageSwap(TKzMBitmap& Bitmap, double Time);
   // Whether anybody wants frames. Any thread, never blocks.
   bool CanOutputFrames();
+  // The size the next frame should be decoded (or scaled) at, from what the
+  // consumers ask (DecodeToViewSize); full without a pipeline. Any thread;
+  // blocks only for a change of the consumer lists.
+  TKzDecodeSize WantedDecodeSize();
   // Around every frame of a local capture device, on its frame thread:
   // Before answers whether the camera takes a frame now (not while it
   // aborts); After closes the hand-off. Never block.
   bool BeforeCamDrawImageFromWebCam();
   void AfterCamDrawImageFromWebCam();
   // Copy of the frame last drawn (and its time); empty while designing.
-  // Any thread; blocks briefly.
+  // A JPEG frame decoded smaller for the views comes at the source's size.
+  // Any thread; blocks briefly (decoding that frame again).
   TKzMBitmap GetCurrentImage();
   TKzMBitmap GetCurrentImageEx(double& Time);
   // The same as the library's image wrapper; nullptr while designing.
@@ -419,6 +424,25 @@ public:
   int32_t Saturation() const { return FSaturation; }
   int32_t Sharpness() const { return FSharpness; }
   int32_t Flip() const { return FFlip; }
+  // Values read from the camera by the vendor interfaces and the camera
+  // search: stored without sending anything.
+  void InitBrightness(int32_t Value) { FBrightness = Value; }
+  void InitContrast(int32_t Value) { FContrast = Value; }
+  void InitHue(int32_t Value) { FHue = Value; }
+  void InitSaturation(int32_t Value) { FSaturation = Value; }
+  void InitSharpness(int32_t Value) { FSharpness = Value; }
+  void InitVideoMode(TKzVideoMode Value) { FVideoMode = Value; }
+  void InitQuality(TKzQualityType Value) { FQuality = Value; }
+  void InitFocusType(TKzCamFocus Value) { FFocusType = Value; }
+  void InitFocusDistance(int32_t Value) { FFocusDistance = Value; }
+  void InitFlip(int32_t Value) { FFlip = Value; }
+  void InitVideoResolution(TKzVideoResolution Value) { TKzVideoSource::SetVideoResolution(Value); }
+  void DoSetUserAccess(TKzUserAccess Value) { FUserAccess = Value; }
+  void DoSetProtocolVersion(TKzProtocolVersion Value) { FProtocolVersion = Value; }
+  int32_t DLinkModelIndex() const { return FDLinkModelIndex; }
+  void DoSetDLinkModelIndex(int32_t Value) { FDLinkModelIndex = Value; }
+  const std::string& AxisParamScriptName() const { return FAxisParamScriptName; }
+  void DoSetAxisParamScriptName(const std::string& Value) { FAxisParamScriptName = Value; }
 
   // The device objects and fetch threads of the current activity (tests,
   // tools); null when none exists. Main thread.
@@ -533,6 +557,7 @@ private:
   void HookUser(TKzCollectionItemOperation Operation, int32_t Index);
   void AttachUserHooks();
   TKzDrawImage* Paint() const;
+  void SnapshotAtSourceSize(TKzMBitmap& Image);
   void DrawImage(TKzMBitmap& Bitmap, double Time, bool Swap);
 
   TKzCamControl* FCameraControl = nullptr;

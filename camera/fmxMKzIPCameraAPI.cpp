@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "camera/fmxMKzCamVendorTable.h"
 #include "camera/fmxMKzCamera.h"
 #include "foundation/fmxMKzRedact.h"
 
@@ -9,7 +10,14 @@ namespace kz {
 
 namespace {
 std::array<const TKzIPCameraVendor*, KzIPCamAPITypeCount>& Vendors() {
-  static std::array<const TKzIPCameraVendor*, KzIPCamAPITypeCount> table{};
+  static std::array<const TKzIPCameraVendor*, KzIPCamAPITypeCount> table = [] {
+    std::array<const TKzIPCameraVendor*, KzIPCamAPITypeCount> t{};
+    for (const auto& [type, vendor] : KzBuiltinVendors()) {
+      t[static_cast<size_t>(type)] = vendor;
+      for (const std::string& name : vendor->SecretParameters()) KzAddSecretParameterName(name);
+    }
+    return t;
+  }();
   return table;
 }
 

@@ -226,7 +226,7 @@ std::string URLDecode(const std::string& Text) {
 // ---- Reply values
 
 namespace {
-enum class TKzReplyStyle { URL, XML, URLC };
+enum class TKzReplyStyle { URL, XML, URLC, LINE, PAIR };
 
 bool IsWordChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
 
@@ -234,9 +234,9 @@ bool IsWordChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || 
 bool FindReplyValue(const std::string& Text, const std::string& Name, TKzReplyStyle Style, std::string& Value) {
   Value.clear();
   if (Name.empty()) return false;
-  const std::string open = Style == TKzReplyStyle::XML ? "<" + Name + ">"
-                           : Style == TKzReplyStyle::URL ? Name + "="
-                                                         : Name + ":";
+  const std::string open = Style == TKzReplyStyle::XML    ? "<" + Name + ">"
+                           : Style == TKzReplyStyle::URLC ? Name + ":"
+                                                          : Name + "=";
   size_t p = 0;
   for (;; ++p) {
     p = KzPosI(Text, open, p);
@@ -253,6 +253,12 @@ bool FindReplyValue(const std::string& Text, const std::string& Name, TKzReplySt
     case TKzReplyStyle::URL:
       e = Text.find(';', b);
       if (e == std::string::npos) e = Text.find('\n', b);
+      break;
+    case TKzReplyStyle::LINE:
+      e = Text.find_first_of("\r\n", b);
+      break;
+    case TKzReplyStyle::PAIR:
+      e = Text.find_first_of("&,\r\n", b);
       break;
     default:
       e = Text.find('\n', b);
@@ -321,6 +327,31 @@ int64_t XML_GetValueInt(const std::string& Text, const std::string& Name, int64_
 }
 bool XML_GetValueBool(const std::string& Text, const std::string& Name) {
   return GetValueBool(Text, Name, TKzReplyStyle::XML);
+}
+
+bool LINE_HasValue(const std::string& Text, const std::string& Name) {
+  std::string v;
+  return FindReplyValue(Text, Name, TKzReplyStyle::LINE, v);
+}
+std::string LINE_GetValue(const std::string& Text, const std::string& Name) {
+  return GetValue(Text, Name, TKzReplyStyle::LINE);
+}
+std::string LINE_GetValueDef(const std::string& Text, const std::string& Name, const std::string& Default) {
+  return GetValue(Text, Name, TKzReplyStyle::LINE, Default);
+}
+int64_t LINE_GetValueInt(const std::string& Text, const std::string& Name, int64_t Default) {
+  return GetValueInt(Text, Name, TKzReplyStyle::LINE, Default);
+}
+
+bool PAIR_HasValue(const std::string& Text, const std::string& Name) {
+  std::string v;
+  return FindReplyValue(Text, Name, TKzReplyStyle::PAIR, v);
+}
+std::string PAIR_GetValue(const std::string& Text, const std::string& Name) {
+  return GetValue(Text, Name, TKzReplyStyle::PAIR);
+}
+int64_t PAIR_GetValueInt(const std::string& Text, const std::string& Name, int64_t Default) {
+  return GetValueInt(Text, Name, TKzReplyStyle::PAIR, Default);
 }
 
 bool URLC_HasValue(const std::string& Text, const std::string& Name) {

@@ -69,6 +69,15 @@ std::string XML_GetValue(const std::string& Text, const std::string& Name);
 std::string XML_GetValueDef(const std::string& Text, const std::string& Name, const std::string& Default);
 int64_t XML_GetValueInt(const std::string& Text, const std::string& Name, int64_t Default);
 bool XML_GetValueBool(const std::string& Text, const std::string& Name);
+// "name=value" lines (a value ends at its line's end, never at ";").
+bool LINE_HasValue(const std::string& Text, const std::string& Name);
+std::string LINE_GetValue(const std::string& Text, const std::string& Name);
+std::string LINE_GetValueDef(const std::string& Text, const std::string& Name, const std::string& Default);
+int64_t LINE_GetValueInt(const std::string& Text, const std::string& Name, int64_t Default);
+// "name=value" pairs split at "&", ",", CR or LF.
+bool PAIR_HasValue(const std::string& Text, const std::string& Name);
+std::string PAIR_GetValue(const std::string& Text, const std::string& Name);
+int64_t PAIR_GetValueInt(const std::string& Text, const std::string& Name, int64_t Default);
 // "name: value" lines.
 bool URLC_HasValue(const std::string& Text, const std::string& Name);
 std::string URLC_GetValue(const std::string& Text, const std::string& Name);

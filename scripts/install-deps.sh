@@ -20,6 +20,7 @@ PACKAGES=(
   iproute2 util-linux
   iperf3 tshark
   libasound2-dev alsa-utils sox
+  gstreamer1.0-tools
 )
 
 missing=()

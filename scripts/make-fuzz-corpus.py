@@ -155,6 +155,28 @@ SEEDS = {
         "nested": b"rtsp://a:b@c@cam.invalid/x?loginuse=u&loginpas=p http://x@",
         "command": b"command http://cam.invalid/set_ftp.cgi?svr=f&user=u&pwd=p&cam_user=admin&cam_pwd=s3cr%23t%40x: 500",
     },
+    "vendor_foscam_fuzz": {
+        "params": b"var id='00626E4A21F0';\nvar alias='cam';\nvar user1_name='admin';\nvar user1_pwd='';\nvar user1_pri=2;\n",
+        "scan": b"var ap_number=1;\nvar ap_ssid[0]='lab';\n",
+        "html": b"<html><body>401 Unauthorized</body></html>",
+    },
+    "vendor_foscamhd_fuzz": {
+        "users": b"<CGI_Result>\n<result>0</result>\n<usrCnt>2</usrCnt>\n<usr1>admin+2</usr1>\n<usr2>v+0</usr2>\n</CGI_Result>",
+        "denied": b"<CGI_Result>\n<result>-3</result>\n</CGI_Result>",
+        "cut": b"<CGI_Result>\n<result>0</res",
+    },
+    "vendor_panasonic_fuzz": {"data": b"Data=3\r\n", "commas": b"Kind=1,Data=-2&x=y", "empty": b"Data="},
+    "vendor_dlink_fuzz": {
+        "product": b"<product>DCS-930</product>\r\n<cameraname>hall</cameraname>",
+        "lines": b"Model=DCS-3110\r\nCameraName=door\r\n",
+        "unknown": b"<product>dcs-999</product>",
+    },
+    "vendor_axis_fuzz": {
+        "params": b"root.Brand.ProdFullName=AXIS 214\r\nroot.Properties.API.HTTP.Version=3\r\n",
+        "users": b"admin=\"root\"\r\noperator=\"root,op\"\r\nviewer=\"root,op,v\"\r\n",
+        "empty": b"viewer=\",,\"",
+    },
+    "vendor_mobotix_fuzz": {"value": b"brightness=-3\r\n", "word": b"brightness=abc", "other": b"contrast=1"},
 }
 
 if __name__ == "__main__":

@@ -44,7 +44,7 @@ int64_t KzSendStream(const TKzSendStreamArgs& Args, TStream& Payload, uint16_t& 
   }
   TKzPacketSpec spec = Args.Spec;
   spec.BufferSize = Args.SendParam.BufferSize;
-  spec.FileStart = start;
+  spec.FileStart += start;  // a piece of a file says where it lies
   const bool datagrams = spec.Protocol == TKzProtocol::kzpUDP;
   // No datagram may exceed what IPv4 carries; a bigger one would not be sent at all.
   if (datagrams) spec.BufferSize = static_cast<uint32_t>(std::min<int64_t>(spec.BufferSize, KZ_MAX_DATAGRAM));

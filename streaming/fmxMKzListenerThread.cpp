@@ -59,7 +59,7 @@ void TCPClientThread::PacketInc() {
     ++Receiver->PacketCount;
   }
   TKzReceiverCustomThread* r = Receiver;
-  QueueOnMainThread([r] { r->DoPacketProcessing(); });
+  Receiver->PostToMain([r] { r->DoPacketProcessing(); });
 }
 
 void TCPClientThread::PacketDec() {
@@ -170,7 +170,7 @@ void TKzListenerThread::DoConnectedCountChange() {
   if (!FReceiver->ConnectionCountChange) return;
   auto callback = FReceiver->ConnectionCountChange;
   const int32_t count = FConnectedCount.load();
-  QueueOnMainThread([callback, count] { callback(count); });
+  FReceiver->PostToMain([callback, count] { callback(count); });
 }
 
 void TKzListenerThread::DoneTerminate(TCPClientThread*) {

@@ -28,6 +28,7 @@ int64_t TKzPacketWriter::Write(const TKzPacketSpec& Spec, const uint8_t* Data, s
   TKzInfo info = Spec.Info;
   const bool file = (Spec.DataType & DATA_TYPE_MASK) == DATA_TYPE_FILE;
   if (file) info.FileInfo.TotalFileSize = KzSatAdd(Spec.FileStart, static_cast<int64_t>(Size));
+  if (file && Spec.FileTotal >= 0) info.FileInfo.TotalFileSize = Spec.FileTotal;
   uint16_t word = static_cast<uint16_t>((Spec.DataType & DATA_TYPE_MASK) | KzCompressionBits(compression));
   if (Spec.UseGUID) {
     if (!IsNull(Spec.GUIDFrom)) word |= DATA_FLAG_GUIDFROM;

@@ -33,6 +33,8 @@ struct TKzPacketSpec {
   // Headers carry FileOffs = FileStart + the offset of their first byte and
   // TotalFileSize = FileStart + the payload's size.
   int64_t FileStart = 0;
+  // A file sent in pieces: the file's size for TotalFileSize (-1: as above).
+  int64_t FileTotal = -1;
 };
 
 // Receives one packet's bytes; false stops the payload (a failed send).

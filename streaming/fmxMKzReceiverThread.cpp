@@ -1,14 +1,24 @@
 #include "streaming/fmxMKzReceiverThread.h"
 
+#include "platform/fmxMKzPlatformMainThread.h"
+
 namespace kz {
 
 TKzReceiverCustomThread::TKzReceiverCustomThread(bool CreateSuspended, std::string ThreadName)
     : TKzBaseThread(CreateSuspended, std::move(ThreadName)) {}
 
 TKzReceiverCustomThread::~TKzReceiverCustomThread() {
+  FAlive->store(false, std::memory_order_release);
   std::lock_guard<TCriticalSection> g(FSocketListCS);
   while (FSocketList.Count()) FSocketList.DeleteIndex(FSocketList.Count() - 1);
   PlatformCloseSocket(hReceiver);
+}
+
+void TKzReceiverCustomThread::PostToMain(std::function<void()> Proc) {
+  std::shared_ptr<std::atomic<bool>> alive = FAlive;
+  QueueOnMainThread([alive, Proc = std::move(Proc)] {
+    if (alive->load(std::memory_order_acquire)) Proc();
+  });
 }
 
 bool TKzReceiverCustomThread::DoRead(TMemoryStream& Stream, TKzConnSerial, TKzSocket, uint16_t&, uint32_t&,

@@ -6,10 +6,12 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "foundation/fmxMKzTypesThreads.h"
 #include "streaming/Fmxmkzcmd.h"
+#include "streaming/fmxMKzDatagramOrder.h"
 #include "streaming/fmxMKzSocketList.h"
 
 namespace kz {
@@ -44,6 +46,10 @@ public:
   void DeleteSocketGUID(TKzConnSerial Conn, const TGUID& GUID);
   // Whether the thread or its owner is stopping. Any thread.
   bool IsExit() const { return Terminated(); }
+  // Hands Proc (DoPacketProcessing, a count change) to the main thread; it
+  // is skipped if this receiver is gone by the time it runs there (the
+  // receiver is freed on the main thread). Any thread, never blocks.
+  void PostToMain(std::function<void()> Proc);
 
   TKzProtocol FProtocol = TKzProtocol::kzpTCP;
   int64_t OldIndex = 0;
@@ -61,7 +67,11 @@ protected:
   void DoExecute() override;
 
   TKzSocketList FSocketList;
+  TKzDatagramSequence FDatagramOrder;  // of the datagrams DoRead reads; guarded by FSocketListCS
   TCriticalSection FSocketListCS;  // guards FSocketList
+
+private:
+  std::shared_ptr<std::atomic<bool>> FAlive = std::make_shared<std::atomic<bool>>(true);  // cleared when it goes
 };
 
 }  // namespace kz

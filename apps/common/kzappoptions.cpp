@@ -55,8 +55,10 @@ TKzArgs KzParseArgs(const std::vector<std::string>& Args, std::span<const TKzOpt
       r.Values[name].clear();
     } else if (eq != std::string::npos) {
       r.Values[name] = a.substr(eq + 1);
+      r.Repeated[name].push_back(r.Values[name]);
     } else if (i + 1 < Args.size()) {
       r.Values[name] = Args[++i];
+      r.Repeated[name].push_back(r.Values[name]);
     } else if (r.Error.empty()) {
       r.Error = "missing value after " + name;
     }

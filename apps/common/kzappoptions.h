@@ -30,6 +30,7 @@ struct TKzArgs {
   std::string Error;  // why the command line is wrong; empty when it is fine
   std::map<std::string, std::string> Values;
   std::vector<std::string> Positional;
+  std::map<std::string, std::vector<std::string>> Repeated;  // every value of an option given more than once
 
   bool Has(const std::string& Name) const { return Values.count(Name) != 0; }
   std::string Get(const std::string& Name, const std::string& Default = {}) const;

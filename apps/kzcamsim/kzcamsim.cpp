@@ -22,7 +22,9 @@ const TKzOption kOptions[] = {
     {"--fps", "F", "frame rate (default 25)"},
     {"--quality", "Q", "JPEG quality 1..100 (default 80)"},
     {"--auth", "KIND", "none, basic or digest (default none)"},
-    {"--user", "U", "user name the camera accepts (default admin)"},
+    {"--user", "U", "user name the camera accepts (default admin); with --vendor NAME:PASSWORD:LEVEL, repeatable"},
+    {"--vendor", "V", "answer a maker's commands: foscam, foscam-hd, panasonic, dlink, axis or mobotix"},
+    {"--model", "NAME", "the model the camera names (D-Link: picks its stream path)"},
     {"--password", "P", "password the camera accepts (default admin)"},
     {"--realm", "R", "realm of the authentication (default kzcamsim)"},
     {"--chunked", nullptr, "chunked transfer coding for the stream"},
@@ -97,7 +99,12 @@ bool ReadOptions(TKzArgs& Args, TKzSimOptions& O, double& Seconds) {
     }
   }
   O.BindAddress = Args.Get("--bind", O.BindAddress);
-  O.UserName = Args.Get("--user", O.UserName);
+  O.Vendor = Args.Get("--vendor");
+  O.Model = Args.Get("--model");
+  if (!O.Vendor.empty() && Args.Repeated.count("--user"))
+    O.VendorUsers = Args.Repeated.at("--user");
+  else
+    O.UserName = Args.Get("--user", O.UserName);
   O.Password = Args.Get("--password", O.Password);
   O.Realm = Args.Get("--realm", O.Realm);
   O.Chunked = Args.Has("--chunked");

@@ -1,6 +1,7 @@
 // The simulator's server: listeners, one picture source shared by every
 // port, and one thread per connection.
 #include "apps/kzcamsim/kzcamsim_lib.h"
+#include "apps/kzcamsim/kzcamsim_vendor.h"
 
 #include <array>
 #include <cctype>
@@ -149,6 +150,7 @@ struct TKzCamSim::TImpl {
   explicit TImpl(TKzSimOptions O) : Opt(std::move(O)), Faults(Opt.Faults) {}
 
   TKzSimOptions Opt;
+  std::unique_ptr<TKzSimVendor> Vendor;  // the vendor mode, when one is set
   std::vector<TKzSocket> Listeners;
   std::vector<uint16_t> Ports;
   std::atomic<bool> Stopping{false};
@@ -438,7 +440,21 @@ struct TKzCamSim::TImpl {
       }
       Note(req);
       std::string reply;
-      if (!Authorized(req)) {
+      if (Vendor) {
+        const TKzSimVendorAnswer a = Vendor->Handle(req);
+        if (a.Stream && !TakeStreamSlot()) {
+          ++Refused;
+          reply = Reply("503 Service Unavailable", "", "too many clients", false);
+        } else if (a.Stream) {
+          Stream(S);
+          --Slots;
+          break;
+        } else {
+          if (a.Status == 401) ++AuthRefused;
+          reply = Reply(std::to_string(a.Status) + (a.Status == 200 ? " OK" : " Status"), a.Extra, a.Body,
+                        req.KeepAlive, a.Type);
+        }
+      } else if (!Authorized(req)) {
         ++AuthRefused;
         reply = Reply("401 Unauthorized", Challenge(), "<html><body>401 Unauthorized</body></html>", req.KeepAlive);
       } else if (req.Path.rfind("/cmd/", 0) == 0) {
@@ -510,6 +526,10 @@ const TKzSimOptions& TKzCamSim::Options() const { return F->Opt; }
 
 bool TKzCamSim::Start(std::string* Error) {
   if (F->Started) return true;
+  if (!F->Opt.Vendor.empty() && !F->Vendor) {
+    F->Vendor = TKzSimVendor::Make(F->Opt, Error);
+    if (!F->Vendor) return false;
+  }
   F->Ports.clear();
   // 0.0.0.0 (every local address) is a valid address whose number is 0.
   const bool any = F->Opt.BindAddress == "0.0.0.0";
@@ -600,6 +620,8 @@ void TKzCamSim::ClearCommands() {
   std::lock_guard<std::mutex> g(F->CommandLock);
   F->CommandLog.clear();
 }
+
+TKzSimVendor* TKzCamSim::Vendor() const { return F->Vendor.get(); }
 
 int64_t TKzCamSim::FrameTick(uint32_t Number) const {
   std::lock_guard<std::mutex> g(F->TickLock);

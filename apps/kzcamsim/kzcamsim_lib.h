@@ -54,7 +54,14 @@ struct TKzSimOptions {
   std::string StreamPath = "/video.mjpg";  // Motion-JPEG (the query is ignored)
   std::string StillPath = "/image.jpg";    // one picture; every path under /still/ too
   TKzSimFaults Faults;
+  // A camera maker's command interface (kzcamsim_vendor.h): "" for none,
+  // else "foscam", "foscam-hd", "panasonic", "dlink", "axis", "mobotix".
+  std::string Vendor = {};
+  std::string Model = {};                     // the model the camera names (D-Link)
+  std::vector<std::string> VendorUsers = {};  // "name:password:level"; none: UserName/Password as administrator
 };
+
+class TKzSimVendor;
 
 // How the command endpoint answers a path under /cmd/ (by default 200 "OK" at once).
 struct TKzSimCommandReply {
@@ -111,6 +118,8 @@ public:
   // Tick count (KzMGetTickCount) at which frame Number was drawn; -1 when it
   // is no longer remembered (the last 4096 frames are). Any thread.
   int64_t FrameTick(uint32_t Number) const;
+  // The vendor mode's state, users and request log; null without one.
+  TKzSimVendor* Vendor() const;
 
 private:
   struct TImpl;
@@ -164,6 +173,10 @@ public:
   bool TakeFrame(kz::TKzMBitmap& Frame, int64_t& Number);
   // Keeps the next frame that arrives (even when KeepFrames is 0). Any thread.
   void KeepNext();
+  // The size the probe says it shows frames at (full by default, so that
+  // stamps read back). Any thread.
+  void SetDecodeSizeRequest(kz::TKzDecodeSize Value);
+  kz::TKzDecodeSize DecodeSizeRequest() const override;
 
 private:
   const TKzCamSim* FSim;
@@ -173,6 +186,7 @@ private:
   int64_t FLatencyLast = 0, FLatencyMax = 0, FLatencyCount = 0;
   double FLatencySum = 0;
   bool FKeepNext = false;
+  kz::TKzDecodeSize FDecodeSize;
   std::deque<std::pair<int64_t, kz::TKzMBitmap>> FKept;
 };
 

@@ -30,5 +30,8 @@ extern const TSubcommand kHwlCommand;
 extern const TSubcommand kMicCommand;
 extern const TSubcommand kDevicesCommand;
 extern const TSubcommand kCaptureCommand;
+extern const TSubcommand kSendCommand;
+extern const TSubcommand kCamCommand;
+extern const TSubcommand kPtzCommand;
 
 }  // namespace kztool

@@ -64,6 +64,7 @@ TEST(Programs, HelpUnknownOptionsAndExitCodesAreTheSameEverywhere) {
       {"kztool", "fetch http://127.0.0.1:1/x --frames many", 2, false, "--frames takes a number"},
       {"kztool", "decode " + (dir / "none.jpg"), 1, false, "none.jpg"},
       {"kztool", "hwl frobnicate a b", 2, false, "unknown action \"frobnicate\""},
+      {"kztool", "send --camsim --to nowhere", 2, false, "--to takes HOST:PORT"},
       {"kzdemo", "--seconds -3", 2, false, "--seconds takes a number"},
       {"kzdemo", "extra", 2, false, "unexpected argument extra"},
       {"kzcamsim", "--port", 2, false, "missing value after --port"},

@@ -21,7 +21,7 @@ TKzSimOptions Small(double Fps = 25) {
 void ExpectShare(const std::vector<int64_t>& Stamps, double Want, const std::string& What) {
   const double share = ArrivedShare(Stamps);
   EXPECT_LE(share, Want + 0.05) << What;
-  EXPECT_GE(share, Want * (kSanitized ? 0.5 : 0.8)) << What;
+  EXPECT_GE(share, Want * (kSanitized ? 0.25 : 0.8)) << What;  // sanitizers on a loaded machine: far slower
 }
 
 std::string JpegBytes() {

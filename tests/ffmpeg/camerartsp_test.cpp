@@ -75,7 +75,11 @@ TEST(FFmpegCamera, FilesPlayEveryFrameOnce) {
     ASSERT_TRUE(rig.WaitEnd(20000));
     EXPECT_EQ(rig.Ends, std::vector<int32_t>{0});
     EXPECT_EQ(started, 1);
-    EXPECT_EQ(rig.Probe.Frames(), kztest::ProbeFrameCount(path));
+    // The draw thread keeps only the newest frame: on a loaded machine one of a
+    // file's frames may be replaced by the next before it is drawn, slowed
+    // down by a sanitizer a few. None comes twice.
+    EXPECT_LE(rig.Probe.Frames(), kztest::ProbeFrameCount(path));
+    EXPECT_GE(rig.Probe.Frames(), kztest::ProbeFrameCount(path) - (kztest::kSanitized ? 3 : 1));
     EXPECT_FALSE(rig.Cam.IsVideoPlaying());
     const double seconds = kztest::ProbeDuration(path, "a");
     EXPECT_NEAR(double(sound.Samples), seconds * sound.Rate, 0.01 * seconds * sound.Rate + 0.5);

@@ -127,7 +127,8 @@ TEST(ListsStress, EightWritersFourReadersLoseAndDuplicateNothing) {
     // Two writers share each data-list entry, so their chunks interleave.
     const TKzHeaderPack dataHeader = Header(source[w / 2]);
     const int32_t key = 0x100 * (w / 2 + 1) + (w % 4 < 2 ? DATA_TYPE_USERDATA : DATA_TYPE_CMD);
-    for (uint32_t seq = 0; Clock::now() < end; ++seq) {
+    // Two seconds, and at least a few chunks however slow the build (sanitizers) or the machine.
+    for (uint32_t seq = 0; Clock::now() < end || seq < 16; ++seq) {
       while (pending.load() > (8 << 20) && Clock::now() < end) std::this_thread::yield();
       const uint32_t len = (seq * 7919 + w * 104729) % 4000;
       chunk.assign(10 + len, 0);
@@ -206,7 +207,6 @@ TEST(ListsStress, EightWritersFourReadersLoseAndDuplicateNothing) {
   EXPECT_EQ(seen.DataBytes, dataWritten.load());
   for (int w = 0; w < kWriters; ++w) {
     SCOPED_TRACE(w);
-    EXPECT_GT(chunks[w].load(), 10u);
     EXPECT_EQ(seen.NextChunk[w], chunks[w].load());
     // The newest frame always arrives; unbounded queues deliver every byte.
     EXPECT_EQ(seen.LastFrame[w], static_cast<int64_t>(frames[w].load()) - 1);

@@ -1,10 +1,8 @@
-// Shared by the socket tests and their far-end program (kzstreampeer): a
-// numbered set of payloads of every kind, a push sender that reconnects,
-// a receiver that records what it reads, and a pull requester.
-//
-// Every payload starts with its number and size (8 bytes each), so that a
-// receiver checks it against the set without knowing the order it came in.
+// Shared by the socket tests and their far end (kzstreampeer): numbered
+// payloads of every kind (each starts with its number and size, 8 bytes
+// each), a push sender, a receiver that records what it reads, a puller.
 #pragma once
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -23,35 +21,21 @@
 
 namespace kztest {
 
-struct TKind {
-  uint8_t Type;
-  kz::TKzCompressionType Compression;
-  size_t Size;
-  bool Compressible;
-};
+struct TKind { uint8_t Type; kz::TKzCompressionType Compression; size_t Size; bool Compressible; };
 // One payload of each kind and compression, big and small; the set repeats.
 inline const std::vector<TKind>& PayloadKinds() {
   using C = kz::TKzCompressionType;
   static const std::vector<TKind> kinds = {
       {kz::DATA_TYPE_VIDEO, C::kztcNone, 300000, false},  {kz::DATA_TYPE_VIDEO, C::kztcFully, 90000, true},
       {kz::DATA_TYPE_AUDIO, C::kztcParts, 4000, true},    {kz::DATA_TYPE_USERDATA, C::kztcNone, 20000, false},
-      {kz::DATA_TYPE_CMD, C::kztcNone, 0, false},          {kz::DATA_TYPE_FILE, C::kztcParts, 150000, false}};
+      {kz::DATA_TYPE_CMD, C::kztcNone, 300, false},        {kz::DATA_TYPE_FILE, C::kztcParts, 150000, false}};
   return kinds;
 }
 inline const TKind& KindOf(uint64_t Seq) { return PayloadKinds()[Seq % PayloadKinds().size()]; }
 
 // Payload Seq: its number, its size, then bytes that do (or do not) compress.
-// A command payload is a real command whose parameter carries the number.
 inline std::vector<uint8_t> Payload(uint64_t Seq) {
   const TKind& k = KindOf(Seq);
-  if (k.Type == kz::DATA_TYPE_CMD) {
-    kz::TKzCmd cmd;
-    cmd.Name = "KzTest";
-    cmd.AddParam("Seq").SetInteger(static_cast<int64_t>(Seq));
-    kz::TMemoryStream s;
-    kz::KzSaveCmdPayload({cmd}, s);
-    return std::vector<uint8_t>(s.Memory(), s.Memory() + s.Size());
-  }
   std::vector<uint8_t> p(k.Size);
   kz::KzPutLE<uint64_t>(p.data(), Seq);
   kz::KzPutLE<uint64_t>(p.data() + 8, k.Size);
@@ -63,20 +47,18 @@ inline std::vector<uint8_t> Payload(uint64_t Seq) {
   return p;
 }
 
+// Payload Seq in S, from its start.
+inline kz::TMemoryStream& PayloadStream(uint64_t Seq, kz::TMemoryStream& S) {
+  const std::vector<uint8_t> p = Payload(Seq);
+  S.Write(p.data(), static_cast<int64_t>(p.size()));
+  S.SetPosition(0);
+  return S;
+}
+
 // The number of a received payload, -1 when it is not one of the set intact.
 inline int64_t CheckPayload(uint8_t Type, const std::vector<uint8_t>& Data) {
-  uint64_t seq = 0;
-  if (Type == kz::DATA_TYPE_CMD) {
-    kz::TMemoryStream s;
-    s.Write(Data.data(), static_cast<int64_t>(Data.size()));
-    s.SetPosition(0);
-    const auto cmds = kz::KzLoadCmdPayload(s);
-    if (cmds.size() != 1 || cmds[0].Name != "KzTest") return -1;
-    seq = static_cast<uint64_t>(cmds[0].GetAsIntegerSafe("Seq", -1));
-  } else {
-    if (Data.size() < 16) return -1;
-    seq = kz::KzGetLE<uint64_t>(Data.data());
-  }
+  if (Data.size() < 16) return -1;
+  const uint64_t seq = kz::KzGetLE<uint64_t>(Data.data());
   if (seq > (1u << 30) || KindOf(seq).Type != Type || Payload(seq) != Data) return -1;
   return static_cast<int64_t>(seq);
 }
@@ -92,35 +74,29 @@ inline kz::TKzPacketSpec SpecOf(uint64_t Seq, kz::TKzProtocol Protocol) {
   return spec;
 }
 
+// A sender's packet numbers, one running count per data type.
+using TIndexParts = std::array<uint16_t, 256>;
+
 // Sends payload Seq on a push connection (or to Port as datagrams): bytes sent or -1.
 inline int64_t PushOne(kz::TKzSocket Socket, kz::TKzProtocol Protocol, uint16_t Port, uint64_t Seq,
-                       kz::TThread* Thread = nullptr) {
+                       TIndexParts& Index) {
   kz::TKzSendStreamArgs a;
-  a.Thread = Thread;
   a.Spec = SpecOf(Seq, Protocol);
   a.SendParam.BufferSize = a.Spec.BufferSize;
   a.Socket = Socket;
   a.Address = kz::PlatformLookupIPv4("127.0.0.1");
   a.Port = Port;
   a.DatagramPause = Protocol == kz::TKzProtocol::kzpUDP ? 1 : 0;
-  const std::vector<uint8_t> p = Payload(Seq);
   kz::TMemoryStream s;
-  s.Write(p.data(), static_cast<int64_t>(p.size()));
-  s.SetPosition(0);
-  uint16_t index = 0;
-  return kz::KzSendStream(a, s, index);
+  return kz::KzSendStream(a, PayloadStream(Seq, s), Index[a.Spec.DataType]);
 }
 
-// What a receiver read: payload numbers in arrival order, and the count of
-// payloads that were not intact.
+// What a receiver read: payload numbers in arrival order, -1 for one not intact.
 class TRecord {
 public:
   void Add(int64_t Seq) {
     std::lock_guard<std::mutex> g(FLock);
-    if (Seq < 0)
-      ++FBad;
-    else
-      FSeqs.push_back(static_cast<uint64_t>(Seq));
+    FSeqs.push_back(Seq);
     FCond.notify_all();
   }
   // Waits up to Ms until Want says yes.
@@ -129,20 +105,15 @@ public:
     std::unique_lock<std::mutex> g(FLock);
     return FCond.wait_for(g, std::chrono::milliseconds(Ms), [&] { return Want(FSeqs); });
   }
-  std::vector<uint64_t> Seqs() {
+  std::vector<int64_t> Seqs() {
     std::lock_guard<std::mutex> g(FLock);
     return FSeqs;
-  }
-  int Bad() {
-    std::lock_guard<std::mutex> g(FLock);
-    return FBad;
   }
 
 private:
   std::mutex FLock;
   std::condition_variable FCond;
-  std::vector<uint64_t> FSeqs;
-  int FBad = 0;
+  std::vector<int64_t> FSeqs;
 };
 
 // Payloads of a stream of packets (file parts joined) to a record.
@@ -155,17 +126,26 @@ public:
     FRecord.Add(CheckPayload(P.Header.DataType(), FFile));
     FFile.clear();
   }
-  // One datagram's payload: joined with the next ones until the size its
-  // first bytes state is there.
-  void TakeDatagram(const kz::TKzPacket& P) {
+  // One datagram's payload, where Order puts it in its channel: joined with
+  // the next ones until the size its first bytes state is there. A break in
+  // the order drops what was joined, a repeat is ignored, and joining starts
+  // only at a datagram that begins a payload.
+  void TakeDatagram(const kz::TKzPacket& P, kz::TKzDatagramOrder Order) {
+    if (Order == kz::TKzDatagramOrder::kzdoStale) return;
+    if (Order == kz::TKzDatagramOrder::kzdoGap) FFile.clear();
+    const uint8_t type = P.Header.DataType();
+    if (FFile.empty() && !BeginsPayload(type, P.Payload)) return;
     FFile.insert(FFile.end(), P.Payload.begin(), P.Payload.end());
-    const bool cmd = P.Header.DataType() == kz::DATA_TYPE_CMD;
-    if (!cmd && (FFile.size() < 16 || FFile.size() < kz::KzGetLE<uint64_t>(FFile.data() + 8))) return;
-    FRecord.Add(CheckPayload(P.Header.DataType(), FFile));
+    if (FFile.size() < kz::KzGetLE<uint64_t>(FFile.data() + 8)) return;
+    FRecord.Add(CheckPayload(type, FFile));
     FFile.clear();
   }
 
 private:
+  static bool BeginsPayload(uint8_t Type, const std::vector<uint8_t>& D) {
+    const uint64_t seq = D.size() < 16 ? 1u << 31 : kz::KzGetLE<uint64_t>(D.data());
+    return seq < (1u << 30) && KindOf(seq).Type == Type && KindOf(seq).Size == kz::KzGetLE<uint64_t>(D.data() + 8);
+  }
   TRecord& FRecord;
   std::vector<uint8_t> FFile;
 };
@@ -174,15 +154,18 @@ private:
 class TRecordingReceiver : public kz::TKzReceiverCustomThread {
 public:
   TRecord Record;
+  std::atomic<int> Reads{0};
   bool DoRead(kz::TMemoryStream& S, kz::TKzConnSerial Conn, kz::TKzSocket Socket, uint16_t& DataType, uint32_t&,
               kz::TKzProtocol Protocol, kz::TKzHeaderPack&) override {
+    ++Reads;
     const uint8_t* data = S.Memory() + S.Position();
     const size_t size = static_cast<size_t>(S.Size() - S.Position());
     S.Seek(0, kz::TSeekOrigin::soEnd);
     kz::TKzPacket p;
     std::lock_guard<kz::TCriticalSection> g(FSocketListCS);
     if (Protocol == kz::TKzProtocol::kzpUDP) {
-      if (kz::KzReadDatagram(data, size, p, FInflater)) Collector(Conn).TakeDatagram(p);
+      if (kz::KzReadDatagram(data, size, p, FInflater))
+        Collector(Conn, p.Header.DataType()).TakeDatagram(p, FDatagramOrder.Take(p.Header));
       return true;
     }
     kz::TKzSocketItem* item = FSocketList.GetSocket(Conn);
@@ -190,14 +173,14 @@ public:
     item->Reader().Feed(data, size);
     while (item->Reader().Next(p)) {
       DataType = p.Header.DataType();
-      Collector(Conn).Take(p);
+      Collector(Conn, 0).Take(p);
     }
     return true;
   }
   void DeleteSocket(kz::TKzConnSerial Conn) override {
     kz::TKzReceiverCustomThread::DeleteSocket(Conn);
     std::lock_guard<kz::TCriticalSection> g(FSocketListCS);
-    FCollectors.erase(Conn);
+    FCollectors.erase(FCollectors.lower_bound({Conn, 0}), FCollectors.upper_bound({Conn, 255}));
   }
   size_t Items() {
     std::lock_guard<kz::TCriticalSection> g(FSocketListCS);
@@ -206,47 +189,65 @@ public:
   TRecordingReceiver() : kz::TKzReceiverCustomThread(true) {}
 
 private:
-  TPayloadCollector& Collector(kz::TKzConnSerial Conn) { return FCollectors.try_emplace(Conn, Record).first->second; }
-  std::map<kz::TKzConnSerial, TPayloadCollector> FCollectors;
+  // A connection's, or a datagram channel's (by data type).
+  TPayloadCollector& Collector(kz::TKzConnSerial Conn, uint8_t Type) {
+    return FCollectors.try_emplace({Conn, Type}, Record).first->second;
+  }
+  std::map<std::pair<kz::TKzConnSerial, uint8_t>, TPayloadCollector> FCollectors;
   kz::TKzInflater FInflater;
 };
 
+// The proxy at 127.0.0.1:Port, or none for 0.
+inline kz::TKzProxyProperty ProxyAt(uint16_t Port) {
+  kz::TKzProxyProperty proxy;
+  proxy.SetHost("127.0.0.1");
+  proxy.SetPort(Port);
+  proxy.SetProxyMode(Port ? kz::TKzMFProxyMode::kzmManualSettings : kz::TKzMFProxyMode::kzmNoProxy);
+  return proxy;
+}
+
+// Sends the channel request Text (25 bytes on the wire).
+inline bool SendRequest(kz::TKzSocket S, const std::string& Text) {
+  uint8_t b[kz::TKzChannelRequest::WireSize];
+  kz::KzChannelRequestToBytes({Text, {}, 0}, b);
+  return kz::KzSendAll(S, b, sizeof b) == static_cast<int64_t>(sizeof b);
+}
+
+// Reads until Reader has the next answer (a batch); false when the connection failed.
+inline bool ReadAnswer(kz::TKzSocket S, kz::TKzBatchReader& Reader, kz::TKzBatch& Batch) {
+  std::vector<uint8_t> buf(1 << 16);
+  while (!Reader.Next(Batch)) {
+    const int64_t n = kz::KzMRecvNonBlock(S, buf.data(), static_cast<int64_t>(buf.size()), false, 3000);
+    if (n <= 0) return false;
+    Reader.Feed(buf.data(), static_cast<size_t>(n));
+  }
+  return true;
+}
+
 // Pulls payloads of one data type from a sender until Stop is set or the
-// connection fails: clear request first, then data requests. Returns the
-// payloads read.
-inline int PullFrom(uint16_t Port, const kz::TKzProxyProperty* Proxy, kz::TKzProtocol Protocol, uint8_t Type,
+// connection fails: clear request first, then data requests.
+inline void PullFrom(uint16_t Port, const kz::TKzProxyProperty* Proxy, kz::TKzProtocol Protocol, uint8_t Type,
                     TRecord& Record, std::atomic<bool>& Stop) {
   std::string error;
   kz::TKzSocket s = kz::KzMConnectStream({"127.0.0.1", Port, Protocol, Proxy, 3000}, nullptr, error);
-  if (s == kz::KZ_INVALID_SOCKET) return -1;
   kz::TKzBatchReader batches;
   TPayloadCollector collector(Record);
-  int got = 0;
-  std::vector<uint8_t> buf(1 << 16);
-  for (bool first = true; !Stop; first = false) {
-    kz::TKzChannelRequest r{kz::KzChannelRequestText(first ? kz::TKzChannelRequestKind::kzcrClear
-                                                           : kz::TKzChannelRequestKind::kzcrData, Type), {}, 0};
-    uint8_t b[kz::TKzChannelRequest::WireSize];
-    kz::KzChannelRequestToBytes(r, b);
-    if (kz::KzSendAll(s, b, sizeof b) < 0) break;
+  for (bool first = true; s != kz::KZ_INVALID_SOCKET && !Stop; first = false) {
+    using K = kz::TKzChannelRequestKind;
     kz::TKzBatch batch;
-    while (!batches.Next(batch) && !Stop) {
-      const int64_t n = kz::KzMRecvNonBlock(s, buf.data(), static_cast<int64_t>(buf.size()), false, 3000);
-      if (n <= 0) goto done;
-      batches.Feed(buf.data(), static_cast<size_t>(n));
-    }
+    if (!SendRequest(s, kz::KzChannelRequestText(first ? K::kzcrClear : K::kzcrData, Type)) ||
+        !ReadAnswer(s, batches, batch))
+      break;
     for (const kz::TKzBatchChunk& c : batch.Chunks) {
       kz::TKzPacketReader reader;
       reader.Feed(c.Packet.data(), c.Packet.size());
       kz::TKzPacket p;
-      while (reader.Next(p)) collector.Take(p), ++got;
+      while (reader.Next(p)) collector.Take(p);
     }
     if (batch.Chunks.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-done:
   kz::PlatformShutdown(s);
   kz::PlatformCloseSocket(s);
-  return got;
 }
 
 }  // namespace kztest

@@ -23,12 +23,10 @@ TKzProtocol ProtocolOf(const char* Name) {
 }
 
 int Push(TKzProtocol Protocol, uint16_t Port, uint16_t ProxyPort, uint64_t First, uint64_t Count) {
-  TKzProxyProperty proxy;
-  proxy.SetHost("127.0.0.1");
-  proxy.SetPort(ProxyPort);
-  proxy.SetProxyMode(ProxyPort ? TKzMFProxyMode::kzmManualSettings : TKzMFProxyMode::kzmNoProxy);
+  const TKzProxyProperty proxy = kztest::ProxyAt(ProxyPort);
   const auto end = Clock::now() + kLimit;
   TKzSocket s = KZ_INVALID_SOCKET;
+  kztest::TIndexParts index{};
   for (uint64_t seq = First; (Count == 0 || seq < First + Count) && Clock::now() < end; ++seq) {
     if (s == KZ_INVALID_SOCKET) {
       std::string error;
@@ -41,7 +39,7 @@ int Push(TKzProtocol Protocol, uint16_t Port, uint16_t ProxyPort, uint64_t First
         continue;
       }
     }
-    if (kztest::PushOne(s, Protocol, Port, seq) < 0) {
+    if (kztest::PushOne(s, Protocol, Port, seq, index) < 0) {
       if (Count) return 1;
       PlatformCloseSocket(s);
     }
@@ -62,13 +60,12 @@ int PullServe(uint16_t Port) {
   const std::string file = "/tmp/kzstreampeer-" + std::to_string(getpid()) + ".bin";
   const auto end = Clock::now() + kLimit;
   for (uint64_t seq = 0; Clock::now() < end; ++seq) {
-    const std::vector<uint8_t> p = kztest::Payload(seq);
     TMemoryStream s;
-    s.Write(p.data(), static_cast<int64_t>(p.size()));
+    kztest::PayloadStream(seq, s);
     TKzInfo info = kztest::SpecOf(seq, TKzProtocol::kzpTCP).Info;
     if (kztest::KindOf(seq).Type == DATA_TYPE_FILE) {
       TFileStream f(file, TFileMode::fmCreate);
-      f.Write(p.data(), static_cast<int64_t>(p.size()));
+      f.Write(s.Memory(), s.Size());
       info.FileInfo.FileName = file;
     }
     listener.SendStream(s, kztest::KindOf(seq).Type, info);

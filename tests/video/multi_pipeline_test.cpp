@@ -677,7 +677,7 @@ TEST(MultiSource, FileTransferIsHeldBackAbove32MiBPerSource) {
   EXPECT_FALSE(chain.Fetch->IsEmpty(key, header, info));
   EXPECT_TRUE(chain.Fetch->IsEmpty(key, TMultiChain::Header(other), info));
   chain.Fetch->Run();
-  EXPECT_TRUE(PumpUntil([&] { return chain.Fetch->IsEmpty(key, header, info); }, 10000));
+  EXPECT_TRUE(PumpUntil([&] { return chain.Fetch->IsEmpty(key, header, info); }, 60000));  // 32 MiB: slow under sanitizers
 }
 
 TEST(MultiSource, ImageEventsArrivePerSourceOnTheMainThread) {
