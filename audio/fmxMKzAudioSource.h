@@ -14,7 +14,7 @@
 
 namespace kz {
 
-class TKzAudioSource : public TKzMediaSource {
+class TKzAudioSource : public TKzMediaSource, public IKzAudioLevelSource {
 public:
   // Main thread, never blocks.
   explicit TKzAudioSource(TComponent* AOwner);
@@ -27,8 +27,8 @@ public:
   void RegisterCamSender(IKzCamSenderConsumer* Sender);
   void UnRegisterCamSender(IKzCamSenderConsumer* Sender);
   // Main thread, never block.
-  void RegisterAudioViewer(IKzAudioViewer* Viewer);
-  void UnRegisterAudioViewer(IKzAudioViewer* Viewer);
+  void RegisterAudioViewer(IKzAudioViewer* Viewer) override;
+  void UnRegisterAudioViewer(IKzAudioViewer* Viewer) override;
 
   // Level (128 = silence) to every viewer not being destroyed. Any thread.
   void SetLevel(uint16_t Level);

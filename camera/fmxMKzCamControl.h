@@ -6,12 +6,13 @@
 #include <vector>
 
 #include "platform/fmxMKzPlatformComponent.h"
+#include "video/fmxMKzCamControlPanel.h"
 
 namespace kz {
 
 class TKzCamera;
 
-class TKzCamControl : public TComponent {
+class TKzCamControl : public TComponent, public IKzCamControlPanel {
 public:
   // Main thread, never blocks.
   explicit TKzCamControl(TComponent* AOwner);
@@ -25,7 +26,16 @@ public:
   virtual void UnRegisterCamera(TKzCamera* Camera);
   const std::vector<TKzCamera*>& Cameras() const { return FCameras; }
 
+  // Follows the camera behind Source (registering it unless it already is);
+  // nothing when Source is not a camera. Main thread, never blocks.
+  void AttachVideoSource(TKzVideoSource* Source) override;
+  // Unregisters the camera AttachVideoSource registered. Main thread.
+  void DetachVideoSource() override;
+  // The camera followed through AttachVideoSource (nullptr: none).
+  TKzCamera* AttachedCamera() const { return FAttached; }
+
 protected:
+  void Notification(TComponent* AComponent, TOperation Operation) override;
   // A movement command of Sender finished with Status. Main thread.
   virtual void DoneControl(TComponent* Sender, int32_t Status) {
     (void)Sender;
@@ -34,6 +44,8 @@ protected:
 
 private:
   std::vector<TKzCamera*> FCameras;
+  TKzCamera* FAttached = nullptr;
+  bool FAttachRegistered = false;  // AttachVideoSource registered FAttached
 };
 
 }  // namespace kz

@@ -205,6 +205,9 @@ void TControl::DoMouseLeave() {
 void TControl::DblClick() {
   if (OnDblClick) OnDblClick(this);
 }
+void TControl::MouseWheel(TShiftState Shift, int32_t WheelDelta, bool& Handled) {
+  if (OnMouseWheel) OnMouseWheel(this, Shift, WheelDelta, Handled);
+}
 void TControl::KeyDown(uint16_t& Key, char32_t& KeyChar, TShiftState Shift) {
   if (OnKeyDown) OnKeyDown(this, Key, KeyChar, Shift);
 }
@@ -535,6 +538,15 @@ void TForm::HostMouseUp(TMouseButton Button, TShiftState Shift, float X, float Y
 
 void TForm::HostMouseLeave() {
   if (!FCaptured) UpdateHover(nullptr);
+}
+
+void TForm::HostMouseWheel(TShiftState Shift, int32_t WheelDelta, float X, float Y) {
+  std::weak_ptr<TForm*> alive = FAlive;
+  bool handled = false;
+  for (TControl* c = MouseTarget(X, Y); c && !handled; c = c->FParent) {
+    c->MouseWheel(Shift, WheelDelta, handled);
+    if (alive.expired()) return;
+  }
 }
 
 void TForm::RouteKey(TKeyHandler Handler, uint16_t Key, char32_t KeyChar, TShiftState Shift) {

@@ -41,6 +41,7 @@ using TShiftState = uint16_t;
 namespace vk {
 constexpr uint16_t Back = 8, Tab = 9, Return = 13, Escape = 27, Space = 32, End = 35, Home = 36, Left = 37,
                    Up = 38, Right = 39, Down = 40, Delete = 46;
+constexpr uint16_t F11 = 122;
 }  // namespace vk
 
 enum class TCursor : uint8_t { crDefault = 0, crArrow, crHandPoint, crSizeAll, crCross, crIBeam };
@@ -119,6 +120,7 @@ public:
   std::function<void(TComponent*)> OnMouseEnter;
   std::function<void(TComponent*)> OnMouseLeave;
   std::function<void(TComponent*)> OnDblClick;
+  std::function<void(TComponent*, TShiftState, int32_t, bool&)> OnMouseWheel;
   std::function<void(TComponent*, uint16_t&, char32_t&, TShiftState)> OnKeyDown;
   std::function<void(TComponent*, uint16_t&, char32_t&, TShiftState)> OnKeyUp;
 
@@ -131,6 +133,9 @@ public:
   virtual void DoMouseEnter();
   virtual void DoMouseLeave();
   virtual void DblClick();
+  // WheelDelta: 120 per notch, positive away from the user. A control that
+  // uses the turn sets Handled; otherwise its parent gets it.
+  virtual void MouseWheel(TShiftState Shift, int32_t WheelDelta, bool& Handled);
   // Key is a vk:: code (0 for a pure character); KeyChar the typed character
   // (0 for none). A handler may zero either to consume it.
   virtual void KeyDown(uint16_t& Key, char32_t& KeyChar, TShiftState Shift);
@@ -236,6 +241,8 @@ public:
   void HostMouseMove(TShiftState Shift, float X, float Y);
   void HostMouseUp(TMouseButton Button, TShiftState Shift, float X, float Y);
   void HostMouseLeave();
+  // A wheel turn over (X, Y): the control there, then its parents.
+  void HostMouseWheel(TShiftState Shift, int32_t WheelDelta, float X, float Y);
   void HostKeyDown(uint16_t Key, char32_t KeyChar, TShiftState Shift);
   void HostKeyUp(uint16_t Key, char32_t KeyChar, TShiftState Shift);
   // The window's size changed (the host resized it).

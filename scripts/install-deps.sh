@@ -14,6 +14,7 @@ PACKAGES=(
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev libavdevice-dev
   libopencv-dev
   libsdl2-dev xvfb x11-apps
+  xdotool
   libopenjp2-tools
   libx11-dev libxext-dev x11-utils v4l-utils
   iproute2 util-linux

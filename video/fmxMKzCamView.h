@@ -57,6 +57,11 @@ using TKzFullScreenEvent = std::function<void(TComponent* Sender, bool AShow)>;
 // area itself when W or H is 0 or the area is empty). Any thread.
 TRect KzGetVideoRect(TKzCamViewMode Mode, const TRect& ClientArea, int32_t W, int32_t H);
 
+// The full-screen button's icon in R (hovered: Hot), coloured from the
+// caption colour. Main thread.
+void KzDrawFullScreenButton(TCanvas& Canvas, const TRect& R, TAlphaColor CaptionColor, bool Hot,
+                            TKzMIconStyle Style);
+
 // Directions a point commands relative to a reference point: each direction
 // covers 60 degrees on either side of its axis, so a diagonal point gives
 // two neighbouring directions and the reference point itself none.

@@ -329,13 +329,13 @@ void TKzCamView::DrawCaption(TCanvas& Canvas) {
 
 // The full-screen icon: four corner brackets, thicker and brighter while
 // hovered.
-void TKzCamView::DrawButtons(TCanvas& Canvas) {
-  if (!FAllowFullScreen || !FFullScreenButtonVisible) return;
-  const TRect r = GetFullScreenButtonRect();
-  const int32_t thick = FFSBtnHot ? 5 : 4;
+void KzDrawFullScreenButton(TCanvas& Canvas, const TRect& R, TAlphaColor CaptionColor, bool Hot,
+                            TKzMIconStyle Style) {
+  const TRect& r = R;
+  const int32_t thick = Hot ? 5 : 4;
   constexpr int32_t kSpacing = 5;
-  TAlphaColor color = ScaleColor(FCaptionColor | 0xFF000000u, FFSBtnHot ? 1.3 : 1.2);
-  if (FIconStyle == TKzMIconStyle::kzisModern) {
+  TAlphaColor color = ScaleColor(CaptionColor | 0xFF000000u, Hot ? 1.3 : 1.2);
+  if (Style == TKzMIconStyle::kzisModern) {
     Canvas.FillRect(r, 0x80000000u);
     color = KzOpaqueWhite;
   }
@@ -348,6 +348,11 @@ void TKzCamView::DrawButtons(TCanvas& Canvas) {
   };
   for (const auto& corner : corners)
     for (const TRect& bar : corner) Canvas.FillRect(bar, color);
+}
+
+void TKzCamView::DrawButtons(TCanvas& Canvas) {
+  if (!FAllowFullScreen || !FFullScreenButtonVisible) return;
+  KzDrawFullScreenButton(Canvas, GetFullScreenButtonRect(), FCaptionColor, FFSBtnHot, FIconStyle);
 }
 
 }  // namespace kz

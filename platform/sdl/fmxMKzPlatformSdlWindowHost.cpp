@@ -167,6 +167,7 @@ private:
       case SDL_MOUSEMOTION: return E.motion.windowID;
       case SDL_MOUSEBUTTONDOWN:
       case SDL_MOUSEBUTTONUP: return E.button.windowID;
+      case SDL_MOUSEWHEEL: return E.wheel.windowID;
       case SDL_KEYDOWN:
       case SDL_KEYUP: return E.key.windowID;
       case SDL_TEXTINPUT: return E.text.windowID;
@@ -307,6 +308,13 @@ void TSdlWindow::HandleEvent(const SDL_Event& E) {
       if (ButtonOf(E.button.button, button))
         FForm.HostMouseUp(button, CurrentShift(), float(E.button.x), float(E.button.y));
       break;
+    case SDL_MOUSEWHEEL: {
+      int x = 0, y = 0;
+      SDL_GetMouseState(&x, &y);
+      const int32_t notches = E.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -E.wheel.y : E.wheel.y;
+      if (notches != 0) FForm.HostMouseWheel(CurrentShift(), notches * 120, float(x), float(y));
+      break;
+    }
     case SDL_KEYDOWN:
     case SDL_KEYUP: {
       const uint16_t key = SdlKeyToVk(E.key.keysym.sym);

@@ -30,6 +30,7 @@ examples)
   "$work/examples/grab_frames" "" 5 "$work" >/dev/null || fail "grab_frames"
   [ "$(ls "$work"/frame-*.png | wc -l)" -eq 5 ] || fail "grab_frames did not write 5 pictures"
   "$work/examples/headless_view" "" 2 "$work/view.png" >/dev/null || fail "headless_view"
+  "$work/examples/headless_wall" "" 2 "$work/wall.png" >/dev/null || fail "headless_wall"
   if command -v Xvfb >/dev/null; then
     Xvfb :$((90 + RANDOM % 400)) -displayfd 3 -screen 0 800x600x24 3>"$work/display" >/dev/null 2>&1 &
     for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
