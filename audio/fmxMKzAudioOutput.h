@@ -10,6 +10,7 @@
 #include "foundation/Fmxmkzguidfuncs.h"
 #include "foundation/fmxMKzTrack.h"
 #include "platform/fmxMKzPlatformComponent.h"
+#include "video/fmxMKzAudioSink.h"
 #include "video/fmxMKzAudioViewer.h"
 
 namespace kz {
@@ -17,7 +18,7 @@ namespace kz {
 class TKzAudioSource;
 class TKzVideoSource;
 
-class TCustomKzAudioOutput : public TComponent {
+class TCustomKzAudioOutput : public TComponent, public IKzAudioSink {
 public:
   // Main thread, never blocks.
   explicit TCustomKzAudioOutput(TComponent* AOwner);
@@ -54,6 +55,12 @@ public:
     (void)GUID;
     (void)AudioIndex;
   }
+
+  // A receiver's pipeline hands its blocks here: PlayAudio with dropping
+  // allowed; the end of a source's stream deletes its playback.
+  void AudioBlock(const TGUID& Source, uint16_t MediaIndex, const TKzAudioInfo& Info, int64_t StartTime,
+                  uint32_t Duration, const uint8_t* Data, size_t Size) override;
+  void RemoveAudioSource(const TGUID& Source, uint16_t MediaIndex) override { DeleteGUID(Source, MediaIndex); }
 
   // Called on the thread that plays the block.
   TKzAudioEvent OnGetAudio;
