@@ -195,7 +195,7 @@ bool TKzPlayItem::CanStartTrack() {
 }
 
 void TKzPlayItem::MoveDueTracks() {
-  const TKzGUIDTimes clock = FClock->Times();
+  TKzGUIDTimes clock = FClock->Times();
   const int64_t now = int64_t(KzMGetTickCount());
   while (FTrackCount > 0) {
     TKzTrackData& head = *FTracks[0];
@@ -204,7 +204,8 @@ void TKzPlayItem::MoveDueTracks() {
     if (fate == TFate::kzfPlay) {
       FOutput.Seek(0, TSeekOrigin::soEnd);
       FOutput.Write(head.Data.Memory(), head.SizeData);
-      FClock->PlaybackEndTime = head.StartTime + head.MSecTime;
+      clock.PlaybackEndTime = head.StartTime + head.MSecTime;
+      FClock->PlaybackEndTime = clock.PlaybackEndTime;
       FStarted = true;
       ++FPlayed;
     } else {

@@ -63,7 +63,10 @@ protected:
     snd_pcm_drop(FPcm);
     snd_pcm_prepare(FPcm);
   }
-  std::chrono::microseconds DeviceWaitTime(bool) override { return std::chrono::milliseconds(5); }
+  // Idle: nothing to feed; a write wakes the thread.
+  std::chrono::microseconds DeviceWaitTime(bool Idle) override {
+    return Idle ? std::chrono::milliseconds(10) : std::chrono::milliseconds(5);
+  }
 
 private:
   // The default start threshold is a full ring: a short stream would never start.

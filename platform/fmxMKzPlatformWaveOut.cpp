@@ -176,9 +176,12 @@ void TKzWaveOutDevice::Loop() {
     }
     if (s.Paused || s.Lost || s.Queue.empty()) {
       lk.unlock();
+      DeviceDelay();
       DevicePassDone(true);
       lk.lock();
-      s.Wake.wait_for(lk, std::chrono::milliseconds(s.Queue.empty() ? 100 : 5));
+      s.Wake.wait_for(lk, DeviceWaitTime(true), [&] {
+        return s.Quit || s.ResetsDone < s.ResetsAsked || s.WantPause != s.Paused || s.Unwritten > 0;
+      });
       continue;
     }
     // Feed the first buffer not yet wholly written.
