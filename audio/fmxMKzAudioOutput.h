@@ -51,6 +51,12 @@ public:
                          uint32_t Duration);
   // Forget the queued sound of a source. Any thread; the base has none.
   virtual void ClearBuffer(const TGUID& GUID) { (void)GUID; }
+  // Frames played for a source; -1 where the output does not know. Any thread.
+  virtual int64_t GetPosition(const TGUID& GUID, uint16_t AudioIndex) const {
+    (void)GUID;
+    (void)AudioIndex;
+    return -1;
+  }
   virtual void DeleteGUID(const TGUID& GUID, uint16_t AudioIndex) {
     (void)GUID;
     (void)AudioIndex;

@@ -75,7 +75,7 @@ public:
   void SetOutputVolume(uint16_t Value);
   uint16_t GetOutputVolume() const;
   // Frames played for (GUID, index), -1 when it has no item. Any thread.
-  int64_t GetPosition(const TGUID& GUID, uint16_t AudioIndex) const;
+  int64_t GetPosition(const TGUID& GUID, uint16_t AudioIndex) const override;
 
   // ---- Operations
   void PlayAudio(TMemoryStream& Stream, int32_t Size, const TGUID& GUID, uint16_t AudioIndex, bool AllowDrop,

@@ -115,12 +115,23 @@ void TKzAudioSourceWithOutput::Notification(TComponent* AComponent, TOperation O
 void TKzAudioSourceWithOutput::OutputSound(TMemoryStream& Stream, int32_t Size, const TGUID& GUID, int32_t Channels,
                                            TKzBitsPerSample Bits, int32_t SamplesPerSec) {
   TKzAudioSource::OutputSound(Stream, Size, GUID, Channels, Bits, SamplesPerSec);
+  PlayOnOutput(Stream, Size, Channels, Bits, SamplesPerSec, static_cast<int64_t>(KzMGetTickCountSinceStart()),
+               GetTrackMSec(Size, Channels, Bits, SamplesPerSec));
+}
+
+void TKzAudioSourceWithOutput::PlayOnOutput(TMemoryStream& Stream, int32_t Size, int32_t Channels,
+                                            TKzBitsPerSample Bits, int32_t SamplesPerSec, int64_t StartTime,
+                                            uint32_t Duration) {
   std::lock_guard<std::mutex> g(FOutputLock);
   if (!FAudioOutput) return;
   Stream.SetPosition(0);
-  FAudioOutput->PlayAudio(Stream, Size, FMonitorGUID, 0, AllowDropTracks(), Channels, Bits, SamplesPerSec,
-                          static_cast<int64_t>(KzMGetTickCountSinceStart()),
-                          GetTrackMSec(Size, Channels, Bits, SamplesPerSec));
+  FAudioOutput->PlayAudio(Stream, Size, FMonitorGUID, 0, AllowDropTracks(), Channels, Bits, SamplesPerSec, StartTime,
+                          Duration);
+}
+
+int64_t TKzAudioSourceWithOutput::OutputPosition() const {
+  std::lock_guard<std::mutex> g(FOutputLock);
+  return FAudioOutput ? FAudioOutput->GetPosition(FMonitorGUID, 0) : -1;
 }
 
 }  // namespace kz

@@ -71,9 +71,15 @@ public:
   void OutputSound(TMemoryStream& Stream, int32_t Size, const TGUID& GUID, int32_t Channels, TKzBitsPerSample Bits,
                    int32_t SamplesPerSec) override;
   void AudioOutputGone(TCustomKzAudioOutput* Output) override;
+  // Frames the output has played of this source, -1 without one. Any thread.
+  int64_t OutputPosition() const;
 
 protected:
   void Notification(TComponent* AComponent, TOperation Operation) override;
+  // Plays a block on the output, if there is one, under MonitorGUID. The
+  // delivering thread; waits for nothing but the output.
+  void PlayOnOutput(TMemoryStream& Stream, int32_t Size, int32_t Channels, TKzBitsPerSample Bits,
+                    int32_t SamplesPerSec, int64_t StartTime, uint32_t Duration);
 
 private:
   mutable std::mutex FOutputLock;  // guards FAudioOutput and a block being played on it

@@ -80,6 +80,9 @@ void TKzCamFFmpegEngine::PlayVideo(const std::string& URL) {
       OnGetAudio(info, Stream.Memory(), size_t(Size));
     };
   }
+  FEngine.OnGetAudioPlayPositon = nullptr;
+  if (OnGetAudioPlayPositon)
+    FEngine.OnGetAudioPlayPositon = [this](void*, int64_t& Position) { OnGetAudioPlayPositon(Position); };
   FEngine.PlayVideo(URL);
 }
 
