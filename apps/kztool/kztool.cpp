@@ -15,6 +15,7 @@ const TSubcommand* const kSubcommands[] = {&kHttpCommand, &kFetchCommand, &kDeco
                                            &kRemuxCommand,
                                            &kHwlCommand,
                                            &kMicCommand,
+                                           &kPlayCommand,
                                            &kDevicesCommand, &kCaptureCommand};
 
 std::string ToolUsage() {

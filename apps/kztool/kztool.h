@@ -28,6 +28,7 @@ extern const TSubcommand kMotionCommand;
 extern const TSubcommand kRemuxCommand;
 extern const TSubcommand kHwlCommand;
 extern const TSubcommand kMicCommand;
+extern const TSubcommand kPlayCommand;
 extern const TSubcommand kDevicesCommand;
 extern const TSubcommand kCaptureCommand;
 
