@@ -45,29 +45,18 @@ void TKzCamSound::Notification(TComponent* AComponent, TOperation Operation) {
   if (FCamera && static_cast<TComponent*>(FCamera) == AComponent) FCamera = nullptr;
 }
 
-void TKzCamSound::RestartClock() { FRestart = true; }
-
 void TKzCamSound::CamAudioBlock(TComponent*, const TKzAudioInfo& Info, const uint8_t* Data, size_t Size) {
   const int32_t align = KzBitsToInt(Info.BitsPerSample) / 8 * Info.Channels;
   if (!Data || Size == 0 || align <= 0 || Info.SamplesPerSec <= 0 || Size > size_t(INT32_MAX)) return;
   const int32_t level = Info.BitsPerSample == TKzBitsPerSample::kzbps8 ? GetSoundLevel_U8(Data, int64_t(Size))
                                                                        : GetSoundLevel_S16(Data, int64_t(Size) / 2);
   SetLevel(uint16_t(level + 128));
-  if (FRestart.exchange(false) || !(Info == FClockFormat)) {
-    FClockStart = int64_t(KzMGetTickCountSinceStart());
-    FFrames = 0;
-    FClockFormat = Info;
-  }
-  const int64_t stamp = FClockStart + FFrames * 1000 / Info.SamplesPerSec;
-  const int64_t frames = int64_t(Size) / align;
-  FFrames += frames;
   TMemoryStream stream;
   stream.Write(Data, int64_t(Size));
   stream.SetPosition(0);
   TKzAudioSource::OutputSound(stream, int32_t(Size), MonitorGUID(), Info.Channels, Info.BitsPerSample,
                               Info.SamplesPerSec);
-  PlayOnOutput(stream, int32_t(Size), Info.Channels, Info.BitsPerSample, Info.SamplesPerSec, stamp,
-               uint32_t(FFrames * 1000 / Info.SamplesPerSec - (stamp - FClockStart)));
+  PlayOnOutput(stream, int32_t(Size), Info.Channels, Info.BitsPerSample, Info.SamplesPerSec);
 }
 
 }  // namespace kz

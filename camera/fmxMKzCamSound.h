@@ -30,7 +30,7 @@ public:
   // The decoder's block. The camera's decoding thread.
   void CamAudioBlock(TComponent* Sender, const TKzAudioInfo& Info, const uint8_t* Data, size_t Size) override;
   // The next block starts a new stream's clock. Any thread.
-  void RestartClock();
+  void RestartClock() { FSampleClock.Restart(); }
   // Frames its output has played, -1 when it is not on a player. Any thread.
   int64_t Position() const { return OutputPosition(); }
 
@@ -40,11 +40,6 @@ protected:
 private:
   std::mutex FCameraLock;  // guards FCamera against the camera's free notification
   TKzCamera* FCamera = nullptr;
-  // The sample clock: the decoding thread only, but restarted from anywhere.
-  std::atomic<bool> FRestart{true};
-  int64_t FClockStart = 0;
-  int64_t FFrames = 0;
-  TKzAudioInfo FClockFormat;
 };
 
 }  // namespace kz

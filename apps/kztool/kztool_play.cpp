@@ -70,20 +70,6 @@ bool LoadSource(const std::string& Path, TSource& S, std::string& Error) {
   return true;
 }
 
-// The device option: an index, or a name from the list.
-bool PickDevice(const kz::TKzAudioPlayer& Player, const std::string& Value, int32_t& Index) {
-  for (int32_t i = 0; i < Player.GetAudioOutputDeviceCount(); ++i)
-    if (Player.GetAudioOutputDeviceList(i) == Value) {
-      Index = i;
-      return true;
-    }
-  char* end = nullptr;
-  const long n = std::strtol(Value.c_str(), &end, 10);
-  if (Value.empty() || *end || n < -1 || n >= Player.GetAudioOutputDeviceCount()) return false;
-  Index = static_cast<int32_t>(n);
-  return true;
-}
-
 // When each block arrives: in order, shifted by jitter, some after their
 // successor, some never.
 std::vector<TArrival> Schedule(std::vector<TSource>& Sources, double BlockMs, double Jitter, double Reorder,
@@ -170,13 +156,9 @@ int RunPlay(TKzArgs& Args) {
       return kzExitFailed;
     }
   }
-  if (Args.Has("--device")) {
-    int32_t index = -1;
-    if (!PickDevice(player, Args.Get("--device"), index)) {
-      Args.Error = "no playback device " + Args.Get("--device");
-      return kzExitUsage;
-    }
-    player.SetAudioOutputDeviceIndex(index);
+  if (Args.Has("--device") && !PickPlaybackDevice(player, Args.Get("--device"))) {
+    Args.Error = "no playback device " + Args.Get("--device");
+    return kzExitUsage;
   }
   player.SetLatency(uint16_t(latency));
   player.SetPitch(int8_t(pitch));
@@ -204,6 +186,20 @@ int RunPlay(TKzArgs& Args) {
   return KzStopSignal() ? kzExitInterrupted : kzExitDone;
 }
 }  // namespace
+
+bool PickPlaybackDevice(kz::TCustomKzAudioPlayer& Player, const std::string& Value) {
+  int32_t index = -2;
+  for (int32_t i = 0; i < Player.GetAudioOutputDeviceCount(); ++i)
+    if (Player.GetAudioOutputDeviceList(i) == Value) index = i;
+  if (index == -2) {
+    char* end = nullptr;
+    const long n = std::strtol(Value.c_str(), &end, 10);
+    if (Value.empty() || *end || n < -1 || n >= Player.GetAudioOutputDeviceCount()) return false;
+    index = static_cast<int32_t>(n);
+  }
+  Player.SetAudioOutputDeviceIndex(index);
+  return true;
+}
 
 const TSubcommand kPlayCommand = {"play", "FILE.wav...",
                                   "plays WAV files as jittered sources of blocks through the audio player", kOptions,
