@@ -124,7 +124,8 @@ TKzPlayItemStats TKzPlayItem::Stats() const {
 void TKzPlayItem::AddToBuffer(TMemoryStream& Stream, int32_t Size, int64_t StartTime, uint32_t Duration,
                               bool AllowDrop) {
   const int32_t align = KzBitsToInt(FFormat.BitsPerSample) / 8 * FFormat.Channels;
-  Size = std::min<int64_t>(Size, Stream.Size());
+  if (align <= 0 || FFormat.SamplesPerSec <= 0) return;
+  Size = static_cast<int32_t>(std::min<int64_t>(Size, Stream.Size()));
   Size -= Size % align;  // the device takes whole frames only
   if (Size <= 0) return;
   std::lock_guard<std::mutex> g(FLock);
