@@ -63,9 +63,9 @@ protected:
     snd_pcm_drop(FPcm);
     snd_pcm_prepare(FPcm);
   }
-  // Idle: nothing to feed; a write wakes the thread.
+  // Idle: nothing to feed (the thread wakes for a write or the next buffer's end).
   std::chrono::microseconds DeviceWaitTime(bool Idle) override {
-    return Idle ? std::chrono::milliseconds(10) : std::chrono::milliseconds(5);
+    return Idle ? std::chrono::milliseconds(100) : std::chrono::milliseconds(5);
   }
 
 private:

@@ -81,7 +81,7 @@ protected:
   }
   std::chrono::microseconds DeviceWaitTime(bool) override {
     // The virtual clock moves without telling anyone: look again soon.
-    return KzVirtualClockActive() ? std::chrono::microseconds(200) : std::chrono::microseconds(1000);
+    return KzVirtualClockActive() ? std::chrono::microseconds(200) : std::chrono::microseconds(100000);
   }
   void DevicePassDone(bool Idle) override {
     if (Idle) FSettledTick.store(FDelayTick);

@@ -43,8 +43,11 @@ struct TKzTimerQueue::TState {
 
   void ArmLocked(TTimer& T, TTimerId Id, uint32_t DelayMs) {
     T.Armed = true;
-    Heap.push({PlatformTickCount() + DelayMs, Id, ++T.Generation});
-    Wake.notify_all();
+    const uint64_t due = PlatformTickCount() + DelayMs;
+    // The thread needs waking only when this deadline comes first.
+    const bool first = Heap.empty() || due < Heap.top().Due;
+    Heap.push({due, Id, ++T.Generation});
+    if (first) Wake.notify_all();
   }
   // Drops heap entries of deleted, disarmed or moved timers.
   void PruneLocked() {

@@ -7,6 +7,8 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/fmxMKzPlatformClock.h"
+
 namespace kz {
 
 namespace {
@@ -42,8 +44,13 @@ struct TKzWaveOutDevice::TState {
   uint64_t ResetsAsked = 0;
   uint64_t ResetsDone = 0;
   int64_t FramesWritten = 0;  // since the last reset
+  // Position: what had played at PlayedAt (platform ms), moving on at the
+  // format's rate while playing, up to what was written.
   std::atomic<int64_t> PlayedBase{0};
   std::atomic<int64_t> Played{0};
+  std::atomic<uint64_t> PlayedAt{0};
+  std::atomic<int64_t> Written{0};
+  std::atomic<bool> Moving{false};
   std::atomic<uint32_t> Underruns{0};
   std::thread Thread;
 };
@@ -75,13 +82,17 @@ bool TKzWaveOutDevice::Open(int32_t DeviceIndex, const TKzWaveOutFormat& Format,
 bool TKzWaveOutDevice::Write(TKzWaveOutBuffer* Buffer) {
   const uint32_t align = static_cast<uint32_t>(FFormat.BlockAlign());
   if (!FState || !Buffer || !Buffer->Data || Buffer->BufferLength < align || Buffer->BufferLength % align) return false;
+  bool wake;
   {
     std::lock_guard<std::mutex> g(FState->Lock);
     if (FState->Lost || FState->Quit) return false;
+    // With buffers queued the thread wakes by itself before the device has
+    // played them all (at the first one's end, or soon while it is full).
+    wake = FState->Queue.empty();
     FState->Queue.push_back({Buffer});
     ++FState->Unwritten;
   }
-  FState->Wake.notify_all();
+  if (wake) FState->Wake.notify_all();
   return true;
 }
 
@@ -125,7 +136,13 @@ void TKzWaveOutDevice::Close() {
 }
 
 int64_t TKzWaveOutDevice::Position() const {
-  return FState ? FState->PlayedBase.load() + FState->Played.load() : 0;
+  if (!FState) return 0;
+  const TState& s = *FState;
+  int64_t played = s.Played.load();
+  if (s.Moving.load())
+    played = std::min(s.Written.load(),
+                      played + int64_t(PlatformTickCount() - s.PlayedAt.load()) * FFormat.SamplesPerSec / 1000);
+  return s.PlayedBase.load() + played;
 }
 
 uint32_t TKzWaveOutDevice::Underruns() const { return FState ? FState->Underruns.load() : 0; }
@@ -160,6 +177,8 @@ void TKzWaveOutDevice::Loop() {
       // Frames dropped unplayed never count as played.
       s.PlayedBase += played > 0 ? played : 0;
       s.Played = 0;
+      s.Written = 0;
+      s.Moving = false;
       s.FramesWritten = 0;
       s.ResetsDone = asked;
       s.Wake.notify_all();
@@ -175,6 +194,7 @@ void TKzWaveOutDevice::Loop() {
       continue;
     }
     if (s.Paused || s.Lost || s.Queue.empty()) {
+      s.Moving = false;
       lk.unlock();
       DeviceDelay();
       DevicePassDone(true);
@@ -212,6 +232,14 @@ void TKzWaveOutDevice::Loop() {
     lk.lock();
     const int64_t played = std::max<int64_t>(0, s.FramesWritten - std::max<int64_t>(0, delay));
     s.Played = played;
+    s.PlayedAt = PlatformTickCount();
+    s.Written = s.FramesWritten;
+    s.Moving = !s.Paused && played < s.FramesWritten;
+    // Nothing to feed: sleep until the first buffer should have played.
+    std::chrono::microseconds untilDone = DeviceWaitTime(true);
+    if (!s.Queue.empty() && s.Queue.front().EndFrame > played)
+      untilDone = std::min(untilDone, std::chrono::microseconds((s.Queue.front().EndFrame - played) * 1000000 /
+                                                                    FFormat.SamplesPerSec + 500));
     while (!s.Queue.empty() && s.Queue.front().EndFrame >= 0 && s.Queue.front().EndFrame <= played) {
       done.push_back(s.Queue.front().Buffer);
       s.Queue.pop_front();
@@ -224,7 +252,7 @@ void TKzWaveOutDevice::Loop() {
     DevicePassDone(idle);
     lk.lock();
     if (!progress && !finished)
-      s.Wake.wait_for(lk, DeviceWaitTime(idle), [&] {
+      s.Wake.wait_for(lk, idle ? untilDone : DeviceWaitTime(false), [&] {
         return s.Quit || s.ResetsDone < s.ResetsAsked || s.WantPause != s.Paused || (idle && s.Unwritten > 0);
       });
   }

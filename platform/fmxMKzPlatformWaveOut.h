@@ -99,7 +99,8 @@ protected:
   // Drops what the device holds; it takes new frames afterwards.
   virtual void DeviceDrop() = 0;
   // How long the thread may wait for room or progress when a pass did
-  // nothing (a write or request wakes it sooner). Idle: nothing left to write.
+  // nothing (a write, a request or, when Idle, the expected end of the first
+  // buffer wakes it sooner). Idle: nothing left to write.
   virtual std::chrono::microseconds DeviceWaitTime(bool Idle) = 0;
   // The end of one pass of the device thread; Idle: nothing left to write.
   virtual void DevicePassDone(bool Idle) { (void)Idle; }
