@@ -1,6 +1,6 @@
 // The player on ALSA without a sound card: a test configuration (HOME
 // pointing at a .asoundrc) whose playback PCM writes a file, and a default
-// device that does not exist.
+// device that does not exist; kztool play's list against aplay -L.
 // kz-test-labels: peer
 #include <gtest/gtest.h>
 
@@ -74,6 +74,15 @@ TEST(AlsaPlayback, TheDeviceGetsTheSamplesOfASoxFileInOrder) {
   const std::string written = ReadFile(Home().Dir / "out.raw");
   EXPECT_EQ(written.size(), samples.size());
   EXPECT_TRUE(written == samples);
+
+  // The same through kztool play, the blocks jittered and some reordered.
+  int status = -1;
+  const std::string summary = RunOutput("HOME=" + Home().Dir.Path() + " " + AppPath("kztool") + " play " + wav +
+                                            " --device kzout --jitter 30 --reorder 10 --latency 200",
+                                        &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(summary.find("played 60, dropped 0"), std::string::npos) << summary;
+  EXPECT_TRUE(ReadFile(Home().Dir / "out.raw") == samples);
 }
 
 TEST(AlsaPlayback, ListsWhatAplayListsAndSurvivesAMissingDevice) {
@@ -95,4 +104,7 @@ TEST(AlsaPlayback, ListsWhatAplayListsAndSurvivesAMissingDevice) {
   for (int32_t i = 0; i < player.GetAudioOutputDeviceCount(); ++i) listed += player.GetAudioOutputDeviceList(i) + "\n";
   EXPECT_NE(expected.find("kzout"), std::string::npos);
   EXPECT_EQ(listed, expected);
+  int status = -1;
+  EXPECT_EQ(RunOutput("HOME=" + Home().Dir.Path() + " " + AppPath("kztool") + " play --list", &status), expected);
+  EXPECT_EQ(status, 0);
 }
