@@ -13,7 +13,7 @@ TKzCamSound::~TKzCamSound() {
 }
 
 TKzCamera* TKzCamSound::Camera() const {
-  std::lock_guard<std::mutex> g(const_cast<std::mutex&>(FCameraLock));
+  std::lock_guard<std::mutex> g(FCameraLock);
   return FCamera;
 }
 

@@ -38,7 +38,7 @@ protected:
   void Notification(TComponent* AComponent, TOperation Operation) override;
 
 private:
-  std::mutex FCameraLock;  // guards FCamera against the camera's free notification
+  mutable std::mutex FCameraLock;  // guards FCamera against the camera's free notification
   TKzCamera* FCamera = nullptr;
 };
 
