@@ -67,7 +67,7 @@ TEST(CamSound, FlashesFollowTheBeepsThePlayerPlays) {
     sound.SetAudioOutput(&player);
     sound.SetCamera(&rig.Cam);
     rig.Cam.PlayVideoFile(path);
-    ASSERT_TRUE(rig.WaitEnd(30000));
+    ASSERT_TRUE(rig.WaitEnd(kztest::kSanitized ? 120000 : 30000));
     kztest::PumpFor(500);
     sound.SetCamera(nullptr);
     rig.Cam.UnRegisterCamView(&view);
