@@ -86,4 +86,14 @@ void TCustomKzAudioOutput::PlayAudio(TMemoryStream& Stream, int32_t Size, const 
   OnGetAudio(this, Stream, size, AudioIndex, start, duration, rate, bits, channels);
 }
 
+void TCustomKzAudioOutput::AudioBlock(const TGUID& Source, uint16_t MediaIndex, const TKzAudioInfo& Info,
+                                      int64_t StartTime, uint32_t Duration, const uint8_t* Data, size_t Size) {
+  if (!Data || Size == 0 || Size > size_t(INT32_MAX)) return;
+  TMemoryStream stream;
+  stream.Write(Data, int64_t(Size));
+  stream.SetPosition(0);
+  PlayAudio(stream, int32_t(Size), Source, MediaIndex, true, Info.Channels, Info.BitsPerSample, Info.SamplesPerSec,
+            StartTime, Duration);
+}
+
 }  // namespace kz

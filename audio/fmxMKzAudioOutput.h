@@ -10,6 +10,7 @@
 #include "foundation/Fmxmkzguidfuncs.h"
 #include "foundation/fmxMKzTrack.h"
 #include "platform/fmxMKzPlatformComponent.h"
+#include "video/fmxMKzAudioSink.h"
 #include "video/fmxMKzAudioViewer.h"
 
 namespace kz {
@@ -17,7 +18,7 @@ namespace kz {
 class TKzAudioSource;
 class TKzVideoSource;
 
-class TCustomKzAudioOutput : public TComponent {
+class TCustomKzAudioOutput : public TComponent, public IKzAudioSink {
 public:
   // Main thread, never blocks.
   explicit TCustomKzAudioOutput(TComponent* AOwner);
@@ -50,10 +51,22 @@ public:
                          uint32_t Duration);
   // Forget the queued sound of a source. Any thread; the base has none.
   virtual void ClearBuffer(const TGUID& GUID) { (void)GUID; }
+  // Frames played for a source; -1 where the output does not know. Any thread.
+  virtual int64_t GetPosition(const TGUID& GUID, uint16_t AudioIndex) const {
+    (void)GUID;
+    (void)AudioIndex;
+    return -1;
+  }
   virtual void DeleteGUID(const TGUID& GUID, uint16_t AudioIndex) {
     (void)GUID;
     (void)AudioIndex;
   }
+
+  // A receiver's pipeline hands its blocks here: PlayAudio with dropping
+  // allowed; the end of a source's stream deletes its playback.
+  void AudioBlock(const TGUID& Source, uint16_t MediaIndex, const TKzAudioInfo& Info, int64_t StartTime,
+                  uint32_t Duration, const uint8_t* Data, size_t Size) override;
+  void RemoveAudioSource(const TGUID& Source, uint16_t MediaIndex) override { DeleteGUID(Source, MediaIndex); }
 
   // Called on the thread that plays the block.
   TKzAudioEvent OnGetAudio;

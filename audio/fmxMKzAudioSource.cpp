@@ -115,12 +115,40 @@ void TKzAudioSourceWithOutput::Notification(TComponent* AComponent, TOperation O
 void TKzAudioSourceWithOutput::OutputSound(TMemoryStream& Stream, int32_t Size, const TGUID& GUID, int32_t Channels,
                                            TKzBitsPerSample Bits, int32_t SamplesPerSec) {
   TKzAudioSource::OutputSound(Stream, Size, GUID, Channels, Bits, SamplesPerSec);
+  PlayOnOutput(Stream, Size, Channels, Bits, SamplesPerSec);
+}
+
+void TKzSampleClock::Stamp(int64_t Now, int64_t Frames, const TKzAudioInfo& Format, int64_t& Start,
+                           uint32_t& Duration) {
+  const int32_t rate = std::max(1, Format.SamplesPerSec);
+  if (FRestart.exchange(false) || !(Format == FFormat) || Now - (FStart + FFrames * 1000 / rate) > 200) {
+    FStart = Now;
+    FFrames = 0;
+    FFormat = Format;
+  }
+  Start = FStart + FFrames * 1000 / rate;
+  FFrames += Frames;
+  // Whole milliseconds that add up: the next block starts where this one ends.
+  Duration = static_cast<uint32_t>(FStart + FFrames * 1000 / rate - Start);
+}
+
+void TKzAudioSourceWithOutput::PlayOnOutput(TMemoryStream& Stream, int32_t Size, int32_t Channels,
+                                            TKzBitsPerSample Bits, int32_t SamplesPerSec) {
   std::lock_guard<std::mutex> g(FOutputLock);
   if (!FAudioOutput) return;
+  const int32_t frameBytes = KzBitsToInt(Bits) / 8 * std::max(1, Channels);
+  int64_t start = 0;
+  uint32_t duration = 0;
+  FSampleClock.Stamp(static_cast<int64_t>(KzMGetTickCountSinceStart()), Size / frameBytes,
+                     TKzAudioInfo{SamplesPerSec, Bits, Channels}, start, duration);
   Stream.SetPosition(0);
-  FAudioOutput->PlayAudio(Stream, Size, FMonitorGUID, 0, AllowDropTracks(), Channels, Bits, SamplesPerSec,
-                          static_cast<int64_t>(KzMGetTickCountSinceStart()),
-                          GetTrackMSec(Size, Channels, Bits, SamplesPerSec));
+  FAudioOutput->PlayAudio(Stream, Size, FMonitorGUID, 0, AllowDropTracks(), Channels, Bits, SamplesPerSec, start,
+                          duration);
+}
+
+int64_t TKzAudioSourceWithOutput::OutputPosition() const {
+  std::lock_guard<std::mutex> g(FOutputLock);
+  return FAudioOutput ? FAudioOutput->GetPosition(FMonitorGUID, 0) : -1;
 }
 
 }  // namespace kz

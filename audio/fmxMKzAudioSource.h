@@ -55,6 +55,23 @@ private:
   std::vector<IKzAudioViewer*> FViewers;
 };
 
+// Stamps a source's consecutive blocks by their samples from the first
+// block's arrival, so that they join on the output without gaps. It starts
+// again on request, on a new format, or when the blocks arrive more than
+// 200 ms behind their stamps (a stalled source). The delivering thread;
+// Restart from any thread.
+class TKzSampleClock {
+public:
+  void Restart() { FRestart = true; }
+  void Stamp(int64_t Now, int64_t Frames, const TKzAudioInfo& Format, int64_t& Start, uint32_t& Duration);
+
+private:
+  std::atomic<bool> FRestart{true};
+  int64_t FStart = 0;
+  int64_t FFrames = 0;
+  TKzAudioInfo FFormat;
+};
+
 class TKzAudioSourceWithOutput : public TKzAudioSource {
 public:
   // Main thread, never blocks.
@@ -71,9 +88,17 @@ public:
   void OutputSound(TMemoryStream& Stream, int32_t Size, const TGUID& GUID, int32_t Channels, TKzBitsPerSample Bits,
                    int32_t SamplesPerSec) override;
   void AudioOutputGone(TCustomKzAudioOutput* Output) override;
+  // Frames the output has played of this source, -1 without one. Any thread.
+  int64_t OutputPosition() const;
 
 protected:
   void Notification(TComponent* AComponent, TOperation Operation) override;
+  // Plays a block on the output, if there is one, under MonitorGUID,
+  // stamped by the sample clock. The delivering thread; waits for nothing
+  // but the output.
+  void PlayOnOutput(TMemoryStream& Stream, int32_t Size, int32_t Channels, TKzBitsPerSample Bits,
+                    int32_t SamplesPerSec);
+  TKzSampleClock FSampleClock;
 
 private:
   mutable std::mutex FOutputLock;  // guards FAudioOutput and a block being played on it

@@ -67,6 +67,9 @@ public:
   // Decoded sound as 8/16-bit PCM of at most two channels. Sound is decoded
   // only when this is set as PlayVideo begins.
   std::function<void(const TKzAudioInfo& Info, const uint8_t* Data, size_t Size)> OnGetAudio;
+  // Frames of the sound played so far (-1: unknown), so that pictures
+  // follow the sound actually played.
+  std::function<void(int64_t& Position)> OnGetAudioPlayPositon;
 };
 
 }  // namespace kz

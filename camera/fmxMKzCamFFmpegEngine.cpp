@@ -81,6 +81,9 @@ void TKzCamFFmpegEngine::PlayVideo(const std::string& URL) {
       OnGetAudio(info, Stream.Memory(), size_t(Size));
     };
   }
+  FEngine.OnGetAudioPlayPositon = nullptr;
+  if (OnGetAudioPlayPositon)
+    FEngine.OnGetAudioPlayPositon = [this](void*, int64_t& Position) { OnGetAudioPlayPositon(Position); };
   FEngine.PlayVideo(URL);
 }
 

@@ -258,6 +258,8 @@ void TKzCamThreadWithFFMPEG::RunWithFFmpeg() {
       engine.OnGetAudio = [this](const TKzAudioInfo& Info, const uint8_t* Data, size_t Size) {
         if (!Aborted()) KzCamera->CamAudioBlock(Info, Data, Size);
       };
+    engine.OnGetAudioPlayPositon = [this](int64_t& Position) { Position = KzCamera->CamSoundPosition(); };
+    KzCamera->CamAudioStreamStart();
     engine.PlayVideo(URL);
   };
   if (file) {

@@ -37,6 +37,8 @@ namespace kz {
 class TKzCamControl;
 class TForm;
 
+class TKzCamSound;
+
 class TKzCamera : public TKzVideoSource, public IProxyProperty, public IKzCamViewSource {
 public:
   // Message numbers the camera handles (target: the camera).
@@ -151,6 +153,13 @@ public:
   bool HasAudioConsumers() const { return FAudioCount.load(std::memory_order_acquire) > 0; }
   // Hands one decoded block to every audio consumer. The decoding thread.
   void CamAudioBlock(const TKzAudioInfo& Info, const uint8_t* Data, size_t Size);
+  // The camera's sound source (TKzCamSound::SetCamera calls this), also an
+  // audio consumer. Main thread; waits for a block being delivered.
+  void SetCamSound(TKzCamSound* Sound);
+  // Frames the sound source's output has played, -1 without one. The decoding thread.
+  int64_t CamSoundPosition();
+  // A stream with sound is about to open. The fetch thread.
+  void CamAudioStreamStart();
 
   // ---- Pan/tilt movement (fmxMKzCamMovement). Main thread; never block
   // except in command mode kzsmWait, where a command is waited for while
@@ -651,7 +660,8 @@ private:
   TCriticalSection FFPSSection;  // guards _FPS
   TKzFPS _FPS;
   TKzGetData* FGetDataThread = nullptr;  // the frame pipeline, owned
-  TKzCriticalSection FAudioSection;  // guards FCamAudio
+  TKzCriticalSection FAudioSection;  // guards FCamAudio and FCamSound
+  TKzCamSound* FCamSound = nullptr;
   std::vector<IKzCamAudioConsumer*> FCamAudio;
   std::atomic<int> FAudioCount{0};
   bool FRegistered = false;                    // message handlers registered

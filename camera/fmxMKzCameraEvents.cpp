@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "camera/fmxMKzCamSound.h"
 #include "foundation/fmxMKzErrors.h"
 #include "platform/fmxMKzPlatformLoginForm.h"
 
@@ -138,6 +139,30 @@ void TKzCamera::CamAudioBlock(const TKzAudioInfo& Info, const uint8_t* Data, siz
   if (!HasAudioConsumers() || !Data || Size == 0) return;
   TKzSafeLock g(FAudioSection);
   for (IKzCamAudioConsumer* c : FCamAudio) c->CamAudioBlock(this, Info, Data, Size);
+}
+
+void TKzCamera::SetCamSound(TKzCamSound* Sound) {
+  TKzCamSound* old;
+  {
+    TKzSafeLock g(FAudioSection);
+    old = FCamSound;
+    FCamSound = nullptr;
+  }
+  if (old) UnRegisterCamAudio(old);
+  if (!Sound) return;
+  RegisterCamAudio(Sound);
+  TKzSafeLock g(FAudioSection);
+  FCamSound = Sound;
+}
+
+int64_t TKzCamera::CamSoundPosition() {
+  TKzSafeLock g(FAudioSection);
+  return FCamSound ? FCamSound->Position() : -1;
+}
+
+void TKzCamera::CamAudioStreamStart() {
+  TKzSafeLock g(FAudioSection);
+  if (FCamSound) FCamSound->RestartClock();
 }
 
 }  // namespace kz

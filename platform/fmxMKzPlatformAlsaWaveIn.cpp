@@ -5,104 +5,13 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdarg>
-#include <mutex>
 
+#include "platform/fmxMKzPlatformAlsaDevices.h"
 #include "platform/fmxMKzPlatformWaveIn.h"
 
 namespace kz {
 
 namespace {
-
-// alsa-lib prints its own failures to stderr; the library reports them its
-// own way instead.
-void QuietAlsaErrors(const char*, int, const char*, int, const char*, ...) {}
-
-void InstallQuietErrorHandler() {
-  static std::once_flag once;
-  std::call_once(once, [] { snd_lib_error_set_handler(QuietAlsaErrors); });
-}
-
-std::vector<std::string> CaptureDeviceNames() {
-  InstallQuietErrorHandler();
-  std::vector<std::string> names;
-  void** hints = nullptr;
-  if (snd_device_name_hint(-1, "pcm", &hints) < 0 || !hints) return names;
-  for (void** h = hints; *h; ++h) {
-    char* name = snd_device_name_get_hint(*h, "NAME");
-    char* io = snd_device_name_get_hint(*h, "IOID");
-    // Hints without a direction serve both.
-    if (name && (!io || std::string(io) == "Input")) names.emplace_back(name);
-    free(name);
-    free(io);
-  }
-  snd_device_name_free_hint(hints);
-  return names;
-}
-
-// The PCM name of an index: -1 is the system default.
-bool DeviceName(int32_t Index, std::string& Name) {
-  if (Index < 0) {
-    Name = "default";
-    return true;
-  }
-  const std::vector<std::string> names = CaptureDeviceNames();
-  if (static_cast<size_t>(Index) >= names.size()) return false;
-  Name = names[Index];
-  return true;
-}
-
-// The control device of a PCM name: its card when it names one.
-std::string MixerName(int32_t Index) {
-  std::string pcm;
-  if (!DeviceName(Index, pcm)) return "";
-  const size_t card = pcm.find("CARD=");
-  if (card == std::string::npos) return "default";
-  const size_t end = pcm.find_first_of(",", card);
-  return "hw:" + pcm.substr(card + 5, end == std::string::npos ? std::string::npos : end - card - 5);
-}
-
-// The mixer of a device with its first capture volume element.
-class TAlsaCaptureMixer {
-public:
-  explicit TAlsaCaptureMixer(int32_t DeviceIndex) {
-    InstallQuietErrorHandler();
-    const std::string name = MixerName(DeviceIndex);
-    if (name.empty() || snd_mixer_open(&FMixer, 0) < 0) return;
-    if (snd_mixer_attach(FMixer, name.c_str()) < 0 || snd_mixer_selem_register(FMixer, nullptr, nullptr) < 0 ||
-        snd_mixer_load(FMixer) < 0)
-      return;
-    for (snd_mixer_elem_t* e = snd_mixer_first_elem(FMixer); e; e = snd_mixer_elem_next(e)) {
-      if (snd_mixer_selem_is_active(e) && snd_mixer_selem_has_capture_volume(e)) {
-        FElem = e;
-        snd_mixer_selem_get_capture_volume_range(e, &FMin, &FMax);
-        break;
-      }
-    }
-  }
-  ~TAlsaCaptureMixer() {
-    if (FMixer) snd_mixer_close(FMixer);
-  }
-  TAlsaCaptureMixer(const TAlsaCaptureMixer&) = delete;
-  TAlsaCaptureMixer& operator=(const TAlsaCaptureMixer&) = delete;
-
-  uint16_t Get() const {
-    long v = 0;
-    if (!FElem || FMax <= FMin || snd_mixer_selem_get_capture_volume(FElem, SND_MIXER_SCHN_FRONT_LEFT, &v) < 0)
-      return 0;
-    return static_cast<uint16_t>((v - FMin) * 65535 / (FMax - FMin));
-  }
-  bool Set(uint16_t Volume) const {
-    if (!FElem || FMax <= FMin) return false;
-    return snd_mixer_selem_set_capture_volume_all(FElem, FMin + (FMax - FMin) * Volume / 65535) >= 0;
-  }
-
-private:
-  snd_mixer_t* FMixer = nullptr;
-  snd_mixer_elem_t* FElem = nullptr;
-  long FMin = 0;
-  long FMax = 0;
-};
 
 class TKzAlsaWaveIn : public TKzWaveInDevice {
 public:
@@ -110,9 +19,9 @@ public:
 
 protected:
   bool DeviceOpen(int32_t DeviceIndex, const TKzWaveInFormat& Format) override {
-    InstallQuietErrorHandler();
+    KzAlsaQuietErrors();
     std::string name;
-    if (!DeviceName(DeviceIndex, name)) return false;
+    if (!KzAlsaDeviceName(TKzAlsaDirection::kzadCapture, DeviceIndex, name)) return false;
     if (snd_pcm_open(&FPcm, name.c_str(), SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK) < 0) {
       FPcm = nullptr;
       return false;
@@ -173,9 +82,11 @@ private:
 class TKzAlsaWaveInBackend : public IKzWaveInBackend {
 public:
   std::unique_ptr<IKzWaveIn> CreateWaveIn() override { return std::make_unique<TKzAlsaWaveIn>(); }
-  std::vector<std::string> DeviceNames() override { return CaptureDeviceNames(); }
-  uint16_t GetVolume(int32_t DeviceIndex) override { return TAlsaCaptureMixer(DeviceIndex).Get(); }
-  bool SetVolume(int32_t DeviceIndex, uint16_t Volume) override { return TAlsaCaptureMixer(DeviceIndex).Set(Volume); }
+  std::vector<std::string> DeviceNames() override { return KzAlsaDeviceNames(TKzAlsaDirection::kzadCapture); }
+  uint16_t GetVolume(int32_t DeviceIndex) override { return KzAlsaGetVolume(TKzAlsaDirection::kzadCapture, DeviceIndex); }
+  bool SetVolume(int32_t DeviceIndex, uint16_t Volume) override {
+    return KzAlsaSetVolume(TKzAlsaDirection::kzadCapture, DeviceIndex, Volume);
+  }
 };
 
 }  // namespace

@@ -8,6 +8,10 @@
 
 #include "apps/common/kzappoptions.h"
 
+namespace kz {
+class TCustomKzAudioPlayer;
+}
+
 namespace kztool {
 
 // One subcommand. Run gets its command line already read against Options
@@ -29,6 +33,11 @@ extern const TSubcommand kRemuxCommand;
 extern const TSubcommand kHwlCommand;
 extern const TSubcommand kMicCommand;
 extern const TSubcommand kRecordCommand;
+extern const TSubcommand kPlayCommand;
+
+// Sets Player's device from "N" (an index, -1 the default) or a device name;
+// false when there is no such device. Main thread (kztool_play.cpp).
+bool PickPlaybackDevice(kz::TCustomKzAudioPlayer& Player, const std::string& Value);
 extern const TSubcommand kDevicesCommand;
 extern const TSubcommand kCaptureCommand;
 extern const TSubcommand kSendCommand;

@@ -8,6 +8,8 @@
 #include "apps/common/kzappconsole.h"
 #include "apps/common/kzappfetch.h"
 #include "apps/kztool/kztool.h"
+#include "audio/fmxMKzAudioPlayer.h"
+#include "camera/fmxMKzCamSound.h"
 
 using namespace kzapp;
 
@@ -22,6 +24,8 @@ const TKzOption kOptions[] = {
     {"--seconds", "S", "stop after S seconds (10 when neither --frames nor --seconds is given)"},
     {"--out", "DIR", "write every frame as DIR/frame-NNNNNN.png (DIR is created)"},
     {"--view", "WxH", "receive frames as a view of that size would (JPEG decoded no larger than needed)"},
+    {"--play", nullptr, "play the source's sound"},
+    {"--play-device", "N|NAME", "playback device for --play (default: the system default)"},
 };
 
 // Why the stream gave no (or too few) frames, for the last line on stderr.
@@ -60,6 +64,19 @@ int Run(TKzArgs& Args) {
     KzErr("fetch: %5.1f s  frames %6lld  %5.1f fps  %8.2f MB\n", p.Seconds, static_cast<long long>(p.Frames),
           p.FrameRate, p.Bytes / 1e6);
   };
+  // The sound, when asked for: the camera's sound source on a player.
+  kz::TKzAudioPlayer player(nullptr);
+  kz::TKzCamSound sound(nullptr);
+  if (Args.Has("--play")) {
+    if (Args.Has("--play-device") && !PickPlaybackDevice(player, Args.Get("--play-device"))) {
+      Args.Error = "no playback device " + Args.Get("--play-device");
+      return kzExitUsage;
+    }
+    player.SetActive(true);
+    sound.SetAudioOutput(&player);
+    o.OnStart = [&sound](kz::TKzCamera& Camera) { sound.SetCamera(&Camera); };
+    o.OnStop = [&sound](kz::TKzCamera&) { sound.SetCamera(nullptr); };
+  }
   const TKzFetchResult r = KzRunFetch(o);
   if (!r.Error.empty()) KzErr("kztool fetch: %s\n", r.Error.c_str());
   if (!r.Error.empty() && !r.Interrupted) return kzExitFailed;

@@ -11,6 +11,7 @@
 #include "apps/common/kzappconsole.h"
 #include "apps/kztool/kztool.h"
 #include "audio/Fmxmkzwavefuncs.h"
+#include "audio/fmxMKzAudioPlayer.h"
 #include "audio/fmxMKzMicrophone.h"
 #include "foundation/fmxMKzErrors.h"
 #include "platform/fmxMKzPlatformClock.h"
@@ -35,6 +36,8 @@ const TKzOption kOptions[] = {
     {"--volume", "V", "volume multiplier (default 1)"},
     {"--silence", "MIN,SPREAD", "silence detector limits (default 10,5; 0,0 turns it off)"},
     {"--fast", nullptr, "play the file as fast as blocks can be made, not in real time"},
+    {"--monitor", nullptr, "play what is recorded"},
+    {"--monitor-device", "N|NAME", "playback device for --monitor (default: the system default)"},
 };
 
 // Level meter and writer of what the microphone delivers.
@@ -176,6 +179,15 @@ int Record(TKzArgs& Args) {
   const bool fromFile = Args.Has("--wav");
   double seconds = fromFile ? 0 : 5;
   if (!Configure(Args, mic, seconds)) return kzExitUsage;
+  kz::TKzAudioPlayer monitor(nullptr);
+  if (Args.Has("--monitor")) {
+    if (Args.Has("--monitor-device") && !PickPlaybackDevice(monitor, Args.Get("--monitor-device"))) {
+      Args.Error = "no playback device " + Args.Get("--monitor-device");
+      return kzExitUsage;
+    }
+    monitor.SetActive(true);
+    mic.SetAudioOutput(&monitor);
+  }
   TRecordSink sink(out);
   mic.RegisterAudioViewer(&sink);
   mic.OnGetAudio = [&sink](void*, kz::TMemoryStream& Stream, int32_t& Size, uint16_t, int64_t&, uint32_t&,
@@ -209,6 +221,14 @@ int Record(TKzArgs& Args) {
   }
   mic.SetActive(false);
   kz::PumpUntil([&] { return mic.DeliveryIdle(); }, 5000);
+  // What is being monitored plays out.
+  kz::PumpUntil(
+      [&] {
+        for (const kz::TKzPlayItemRef& i : monitor.PlayItems())
+          if (i->Active() && (i->Stats().QueuedBytes > 0 || i->FreeBuffers() < kz::KZ_PLAY_BUFFERS)) return false;
+        return true;
+      },
+      5000);
   PrintLevel(sink, mic);
   mic.UnRegisterAudioViewer(&sink);
   double recorded = 0;

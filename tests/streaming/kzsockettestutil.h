@@ -2,6 +2,7 @@
 // payloads of every kind (each starts with its number and size, 8 bytes
 // each), a push sender, a receiver that records what it reads, a puller.
 #pragma once
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -108,6 +109,11 @@ public:
   std::vector<int64_t> Seqs() {
     std::lock_guard<std::mutex> g(FLock);
     return FSeqs;
+  }
+  // Payloads that were not one of the numbered test payloads.
+  int Bad() {
+    std::lock_guard<std::mutex> g(FLock);
+    return static_cast<int>(std::count(FSeqs.begin(), FSeqs.end(), int64_t{-1}));
   }
 
 private:
