@@ -38,7 +38,10 @@ bool PumpUntil(F Done, int Ms = 10000) {
   return true;
 }
 
-inline bool HavePython() { return std::system("python3 -c 'import zlib' >/dev/null 2>&1") == 0; }
+inline bool HavePython() {
+  static const bool have = std::system("python3 -c 'import zlib' >/dev/null 2>&1") == 0;
+  return have;
+}
 
 // The reference codec's encoding of each case line: the bytes of a stream,
 // or (datagrams) several items.

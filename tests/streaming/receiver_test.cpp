@@ -212,3 +212,215 @@ TEST(ReceiverMatrix, PulledBatchesOfEveryKindAreDeliveredAsSent) {
     EXPECT_EQ(probe.Receiver.GetSessionKey(), 3u) << "the key pinned on the command channel";
   }
 }
+
+// ---- The sender filter
+TEST(ReceiverFilter, AcceptsByItemGUIDListedGUIDOrDefault) {
+  const TGUID a{1, 0, 0, {}}, b{2, 0, 0, {}}, c{3, 0, 0, {}};
+  using E = TKzSenderFilter::TEntry;
+  auto named = [](TGUID G) {
+    E e;
+    e.GUIDFrom = G;
+    return e;
+  };
+  auto listing = [](size_t Kind, std::vector<TGUID> L, bool Default = true) {
+    E e;
+    e.Lists[Kind] = std::move(L);
+    e.Defaults[Kind] = Default;
+    return e;
+  };
+  constexpr size_t kAudio = 1;
+  struct TCase {
+    const char* Name;
+    std::vector<E> Items;
+    uint8_t Code;
+    TGUID From;
+    bool Accepted;
+  } cases[] = {
+      {"no items: everything", {}, DATA_TYPE_AUDIO, c, true},
+      {"the item's own GUID", {named(a)}, DATA_TYPE_VIDEO, a, true},
+      {"another item's GUID", {named(a)}, DATA_TYPE_VIDEO, b, false},
+      {"listed for the type", {listing(kAudio, {b})}, DATA_TYPE_AUDIO, b, true},
+      {"not listed for the type", {listing(kAudio, {b})}, DATA_TYPE_AUDIO, c, false},
+      {"the list of another type", {listing(kAudio, {b})}, DATA_TYPE_VIDEO, c, true},
+      {"empty entry in the list", {listing(kAudio, {TGUID{}})}, DATA_TYPE_AUDIO, c, true},
+      {"empty list, default off", {listing(kAudio, {}, false)}, DATA_TYPE_AUDIO, a, false},
+      {"empty list, default on", {listing(kAudio, {}, true)}, DATA_TYPE_AUDIO, a, true},
+      {"one of two items", {named(a), listing(kAudio, {}, false)}, DATA_TYPE_AUDIO, a, true},
+  };
+  for (const TCase& t : cases) {
+    TKzSenderFilter f;
+    f.Items = t.Items;
+    EXPECT_EQ(f.Accepts(t.Code, t.From), t.Accepted) << t.Name;
+  }
+}
+
+TEST(ReceiverFilter, RejectedSendersAndDataTypesDeliverNothing) {
+  KZ_NEED(HavePython(), "python3 with zlib is missing");
+  const TCell blocked = MakeCell(TKindCase::User, false, true, 40), allowed = MakeCell(TKindCase::User, false, true, 41);
+  const TCell video = MakeCell(TKindCase::Png, false, true, 41);
+  const auto enc = RefEncode({blocked.Line("packet", "tcp"), allowed.Line("packet", "tcp"), video.Line("packet", "tcp")});
+  TReceiverProbe probe;
+  auto& item = probe.Receiver.Senders().Add();
+  item.SetDefaultAcceptAll(TKzMediaType::kzmtUserData, false);
+  item.UserDataSenders().AddGUID(GUIDToStringA(GuidOf(allowed)));
+  probe.Receiver.SetReceiveMediaTypes({TKzMediaType::kzmtUserData});
+  const uint16_t port = probe.Start();
+  // Connections are read to their end before PushBytes returns, in order.
+  ASSERT_TRUE(PushBytes(port, TKzProtocol::kzpTCP, enc[2]));
+  ASSERT_TRUE(PushBytes(port, TKzProtocol::kzpTCP, enc[0]));
+  ASSERT_TRUE(PushBytes(port, TKzProtocol::kzpTCP, enc[1]));
+  ASSERT_TRUE(PumpUntil([&] { return probe.Count(probe.UserData) >= 1; }));
+  probe.Receiver.AddSender(TKzMediaType::kzmtUserData, GUIDToStringA(GuidOf(blocked)));
+  ASSERT_TRUE(PushBytes(port, TKzProtocol::kzpTCP, enc[0]));
+  ASSERT_TRUE(PumpUntil([&] { return probe.Count(probe.UserData) >= 2; }));
+  std::lock_guard<std::mutex> g(probe.Lock);
+  EXPECT_EQ(probe.UserData, (std::vector<TBytes>{allowed.Payload, blocked.Payload}));
+  EXPECT_EQ(probe.Frames(), 0u) << "video is not among the accepted types";
+}
+
+// ---- System commands
+TEST(ReceiverCommands, SystemCommandsRaiseTheirEventsAndReachTheApplicationOnlyUnfiltered) {
+  KZ_NEED(HavePython(), "python3 with zlib is missing");
+  auto cmdLine = [](const std::string& Name, const std::string& Group) {
+    TKzCmd c;
+    c.Name = Name;
+    c.AddParam("GUIDGroup").SetString(Group);
+    TMemoryStream s;
+    KzSaveCmdPayload({c}, s);
+    return "packet type=8 payload=" + ToHex(TBytes(s.Memory(), s.Memory() + s.Size()));
+  };
+  const auto enc = RefEncode({cmdLine("KzS_GROUP_JOIN", "g1"), cmdLine("Plain", "g2"), cmdLine("KzS_GROUP_JOIN", "g3")});
+  TReceiverProbe probe;
+  const uint16_t port = probe.Start();
+  ASSERT_TRUE(PushBytes(port, TKzProtocol::kzpTCP, enc[0]));
+  ASSERT_TRUE(PushBytes(port, TKzProtocol::kzpTCP, enc[1]));
+  ASSERT_TRUE(PumpUntil([&] { return probe.Count(probe.Commands) >= 1; }));
+  probe.Receiver.SetFilterSystemCmd(false);
+  ASSERT_TRUE(PushBytes(port, TKzProtocol::kzpTCP, enc[2]));
+  ASSERT_TRUE(PumpUntil([&] { return probe.Count(probe.Commands) >= 2; }));
+  std::lock_guard<std::mutex> g(probe.Lock);
+  EXPECT_EQ(probe.SystemEvents, (std::vector<std::string>{"join g1", "join g3"}));
+  ASSERT_EQ(probe.Commands.size(), 2u);
+  EXPECT_EQ(probe.Commands[0].Name, "Plain");
+  EXPECT_EQ(probe.Commands[1].Name, "KzS_GROUP_JOIN") << "unfiltered, the system command reaches the application too";
+}
+
+// ---- Pulled channels
+namespace {
+
+TKzSenderItemEx& PullFrom(TReceiverProbe& P, const TFakePullSender& S) {
+  auto& item = P.Receiver.Senders().Add();
+  item.SetSenderHost("127.0.0.1");
+  item.SetSenderPort(S.Port);
+  return item;
+}
+
+}  // namespace
+
+TEST(ReceiverPull, OnlyAcceptedTypesGetAChannel) {
+  TFakePullSender sender;
+  TReceiverProbe probe(TKzProtocol::kzpTCP, TKzTCPConnectionType::kztcpReceiverToSender);
+  EXPECT_EQ(probe.Receiver.GetMaxChannelCount(), 5);
+  probe.Receiver.SetReceiveMediaTypes({TKzMediaType::kzmtVideo});
+  EXPECT_EQ(probe.Receiver.GetOpenChannelCount(), 0) << "inactive";
+  probe.Receiver.SetActive(true);
+  EXPECT_EQ(probe.Receiver.GetOpenChannelCount(), 0) << "no senders: no channel";
+  PullFrom(probe, sender);  // restarts the receiver with the sender
+  ASSERT_TRUE(PumpUntil([&] { return sender.RequestCount("VDGET") >= 3; }));
+  EXPECT_EQ(sender.Connections(), 1);
+  EXPECT_EQ(probe.Receiver.GetMaxChannelCount(), 1);
+  EXPECT_EQ(probe.Receiver.GetOpenChannelCount(), 1);
+  EXPECT_EQ(probe.Receiver.LastMediaType(), TKzMediaType::kzmtVideo);
+  probe.Receiver.SetReceiveMediaTypes({TKzMediaType::kzmtVideo, TKzMediaType::kzmtCmdData});
+  ASSERT_TRUE(PumpUntil([&] { return sender.RequestCount("CDGET") >= 1; }));
+  EXPECT_EQ(probe.Receiver.GetOpenChannelCount(), 2);
+  for (const auto& r : sender.Requests()) EXPECT_TRUE(r.Text == "VDGET" || r.Text == "CDGET") << r.Text;
+}
+
+TEST(ReceiverPull, ANewSessionKeyReconnectsAndDeliversTheNewSession) {
+  KZ_NEED(HavePython(), "python3 with zlib is missing");
+  const TCell first = MakeCell(TKindCase::Png, false, true, 50), second = MakeCell(TKindCase::Png, false, true, 51);
+  const auto enc = RefEncode({first.Line("batch", "tcp", 3), second.Line("batch", "tcp", 4)});
+  TFakePullSender sender;
+  TReceiverProbe probe(TKzProtocol::kzpTCP, TKzTCPConnectionType::kztcpReceiverToSender);
+  probe.Receiver.SetReceiveMediaTypes({TKzMediaType::kzmtVideo});
+  PullFrom(probe, sender);
+  probe.Receiver.SetActive(true);
+  sender.Queue(DATA_TYPE_VIDEO, enc[0][0]);
+  ExpectDelivered(probe, first, 0);
+  sender.Key = 4;  // the sender restarted
+  ASSERT_TRUE(PumpUntil([&] { return sender.Connections() >= 2; })) << "key 3 then 4 on one connection reconnects";
+  sender.Queue(DATA_TYPE_VIDEO, enc[1][0]);
+  ExpectDelivered(probe, second, 1);
+  // Each connection's requests carry the key pinned on it (0 before the first answer).
+  for (const auto& r : sender.Requests())
+    EXPECT_TRUE(r.Key == 0 || r.Key == (r.Connection == 1 ? 3u : 4u)) << r.Connection << " " << r.Key;
+}
+
+TEST(ReceiverPull, FailedConnectsEndTheChannelWithAnErrorAndItsClose) {
+  TKzSocket taken = PlatformListenTCP(PlatformLookupIPv4("127.0.0.1"), 0, 1);
+  const uint16_t closedPort = PlatformSocketLocalPort(taken);
+  PlatformCloseSocket(taken);  // nothing listens there now
+  TReceiverProbe probe(TKzProtocol::kzpTCP, TKzTCPConnectionType::kztcpReceiverToSender);
+  probe.Receiver.SetReceiveMediaTypes({TKzMediaType::kzmtAudio});
+  probe.Receiver.SetRetryCount(3);
+  auto& item = probe.Receiver.Senders().Add();
+  item.SetSenderHost("127.0.0.1");
+  item.SetSenderPort(closedPort);
+  probe.Receiver.SetActive(true);
+  ASSERT_TRUE(PumpUntil([&] { return probe.NoticeCount(1030, DATA_TYPE_AUDIO) == 1; }));
+  EXPECT_EQ(probe.NoticeCount(KZ_MSG_CONNECTION_ERROR, DATA_TYPE_AUDIO), 1u);
+  EXPECT_EQ(probe.NoticeCount(KZ_MSG_CONNECTED, DATA_TYPE_AUDIO), 0u);
+  EXPECT_EQ(probe.Receiver.GetOpenChannelCount(), 0);
+}
+
+TEST(ReceiverPull, PollingSlowsAfterAHundredEmptyAnswersAndDataResetsIt) {
+  KZ_NEED(HavePython(), "python3 with zlib is missing");
+  const TCell cell = MakeCell(TKindCase::Png, false, false, 60);
+  const auto enc = RefEncode({cell.Line("batch", "tcp", 3)});
+  TFakePullSender sender;
+  TReceiverProbe probe(TKzProtocol::kzpTCP, TKzTCPConnectionType::kztcpReceiverToSender);
+  probe.Receiver.SetReceiveMediaTypes({TKzMediaType::kzmtVideo});
+  PullFrom(probe, sender);
+  probe.Receiver.SetActive(true);
+  auto gapAfter = [&](size_t N) {  // ms between request N and N + 1
+    EXPECT_TRUE(PumpUntil([&] { return sender.RequestCount("VDGET") >= N + 1; }, 30000));
+    const auto r = sender.Requests();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(r[N].At - r[N - 1].At).count();
+  };
+  EXPECT_GE(gapAfter(102), 900) << "idle: once a second";
+  sender.Queue(DATA_TYPE_VIDEO, enc[0][0]);
+  ExpectDelivered(probe, cell, 0);
+  const size_t after = sender.RequestCount("VDGET");
+  // Data reset the count: polls come 100 ms apart again (idle, twenty
+  // would take twenty seconds).
+  EXPECT_TRUE(PumpUntil([&] { return sender.RequestCount("VDGET") >= after + 20; }, 15000));
+}
+
+TEST(ReceiverLifecycle, DeactivationEndsEveryThreadAndFreesEverySocket) {
+  TFakePullSender sender;
+  TReceiverProbe pull(TKzProtocol::kzpTCP, TKzTCPConnectionType::kztcpReceiverToSender);
+  PullFrom(pull, sender);
+  pull.Receiver.SetActive(true);
+  TReceiverProbe push;
+  const uint16_t port = push.Start();
+  std::string error;
+  TKzSocket peer = KzMConnectStream({"127.0.0.1", port, TKzProtocol::kzpTCP, nullptr, 3000}, nullptr, error);
+  ASSERT_NE(peer, KZ_INVALID_SOCKET);
+  ASSERT_TRUE(PumpUntil([&] { return sender.OpenConnections() == 5; }));
+  const auto start = std::chrono::steady_clock::now();
+  pull.Receiver.SetActive(false);
+  push.Receiver.SetActive(false);
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_LE(ms, 2000);
+  EXPECT_EQ(pull.Receiver.GetOpenChannelCount(), 0);
+  EXPECT_TRUE(PumpUntil([&] { return sender.OpenConnections() == 0; })) << "the pulled channels' sockets are closed";
+  EXPECT_EQ(PlatformPollRead(peer, 3000), 1);
+  uint8_t b;
+  EXPECT_EQ(PlatformRecv(peer, &b, 1), 0) << "the pushed connection is closed";
+  PlatformCloseSocket(peer);
+  TKzSocket again = PlatformListenTCP(0, port, 1);
+  EXPECT_NE(again, KZ_INVALID_SOCKET) << "the listening port is free again";
+  PlatformCloseSocket(again);
+}
