@@ -15,7 +15,8 @@ const TSubcommand* const kSubcommands[] = {&kHttpCommand, &kFetchCommand, &kDeco
                                            &kRemuxCommand,
                                            &kHwlCommand,
                                            &kMicCommand,
-                                           &kDevicesCommand, &kCaptureCommand};
+                                           &kDevicesCommand, &kCaptureCommand,
+                                           &kReceiveCommand};
 
 std::string ToolUsage() {
   std::string text = "usage: kztool COMMAND [ARGS]   (kztool COMMAND --help for its options)\n\ncommands:\n";

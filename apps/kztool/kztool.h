@@ -30,5 +30,6 @@ extern const TSubcommand kHwlCommand;
 extern const TSubcommand kMicCommand;
 extern const TSubcommand kDevicesCommand;
 extern const TSubcommand kCaptureCommand;
+extern const TSubcommand kReceiveCommand;
 
 }  // namespace kztool

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/kztestneed.h"
+#include "tests/kztestpeers.h"
 #include "tests/streaming/kzreceivertestutil.h"
 
 using namespace kz;
@@ -423,4 +424,38 @@ TEST(ReceiverLifecycle, DeactivationEndsEveryThreadAndFreesEverySocket) {
   TKzSocket again = PlatformListenTCP(0, port, 1);
   EXPECT_NE(again, KZ_INVALID_SOCKET) << "the listening port is free again";
   PlatformCloseSocket(again);
+}
+
+// ---- kztool receive
+TEST(ReceiverTool, PrintsPerSenderAndWritesSnapshotsAndFilesIntoItsFolder) {
+  KZ_NEED(HavePython(), "python3 with zlib is missing");
+  const TCell frame = MakeCell(TKindCase::Png, false, true, 70), file = MakeCell(TKindCase::File, false, true, 70);
+  const auto enc = RefEncode({frame.Line("packet", "tcp"), file.Line("packet", "tcp")});
+  TTempDir dir;
+  TKzSocket probe = PlatformListenTCP(PlatformLookupIPv4("127.0.0.1"), 0, 1);
+  const uint16_t port = PlatformSocketLocalPort(probe);
+  PlatformCloseSocket(probe);
+  std::atomic<int> exitCode{-1};
+  std::thread tool([&] {
+    const std::string cmd = AppPath("kztool") + " receive --listen " + std::to_string(port) + " --seconds 6 --out " +
+                            (dir / "out") + " > " + (dir / "run.out") + " 2>&1";
+    exitCode = WEXITSTATUS(std::system(cmd.c_str()));
+  });
+  bool sent = false;
+  for (int i = 0; i < 100 && !sent; ++i) {  // until the tool listens
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    sent = PushBytes(port, TKzProtocol::kzpTCP, enc[0]);
+  }
+  EXPECT_TRUE(sent);
+  EXPECT_TRUE(PushBytes(port, TKzProtocol::kzpTCP, enc[1]));
+  tool.join();
+  const std::string out = ReadFile(dir / "run.out");
+  EXPECT_EQ(exitCode.load(), 0) << out;
+  EXPECT_NE(out.find("sender " + GUIDToStringA(GuidOf(frame)) + ": frames 1 "), std::string::npos) << out;
+  EXPECT_NE(out.find("files 1"), std::string::npos) << out;
+  EXPECT_EQ(ReadFile(dir / "out/up.bin"), std::string(file.Payload.begin(), file.Payload.end()))
+      << "\"../up.bin\" lands inside the folder";
+  const std::string png = ReadFile(dir / "out/sender1.png");
+  ASSERT_FALSE(png.empty()) << out;
+  EXPECT_TRUE(SamePixels(DecodePicture(TBytes(png.begin(), png.end())), frame.Picture));
 }
