@@ -8,15 +8,16 @@
 #include "tests/kztestneed.h"
 #include "tests/kztestpeers.h"
 #include "tests/streaming/kzreceivertestutil.h"
+#include "video/Fmxmkzwavelet.h"
 
 using namespace kz;
 using namespace kztest;
 
 namespace {
 
-enum class TKindCase { Jpeg, Png, Bmp, Audio, Cmd, User, File };
-constexpr TKindCase kKinds[] = {TKindCase::Jpeg, TKindCase::Png,  TKindCase::Bmp, TKindCase::Audio,
-                                TKindCase::Cmd,  TKindCase::User, TKindCase::File};
+enum class TKindCase { Jpeg, Png, Bmp, Hwl, Audio, Cmd, User, File };
+constexpr TKindCase kKinds[] = {TKindCase::Jpeg, TKindCase::Png, TKindCase::Bmp,  TKindCase::Hwl,
+                                TKindCase::Audio, TKindCase::Cmd, TKindCase::User, TKindCase::File};
 
 // One cell of the matrix: what is sent, as the reference codec's case line,
 // and what the receiver must deliver.
@@ -40,7 +41,7 @@ struct TCell {
     }
   }
   std::string Name() const {
-    static const char* kNames[] = {"jpeg", "png", "bmp", "audio", "cmd", "user", "file"};
+    static const char* kNames[] = {"jpeg", "png", "bmp", "hwl", "audio", "cmd", "user", "file"};
     return std::string(kNames[static_cast<int>(Kind)]) + (Compressed ? " compressed" : "") +
            (UseGUID ? " guid" : "");
   }
@@ -53,6 +54,7 @@ struct TCell {
     if (Kind == TKindCase::Jpeg) l += " enc=0";
     if (Kind == TKindCase::Png) l += " enc=6";
     if (Kind == TKindCase::Bmp) l += " enc=4";
+    if (Kind == TKindCase::Hwl) l += " enc=2";
     if (Kind == TKindCase::Audio) l += " rate=8000 bits=1 ch=1";
     if (Kind == TKindCase::File) l += " name=" + std::string("../up.bin") + " fguid=" + GUIDHex + " offs=0";
     return l;
@@ -76,6 +78,22 @@ TCell MakeCell(TKindCase Kind, bool Compressed, bool UseGUID, int Seed) {
       const TBytes picture = EncodePicture(PatternBitmap(Seed), enc);
       c.Picture = DecodePicture(picture);
       c.Payload = FramedPicture(picture, enc, 1000 + Seed);
+      break;
+    }
+    case TKindCase::Hwl: {
+      TWavelet coder, local;
+      coder.SetSourceImage(PatternBitmap(Seed, 64, 48));
+      coder.SetDefault();
+      TMemoryStream s;
+      EXPECT_TRUE(coder.WriteHWLToStream(s));
+      const TBytes hwl(s.Memory(), s.Memory() + s.Size());
+      s.SetPosition(0);
+      EXPECT_TRUE(local.ReadHWLFromStream(s));
+      // Shown at the source's size as a local decode shows it.
+      c.Picture.SetSize(64, 48);
+      for (int y = 0; y < 48; ++y)
+        for (int x = 0; x < 64; ++x) c.Picture.ScanLine(y)[x] = local.BitmapHWL().Pixel(x, y);
+      c.Payload = FramedPicture(hwl, TKzEncodingType::kzetHWL, 1000 + Seed);
       break;
     }
     case TKindCase::Audio:
