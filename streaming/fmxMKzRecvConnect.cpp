@@ -16,7 +16,6 @@ namespace kz {
 namespace {
 
 constexpr uint32_t kStopCheckMs = 250;  // reads wake this often to see a stop
-constexpr size_t kReadSize = 65536;
 constexpr size_t kSpoolPiece = 65536;
 
 uint64_t NowMs() { return KzMGetTickCount(); }
@@ -161,7 +160,7 @@ bool TRecvConnect::SendSysCmd(bool Clear) {
 int64_t TRecvConnect::ReadAnswer(TKzBatch& Batch) {
   const uint32_t timeout = GetTimeOut(Owner->Settings().ConnectionProperties, DataType);
   const uint64_t deadline = NowMs() + timeout;
-  std::vector<uint8_t> buf(kReadSize);
+  std::vector<uint8_t> buf(std::max<size_t>(Owner->Settings().BufferSize, 512));
   while (!FBatches.Next(Batch)) {
     if (Terminated()) return kStopped;
     if (NowMs() >= deadline) return kStale;

@@ -43,6 +43,7 @@ inline bool HavePython() {
   return have;
 }
 
+#ifdef KZ_REFCODEC
 // The reference codec's encoding of each case line: the bytes of a stream,
 // or (datagrams) several items.
 inline std::vector<std::vector<TBytes>> RefEncode(const std::vector<std::string>& Cases) {
@@ -64,6 +65,7 @@ inline std::vector<std::vector<TBytes>> RefEncode(const std::vector<std::string>
   EXPECT_EQ(result.size(), Cases.size());
   return result;
 }
+#endif
 
 // A picture with a pattern that depends on Seed.
 inline kz::TKzMBitmap PatternBitmap(int Seed, int W = 48, int H = 32) {
