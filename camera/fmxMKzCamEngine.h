@@ -13,6 +13,7 @@
 #include "ffmpeg/fmxMKzFFmpegTypes.h"  // TKzFFMState
 #include "foundation/fmxMKzBitmap.h"
 #include "foundation/fmxMKzType.h"
+#include "video/fmxMKzDecodeSize.h"
 
 namespace kz {
 
@@ -54,6 +55,9 @@ public:
 
   // A decoded frame; return false to stop playback.
   std::function<bool(TKzMBitmap& Bitmap, double Time)> OnNewImage;
+  // Asked once per decoded frame: the size frames are wanted at (full: the
+  // stream's). Engines that scale anyway scale straight to it.
+  std::function<TKzDecodeSize()> OnGetPictureSize;
   std::function<void(TKzFFMState State)> OnStateChange;
   std::function<void(int32_t Code, const std::string& Text)> OnError;
   // Credentials refused: the handler asks for new ones (Proceed: retry).

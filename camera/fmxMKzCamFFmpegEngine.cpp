@@ -6,6 +6,7 @@ TKzCamFFmpegEngine::TKzCamFFmpegEngine(void* Owner) : FEngine(Owner) {
   // The interface's handlers are read when they fire, so the fetch thread
   // may set them any time before playing.
   FEngine.OnNewImage = [this](void*, TKzMBitmap& Img, double Time) { return !OnNewImage || OnNewImage(Img, Time); };
+  FEngine.OnGetPictureSize = [this] { return OnGetPictureSize ? OnGetPictureSize() : TKzDecodeSize::Full(); };
   FEngine.OnChangeState = [this](void*, TKzFFMState State) {
     if (OnStateChange) OnStateChange(State);
   };

@@ -211,6 +211,7 @@ void TKzCamThreadWithFFMPEG::RunWithFFmpeg() {
   FIsFFmpegRunning.store(true, std::memory_order_release);
   IKzCamFFmpegEngine& engine = *ffMPEG;
   engine.AssignSettings(FEngineSettings);
+  engine.OnGetPictureSize = [this] { return KzCamera->WantedDecodeSize(); };
   engine.OnNewImage = [this](TKzMBitmap& Bitmap, double Time) {
     if (Aborted()) return false;
     try {

@@ -164,10 +164,24 @@ bool TKzCamera::CanOutputFrames() {
   return paint ? paint->HasConsumers() : HasConsumers();
 }
 
+TKzDecodeSize TKzCamera::WantedDecodeSize() {
+  TKzDrawImage* paint = Paint();
+  return paint ? paint->WantedDecodeSize() : TKzDecodeSize::Full();
+}
+
+// A frame the decoder made smaller for the views is decoded again at the
+// source's size: snapshots are of the camera's picture.
+void TKzCamera::SnapshotAtSourceSize(TKzMBitmap& Image) {
+  TKzMBitmap full;
+  if (!Image.IsScaledFromSource() || !FGetDataThread || !FGetDataThread->Decode().NewestFrameFullSize(full)) return;
+  RotateImg(full, Paint()->Rotation());
+  Image.SwapPixels(full);
+}
+
 TKzMBitmap TKzCamera::GetCurrentImageEx(double& Time) {
   TKzMBitmap image;
   Time = 0;
-  if (!IsDesigning() && Paint()) Paint()->GetCurrentImage(image, Time);
+  if (!IsDesigning() && Paint() && Paint()->GetCurrentImage(image, Time)) SnapshotAtSourceSize(image);
   return image;
 }
 
@@ -179,7 +193,9 @@ TKzMBitmap TKzCamera::GetCurrentImage() {
 std::unique_ptr<TKzImageWrapper> TKzCamera::GetSnapShotEx(double& Time) {
   Time = 0;
   if (IsDesigning() || !Paint()) return nullptr;
-  return Paint()->GetSnapShot(Time);
+  std::unique_ptr<TKzImageWrapper> shot = Paint()->GetSnapShot(Time);
+  if (shot) SnapshotAtSourceSize(shot->GetBitmap());
+  return shot;
 }
 
 std::unique_ptr<TKzImageWrapper> TKzCamera::GetSnapShot() {

@@ -114,13 +114,18 @@ public:
   void CamDrawImageSwap(TKzMBitmap& Bitmap, double Time);
   // Whether anybody wants frames. Any thread, never blocks.
   bool CanOutputFrames();
+  // The size the next frame should be decoded (or scaled) at, from what the
+  // consumers ask (DecodeToViewSize); full without a pipeline. Any thread;
+  // blocks only for a change of the consumer lists.
+  TKzDecodeSize WantedDecodeSize();
   // Around every frame of a local capture device, on its frame thread:
   // Before answers whether the camera takes a frame now (not while it
   // aborts); After closes the hand-off. Never block.
   bool BeforeCamDrawImageFromWebCam();
   void AfterCamDrawImageFromWebCam();
   // Copy of the frame last drawn (and its time); empty while designing.
-  // Any thread; blocks briefly.
+  // A JPEG frame decoded smaller for the views comes at the source's size.
+  // Any thread; blocks briefly (decoding that frame again).
   TKzMBitmap GetCurrentImage();
   TKzMBitmap GetCurrentImageEx(double& Time);
   // The same as the library's image wrapper; nullptr while designing.
@@ -533,6 +538,7 @@ private:
   void HookUser(TKzCollectionItemOperation Operation, int32_t Index);
   void AttachUserHooks();
   TKzDrawImage* Paint() const;
+  void SnapshotAtSourceSize(TKzMBitmap& Image);
   void DrawImage(TKzMBitmap& Bitmap, double Time, bool Swap);
 
   TKzCamControl* FCameraControl = nullptr;

@@ -336,14 +336,35 @@ void TKzMFFMPEG::UpdateVideoClock() {
   v.VideoClock += kz::av_q2d(step) * (1 + 0.5 * FFrame->repeat_pict);
 }
 
+// The output size for the current frame: the fixed size of UseVideoScale,
+// else the smallest size with the stream's aspect that covers the wanted
+// one (never larger than the stream).
+void TKzMFFMPEG::OutputSizeFor(int& Width, int& Height) {
+  if (Options.UseVideoScale && Options.VideoWidth > 0 && Options.VideoHeight > 0) {
+    Width = Options.VideoWidth;
+    Height = Options.VideoHeight;
+    return;
+  }
+  Width = FFrame->width;
+  Height = FFrame->height;
+  const TKzDecodeSize want = OnGetPictureSize ? OnGetPictureSize() : TKzDecodeSize::Full();
+  if (want.IsFull()) return;
+  const double s = std::min(1.0, std::max(double(want.Width) / Width, double(want.Height) / Height));
+  Width = std::clamp(int(std::ceil(Width * s)), 1, Width);
+  Height = std::clamp(int(std::ceil(Height * s)), 1, Height);
+}
+
 bool TKzMFFMPEG::InitOutputPictureForDecode() {
-  if (FFrame->width == FInWidth && FFrame->height == FInHeight && FFrame->format == FInFormat && FScaler) return true;
+  int outWidth = 0, outHeight = 0;
+  OutputSizeFor(outWidth, outHeight);
+  if (FFrame->width == FInWidth && FFrame->height == FInHeight && FFrame->format == FInFormat && FScaler &&
+      outWidth == FOutWidth && outHeight == FOutHeight)
+    return true;
   FInWidth = FFrame->width;
   FInHeight = FFrame->height;
   FInFormat = FFrame->format;
-  const bool scale = Options.UseVideoScale && Options.VideoWidth > 0 && Options.VideoHeight > 0;
-  FOutWidth = scale ? Options.VideoWidth : FInWidth;
-  FOutHeight = scale ? Options.VideoHeight : FInHeight;
+  FOutWidth = outWidth;
+  FOutHeight = outHeight;
   // "None" still needs one algorithm: the nearest pixel, which filters nothing.
   int flags = int(Options.VideoFilter);
   if (flags == 0) flags = SWS_POINT;
@@ -368,6 +389,7 @@ bool TKzMFFMPEG::FrameToPicture() {
   uint8_t* dst[4] = {reinterpret_cast<uint8_t*>(img.Data()), nullptr, nullptr, nullptr};
   const int dstStride[4] = {img.Width() * 4, 0, 0, 0};
   kzFF.sws_scale(FScaler, FFrame->data, FFrame->linesize, 0, FInHeight, dst, dstStride);
+  if (!Options.UseVideoScale) img.SetSourceSize(FInWidth, FInHeight);  // a fixed size is the user's picture
   img.UpdateData();
   return true;
 }

@@ -15,6 +15,7 @@
 #include "ffmpeg/fmxMKzFFmpegTypes.h"
 #include "foundation/fmxMKzBitmap.h"
 #include "foundation/fmxMKzSourceError.h"
+#include "video/fmxMKzDecodeSize.h"
 
 struct AVCodecContext;
 struct AVFormatContext;
@@ -99,6 +100,11 @@ public:
   // Img may come back holding other pixels (a consumer that took them over):
   // the engine refills it at its own size.
   std::function<bool(void* Sender, TKzMBitmap& Img, double Time)> OnNewImage;
+  // Asked once per decoded picture: the size pictures are wanted at (full:
+  // the stream's). Unless UseVideoScale sets a size, the scaler goes
+  // straight to the smallest size with the stream's aspect that covers it,
+  // and the picture records its source size.
+  std::function<TKzDecodeSize()> OnGetPictureSize;
   std::function<void(void* Sender, int64_t& Position)> OnGetAudioPlayPositon;
   std::function<void(void* Sender, const std::string& ARealm, std::string& AUserName, std::string& APassword,
                      bool& Proceed)>
@@ -170,6 +176,7 @@ private:
   AVFrame* FFrame = nullptr;
   SwsContext* FScaler = nullptr;
   int FInWidth = 0, FInHeight = 0, FInFormat = -1, FOutWidth = 0, FOutHeight = 0;
+  void OutputSizeFor(int& Width, int& Height);
   bool IsDecodeStart = false;
   bool FDecVideoWithAudio = false;
   bool FDecConvertAudio = false;

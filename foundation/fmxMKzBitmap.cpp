@@ -17,6 +17,7 @@ void TKzMCustomBitmap::Assign(const TPersistent& Source) {
 void TKzMCustomBitmap::CopyPixels(const TKzMCustomBitmap& Source) {
   SetSize(Source.FWidth, Source.FHeight);
   if (!FData.empty()) memcpy(FData.data(), Source.FData.data(), FData.size() * 4);
+  SetSourceSize(Source.FSourceWidth, Source.FSourceHeight);
   Changed();
 }
 
@@ -25,6 +26,7 @@ void TKzMCustomBitmap::AssignKzMBitmap(const TKzMCustomBitmap& Source) {
   if (FSmoothImage) {
     SetSize(Source.FWidth, Source.FHeight);
     SmoothUpdate(Source);
+    SetSourceSize(Source.FSourceWidth, Source.FSourceHeight);
     Changed();
     return;
   }
@@ -37,6 +39,8 @@ void TKzMCustomBitmap::SwapPixels(TKzMCustomBitmap& Other) {
   std::swap(FWidth, Other.FWidth);
   std::swap(FHeight, Other.FHeight);
   std::swap(FBytesPerLine, Other.FBytesPerLine);
+  std::swap(FSourceWidth, Other.FSourceWidth);
+  std::swap(FSourceHeight, Other.FSourceHeight);
   FData.swap(Other.FData);
   std::swap(UpdateTime, Other.UpdateTime);
   if (length != otherLength) {
@@ -50,6 +54,7 @@ void TKzMCustomBitmap::SwapPixels(TKzMCustomBitmap& Other) {
 void TKzMCustomBitmap::SetSize(int32_t Width, int32_t Height) {
   if (Width < 0) Width = 0;
   if (Height < 0) Height = 0;
+  SetSourceSize(0, 0);
   if (Width == FWidth && Height == FHeight) return;
   const int64_t oldLength = GetLength();
   FWidth = Width;

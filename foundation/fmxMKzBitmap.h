@@ -62,7 +62,8 @@ public:
   // The bound framework bitmap, nullptr when none is bound.
   virtual TKzMCustomBitmap* GetBitmap() { return nullptr; }
   // No change when equal; a change of the pixel count restarts smoothing.
-  // New pixels are undefined.
+  // New pixels are undefined. Either way the picture counts as being at its
+  // source's size again (SetSourceSize).
   virtual void SetSize(int32_t Width, int32_t Height);
   // Pixels -> framework bitmap and back; both record the update.
   virtual void UpdateData() { UpdateInfo(); }
@@ -83,6 +84,18 @@ public:
   uint32_t* ScanLine(int32_t Row) { return FData.data() + static_cast<int64_t>(Row) * FWidth; }
   const uint32_t* ScanLine(int32_t Row) const { return FData.data() + static_cast<int64_t>(Row) * FWidth; }
   uint32_t Pixel(int32_t X, int32_t Y) const { return ScanLine(Y)[X]; }
+  // The size of the picture these pixels were decoded from, when a decoder
+  // made them smaller than their source (scaled decoding); the bitmap's own
+  // size otherwise. It travels with the pixels (copies, swaps, rotation) and
+  // is forgotten by SetSize.
+  int32_t SourceWidth() const { return FSourceWidth > 0 ? FSourceWidth : FWidth; }
+  int32_t SourceHeight() const { return FSourceHeight > 0 ? FSourceHeight : FHeight; }
+  bool IsScaledFromSource() const { return SourceWidth() != FWidth || SourceHeight() != FHeight; }
+  // Call after the pixels are in place (SetSize forgets the value).
+  void SetSourceSize(int32_t Width, int32_t Height) {
+    FSourceWidth = Width;
+    FSourceHeight = Height;
+  }
   // Kept for the framework's interface; access is serialised by the owner.
   void Lock() {}
   void Unlock() {}
@@ -172,6 +185,8 @@ protected:
   int32_t FWidth = 0;
   int32_t FHeight = 0;
   int32_t FBytesPerLine = 0;
+  int32_t FSourceWidth = 0;  // 0: the bitmap's own size
+  int32_t FSourceHeight = 0;
   std::vector<uint32_t> FData;
 
   bool FSmoothImage = false;

@@ -34,7 +34,9 @@ void RotateQuarter(TKzMCustomBitmap& Bitmap, bool Clockwise) {
   // Alpha stays where it was in memory.
   const size_t n = out.size();
   for (size_t i = 0; i < n; ++i) out[i] = (out[i] & ColourMask) | (src[i] & ~ColourMask);
+  const int32_t sourceWidth = Bitmap.SourceWidth(), sourceHeight = Bitmap.SourceHeight();
   Bitmap.SetSize(h, w);
+  Bitmap.SetSourceSize(sourceHeight, sourceWidth);
   std::copy(out.begin(), out.end(), Bitmap.Data());
   Bitmap.Modified = Bitmap.ModifiedData = true;
 }

@@ -1,6 +1,7 @@
 // JPEG frames as a camera might send them: both decoders (libjpeg bound at
-// run time, TurboJPEG) must fail cleanly or produce a picture of the size
-// the header announced, never crash, hang or run away with memory.
+// run time, full size and scaled for a small view, and TurboJPEG) must fail
+// cleanly or produce a picture of the size the header announced, never
+// crash, hang or run away with memory.
 #include <cstdint>
 
 #include "video/fmxMKzImageCodecs.h"
@@ -32,5 +33,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   if (okA && (a.IsEmpty() || s.Position() > static_cast<int64_t>(Size))) __builtin_trap();
   const bool okB = kz::KzCodecDecodeJPEG(Data, Size, b);
   if (okB && b.IsEmpty()) __builtin_trap();
+  // Scaled for a small view: an eighth of the announced size, rounded up.
+  s.SetPosition(0);
+  kz::TKzMBitmap c;
+  int32_t denom = 0;
+  if (kz::ReadJpegStreamScaled(s, c, 0, {1, 1}, &denom) &&
+      (c.IsEmpty() || c.Width() != kz::KzScaledExtent(c.SourceWidth(), denom)))
+    __builtin_trap();
   return 0;
 }

@@ -3,6 +3,7 @@
 #include "video/fmxMKzCamView.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "foundation/Fmxmkzguidfuncs.h"
 
@@ -152,13 +153,19 @@ void TKzCamView::ViewerGetImageBMP(TComponent* Sender, const TKzMBitmap& Bitmap,
         src->IsAborted())
       return;
     if (!FAllowEmptyGUID && !Own && (GUIDToStringA(GUIDFrom) != FGUIDFrom || VideoIndex != FIndexFrom)) return;
-    const int32_t w = Bitmap.Width();
-    const int32_t h = Bitmap.Height();
+    // The view works in the source's picture; a frame decoded smaller is
+    // only stretched further when painted.
+    const int32_t w = Bitmap.SourceWidth();
+    const int32_t h = Bitmap.SourceHeight();
     FHasImage = true;
-    OldImageWidth = w;
-    OldImageHeight = h;
+    if (w != OldImageWidth || h != OldImageHeight) {
+      OldImageWidth = w;
+      OldImageHeight = h;
+      UpdateDecodeSizeRequest();
+    }
     const TRect vr = FIsLastImage ? KzGetVideoRect(FFrameViewMode, FFrameClientArea, w, h) : TRect();
-    if (FIsLastImage && !vr.IsEmpty() && (vr.Width() != w || vr.Height() != h) && !Bitmap.IsEmpty()) {
+    if (FIsLastImage && !vr.IsEmpty() && (vr.Width() != Bitmap.Width() || vr.Height() != Bitmap.Height()) &&
+        !Bitmap.IsEmpty()) {
       // Stored already scaled, so painting is a plain copy.
       FLastFrame.SetSize(vr.Width(), vr.Height());
       TCanvas canvas(SurfaceOf(FLastFrame));
@@ -214,6 +221,7 @@ void TKzCamView::AssignLastFrame(TKzCamView& Source) {
   imgCount = Source.imgCount;
   OldImageWidth = Source.OldImageWidth;
   OldImageHeight = Source.OldImageHeight;
+  UpdateDecodeSizeRequest();
   NewFrame = Source.NewFrame;
   isViewerImage.store(Source.isViewerImage.load());
   txtCameraSearch = Source.txtCameraSearch;
@@ -298,6 +306,50 @@ void TKzCamView::UpdateFrameClientArea() {
   TKzSafeLock lock(FLastFrameSection);
   FFrameClientArea = GetClientArea();
   FFrameViewMode = FViewMode;
+  UpdateDecodeSizeRequest();
+}
+
+// ---- Decoding at the shown size
+
+void TKzCamView::UpdateDecodeSizeRequest() {
+  uint64_t packed = 0;  // full size
+  if (!FAutoSize && FFrameViewMode != TKzCamViewMode::vvmNormal && FFrameViewMode != TKzCamViewMode::vvmCenter) {
+    // Before the first frame the rectangle is the client area, which covers
+    // any fitted picture; an empty area asks for the smallest decode.
+    const TRect vr = KzGetVideoRect(FFrameViewMode, FFrameClientArea, OldImageWidth, OldImageHeight);
+    const uint64_t w = static_cast<uint64_t>(std::max(vr.Width(), 1));
+    const uint64_t h = static_cast<uint64_t>(std::max(vr.Height(), 1));
+    packed = w << 32 | h;
+  }
+  FDecodeRequest.store(packed, std::memory_order_release);
+}
+
+TKzDecodeSize TKzCamView::DecodeSizeRequest() const {
+  const uint64_t packed = FDecodeRequest.load(std::memory_order_acquire);
+  return {static_cast<int32_t>(packed >> 32), static_cast<int32_t>(packed & 0xFFFFFFFFu)};
+}
+
+void TKzCamView::SetAutoSize(bool Value) {
+  WriteLocked(FAutoSize, Value);
+  UpdateFrameClientArea();
+}
+
+TPoint TKzCamView::SourceImageSize() const {
+  TKzSafeLock lock(FLastFrameSection);
+  return TPoint{OldImageWidth, OldImageHeight};
+}
+
+TRect TKzCamView::SourceToControlRect(const TRect& SourceRect) const {
+  const TPoint source = SourceImageSize();
+  const TRect vr = GetVideoRect();
+  if (source.X <= 0 || source.Y <= 0) return SourceRect;
+  const auto mapX = [&](int32_t X) {
+    return vr.Left + static_cast<int32_t>(std::lround(static_cast<double>(X) * vr.Width() / source.X));
+  };
+  const auto mapY = [&](int32_t Y) {
+    return vr.Top + static_cast<int32_t>(std::lround(static_cast<double>(Y) * vr.Height() / source.Y));
+  };
+  return TRect(mapX(SourceRect.Left), mapY(SourceRect.Top), mapX(SourceRect.Right), mapY(SourceRect.Bottom));
 }
 
 // ---- Properties

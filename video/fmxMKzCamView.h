@@ -96,6 +96,11 @@ public:
                          const TGUID& GUIDFrom) override;
   // Any thread, never blocks.
   bool IsFullScreenMode() const override { return FFullScreen.load(std::memory_order_acquire); }
+  // The video rectangle's size, so that the source decodes no larger than
+  // shown; full size in the natural-size modes and with AutoSize. Frames
+  // may then arrive smaller than their source: the view keeps working in
+  // the source's coordinates. Any thread, never blocks.
+  TKzDecodeSize DecodeSizeRequest() const override;
   // Main thread, never block.
   void ViewerBeginVideoStream(TComponent* Sender) override;
   void ViewerDoneVideoStream(TComponent* Sender, int32_t Status) override;
@@ -148,6 +153,12 @@ public:
   TRect GetClientArea() const;
   // The video rectangle of the last frame in the client area.
   TRect GetVideoRect() const;
+  // Maps a rectangle in the source's picture (what the camera sends, and
+  // what motion regions refer to) to control coordinates inside the video
+  // rectangle, whatever size the frames were decoded at.
+  TRect SourceToControlRect(const TRect& SourceRect) const;
+  // The size of the source's picture last shown (0 x 0 before a frame).
+  TPoint SourceImageSize() const;
   TRect GetFullScreenButtonRect() const;
   TRect GetRectCameraSearch() const;
   TRect GetAbortButtonRect() const { return FAbortButtonRect; }
@@ -230,7 +241,7 @@ public:
   bool AllowFullScreen() const { return FAllowFullScreen; }
   void SetAllowFullScreen(bool Value);
   bool AutoSize() const { return FAutoSize; }
-  void SetAutoSize(bool Value) { FAutoSize = Value; }
+  void SetAutoSize(bool Value);
   bool IsInFocus() const { return FIsInFocus; }
   void SetIsInFocus(bool Value);
   TKzMFrameScaleQuality FrameScaleQuality() const { return FFrameScaleQuality; }
@@ -311,6 +322,8 @@ private:
   void OnTimerFullScreenIcon();
   void ApplyOptimalVideoResolution();
   void UpdateFrameClientArea();
+  // Recomputes DecodeSizeRequest from the frame-lock state. Caller holds the frame lock.
+  void UpdateDecodeSizeRequest();
   bool CanVideoCoverCaption() const;
   bool CanMoveCamera() const;
   TPointF MoveReference() const;
@@ -333,8 +346,9 @@ private:
   bool FHasImage = false;
   std::atomic<int32_t> isViewerImage{0};
   int32_t imgCount = 0;
-  int32_t OldImageWidth = 0;
+  int32_t OldImageWidth = 0;  // of the source's picture, whatever size it was decoded at
   int32_t OldImageHeight = 0;
+  std::atomic<uint64_t> FDecodeRequest{0};  // width << 32 | height; 0: full size
   bool FIsLastImage = false;
   bool NewFrame = false;
   bool RepaintBG = false;

@@ -43,4 +43,20 @@ bool KzHasListedConsumers(TKzCriticalSection& DisplaySection, const TKzConsumerL
   return any;
 }
 
+TKzDecodeSize TKzConsumerLists::WantedDecodeSize() const {
+  if (!DecodeToViewSize.load(std::memory_order_acquire)) return TKzDecodeSize::Full();
+  TKzDecodeSize want;
+  bool any = false;
+  const auto take = [&](TKzDecodeSize Request) {
+    want = any ? KzMaxDecodeSize(want, Request) : Request;  // a full request stays full
+    any = true;
+  };
+  std::lock_guard<std::mutex> g(ShapeLock);
+  for (const IKzCamViewConsumer* v : CamViews)
+    if (!v->IsFullScreenMode()) take(v->DecodeSizeRequest());
+  for (const IKzCamSenderConsumer* s : CamSenders) take(s->DecodeSizeRequest());
+  for (const IKzCamRecorderConsumer* r : CamRecorders) take(r->DecodeSizeRequest());
+  return any ? want : TKzDecodeSize::Full();
+}
+
 }  // namespace kz

@@ -3,13 +3,16 @@
 // on the pipeline's draw thread. The components themselves live elsewhere
 // and implement these interfaces; sources never own them.
 #pragma once
+#include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <vector>
 
 #include "foundation/Fmxmkzguidfuncs.h"
 #include "foundation/fmxMKzBitmap.h"
 #include "foundation/fmxMKzType.h"
 #include "platform/fmxMKzPlatformStream.h"
+#include "video/fmxMKzDecodeSize.h"
 
 namespace kz {
 
@@ -26,6 +29,10 @@ public:
                                  const TGUID& GUIDFrom) = 0;
   // Views in full-screen mode are skipped by the draw thread. Any thread.
   virtual bool IsFullScreenMode() const { return false; }
+  // The largest frame size the view will show (its video rectangle in
+  // device pixels); full size unless the view says otherwise. Any thread,
+  // never blocks.
+  virtual TKzDecodeSize DecodeSizeRequest() const { return TKzDecodeSize::Full(); }
   // Main thread.
   virtual void ViewerBeginVideoStream(TComponent* Sender) { (void)Sender; }
   virtual void ViewerDoneVideoStream(TComponent* Sender, int32_t Status) {
@@ -68,6 +75,9 @@ public:
   // Draw thread; copies what it needs.
   virtual void SenderGetImage(TComponent* Sender, TKzImageWrapper& Wrapper, uint16_t VideoIndex,
                               const TGUID& GUIDFrom) = 0;
+  // Senders re-encode what they get: full size unless one says otherwise.
+  // Any thread, never blocks.
+  virtual TKzDecodeSize DecodeSizeRequest() const { return TKzDecodeSize::Full(); }
   // A block of PCM audio from an audio source (a microphone): the stream's
   // bytes from position 0, Size long, Duration ms, StartTime the sender's own
   // time since its start (SenderTimeSinceStart). The source's delivery
@@ -98,6 +108,9 @@ public:
   // Draw thread; copies what it needs.
   virtual void RecorderGetImage(TComponent* Sender, const TKzMBitmap& Bitmap, uint16_t VideoIndex,
                                 const TGUID& GUIDFrom) = 0;
+  // Recorders keep the source's size unless one says otherwise. Any
+  // thread, never blocks.
+  virtual TKzDecodeSize DecodeSizeRequest() const { return TKzDecodeSize::Full(); }
   // A block of PCM audio from an audio source, stamped with the library's
   // time since start (ms). The source's delivery thread; copies what it needs.
   virtual void RecorderGetAudio(TComponent* Sender, TMemoryStream& Stream, int32_t Size, const TKzAudioInfo& Info,
@@ -118,12 +131,27 @@ public:
 };
 
 // The consumer lists of a source. The source changes them only while it
-// holds its draw thread's display lock; the draw thread reads them under it.
+// holds its draw thread's display lock (and ShapeLock inside it); the draw
+// thread reads them under the display lock, a decoder asking for the
+// wanted size under ShapeLock.
 struct TKzConsumerLists {
   std::vector<IKzCamViewConsumer*> CamViews;
   std::vector<IKzCamSenderConsumer*> CamSenders;
   std::vector<IKzCamRecorderConsumer*> CamRecorders;
   bool Empty() const { return CamViews.empty() && CamSenders.empty() && CamRecorders.empty(); }
+
+  // Held only for a change of the lists or one walk over their requests.
+  mutable std::mutex ShapeLock;
+  // Decode at the size the consumers show (off: always full size).
+  std::atomic<bool> DecodeToViewSize{true};
+  // Frames the source's decoder produced at each scale.
+  TKzDecodeScaleCounts ScaleCounts;
+
+  // The size frames should be decoded at: the largest any consumer asked for
+  // (views in full-screen mode do not count; they get no frames), full when
+  // any consumer wants full size, when there is none, or when
+  // DecodeToViewSize is off. Any thread; blocks only for a list change.
+  TKzDecodeSize WantedDecodeSize() const;
 };
 
 }  // namespace kz

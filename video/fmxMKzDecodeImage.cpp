@@ -6,6 +6,7 @@
 #include "platform/fmxMKzPlatformMainThread.h"
 #include "video/fmxMKzImageWrapper.h"
 #include "video/fmxMKzJpegFrames.h"
+#include "video/fmxMKzLibJpeg.h"
 
 namespace kz {
 
@@ -203,6 +204,17 @@ void TKzDecodeImage::DecodeBitmap() {
   FData.SetSize(0);
 }
 
+bool TKzDecodeImage::NewestFrameFullSize(TKzMBitmap& Bitmap) {
+  TMemoryStream frame;
+  {
+    std::lock_guard<std::mutex> g(FScaledLock);
+    if (FScaledFrame.Size() == 0) return false;
+    frame.Write(FScaledFrame.Memory(), FScaledFrame.Size());
+  }
+  frame.SetPosition(0);
+  return ReadJpegStream(frame, Bitmap);
+}
+
 // Spaces frames by the frame interval; pauses shorter than 11 ms are skipped.
 void TKzDecodeImage::Pace() {
   const double fps = FFramePerSec.load();
@@ -222,8 +234,15 @@ void TKzDecodeImage::LoadJPEGStream(int64_t Begin, int64_t End) {
   }
   if (!isStartVideo.exchange(true) && OnStartVideo) Synchronize([this] { OnStartVideo(FOwner); });
   if (!FPaint->HasConsumers()) return;
+  FImg->SetDecodeSize(FPaint->WantedDecodeSize());  // read once per frame: a change shows at the next one
   FData.SetPosition(Begin);
   if (FImg->LoadFromStream(FData, length)) {
+    FPaint->Consumers().ScaleCounts.Count(FImg->LastScaleDenom());
+    {
+      std::lock_guard<std::mutex> g(FScaledLock);
+      FScaledFrame.SetSize(0);
+      if (FImg->LastScaleDenom() != 1) FScaledFrame.Write(FData.Memory() + Begin, length);
+    }
     if (OnFPS) OnFPS(FOwner);
     FPaint->AddToBufferSwap(FImg->GetBitmap(), 0);
   }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 #include "foundation/fmxMKzTypesThreads.h"
 #include "video/Fmxmkzgraphicfuncs.h"
@@ -43,6 +44,12 @@ public:
 
   // Starts this thread and its draw thread. Owner's thread.
   void Run();
+
+  // The newest JPEG frame decoded again at full size, when the decoder made
+  // it smaller for the views (snapshots want the source's picture); false
+  // when the newest frame was decoded at full size already. Any thread;
+  // decodes on the caller's thread.
+  bool NewestFrameFullSize(TKzMBitmap& Bitmap);
 
   TKzDrawImage& Paint() { return *FPaint; }
   // The first frame has been announced. Reset by the owner before a start.
@@ -90,6 +97,9 @@ private:
   bool FAllFileDataReceived = false;
   std::unique_ptr<TKzImageWrapper> FImg;
   int64_t FUpdateTimeOld = 0;
+
+  std::mutex FScaledLock;  // guards FScaledFrame
+  TMemoryStream FScaledFrame;  // the newest frame's bytes while it was decoded smaller
 
   std::atomic<double> FFramePerSec{25.0};
   std::atomic<TKzJpegIntegrity> FJpegIntegrity{TKzJpegIntegrity::kzjiNone};

@@ -52,6 +52,15 @@ bool TKzDrawImage::HasConsumers() {
   return HasImageEvents() || KzHasListedConsumers(FDisplaySection, FConsumers);
 }
 
+TKzDecodeSize TKzDrawImage::WantedDecodeSize() {
+  if (HasImageEvents() || FRecording.load()) return TKzDecodeSize::Full();
+  {
+    std::lock_guard<std::mutex> g(FMotionLock);
+    if (FMotionStep && FOnGetRegions) return TKzDecodeSize::Full();
+  }
+  return FConsumers.WantedDecodeSize();
+}
+
 void TKzDrawImage::AddToBuffer(const TKzMBitmap& Bitmap, double Pts) { Queue(Bitmap, nullptr, Pts); }
 
 void TKzDrawImage::AddToBufferSwap(TKzMBitmap& Bitmap, double Pts) { Queue(Bitmap, &Bitmap, Pts); }
@@ -119,6 +128,7 @@ void TKzDrawImage::SetFileInfo(const std::string& FileName, bool ToFile) {
     auto file = std::make_unique<TFileStream>(FileName, TFileMode::fmCreate);
     if (file->Valid()) FFile = std::move(file);
   }
+  FRecording.store(FFile != nullptr);
 }
 
 // The newest frame handed in is the last one queued, else the one lent to

@@ -88,6 +88,12 @@ public:
   int64_t LastFrameTickCount() const { return FLastFrameTick.load(); }
   // Whether anybody consumes frames (events or consumers). Any thread.
   bool HasConsumers();
+  // The size the next frame should be decoded at: full for the image
+  // events, motion detection and Motion-JPEG recording (they work on the
+  // source's picture), else what the consumers ask for. Any thread; blocks
+  // only for a change of the consumer lists.
+  TKzDecodeSize WantedDecodeSize();
+  TKzConsumerLists& Consumers() { return FConsumers; }
 
 protected:
   uint32_t Pass() override;
@@ -145,6 +151,7 @@ private:
   std::unique_ptr<TKzImageWrapper> FSenderImg;
   std::unique_ptr<TKzImageWrapper> FSmoothImg;
 
+  std::atomic<bool> FRecording{false};  // FFile is open
   TKzCriticalSection FFileSection;  // guards FFile, FFileName, FToFile
   std::unique_ptr<TFileStream> FFile;
   std::string FFileName;

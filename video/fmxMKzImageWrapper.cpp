@@ -60,11 +60,16 @@ bool TKzImageWrapper::LoadFromStream(TStream& Stream, int64_t Count, TKzMCustomB
   TKzMCustomBitmap& target = Target != nullptr ? *Target : FBitmap;
   const int64_t start = Stream.Position();
   const int64_t n = Usable(Stream, Count);
+  FLastScaleDenom = 1;
   bool ok;
   if (n == 0) {
     ok = Finish(false, "no data");
   } else if (CurCoderTypeL == TKzCoderType::kzctLibJpeg && PeekFormat(Stream, n) == TKzImageFormat::kzifJPEG) {
-    ok = ReadJpegStream(Stream, target, false, n);
+    ok = ReadJpegStreamScaled(Stream, target, n, FDecodeSize, &FLastScaleDenom);
+    if (!ok && !FDecodeSize.IsFull()) {
+      Stream.SetPosition(start);
+      ok = ReadJpegStreamScaled(Stream, target, n, TKzDecodeSize::Full(), &FLastScaleDenom);
+    }
     Finish(ok, KzLibJpegLastError());
     if (!ok) Stream.SetPosition(start + n);
   } else {

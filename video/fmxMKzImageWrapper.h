@@ -13,6 +13,7 @@
 
 #include "foundation/fmxMKzBitmap.h"
 #include "platform/fmxMKzPlatformStream.h"
+#include "video/fmxMKzDecodeSize.h"
 #include "video/fmxMKzImageCodecs.h"
 
 namespace kz {
@@ -45,6 +46,9 @@ public:
   // the chosen back end, PNG and BMP always to the platform's codecs; the
   // format is recognised by content. Afterwards the stream stands after the
   // bytes consumed. False, with ErrorText() set, when nothing decodes.
+  // With a decode size set, libjpeg decodes JPEG data at the smallest scale
+  // that covers it (see ReadJpegStreamScaled); a scaled decode that fails is
+  // tried again at full size.
   bool LoadFromStream(TStream& Stream, int64_t Count = 0, TKzMCustomBitmap* Target = nullptr);
   bool LoadFromFile(const std::string& FileName, TKzMCustomBitmap* Target = nullptr);
   // The platform's codecs on their own, whatever the coder type.
@@ -55,6 +59,13 @@ public:
                     int32_t Quality = KzDefaultJpegQuality);
   bool SaveToFile(const std::string& FileName, const TKzMCustomBitmap* Bitmap = nullptr,
                   int32_t Quality = KzDefaultJpegQuality);
+
+  // The size JPEG pictures are wanted at (full by default).
+  void SetDecodeSize(TKzDecodeSize Value) { FDecodeSize = Value; }
+  TKzDecodeSize DecodeSize() const { return FDecodeSize; }
+  // The scale denominator of the last successful load (1 for anything not
+  // decoded scaled).
+  int32_t LastScaleDenom() const { return FLastScaleDenom; }
 
   TKzMBitmap& GetBitmap() { return FBitmap; }
   const TKzMBitmap& GetBitmap() const { return FBitmap; }
@@ -71,6 +82,8 @@ private:
 
   TKzMBitmap FBitmap;
   TKzCoderType FCoderType = TKzCoderType::kzctAuto;
+  TKzDecodeSize FDecodeSize;
+  int32_t FLastScaleDenom = 1;
   std::unique_ptr<TMemoryStream> MemoryStream;  // scratch for whole-picture decoders
   std::string FErrorText;
 };

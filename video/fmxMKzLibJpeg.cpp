@@ -411,6 +411,12 @@ TKzJpegDecompressor& ThreadDecompressor() {
 }  // namespace
 
 bool ReadJpegStream(TStream& Stream, TKzMCustomBitmap& Bitmap, bool /*Flag*/, int64_t Count) {
+  return ReadJpegStreamScaled(Stream, Bitmap, Count, TKzDecodeSize::Full());
+}
+
+bool ReadJpegStreamScaled(TStream& Stream, TKzMCustomBitmap& Bitmap, int64_t Count, TKzDecodeSize Want,
+                          int32_t* Denom) {
+  if (Denom != nullptr) *Denom = 1;
   const TKzLibJpegBinding* b = BoundLibrary();
   if (b == nullptr) return false;
   const TKzLibJpegApi& api = b->Api;
@@ -467,7 +473,11 @@ bool ReadJpegStream(TStream& Stream, TKzMCustomBitmap& Bitmap, bool /*Flag*/, in
     return false;
   }
   cinfo.scale_num = 1;
-  cinfo.scale_denom = 1;
+  // Progressive pictures decode every scan in full anyway: no gain worth the risk.
+  cinfo.scale_denom = cinfo.progressive_mode
+                          ? 1
+                          : static_cast<unsigned>(KzJpegScaleFor(static_cast<int32_t>(cinfo.image_width),
+                                                                 static_cast<int32_t>(cinfo.image_height), Want));
   const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
   const bool direct = b->Extended && !cmyk;
   if (cmyk) {
@@ -499,6 +509,9 @@ bool ReadJpegStream(TStream& Stream, TKzMCustomBitmap& Bitmap, bool /*Flag*/, in
     }
   }
   api.finish_decompress(&cinfo);
+  if (cinfo.scale_denom != 1)
+    Bitmap.SetSourceSize(static_cast<int32_t>(cinfo.image_width), static_cast<int32_t>(cinfo.image_height));
+  if (Denom != nullptr) *Denom = static_cast<int32_t>(cinfo.scale_denom);
   // Leave the stream right after the picture: hand back what was read ahead.
   const int64_t unread = src->Ended ? 0 : static_cast<int64_t>(src->pub.bytes_in_buffer);
   if (inPlace > 0) {

@@ -12,6 +12,7 @@
 
 #include "foundation/fmxMKzBitmap.h"
 #include "platform/fmxMKzPlatformStream.h"
+#include "video/fmxMKzDecodeSize.h"
 
 namespace kz {
 
@@ -42,6 +43,13 @@ void KzLibJpegSetLastError(const std::string& Text);
 // the decoder consumed. Flag is reserved and must be false. False (bitmap
 // undefined) on failure. Caller's thread; never blocks beyond the stream.
 bool ReadJpegStream(TStream& Stream, TKzMCustomBitmap& Bitmap, bool Flag = false, int64_t Count = 0);
+// The same at the smallest scale (1/1, 1/2, 1/4, 1/8) whose output still
+// covers Want in both directions (a full-size Want, or a progressive
+// picture, decodes at 1/1). A scaled Bitmap records its source's size
+// (SetSourceSize). Denom, when given, receives the scale used. The caller
+// falls back to a full decode when this fails at a smaller scale.
+bool ReadJpegStreamScaled(TStream& Stream, TKzMCustomBitmap& Bitmap, int64_t Count, TKzDecodeSize Want,
+                          int32_t* Denom = nullptr);
 // Encodes Bitmap with default parameters at Quality (1..100), adding Comment
 // as a comment marker when it is not empty. Caller's thread.
 bool WriteJpegStream(const TKzMCustomBitmap& Bitmap, TStream& Stream, int32_t Quality,

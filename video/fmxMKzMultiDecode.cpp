@@ -170,7 +170,9 @@ bool TKzMultiDecode::DecodeFrame(const uint8_t* Image, uint32_t Size, TKzImageTy
         const TKzJpegIntegrity integrity = FJpegIntegrity.load();
         size_t walked = 0;
         if (integrity != TKzJpegIntegrity::kzjiNone && !KzCheckJpegIntegrity(d, n, walked, integrity)) return false;
+        FImg->SetDecodeSize(FPaint->WantedDecodeSize());  // read once per frame
         const bool ok = FImg->LoadFromStream(FImgStream, static_cast<int64_t>(n), &Target);
+        if (ok) FPaint->Consumers().ScaleCounts.Count(FImg->LastScaleDenom());
         FImg->IsImgError = false;
         return ok;
       }

@@ -56,6 +56,11 @@ bool TKzMultiDrawImage::HasConsumers() {
          KzHasListedConsumers(FDisplaySection, FConsumers);
 }
 
+TKzDecodeSize TKzMultiDrawImage::WantedDecodeSize() {
+  if (FMainFrames.HasImageEvent() || FOwner.HasRegionsHandler()) return TKzDecodeSize::Full();
+  return FConsumers.WantedDecodeSize();
+}
+
 void TKzMultiDrawImage::Queue(const TKzHeaderPack& Header, const TKzMBitmap& Bitmap, uint16_t VideoIndex,
                               int32_t Client, int64_t StartTime, int64_t DiffTime) {
   if (Bitmap.IsEmpty()) return;

@@ -41,6 +41,11 @@ public:
             int64_t DiffTime, int32_t Client);
   // Whether anybody takes frames (image event, regions, consumers). Any thread, never blocks.
   bool HasConsumers();
+  // The size the next frame should be decoded at: full for the image event
+  // and motion regions, else what the consumers ask for. Any thread; blocks
+  // only for a change of the consumer lists.
+  TKzDecodeSize WantedDecodeSize();
+  TKzConsumerLists& Consumers() { return FConsumers; }
 
   // The display lock, held while frames go to consumers; owners change the
   // consumer lists under it. Any thread (main: SafeEnter).

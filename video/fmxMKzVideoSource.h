@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <mutex>
+#include <string>
 #include <vector>
 
 #include "foundation/fmxMKzErrors.h"
@@ -87,7 +89,10 @@ private:
 template <typename T>
 void TKzMediaSource::AddConsumer(std::vector<T*>& List, T* Item) {
   LockConsumers();
-  List.push_back(Item);
+  {
+    std::lock_guard<std::mutex> g(FConsumers.ShapeLock);
+    List.push_back(Item);
+  }
   FConsumerCount.fetch_add(1, std::memory_order_acq_rel);
   UnlockConsumers();
 }
@@ -95,12 +100,14 @@ void TKzMediaSource::AddConsumer(std::vector<T*>& List, T* Item) {
 template <typename T>
 void TKzMediaSource::RemoveConsumer(std::vector<T*>& List, T* Item) {
   LockConsumers();
-  auto it = std::find(List.begin(), List.end(), Item);
-  const bool found = it != List.end();
-  if (found) {
-    List.erase(it);
-    FConsumerCount.fetch_sub(1, std::memory_order_acq_rel);
+  bool found;
+  {
+    std::lock_guard<std::mutex> g(FConsumers.ShapeLock);
+    auto it = std::find(List.begin(), List.end(), Item);
+    found = it != List.end();
+    if (found) List.erase(it);
   }
+  if (found) FConsumerCount.fetch_sub(1, std::memory_order_acq_rel);
   UnlockConsumers();
   KzAssert(found);
 }
@@ -154,6 +161,15 @@ public:
   }
   bool PowerSuspend() const { return FPowerSuspend; }
   void SetPowerSuspend(bool Value) { FPowerSuspend = Value; }
+
+  // Decode JPEG frames at the size the views show them (the largest any
+  // consumer asks for; senders and recorders get full size). Takes effect
+  // at the next frame. Default true. Any thread.
+  bool DecodeToViewSize() const { return FConsumers.DecodeToViewSize.load(std::memory_order_acquire); }
+  void SetDecodeToViewSize(bool Value) { FConsumers.DecodeToViewSize.store(Value, std::memory_order_release); }
+  // Frames decoded at each scale so far, as "1/1: 10, 1/4: 230". Any thread.
+  std::string DecodeScaleSummary() const { return FConsumers.ScaleCounts.Summary(); }
+  const TKzDecodeScaleCounts& DecodeScaleCounts() const { return FConsumers.ScaleCounts; }
 
   // Number and tick count of the last frame drawn; 0 for a source that draws
   // none itself. Any thread, never blocks.

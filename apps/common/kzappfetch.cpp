@@ -194,6 +194,7 @@ TKzFetchResult KzRunFetch(const TKzFetchOptions& O) {
   cam.SetUserName(O.UserName);
   cam.SetUserPassword(O.Password);
   if (O.FramePerSec > 0) cam.SetFramePerSec(O.FramePerSec);
+  probe.SetDecodeSizeRequest({O.ViewWidth, O.ViewHeight});
   cam.RegisterCamView(&probe);
   if (O.OnStart) O.OnStart(cam);
   KzPlaySource(cam, O.URL);
@@ -261,6 +262,7 @@ TKzFetchResult KzRunFetch(const TKzFetchOptions& O) {
   writing = false;
   writer.join();
   r.Pictures = pictures.load();
+  r.DecodeScales = cam.DecodeScaleSummary();
   r.Interrupted = KzStopSignal() != 0;
 
   // Counts and rates over the frames that count (the first MaxFrames).

@@ -43,6 +43,8 @@ struct TKzFetchOptions {
   std::function<void(kz::TKzCamera&)> OnStart;
   std::function<void(kz::TKzCamera&)> OnStop;
   std::function<void()> OnIdle;
+  // The size the counting view shows frames at; full by default.
+  int32_t ViewWidth = 0, ViewHeight = 0;
 };
 
 struct TKzFetchResult {
@@ -61,6 +63,7 @@ struct TKzFetchResult {
   int32_t EndStatus = 0;
   std::string Error;     // why nothing could be played, or why the source failed
   int32_t Reconnects = 0;  // attempts after the source failed
+  std::string DecodeScales;  // frames decoded at each scale, "1/1: 10, 1/4: 230"
 };
 
 // Why URL cannot be played, empty when it can: an http:// or rtsp:// URL

@@ -164,6 +164,10 @@ public:
   bool TakeFrame(kz::TKzMBitmap& Frame, int64_t& Number);
   // Keeps the next frame that arrives (even when KeepFrames is 0). Any thread.
   void KeepNext();
+  // The size the probe says it shows frames at (full by default, so that
+  // stamps read back). Any thread.
+  void SetDecodeSizeRequest(kz::TKzDecodeSize Value);
+  kz::TKzDecodeSize DecodeSizeRequest() const override;
 
 private:
   const TKzCamSim* FSim;
@@ -173,6 +177,7 @@ private:
   int64_t FLatencyLast = 0, FLatencyMax = 0, FLatencyCount = 0;
   double FLatencySum = 0;
   bool FKeepNext = false;
+  kz::TKzDecodeSize FDecodeSize;
   std::deque<std::pair<int64_t, kz::TKzMBitmap>> FKept;
 };
 

@@ -90,4 +90,14 @@ void TKzSimFrameProbe::KeepNext() {
   FKeepNext = true;
 }
 
+void TKzSimFrameProbe::SetDecodeSizeRequest(TKzDecodeSize Value) {
+  std::lock_guard<std::mutex> g(FLock);
+  FDecodeSize = Value;
+}
+
+TKzDecodeSize TKzSimFrameProbe::DecodeSizeRequest() const {
+  std::lock_guard<std::mutex> g(FLock);
+  return FDecodeSize;
+}
+
 }  // namespace kzcamsim

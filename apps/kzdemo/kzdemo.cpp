@@ -174,6 +174,7 @@ int main(int argc, char** argv) {
     KzOut("summary:\n");
     KzOut("  frames received   %lld in %.1f s (%.1f fps)\n", static_cast<long long>(r.Frames), r.Seconds, r.FrameRate);
     KzOut("  bytes read        %.2f MB\n", r.Bytes / 1e6);
+    KzOut("  decoded at scale  %s (frames per JPEG scale)\n", r.DecodeScales.c_str());
     if (r.MeanLatencyMs >= 0)
       KzOut("  latency           %.0f ms mean, %lld ms max (drawn by the camera -> received by the view)\n",
             r.MeanLatencyMs, static_cast<long long>(r.MaxLatencyMs));

@@ -2,6 +2,7 @@
 // progress on stderr and the result line "frames: N fps: X.X" on stdout.
 #include <unistd.h>
 
+#include <cstdio>
 #include <string>
 
 #include "apps/common/kzappconsole.h"
@@ -20,6 +21,7 @@ const TKzOption kOptions[] = {
     {"--frames", "N", "stop after N frames"},
     {"--seconds", "S", "stop after S seconds (10 when neither --frames nor --seconds is given)"},
     {"--out", "DIR", "write every frame as DIR/frame-NNNNNN.png (DIR is created)"},
+    {"--view", "WxH", "receive frames as a view of that size would (JPEG decoded no larger than needed)"},
 };
 
 // Why the stream gave no (or too few) frames, for the last line on stderr.
@@ -44,6 +46,14 @@ int Run(TKzArgs& Args) {
       !Args.Number("--seconds", o.Seconds, 0.001, 1e9))
     return kzExitUsage;
   o.MaxFrames = static_cast<int64_t>(frames);
+  if (Args.Has("--view")) {
+    char end = 0;
+    if (std::sscanf(Args.Get("--view").c_str(), "%dx%d%c", &o.ViewWidth, &o.ViewHeight, &end) != 2 ||
+        o.ViewWidth <= 0 || o.ViewHeight <= 0) {
+      Args.Error = "--view takes WxH, for example 480x270";
+      return kzExitUsage;
+    }
+  }
   if (o.MaxFrames == 0 && o.Seconds == 0) o.Seconds = 10;  // a bound for scripts that gave none
   o.PromptOnTerminal = isatty(STDIN_FILENO);
   o.OnProgress = [](const TKzFetchProgress& p) {
@@ -54,6 +64,7 @@ int Run(TKzArgs& Args) {
   if (!r.Error.empty()) KzErr("kztool fetch: %s\n", r.Error.c_str());
   if (!r.Error.empty() && !r.Interrupted) return kzExitFailed;
   if (!o.OutDir.empty()) KzErr("fetch: %d pictures written to %s\n", r.Pictures, o.OutDir.c_str());
+  KzErr("fetch: decoded at scale %s\n", r.DecodeScales.c_str());
   KzOut("frames: %lld fps: %.1f\n", static_cast<long long>(r.Frames), r.FrameRate);
   if (r.Interrupted) {
     KzErr("kztool fetch: interrupted\n");

@@ -61,6 +61,7 @@ struct TPlayLog {
   std::vector<std::pair<int32_t, std::string>> Errors;
   std::array<uint8_t, 4> Centre{};  // B, G, R, A of the last picture's centre
   int Width = 0, Height = 0;
+  int SourceWidth = 0, SourceHeight = 0;  // what the picture was scaled from
   int64_t AudioBytes = 0;
   int32_t AudioRate = 0, AudioChannels = 0;
   kz::TKzBitsPerSample AudioBits = kz::TKzBitsPerSample::kzbps8;
@@ -74,6 +75,8 @@ struct TPlayLog {
         Times.push_back(T);
         Width = Img.Width();
         Height = Img.Height();
+        SourceWidth = Img.SourceWidth();
+        SourceHeight = Img.SourceHeight();
         const uint32_t px = Img.Data()[int64_t(Img.Height() / 2) * Img.Width() + Img.Width() / 2];
         Centre = {uint8_t(px), uint8_t(px >> 8), uint8_t(px >> 16), uint8_t(px >> 24)};
       });

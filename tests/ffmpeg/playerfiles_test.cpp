@@ -68,17 +68,25 @@ TEST_F(FFmpegFiles, PlayEveryFrameWithColourAndAudio) {
 TEST_F(FFmpegFiles, ScalesToTheRequestedSize) {
   const std::string path = Dir / "s.mp4";
   ASSERT_TRUE(kztest::MakeMedia("-f lavfi -i color=c=0x3080C0:s=320x240:r=25:d=1 -c:v libx264", path));
-  TKzMFFMPEG player;
-  TPlayLog log;
-  log.Attach(player);
-  player.Options.UseVideoScale = true;
-  player.Options.VideoWidth = 160;
-  player.Options.VideoHeight = 100;
-  player.PlayVideo(path);
-  EXPECT_EQ(int(log.Times.size()), 25);
-  EXPECT_EQ(log.Width, 160);
-  EXPECT_EQ(log.Height, 100);
-  EXPECT_NEAR(log.Centre[0], 0xC0, 3);
+  // A fixed size is the picture itself; a wanted size is covered with the
+  // aspect kept, never larger than the stream.
+  const struct { bool Fixed; TKzDecodeSize Wanted; int W, H, SourceW; } rows[] = {
+      {true, {}, 160, 100, 160}, {false, {100, 50}, 100, 75, 320}, {false, {640, 480}, 320, 240, 320}};
+  for (const auto& r : rows) {
+    TKzMFFMPEG player;
+    TPlayLog log;
+    log.Attach(player);
+    player.Options.UseVideoScale = r.Fixed;
+    player.Options.VideoWidth = 160;
+    player.Options.VideoHeight = 100;
+    player.OnGetPictureSize = [&] { return r.Wanted; };
+    player.PlayVideo(path);
+    EXPECT_EQ(int(log.Times.size()), 25);
+    EXPECT_EQ(log.Width, r.W);
+    EXPECT_EQ(log.Height, r.H);
+    EXPECT_EQ(log.SourceWidth, r.SourceW);
+    EXPECT_NEAR(log.Centre[0], 0xC0, 3);
+  }
 }
 
 // Damaged transport-stream packets in the middle cost their pictures, not the rest.

@@ -776,3 +776,41 @@ TEST(CamViewLifecycle, ViewDestroyedWhileTheDrawThreadDeliversEndsCleanly) {
   cam.Abort();
   cam.WaitForVideo();
 }
+
+// ---- Decoding at the shown size
+
+TEST(CamViewDecodeSize, AsksForItsVideoRectangleAndMapsASmallerDecodeToTheSource) {
+  TRig rig(480, 270);
+  const struct {
+    TKzCamViewMode Mode;
+    bool AutoSize;
+    TKzDecodeSize Want;
+  } rows[] = {{TKzCamViewMode::vvmAspect, false, {480, 270}}, {TKzCamViewMode::vvmCut, false, {480, 270}},
+              {TKzCamViewMode::vvmNormal, false, {}},         {TKzCamViewMode::vvmAspect, true, {}}};
+  for (const auto& r : rows) {
+    rig.View->SetViewMode(r.Mode);
+    rig.View->SetAutoSize(r.AutoSize);
+    EXPECT_EQ(rig.View->DecodeSizeRequest(), r.Want) << int(r.Mode) << " " << r.AutoSize;
+  }
+  // A 4:3 source fitted into the 16:9 view asks for the fitted rectangle.
+  rig.View->SetAutoSize(false);
+  rig.Deliver(Solid(640, 480, kRed));
+  EXPECT_EQ(rig.View->DecodeSizeRequest(), (TKzDecodeSize{360, 270}));
+  // A quarter-size decode of a 1920 x 1080 source: geometry stays the source's.
+  TKzMBitmap quarter = Solid(480, 270, kGreen);
+  quarter.SetSourceSize(1920, 1080);
+  rig.Paint();
+  rig.Deliver(quarter);
+  EXPECT_EQ(Str(rig.View->SourceToControlRect(TRect(960, 540, 1920, 1080))), Str(TRect(240, 135, 480, 270)));
+  rig.View->SetViewMode(TKzCamViewMode::vvmNormal);
+  EXPECT_EQ(Str(rig.View->GetVideoRect()), Str(TRect(0, 0, 1920, 1080)));
+  rig.View->SetViewMode(TKzCamViewMode::vvmAspect);
+  rig.Paint();
+  EXPECT_EQ(rig.Px(470, 260), kGreen);
+  // Full screen: the window's view asks, the view it stands in for does not.
+  rig.View->SetFullScreen(true);
+  ASSERT_NE(rig.View->FullScreenView(), nullptr);
+  EXPECT_EQ(rig.Cam.Consumers().WantedDecodeSize(), rig.View->FullScreenView()->DecodeSizeRequest());
+  rig.View->SetFullScreen(false);
+  EXPECT_EQ(rig.Cam.Consumers().WantedDecodeSize(), (TKzDecodeSize{480, 270}));
+}
