@@ -24,6 +24,19 @@ uint16_t AudioLevel(const TKzAudioInfo& Info, const uint8_t* Data, size_t Size) 
   return static_cast<uint16_t>(128 + std::min(peak, 128));
 }
 
+// Scales PCM samples in place to Percent of their amplitude.
+void ScaleVolume(const TKzAudioInfo& Info, uint8_t* Data, size_t Size, int32_t Percent) {
+  if (Info.BitsPerSample == TKzBitsPerSample::kzbps16) {
+    for (size_t i = 0; i + 1 < Size; i += 2) {
+      const int v = static_cast<int16_t>(Data[i] | (Data[i + 1] << 8)) * Percent / 100;
+      Data[i] = static_cast<uint8_t>(v & 255);
+      Data[i + 1] = static_cast<uint8_t>((v >> 8) & 255);
+    }
+  } else {
+    for (size_t i = 0; i < Size; ++i) Data[i] = static_cast<uint8_t>(128 + (Data[i] - 128) * Percent / 100);
+  }
+}
+
 }  // namespace
 
 // ---- TCustomKzReceiver
@@ -84,6 +97,7 @@ void TCustomKzReceiver::OutputAudio(const TGUID& Source, uint16_t Index, const T
   TMemoryStream s;
   s.Write(Data, static_cast<int64_t>(Size));
   s.SetPosition(0);
+  if (FVolume < 100) ScaleVolume(Info, s.Memory(), Size, FVolume);
   FAudioOutput->PlayAudio(s, static_cast<int32_t>(Size), Source, Index, true, Info.Channels, Info.BitsPerSample,
                           Info.SamplesPerSec, StartTime, Duration);
 }

@@ -139,6 +139,7 @@ public:
   TKzMediaType LastMediaType() const;
   TKzSessionKey GetSessionKey() const { return FSessionKey.load(); }
   double GetFPS();
+  // Volume of the audio handed to AudioOutput, 0..100; muted: none.
   int32_t GetVolume() const;
   void SetVolume(int32_t Value);
   void SetMute(bool Value);

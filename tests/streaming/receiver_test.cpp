@@ -370,3 +370,19 @@ TEST(ReceiverTool, PrintsPerSenderAndWritesSnapshotsAndFilesIntoItsFolder) {
   const std::string png = ReadFile(dir / "out/sender1.png");
   EXPECT_TRUE(!png.empty() && SamePixels(DecodePicture(TBytes(png.begin(), png.end())), frame.Picture)) << out;
 }
+
+TEST(ReceiverAudio, VolumeScalesWhatReachesTheOutput) {
+  KZ_NEED(HavePython(), "python3 with zlib is missing");
+  const TCell cell = MakeCell(TKind::Audio, false, false, 80);  // 16-bit samples
+  const auto enc = RefEncode({cell.Line("packet", "tcp")});
+  TReceiverProbe probe;
+  const uint16_t port = probe.Start();
+  probe.Receiver.SetVolume(50);
+  ASSERT_TRUE(PushBytes(port, TKzProtocol::kzpTCP, enc[0]));
+  ASSERT_TRUE(PumpUntil([&] { return probe.Count(probe.Audio) == 1; }));
+  std::lock_guard<std::mutex> g(probe.Lock);
+  const TBytes& got = probe.Audio[0].second;
+  ASSERT_EQ(got.size(), cell.Samples.size());
+  for (size_t i = 0; i + 1 < got.size(); i += 2)
+    ASSERT_EQ(int16_t(got[i] | got[i + 1] << 8), int16_t(cell.Samples[i] | cell.Samples[i + 1] << 8) / 2) << i;
+}
