@@ -20,6 +20,7 @@ const TSubcommand* const kSubcommands[] = {&kHttpCommand, &kFetchCommand, &kDeco
                                            &kDevicesCommand, &kCaptureCommand,
                                            &kSendCommand,
                                            &kCamCommand, &kPtzCommand,
+                                           &kReceiveCommand,
 };
 
 std::string ToolUsage() {

@@ -43,5 +43,6 @@ extern const TSubcommand kCaptureCommand;
 extern const TSubcommand kSendCommand;
 extern const TSubcommand kCamCommand;
 extern const TSubcommand kPtzCommand;
+extern const TSubcommand kReceiveCommand;
 
 }  // namespace kztool
