@@ -3,11 +3,17 @@
 // whole side over one window after a warm-up. Used by the benchmarks that
 // compare cameras in this process with one ffmpeg process per stream.
 #pragma once
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -44,6 +50,53 @@ inline double KzProcessCpuSeconds(pid_t Pid) {
 }
 
 // The last "frame=N" of an ffmpeg -progress file.
+// A program built beside the benchmarks (build/apps/Name).
+inline std::string AppPath(const std::string& Name) {
+  std::error_code ec;
+  const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return (self.parent_path().parent_path() / "apps" / Name).string();
+}
+
+// A child process with its stdout in a pipe (or to /dev/null).
+struct TChild {
+  pid_t Pid = -1;
+  FILE* Out = nullptr;
+  bool Start(const std::vector<std::string>& Argv, bool ReadOut) {
+    std::vector<char*> args;
+    for (const std::string& a : Argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    int fds[2] = {-1, -1};
+    if (ReadOut && pipe(fds) != 0) return false;
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+    if (ReadOut) {
+      posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
+      posix_spawn_file_actions_addclose(&fa, fds[0]);
+    } else {
+      posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+    }
+    posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+    const int rc = posix_spawnp(&Pid, args[0], &fa, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&fa);
+    if (ReadOut) {
+      close(fds[1]);
+      Out = fdopen(fds[0], "r");
+    }
+    return rc == 0;
+  }
+  double Cpu() const { return kzbench::KzProcessCpuSeconds(Pid); }
+  void Stop() {
+    if (Pid > 0) {
+      kill(Pid, SIGTERM);
+      waitpid(Pid, nullptr, 0);
+      Pid = -1;
+    }
+    if (Out) fclose(Out), Out = nullptr;
+  }
+  ~TChild() { Stop(); }
+};
+
 inline int64_t KzProgressFrames(const std::string& File) {
   std::ifstream f(File);
   std::string line;

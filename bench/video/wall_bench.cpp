@@ -44,50 +44,8 @@ constexpr int kScreenW = 1920, kScreenH = 1080;
 constexpr int kWarmUpMs = 3000;
 constexpr int kWindowMs = 8000;
 
-std::string AppPath(const std::string& Name) {
-  std::error_code ec;
-  const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  return (self.parent_path().parent_path() / "apps" / Name).string();
-}
-
-// A child process, its stdout in a pipe when asked.
-struct TChild {
-  pid_t Pid = -1;
-  FILE* Out = nullptr;
-  bool Start(const std::vector<std::string>& Argv, bool ReadOut) {
-    std::vector<char*> args;
-    for (const std::string& a : Argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    int fds[2] = {-1, -1};
-    if (ReadOut && pipe(fds) != 0) return false;
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-    if (ReadOut) {
-      posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
-      posix_spawn_file_actions_addclose(&fa, fds[0]);
-    } else {
-      posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
-    }
-    posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
-    const int rc = posix_spawnp(&Pid, args[0], &fa, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&fa);
-    if (ReadOut) {
-      close(fds[1]);
-      Out = fdopen(fds[0], "r");
-    }
-    return rc == 0;
-  }
-  void Stop() {
-    if (Pid > 0) {
-      kill(Pid, SIGTERM);
-      waitpid(Pid, nullptr, 0);
-      Pid = -1;
-    }
-    if (Out) fclose(Out), Out = nullptr;
-  }
-  ~TChild() { Stop(); }
-};
+using kzbench::AppPath;
+using kzbench::TChild;
 
 // The cells of an n-cell near-square grid on the screen.
 std::vector<TRect> GridCells(int N) {
