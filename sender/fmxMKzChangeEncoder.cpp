@@ -26,27 +26,103 @@ TRect AreaOf(const TKzRectF& R, int32_t FrameW, int32_t FrameH) {
 
 }  // namespace
 
+void TKzChangeEncoder::PrepareReferences(const TKzMCustomBitmap& Frame, TKzImageInfo& Item) {
+  Item.AData.clear();
+  const int32_t w = Frame.Width(), h = Frame.Height();
+  if (Item.BlurSendBt.Width() == w && Item.BlurSendBt.Height() == h) return;
+  Item.BlurSendBt.SetSize(w, h);
+  Item.BlurSendBt.FillData(0xFF);
+  Item.OldSendBt.SetSize(w, h);
+  Item.OldSendBt.FillRect(TRect(0, 0, w, h), KzOpaqueBlack);
+  Item.RealSendBt.SetSize(w, h);
+  Item.RealSendBt.FillRect(TRect(0, 0, w, h), KzOpaqueBlack);
+}
+
 bool TKzChangeEncoder::SendImageEx(const TKzMCustomBitmap& Frame, TKzImageInfo& Item,
                                    const TKzChangeSettings& Settings) {
   Item.Lock();
-  Item.AData.clear();
-  const int32_t w = Frame.Width(), h = Frame.Height();
-  if (Item.BlurSendBt.Width() != w || Item.BlurSendBt.Height() != h) {
-    Item.BlurSendBt.SetSize(w, h);
-    Item.BlurSendBt.FillData(0xFF);
-    Item.OldSendBt.SetSize(w, h);
-    Item.OldSendBt.FillRect(TRect(0, 0, w, h), KzOpaqueBlack);
-    Item.RealSendBt.SetSize(w, h);
-    Item.RealSendBt.FillRect(TRect(0, 0, w, h), KzOpaqueBlack);
-  }
+  PrepareReferences(Frame, Item);
   const bool ok = BreakImage(Frame, Item, Settings);
   Item.Unlock();
   return ok;
 }
 
+TKzChangeEncoder::TState TKzChangeEncoder::StateOf(const TKzImageInfo& I) {
+  return {I.StateId, I.IsNeedSendFullFrame, I.NumFrame, I.FullFrameCounter, I.FrameDifferenceCounter,
+          I.OldWidth, I.OldHeight, I.LastTime};
+}
+
+int32_t TKzChangeEncoder::SendImageExShared(const TKzMCustomBitmap& Frame, const std::vector<TKzImageInfo*>& Items,
+                                            const TKzChangeSettings& S) {
+  std::vector<char> done(Items.size(), 0);
+  int32_t encodings = 0;
+  for (size_t i = 0; i < Items.size(); ++i) {
+    if (done[i]) continue;
+    TKzImageInfo& leader = *Items[i];
+    leader.Lock();
+    const TState before = StateOf(leader);
+    PrepareReferences(Frame, leader);
+    BreakImage(Frame, leader, S);
+    ++encodings;
+    done[i] = 1;
+    const TKzChangeSent sent = FLastSent;
+    const int32_t areas = FLastAreas;
+    for (size_t j = i + 1; j < Items.size() && !FTest && sent != TKzChangeSent::kzcsNotTaken; ++j) {
+      if (done[j]) continue;
+      TKzImageInfo& f = *Items[j];
+      f.Lock();
+      // A whole frame suits every destination whatever its state: one that
+      // drifted apart (a refused container) rejoins the others with it.
+      const bool same = StateOf(f) == before && Frame.Width() == f.BlurSendBt.Width() &&
+                        Frame.Height() == f.BlurSendBt.Height();
+      const bool wholeToo = sent == TKzChangeSent::kzcsWhole && !same;
+      if (same || wholeToo) {
+        if (wholeToo) PrepareReferences(Frame, f);
+        done[j] = Follow(leader, f, S);
+      }
+      f.Unlock();
+    }
+    FLastSent = sent, FLastAreas = areas;
+    leader.Unlock();
+  }
+  return encodings;
+}
+
+bool TKzChangeEncoder::Follow(TKzImageInfo& Leader, TKzImageInfo& F, const TKzChangeSettings& S) {
+  switch (FLastSent) {
+    case TKzChangeSent::kzcsNothing: break;
+    case TKzChangeSent::kzcsWhole:
+      if (!SendContainer(F, Leader.SingleImageStream, 0)) return false;
+      F.OldSendBt.AssignKzMBitmap(Leader.OldSendBt);
+      F.RealSendBt.AssignKzMBitmap(Leader.RealSendBt);
+      F.NumFrame = Leader.NumFrame;
+      F.OldBufferSingleFrame = Leader.OldBufferSingleFrame;
+      F.ResetCounter();
+      F.IncCounter(S.FullFrameInterval, S.FrameDifferenceInterval);
+      break;
+    case TKzChangeSent::kzcsAreas:
+      if (!SendContainer(F, Leader.AData, 0)) return false;
+      for (size_t i = 0; i < FShownCount; ++i) {
+        const TShown& a = FShown[i];
+        KzCopyArea(*FFrame, a.X, a.Y, a.W, a.H, FArea);
+        KzPasteAreaPicture(F.OldSendBt, a.X, a.Y, a.W, a.H, FArea);
+      }
+      ApplyShown(F.RealSendBt);
+      F.IncCounter(S.FullFrameInterval, S.FrameDifferenceInterval);
+      break;
+    case TKzChangeSent::kzcsNotTaken: return false;
+  }
+  F.IsNeedSendFullFrame = false;
+  F.OldWidth = Leader.OldWidth, F.OldHeight = Leader.OldHeight;
+  F.LastTime = Leader.LastTime;
+  F.StateId = Leader.StateId;
+  return true;
+}
+
 bool TKzChangeEncoder::BreakImage(const TKzMCustomBitmap& Frame, TKzImageInfo& Item, const TKzChangeSettings& S) {
   FLastSent = TKzChangeSent::kzcsNothing;
   FLastAreas = 0;
+  FTest = false;
   const int32_t w = Frame.Width(), h = Frame.Height();
   if (w <= 0 || h <= 0 || w != Item.OldSendBt.Width() || h != Item.OldSendBt.Height()) return false;
   const int64_t t = FOutput.ChangeStartTime(), d = FOutput.ChangeDiffTime();
@@ -58,11 +134,13 @@ bool TKzChangeEncoder::BreakImage(const TKzMCustomBitmap& Frame, TKzImageInfo& I
     KzSmooth3x3(Frame, Item.BlurSendBt);
     frame = &Item.BlurSendBt;
   }
+  FFrame = frame;
   const uint64_t now = FOutput.ChangeNow();
   const bool full = S.TestMode == TKzBoundsTestMode::kzstmNone &&
                     Item.IsSendFullImage(S.FullFrameInterval, S.FrameDifferenceInterval, now);
   bool test = false;
   const int32_t k = full ? 0 : BuildAreas(*frame, Item, S, t, d, test);
+  FTest = test;
   FLastAreas = k;
   const uint8_t next = static_cast<uint8_t>((n + 1) % KZ_CHANGE_FRAME_NUMBERS);
   const bool whole = full || (k >= 1 && static_cast<int64_t>(Item.AData.size()) > Item.OldBufferSingleFrame);
@@ -87,6 +165,7 @@ bool TKzChangeEncoder::BreakImage(const TKzMCustomBitmap& Frame, TKzImageInfo& I
       }
       ApplyShown(Item.RealSendBt);
       Item.IncCounter(S.FullFrameInterval, S.FrameDifferenceInterval);
+      Item.StateId = KzNewImageInfoState();
     } else {
       FLastSent = TKzChangeSent::kzcsNotTaken;
     }
@@ -192,6 +271,7 @@ bool TKzChangeEncoder::SendWhole(const TKzMCustomBitmap& New, TKzImageInfo& Item
   Item.NumFrame = N;
   Item.ResetCounter();
   Item.IncCounter(S.FullFrameInterval, S.FrameDifferenceInterval);
+  Item.StateId = KzNewImageInfoState();
   return true;
 }
 

@@ -46,6 +46,13 @@ public:
   // One frame for one destination: resizes the references on a size
   // change, then BreakImage under the item's lock. False for an empty frame.
   bool SendImageEx(const TKzMCustomBitmap& Frame, TKzImageInfo& Item, const TKzChangeSettings& Settings);
+  // The same frame for several destinations: destinations whose items are
+  // in the same state (same references, frame number and counters), and
+  // those that are due a whole frame, share one detection and one encoding;
+  // each still gets the container on its own channel, and one whose channel
+  // does not take it keeps its state. Returns the number of encodings made.
+  int32_t SendImageExShared(const TKzMCustomBitmap& Frame, const std::vector<TKzImageInfo*>& Items,
+                            const TKzChangeSettings& Settings);
   TKzChangeSent LastSent() const { return FLastSent; }
   int32_t LastAreas() const { return FLastAreas; }
 
@@ -58,6 +65,20 @@ private:
     TKzMBitmap Picture;
   };
 
+  // What decides whether two items may share a frame's work.
+  struct TState {
+    uint64_t StateId;
+    bool IsNeedSendFullFrame;
+    uint8_t NumFrame;
+    uint32_t FullFrameCounter, FrameDifferenceCounter;
+    int32_t OldWidth, OldHeight;
+    uint64_t LastTime;
+    bool operator==(const TState&) const = default;
+  };
+  static TState StateOf(const TKzImageInfo& Item);
+  static void PrepareReferences(const TKzMCustomBitmap& Frame, TKzImageInfo& Item);
+  // Gives Follower what Leader's last frame gave Leader, once Follower's channel took the same container.
+  bool Follow(TKzImageInfo& Leader, TKzImageInfo& Follower, const TKzChangeSettings& S);
   bool BreakImage(const TKzMCustomBitmap& New, TKzImageInfo& Item, const TKzChangeSettings& S);
   // The changed-area container of New into Item.AData; the number of regions.
   int32_t BuildAreas(const TKzMCustomBitmap& New, TKzImageInfo& Item, const TKzChangeSettings& S, int64_t T,
@@ -81,6 +102,8 @@ private:
   std::vector<TShown> FShown;
   size_t FShownCount = 0;
   TKzMBitmap FArea;
+  const TKzMCustomBitmap* FFrame = nullptr;  // the frame the last BreakImage worked on
+  bool FTest = false;
   TKzChangeSent FLastSent = TKzChangeSent::kzcsNothing;
   int32_t FLastAreas = 0;
 };

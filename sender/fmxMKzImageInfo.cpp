@@ -10,7 +10,13 @@ constexpr uint64_t kFullFrameAfterMs = 5000;  // a pause this long restarts with
 
 }  // namespace
 
-TKzImageInfo::TKzImageInfo(const TGUID& GUID, uint16_t AVideoIndex) : nGUID(GUID), VideoIndex(AVideoIndex) {
+uint64_t KzNewImageInfoState() {
+  static std::atomic<uint64_t> last{0};
+  return ++last;
+}
+
+TKzImageInfo::TKzImageInfo(const TGUID& GUID, uint16_t AVideoIndex)
+    : nGUID(GUID), VideoIndex(AVideoIndex), StateId(KzNewImageInfoState()) {
   AData.reserve(100000);
 }
 

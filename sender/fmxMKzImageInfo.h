@@ -56,6 +56,9 @@ public:
   TKzAreaCodec Codec;                   // the picture encoders (and decoders, to rebuild RealSendBt)
   std::vector<uint8_t> AData;           // the changed-area container
   std::vector<uint8_t> SingleImageStream;  // the whole-frame container
+  // Names the state of the references and counters: items with the same
+  // StateId hold the same pictures and may share one encoding per frame.
+  uint64_t StateId;
   // The sender's view of the link that carried the last container (a
   // change means the receiver may have lost what was sent before).
   uint64_t LinkState = 0;
@@ -64,6 +67,9 @@ private:
   TCriticalSection CriticalSection;
   std::atomic<int32_t> CountLock{0};
 };
+
+// A StateId no item has had yet. Any thread.
+uint64_t KzNewImageInfoState();
 
 using TKzImageInfoPtr = std::shared_ptr<TKzImageInfo>;
 

@@ -84,9 +84,13 @@ void Run(int W, int H, int Frames) {
   TCounter one, ten;
   TKzChangeEncoder encOne(one), encTen(ten);
   TKzImageInfoList listOne, listTen;
-  std::vector<TKzImageInfoPtr> dests;
+  std::vector<TKzImageInfoPtr> owned;
+  std::vector<TKzImageInfo*> dests;
   const TKzImageInfoPtr single = listOne.GetImageInfo(TGUID{}, 0);
-  for (uint32_t i = 0; i < 10; ++i) dests.push_back(listTen.GetImageInfo(TGUID{i + 1, 0, 0, {}}, 0));
+  for (uint32_t i = 0; i < 10; ++i) {
+    owned.push_back(listTen.GetImageInfo(TGUID{i + 1, 0, 0, {}}, 0));
+    dests.push_back(owned.back().get());
+  }
   TKzChangeSettings s;
   s.Quality = kQuality;
   TSide whole, change, change10, mjpeg, x264;
@@ -108,7 +112,7 @@ void Run(int W, int H, int Frames) {
     encOne.SendImageEx(frame, *single, s);
     change.Cpu += ThreadCpu() - t;
     t = ThreadCpu();
-    for (const TKzImageInfoPtr& d : dests) encTen.SendImageEx(frame, *d, s);
+    encTen.SendImageExShared(frame, dests, s);
     change10.Cpu += ThreadCpu() - t;
     piped = piped && ffMjpeg.Write(frame) && ffX264.Write(frame);
   }

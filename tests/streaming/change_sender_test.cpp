@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <map>
 
 #include "foundation/fmxMKzByteOrder.h"
 #include "sender/fmxMKzCamSender.h"
@@ -172,6 +173,46 @@ TEST(ChangeSender, ReceiversRebuildExactlyTheSendersPictureForEveryEncoding) {
         }
         EXPECT_GE(areas, 6) << int(enc);
       }
+}
+
+TEST(ChangeSender, DestinationsInTheSameStateShareOneEncodingAndRefusalsSplitThem) {
+  // Per destination: what its receiver rebuilt; destination 2 refuses frame 5.
+  struct TFan : IKzChangeOutput {
+    uint64_t Now = 1000000;
+    int Frame = 0;
+    std::map<const TKzImageInfo*, TKzVideoDataItem> Shown;
+    TKzChangeDecoder Decoder;
+    int64_t ChangeStartTime() override { return 0; }
+    int64_t ChangeDiffTime() override { return 40; }
+    uint64_t ChangeNow() override { return Now; }
+    bool ChangeSend(TKzImageInfo& I, const std::vector<uint8_t>& C, int64_t) override {
+      if (I.VideoIndex == 2 && Frame == 5) return false;
+      TKzVideoDataItem& item = Shown.try_emplace(&I, nullptr, 0).first->second;
+      item.Data.Seek(0, TSeekOrigin::soEnd);
+      item.Data.Write(C.data(), static_cast<int64_t>(C.size()));
+      Decoder.Decode(item, nullptr);
+      return true;
+    }
+  } out;
+  TKzChangeEncoder enc(out);
+  TKzImageInfoList list;
+  std::vector<TKzImageInfoPtr> owned;
+  std::vector<TKzImageInfo*> items;
+  for (uint16_t i = 0; i < 4; ++i) items.push_back((owned.emplace_back(list.GetImageInfo(TGUID{}, i))).get());
+  TKzChangeSettings s;
+  s.FrameDifferenceInterval = 6;
+  std::vector<int32_t> encodings;
+  for (; out.Frame < 14; ++out.Frame) {
+    out.Now += 40;
+    encodings.push_back(enc.SendImageExShared(Scene(160, 120, out.Frame), items, s));
+    for (TKzImageInfo* i : items)
+      ASSERT_TRUE(Same(*out.Shown.at(i).LastImg, i->RealSendBt)) << "destination " << i->VideoIndex << " frame "
+                                                                   << out.Frame;
+  }
+  // New destinations share their first whole frame; the refusal splits
+  // destination 2 off until the others' next whole frame (the 6th after the
+  // last) takes it along again.
+  EXPECT_EQ(encodings, (std::vector<int32_t>{1, 1, 1, 1, 1, 2, 1, 1, 1, 1, 1, 1, 1, 1}));
 }
 
 namespace {
