@@ -1,15 +1,19 @@
 // The sender's changed-area encoding: when it sends what, the frame numbers
 // and difference indexes it writes, that its references follow only what
 // was handed over, and that a receiver rebuilds exactly its RealSendBt -
-// in process for every Change encoding, and through a real receiver over
-// TCP and UDP on loopback.
+// in process for every Change encoding, through a real receiver over TCP
+// and UDP on loopback, and by the independent Python reader (refchange.py)
+// from the captured stream.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <map>
 
 #include "foundation/fmxMKzByteOrder.h"
 #include "sender/fmxMKzCamSender.h"
+#include "tests/kztestneed.h"
 #include "tests/streaming/kzreceivertestutil.h"
 #include "video/fmxMKzChangeDecode.h"
 
@@ -217,6 +221,46 @@ TEST(ChangeSender, DestinationsInTheSameStateShareOneEncodingAndRefusalsSplitThe
 
 namespace {
 
+// The RGB pixels of a bitmap, as PPM files hold them.
+std::vector<uint8_t> Rgb(const TKzMCustomBitmap& B) {
+  std::vector<uint8_t> out;
+  for (int64_t i = 0; i < B.GetLength(); ++i)
+    for (int shift : {16, 8, 0}) out.push_back(static_cast<uint8_t>(B.Data()[i] >> shift));
+  return out;
+}
+
+std::vector<uint8_t> PpmRgb(const std::string& Path) {
+  std::ifstream f(Path, std::ios::binary);
+  std::string magic;
+  int w = 0, h = 0, max = 0;
+  f >> magic >> w >> h >> max;
+  f.get();
+  std::vector<uint8_t> px(static_cast<size_t>(w) * h * 3);
+  f.read(reinterpret_cast<char*>(px.data()), static_cast<std::streamsize>(px.size()));
+  return f ? px : std::vector<uint8_t>{};
+}
+
+// The captured stream rebuilt by the Python reader: every frame it shows
+// equals ours (PNG and BMP exactly, JPEG within 1).
+void CompareWithReference(const std::vector<uint8_t>& Stream, const std::vector<TKzMBitmap>& Ours, bool Exact) {
+  const std::string dir = testing::TempDir() + "kzrefchange";
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  std::ofstream(dir + "/stream.bin", std::ios::binary).write(reinterpret_cast<const char*>(Stream.data()),
+                                                             static_cast<std::streamsize>(Stream.size()));
+  const std::string cmd = "python3 '" KZ_REFCHANGE "' '" + dir + "/stream.bin' '" + dir + "' > '" + dir + "/log.txt'";
+  ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+  for (size_t i = 0; i < Ours.size(); ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "/frame_%04zu.ppm", i);
+    const std::vector<uint8_t> ref = PpmRgb(dir + name), ours = Rgb(Ours[i]);
+    ASSERT_EQ(ref.size(), ours.size()) << "frame " << i;
+    int worst = 0;
+    for (size_t k = 0; k < ref.size(); ++k) worst = std::max(worst, std::abs(int(ref[k]) - int(ours[k])));
+    EXPECT_LE(worst, Exact ? 0 : 1) << "frame " << i;
+  }
+}
+
 // A sender pushing to a real receiver on loopback; after each frame the
 // receiver must come to show the sender's RealSendBt.
 void PushAndCompare(TKzProtocol Protocol, TKzEncodingType Encoding, uint16_t Interval) {
@@ -228,6 +272,7 @@ void PushAndCompare(TKzProtocol Protocol, TKzEncodingType Encoding, uint16_t Int
   s.SetReceiverPort(port);
   s.SetEncoding(Encoding);
   s.SetFrameDifferenceInterval(Interval);
+  s.SetUseDumpMemory(Protocol == TKzProtocol::kzpTCP);
   s.SetActive(true);
   const TKzImageInfoPtr item = s.ImageInfos().GetImageInfo(TGUID{}, 0);
   for (int i = 0; i < 10; ++i) {
@@ -242,6 +287,16 @@ void PushAndCompare(TKzProtocol Protocol, TKzEncodingType Encoding, uint16_t Int
     ASSERT_TRUE(shown) << "protocol " << int(Protocol) << " encoding " << int(Encoding) << " frame " << i;
   }
   s.SetActive(false);
+  if (Protocol != TKzProtocol::kzpTCP || Encoding == TKzEncodingType::kzetHWLChange) return;
+  KZ_NEED(kztest::HavePython() && std::system("djpeg -version </dev/null >/dev/null 2>&1 && convert -version >/dev/null") == 0,
+          "python3, djpeg or ImageMagick is missing");
+  std::vector<TKzMBitmap> shown;
+  {
+    std::lock_guard<std::mutex> g(probe.Lock);
+    for (auto& [from, b] : probe.Shown) shown.push_back(b);
+  }
+  CompareWithReference(s.DumpBytes(), shown, Encoding == TKzEncodingType::kzetPNGChange ||
+                                                 Encoding == TKzEncodingType::kzetBMPChange);
 }
 
 }  // namespace
