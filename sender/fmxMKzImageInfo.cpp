@@ -17,6 +17,7 @@ uint64_t KzNewImageInfoState() {
 
 TKzImageInfo::TKzImageInfo(const TGUID& GUID, uint16_t AVideoIndex)
     : nGUID(GUID), VideoIndex(AVideoIndex), StateId(KzNewImageInfoState()) {
+  MotionDetector.SetReduceReferenceEachFrame(true);  // OldSendBt holds only what was sent
   AData.reserve(100000);
 }
 
