@@ -1,5 +1,8 @@
 #include "recorder/fmxMKzEventInput.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "ffmpeg/fmxMKzFFmpegLib.h"
 #include "video/fmxMKzImageWrapper.h"
 #include "video/fmxMKzJpegFrames.h"
@@ -67,7 +70,18 @@ TKzEventPacket TKzEventPacketMaker::FromJpeg(std::vector<uint8_t> Jpeg, int64_t 
   TKzEventPacket p;
   p.Stream = StreamOf(info);
   p.Data = std::make_shared<const std::vector<uint8_t>>(std::move(Jpeg));
-  p.Dts = p.Pts = NowMs;
+  int64_t t = NowMs;
+  if (FGridStarted) {
+    const double gap = double(std::max<int64_t>(NowMs - FLastArrival, 0));
+    FPeriodMs = FPeriodMs <= 0 ? gap : FPeriodMs + (gap - FPeriodMs) / 16;
+    const int64_t period = std::clamp<int64_t>(std::llround(FPeriodMs), 1, 2000);
+    const int64_t next = FGridMs + period;
+    t = NowMs - next > period / 2 ? NowMs : next;
+  }
+  FGridStarted = true;
+  FLastArrival = NowMs;
+  FGridMs = t;
+  p.Dts = p.Pts = t;
   p.Key = true;
   return p;
 }

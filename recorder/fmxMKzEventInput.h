@@ -45,7 +45,11 @@ private:
 // shared by the packets until it changes.
 class TKzEventPacketMaker {
 public:
-  // A whole JPEG frame that arrived at NowMs.
+  // A whole JPEG frame that arrived at NowMs. Motion-JPEG carries no times
+  // of its own: frames go on a steady grid of the measured frame period
+  // while they arrive no later than half a period after it, and back to
+  // their arrival time when later, so that network jitter leaves a file
+  // with even frame times.
   TKzEventPacket FromJpeg(std::vector<uint8_t> Jpeg, int64_t NowMs);
   // A demuxed packet that arrived at NowMs: its own times, moved so that
   // the stream's first packet lies at NowMs (again after a jump of more
@@ -58,6 +62,10 @@ private:
   std::shared_ptr<const TKzEventStreamInfo> FStream;
   bool FAnchored = false;
   int64_t FOffsetMs = 0, FLastDts = 0, FLastNow = 0;
+  // The grid of frames without times.
+  bool FGridStarted = false;
+  int64_t FLastArrival = 0, FGridMs = 0;
+  double FPeriodMs = 0;
 };
 
 // Encodes a decoded picture as a JPEG packet at NowMs (quality Quality).

@@ -22,7 +22,11 @@ int64_t Ms(double Sec) { return Sec <= 0 ? 0 : std::llround(Sec * 1000.0); }
 }  // namespace
 
 TKzEventRecorder::TKzEventRecorder(TComponent* AOwner)
-    : TComponent(AOwner), FEncoder(std::make_unique<TKzImageWrapper>()) {}
+    : TComponent(AOwner),
+      FEncoder(std::make_unique<TKzImageWrapper>()),
+      FMotionDecoder(std::make_unique<TKzImageWrapper>()) {
+  FMotionDecoder->SetDecodeSize(TKzDecodeSize{320, 240});
+}
 
 TKzEventRecorder::~TKzEventRecorder() {
   SetActive(false);
@@ -158,10 +162,13 @@ void TKzEventRecorder::Run() {
     FQueue.pop_front();
     if (item.Packet.Data) FQueuedBytes -= item.Packet.MemoryBytes();
     l.unlock();
+    // A frame's motion follows the frame itself: the pre-roll then reaches
+    // back from that frame.
     if (item.Packet.Data)
       FSession->AddPacket(item.Packet);
     else
       FSession->AddMotion(item.MotionMs, item.Bounds);
+    if (item.WatchMotion) WatchJpeg(item.Packet);
     const size_t ring = FSession->Ring().MemoryBytes(), peak = FSession->Ring().PeakMemoryBytes();
     l.lock();
     FStats.PreRollBytes = ring;
@@ -169,6 +176,21 @@ void TKzEventRecorder::Run() {
   }
   l.unlock();
   FSession->Finish();
+}
+
+void TKzEventRecorder::WatchJpeg(const TKzEventPacket& Packet) {
+  TMemoryStream s;
+  s.Write(Packet.Data->data(), static_cast<int64_t>(Packet.Data->size()));
+  s.Seek(0, TSeekOrigin::soBeginning);
+  TKzMBitmap& picture = FMotionDecoder->GetBitmap();
+  if (!FMotionDecoder->LoadFromStream(s, 0, &picture)) return;
+  TKzEventRect bounds;
+  if (!FStreamWatcher.Check(picture, FMinRegionArea.load(), bounds)) return;
+  {
+    std::lock_guard<std::mutex> g(FQueueLock);
+    ++FStats.MotionFrames;
+  }
+  FSession->AddMotion(Packet.Dts, bounds);
 }
 
 TKzEventRecorderStats TKzEventRecorder::Stats() const {
@@ -182,9 +204,11 @@ void TKzEventRecorder::PacketStreamBytes(TComponent* Sender, const uint8_t* Data
   (void)Sender;
   if (!FRunning.load()) return;
   FPacketsSeen.store(true);
+  FJpegStream.store(true);
   std::lock_guard<std::mutex> g(FInputLock);
   FSplitter.Add(Data, Size, [this](std::vector<uint8_t>& Frame) {
     TItem item;
+    item.WatchMotion = true;
     item.Packet = FMaker.FromJpeg(std::move(Frame), NowMs());
     FLastPacketMs.store(item.Packet.Dts);
     Push(std::move(item));
@@ -203,8 +227,10 @@ void TKzEventRecorder::PacketVideo(TComponent* Sender, const TKzCompressedVideoP
 }
 
 TKzDecodeSize TKzEventRecorder::DecodeSizeRequest() const {
-  // Motion needs no more than the detector's working size; pictures that
-  // are themselves recorded need all of it.
+  // Pictures that are themselves recorded need all of it; motion no more
+  // than the detector's working size; and nothing when the stream's own
+  // JPEGs serve motion (the smallest the decoder makes).
+  if (FJpegStream.load()) return TKzDecodeSize{1, 1};
   return FPacketsSeen.load() ? TKzDecodeSize{320, 240} : TKzDecodeSize::Full();
 }
 
@@ -219,6 +245,8 @@ void TKzEventRecorder::RecorderGetImage(TComponent* Sender, const TKzMBitmap& Bi
     TItem item;
     item.Packet = KzEventPacketFromBitmap(*FEncoder, FMaker, Bitmap, t);
     if (item.Packet.Data) Push(std::move(item));
+  } else if (FJpegStream.load()) {
+    return;  // motion is watched on the stream's JPEGs
   } else {
     // The picture is the newest packet's.
     t = FLastPacketMs.load();

@@ -6,8 +6,9 @@
 // sources (Motion-JPEG over HTTP, H.264/H.265 through the FFmpeg engine) are
 // stored as they arrive, without re-encoding; sources that only hand over
 // decoded pictures are encoded as Motion-JPEG. Motion is found with the
-// library's motion detector on the pictures the source hands its
-// recorders. The files are written on the recorder's own thread.
+// library's motion detector: on the stream's own JPEGs (decoded small, so
+// that each motion is timed by its own frame), else on the pictures the
+// source hands its recorders. The files are written on the recorder's own thread.
 #pragma once
 #include <atomic>
 #include <condition_variable>
@@ -92,10 +93,13 @@ protected:
 private:
   struct TItem {
     TKzEventPacket Packet;  // no data: a motion report
+    bool WatchMotion = false;  // a JPEG of the stream, decoded here for motion
     int64_t MotionMs = 0;
     TKzEventRect Bounds;
   };
   void Push(TItem Item);
+  // Motion in a JPEG of the stream (decoded small). The writing thread.
+  void WatchJpeg(const TKzEventPacket& Packet);
   void Run();
   void Start();
   void Stop();
@@ -112,6 +116,9 @@ private:
   TKzEventPacketMaker FMaker;
   std::unique_ptr<TKzImageWrapper> FEncoder;
   std::atomic<bool> FPacketsSeen{false};
+  std::atomic<bool> FJpegStream{false};  // motion is watched on the stream's own JPEGs
+  std::unique_ptr<TKzImageWrapper> FMotionDecoder;  // the writing thread's
+  TKzEventMotionWatcher FStreamWatcher;              // the writing thread's
   std::atomic<int64_t> FLastPacketMs{0};
   TKzEventMotionWatcher FWatcher;  // the draw thread's
   std::atomic<int64_t> FMinRegionArea{0};

@@ -1,5 +1,7 @@
 #include "recorder/fmxMKzPacketFileWriter.h"
 
+#include <unistd.h>
+
 #include <cstring>
 
 #include "ffmpeg/fmxMKzFFmpegLib.h"
@@ -21,7 +23,8 @@ bool TKzPacketFileWriter::Open(const std::string& FileName, const TKzEventStream
   FStartMs = FLastMs = StartMs;
   FLastDts = INT64_MIN;
   FPackets = FBytes = 0;
-  FHeaderWritten = false;
+  FHeaderWritten = FWriteFailed = false;
+  FGoodBytes = 0;
   if (!IsSupportedFFmpeg()) return Fail("FFmpeg is not available", 0);
   const char* file = FileName.c_str();
   int r = kzFF.avformat_alloc_output_context2(&FContext, nullptr, nullptr, file);
@@ -74,8 +77,13 @@ bool TKzPacketFileWriter::Write(const TKzEventPacket& Packet) {
   const int r = kzFF.av_write_frame(FContext, FPacket);
   FPacket->data = nullptr;
   FPacket->size = 0;
-  if (r < 0) return Fail("cannot write " + FFileName, r);
-  if (FContext->pb && FContext->pb->error < 0) return Fail("cannot write " + FFileName, FContext->pb->error);
+  if (FContext->pb && r >= 0) kzFF.avio_flush(FContext->pb);
+  const int err = r < 0 ? r : FContext->pb ? FContext->pb->error : 0;
+  if (err < 0) {
+    FWriteFailed = true;
+    return Fail("cannot write " + FFileName, err);
+  }
+  if (FContext->pb) FGoodBytes = FContext->pb->pos;
   ++FPackets;
   FBytes += static_cast<int64_t>(Packet.Size());
   FLastMs = Packet.Dts;
@@ -84,13 +92,16 @@ bool TKzPacketFileWriter::Write(const TKzEventPacket& Packet) {
 
 void TKzPacketFileWriter::Close() {
   if (FContext) {
-    if (FHeaderWritten) kzFF.av_write_trailer(FContext);
+    if (FHeaderWritten && !FWriteFailed) kzFF.av_write_trailer(FContext);
     if (FContext->pb && !(FContext->oformat->flags & AVFMT_NOFILE)) kzFF.avio_closep(&FContext->pb);
     kzFF.avformat_free_context(FContext);
     FContext = nullptr;
+    // A write that failed half-way leaves a torn packet at the end.
+    if (FWriteFailed && FGoodBytes > 0 && ::truncate(FFileName.c_str(), FGoodBytes) != 0) FGoodBytes = 0;
   }
   if (FPacket) kzFF.av_packet_free(&FPacket);
   FHeaderWritten = false;
+  FWriteFailed = false;
 }
 
 }  // namespace kz

@@ -3,7 +3,8 @@
 // whatever container the file name's extension names when it takes the
 // codec (.avi for Motion-JPEG, .mp4 for H.264). Times are rebased so that
 // the file starts at 0. A failed write closes the file as far as it got
-// and leaves the writer failed. Not locked.
+// and leaves the writer failed: the file is cut back to the last packet
+// that reached it whole, so that it plays to its end. Not locked.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -45,6 +46,8 @@ private:
   AVFormatContext* FContext = nullptr;
   AVPacket* FPacket = nullptr;
   bool FHeaderWritten = false;
+  bool FWriteFailed = false;
+  int64_t FGoodBytes = 0;  // the file's length after the last packet that reached it whole
   std::string FFileName, FError;
   int64_t FStartMs = 0, FLastMs = 0, FLastDts = INT64_MIN;
   int64_t FPackets = 0, FBytes = 0;
