@@ -34,7 +34,10 @@ bool KzJpegFrameSize(const uint8_t* Data, size_t Size, int32_t& Width, int32_t& 
 bool TKzMjpegSplitter::Next(std::vector<uint8_t>& Frame) {
   TKzJpegSpan span;
   const int64_t size = static_cast<int64_t>(FBuffer.size());
-  if (!KzFindNextJpegFrame(FBuffer.data(), size, static_cast<int64_t>(FSearched), span)) {
+  // Only the new bytes can hold the end marker; the start may lie anywhere before it.
+  const int64_t from = FSearched > 0 ? static_cast<int64_t>(FSearched) - 1 : 0;
+  if (KzFindMarkerForward(FBuffer.data(), from, size, 0xD9) < 0 ||
+      !KzFindNextJpegFrame(FBuffer.data(), size, 0, span)) {
     // Keep what may still become a frame: from its start marker, or the last byte.
     const int64_t start = KzFindMarkerForward(FBuffer.data(), 0, size, 0xD8);
     if (start < 0) {

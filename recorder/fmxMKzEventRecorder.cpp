@@ -1,9 +1,8 @@
 #include "recorder/fmxMKzEventRecorder.h"
 
-#include <sys/stat.h>
-
 #include <chrono>
 #include <cmath>
+#include <filesystem>
 
 #include "video/fmxMKzImageWrapper.h"
 
@@ -82,8 +81,9 @@ void TKzEventRecorder::SetActive(bool Value) {
 
 void TKzEventRecorder::Start() {
   const TKzEventSettings s = SettingsNow();
-  struct stat st;
-  if (::stat(s.OutputFolder.c_str(), &st) != 0 && ::mkdir(s.OutputFolder.c_str(), 0775) != 0) {
+  std::error_code ec;
+  std::filesystem::create_directories(s.OutputFolder, ec);
+  if (!std::filesystem::is_directory(s.OutputFolder, ec)) {
     Error("cannot make the folder " + s.OutputFolder);
     return;
   }
