@@ -2,6 +2,8 @@
 // kzcamsim_lib.h for what it serves. It runs until Ctrl-C, SIGTERM or
 // --seconds, and then exits 0.
 #include <chrono>
+#include <cstdio>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -35,6 +37,8 @@ const TKzOption kOptions[] = {
     {"--stall-after", "N", "pause each stream once after N frames (for --stall-ms)"},
     {"--stall-ms", "MS", "length of that pause"},
     {"--max-clients", "N", "at most N streams at once; more get 503 Service Unavailable"},
+    {"--motion", "A-B,...", "the disc moves only in frames A to B-1 of each range (default: always)"},
+    {"--disc-radius", "R", "radius of the moving disc in pixels (default: a tenth of the shorter side)"},
     {"--seconds", "S", "stop after S seconds (default: run until interrupted)"},
     {"--quiet", nullptr, "no statistics lines"},
 };
@@ -50,7 +54,8 @@ struct TKzFaultOption {
 };
 const TKzIntOption kIntOptions[] = {{"--ports", &TKzSimOptions::PortCount, 1, 256},
                                     {"--max-clients", &TKzSimOptions::MaxClients, 0, 1 << 20},
-                                    {"--quality", &TKzSimOptions::Quality, 1, 100}};
+                                    {"--quality", &TKzSimOptions::Quality, 1, 100},
+                                    {"--disc-radius", &TKzSimOptions::DiscRadius, 0, 4096}};
 const TKzFaultOption kFaultOptions[] = {{"--close-after", &TKzSimFaults::CloseAfterFrames},
                                         {"--garbage-every", &TKzSimFaults::GarbageEvery},
                                         {"--truncate-every", &TKzSimFaults::TruncateEvery},
@@ -108,6 +113,15 @@ bool ReadOptions(TKzArgs& Args, TKzSimOptions& O, double& Seconds) {
   O.Password = Args.Get("--password", O.Password);
   O.Realm = Args.Get("--realm", O.Realm);
   O.Chunked = Args.Has("--chunked");
+  std::istringstream ranges(Args.Get("--motion"));
+  for (std::string r; std::getline(ranges, r, ',');) {
+    unsigned first = 0, last = 0;
+    if (std::sscanf(r.c_str(), "%u-%u", &first, &last) != 2 || last <= first) {
+      Args.Error = "--motion takes ranges A-B (B > A) separated by commas";
+      return false;
+    }
+    O.MotionFrames.emplace_back(first, last);
+  }
   return true;
 }
 }  // namespace

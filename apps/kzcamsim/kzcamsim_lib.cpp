@@ -211,7 +211,7 @@ struct TKzCamSim::TImpl {
     const int64_t wall = std::chrono::duration_cast<std::chrono::milliseconds>(
                              std::chrono::system_clock::now().time_since_epoch())
                              .count();
-    KzSimDrawFrame(Bitmap, Opt.Width, Opt.Height, number, wall);
+    KzSimDrawFrame(Bitmap, Opt.Width, Opt.Height, number, wall, KzSimDiscNumber(Opt, number), Opt.DiscRadius);
     {
       std::lock_guard<std::mutex> g(TickLock);
       Ticks[number % kTickSlots] = {number, static_cast<int64_t>(KzMGetTickCount())};

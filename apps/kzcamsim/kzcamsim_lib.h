@@ -59,6 +59,10 @@ struct TKzSimOptions {
   std::string Vendor = {};
   std::string Model = {};                     // the model the camera names (D-Link)
   std::vector<std::string> VendorUsers = {};  // "name:password:level"; none: UserName/Password as administrator
+  // Frames [first, last) in which the disc moves; outside them it stands
+  // where it was in the last moving frame. Empty: it moves in every frame.
+  std::vector<std::pair<uint32_t, uint32_t>> MotionFrames = {};
+  int32_t DiscRadius = 0;  // 0: a tenth of the shorter side
 };
 
 class TKzSimVendor;
@@ -131,7 +135,12 @@ private:
 // Draws frame Number of a Width x Height picture into Bitmap: background,
 // moving object, the counter, the wall-clock time WallMs (ms since the epoch)
 // and the stamp. Any thread.
-void KzSimDrawFrame(kz::TKzMCustomBitmap& Bitmap, int32_t Width, int32_t Height, uint32_t Number, int64_t WallMs);
+// DiscNumber places the disc (-1: where frame Number puts it); DiscRadius 0
+// is a tenth of the shorter side.
+void KzSimDrawFrame(kz::TKzMCustomBitmap& Bitmap, int32_t Width, int32_t Height, uint32_t Number, int64_t WallMs,
+                    int64_t DiscNumber = -1, int32_t DiscRadius = 0);
+// Where the disc of frame Number stands under the motion windows of Options.
+uint32_t KzSimDiscNumber(const TKzSimOptions& Options, uint32_t Number);
 // The number stamped into a picture drawn by KzSimDrawFrame (after JPEG
 // coding too), or -1 when it carries no stamp. Any thread.
 int64_t KzSimReadStamp(const kz::TKzMCustomBitmap& Bitmap);

@@ -7,6 +7,7 @@
 // same with a real camera.
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -25,6 +26,7 @@
 #include "platform/fmxMKzPlatformControl.h"
 #include "platform/fmxMKzPlatformMainThread.h"
 #include "recorder/fmxMKzCamRecorder.h"
+#include "recorder/fmxMKzEventRecorder.h"
 #include "video/fmxMKzCamView.h"
 #include "video/fmxMKzImageFiles.h"
 
@@ -169,6 +171,14 @@ int main(int argc, char** argv) {
   const std::string recording = (std::filesystem::path(o.OutDir) / "demo.mkv").string();
   TKzRecordStats recorded;
   bool recordedOk = false;
+  // Motion clips (1 s before the motion, 1 s after) go into clips/.
+  TKzEventRecorder clips(nullptr);
+  clips.OutputFolder = (std::filesystem::path(o.OutDir) / "clips").string();
+  clips.PreRollSec = 1;
+  clips.PostRollSec = 1;
+  std::atomic<int> clipCount{0};
+  clips.OnClipFinished = [&](TKzEventRecorder*, const std::string&, int64_t, int64_t,
+                             const std::vector<TKzMotionEvent>&) { ++clipCount; };
   o.OnStart = [&](TKzCamera& Camera) {
     viewer->Attach(Camera);
     if (!IsSupportedFFmpeg()) return;
@@ -176,8 +186,12 @@ int main(int argc, char** argv) {
     recorder.SetOutputFileName(recording);
     recorder.SetVideoSource(&Camera);
     recorder.SetActive(true);
+    clips.SetSource(&Camera);
+    clips.SetActive(true);
   };
   o.OnStop = [&](TKzCamera&) {
+    clips.SetActive(false);
+    clips.SetSource(nullptr);
     viewer->Detach();
     recordedOk = recorder.Active();
     if (recordedOk) recorded = recorder.Stats();
@@ -217,6 +231,7 @@ int main(int argc, char** argv) {
     else
       KzOut("  recording         none (FFmpeg: %s)\n", IsSupportedFFmpeg() ? "the file could not be written"
                                                                          : LastFFmpegBindError().c_str());
+    KzOut("  motion clips      %d in %s\n", clipCount.load(), clips.OutputFolder.c_str());
     // Success: most of the expected frames arrived (a real camera: any).
     const double expected = (o.FramePerSec > 0 ? o.FramePerSec : 25.0) * o.Seconds;
     const bool enough = sim ? r.Frames >= 0.6 * expected : r.Frames > 0;

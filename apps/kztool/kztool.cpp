@@ -16,6 +16,7 @@ const TSubcommand* const kSubcommands[] = {&kHttpCommand, &kFetchCommand, &kDeco
                                            &kHwlCommand,
                                            &kMicCommand,
                                            &kRecordCommand,
+                                           &kRecordEventsCommand,
                                            &kPlayCommand,
                                            &kDevicesCommand, &kCaptureCommand,
                                            &kSendCommand,
