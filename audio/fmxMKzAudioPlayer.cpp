@@ -121,7 +121,14 @@ void TCustomKzAudioPlayer::SetRecording(bool Value) {
 }
 
 void TCustomKzAudioPlayer::InitAudioEncoding() {
-  const TKzPlayRecordSettings settings{FOutputFileName, FUseFFMpeg, FEncodeAudioCodec, FEncodeSampleFormat};
+  const TKzPlayRecordSettings settings{.FileName = FOutputFileName,
+                                       .UseFFMpeg = FUseFFMpeg,
+                                       .Codec = FEncodeAudioCodec,
+                                       .SampleFormat = FEncodeSampleFormat,
+                                       .CodecName = FEncodeAudioCodecName,
+                                       .Bitrate = FEncodeBitrate,
+                                       .SampleRate = FEncodeSampleRate,
+                                       .Channels = FEncodeChannels};
   std::string why;
   if (!TKzPlayRecording::Check(settings, why)) {  // raises for an invalid WAV format
     KzPostMessageDebug(this, 0, why);
