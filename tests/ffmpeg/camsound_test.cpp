@@ -78,8 +78,7 @@ TEST(CamSound, FlashesFollowTheBeepsThePlayerPlays) {
     // From the second flash on (the first shows before any sound has
     // played), the pictures follow the sound played: within about two
     // frame periods either way (the bench measures how close). Without the
-    // played position they ran about 100 ms ahead; with the played position
-    // taken at the wrong start, 60 ms and more behind.
+    // played position they ran about 100 ms ahead.
     for (size_t i = 1; i < view.Flashes.size(); ++i) {
       double nearest = beeps.front();
       for (double b : beeps)
