@@ -36,6 +36,9 @@ struct TKzFFmpegEncodeState;
 // Audio clock, seconds.
 struct TKzMAudioTimerInfo {
   double PtsStart = 0, Pts = 0, PtsNext = 0, TimerStart = 0, Timer = 0, PlaybackTimerStart = 0, PlaybackTimer = 0;
+  // Whether a frame has come, and whether the output has told its position:
+  // both start at 0, which cannot mean "not yet".
+  bool Started = false, PlaybackStarted = false;
 };
 // Video clock, seconds.
 struct TKzMVideoTimerInfo {
