@@ -24,6 +24,7 @@ bool TKzCamera::SearchCamera(TKzCameraTypes Types) {
     if (OnSearchComplete) OnSearchComplete(this, 1);
     return false;
   }
+  if (!IsVideoPlaying()) ResetAbort();  // an earlier stop must not swallow this search's Abort
   FSearching = true;
   FSearchAborted = false;
   auto* thread = new TSearchCameraThread(this, true, Types, ProtocolVersion(), FVideoFormat,
