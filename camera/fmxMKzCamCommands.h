@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 
 #include "camera/fmxMKzCamParamTypes.h"
@@ -42,6 +43,7 @@ struct TKzCamRequestSettings {
   std::string ProxyUser, ProxyPassword;
   TKzTimeOut TimeOut = TKzTimeOut::kztMedium;
   const TKzIPCameraVendor* Vendor = nullptr;  // judges 2xx replies; null accepts them
+  uint64_t Deadline = 0;  // tick by which a body still arriving is given up (0: none)
 };
 // The settings of Camera's requests now. Main thread.
 TKzCamRequestSettings KzCamRequestSettings(const TKzCamera& Camera);
@@ -50,6 +52,27 @@ struct TKzCamReply {
   uint32_t Status = 0;    // 0: no reply
   std::string Body;       // up to the limit
   bool Overflow = false;  // the body was longer than the limit
+};
+
+// Within a scope on the calling thread, the camera's synchronous text
+// requests (ExecuteStr) end once Abort is set, and a URL asked for again is
+// answered from its first reply (so several settings groups read from one
+// reply cost one request). Scopes nest; the innermost counts. The thread
+// that makes it, for its lifetime.
+class TKzCamRequestScope {
+public:
+  explicit TKzCamRequestScope(std::atomic<bool>& Abort);
+  ~TKzCamRequestScope();
+  TKzCamRequestScope(const TKzCamRequestScope&) = delete;
+  TKzCamRequestScope& operator=(const TKzCamRequestScope&) = delete;
+  // The calling thread's innermost scope, or null.
+  static TKzCamRequestScope* Current();
+
+  std::atomic<bool>& Abort;
+  std::map<std::string, std::string> Replies;
+
+private:
+  TKzCamRequestScope* FOuter;
 };
 
 // Whether URL may be sent: not empty, no space or control character. Any thread.
@@ -61,6 +84,15 @@ bool KzIsSendableURL(const std::string& URL);
 // one; blocks on the network within the time-out class.
 bool KzCamPerformGet(const std::string& URL, const TKzCamRequestSettings& Settings, std::atomic<bool>& Abort,
                      size_t MaxBody, TKzCamReply& Reply);
+
+// Whether URL answers with Motion-JPEG or a JPEG picture (KzIsMJPEGReply
+// on the first read of up to 1 MiB): one GET, sent again with the
+// credentials after a 401 (the proxy's after a 407); after a 504 the call
+// waits a second before it returns. WaitRecv (ms, 0: the class's) bounds
+// the wait for the reply. Ends within about a second of Abort being set.
+// Any thread but the main one; blocks on the network.
+bool KzCamCheckMJPEG(const std::string& URL, const TKzCamRequestSettings& Settings, std::atomic<bool>& Abort,
+                     uint32_t WaitRecv = 0);
 
 // The thread of one command: URL, then URL2 when the first succeeded. It
 // frees itself after its end notification (OnTerminate, on the main

@@ -135,12 +135,20 @@ bool TKzCamera::ExecuteURL(const std::string& URL) {
 }
 
 bool TKzCamera::ExecuteStr(const std::string& URL, std::string& Text) {
+  TKzCamRequestScope* scope = TKzCamRequestScope::Current();
+  if (scope) {
+    if (auto it = scope->Replies.find(URL); it != scope->Replies.end()) {
+      Text = it->second;
+      return true;
+    }
+  }
   std::atomic<bool> abort{false};
   TKzCamRequestSettings settings = KzCamRequestSettings(*this);
   settings.Vendor = nullptr;  // the caller reads the reply
   TKzCamReply reply;
-  const bool ok = KzCamPerformGet(URL, settings, abort, kMaxTextReply, reply);
+  const bool ok = KzCamPerformGet(URL, settings, scope ? scope->Abort : abort, kMaxTextReply, reply);
   Text = ok ? std::move(reply.Body) : std::string();
+  if (ok && scope) scope->Replies[URL] = Text;
   return ok;
 }
 

@@ -232,13 +232,15 @@ void KzInetShutdown();
 uint32_t KzLookupName(const std::string& Host);
 uint16_t GetDefaultPort(TKzConnectProtocol Protocol);
 
-// ---- Probes. Any thread but the main one; block within the time-out class.
+// ---- Probes. Any thread but the main one; block within the time-out class
+// (and end within one pause once *Abort, when given, is set).
 bool CheckHTTP_URL(const std::string& Agent, const std::string& URL, const std::string& UserName,
                    const std::string& Password, TKzTimeOut TimeOut, uint16_t Port);
 bool CheckRTSP_URL(const std::string& Agent, const std::string& URL, const std::string& UserName,
-                   const std::string& Password, TKzTimeOut TimeOut, uint16_t Port);
+                   const std::string& Password, TKzTimeOut TimeOut, uint16_t Port,
+                   std::atomic<bool>* Abort = nullptr);
 bool CheckConnect(const std::string& Agent, const std::string& URL, const std::string& UserName,
-                  const std::string& Password, TKzTimeOut TimeOut, uint16_t Port);
+                  const std::string& Password, TKzTimeOut TimeOut, uint16_t Port, std::atomic<bool>* Abort = nullptr);
 
 // ---- Internal steps shared by the client's units. Owning thread of the
 // record; those that touch the network block within the time-out class.

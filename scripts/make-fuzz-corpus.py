@@ -200,6 +200,12 @@ SEEDS = {
         "empty": b"viewer=\",,\"",
     },
     "vendor_mobotix_fuzz": {"value": b"brightness=-3\r\n", "word": b"brightness=abc", "other": b"contrast=1"},
+    "search_probe_fuzz": {
+        "foscam": b"var id='1';\nvar sys_ver='11.37.2.49';\n",
+        "dlink": b"system.modelname=DCS-930\r\nsystem.serialnumber=Q1\r\n",
+        "axis": b"root.Properties.API.HTTP.Version=3\r\nroot.Image.I0.Resolution=640x480\r\nroot.PTZ.V=1\r\n",
+        "html401": b"<html><head><title>401 Unauthorized</title></head></html>",
+    },
 }
 
 if __name__ == "__main__":

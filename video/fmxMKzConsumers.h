@@ -96,6 +96,12 @@ public:
     (void)Status;
   }
   // A control (movement) command of the source completed. Main thread.
+  // The camera began / finished contacting its device. Main thread.
+  virtual void SenderSearchCamera(TComponent* Sender) { (void)Sender; }
+  virtual void SenderDoneSearchCamera(TComponent* Sender, int32_t Status) {
+    (void)Sender;
+    (void)Status;
+  }
   virtual void SenderDoneControl(TComponent* Sender, int32_t Status) {
     (void)Sender;
     (void)Status;

@@ -449,6 +449,10 @@ struct TKzCamSim::TImpl {
           Stream(S);
           --Slots;
           break;
+        } else if (a.Still) {
+          if (!encoder) encoder = std::make_unique<TKzImageWrapper>();
+          ++StillImages;
+          reply = Reply("200 OK", "", Render(bitmap, *encoder), req.KeepAlive, "image/jpeg");
         } else {
           if (a.Status == 401) ++AuthRefused;
           reply = Reply(std::to_string(a.Status) + (a.Status == 200 ? " OK" : " Status"), a.Extra, a.Body,

@@ -20,6 +20,9 @@
 #include "apps/common/kzappoptions.h"
 #include "apps/kzcamsim/kzcamsim_lib.h"
 #include "camera/fmxMKzCamera.h"
+#include "camera/fmxMKzCamFields.h"
+#include "camera/fmxMKzIPCameraAPI.h"
+#include "foundation/fmxMKzRedact.h"
 #include "ffmpeg/fmxMKzFFmpegLib.h"
 #include "foundation/fmxMKzMessages.h"
 #include "inet/fmxMKzInet.h"
@@ -39,8 +42,9 @@ const TKzOption kOptions[] = {
     {"--fps", "F", "the frame rate asked of the camera (default 25); the video may come slower"},
     {"--out", "DIR", "where the snapshots go (default build/demo-out next to the program; created)"},
     {"--url", "URL", "play this camera (http://, rtsp:// or a video file) instead of the synthetic one"},
-    {"--user", "U", "user name for --url"},
-    {"--password", "P", "password for --url"},
+    {"--host", "HOST[:PORT]", "identify the camera at this address and play the stream its vendor gives"},
+    {"--user", "U", "user name for --url or --host"},
+    {"--password", "P", "password for --url or --host"},
 };
 
 // build/demo-out when the program lives in build/apps.
@@ -104,6 +108,32 @@ private:
   uint64_t FNext = 0;
   int FShots = 0;
 };
+// Identifies the camera at HostPort and gives the stream URL its vendor (or
+// the model table) names; "" (said why) when there is none.
+std::string IdentifyHost(const std::string& HostPort, const std::string& User, const std::string& Password) {
+  TKzCamera cam(nullptr);
+  const size_t colon = HostPort.rfind(':');
+  cam.SetCameraHost(HostPort.substr(0, colon));
+  cam.SetCameraPort(colon == std::string::npos ? 80 : static_cast<uint16_t>(std::atoi(HostPort.c_str() + colon + 1)));
+  cam.SetUserName(User);
+  cam.SetUserPassword(Password);
+  int32_t status = -1;
+  cam.OnSearchComplete = [&](TComponent*, int32_t Status) { status = Status; };
+  KzOut("identifying %s ...\n", HostPort.c_str());
+  if (!cam.SearchCamera({})) return "";
+  while (!PumpUntil([&] { return status >= 0; }, 1000))
+    if (KzStopSignal() != 0) cam.Abort();
+  static const char* const kAccess[] = {"none", "present", "visitor", "operator", "admin"};
+  KzOut("  vendor families   0x%04x\n  access            %s\n  alias             %s\n", cam.IPCameraTypes().Bits(),
+        kAccess[static_cast<int>(cam.UserAccess())], KzCamFieldGet(cam, TKzCamField::kzfAlias).c_str());
+  const std::string url = !cam.URL().empty() ? cam.URL() : TKzIPCameraAPI::GetMJpegURL(cam);
+  if (status != 0 || url.empty()) {
+    KzErr("kzdemo: no camera stream found at %s\n", HostPort.c_str());
+    return "";
+  }
+  KzOut("  stream            %s\n", KzRedactCredentials(url).c_str());
+  return url;
+}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -133,6 +163,10 @@ int main(int argc, char** argv) {
     if (e.path().extension() == ".png") std::filesystem::remove(e.path(), ec);
 
   KzOut("KzMedia demo\n");
+  if (args.Has("--host")) {
+    o.URL = IdentifyHost(args.Get("--host"), o.UserName, o.Password);
+    if (o.URL.empty()) return kzExitFailed;
+  }
   std::unique_ptr<kzcamsim::TKzCamSim> sim;
   if (o.URL.empty()) {
     kzcamsim::TKzSimOptions so;

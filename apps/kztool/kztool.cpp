@@ -22,6 +22,7 @@ const TSubcommand* const kSubcommands[] = {&kHttpCommand, &kFetchCommand, &kDeco
                                            &kSendCommand,
                                            &kCamCommand, &kPtzCommand,
                                            &kReceiveCommand,
+                                           &kIdentifyCommand,
 };
 
 std::string ToolUsage() {

@@ -45,5 +45,6 @@ extern const TSubcommand kSendCommand;
 extern const TSubcommand kCamCommand;
 extern const TSubcommand kPtzCommand;
 extern const TSubcommand kReceiveCommand;
+extern const TSubcommand kIdentifyCommand;
 
 }  // namespace kztool
