@@ -6,9 +6,19 @@ TKzHttpConnection::TKzHttpConnection(TKzSocket Socket, uint64_t Now)
     : StateSince(Now), FSocket(Socket), FLastProgress(Now) {
   PlatformSetNonBlocking(FSocket, true);
   PlatformSetNoDelay(FSocket, true);
+  // The kernel queues at most a few frames for a client: one that stops
+  // reading is noticed (and dropped) in seconds, and memory stays bounded.
+  PlatformSetSendBufferBytes(FSocket, 256 * 1024);
 }
 
-TKzHttpConnection::~TKzHttpConnection() { PlatformCloseSocket(FSocket); }
+TKzHttpConnection::~TKzHttpConnection() {
+  // Unread bytes at the close would reset the connection and could take the
+  // last reply (a 400 or 431) away from the client: read what is there first.
+  char buffer[4096];
+  for (int round = 0; round < 16 && PlatformRecv(FSocket, buffer, sizeof buffer) > 0; ++round) {
+  }
+  PlatformCloseSocket(FSocket);
+}
 
 bool TKzHttpConnection::Receive(size_t Limit, uint64_t Now) {
   char buffer[4096];
