@@ -85,11 +85,13 @@ void TKzHttpServeLoop::Accept(uint64_t Now) {
     const TKzSocket s = PlatformAccept(FListening, 0);
     if (s == KZ_INVALID_SOCKET) return;
     ++FAccepted;
-    // Too many connections that have not asked for anything: the oldest goes.
+    // Too many connections that are not streams or snapshots (asking for
+    // nothing yet, or taking a short reply): the oldest goes.
     int32_t waiting = 0;
     auto oldest = FConnections.end();
     for (auto it = FConnections.begin(); it != FConnections.end(); ++it) {
-      if ((*it)->State != TKzHttpConnection::TState::kzcsHead) continue;
+      const TKzHttpConnection::TState state = (*it)->State;
+      if (state != TKzHttpConnection::TState::kzcsHead && state != TKzHttpConnection::TState::kzcsReply) continue;
       ++waiting;
       if (oldest == FConnections.end()) oldest = it;
     }

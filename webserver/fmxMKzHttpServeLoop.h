@@ -3,9 +3,9 @@
 // paths, feeds each stream client the newest encoding when it has taken the
 // last one, and closes connections that idle or stop reading.
 //
-// Connections waiting for a request head are kept up to MaxClients; a newer
-// one pushes the oldest out (408), so idle connections cannot lock the
-// server. Requests being served (streams included) are MaxClients at most;
+// Connections waiting for a request head or taking a short reply are kept
+// up to MaxClients; a newer one pushes the oldest out (408), so idle
+// connections cannot lock the server. Requests being served (streams included) are MaxClients at most;
 // more are answered 503.
 #pragma once
 #include <atomic>

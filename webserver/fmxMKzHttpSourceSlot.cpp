@@ -21,7 +21,8 @@ void TKzHttpSourceSlot::ViewerGetImageBMP(TComponent*, const TKzMBitmap& Bitmap,
   FWidth.store(Bitmap.Width());
   FHeight.store(Bitmap.Height());
   FNewFrame.store(true, std::memory_order_release);
-  if (FOnFrame) FOnFrame();
+  // The encoder only cares while someone watches.
+  if (FOnFrame && (Streams.load() > 0 || Waiting.load() > 0)) FOnFrame();
 }
 
 bool TKzHttpSourceSlot::TakeFrame(TKzMBitmap& Into) {

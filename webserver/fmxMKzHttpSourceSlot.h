@@ -30,7 +30,8 @@ using TKzHttpJpegRef = std::shared_ptr<const TKzHttpJpeg>;
 class TKzHttpSourceSlot : public IKzCamViewConsumer {
 public:
   // Frames from From only, or from every sender when From is null. OnFrame
-  // runs on the delivering thread after each frame is stored; it must not block.
+  // runs on the delivering thread after a frame is stored while someone
+  // watches; it must not block.
   TKzHttpSourceSlot(std::string Name, TKzVideoSource* Source, const TGUID& From, std::function<void()> OnFrame);
 
   const std::string& Name() const { return FName; }
