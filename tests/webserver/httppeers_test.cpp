@@ -66,14 +66,13 @@ std::vector<uint32_t> CounterBand(const TKzMBitmap& Shot, int Cell) {
 
 TEST(HttpVideoPeers, ChromiumShowsBothCamerasMovingOnlyWithCredentials) {
   KZ_NEED(HaveProgram("chromium"), "chromium (headless browser)");
+  KZ_NEED(HaveProgram("curl"), "curl");
   TServeRig rig({"--auth", "digest", "--user", "viewer", "--password", "pw-W4l"});
   // Every path asks for the credentials, a wrong one too.
-  if (HaveProgram("curl")) {
-    for (const char* path : {"/", "/status.json", "/snapshot/cam1.jpg", "/video/nosuch.mjpg"})
-      EXPECT_EQ(rig.Run("curl -s -o /dev/null -w '%{http_code}' " + rig.URL(path)), "401") << path;
-    EXPECT_EQ(rig.Run("curl -s -o /dev/null -w '%{http_code}' --digest -u viewer:wrong " + rig.URL("/")), "401");
-    EXPECT_EQ(rig.Run("curl -s -o /dev/null -w '%{http_code}' --digest -u viewer:pw-W4l " + rig.URL("/status.json")), "200");
-  }
+  for (const char* path : {"/", "/status.json", "/snapshot/cam1.jpg", "/video/nosuch.mjpg"})
+    EXPECT_EQ(rig.Run("curl -s -o /dev/null -w '%{http_code}' " + rig.URL(path)), "401") << path;
+  EXPECT_EQ(rig.Run("curl -s -o /dev/null -w '%{http_code}' --digest -u viewer:wrong " + rig.URL("/")), "401");
+  EXPECT_EQ(rig.Run("curl -s -o /dev/null -w '%{http_code}' --digest -u viewer:pw-W4l " + rig.URL("/status.json")), "200");
   // Without credentials the browser gets no page.
   EXPECT_EQ(Chromium(rig, "--dump-dom", rig.URL("/")).find("id=\"wall\""), std::string::npos);
   TKzMBitmap shots[2];

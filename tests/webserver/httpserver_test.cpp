@@ -1,7 +1,7 @@
 // The HTTP video server with a real camera (the synthetic one, played by a
 // TKzCamera) and raw loopback clients: clear replies to bad requests, many
 // clients at once with one that stops reading, and a flood of idle
-// connections.
+// connections; and the server side of authentication.
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
@@ -12,6 +12,9 @@
 
 #include "apps/kzcamsim/kzcamsim_lib.h"
 #include "camera/fmxMKzCamera.h"
+#include "inet/fmxMKzDigestAuth.h"
+#include "inet/fmxMKzInetReply.h"
+#include "inet/fmxMKzURLFuncs.h"
 #include "platform/fmxMKzPlatformPollSet.h"
 #include "tests/camera/camera_rig.h"
 #include "tests/kztestneed.h"
@@ -222,4 +225,44 @@ TEST(HttpVideoServer, AThousandIdleConnectionsDoNotLockTheServer) {
   for (TKzSocket& s : idle) PlatformCloseSocket(s);
   ASSERT_TRUE(PumpUntil([&] { return c.Server.ClientCount() == 0; }, 10000));
   EXPECT_LE(OpenFds(), fds + 2);
+}
+
+TEST(HttpVideoServer, AuthenticationAcceptsOnlyAnswersForThisRequest) {
+  TKzHttpAuthenticator basic, digest;
+  basic.Setup(TKzHttpAuthentication::kzhaBasic, {{"ann", "pw1"}, {"bob", "pw2"}}, "KzMedia");
+  digest.Setup(TKzHttpAuthentication::kzhaDigest, {{"ann", "pw1"}}, "KzMedia");
+  TKzChallenge c = KzParseChallenge(digest.Challenge(false));
+  ASSERT_EQ(c.Scheme, "Digest");
+  // A Digest answer as a client computes it, for Method and Uri.
+  auto answer = [&](const std::string& User, const std::string& Password, const std::string& Uri,
+                    const std::string& Nonce) {
+    const std::string ha1 = KzDigestHA1(User, c.realm, Password, "MD5", Nonce, "c0ffee");
+    return "Digest username=\"" + User + "\", realm=\"" + c.realm + "\", nonce=\"" + Nonce + "\", uri=\"" + Uri +
+           "\", qop=auth, nc=00000001, cnonce=\"c0ffee\", response=\"" +
+           KzDigestResponse(ha1, Nonce, "00000001", "c0ffee", "auth", "GET", Uri) + "\"";
+  };
+  const struct {
+    TKzHttpAuthenticator* Auth;
+    std::string Authorization;
+    bool Accepted;
+  } cases[] = {
+      {&basic, "Basic " + EncodeBase64("bob:pw2"), true},
+      {&basic, "Basic " + EncodeBase64("bob:pw1"), false},
+      {&basic, "", false},
+      {&digest, answer("ann", "pw1", "/video/cam1.mjpg", c.nonce), true},
+      {&digest, answer("ann", "pw1", "/snapshot/cam1.jpg", c.nonce), false},  // for another path
+      {&digest, answer("ann", "nope", "/video/cam1.mjpg", c.nonce), false},
+      {&digest, answer("eve", "pw1", "/video/cam1.mjpg", c.nonce), false},
+      {&digest, answer("ann", "pw1", "/video/cam1.mjpg", std::string(48, '0')), false},  // a nonce not given out
+      {&digest, "Basic " + EncodeBase64("ann:pw1"), false},
+  };
+  for (const auto& k : cases) {
+    TKzHttpRequest r;
+    r.Method = "GET";
+    r.Uri = r.Path = "/video/cam1.mjpg";
+    r.Authorization = k.Authorization;
+    bool stale = true;
+    EXPECT_EQ(k.Auth->Check(r, stale), k.Accepted) << k.Authorization;
+    EXPECT_FALSE(stale);
+  }
 }
