@@ -11,6 +11,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import zlib
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fuzz", "corpus")
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "video"))
@@ -48,6 +49,13 @@ def framed(begin, end, payload):
     return begin + struct.pack("<Iqq", size, 1000, 40) + payload + struct.pack("<I", size) + end
 
 
+def change_container(w, h, n, records):
+    """A changed-area container; records are (x, y, w, h, format, f, picture)."""
+    body = b"".join(struct.pack("<HHHHBHI", x, y, rw, rh, fmt, f, len(p)) + p for x, y, rw, rh, fmt, f, p in records)
+    c = b"DMIB" + struct.pack("<IIHHqqB", 0, 0, w, h, 1000, 40, n) + body + b"DMIE"
+    return c[:4] + struct.pack("<II", zlib.crc32(c), len(c)) + c[12:]
+
+
 def file_info(name, size):
     utf16 = name.encode("utf-16-le")
     return bytes([len(utf16)]) + utf16 + bytes(range(16)) + struct.pack("<qq", 0, size)
@@ -79,6 +87,13 @@ SEEDS = {
         "latin": bytes([14, 0, 1, 255, 0, 2, 3, 0, 0, 40, 20, 5]) + b"Cam 1 12:00",
         "cjk": bytes([20, 1, 2, 128, 2, 250, 4, 1, 1, 63, 63, 10]) + "カメラ 映像".encode(),
         "badutf8": bytes([9, 0, 15, 255, 3, 0, 0, 0, 0, 8, 8, 0]) + b"\xc3\x28\xe2\x82\xf0\x9f",
+    },
+    "change_container_fuzz": {
+        "whole": b"\x07" + change_container(4, 3, 1, [(0, 0, 4, 3, 3, 0, bmp(4, 3, 24))]),
+        "areas": b"\x03" + change_container(4, 3, 1, [(0, 0, 4, 3, 3, 0, bmp(4, 3, 24))])
+                 + change_container(4, 3, 1, [(1, 1, 2, 2, 3, 0, bmp(2, 2, 24)), (0, 0, 3, 2, 3, 1, bmp(3, 2, 24))]),
+        "false": b"\x01" + b"xxDMIB" + b"DMIB\0\0\0\0\xff\xff\xff\x7f\x04\0\x03\0"
+                 + change_container(4, 3, 1, [(0, 0, 4, 3, 4, 0, b"\x89PNG")]),
     },
     "file_chunk_fuzz": {
         "record": file_info("a.txt", 3) + struct.pack("<q", 3) + b"abc",

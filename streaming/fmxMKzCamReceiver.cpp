@@ -297,6 +297,10 @@ void TKzCamReceiver::SetColor(uint32_t Value) {
 
 // ---- Operations
 
+std::map<std::string, TKzChangeStats> TKzCamReceiver::ChangeStats() {
+  return GetDataThread ? GetDataThread->Decode().ChangeStats() : std::map<std::string, TKzChangeStats>{};
+}
+
 void TKzCamReceiver::StopVideo(const std::string& GUIDFrom) { StopVideoOf(StringToGUIDA(GUIDFrom)); }
 
 void TKzCamReceiver::AddSender(TKzMediaType MediaType, const std::string& GUIDFrom) {

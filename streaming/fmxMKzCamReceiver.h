@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -25,6 +26,7 @@
 #include "streaming/fmxMKzKeyList.h"
 #include "video/Fmxmkzgraphicfuncs.h"
 #include "video/fmxMKzAudioSink.h"
+#include "video/fmxMKzChangeDecode.h"
 #include "video/fmxMKzMotionDetectorProperties.h"
 #include "video/fmxMKzMultiSourceOwner.h"
 #include "video/fmxMKzVideoSource.h"
@@ -121,6 +123,9 @@ public:
   void SetColor(uint32_t Value);
 
   // ---- Operations (main thread)
+  // What each sender's changed-area stream brought while active (whole and
+  // area containers, areas, bytes), by sender GUID text; empty when inactive.
+  std::map<std::string, TKzChangeStats> ChangeStats();
   void Restart();
   void Abort() override { SetActive(false); }
   // Drops what the chain holds of a sender's video.

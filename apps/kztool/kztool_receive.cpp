@@ -1,7 +1,8 @@
 // kztool receive --listen PORT | --from HOST:PORT [...]: receives what
 // senders send (pushed to PORT, or pulled from HOST:PORT) for a while and
 // prints per sender the frames, frame rate, audio blocks, commands, files
-// and the delay from a frame's arrival to its display; with --out it writes
+// and the delay from a frame's arrival to its display (for changed-area
+// streams also whole and area containers, areas and bytes per frame); with --out it writes
 // each sender's last frame as a PNG snapshot and the received files there.
 #include <sys/stat.h>
 
@@ -151,6 +152,7 @@ int Receive(TKzArgs& Args) {
   const uint64_t end = kz::PlatformTickCount() + static_cast<uint64_t>(seconds * 1000);
   kz::PumpUntil([&] { return KzStopSignal() != 0 || kz::PlatformTickCount() >= end; },
                 static_cast<int>(seconds * 1000) + 1000);
+  const std::map<std::string, kz::TKzChangeStats> changes = receiver.ChangeStats();
   receiver.SetActive(false);
   receiver.UnRegisterCamView(&tally);
   receiver.SetAudioOutput(nullptr);
@@ -168,6 +170,16 @@ int Receive(TKzArgs& Args) {
       kz::TFileStream f(name, kz::TFileMode::fmCreate);
       if (kz::KzCodecEncodePNG(s.Last, png) && f.Valid()) f.Write(png.Memory(), png.Size());
     }
+  }
+  for (const auto& [from, c] : changes) {
+    const uint64_t frames = c.WholeFrames + c.AreaContainers;
+    if (!frames) continue;
+    KzOut("sender %s: whole containers %llu, area containers %llu, %.1f areas per area container, %.0f bytes per "
+          "frame, %llu not shown\n",
+          from == kz::GUIDToStringA(kz::TGUID{}) ? "(no GUID)" : from.c_str(), static_cast<unsigned long long>(c.WholeFrames),
+          static_cast<unsigned long long>(c.AreaContainers),
+          c.AreaContainers ? static_cast<double>(c.Areas) / static_cast<double>(c.AreaContainers) : 0.0,
+          static_cast<double>(c.Bytes) / static_cast<double>(frames), static_cast<unsigned long long>(c.Corrupted));
   }
   if (tally.Files)
     for (const std::string& f : tally.Files->Completed()) KzOut("file %s\n", f.c_str());
