@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "foundation/fmxMKzType.h"
+#include "inet/fmxMKzDigestAuth.h"
 #include "inet/fmxMKzMD5.h"
 #include "inet/fmxMKzURLFuncs.h"
 
@@ -52,12 +53,8 @@ std::string ServerAuthLine(TInet& I) {
   A.nc += 1;
   char nc[16];
   std::snprintf(nc, sizeof nc, "%08d", A.nc % 100000000);
-  std::string ha1 = Hash(A.UserName + ":" + A.realm + ":" + A.Password);
-  if (KzLowerCase(A.algorithm) == "md5-sess") ha1 = Hash(ha1 + ":" + A.nonce + ":" + A.cnonce);
-  const std::string a2 = I.Query + ":" + I.FileName + (A.qop == "auth-int" ? ":" : "");
-  const std::string ha2 = Hash(a2);
-  const std::string response = A.qop.empty() ? Hash(ha1 + ":" + A.nonce + ":" + ha2)
-                                             : Hash(ha1 + ":" + A.nonce + ":" + nc + ":" + A.cnonce + ":auth:" + ha2);
+  const std::string ha1 = KzDigestHA1(A.UserName, A.realm, A.Password, A.algorithm, A.nonce, A.cnonce);
+  const std::string response = KzDigestResponse(ha1, A.nonce, nc, A.cnonce, A.qop, I.Query, I.FileName);
   std::string line = "Authorization: Digest " + Quoted("username", A.UserName) + ", " + Quoted("realm", A.realm) +
                      ", " + Quoted("nonce", A.nonce) + ", " + Quoted("uri", I.FileName) +
                      ", algorithm=" + (A.algorithm.empty() ? std::string("MD5") : A.algorithm) + ", " +
@@ -73,10 +70,8 @@ std::string ProxyAuthLine(TInet& I, const std::string& Method, const std::string
   TKzMHeaderInfo& P = I.ProxyInfo;
   // Basic: the credentials alone; proxies refuse the line with anything after them.
   if (P.TypeAuth == TKzMTypeAuth::kzmtaBasic) return "Proxy-Authorization: Basic " + EncodeBase64(P.UserName + ":" + P.Password);
-  const std::string ha1 = Hash(P.UserName + ":" + P.realm + ":" + P.Password);
-  const std::string ha2 = Hash(Method + ":" + Uri + (P.qopRaw == "\"auth-int\"" ? ":" : ""));
-  const std::string response = P.qop.empty() ? Hash(ha1 + ":" + P.nonce + ":" + ha2)
-                                             : Hash(ha1 + ":" + P.nonce + ":00000001:" + I.Session + ":" + P.qop + ":" + ha2);
+  const std::string ha1 = KzDigestHA1(P.UserName, P.realm, P.Password, "", P.nonce, I.Session);
+  const std::string response = KzDigestResponse(ha1, P.nonce, "00000001", I.Session, P.qop, Method, Uri);
   std::string line = "Proxy-Authorization: Digest " + Quoted("username", P.UserName) + ", realm=" + P.realmRaw +
                      ", nonce=" + P.nonceRaw + ", " + Quoted("uri", Uri) + ", " + Quoted("cnonce", I.Session) +
                      ", nc=00000001, " + Quoted("response", response);

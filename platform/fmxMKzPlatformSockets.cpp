@@ -374,6 +374,10 @@ int64_t PlatformSendBufferBytes(TKzSocket Socket) {
   return v;
 }
 
+bool PlatformSetSendBufferBytes(TKzSocket Socket, int32_t Bytes) {
+  return setsockopt(Socket, SOL_SOCKET, SO_SNDBUF, &Bytes, sizeof Bytes) == 0 || (Fail(), false);
+}
+
 int PlatformPollReadMany(const TKzSocket* Sockets, bool* Ready, int Count, uint32_t Ms) {
   std::vector<pollfd> fds(static_cast<size_t>(std::max(Count, 0)));
   for (int i = 0; i < Count; ++i) fds[static_cast<size_t>(i)] = pollfd{Sockets[i], POLLIN, 0};

@@ -119,6 +119,8 @@ int PlatformShutdown(TKzSocket Socket);
 bool PlatformIsDatagramSocket(TKzSocket Socket);
 // The bytes the kernel lets one send queue: SO_SNDBUF, -1 on failure.
 int64_t PlatformSendBufferBytes(TKzSocket Socket);
+// Caps the kernel's send queue of Socket (SO_SNDBUF; the kernel doubles it). False on failure.
+bool PlatformSetSendBufferBytes(TKzSocket Socket, int32_t Bytes);
 // The largest IPv4 datagram payload: 65,535 - 20 (IP) - 8 (UDP) bytes.
 constexpr int64_t KZ_MAX_DATAGRAM = 65507;
 // Waits up to Ms for any of Count sockets to become readable (or closed);

@@ -206,6 +206,15 @@ SEEDS = {
         "axis": b"root.Properties.API.HTTP.Version=3\r\nroot.Image.I0.Resolution=640x480\r\nroot.PTZ.V=1\r\n",
         "html401": b"<html><head><title>401 Unauthorized</title></head></html>",
     },
+    "http_request_fuzz": {
+        "digest_stream": b"GET /video/cam1.mjpg HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: Digest username=\"admin\", "
+                         b"realm=\"KzMedia\", nonce=\"00\", uri=\"/video/cam1.mjpg\", response=\"x\", qop=auth, "
+                         b"nc=00000001, cnonce=\"c\"\r\n\r\n",
+        "dot_segments": b"GET /snapshot/../cam1.jpg HTTP/1.0\r\n\r\n",
+        "pipelined": b"GET /status.json HTTP/1.1\r\nHost: x\r\nConnection: keep-alive\r\n\r\nGET / HTTP/1.1\r\n",
+        "body": b"POST / HTTP/1.0\r\nContent-Length: 4\r\n\r\nabcd",
+        "bare_lf": b"GET / HTTP/1.0\nHost: x\n\n",
+    },
 }
 
 if __name__ == "__main__":

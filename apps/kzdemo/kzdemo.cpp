@@ -32,6 +32,7 @@
 #include "recorder/fmxMKzEventRecorder.h"
 #include "video/fmxMKzCamView.h"
 #include "video/fmxMKzImageFiles.h"
+#include "webserver/fmxMKzHttpVideoServer.h"
 
 using namespace kz;
 using namespace kzapp;
@@ -45,6 +46,7 @@ const TKzOption kOptions[] = {
     {"--host", "HOST[:PORT]", "identify the camera at this address and play the stream its vendor gives"},
     {"--user", "U", "user name for --url or --host"},
     {"--password", "P", "password for --url or --host"},
+    {"--web-port", "P", "serve the camera to browsers on this loopback port (default: any free one)"},
 };
 
 // build/demo-out when the program lives in build/apps.
@@ -156,6 +158,9 @@ int main(int argc, char** argv) {
   o.URL = args.Get("--url");
   o.UserName = args.Get("--user");
   o.Password = args.Get("--password");
+  double webPort = 0;
+  args.Number("--web-port", webPort, 0, 65535);
+  if (const int rc = KzArgsOutcome(args, "kzdemo", usage); rc >= 0) return rc;
   KzCatchStopSignals();
   // Leftover snapshots of an earlier run would mix with this one's.
   std::error_code ec;
@@ -213,8 +218,18 @@ int main(int argc, char** argv) {
   std::atomic<int> clipCount{0};
   clips.OnClipFinished = [&](TKzEventRecorder*, const std::string&, int64_t, int64_t,
                              const std::vector<TKzMotionEvent>&) { ++clipCount; };
+  // The camera in a browser too: the wall page, its stream and snapshots.
+  TKzHttpVideoServer web(nullptr);
+  web.SetPort(static_cast<uint16_t>(webPort));
   o.OnStart = [&](TKzCamera& Camera) {
     viewer->Attach(Camera);
+    web.Publish("demo", &Camera);
+    web.SetActive(true);
+    if (web.Active())
+      KzOut("in a browser: %s (stream %svideo/demo.mjpg, snapshot %ssnapshot/demo.jpg)\n", web.PageURL().c_str(),
+            web.PageURL().c_str(), web.PageURL().c_str());
+    else
+      KzErr("kzdemo: no browser page: %s\n", web.LastError().c_str());
     if (!IsSupportedFFmpeg()) return;
     std::filesystem::create_directories(o.OutDir);
     recorder.SetOutputFileName(recording);
@@ -227,6 +242,8 @@ int main(int argc, char** argv) {
     clips.SetActive(false);
     clips.SetSource(nullptr);
     viewer->Detach();
+    web.SetActive(false);
+    web.Unpublish("demo");
     recordedOk = recorder.Active();
     if (recordedOk) recorded = recorder.Stats();
     recorder.SetActive(false);

@@ -23,6 +23,7 @@ const TSubcommand* const kSubcommands[] = {&kHttpCommand, &kFetchCommand, &kDeco
                                            &kCamCommand, &kPtzCommand,
                                            &kReceiveCommand,
                                            &kIdentifyCommand,
+                                           &kServeCommand,
 };
 
 std::string ToolUsage() {

@@ -46,5 +46,6 @@ extern const TSubcommand kCamCommand;
 extern const TSubcommand kPtzCommand;
 extern const TSubcommand kReceiveCommand;
 extern const TSubcommand kIdentifyCommand;
+extern const TSubcommand kServeCommand;
 
 }  // namespace kztool
