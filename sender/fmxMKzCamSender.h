@@ -84,6 +84,9 @@ public:
   int32_t PixelColorThreshold = 8, PixelColorThresholdR = 8, PixelColorThresholdG = 8, PixelColorThresholdB = 8;
   TKzBoundsTestMode TestMode = TKzBoundsTestMode::kzstmNone;
   bool FilterBlur = false;
+  // The secret this sender proves GUIDFrom with to a relay that asks for proof (empty: none).
+  std::string RelaySecret() const;
+  void SetRelaySecret(const std::string& Value);
   bool UseGUID() const { return FUseGUID.load(); }
   void SetUseGUID(bool Value) { FUseGUID.store(Value); }
   // GUID texts (registry form; empty: the null GUID). Malformed text raises EKzConvertError.
@@ -288,6 +291,7 @@ private:
   std::atomic<bool> FUseDumpMemory{false};
   mutable std::mutex FTextLock;  // guards the texts below
   std::string FReceiverHost, FGUIDFrom, FGUIDTo, FGUIDGroup, FSourceGUID;
+  std::string FRelaySecret;
   TKzVideoSource* FVideoSource = nullptr;
   TKzAudioSource* FAudioSource = nullptr;
   TKzMediaSourceCollection FExtraMediaSources;
