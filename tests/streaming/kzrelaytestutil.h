@@ -116,7 +116,7 @@ struct TRawPeer {
   bool Request(const std::string& Text, int Me) {
     kz::TKzChannelRequest r;
     r.Text = Text;
-    r.GUID = Guid(Me);
+    r.GUID = Me ? Guid(Me) : kz::TGUID{};
     TBytes b(kz::TKzChannelRequest::WireSize);
     kz::KzChannelRequestToBytes(r, b.data());
     return Send(b);

@@ -1,5 +1,8 @@
 // The relay between our sender and receiver, and the relay's own rules
 // spoken on the wire.
+#include <map>
+#include <set>
+
 #include "tests/streaming/kzrelaytestutil.h"
 
 using namespace kz;
@@ -17,4 +20,154 @@ TEST(Relay, VideoFromSenderReachesReceiverByGUID) {
   }, 20000));
   std::lock_guard<std::mutex> g(rx->Lock);
   EXPECT_EQ(rx->Shown.back().first, Guid(1));
+}
+
+namespace {
+
+// User data packet from From to To / Group (0: not flagged) carrying Text.
+TBytes UserPacket(const std::string& Text, int From, int To, int Group) {
+  TKzPacketSpec spec;
+  spec.DataType = DATA_TYPE_USERDATA;
+  spec.BufferSize = 4096;
+  if (From) spec.GUIDFrom = Guid(From);
+  if (To) spec.GUIDTo = Guid(To);
+  if (Group) spec.GUIDGroup = Guid(Group);
+  TBytes out;
+  uint16_t index = 0;
+  TKzPacketWriter w;
+  w.Write(spec, reinterpret_cast<const uint8_t*>(Text.data()), Text.size(), index, [&out](const uint8_t* D, size_t N) {
+    out.insert(out.end(), D, D + N);
+    return true;
+  });
+  return out;
+}
+
+// The payload texts of an answer's packets.
+std::vector<std::string> Texts(const TKzBatch& B) {
+  std::vector<std::string> out;
+  TKzPacketReader reader;
+  for (const auto& c : B.Chunks) {
+    reader.Feed(c.Packet.data(), c.Packet.size());
+    for (TKzPacket p; reader.Next(p);) out.emplace_back(p.Payload.begin(), p.Payload.end());
+  }
+  return out;
+}
+
+// A raw participant pulling one kind as Me: polls collect what arrived.
+struct TPuller {
+  TRawPeer Peer;
+  int Me;
+  std::string Code;
+  TPuller(uint16_t Port, int AMe, const std::string& ACode) : Peer(Port), Me(AMe), Code(ACode) {
+    EXPECT_TRUE(Poll().Valid);
+  }
+  TKzBatch Poll() {
+    Peer.Request(Code, Me);
+    return Peer.Answer();
+  }
+  // Texts until Last arrives (or 10 s pass).
+  std::vector<std::string> Until(const std::string& Last) {
+    std::vector<std::string> all;
+    for (int i = 0; i < 200 && std::find(all.begin(), all.end(), Last) == all.end(); ++i) {
+      for (auto& t : Texts(Poll())) all.push_back(t);
+      if (std::find(all.begin(), all.end(), Last) == all.end()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return all;
+  }
+  std::vector<TKzCmd> CommandsUntil(const std::string& Name) {
+    std::vector<TKzCmd> all;
+    auto has = [&] { return std::any_of(all.begin(), all.end(), [&](const TKzCmd& c) { return c.Name == Name; }); };
+    for (int i = 0; i < 200 && !has(); ++i) {
+      for (auto& c : AnswerCommands(Poll())) all.push_back(c);
+      if (!has()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return all;
+  }
+};
+
+TKzCmd Cmd(const std::string& Name, std::initializer_list<std::pair<const char*, std::string>> Params = {}) {
+  TKzCmd c;
+  c.Name = Name;
+  for (const auto& [n, v] : Params) c.AddParam(n).SetString(v);
+  return c;
+}
+
+const TKzCmd* Find(const std::vector<TKzCmd>& Cmds, const std::string& Name) {
+  for (const TKzCmd& c : Cmds)
+    if (c.Name == Name) return &c;
+  return nullptr;
+}
+
+}  // namespace
+
+TEST(Relay, BindFailureIsReportedAndEachStartHasANewKey) {
+  TRelay a;
+  std::vector<TKzProtocol> errors;
+  TKzMediaServer b(nullptr);
+  b.OnError = [&](TKzMediaServer*, TKzProtocol P) { errors.push_back(P); };
+  b.SetHTTPPort(a.Port());
+  b.SetHTTPActive(true);
+  EXPECT_FALSE(b.HTTPActive());
+  ASSERT_TRUE(PumpUntil([&] { return !errors.empty(); }));
+  EXPECT_EQ(errors[0], TKzProtocol::kzpHTTP);
+  EXPECT_EQ(b.SessionKey(), 0u);
+  const uint32_t key = a.Server.SessionKey();
+  a.Server.Restart();
+  EXPECT_EQ(a.Server.SessionKey(), key + 1);
+  TRawPeer p(a.Port());
+  ASSERT_TRUE(p.Request("VDGET", 2));
+  EXPECT_EQ(p.Answer().Begin.SessionKey, key + 1) << "answers carry the relay's key";
+}
+
+TEST(Relay, AChannelHasOneHolderAndTheUserHearsOfASecond) {
+  TRelay relay;
+  TPuller cmds(relay.Port(), 2, "CDGET");
+  TPuller video(relay.Port(), 2, "VDGET");
+  EXPECT_EQ(relay.Server.ChannelStats().size(), 2u);
+  TRawPeer intruder(relay.Port());
+  ASSERT_TRUE(intruder.Request("VDGET", 2));
+  EXPECT_TRUE(intruder.Closed());
+  const auto got = cmds.CommandsUntil("KzS_DISCONNECT");
+  const TKzCmd* d = Find(got, "KzS_DISCONNECT");
+  ASSERT_NE(d, nullptr);
+  EXPECT_EQ(d->GetAsStringSafe("Reason"), "OTHER USER");
+  EXPECT_TRUE(video.Poll().Valid) << "the holder keeps its channel";
+  TRawPeer anonymous(relay.Port());
+  ASSERT_TRUE(anonymous.Request("UDGET", 0));
+  EXPECT_TRUE(anonymous.Closed()) << "a null GUID closes the connection";
+}
+
+TEST(Relay, RoutesByGUIDGroupAndDefaultReceiversAsMasksAllow) {
+  TRelay relay;
+  std::map<int, std::unique_ptr<TPuller>> rx;
+  for (int u : {1, 2, 3, 4}) rx[u] = std::make_unique<TPuller>(relay.Port(), u, "UDGET");
+  TRawPeer control(relay.Port()), sender(relay.Port());
+  for (int u : {1, 2, 3}) ASSERT_TRUE(control.Send(CmdPacket(JoinCmd(50), u)));
+  ASSERT_TRUE(control.Send(CmdPacket(Cmd("KzS_ADD_SENDER_USER", {{"GUIDUser", GuidText(4)}}), 1)));
+  struct Row {
+    const char* Name;
+    std::vector<TBytes> Before;  // commands sent first
+    int To, Group;
+    std::set<int> Expected;
+  };
+  const std::vector<Row> rows = {
+      {"by GUIDTo", {}, 2, 0, {2}},
+      {"by group, not back to the sender", {}, 0, 50, {2, 3}},
+      {"to the default receivers", {}, 0, 0, {4}},
+      {"from nobody", {CmdPacket(Cmd("KzS_DEL_RECV_ALL"), 3)}, 3, 0, {}},
+      {"from one listed sender", {CmdPacket(Cmd("KzS_ADD_RECV_USER", {{"GUIDUser", GuidText(1)}}), 3)}, 3, 0, {3}},
+      {"the last listed sender removed", {CmdPacket(Cmd("KzS_DEL_RECV_USER", {{"GUIDUser", GuidText(1)}}), 3)}, 3, 0, {}},
+      {"a sender not listed", {CmdPacket(Cmd("KzS_ADD_RECV_USER", {{"GUIDUser", GuidText(9)}}), 2)}, 2, 0, {}},
+  };
+  for (const Row& row : rows) {
+    for (const TBytes& b : row.Before) ASSERT_TRUE(sender.Send(b));
+    ASSERT_TRUE(sender.Send(UserPacket(row.Name, 1, row.To, row.Group)));
+    // One connection is routed in order: once 4 has the end mark, the row went wherever it goes.
+    ASSERT_TRUE(sender.Send(UserPacket("end", 9, 4, 0)));
+    for (int u : {4, 1, 2, 3}) {
+      const auto got = u == 4 ? rx[u]->Until("end") : Texts(rx[u]->Poll());
+      const bool delivered = std::find(got.begin(), got.end(), row.Name) != got.end();
+      EXPECT_EQ(delivered, row.Expected.count(u) == 1) << row.Name << ", user " << u;
+    }
+  }
 }
