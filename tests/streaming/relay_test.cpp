@@ -171,3 +171,114 @@ TEST(Relay, RoutesByGUIDGroupAndDefaultReceiversAsMasksAllow) {
     }
   }
 }
+
+TEST(Relay, GroupJoinsOptionsAndListsAnswerAsConfigured) {
+  TRelay relay;
+  relay.Server.SetMaxGroupCount(1);
+  std::vector<std::string> seen;  // OnServerCmd: the connection threads
+  std::mutex lock;
+  relay.Server.OnServerCmd = [&](TKzMediaServer*, const std::string&, const std::string&, const std::string&,
+                                 const TKzCmd& C) {
+    std::lock_guard<std::mutex> g(lock);
+    seen.push_back(C.Name);
+  };
+  TPuller a(relay.Port(), 2, "CDGET"), b(relay.Port(), 3, "CDGET");
+  TRawPeer ctl(relay.Port());
+  auto result = [](TPuller& P) {
+    const auto got = P.CommandsUntil("KzS_RESULT_GROUP_JOIN");
+    const TKzCmd* r = Find(got, "KzS_RESULT_GROUP_JOIN");
+    return r ? std::make_pair(r->GetAsBooleanSafe("Access", false), r->GetAsIntegerSafe("Error", 0))
+             : std::make_pair(false, int64_t{-1});
+  };
+  struct Row {
+    const char* Name;
+    int User, Group;
+    std::string Password;
+    bool OnlyExisting;
+    bool Access;
+    int64_t Error;
+  };
+  for (const Row& r : {Row{"creates the group", 2, 60, "pw", false, true, 0},
+                       Row{"a second group passes MaxGroupCount", 2, 61, "", false, false, 1},
+                       Row{"only an existing group", 3, 62, "", true, false, 1},
+                       Row{"wrong password", 3, 60, "nope", false, false, 2},
+                       Row{"right password", 3, 60, "pw", false, true, 0}}) {
+    ASSERT_TRUE(ctl.Send(CmdPacket(JoinCmd(r.Group, r.Password, r.OnlyExisting), r.User)));
+    EXPECT_EQ(result(r.User == 2 ? a : b), std::make_pair(r.Access, r.Error)) << r.Name;
+  }
+  // Lists honour CmdOptions; without them the command goes to its GUIDTo like any other.
+  ASSERT_TRUE(ctl.Send(CmdPacket(Cmd("KzS_GET_ALL_USERS"), 2, 3)));
+  EXPECT_NE(Find(b.CommandsUntil("KzS_GET_ALL_USERS"), "KzS_GET_ALL_USERS"), nullptr);
+  TKzCmdOptions all;
+  all += TKzCmdOption::kzcpUseSystemCmd;
+  all += TKzCmdOption::kzcpCmdAllUsers;
+  relay.Server.SetCmdOptions(all);
+  ASSERT_TRUE(ctl.Send(CmdPacket(Cmd("KzS_GET_ALL_USERS"), 2, 3)));
+  const auto users = a.CommandsUntil("KzS_RESULT_GET_ALL_USERS");
+  const TKzCmd* list = Find(users, "KzS_RESULT_GET_ALL_USERS");
+  ASSERT_NE(list, nullptr);
+  EXPECT_EQ(list->GetAsIntegerSafe("GUIDCount", 0), 2);
+  EXPECT_EQ(list->GetAsStringSafe("GUIDUser1"), GuidText(2)) << "sorted by the GUID's bytes";
+  EXPECT_EQ(list->GetAsStringSafe("GUIDUser2"), GuidText(3));
+  // A forwarded command is seen by the server and still delivered.
+  ASSERT_TRUE(ctl.Send(CmdPacket(Cmd("KzSU_HELLO"), 2, 3)));
+  EXPECT_NE(Find(b.CommandsUntil("KzSU_HELLO"), "KzSU_HELLO"), nullptr);
+  std::lock_guard<std::mutex> g(lock);
+  EXPECT_NE(std::find(seen.begin(), seen.end(), "KzSU_HELLO"), seen.end());
+}
+
+TEST(Relay, FullBufferWarnsIsClearedAndTheSenderHears) {
+  TRelay relay;
+  relay.Server.SetHTTPActive(false);
+  relay.Server.BufferOptions().SetUserDataBufferSize(8000);
+  relay.Server.BufferOptions().SetLimitType(TKzBufferLimitType::kzbltLimitAll);
+  relay.Server.SetHTTPActive(true);
+  std::vector<std::pair<TKzKindLimit, bool>> notices;  // main thread
+  relay.Server.OnLimitBuffer = [&](TKzMediaServer*, const TGUID&, uint16_t, int32_t, int32_t, TKzKindLimit K) {
+    notices.emplace_back(K, true);
+  };
+  relay.Server.OnNotLimitBuffer = [&](TKzMediaServer*, const TGUID&, uint16_t, int32_t, int32_t, TKzKindLimit K) {
+    notices.emplace_back(K, false);
+  };
+  TPuller slow(relay.Port(), 2, "UDGET"), senderCmds(relay.Port(), 1, "CDGET");
+  TRawPeer sender(relay.Port());
+  const std::string block(1000, 'x');
+  for (int i = 0; i < 9; ++i) ASSERT_TRUE(sender.Send(UserPacket(block, 1, 2, 0)));
+  const auto told = senderCmds.CommandsUntil("KzS_CLEAR_BUFFER");
+  EXPECT_NE(Find(told, "KzS_LIMIT_BUFFER"), nullptr);
+  const TKzCmd* clear = Find(told, "KzS_CLEAR_BUFFER");
+  ASSERT_NE(clear, nullptr);
+  EXPECT_EQ(clear->GetAsStringSafe("GUIDTo"), GuidText(2));
+  ASSERT_TRUE(PumpUntil([&] { return notices.size() >= 2; }));
+  EXPECT_EQ(notices[0], std::make_pair(TKzKindLimit::kzmklWarrning, true));
+  EXPECT_EQ(notices[1], std::make_pair(TKzKindLimit::kzmklClearBuffer, true));
+  EXPECT_LT(Texts(slow.Poll()).size(), 5u) << "what was held went";
+  ASSERT_TRUE(sender.Send(UserPacket("after", 1, 2, 0)));
+  EXPECT_EQ(slow.Until("after").back(), "after");
+  ASSERT_TRUE(PumpUntil([&] { return notices.size() >= 3; }));
+  EXPECT_EQ(notices[2], std::make_pair(TKzKindLimit::kzmklWarrning, false)) << "back below a quarter";
+}
+
+TEST(Relay, AnIdleCommandChannelEndsAndTheGroupHearsTheUserLeft) {
+  TRelay relay;
+  std::vector<std::string> gone;
+  relay.Server.OnUserDisconnect = [&](TKzMediaServer*, const std::string& U, TKzMediaType) { gone.push_back(U); };
+  TPuller stays(relay.Port(), 3, "CDGET");
+  TRawPeer ctl(relay.Port());
+  {
+    TPuller leaves(relay.Port(), 2, "CDGET");
+    ASSERT_TRUE(ctl.Send(CmdPacket(JoinCmd(70), 2)));
+    ASSERT_TRUE(ctl.Send(CmdPacket(JoinCmd(70), 3)));
+    ASSERT_NE(Find(stays.CommandsUntil("KzS_RESULT_GROUP_JOIN"), "KzS_RESULT_GROUP_JOIN"), nullptr);
+    // Not polled from here on; its connection stays open.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(25);
+    std::vector<TKzCmd> heard;
+    while (!Find(heard, "KzS_GROUP_LEAVE") && std::chrono::steady_clock::now() < end) {
+      for (auto& c : AnswerCommands(stays.Poll())) heard.push_back(c);
+      KzMWait(500);
+    }
+    EXPECT_NE(Find(heard, "KzS_GROUP_LEAVE"), nullptr) << "no poll for 15 s ends the channel";
+  }
+  ASSERT_TRUE(PumpUntil([&] { return !gone.empty(); }));
+  EXPECT_EQ(gone[0], GuidText(2));
+}
