@@ -1,5 +1,6 @@
 // The relay between our sender and receiver, and the relay's own rules
 // spoken on the wire.
+#include <fstream>
 #include <map>
 #include <set>
 
@@ -281,4 +282,75 @@ TEST(Relay, AnIdleCommandChannelEndsAndTheGroupHearsTheUserLeft) {
   }
   ASSERT_TRUE(PumpUntil([&] { return !gone.empty(); }));
   EXPECT_EQ(gone[0], GuidText(2));
+}
+
+// Every kind our sender sends reaches our receiver through the relay as it
+// was sent, pushed over HTTP or UDP, compressed or not.
+TEST(RelayMatrix, EveryKindArrivesAsSentOverHTTPAndUDP) {
+  struct Row {
+    TKzProtocol Protocol;
+    TKzCompressionType Compression;
+  };
+  const std::string file = testing::TempDir() + "kzrelay-matrix.bin";
+  TBytes fileBytes(300000);
+  for (size_t i = 0; i < fileBytes.size(); ++i) fileBytes[i] = static_cast<uint8_t>((i * 7919) >> 3);
+  std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(fileBytes.data()),
+                                              static_cast<std::streamsize>(fileBytes.size()));
+  const TBytes pcm = [] {
+    TBytes b(3200);
+    for (size_t i = 0; i < b.size(); ++i) b[i] = static_cast<uint8_t>(i * 13);
+    return b;
+  }();
+  const TBytes user = {'u', 's', 'e', 'r', 0, 1, 2, 'm', 'd', 'B', 'D', 3};  // a marker inside a payload
+  TRelay relay(true);
+  for (const Row& row : {Row{TKzProtocol::kzpHTTP, TKzCompressionType::kztcNone},
+                         Row{TKzProtocol::kzpHTTP, TKzCompressionType::kztcParts},
+                         Row{TKzProtocol::kzpHTTP, TKzCompressionType::kztcFully},
+                         Row{TKzProtocol::kzpUDP, TKzCompressionType::kztcNone},
+                         Row{TKzProtocol::kzpUDP, TKzCompressionType::kztcFully}}) {
+    const bool udp = row.Protocol == TKzProtocol::kzpUDP;
+    const std::string name = std::string(udp ? "udp" : "http") + " compression " +
+                             std::to_string(static_cast<int>(row.Compression));
+    auto rx = RelayReceiver(relay.Port(), 2, TKzMediaTypes::FromBits(31));
+    ASSERT_TRUE(PumpUntil([&] { return relay.Server.ChannelStats().size() == 5; })) << name;
+    auto tx = std::make_unique<TKzCamSender>(nullptr);
+    tx->SetProtocol(row.Protocol);
+    tx->SetReceiverHost("127.0.0.1");
+    tx->SetReceiverPort(udp ? relay.Server.UDPBoundPort() : relay.Port());
+    tx->SetGUIDFrom(GuidText(1));
+    tx->SetGUIDTo(GuidText(2));
+    auto& c = tx->CompressionOptions();
+    c.Video = c.Audio = c.UserData = c.Cmd = c.FileData = row.Compression;
+    tx->SetActive(true);
+    const TKzMBitmap png = PatternBitmap(5);
+    tx->SetEncoding(TKzEncodingType::kzetPNG);
+    ASSERT_TRUE(PumpUntil([&] {
+      tx->SendImageEx(png, 0);
+      return rx->Count(rx->Shown) >= 1;
+    }, 20000)) << name;
+    TMemoryStream audio, data;
+    audio.Write(pcm.data(), static_cast<int64_t>(pcm.size()));
+    data.Write(user.data(), static_cast<int64_t>(user.size()));
+    TKzAudioInfo ai;
+    ai.SamplesPerSec = 8000;
+    ai.BitsPerSample = TKzBitsPerSample::kzbps16;
+    ai.Channels = 1;
+    EXPECT_TRUE(tx->SendAudioTrack(0, 0, ai, audio)) << name;
+    EXPECT_TRUE(tx->SendUserData(data)) << name;
+    EXPECT_TRUE(tx->SendCmd(Cmd("Hello", {{"Text", name}}))) << name;
+    EXPECT_TRUE(tx->SendFile(file)) << name;
+    ASSERT_TRUE(PumpUntil([&] {
+      return rx->Count(rx->Audio) >= 1 && rx->Count(rx->UserData) >= 1 && rx->Count(rx->Commands) >= 1 &&
+             rx->FileBytes().size() >= fileBytes.size();
+    }, 30000)) << name;
+    std::lock_guard<std::mutex> g(rx->Lock);
+    EXPECT_TRUE(SamePixels(rx->Shown.front().second, png)) << name;
+    EXPECT_EQ(rx->Shown.front().first, Guid(1)) << name;
+    EXPECT_EQ(rx->Audio.front().second, pcm) << name;
+    EXPECT_EQ(rx->UserData.front(), user) << name;
+    EXPECT_EQ(rx->Commands.front().second.GetAsStringSafe("Text"), name);
+    TBytes got;
+    for (const auto& f : rx->Files) got.insert(got.end(), f.Data.begin(), f.Data.end());
+    EXPECT_TRUE(got == fileBytes) << name << ": " << got.size() << " file bytes";
+  }
 }
