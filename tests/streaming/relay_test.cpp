@@ -354,3 +354,46 @@ TEST(RelayMatrix, EveryKindArrivesAsSentOverHTTPAndUDP) {
     EXPECT_TRUE(got == fileBytes) << name << ": " << got.size() << " file bytes";
   }
 }
+
+TEST(RelayFanOut, FiftyReceiversInThreeGroupsGetWhatIsAddressedToThemOnly) {
+  constexpr int kReceivers = 50;
+  TRelay relay;
+  std::vector<std::unique_ptr<TReceiverProbe>> rx;
+  TRawPeer ctl(relay.Port());
+  const auto groupOf = [](int R) { return 100 + R % 3; };
+  for (int r = 0; r < kReceivers; ++r) {
+    rx.push_back(RelayReceiver(relay.Port(), 10 + r, {TKzMediaType::kzmtUserData}));
+    ASSERT_TRUE(ctl.Send(CmdPacket(JoinCmd(groupOf(r)), 10 + r)));
+  }
+  ASSERT_TRUE(PumpUntil([&] { return relay.Server.ChannelStats().size() == kReceivers; }, 30000));
+  auto tx = RelaySender(relay.Port(), 1, 0, 0);
+  auto send = [&](const std::string& Text, int To, int Group) {
+    TMemoryStream s;
+    s.Write(Text.data(), static_cast<int64_t>(Text.size()));
+    EXPECT_TRUE(tx->SendUserData(s, To ? GuidText(To) : "", Group ? GuidText(Group) : ""));
+  };
+  // The sender may join payloads queued together: what counts is the bytes, in order.
+  std::vector<std::string> expected(kReceivers);
+  for (int round = 0; round < 3; ++round)
+    for (int g = 100; g < 103; ++g) {
+      const std::string text = "[group " + std::to_string(g) + " round " + std::to_string(round) + "]";
+      send(text, 0, g);
+      for (int r = 0; r < kReceivers; ++r)
+        if (groupOf(r) == g) expected[r] += text;
+    }
+  send("[only 17]", 17, 0);
+  expected[7] += "[only 17]";
+  auto texts = [&](int R) {
+    std::lock_guard<std::mutex> g(rx[R]->Lock);
+    std::string out;
+    for (const TBytes& b : rx[R]->UserData) out.append(b.begin(), b.end());
+    return out;
+  };
+  ASSERT_TRUE(PumpUntil([&] {
+    for (int r = 0; r < kReceivers; ++r)
+      if (texts(r).size() < expected[r].size()) return false;
+    return true;
+  }, 60000));
+  KzMWait(300);  // anything misrouted would be in by now
+  for (int r = 0; r < kReceivers; ++r) EXPECT_EQ(texts(r), expected[r]) << "receiver " << r;
+}
