@@ -397,3 +397,70 @@ TEST(RelayFanOut, FiftyReceiversInThreeGroupsGetWhatIsAddressedToThemOnly) {
   KzMWait(300);  // anything misrouted would be in by now
   for (int r = 0; r < kReceivers; ++r) EXPECT_EQ(texts(r), expected[r]) << "receiver " << r;
 }
+
+TEST(RelayAuth, ProvenParticipantsPassAndSpoofingFailsAndIsLogged) {
+  TRelay relay;
+  auto auth = std::make_shared<TKzServerAuth>();
+  std::string error;
+  ASSERT_TRUE(auth->LoadText(GuidText(1) + " s1 " + GuidText(200) + "\n" + GuidText(2) + " s2 " + GuidText(200) + "\n",
+                             error)) << error;
+  relay.Server.SetAuth(auth);
+  // Our components prove themselves and get through.
+  auto rx = std::make_unique<TReceiverProbe>(TKzProtocol::kzpHTTP, TKzTCPConnectionType::kztcpReceiverToSender);
+  rx->Receiver.SetGUIDMy(GuidText(2));
+  rx->Receiver.SetRelaySecret("s2");
+  rx->Receiver.SetReceiveMediaTypes({TKzMediaType::kzmtVideo, TKzMediaType::kzmtUserData});
+  auto& item = rx->Receiver.Senders().Add();
+  item.SetSenderHost("127.0.0.1");
+  item.SetSenderPort(relay.Port());
+  rx->Receiver.SetActive(true);
+  auto tx = std::make_unique<TKzCamSender>(nullptr);
+  tx->SetProtocol(TKzProtocol::kzpHTTP);
+  tx->SetReceiverHost("127.0.0.1");
+  tx->SetReceiverPort(relay.Port());
+  tx->SetGUIDFrom(GuidText(1));
+  tx->SetGUIDTo(GuidText(2));
+  tx->SetRelaySecret("s1");
+  tx->SetActive(true);
+  ASSERT_TRUE(PumpUntil([&] {
+    tx->SendImageEx(PatternBitmap(1), 0);
+    return rx->Count(rx->Shown) >= 1;
+  }, 20000));
+  // And the rest does not.
+  const TBytes proof1 = KzMakeAuthPacket(Guid(1), "s1");
+  struct Row {
+    const char* Name;
+    TBytes First;            // sent first
+    std::function<void(TRawPeer&)> Then;
+    bool Closed;
+    const char* Refusal;
+  };
+  const std::vector<Row> rows = {
+      {"no proof", {}, [](TRawPeer& P) { P.Request("VDGET", 3); }, true, "no proof within 5 s"},
+      {"wrong secret", KzMakeAuthPacket(Guid(1), "guess"), [](TRawPeer&) {}, true, "wrong proof"},
+      {"unknown participant", KzMakeAuthPacket(Guid(5), "s1"), [](TRawPeer&) {}, true, "unknown participant"},
+      {"first use of a proof", proof1, [](TRawPeer&) {}, false, nullptr},
+      {"replayed proof", proof1, [](TRawPeer&) {}, true, "replayed proof"},
+      {"a channel for another GUID", KzMakeAuthPacket(Guid(1), "s1"), [](TRawPeer& P) { P.Request("VDGET", 2); }, true,
+       "channel request for another GUID"},
+      {"sending as another GUID", KzMakeAuthPacket(Guid(1), "s1"),
+       [](TRawPeer& P) { P.Send(UserPacket("spoof", 2, 2, 0)); }, false, "packet sent as another GUID"},
+      {"joining a group not listed", KzMakeAuthPacket(Guid(1), "s1"),
+       [](TRawPeer& P) { P.Send(CmdPacket(JoinCmd(201), 1)); }, false, "join of a group not listed"},
+  };
+  for (const Row& row : rows) {
+    const size_t before = relay.RefusalCount();
+    TRawPeer p(relay.Port());
+    if (!row.First.empty()) ASSERT_TRUE(p.Send(row.First)) << row.Name;
+    row.Then(p);
+    EXPECT_EQ(p.Closed(row.Closed ? 8000 : 300), row.Closed) << row.Name;
+    if (row.Refusal) {
+      ASSERT_TRUE(PumpUntil([&] { return relay.RefusalCount() > before; })) << row.Name;
+      std::lock_guard<std::mutex> g(relay.Lock);
+      EXPECT_EQ(relay.Refusals.back(), row.Refusal) << row.Name;
+    }
+  }
+  ASSERT_TRUE(PumpUntil([&] { return relay.Server.ChannelStats().size() == 2; }));
+  KzMWait(500);  // a spoofed packet would have arrived by now
+  EXPECT_EQ(rx->Count(rx->UserData), 0u) << "nothing sent as another GUID is delivered";
+}
