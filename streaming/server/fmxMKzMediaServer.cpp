@@ -179,8 +179,10 @@ void TKzMediaServer::StartListener(TKzProtocol Protocol) {
     ListGroups.MaxGUIDs = FMaxGroupCount;
     ListReceivers.MaxGUIDs = ListAllowedSenders.MaxGUIDs = FBounds.MaxUsers;
   }
-  const TKzSocket s = TKzListenerThread::CreateListeningSocket(http ? TKzProtocol::kzpTCP : TKzProtocol::kzpUDP, 0,
-                                                                http ? FHTTPPort : FUDPPort);
+  uint16_t port = http ? FHTTPPort : FUDPPort;
+  if (port == 0) port = http ? FHTTPRebind : FUDPRebind;
+  const TKzSocket s =
+      TKzListenerThread::CreateListeningSocket(http ? TKzProtocol::kzpTCP : TKzProtocol::kzpUDP, 0, port);
   if (s == KZ_INVALID_SOCKET || (http && !PrepareSpoolFolder())) {
     TKzSocket closing = s;
     PlatformCloseSocket(closing);
@@ -231,6 +233,9 @@ void TKzMediaServer::StopListener(TKzProtocol Protocol) {
 
 void TKzMediaServer::Restart() {
   const bool http = HTTPActive(), udp = UDPActive();
+  // A port chosen by the system is kept, so that participants find the relay again.
+  FHTTPRebind = FHTTPBound.load();
+  FUDPRebind = FUDPBound.load();
   if (http) {
     SetHTTPActive(false);
     SetHTTPActive(true);
@@ -239,6 +244,7 @@ void TKzMediaServer::Restart() {
     SetUDPActive(false);
     SetUDPActive(true);
   }
+  FHTTPRebind = FUDPRebind = 0;
 }
 
 void TKzMediaServer::FinishClients() {

@@ -194,6 +194,7 @@ private:
   TKzBufferOptions FBufferOptions;
   std::atomic<TKzKeepClientInfoMode> FKeepClientInfoMode{TKzKeepClientInfoMode::kzkclmWhileOnline};
   uint16_t FHTTPPort = 8080, FUDPPort = 8081;
+  uint16_t FHTTPRebind = 0, FUDPRebind = 0;  // ports chosen by the system, kept over a restart
   std::atomic<bool> FFilterUserCmd{true};
   std::atomic<bool> FUseDumpMemory{false};
   mutable std::mutex FGUIDMyLock;  // guards FGUIDMy
