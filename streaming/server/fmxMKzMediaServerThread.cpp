@@ -22,7 +22,9 @@ TKzMediaServerThread::TKzMediaServerThread(TKzMediaServer* AServer, TKzProtocol 
     : TKzReceiverCustomThread(true, "TKzMediaServerThread"), ServerSessionKey(SessionKey), Server(AServer) {
   FProtocol = Protocol;
   hReceiver = Listening;
-  Parent = AServer;
+  // The connection threads' own notices (1025 connected, 1026 disconnected ...) are not the
+  // relay's: its 1025/1026 are buffer notices. They go nowhere.
+  Parent = nullptr;
 }
 
 TKzMediaServerThread::~TKzMediaServerThread() {
@@ -36,7 +38,7 @@ void TKzMediaServerThread::StopThread() {
 }
 
 void TKzMediaServerThread::DoExecute() {
-  ListenServer = new TKzListenerThread(this, hReceiver, FProtocol, Server, Server->SenderConnectionProperties(),
+  ListenServer = new TKzListenerThread(this, hReceiver, FProtocol, nullptr, Server->SenderConnectionProperties(),
                                        Server->ReceiverConnectionProperties());
   StartThread(ListenServer);
   while (SleepUnlessTerminated(kSweepMs)) SweepConnections();

@@ -451,7 +451,9 @@ TEST(RelayAuth, ProvenParticipantsPassAndSpoofingFailsAndIsLogged) {
   for (const Row& row : rows) {
     const size_t before = relay.RefusalCount();
     TRawPeer p(relay.Port());
-    if (!row.First.empty()) ASSERT_TRUE(p.Send(row.First)) << row.Name;
+    if (!row.First.empty()) {
+      ASSERT_TRUE(p.Send(row.First)) << row.Name;
+    }
     row.Then(p);
     EXPECT_EQ(p.Closed(row.Closed ? 8000 : 300), row.Closed) << row.Name;
     if (row.Refusal) {
