@@ -4,7 +4,9 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -169,5 +171,82 @@ inline std::vector<kz::TKzCmd> AnswerCommands(const kz::TKzBatch& B) {
   }
   return out;
 }
+
+using namespace kz;  // the helpers below speak the library's names
+
+// User data packet from From to To / Group (0: not flagged) carrying Text.
+inline TBytes UserPacket(const std::string& Text, int From, int To, int Group) {
+  TKzPacketSpec spec;
+  spec.DataType = DATA_TYPE_USERDATA;
+  spec.BufferSize = 4096;
+  if (From) spec.GUIDFrom = Guid(From);
+  if (To) spec.GUIDTo = Guid(To);
+  if (Group) spec.GUIDGroup = Guid(Group);
+  TBytes out;
+  uint16_t index = 0;
+  TKzPacketWriter w;
+  w.Write(spec, reinterpret_cast<const uint8_t*>(Text.data()), Text.size(), index, [&out](const uint8_t* D, size_t N) {
+    out.insert(out.end(), D, D + N);
+    return true;
+  });
+  return out;
+}
+
+// The payload texts of an answer's packets.
+inline std::vector<std::string> Texts(const TKzBatch& B) {
+  std::vector<std::string> out;
+  TKzPacketReader reader;
+  for (const auto& c : B.Chunks) {
+    reader.Feed(c.Packet.data(), c.Packet.size());
+    for (TKzPacket p; reader.Next(p);) out.emplace_back(p.Payload.begin(), p.Payload.end());
+  }
+  return out;
+}
+
+// A raw participant pulling one kind as Me: polls collect what arrived.
+struct TPuller {
+  TRawPeer Peer;
+  int Me;
+  std::string Code;
+  TPuller(uint16_t Port, int AMe, const std::string& ACode) : Peer(Port), Me(AMe), Code(ACode) {
+    EXPECT_TRUE(Poll().Valid);
+  }
+  TKzBatch Poll() {
+    Peer.Request(Code, Me);
+    return Peer.Answer();
+  }
+  // Texts until Last arrives (or 10 s pass).
+  std::vector<std::string> Until(const std::string& Last) {
+    std::vector<std::string> all;
+    for (int i = 0; i < 200 && std::find(all.begin(), all.end(), Last) == all.end(); ++i) {
+      for (auto& t : Texts(Poll())) all.push_back(t);
+      if (std::find(all.begin(), all.end(), Last) == all.end()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return all;
+  }
+  std::vector<TKzCmd> CommandsUntil(const std::string& Name) {
+    std::vector<TKzCmd> all;
+    auto has = [&] { return std::any_of(all.begin(), all.end(), [&](const TKzCmd& c) { return c.Name == Name; }); };
+    for (int i = 0; i < 200 && !has(); ++i) {
+      for (auto& c : AnswerCommands(Poll())) all.push_back(c);
+      if (!has()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return all;
+  }
+};
+
+inline kz::TKzCmd Cmd(const std::string& Name, std::initializer_list<std::pair<const char*, std::string>> Params = {}) {
+  TKzCmd c;
+  c.Name = Name;
+  for (const auto& [n, v] : Params) c.AddParam(n).SetString(v);
+  return c;
+}
+
+inline const kz::TKzCmd* Find(const std::vector<TKzCmd>& Cmds, const std::string& Name) {
+  for (const TKzCmd& c : Cmds)
+    if (c.Name == Name) return &c;
+  return nullptr;
+}
+
 
 }  // namespace kztest
