@@ -217,6 +217,38 @@ SEEDS = {
     },
 }
 
+
+def relay_packet(word, payload, guids=(), length=None):
+    """A stream packet: "mdBD", the word, the flagged GUIDs, index, part, length, payload."""
+    size = len(payload) if length is None else length
+    head = b"mdBD" + struct.pack("<H", word) + b"".join(guids) + struct.pack("<HHq", 0, 0, size)
+    return head + payload
+
+
+def relay_cmd(name, params):
+    body = bytes([len(name)]) + name + bytes([len(params)])
+    for pname, value in params:
+        body += bytes([len(pname)]) + pname + b"\x01" + struct.pack("<I", len(value)) + value
+    return b"\x01" + body
+
+
+RELAY_GUID = bytes(range(1, 17))
+RELAY_GROUP = "{01020304-0506-0708-090A-0B0C0D0E0F10}".encode()
+SEEDS["stream_relay_request_fuzz"] = {
+    "preamble_request": b"POST http://relay HTTP/1.1\r\nHost: relay\r\nContent-Length: 0\r\n\r\n"
+    + b"VDGET" + RELAY_GUID + b"\0\0\0\0",
+    "packets": b"CON_NULL" + relay_packet(0x0104, b"user mdBD data", (RELAY_GUID,))
+    + relay_packet(0x1104, b"mcBD" + struct.pack("<h", -3) + b"abcmcED", (RELAY_GUID,), 3),
+    "cut_header": relay_packet(0x0301, b"\0" + b"frame", (RELAY_GUID, RELAY_GUID))[:20],
+    "garbage": b"xxmdBxCLRVDyyGETz",
+}
+SEEDS["stream_server_cmd_fuzz"] = {
+    "join": relay_cmd(b"KzS_GROUP_JOIN", [(b"GUIDGroup", RELAY_GROUP), (b"Password", b"pw"), (b"USERDATA1", b"x")]),
+    "users": relay_cmd(b"KzS_ADD_RECV_USERS", [(b"GUIDUser1", RELAY_GROUP)]),
+    "forwarded": relay_cmd(b"KzSU_HELLO", []),
+    "bad_guid": relay_cmd(b"KzS_LIST_USER_GROUP", [(b"GUIDGroup", b"{nope}")]),
+}
+
 if __name__ == "__main__":
     for target, seeds in SEEDS.items():
         d = os.path.join(ROOT, target)

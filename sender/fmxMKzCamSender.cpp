@@ -135,7 +135,13 @@ KZ_SENDER_TEXT(GUIDFrom)
 KZ_SENDER_TEXT(GUIDTo)
 KZ_SENDER_TEXT(GUIDGroup)
 KZ_SENDER_TEXT(SourceGUID)
+KZ_SENDER_TEXT(RelaySecret)
 #undef KZ_SENDER_TEXT
+
+void TKzCamSender::SetRelaySecret(const std::string& Value) {
+  std::lock_guard<std::mutex> g(FTextLock);
+  FRelaySecret = Value;
+}
 
 void TKzCamSender::SetReceiverHost(const std::string& Value) {
   std::lock_guard<std::mutex> g(FTextLock);
@@ -340,6 +346,8 @@ TKzChannelSettings TKzCamSender::ChannelSettings(uint16_t DataType, uint16_t Med
   s.Compression = FCompressionOptions.ForDataType(DataType);
   s.TimeMSecBetweenSend = TimeMSecBetweenSend;
   s.QueueBound = ChannelQueueBound;
+  s.RelaySecret = RelaySecret();
+  if (!s.RelaySecret.empty()) s.AuthGUID = ConvertGUID(GUIDFrom());
   return s;
 }
 

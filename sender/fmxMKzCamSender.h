@@ -104,6 +104,9 @@ public:
   void SetPixelColorThresholdB(int32_t Value);
   TKzBoundsTestMode TestMode() const { return Detector().TestMode; }
   void SetTestMode(TKzBoundsTestMode Value);
+  // The secret this sender proves GUIDFrom with to a relay that asks for proof (empty: none).
+  std::string RelaySecret() const;
+  void SetRelaySecret(const std::string& Value);
   bool UseGUID() const { return FUseGUID.load(); }
   void SetUseGUID(bool Value) { FUseGUID.store(Value); }
   // GUID texts (registry form; empty: the null GUID). Malformed text raises EKzConvertError.
@@ -331,6 +334,7 @@ private:
   std::atomic<bool> FUseDumpMemory{false};
   mutable std::mutex FTextLock;  // guards the texts below
   std::string FReceiverHost, FGUIDFrom, FGUIDTo, FGUIDGroup, FSourceGUID;
+  std::string FRelaySecret;
   TKzVideoSource* FVideoSource = nullptr;
   TKzAudioSource* FAudioSource = nullptr;
   TKzMediaSourceCollection FExtraMediaSources;

@@ -7,6 +7,7 @@
 #include "streaming/Fmxmkzsocketutil.h"
 #include "streaming/fmxMKzStreamConnect.h"
 #include "video/fmxMKzChangeContainer.h"
+#include "streaming/server/fmxMKzServerAuth.h"
 #include "video/fmxMKzFrameContainer.h"
 
 namespace kz {
@@ -143,6 +144,10 @@ bool TKzSendStreamThread::ConnectTo() {
     FSocket = s;
   }
   if (Terminated()) return false;
+  if (!FSettings.RelaySecret.empty() && FSettings.Protocol != TKzProtocol::kzpUDP) {
+    const std::vector<uint8_t> proof = KzMakeAuthPacket(FSettings.AuthGUID, FSettings.RelaySecret);
+    if (KzSendAll(s, proof.data(), proof.size(), 0, this) != static_cast<int64_t>(proof.size())) return false;
+  }
   KzPostConnectionEvent(owner, KZ_MSG_CONNECTED, code, static_cast<LPARAM>(s));
   return true;
 }

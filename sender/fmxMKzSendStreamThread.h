@@ -47,6 +47,8 @@ struct TKzChannelSettings {
   TKzCompressionType Compression = TKzCompressionType::kztcNone;  // commands: per command
   uint32_t TimeMSecBetweenSend = 0;  // pause after each datagram
   size_t QueueBound = TKzSendQueue::DefaultBound;
+  std::string RelaySecret;  // when set, each stream connection first proves AuthGUID's identity to the relay
+  TGUID AuthGUID;
 };
 
 // A file waiting on a file channel, from FileOffs on.

@@ -153,6 +153,7 @@ TKzReceiverSettings TKzCamReceiver::MakeSettings() const {
   s.Port = FPort;
   s.TCPConnectionType = FTCPConnectionType;
   s.GUIDMy = StringToGUIDA(FGUIDMy);
+  s.RelaySecret = FRelaySecret;
   s.BufferSize = FBufferSize;
   s.RetryCount = FRetryCount;
   s.ReceiveMediaTypes = FReceiveMediaTypes;

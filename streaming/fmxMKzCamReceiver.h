@@ -95,6 +95,9 @@ public:
   void SetProxyProperty(const TKzProxyProperty& Value);
   const std::string& GUIDMy() const { return FGUIDMy; }
   void SetGUIDMy(const std::string& Value);
+  // The secret proving GUIDMy to a relay that asks for proof (empty: none); takes effect at the next activation.
+  const std::string& RelaySecret() const { return FRelaySecret; }
+  void SetRelaySecret(const std::string& Value) { FRelaySecret = Value; }
   TKzSenderCollectionEx& Senders() { return FSenders; }
   TKzMediaTypes ReceiveMediaTypes() const { return FReceiveMediaTypes; }
   void SetReceiveMediaTypes(TKzMediaTypes Value);
@@ -218,6 +221,7 @@ private:
   TKzReceiverConnectionProperties FConnectionProperties;
   TKzProxyProperty FProxyProperty;
   std::string FGUIDMy;
+  std::string FRelaySecret;
   TKzSenderCollectionEx FSenders;
   TKzMediaTypes FReceiveMediaTypes = TKzMediaTypes::FromBits(31);
   uint16_t FBufferDuration = 1000, FVideoLatency = 1000, FAudioLatency = 1000;

@@ -54,6 +54,7 @@ struct TKzReceiverSettings {
   TKzProxyProperty Proxy;
   bool UseTempFiles = true;
   std::shared_ptr<const TKzSenderFilter> Senders = std::make_shared<TKzSenderFilter>();
+  std::string RelaySecret;  // when set, each pulled connection first proves GUIDMy to the relay
 };
 
 // The request texts of the pull channels, by data type code.

@@ -10,6 +10,7 @@
 #include "streaming/Fmxmkzsocketutil.h"
 #include "streaming/fmxMKzCamReceiverThread.h"
 #include "streaming/fmxMKzStreamConnect.h"
+#include "streaming/server/fmxMKzServerAuth.h"
 
 namespace kz {
 
@@ -130,6 +131,10 @@ int64_t TRecvConnect::ReadDataFromChannel() {
       FSocket = sock;
     }
     if (Terminated()) break;
+    if (!s.RelaySecret.empty() && !SendProof()) {
+      ++failures;
+      continue;
+    }
     failures = 0;
     if (!first) {
       ++Reconnects;
@@ -143,6 +148,11 @@ int64_t TRecvConnect::ReadDataFromChannel() {
     } while (result > 0 && !Terminated());
   }
   return Terminated() ? kStopped : result;
+}
+
+bool TRecvConnect::SendProof() {
+  const std::vector<uint8_t> proof = KzMakeAuthPacket(Owner->Settings().GUIDMy, Owner->Settings().RelaySecret);
+  return KzSendAll(FSocket, proof.data(), proof.size(), 0, this, 1000) == static_cast<int64_t>(proof.size());
 }
 
 bool TRecvConnect::SendSysCmd(bool Clear) {

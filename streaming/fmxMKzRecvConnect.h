@@ -60,6 +60,7 @@ private:
   int64_t CreateConnect();
   int64_t ReadAnswer(TKzBatch& Batch);
   bool SendSysCmd(bool Clear);
+  bool SendProof();  // the relay's access proof, first thing on a connection
   void WaitInterval();
   void HandBatch(const TKzBatch& Batch);
   void CloseSocket();

@@ -19,6 +19,7 @@
 #include "apps/common/kzappfetch.h"
 #include "apps/common/kzappoptions.h"
 #include "apps/kzcamsim/kzcamsim_lib.h"
+#include "apps/kzdemo/kzdemo_relay.h"
 #include "camera/fmxMKzCamera.h"
 #include "camera/fmxMKzCamFields.h"
 #include "camera/fmxMKzIPCameraAPI.h"
@@ -47,6 +48,7 @@ const TKzOption kOptions[] = {
     {"--user", "U", "user name for --url or --host"},
     {"--password", "P", "password for --url or --host"},
     {"--web-port", "P", "serve the camera to browsers on this loopback port (default: any free one)"},
+    {"--relay", nullptr, "send the camera through kzrelay to two receivers in different groups instead"},
 };
 
 // build/demo-out when the program lives in build/apps.
@@ -154,6 +156,13 @@ int main(int argc, char** argv) {
   args.Number("--seconds", o.Seconds, 0.001, 1e9);
   args.Number("--fps", o.FramePerSec, 0.01, 1000);
   if (const int rc = KzArgsOutcome(args, "kzdemo", usage); rc >= 0) return rc;
+  if (args.Has("--relay")) {
+    KzCatchStopSignals();
+    const int relayRc = KzDemoRelay(o.Seconds);
+    KzInetShutdown();
+    KzMessagesShutdown();
+    return relayRc;
+  }
   o.OutDir = args.Get("--out", o.OutDir);
   o.URL = args.Get("--url");
   o.UserName = args.Get("--user");

@@ -1,0 +1,117 @@
+// The relay under faults: restarted in place or killed and started again
+// mid-stream, and a receiver that stops reading.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+
+#include "tests/streaming/kzrelaytestutil.h"
+
+using namespace kz;
+using namespace kztest;
+
+namespace {
+
+// kzrelay on Port, killed with SIGKILL when it goes.
+struct TRelayProcess {
+  pid_t Pid = -1;
+  explicit TRelayProcess(uint16_t Port) {
+    const std::string path =
+        (std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path() / "apps" / "kzrelay").string();
+    const std::string port = std::to_string(Port);
+    std::vector<char*> argv = {const_cast<char*>(path.c_str()), const_cast<char*>("--http-port"),
+                               const_cast<char*>(port.c_str()), nullptr};
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+    EXPECT_EQ(posix_spawn(&Pid, path.c_str(), &fa, nullptr, argv.data(), environ), 0) << path;
+    posix_spawn_file_actions_destroy(&fa);
+  }
+  void Kill() {
+    if (Pid <= 0) return;
+    kill(Pid, SIGKILL);
+    waitpid(Pid, nullptr, 0);
+    Pid = -1;
+  }
+  ~TRelayProcess() { Kill(); }
+};
+
+uint16_t FreePort() {
+  TKzSocket s = PlatformListenTCP(PlatformLookupIPv4("127.0.0.1"), 0, 1);
+  const uint16_t port = PlatformSocketLocalPort(s);
+  PlatformCloseSocket(s);
+  return port;
+}
+
+// Frames shown by Rx once Count more arrived, sending all the while; the milliseconds it took.
+int64_t FramesResume(TKzCamSender& Tx, TReceiverProbe& Rx, size_t Count, int TimeoutMs) {
+  const size_t start = Rx.Count(Rx.Shown);
+  const auto t0 = std::chrono::steady_clock::now();
+  const TKzMBitmap frame = PatternBitmap(2);
+  if (!PumpUntil([&] {
+        Tx.SendImageEx(frame, 0);
+        KzMWait(40);
+        return Rx.Count(Rx.Shown) >= start + Count;
+      }, TimeoutMs))
+    return -1;
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+}
+
+}  // namespace
+
+TEST(RelayFaults, VideoResumesAfterARestartInPlaceAndAfterTheDaemonIsKilled) {
+  {
+    TRelay relay;
+    auto rx = RelayReceiver(relay.Port(), 2, {TKzMediaType::kzmtVideo});
+    auto tx = RelaySender(relay.Port(), 1, 2, 0);
+    ASSERT_GE(FramesResume(*tx, *rx, 3, 20000), 0);
+    relay.Server.Restart();
+    const int64_t ms = FramesResume(*tx, *rx, 3, 20000);
+    EXPECT_GE(ms, 0) << "no video after Restart";
+    std::printf("video resumed %lld ms after Restart\n", static_cast<long long>(ms));
+  }
+  const uint16_t port = FreePort();
+  auto relay = std::make_unique<TRelayProcess>(port);
+  auto rx = RelayReceiver(port, 2, {TKzMediaType::kzmtVideo});
+  rx->Receiver.SetRetryCount(1000);
+  auto tx = RelaySender(port, 1, 2, 0);
+  ASSERT_GE(FramesResume(*tx, *rx, 3, 20000), 0);
+  relay->Kill();
+  relay = std::make_unique<TRelayProcess>(port);
+  const int64_t ms = FramesResume(*tx, *rx, 3, 20000);
+  EXPECT_GE(ms, 0) << "no video after the relay came back";
+  std::printf("video resumed %lld ms after kzrelay was killed and started again\n", static_cast<long long>(ms));
+}
+
+TEST(RelayFaults, AReceiverThatStopsReadingDoesNotHoldUpTheOthers) {
+  TRelay relay;
+  std::atomic<int> clears{0};
+  relay.Server.OnLimitBuffer = [&](TKzMediaServer*, const TGUID& To, uint16_t, int32_t, int32_t, TKzKindLimit K) {
+    if (To == Guid(3) && K == TKzKindLimit::kzmklClearBuffer) ++clears;
+  };
+  auto rx = RelayReceiver(relay.Port(), 2, {TKzMediaType::kzmtVideo});
+  TRawPeer stuck(relay.Port());  // asks and asks, never reads
+  ASSERT_TRUE(stuck.Request("VDGET", 3));
+  ASSERT_TRUE(PumpUntil([&] { return relay.Server.ChannelStats().size() == 2; }));
+  auto tx = std::make_unique<TKzCamSender>(nullptr);
+  tx->SetProtocol(TKzProtocol::kzpHTTP);
+  tx->SetReceiverHost("127.0.0.1");
+  tx->SetReceiverPort(relay.Port());
+  tx->SetGUIDFrom(GuidText(1));
+  tx->SetGUIDGroup(GuidText(300));
+  tx->SetActive(true);
+  TRawPeer ctl(relay.Port());
+  for (int u : {1, 2, 3}) ASSERT_TRUE(ctl.Send(CmdPacket(JoinCmd(300), u)));
+  // Big frames, so that the stuck connection's socket buffers fill soon.
+  const TKzMBitmap big = PatternBitmap(4, 640, 480);
+  tx->SetEncoding(TKzEncodingType::kzetBMP);
+  const size_t target = 60;
+  ASSERT_TRUE(PumpUntil([&] {
+    tx->SendImageEx(big, 0);
+    stuck.Request("VDGET", 3);
+    KzMWait(20);
+    return rx->Count(rx->Shown) >= target && clears.load() > 0;
+  }, 120000)) << rx->Count(rx->Shown) << " frames shown, " << clears.load() << " clears of the stuck buffer";
+}
