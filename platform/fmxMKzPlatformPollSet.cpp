@@ -16,9 +16,9 @@ namespace {
 constexpr size_t kMaxEvents = 256;
 constexpr size_t kMaxPieces = 64;
 
-epoll_event EventFor(uint64_t Token, bool Write) {
+epoll_event EventFor(uint64_t Token, bool Read, bool Write) {
   epoll_event e{};
-  e.events = EPOLLIN | EPOLLRDHUP | (Write ? EPOLLOUT : 0u);
+  e.events = (Read ? EPOLLIN | EPOLLRDHUP : 0u) | (Write ? EPOLLOUT : 0u);
   e.data.u64 = Token;
   return e;
 }
@@ -27,7 +27,7 @@ epoll_event EventFor(uint64_t Token, bool Write) {
 
 TKzPollSet::TKzPollSet() : FPoll(epoll_create1(EPOLL_CLOEXEC)), FWake(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
   if (Valid()) {
-    epoll_event e = EventFor(WakeToken, false);
+    epoll_event e = EventFor(WakeToken, true, false);
     epoll_ctl(FPoll, EPOLL_CTL_ADD, FWake, &e);
   }
 }
@@ -38,12 +38,12 @@ TKzPollSet::~TKzPollSet() {
 }
 
 bool TKzPollSet::Add(TKzSocket Socket, uint64_t Token, bool Write) {
-  epoll_event e = EventFor(Token, Write);
+  epoll_event e = EventFor(Token, true, Write);
   return epoll_ctl(FPoll, EPOLL_CTL_ADD, Socket, &e) == 0;
 }
 
-bool TKzPollSet::Modify(TKzSocket Socket, uint64_t Token, bool Write) {
-  epoll_event e = EventFor(Token, Write);
+bool TKzPollSet::Modify(TKzSocket Socket, uint64_t Token, bool Read, bool Write) {
+  epoll_event e = EventFor(Token, Read, Write);
   return epoll_ctl(FPoll, EPOLL_CTL_MOD, Socket, &e) == 0;
 }
 

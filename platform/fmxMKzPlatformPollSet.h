@@ -28,7 +28,9 @@ public:
   // Watches Socket for reading (and for room to write when Write). The
   // owning thread, never blocks.
   bool Add(TKzSocket Socket, uint64_t Token, bool Write = false);
-  bool Modify(TKzSocket Socket, uint64_t Token, bool Write);
+  // What to watch from now on: reading, room to write, or both (a hang-up
+  // or error is reported either way).
+  bool Modify(TKzSocket Socket, uint64_t Token, bool Read, bool Write);
   void Remove(TKzSocket Socket);
   // Waits up to Ms for ready sockets; Events holds them (empty on time-out).
   // False on a failed wait. The owning thread; blocks up to Ms.

@@ -119,7 +119,7 @@ bool TKzCamSenderServer::OnReadable(uint64_t NowMs) {
       FRequest.insert(FRequest.end(), buf, buf + n);
       FLastProgressMs = NowMs;
       if (!ParseRequests()) return false;
-      if (static_cast<size_t>(n) < sizeof buf) return true;
+      if (!FOut.empty() || static_cast<size_t>(n) < sizeof buf) return true;
       continue;
     }
     if (n < 0 && PlatformSocketError() == TKzSocketError::kzseWouldBlock) return true;
@@ -138,7 +138,8 @@ bool TKzCamSenderServer::ParseRequests() {
     IsStartServer = false;
   }
   size_t at = 0;
-  for (; at + kRequest <= FRequest.size() && !FEnded; at += kRequest) {
+  // One answer at a time: the next request waits until this one is out.
+  for (; at + kRequest <= FRequest.size() && !FEnded && FOut.empty(); at += kRequest) {
     const TKzChannelRequest r = KzChannelRequestFromBytes(FRequest.data() + at);
     SessionKey = r.SessionKey;
     if (!ParserCmd(r.Text)) break;
@@ -258,10 +259,12 @@ bool TKzCamSenderServer::Flush() {
       if (f.Size == 0) FOut.pop_front();
     }
   }
+  // While an answer is on its way nothing more is read: a receiver that
+  // does not read holds nothing but its queue here.
   const bool pending = !FOut.empty();
   if (pending != FWantWrite) {
     FWantWrite = pending;
-    FPoll->Modify(ClientSocket, FSerial, pending);
+    FPoll->Modify(ClientSocket, FSerial, !pending, pending);
   }
   if (!pending) {
     for (const TKzFileInfo& f : FFilesInFlight) SentFileEvent(f);
@@ -272,7 +275,8 @@ bool TKzCamSenderServer::Flush() {
 
 bool TKzCamSenderServer::OnWritable(uint64_t) {
   if (FEnded) return false;
-  return Flush();
+  if (!Flush()) return false;
+  return FOut.empty() && FRequest.size() >= kRequest ? ParseRequests() : true;
 }
 
 bool TKzCamSenderServer::CheckAlive(uint64_t NowMs) {
@@ -282,7 +286,8 @@ bool TKzCamSenderServer::CheckAlive(uint64_t NowMs) {
     return false;
   }
   if (FLastProgressMs == 0) FLastProgressMs = NowMs;
-  if (NowMs - FLastProgressMs > GetTimeOut(FSettings.ConnectionProperties, DataType())) {
+  // (A write may have made progress after NowMs was read.)
+  if (NowMs > FLastProgressMs && NowMs - FLastProgressMs > GetTimeOut(FSettings.ConnectionProperties, DataType())) {
     Finish(!FOut.empty());  // a receiver that stopped reading its answer is a failed send
     return false;
   }
