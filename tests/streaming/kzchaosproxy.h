@@ -7,6 +7,8 @@
 //   Reset         - the same with a reset;
 //   Garbage       - a marker and a broken block are slipped in;
 //   Stall         - nothing passes for 1.5 s.
+// CutNow cuts a connection of the chosen data type in the middle of the next
+// bytes it carries, whatever the fault and however often it is called.
 // Bytes the far end sends back pass untouched. Used by the socket tests and
 // the sender-to-receiver tests alike.
 #pragma once
@@ -66,6 +68,7 @@ public:
   }
   // Whether the fault has struck.
   bool Struck() const { return FStruck; }
+  void CutNow() { FCutNow = true; }
 
   uint16_t Port = 0;
 
@@ -78,7 +81,7 @@ private:
 
   void Forward(kz::TKzSocket C, kz::TKzSocket Far) {
     std::vector<uint8_t> head;  // the connection's first bytes, until its type is known
-    bool mine = false, decided = false;
+    bool mine = false, decided = false, typed = false;
     size_t sent = 0;
     uint8_t buf[65536];
     pollfd p[2] = {{C, POLLIN, 0}, {Far, POLLIN, 0}};
@@ -95,7 +98,12 @@ private:
         head.insert(head.end(), buf, buf + n);
         const uint8_t type = FirstType(head);
         decided = type != 0 || head.size() > 4096;
-        mine = decided && (FType == 0 || type == FType) && !FClaimed.exchange(true);
+        typed = decided && (FType == 0 || type == FType);
+        mine = typed && !FClaimed.exchange(true);
+      }
+      if (typed && n > 1 && FCutNow.exchange(false)) {
+        kz::KzSendAll(Far, buf, static_cast<size_t>(n / 2));
+        break;
       }
       if (!mine || FStruck || sent + static_cast<size_t>(n) <= FAt) {
         const size_t step = mine && FFault == TChaosFault::OneByteWrites && !FStruck ? 1 : static_cast<size_t>(n);
@@ -132,7 +140,7 @@ private:
   const size_t FAt;
   const uint8_t FType;
   kz::TKzSocket FListen;
-  std::atomic<bool> FStop{false}, FClaimed{false}, FStruck{false};
+  std::atomic<bool> FStop{false}, FClaimed{false}, FStruck{false}, FCutNow{false};
   std::mutex FLock;                   // guards FThreads
   std::vector<std::thread> FThreads;  // the acceptor first
 };
