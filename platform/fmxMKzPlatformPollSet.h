@@ -1,47 +1,54 @@
-// Waiting on many stream sockets at once, for readability and writability,
-// with a wake-up any thread can trigger: the loop of a server that serves
-// all its connections from one thread.
+// Many sockets waited on at once (epoll): one thread serves every
+// connection of a listener instead of a thread per connection.
 #pragma once
+#include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <vector>
 
 #include "platform/fmxMKzPlatformSockets.h"
-
-struct pollfd;
 
 namespace kz {
 
 class TKzPollSet {
 public:
-  // Readiness of one socket after Wait.
-  enum : uint8_t { kzpsRead = 1, kzpsWrite = 2, kzpsClosed = 4 };
+  struct TEvent {
+    uint64_t Token = 0;
+    bool Readable = false;  // or the peer hung up: a read tells
+    bool Writable = false;
+  };
+  static constexpr uint64_t WakeToken = UINT64_MAX;  // reported after Wake
 
-  // Creates the wake-up channel. Any thread, never blocks.
+  // Creating thread.
   TKzPollSet();
   ~TKzPollSet();
   TKzPollSet(const TKzPollSet&) = delete;
   TKzPollSet& operator=(const TKzPollSet&) = delete;
-  // Whether the wake-up channel could be made.
-  bool Valid() const { return FWake >= 0; }
+  bool Valid() const { return FPoll >= 0 && FWake >= 0; }
 
-  // Empties the set; then Add the sockets of the next wait. The owning thread.
-  void Clear();
-  // Adds Socket with the wanted readiness (kzpsRead, kzpsWrite); returns its index.
-  size_t Add(TKzSocket Socket, uint8_t Want);
-  // Waits up to Ms for any socket's readiness or a Wake; returns the number
-  // of ready sockets (0 after a time-out or a wake alone), -1 on failure.
-  // The owning thread; blocks up to Ms.
-  int Wait(uint32_t Ms);
-  // What the last Wait found for the socket at Index (kzpsClosed for
-  // errors and hang-ups).
-  uint8_t Ready(size_t Index) const;
-  // Ends the current or the next Wait early. Any thread, never blocks.
+  // Watches Socket for reading (and for room to write when Write). The
+  // owning thread, never blocks.
+  bool Add(TKzSocket Socket, uint64_t Token, bool Write = false);
+  // What to watch from now on: reading, room to write, or both (a hang-up
+  // or error is reported either way).
+  bool Modify(TKzSocket Socket, uint64_t Token, bool Read, bool Write);
+  void Remove(TKzSocket Socket);
+  // Waits up to Ms for ready sockets; Events holds them (empty on time-out).
+  // False on a failed wait. The owning thread; blocks up to Ms.
+  bool Wait(uint32_t Ms, std::vector<TEvent>& Events);
+  // Ends a Wait now. Any thread, never blocks.
   void Wake();
 
 private:
+  int FPoll = -1;
   int FWake = -1;  // eventfd
-  std::unique_ptr<std::vector<pollfd>> FFds;
 };
+
+// Sends the pieces in order with one call as far as the socket takes them
+// (never blocks): the bytes sent, or -1 on failure (would-block gives 0).
+struct TKzSendPiece {
+  const uint8_t* Data;
+  size_t Size;
+};
+int64_t PlatformSendPieces(TKzSocket Socket, const TKzSendPiece* Pieces, size_t Count);
 
 }  // namespace kz

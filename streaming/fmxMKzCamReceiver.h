@@ -185,6 +185,8 @@ public:
   void HandOn(int32_t Key, const TKzHeaderPack& Header, TMemoryStream& Payload, const TKzInfo& Info) override;
   bool FileBacklogged(int32_t Key, const TKzHeaderPack& Header, const TKzInfo& Info) override;
   void DropKey(int32_t Key) override;
+  void DropKeyWhenDrained(int32_t Key) override;
+  void SweepEndedKeys() override;
   void StopVideoOf(const TGUID& GUIDFrom) override;
   void CommandKeyPinned(TKzSessionKey Key) override { FSessionKey.store(Key); }
   void DataRead(TKzSessionKey Key, const TKzPacket& Packet, TKzConnSerial Conn) override;
@@ -242,6 +244,8 @@ private:
   TKzFPS _FPS;
   std::atomic<int32_t> FFrames{0};
   TKzKeyList FKeyList;
+  std::mutex FEndedKeysLock;  // guards FEndedKeys
+  std::vector<std::pair<int32_t, uint64_t>> FEndedKeys;  // key, when its connection ended
   std::mutex FDumpLock;  // guards DumpMemory
   TMemoryStream DumpMemory;
 };

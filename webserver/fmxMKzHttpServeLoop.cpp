@@ -61,22 +61,33 @@ void TKzHttpServeLoop::AddStats(TKzHttpServerStats& S) const {
 }
 
 void TKzHttpServeLoop::Round() {
-  FPoll.Clear();
-  FPoll.Add(FListening, TKzPollSet::kzpsRead);
-  for (auto& c : FConnections)
-    FPoll.Add(c->Socket(), TKzPollSet::kzpsRead | (c->HasOutput() ? TKzPollSet::kzpsWrite : 0));
-  FPoll.Wait(kRoundMs);
+  if (!FListeningWatched) FListeningWatched = FPoll.Add(FListening, kListeningToken);
+  // A connection is watched for room to write only while it has output; a
+  // socket the set does not know yet (new, or a reused number) is added.
+  for (auto& c : FConnections) {
+    const uint64_t token = reinterpret_cast<uintptr_t>(c.get());
+    if (!FPoll.Modify(c->Socket(), token, true, c->HasOutput())) FPoll.Add(c->Socket(), token, c->HasOutput());
+  }
+  FPoll.Wait(kRoundMs, FEvents);
+  bool accept = false;
+  FReady.clear();
+  for (const TKzPollSet::TEvent& e : FEvents) {
+    if (e.Token == kListeningToken) accept = true;
+    else if (e.Token != TKzPollSet::WakeToken)
+      FReady[e.Token] = static_cast<uint8_t>((e.Readable ? kReadable : 0) | (e.Writable ? kWritable : 0));
+  }
   const uint64_t now = KzMGetTickCount();
-  size_t index = 1;
-  for (auto it = FConnections.begin(); it != FConnections.end(); ++index) {
-    if (Serve(**it, FPoll.Ready(index), now)) {
+  for (auto it = FConnections.begin(); it != FConnections.end();) {
+    const auto ready = FReady.find(reinterpret_cast<uintptr_t>(it->get()));
+    if (Serve(**it, ready == FReady.end() ? 0 : ready->second, now)) {
       ++it;
       continue;
     }
+    FPoll.Remove((*it)->Socket());
     Leave(**it);
     it = FConnections.erase(it);
   }
-  if (FPoll.Ready(0) & TKzPollSet::kzpsRead) Accept(now);
+  if (accept) Accept(now);
   FOpen.store(static_cast<int32_t>(FConnections.size()));
 }
 
@@ -99,6 +110,7 @@ void TKzHttpServeLoop::Accept(uint64_t Now) {
       (*oldest)->Queue(Head(408, "text/plain", 0, {}, true));
       (*oldest)->Flush(Now);
       ++FDropped;
+      FPoll.Remove((*oldest)->Socket());
       Leave(**oldest);
       FConnections.erase(oldest);
     }
@@ -108,8 +120,8 @@ void TKzHttpServeLoop::Accept(uint64_t Now) {
 
 bool TKzHttpServeLoop::Serve(TKzHttpConnection& C, uint8_t Ready, uint64_t Now) {
   using TState = TKzHttpConnection::TState;
-  if ((Ready & TKzPollSet::kzpsClosed) && !(Ready & TKzPollSet::kzpsRead)) return false;
-  if (Ready & TKzPollSet::kzpsRead) {
+  // A hang-up or error shows as readable: the read tells.
+  if (Ready & kReadable) {
     if (!C.Receive(KzHttpMaxRequestHead, Now)) return false;
     // What a stream client sends besides its request means nothing here.
     if (C.State == TState::kzcsStream) C.Input().clear();

@@ -13,6 +13,8 @@
 #include <list>
 #include <memory>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "platform/fmxMKzPlatformPollSet.h"
 #include "webserver/fmxMKzHttpConnection.h"
@@ -58,7 +60,13 @@ private:
   TKzSocket FListening;
   const int32_t FMaxClients;
   const uint32_t FIdleTimeoutMs;
+  // Readiness of a connection in the current round.
+  static constexpr uint8_t kReadable = 1, kWritable = 2;
+  static constexpr uint64_t kListeningToken = 0;  // connections use their address
   TKzPollSet FPoll;
+  bool FListeningWatched = false;
+  std::vector<TKzPollSet::TEvent> FEvents;
+  std::unordered_map<uint64_t, uint8_t> FReady;
   TConnections FConnections;
   std::atomic<int32_t> FOpen{0};
   std::atomic<uint64_t> FAccepted{0}, FRequests{0}, FRefused{0}, FBad{0}, FAuthRefused{0}, FDropped{0}, FSent{0};

@@ -3,8 +3,11 @@
 // plays it through a TKzCamera into the frame pipeline and a camera view on
 // a headless form, prints live progress and a summary, and writes snapshots
 // of the frames and of the view (caption included) as PNG files, and records
-// what it shows into demo.mkv when FFmpeg is there. With --url it does the
-// same with a real camera.
+// what it shows into demo.mkv when FFmpeg is there. The frames also travel
+// through a TKzCamSender over loopback TCP to a TKzCamReceiver and a second
+// view (frames sent and received, latency from the camera's frame to that
+// view, its snapshot received.png). With --url it does the same with a real
+// camera.
 #include <unistd.h>
 
 #include <atomic>
@@ -31,6 +34,8 @@
 #include "platform/fmxMKzPlatformMainThread.h"
 #include "recorder/fmxMKzCamRecorder.h"
 #include "recorder/fmxMKzEventRecorder.h"
+#include "sender/fmxMKzCamSender.h"
+#include "streaming/fmxMKzCamReceiver.h"
 #include "video/fmxMKzCamView.h"
 #include "video/fmxMKzImageFiles.h"
 #include "webserver/fmxMKzHttpVideoServer.h"
@@ -230,6 +235,19 @@ int main(int argc, char** argv) {
   // The camera in a browser too: the wall page, its stream and snapshots.
   TKzHttpVideoServer web(nullptr);
   web.SetPort(static_cast<uint16_t>(webPort));
+  // The second leg: camera -> sender -> loopback TCP -> receiver -> a second view.
+  TKzCamReceiver receiver(nullptr);
+  receiver.SetProtocol(TKzProtocol::kzpTCP);
+  receiver.SetPort(0);
+  receiver.SetVideoLatency(0);
+  kzcamsim::TKzSimFrameProbe received(sim.get());
+  receiver.RegisterCamView(&received);
+  receiver.SetActive(true);
+  TKzCamSender sender(nullptr);
+  sender.SetProtocol(TKzProtocol::kzpTCP);
+  sender.SetReceiverHost("127.0.0.1");
+  const std::string receivedShot = (std::filesystem::path(o.OutDir) / "received.png").string();
+  bool receivedShotOk = false;
   o.OnStart = [&](TKzCamera& Camera) {
     viewer->Attach(Camera);
     web.Publish("demo", &Camera);
@@ -239,6 +257,11 @@ int main(int argc, char** argv) {
             web.PageURL().c_str(), web.PageURL().c_str());
     else
       KzErr("kzdemo: no browser page: %s\n", web.LastError().c_str());
+    for (int i = 0; i < 200 && receiver.ListeningPort() == 0; ++i) KzMWait(10);
+    sender.SetReceiverPort(receiver.ListeningPort());
+    sender.SetActive(receiver.ListeningPort() != 0);
+    sender.SetVideoSource(&Camera);
+    received.KeepNext();
     if (!IsSupportedFFmpeg()) return;
     std::filesystem::create_directories(o.OutDir);
     recorder.SetOutputFileName(recording);
@@ -253,12 +276,24 @@ int main(int argc, char** argv) {
     viewer->Detach();
     web.SetActive(false);
     web.Unpublish("demo");
+    sender.SetVideoSource(nullptr);
+    sender.SetActive(false);
     recordedOk = recorder.Active();
     if (recordedOk) recorded = recorder.Stats();
     recorder.SetActive(false);
     recorder.SetVideoSource(nullptr);
   };
-  o.OnIdle = [&] { viewer->Idle(); };
+  o.OnIdle = [&] {
+    viewer->Idle();
+    TKzMBitmap shot;
+    int64_t number = 0;
+    if (!receivedShotOk && received.TakeFrame(shot, number)) {
+      std::string error;
+      std::filesystem::create_directories(o.OutDir);
+      receivedShotOk = KzWriteImageFile(shot, receivedShot, error);
+      if (!receivedShotOk) KzErr("kzdemo: %s\n", error.c_str());
+    }
+  };
   const kzapp::TKzFetchResult r = kzapp::KzRunFetch(o);
 
   int rc = kzExitDone;
@@ -280,6 +315,12 @@ int main(int argc, char** argv) {
             static_cast<unsigned long long>(s.AuthRefused));
       KzOut("  frames skipped    %lld\n", static_cast<long long>(r.Skipped));
     }
+    KzOut("  sent -> received  %llu frame(s) sent, %lld shown by the receiver's view (TCP push on loopback)\n",
+          static_cast<unsigned long long>(sender.FramesSent()), static_cast<long long>(received.Frames()));
+    if (sim && received.Frames() > 0)
+      KzOut("  end to end        %.0f ms mean, %lld ms max (camera frame -> receiver's view)\n", received.MeanLatency(),
+            static_cast<long long>(received.MaxLatency()));
+    KzOut("  received snapshot %s\n", receivedShotOk ? receivedShot.c_str() : "none");
     KzOut("  motion            %lld frame(s) with moving regions (outlined in red)\n",
           static_cast<long long>(r.MotionFrames));
     KzOut("  snapshots         %d PNG file(s) of frames, %d of the view, in %s\n", r.Pictures, viewer->Shots(),
@@ -298,7 +339,7 @@ int main(int argc, char** argv) {
     if (r.Interrupted) {
       KzOut("demo: interrupted\n");
       rc = kzExitInterrupted;
-    } else if (enough && r.Pictures > 0 && viewer->Shots() > 0 && !r.LoginFailed) {
+    } else if (enough && r.Pictures > 0 && viewer->Shots() > 0 && !r.LoginFailed && (!sim || received.Frames() > 0)) {
       KzOut("demo: OK\n");
     } else {
       KzOut("demo: FAILED: %s\n", FailureReason(r).c_str());
@@ -306,6 +347,8 @@ int main(int argc, char** argv) {
     }
   }
   viewer.reset();
+  receiver.SetActive(false);
+  receiver.UnRegisterCamView(&received);
   if (sim) sim->Stop();
   KzInetShutdown();
   KzMessagesShutdown();

@@ -100,13 +100,13 @@ private:
   void Read() {
     std::vector<std::string> tails(FSockets.size());
     TKzPollSet poll;
+    for (size_t i = 0; i < FSockets.size(); ++i) poll.Add(FSockets[i], i);
+    std::vector<TKzPollSet::TEvent> ready;
     std::vector<char> b(1 << 16);
     while (!FStop) {
-      poll.Clear();
-      for (TKzSocket s : FSockets) poll.Add(s, TKzPollSet::kzpsRead);
-      poll.Wait(50);
-      for (size_t i = 0; i < FSockets.size(); ++i) {
-        if (!(poll.Ready(i) & TKzPollSet::kzpsRead)) continue;
+      poll.Wait(50, ready);
+      for (const TKzPollSet::TEvent& e : ready) {
+        const size_t i = static_cast<size_t>(e.Token);
         const int64_t n = PlatformRecv(FSockets[i], b.data(), int64_t(b.size()));
         if (n <= 0) continue;
         std::string& t = tails[i];

@@ -154,13 +154,13 @@ TEST(HttpVideoServer, FiftyClientsGetTheFramesWhileOneStopsReading) {
   std::thread reader([&] {
     std::vector<std::string> tails(kClients);
     TKzPollSet poll;
+    for (int i = 0; i < kClients; ++i) poll.Add(socks[i], static_cast<uint64_t>(i));
+    std::vector<TKzPollSet::TEvent> ready;
     char b[65536];
     while (!stop) {
-      poll.Clear();
-      for (TKzSocket s : socks) poll.Add(s, TKzPollSet::kzpsRead);
-      poll.Wait(50);
-      for (int i = 0; i < kClients; ++i) {
-        if (!(poll.Ready(i) & TKzPollSet::kzpsRead)) continue;
+      poll.Wait(50, ready);
+      for (const TKzPollSet::TEvent& e : ready) {
+        const size_t i = static_cast<size_t>(e.Token);
         const int64_t n = PlatformRecv(socks[i], b, sizeof b);
         if (n <= 0) continue;
         std::string& t = tails[i];
