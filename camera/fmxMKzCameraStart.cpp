@@ -167,7 +167,7 @@ void TKzCamera::PlayVideoFile(const std::string& FileName) {
 
 void TKzCamera::AbortAuxThreads() {
   for (TKzBaseThread* t : {FThreadExecute, IsFoscamThread, IsPanasonicThread, PrepareThread, SearchCameraThread,
-                           SetPropertyThread})
+                           SetPropertyThread, FOnvifThread})
     if (t) t->Abort();
 }
 

@@ -21,6 +21,7 @@ PACKAGES=(
   iperf3 tshark
   libasound2-dev alsa-utils sox
   gstreamer1.0-tools
+  libpugixml-dev onvif-tools
 )
 
 missing=()

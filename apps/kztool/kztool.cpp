@@ -21,6 +21,7 @@ const TSubcommand* const kSubcommands[] = {&kHttpCommand, &kFetchCommand, &kDeco
                                            &kSendCommand,
                                            &kCamCommand, &kPtzCommand,
                                            &kReceiveCommand,
+                                           &kOnvifCommand,
 };
 
 std::string ToolUsage() {

@@ -44,5 +44,6 @@ extern const TSubcommand kSendCommand;
 extern const TSubcommand kCamCommand;
 extern const TSubcommand kPtzCommand;
 extern const TSubcommand kReceiveCommand;
+extern const TSubcommand kOnvifCommand;
 
 }  // namespace kztool
