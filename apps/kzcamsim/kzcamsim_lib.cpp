@@ -457,6 +457,9 @@ struct TKzCamSim::TImpl {
       req.Body = data.substr(0, static_cast<size_t>(req.ContentLength));
       data.erase(0, static_cast<size_t>(req.ContentLength));
       Note(req);
+      // Addresses the ONVIF services hand out name the port the client reached.
+      if (req.Host.find(':') == std::string::npos && !req.Host.empty())
+        req.Host += ":" + std::to_string(PlatformSocketLocalPort(S));
       std::string reply;
       if (Onvif && req.Path.rfind("/onvif/", 0) == 0) {
         const TKzSimVendorAnswer a = Onvif->Handle(req, SelfURL(req, Opt.StreamPath), SelfURL(req, Opt.StillPath));
