@@ -428,7 +428,8 @@ bool TKzSimOnvif::StartDiscovery(const std::string& Address, const std::vector<u
   }
   // Multicast where the interface allows it; unicast probes are answered either way.
   const uint32_t iface = Address == "0.0.0.0" ? 0 : PlatformLookupIPv4(Address);
-  PlatformJoinMulticast(s, PlatformLookupIPv4(KzOnvifDiscoveryGroup), iface);
+  const uint32_t group = PlatformLookupIPv4(KzOnvifDiscoveryGroup);
+  if (PlatformJoinMulticast(s, group, iface) < 0) PlatformJoinMulticast(s, group, 0);
   F->Udp = s;
   F->UdpPort = PlatformSocketLocalPort(s);
   F->Stopping = false;
