@@ -461,7 +461,11 @@ struct TKzCamSim::TImpl {
       if (req.Host.find(':') == std::string::npos && !req.Host.empty())
         req.Host += ":" + std::to_string(PlatformSocketLocalPort(S));
       std::string reply;
-      if (Onvif && req.Path.rfind("/onvif/", 0) == 0) {
+      if (Onvif && req.Path.rfind("/onvif/", 0) == 0 && !Authorized(req)) {
+        // --auth guards the services at the HTTP layer as well, as some cameras do.
+        ++AuthRefused;
+        reply = Reply("401 Unauthorized", Challenge(), "<html><body>401 Unauthorized</body></html>", req.KeepAlive);
+      } else if (Onvif && req.Path.rfind("/onvif/", 0) == 0) {
         const TKzSimVendorAnswer a = Onvif->Handle(req, SelfURL(req, Opt.StreamPath), SelfURL(req, Opt.StillPath));
         reply = Reply(std::to_string(a.Status) + (a.Status == 200 ? " OK" : " Status"), a.Extra, a.Body,
                       req.KeepAlive, a.Type);

@@ -20,8 +20,12 @@ using namespace kzcamsim;
 using namespace kztest;
 
 namespace {
-TKzSimOptions OnvifOptions(std::vector<std::string> Users, int64_t ClockOffset = 0) {
+TKzSimOptions OnvifOptions(std::vector<std::string> Users, int64_t ClockOffset = 0,
+                           TKzSimAuth Auth = TKzSimAuth::kzsaNone) {
   TKzSimOptions o;
+  o.Auth = Auth;
+  o.UserName = "root";
+  o.Password = "r00t&<x>";
   o.Onvif = true;
   o.DiscoveryPort = 0;
   o.OnvifUsers = std::move(Users);
@@ -70,16 +74,18 @@ TEST(Onvif, IdentifiesAccessLevelsAndRefusals) {
     int64_t ClockOffset;
     TKzUserAccess Access;
     bool LoginFailed;
+    TKzSimAuth HttpAuth = TKzSimAuth::kzsaNone;  // the device also challenges at the HTTP layer
   } rows[] = {{"root", "r00t&<x>", 0, TKzUserAccess::uaAdmin, false},
               {"op", "op", 0, TKzUserAccess::uaOperator, false},
               {"viewer", "v", 0, TKzUserAccess::uaVisitor, false},
               {"root", "wrong", 0, TKzUserAccess::uaNone, true},
               {"nobody", "x", 0, TKzUserAccess::uaNone, true},
               {"root", "r00t&<x>", 3600, TKzUserAccess::uaAdmin, false},
-              {"root", "r00t&<x>", -3600, TKzUserAccess::uaAdmin, false}};
+              {"root", "r00t&<x>", -3600, TKzUserAccess::uaAdmin, false},
+              {"root", "r00t&<x>", 0, TKzUserAccess::uaAdmin, false, TKzSimAuth::kzsaDigest}};
   for (const auto& r : rows) {
     SCOPED_TRACE(std::string(r.User) + " offset " + std::to_string(r.ClockOffset));
-    TKzCamSim sim(OnvifOptions(kUsers, r.ClockOffset));
+    TKzCamSim sim(OnvifOptions(kUsers, r.ClockOffset, r.HttpAuth));
     std::string error;
     ASSERT_TRUE(sim.Start(&error)) << error;
     const TKzOnvifIdentity id = Identify(sim, r.User, r.Password);
@@ -88,6 +94,7 @@ TEST(Onvif, IdentifiesAccessLevelsAndRefusals) {
     EXPECT_EQ(id.LoginFailed, r.LoginFailed);
     if (r.Access == TKzUserAccess::uaNone) continue;
     EXPECT_EQ(id.Info.Model, "kzcamsim");
+    if (r.HttpAuth != TKzSimAuth::kzsaNone) EXPECT_GT(sim.Stats().AuthRefused, 0u);
     EXPECT_NEAR(static_cast<double>(id.Onvif.ClockOffset), static_cast<double>(r.ClockOffset), 5);
     ASSERT_EQ(id.Profiles.size(), 2u);
     EXPECT_EQ(id.Onvif.H264StreamURI, "rtsp://127.0.0.1:8554/h264");
