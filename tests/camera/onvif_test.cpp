@@ -94,7 +94,9 @@ TEST(Onvif, IdentifiesAccessLevelsAndRefusals) {
     EXPECT_EQ(id.LoginFailed, r.LoginFailed);
     if (r.Access == TKzUserAccess::uaNone) continue;
     EXPECT_EQ(id.Info.Model, "kzcamsim");
-    if (r.HttpAuth != TKzSimAuth::kzsaNone) EXPECT_GT(sim.Stats().AuthRefused, 0u);
+    if (r.HttpAuth != TKzSimAuth::kzsaNone) {
+      EXPECT_GT(sim.Stats().AuthRefused, 0u);
+    }
     EXPECT_NEAR(static_cast<double>(id.Onvif.ClockOffset), static_cast<double>(r.ClockOffset), 5);
     ASSERT_EQ(id.Profiles.size(), 2u);
     EXPECT_EQ(id.Onvif.H264StreamURI, "rtsp://127.0.0.1:8554/h264");
@@ -256,10 +258,11 @@ TEST(Onvif, HostileRepliesGiveClearErrors) {
     std::string got;
     TKzOnvifError e;
     EXPECT_EQ(KzOnvifParseMediaUri(r.Text, got, e), r.Ok) << e.Text;
-    if (r.Ok)
+    if (r.Ok) {
       EXPECT_EQ(got, r.Error);
-    else
+    } else {
       EXPECT_NE(e.Text.find(r.Error), std::string::npos) << e.Text;
+    }
     EXPECT_EQ(got.find("evil"), std::string::npos);
   }
 }
