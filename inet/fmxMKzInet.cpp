@@ -319,8 +319,11 @@ std::string CreateHeaderHTTP(PInet I) {
     if (!I->OriginHost.empty()) SaveHostProperty(I);  // the host keeps counting nonces
   }
   if (!I->IsUsed) line("Connection: close");
+  // Form parameters travel as the last header line (as the cameras of this
+  // library expect); a body of the caller's own type follows the head.
+  if (I->FExtraHeaders.empty() && !I->Params.empty()) line(I->Params);
   h += "\r\n";
-  h += I->Params;
+  if (!I->FExtraHeaders.empty()) h += I->Params;
   return h;
 }
 
