@@ -76,7 +76,13 @@ bool KzIsSendableURL(const std::string& URL) {
 
 bool KzCamPerformGet(const std::string& URL, const TKzCamRequestSettings& Settings, std::atomic<bool>& Abort,
                      size_t MaxBody, TKzCamReply& Reply) {
+  return KzCamPerform(TKzCamRequest(URL), Settings, Abort, MaxBody, Reply);
+}
+
+bool KzCamPerform(const TKzCamRequest& Request, const TKzCamRequestSettings& Settings, std::atomic<bool>& Abort,
+                  size_t MaxBody, TKzCamReply& Reply) {
   Reply = {};
+  const std::string& URL = Request.URL;
   if (!KzIsSendableURL(URL) || Abort.load(std::memory_order_acquire)) return false;
   std::string host, path, user, password;
   int port = 0;
@@ -95,11 +101,15 @@ bool KzCamPerformGet(const std::string& URL, const TKzCamRequestSettings& Settin
   SetInetTimeOut(h, Settings.TimeOut);
   if (!InternetConnect(h, host.c_str(), static_cast<uint16_t>(port), user.c_str(), password.c_str(),
                        INTERNET_SERVICE_HTTP, 0, 0) ||
-      !HttpOpenRequest(h, "GET", path.c_str(), nullptr, nullptr, nullptr, kKeepConnection, 0))
+      !HttpOpenRequest(h, Request.Method.c_str(), path.c_str(), nullptr, nullptr, nullptr, kKeepConnection, 0))
     return false;
+  const std::string headers = Request.ContentType.empty() ? "" : "Content-Type: " + Request.ContentType + "\r\n";
   uint32_t index = 0;
   auto send = [&] {
-    return !Abort.load(std::memory_order_acquire) && HttpSendRequest(h, nullptr, 0, nullptr, 0) &&
+    return !Abort.load(std::memory_order_acquire) &&
+           HttpSendRequest(h, headers.empty() ? nullptr : headers.c_str(), static_cast<uint32_t>(headers.size()),
+                           Request.Body.empty() ? nullptr : Request.Body.data(),
+                           static_cast<uint32_t>(Request.Body.size())) &&
            HttpQueryInfo(h, kStatusLevel, Reply.Status, index);
   };
   if (!send()) {
@@ -117,7 +127,10 @@ bool KzCamPerformGet(const std::string& URL, const TKzCamRequestSettings& Settin
       return false;
     }
   }
-  if (!IsSuccess(Reply.Status)) return false;
+  if (!IsSuccess(Reply.Status)) {
+    if (!Request.Body.empty()) ReadBody(h, Abort, Settings.Deadline, MaxBody, Reply);  // a SOAP Fault
+    return false;
+  }
   if (!ReadBody(h, Abort, Settings.Deadline, MaxBody, Reply) || Reply.Overflow) return false;
   return !Settings.Vendor || Settings.Vendor->IsReplyAccepted(URL, Reply.Body);
 }
@@ -178,11 +191,11 @@ TKzCamRequestScope* TKzCamRequestScope::Current() { return tlScope; }
 
 // ---- TKzCamCommandThread
 
-TKzCamCommandThread::TKzCamCommandThread(TKzCamera* Camera, const TKzCamRequestSettings& Settings, std::string URL,
-                                         std::string URL2, TKzCamCommand CMD)
+TKzCamCommandThread::TKzCamCommandThread(TKzCamera* Camera, const TKzCamRequestSettings& Settings,
+                                         TKzCamRequest Request, TKzCamRequest Request2, TKzCamCommand CMD)
     : TKzBaseThread(true, "TKzCamCommandThread"),
-      FURL(std::move(URL)),
-      FURL2(std::move(URL2)),
+      FRequest(std::move(Request)),
+      FRequest2(std::move(Request2)),
       FSettings(Settings),
       FCMD(CMD),
       FKzCamera(Camera) {
@@ -199,9 +212,10 @@ void TKzCamCommandThread::TerminatedSet() {
   TKzBaseThread::TerminatedSet();
 }
 
-bool TKzCamCommandThread::ExecuteOne(const std::string& URL) {
+bool TKzCamCommandThread::ExecuteOne(const TKzCamRequest& Request) {
   TKzCamReply reply;
-  const bool ok = KzCamPerformGet(URL, FSettings, FTAbort, MaxReplyBody, reply);
+  const bool ok = KzCamPerform(Request, FSettings, FTAbort, MaxReplyBody, reply);
+  const std::string& URL = Request.URL;
   // Failures only: a debug text per command would cost more than the command.
   if (!ok)
     KzPostMessageDebug(FKzCamera, reply.Status,
@@ -210,8 +224,8 @@ bool TKzCamCommandThread::ExecuteOne(const std::string& URL) {
 }
 
 void TKzCamCommandThread::DoExecute() {
-  bool ok = ExecuteOne(FURL);
-  if (ok && !FURL2.empty()) ok = ExecuteOne(FURL2);
+  bool ok = ExecuteOne(FRequest);
+  if (ok && !FRequest2.Empty()) ok = ExecuteOne(FRequest2);
   FTResult.store(ok && !FTAbort.load(std::memory_order_acquire), std::memory_order_release);
 }
 

@@ -16,6 +16,7 @@
 #include "camera/fmxMKzCamDevice.h"
 #include "camera/fmxMKzCamFormats.h"
 #include "camera/fmxMKzCamCommands.h"
+#include "camera/fmxMKzOnvifClient.h"
 #include "camera/fmxMKzCamUsers.h"
 #include "camera/fmxMKzCamSettings.h"
 #include "camera/fmxMKzCamStreamThread.h"
@@ -250,12 +251,17 @@ public:
   bool MultiExecute2(const std::string& URL1, const std::string& URL2, TKzCamCommand CMD,
                      TKzCamThreadDone Done = nullptr);
   bool MultiExecuteVideoProperty(const std::string& URL, TKzCamCommand CMD);
+  // MultiExecute2 of requests that need not be GETs.
+  bool MultiExecuteRequests(const TKzCamRequest& Request1, const TKzCamRequest& Request2, TKzCamCommand CMD,
+                            TKzCamThreadDone Done = nullptr);
   // Synchronous GETs with the camera's settings. Block on the network
   // (not for the main thread). ExecuteStr and GetFileHTTP keep up to 1 MiB
   // of the reply (more: false); DownloadFile writes the reply to FileName,
   // with OnDownload as it arrives and OnDownloaded at the end.
   bool ExecuteURL(const std::string& URL);
   bool ExecuteStr(const std::string& URL, std::string& Text);
+  // The request form: method, content type and body besides the URL.
+  bool ExecuteStr(const TKzCamRequest& Request, std::string& Text);
   bool EncodeAndExecuteStr(const std::string& URL, std::string& Text);
   bool GetFileHTTP(const std::string& URL, std::string& Data);
   bool DownloadFile(const std::string& URL, const std::string& FileName);
@@ -487,6 +493,17 @@ public:
   void DoSetProtocolVersion(TKzProtocolVersion Value) { FProtocolVersion.store(Value, std::memory_order_release); }
   int32_t DLinkModelIndex() const { return FDLinkModelIndex.load(std::memory_order_acquire); }
   void DoSetDLinkModelIndex(int32_t Value) { FDLinkModelIndex.store(Value, std::memory_order_release); }
+  // ONVIF: whether the camera may be driven through ONVIF when no vendor
+  // family claims it (default true), and what it knows of its ONVIF device.
+  bool UseONVIF() const { return FUseONVIF; }
+  void SetUseONVIF(bool Value) { FUseONVIF = Value; }
+  const TKzCamOnvif& Onvif() const { return FOnvif; }
+  void DoSetOnvif(const TKzCamOnvif& Value) { FOnvif = Value; }
+  // Identifies the ONVIF device at CameraHost:CameraPort on a worker
+  // thread: its end sets Onvif() and UserAccess, calls OnLoginFailed when
+  // the credentials were refused and OnSearchComplete with 0 or 1. False
+  // when it cannot start (UseONVIF off, no host, one running). Main thread.
+  bool IdentifyOnvif();
   const std::string& AxisParamScriptName() const { return FAxisParamScriptName; }
   void DoSetAxisParamScriptName(const std::string& Value) { FAxisParamScriptName = Value; }
 
@@ -564,6 +581,7 @@ protected:
   TKzBaseThread* SearchCameraThread = nullptr;
   TKzBaseThread* PrepareThread = nullptr;
   TKzBaseThread* SetPropertyThread = nullptr;
+  TKzBaseThread* FOnvifThread = nullptr;  // ONVIF identification
 
 private:
   // A device object exists for Device's kind and nothing else is running.
@@ -624,6 +642,9 @@ private:
   std::string FAgent;
   std::string FURL;
   TKzCameraTypes FIPCameraTypes;
+  TKzCamOnvif FOnvif;
+  bool FUseONVIF = true;
+  uint64_t FLastMoveTick = 0;  // when the last move command was sent
   std::string FFileName;
   std::string FSourceFileName;
   std::string FPlayingFileName;

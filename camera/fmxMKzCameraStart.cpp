@@ -167,7 +167,8 @@ void TKzCamera::PlayVideoFile(const std::string& FileName) {
 
 void TKzCamera::AbortAuxThreads() {
   for (TKzBaseThread* t : {FThreadExecute, IsFoscamThread, IsPanasonicThread, IsDLinkThread, IsAxisThread,
-                           IsMobotixThread, IsCamDevicesThread, PrepareThread, SearchCameraThread, SetPropertyThread})
+                           IsMobotixThread, IsCamDevicesThread, PrepareThread, SearchCameraThread, SetPropertyThread,
+                           FOnvifThread})
     if (t) t->Abort();
   if (SearchCameraThread || PrepareThread) FSearchAborted = true;
 }

@@ -276,6 +276,7 @@ PInet HttpOpenRequest(PInet I, const char* Verb, const char* Path, const char*, 
   if (I->OriginFileName.empty()) I->OriginFileName = I->FileName;
   I->Query = Verb ? Verb : "GET";
   I->Params.clear();
+  I->FExtraHeaders.clear();
   if (I->ReceiverHost.find(':') != std::string::npos && I->ReceiverHost.find('[') == std::string::npos) {
     std::string host;
     uint16_t port;
@@ -305,14 +306,19 @@ std::string CreateHeaderHTTP(PInet I) {
   line("Pragma: no-cache");
   line("Cache-Control: no-cache");
   line("Content-Length: " + std::to_string(I->Params.size()));
-  line("Content-Type: application/x-www-form-urlencoded");
+  // The caller's own header lines, when given, name the body's type.
+  if (I->FExtraHeaders.find("Content-Type:") == std::string::npos) line("Content-Type: application/x-www-form-urlencoded");
+  h += I->FExtraHeaders;
   if (I->isAuthorize && !I->AuthInfo.UserName.empty() && I->AuthInfo.TypeAuth != TKzMTypeAuth::kzmttaUnknow) {
     line(ServerAuthLine(*I));
     if (!I->OriginHost.empty()) SaveHostProperty(I);  // the host keeps counting nonces
   }
   if (!I->IsUsed) line("Connection: close");
-  if (!I->Params.empty()) line(I->Params);
+  // Form parameters travel as the last header line (as the cameras of this
+  // library expect); a body of the caller's own type follows the head.
+  if (I->FExtraHeaders.empty() && !I->Params.empty()) line(I->Params);
   h += "\r\n";
+  if (!I->FExtraHeaders.empty()) h += I->Params;
   return h;
 }
 
@@ -365,15 +371,19 @@ int64_t KzInetSocketSend(PInet I, const std::string& Text) {
   return static_cast<int64_t>(off);
 }
 
-bool HttpSendRequest(PInet I, const char*, uint32_t, const void* Optional, uint32_t OptionalLength) {
+bool HttpSendRequest(PInet I, const char* Headers, uint32_t HeadersLength, const void* Optional,
+                     uint32_t OptionalLength) {
   if (!I || KzInetAborted(I)) return false;
   KzInetClearError(I);
   if (I->StepConnect == 4) CloseReplyLevel(I);  // a reply left unread spoils its connection
   I->FPendingStatus = 0;
-  if (Optional && OptionalLength > 0) {
-    I->Params.assign(static_cast<const char*>(Optional), OptionalLength);
-    I->req = CreateHeaderHTTP(I);
+  if (Headers && HeadersLength > 0) {
+    I->FExtraHeaders.assign(Headers, HeadersLength);
+    if (I->FExtraHeaders.size() < 2 || I->FExtraHeaders.compare(I->FExtraHeaders.size() - 2, 2, "\r\n") != 0)
+      I->FExtraHeaders += "\r\n";
   }
+  if (Optional && OptionalLength > 0) I->Params.assign(static_cast<const char*>(Optional), OptionalLength);
+  if ((Headers && HeadersLength > 0) || (Optional && OptionalLength > 0)) I->req = CreateHeaderHTTP(I);
   if (!I->ProxyHost.empty() && !KzInetTunnelled(I)) {
     switch (OpenTunnel(I)) {
       case TKzTunnel::Open:

@@ -2,6 +2,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace kz {
 
@@ -107,6 +108,16 @@ int64_t PlatformRecvFrom(TKzSocket Socket, void* Buffer, int64_t Count);
 int64_t PlatformRecvFromAddr(TKzSocket Socket, void* Buffer, int64_t Count, uint32_t& Address, uint16_t& Port);
 // A new unbound IPv4 datagram socket, or KZ_INVALID_SOCKET.
 TKzSocket PlatformSocketUDP();
+
+// ---- Multicast (IPv4; addresses in network order)
+// Joins Group on the interface with address Interface (0: the system's
+// choice): 0, or -1.
+int PlatformJoinMulticast(TKzSocket Socket, uint32_t Group, uint32_t Interface);
+// Multicasts leave through Interface with time-to-live Ttl, and come back
+// to this host's own members (loopback on). 0, or -1.
+int PlatformSetMulticastSend(TKzSocket Socket, uint32_t Interface, int Ttl);
+// The addresses of the IPv4 interfaces that are up and multicast-capable.
+std::vector<uint32_t> PlatformMulticastInterfaces();
 
 // ---- Both kinds
 // Binds Socket to Address:Port (SO_REUSEADDR set first): 0, or -1.

@@ -23,6 +23,7 @@ PACKAGES=(
   gstreamer1.0-tools
   chromium
   libssl-dev
+  libpugixml-dev onvif-tools
 )
 
 missing=()

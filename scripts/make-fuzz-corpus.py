@@ -215,6 +215,17 @@ SEEDS = {
         "body": b"POST / HTTP/1.0\r\nContent-Length: 4\r\n\r\nabcd",
         "bare_lf": b"GET / HTTP/1.0\nHost: x\n\n",
     },
+    "onvif_probematches_fuzz": {
+        "match": b'<s:Envelope xmlns:s="http://www.w3.org/2003/05/soap-envelope" xmlns:a="http://schemas.xmlsoap.org/ws/2004/08/addressing" xmlns:d="http://schemas.xmlsoap.org/ws/2005/04/discovery"><s:Header><a:RelatesTo>urn:uuid:1</a:RelatesTo></s:Header><s:Body><d:ProbeMatches><d:ProbeMatch><a:EndpointReference><a:Address>urn:uuid:2</a:Address></a:EndpointReference><d:Types>dn:NetworkVideoTransmitter</d:Types><d:Scopes>onvif://www.onvif.org/name/cam%20one onvif://www.onvif.org/location/hall</d:Scopes><d:XAddrs>http://10.0.0.2/onvif/device_service</d:XAddrs></d:ProbeMatch></d:ProbeMatches></s:Body></s:Envelope>',
+        "cut": b'<s:Envelope xmlns:s="x"><s:Body><d:ProbeMatches xmlns:d="y"><d:ProbeMatch><d:XAddrs>http://',
+        "deep": b'<a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a>',
+    },
+    "onvif_soap_reply_fuzz": {
+        "profiles": b'<e:Envelope xmlns:e="http://www.w3.org/2003/05/soap-envelope" xmlns:t="urn:t"><e:Body><t:GetProfilesResponse><t:Profiles token="p1"><t:Name>main</t:Name><t:VideoEncoderConfiguration><t:Encoding>H264</t:Encoding><t:Resolution><t:Width>1920</t:Width><t:Height>1080</t:Height></t:Resolution></t:VideoEncoderConfiguration><t:PTZConfiguration token="z"/></t:Profiles></t:GetProfilesResponse></e:Body></e:Envelope>',
+        "fault": b'<e:Envelope xmlns:e="http://www.w3.org/2003/05/soap-envelope"><e:Body><e:Fault><e:Code><e:Value>e:Sender</e:Value><e:Subcode><e:Value>ter:NotAuthorized</e:Value></e:Subcode></e:Code><e:Reason><e:Text>no</e:Text></e:Reason></e:Fault></e:Body></e:Envelope>',
+        "time": b'<e:Envelope xmlns:e="e"><e:Body><r><t:SystemDateAndTime xmlns:t="t"><t:UTCDateTime><t:Time><t:Hour>23</t:Hour><t:Minute>59</t:Minute><t:Second>60</t:Second></t:Time><t:Date><t:Year>2026</t:Year><t:Month>2</t:Month><t:Day>31</t:Day></t:Date></t:UTCDateTime></t:SystemDateAndTime></r></e:Body></e:Envelope>',
+        "uri": b'<E:Envelope xmlns:E="e"><E:Body><GetStreamUriResponse><MediaUri><Uri>rtsp://cam/1</Uri></MediaUri></GetStreamUriResponse></E:Body></E:Envelope>',
+    },
 }
 
 

@@ -10,6 +10,7 @@
 #include "apps/common/kzappconsole.h"
 #include "apps/common/kzappoptions.h"
 #include "apps/kzcamsim/kzcamsim_lib.h"
+#include "apps/kzcamsim/kzcamsim_onvif.h"
 #include "platform/fmxMKzPlatformMainThread.h"
 
 using namespace kzcamsim;
@@ -27,6 +28,11 @@ const TKzOption kOptions[] = {
     {"--user", "U", "user name the camera accepts (default admin); with --vendor NAME:PASSWORD:LEVEL, repeatable"},
     {"--vendor", "V", "answer a maker's commands: foscam, foscam-hd, panasonic, dlink, axis or mobotix"},
     {"--model", "NAME", "the model the camera names (D-Link: picks its stream path)"},
+    {"--onvif", nullptr, "also answer ONVIF (device, media, PTZ services and WS-Discovery)"},
+    {"--rtsp-url", "URL", "ONVIF: the stream URI of the H.264 profile"},
+    {"--onvif-user", "NAME:PASSWORD:LEVEL", "ONVIF: a user (admin, operator or user), repeatable"},
+    {"--clock-offset", "S", "ONVIF: the camera's clock runs S seconds ahead (negative: behind)"},
+    {"--discovery-port", "P", "ONVIF: WS-Discovery port (default 3702; 0: a free one)"},
     {"--password", "P", "password the camera accepts (default admin)"},
     {"--realm", "R", "realm of the authentication (default kzcamsim)"},
     {"--chunked", nullptr, "chunked transfer coding for the stream"},
@@ -122,6 +128,14 @@ bool ReadOptions(TKzArgs& Args, TKzSimOptions& O, double& Seconds) {
     }
     O.MotionFrames.emplace_back(first, last);
   }
+  O.Onvif = Args.Has("--onvif");
+  O.RtspURL = Args.Get("--rtsp-url");
+  if (Args.Repeated.count("--onvif-user")) O.OnvifUsers = Args.Repeated.at("--onvif-user");
+  double offset = 0, discovery = O.DiscoveryPort;
+  if (!Args.Number("--clock-offset", offset, -1e9, 1e9) || !Args.Number("--discovery-port", discovery, 0, 65535))
+    return false;
+  O.OnvifClockOffset = static_cast<int64_t>(offset);
+  O.DiscoveryPort = static_cast<uint16_t>(discovery);
   return true;
 }
 }  // namespace
@@ -147,6 +161,9 @@ int main(int argc, char** argv) {
   for (int32_t i = 0; i < o.PortCount; ++i) KzOut("kzcamsim: streaming on %s\n", sim.StreamURL(i).c_str());
   KzOut("kzcamsim: %dx%d at %.3g fps, still pictures at %s\n", o.Width, o.Height, o.FramePerSec,
         sim.StillURL().c_str());
+  if (sim.Onvif())
+    KzOut("kzcamsim: ONVIF at %s, WS-Discovery on port %u\n", sim.URL("/onvif/device_service").c_str(),
+          static_cast<unsigned>(sim.Onvif()->DiscoveryPort()));
 
   const auto start = std::chrono::steady_clock::now();
   auto lastReport = start;

@@ -24,6 +24,7 @@ const TSubcommand* const kSubcommands[] = {&kHttpCommand, &kFetchCommand, &kDeco
                                            &kReceiveCommand,
                                            &kIdentifyCommand,
                                            &kServeCommand,
+                                           &kOnvifCommand,
 };
 
 std::string ToolUsage() {

@@ -47,5 +47,6 @@ extern const TSubcommand kPtzCommand;
 extern const TSubcommand kReceiveCommand;
 extern const TSubcommand kIdentifyCommand;
 extern const TSubcommand kServeCommand;
+extern const TSubcommand kOnvifCommand;
 
 }  // namespace kztool
