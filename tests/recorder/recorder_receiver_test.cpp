@@ -44,7 +44,8 @@ TEST(RecorderReceiver, RecordsWhatASenderSends) {
   rec.SetVideoSource(nullptr);
   EXPECT_EQ(kztest::DecodeErrors(out), "");
   EXPECT_EQ(kztest::Probe(out, "v:0", "stream=width,height"), std::vector<std::string>{"320,240"});
-  EXPECT_GT(kztest::ProbeFrameCount(out), 25);
+  // The file holds the frames the recorder encoded (its rate depends on the machine).
+  EXPECT_GE(kztest::ProbeFrameCount(out), 10);
 }
 
 }  // namespace
