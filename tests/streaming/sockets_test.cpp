@@ -295,7 +295,16 @@ TEST(Chaos, FaultsBetweenSenderAndReceiver) {
     }
     EXPECT_TRUE(AllOf(end.Receiver->Record, cuts ? kCount - 1 : kCount));
     EXPECT_TRUE(proxy.Struck());
-    EXPECT_TRUE(Clean(end.Receiver->Record));
+    if (fault == TChaosFault::Garbage) {
+      // The marker lands inside payload 0, whose bytes carry no checksum on
+      // the wire: that one may arrive damaged; none arrives twice.
+      std::vector<int64_t> intact = end.Receiver->Record.Seqs();
+      std::erase(intact, int64_t{-1});
+      EXPECT_LE(end.Receiver->Record.Bad(), 1);
+      EXPECT_EQ(std::set<int64_t>(intact.begin(), intact.end()).size(), intact.size());
+    } else {
+      EXPECT_TRUE(Clean(end.Receiver->Record));
+    }
     PlatformShutdown(s);
     PlatformCloseSocket(s);
   }
