@@ -119,7 +119,10 @@ TEST(ReceiverSoak, FourSendersWithBrokenConnectionsKeepVideoFreshAndMemoryFlat) 
   EXPECT_EQ(soak.Repeats.load(), 0u) << "a frame shown twice";
   if (!kSanitized) {
     EXPECT_LE(soak.WorstAgeUs.load(), (receiver.VideoLatency() + 100) * 1000);
-    EXPECT_LT(grown, 2 << 20)
+    // A connection broken mid-frame keeps its decode state until the chain
+    // holds nothing more from it (a minute at the latest): the two breaks of
+    // the last minute may still hold theirs, up to 1 MiB each.
+    EXPECT_LT(grown, 4 << 20)
         << "resident memory grew by " << grown << " bytes after the first minute";
   }
 }
