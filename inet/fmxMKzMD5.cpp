@@ -1,8 +1,5 @@
 #include "inet/fmxMKzMD5.h"
 
-#include <algorithm>
-#include <cstring>
-
 namespace kz {
 
 namespace {
@@ -37,14 +34,12 @@ void TKzMD5::Reset() {
   FState[1] = 0xefcdab89;
   FState[2] = 0x98badcfe;
   FState[3] = 0x10325476;
-  FLength = 0;
+  FBlocks.Reset();
 }
 
 void TKzMD5::Transform(const uint8_t* Block) {
   uint32_t M[16];
-  for (int i = 0; i < 16; ++i)
-    M[i] = uint32_t(Block[4 * i]) | uint32_t(Block[4 * i + 1]) << 8 | uint32_t(Block[4 * i + 2]) << 16 |
-           uint32_t(Block[4 * i + 3]) << 24;
+  FBlocks.LoadWords(Block, M, 16);
   uint32_t a = FState[0], b = FState[1], c = FState[2], d = FState[3];
   for (uint32_t i = 0; i < 64; ++i) {
     uint32_t f, g;
@@ -74,32 +69,13 @@ void TKzMD5::Transform(const uint8_t* Block) {
 }
 
 void TKzMD5::Update(const void* Data, size_t Length) {
-  const uint8_t* p = static_cast<const uint8_t*>(Data);
-  size_t used = static_cast<size_t>(FLength & 63);
-  FLength += Length;
-  if (used != 0) {
-    const size_t take = std::min<size_t>(64 - used, Length);
-    std::memcpy(FBlock + used, p, take);
-    p += take;
-    Length -= take;
-    if (used + take < 64) return;
-    Transform(FBlock);
-  }
-  for (; Length >= 64; p += 64, Length -= 64) Transform(p);
-  if (Length) std::memcpy(FBlock, p, Length);
+  FBlocks.Update(Data, Length, [this](const uint8_t* Block) { Transform(Block); });
 }
 
 TMD5Digest TKzMD5::Final() {
-  const uint64_t bits = FLength * 8;
-  static const uint8_t pad[64] = {0x80};
-  const size_t used = static_cast<size_t>(FLength & 63);
-  Update(pad, used < 56 ? 56 - used : 120 - used);
-  uint8_t len[8];
-  for (int i = 0; i < 8; ++i) len[i] = static_cast<uint8_t>(bits >> (8 * i));
-  Update(len, 8);
+  FBlocks.Finish([this](const uint8_t* Block) { Transform(Block); });
   TMD5Digest out;
-  for (int i = 0; i < 4; ++i)
-    for (int k = 0; k < 4; ++k) out[4 * i + k] = static_cast<uint8_t>(FState[i] >> (8 * k));
+  FBlocks.StoreWords(FState, out.data(), 4);
   Reset();
   return out;
 }

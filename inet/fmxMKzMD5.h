@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "inet/fmxMKzHashBlocks.h"
 #include "platform/fmxMKzPlatformStream.h"
 
 namespace kz {
@@ -23,8 +24,7 @@ public:
 private:
   void Transform(const uint8_t* Block);
   uint32_t FState[4];
-  uint64_t FLength;  // bytes so far
-  uint8_t FBlock[64];
+  TKzHashBlocks<TKzHashByteOrder::LittleEndian> FBlocks;
 };
 
 // The UTF-8 bytes of Text.

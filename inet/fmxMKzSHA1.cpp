@@ -1,8 +1,5 @@
 #include "inet/fmxMKzSHA1.h"
 
-#include <algorithm>
-#include <cstring>
-
 namespace kz {
 
 namespace {
@@ -15,14 +12,12 @@ void TKzSHA1::Reset() {
   FState[2] = 0x98BADCFEu;
   FState[3] = 0x10325476u;
   FState[4] = 0xC3D2E1F0u;
-  FLength = 0;
+  FBlocks.Reset();
 }
 
 void TKzSHA1::Transform(const uint8_t* Block) {
   uint32_t w[80];
-  for (int t = 0; t < 16; ++t)
-    w[t] = (uint32_t(Block[4 * t]) << 24) | (uint32_t(Block[4 * t + 1]) << 16) | (uint32_t(Block[4 * t + 2]) << 8) |
-           uint32_t(Block[4 * t + 3]);
+  FBlocks.LoadWords(Block, w, 16);
   for (int t = 16; t < 80; ++t) w[t] = Rol(w[t - 3] ^ w[t - 8] ^ w[t - 14] ^ w[t - 16], 1);
   uint32_t a = FState[0], b = FState[1], c = FState[2], d = FState[3], e = FState[4];
   for (int t = 0; t < 80; ++t) {
@@ -55,32 +50,13 @@ void TKzSHA1::Transform(const uint8_t* Block) {
 }
 
 void TKzSHA1::Update(const void* Data, size_t Length) {
-  const auto* p = static_cast<const uint8_t*>(Data);
-  size_t used = static_cast<size_t>(FLength % 64);
-  FLength += Length;
-  if (used) {
-    const size_t take = std::min(Length, 64 - used);
-    std::memcpy(FBlock + used, p, take);
-    p += take;
-    Length -= take;
-    if (used + take < 64) return;
-    Transform(FBlock);
-  }
-  for (; Length >= 64; p += 64, Length -= 64) Transform(p);
-  if (Length) std::memcpy(FBlock, p, Length);
+  FBlocks.Update(Data, Length, [this](const uint8_t* Block) { Transform(Block); });
 }
 
 TSHA1Digest TKzSHA1::Final() {
-  const uint64_t bits = FLength * 8;
-  static const uint8_t pad[64] = {0x80};
-  const size_t used = static_cast<size_t>(FLength % 64);
-  Update(pad, used < 56 ? 56 - used : 120 - used);
-  uint8_t len[8];
-  for (int i = 0; i < 8; ++i) len[i] = static_cast<uint8_t>(bits >> (56 - 8 * i));
-  Update(len, 8);
+  FBlocks.Finish([this](const uint8_t* Block) { Transform(Block); });
   TSHA1Digest d;
-  for (int i = 0; i < 5; ++i)
-    for (int j = 0; j < 4; ++j) d[static_cast<size_t>(4 * i + j)] = static_cast<uint8_t>(FState[i] >> (24 - 8 * j));
+  FBlocks.StoreWords(FState, d.data(), 5);
   Reset();
   return d;
 }

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "inet/fmxMKzHashBlocks.h"
+
 namespace kz {
 
 using TSHA1Digest = std::array<uint8_t, 20>;
@@ -21,8 +23,7 @@ public:
 private:
   void Transform(const uint8_t* Block);
   uint32_t FState[5];
-  uint64_t FLength;  // bytes so far
-  uint8_t FBlock[64];
+  TKzHashBlocks<TKzHashByteOrder::BigEndian> FBlocks;
 };
 
 TSHA1Digest SHA1String(const std::string& Text);

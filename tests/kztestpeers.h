@@ -66,6 +66,13 @@ inline void WriteFile(const std::string& Path, const std::string& Text) {
   std::ofstream(Path, std::ios::binary) << Text;
 }
 
+// Descriptors this process holds open.
+inline size_t OpenFds() {
+  size_t n = 0;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
+  return n;
+}
+
 // A temporary directory readable by the servers' unprivileged users.
 class TTempDir {
 public:
@@ -255,6 +262,33 @@ inline std::string AppPath(const std::string& Name) {
   char self[4096] = {0};
   if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0) return {};
   return std::filesystem::path(self).parent_path().parent_path().string() + "/apps/" + Name;
+}
+
+// What a command line run through the shell printed and how it ended.
+struct TToolRun {
+  int Exit = -1;
+  std::string Out, Err;
+};
+// Runs Command with stdin empty, its output kept in files of Dir.
+inline TToolRun RunTool(const TTempDir& Dir, const std::string& Command) {
+  TToolRun r;
+  const int st = std::system((Command + " >" + (Dir / "run.out") + " 2>" + (Dir / "run.err") + " </dev/null").c_str());
+  r.Exit = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  r.Out = ReadFile(Dir / "run.out");
+  r.Err = ReadFile(Dir / "run.err");
+  return r;
+}
+
+// Runs a shell command; its standard output, and its exit status in Status.
+inline std::string RunOutput(const std::string& Cmd, int* Status = nullptr) {
+  std::string out;
+  FILE* p = popen(Cmd.c_str(), "r");
+  if (!p) return out;
+  char buf[4096];
+  for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+  const int rc = pclose(p);
+  if (Status) *Status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  return out;
 }
 
 // Apache httpd on a free loopback port with the event MPM, the given

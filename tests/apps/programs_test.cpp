@@ -20,21 +20,9 @@ using namespace kztest;
 using namespace kzcamsim;
 
 namespace {
-struct TRun {
-  int Exit = -1;
-  std::string Out, Err;
-};
-
-// Runs "Program Args" (a program of this build) through the shell, stdin empty.
-TRun RunProgram(const TTempDir& Dir, const std::string& Program, const std::string& Args, const std::string& Env = {}) {
-  const std::string out = Dir / "run.out", err = Dir / "run.err";
-  const std::string cmd = Env + " " + AppPath(Program) + " " + Args + " >" + out + " 2>" + err + " </dev/null";
-  TRun r;
-  const int st = std::system(cmd.c_str());
-  r.Exit = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  r.Out = ReadFile(out);
-  r.Err = ReadFile(err);
-  return r;
+// Runs "Program Args" (a program of this build).
+TToolRun RunProgram(const TTempDir& Dir, const std::string& Program, const std::string& Args, const std::string& Env = {}) {
+  return RunTool(Dir, Env + " " + AppPath(Program) + " " + Args);
 }
 
 std::string SimpleJpeg(int W, int H) {
@@ -83,7 +71,7 @@ TEST(Programs, HelpUnknownOptionsAndExitCodesAreTheSameEverywhere) {
       cases.push_back({program, sub + " x --bogus", 2, false, name + ": unknown option --bogus"});
   }
   for (const TCase& c : cases) {
-    const TRun r = RunProgram(dir, c.Program, c.Args);
+    const TToolRun r = RunProgram(dir, c.Program, c.Args);
     const std::string where = c.Program + " " + c.Args;
     EXPECT_EQ(r.Exit, c.Exit) << where << "\n" << r.Out << r.Err;
     EXPECT_NE((c.OnStdout ? r.Out : r.Err).find(c.Text), std::string::npos) << where << "\n" << r.Out << r.Err;
@@ -95,7 +83,7 @@ TEST(Programs, HelpUnknownOptionsAndExitCodesAreTheSameEverywhere) {
       EXPECT_EQ(r.Out, "") << where;
     }
   }
-  const TRun headless = RunProgram(dir, "kzviewer", "http://127.0.0.1:1/x", "env -u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER");
+  const TToolRun headless = RunProgram(dir, "kzviewer", "http://127.0.0.1:1/x", "env -u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER");
   EXPECT_EQ(headless.Exit, 1);
   EXPECT_NE(headless.Err.find("no desktop display"), std::string::npos) << headless.Err;
 }
@@ -131,7 +119,7 @@ TEST(Programs, NoCredentialInAnythingTheyPrint) {
       {"kzcamsim", "--port 0 --auth basic --password '" + so.Password + "' --seconds 0.2", 0},
   };
   for (const auto& c : cases) {
-    const TRun r = RunProgram(dir, c.Program, c.Args);
+    const TToolRun r = RunProgram(dir, c.Program, c.Args);
     EXPECT_EQ(r.Exit, c.Exit) << c.Args << "\n" << r.Out << r.Err;
     for (const std::string& secret : {so.Password, enc, wrong, wrongEnc})
       EXPECT_EQ((r.Out + r.Err).find(secret), std::string::npos) << c.Args << " printed " << secret << "\n"
@@ -177,7 +165,7 @@ TEST(Programs, DecodeReportsACutOffPictureAndCreatesItsFolder) {
       {(dir / "cut.jpg") + " --allow-partial", 0, "cut.jpg: 320x240", "cut off"},
   };
   for (const auto& c : cases) {
-    const TRun r = RunProgram(dir, "kztool", "decode " + c.Args);
+    const TToolRun r = RunProgram(dir, "kztool", "decode " + c.Args);
     EXPECT_EQ(r.Exit, c.Exit) << c.Args << "\n" << r.Err;
     EXPECT_NE(r.Out.find(c.Out), std::string::npos) << c.Args << "\n" << r.Out;
     EXPECT_NE(r.Err.find(c.Err), std::string::npos) << c.Args << "\n" << r.Err;
@@ -202,7 +190,7 @@ TEST(Programs, HwlPicturesAreCodedDescribedAndDecoded) {
       {"hwl info " + (dir / "odd.jpg"), 1, "", "not a valid HWL picture"},
   };
   for (const auto& c : steps) {
-    const TRun r = RunProgram(dir, "kztool", c.Args);
+    const TToolRun r = RunProgram(dir, "kztool", c.Args);
     EXPECT_EQ(r.Exit, c.Exit) << c.Args << "\n" << r.Out << r.Err;
     EXPECT_NE(r.Out.find(c.Out), std::string::npos) << c.Args << "\n" << r.Out;
     EXPECT_NE(r.Err.find(c.Err), std::string::npos) << c.Args << "\n" << r.Err;
@@ -214,18 +202,18 @@ TEST(Programs, CamsimBindsAnyLocalAddressAndSaysWhyABindFails) {
   TKzSocket taken = PlatformListenTCP(Loopback(), 0, 1);
   ASSERT_NE(taken, KZ_INVALID_SOCKET);
   const std::string port = std::to_string(PlatformSocketLocalPort(taken));
-  const TRun busy = RunProgram(dir, "kzcamsim", "--port " + port);
+  const TToolRun busy = RunProgram(dir, "kzcamsim", "--port " + port);
   PlatformCloseSocket(taken);
   EXPECT_EQ(busy.Exit, 1);
   EXPECT_NE(busy.Err.find("127.0.0.1:" + port + ": address already in use"), std::string::npos) << busy.Err;
 
-  const TRun other = RunProgram(dir, "kzcamsim", "--bind 127.0.0.3 --port 0 --seconds 0.2");
+  const TToolRun other = RunProgram(dir, "kzcamsim", "--bind 127.0.0.3 --port 0 --seconds 0.2");
   EXPECT_EQ(other.Exit, 0) << other.Err;
   EXPECT_NE(other.Out.find("streaming on http://127.0.0.3:"), std::string::npos) << other.Out;
   // Every address, inside a network namespace of its own so that nothing
   // outside can reach it.
   KZ_NEED(std::system("unshare -rn true >/dev/null 2>&1") == 0, "no user and network namespaces here");
-  const TRun any = RunProgram(dir, "kzcamsim", "--bind 0.0.0.0 --port 0 --seconds 0.2", "unshare -rn");
+  const TToolRun any = RunProgram(dir, "kzcamsim", "--bind 0.0.0.0 --port 0 --seconds 0.2", "unshare -rn");
   EXPECT_EQ(any.Exit, 0) << any.Err;
   EXPECT_NE(any.Out.find("streaming on http://127.0.0.1:"), std::string::npos) << any.Out;
 }

@@ -1,8 +1,7 @@
 // What the audio tests share: doubles of the consumers that take blocks from
 // an audio source (a recorder, a sender, a level meter, a monitoring
-// output), and running the sox/ffmpeg command-line tools.
+// output).
 #pragma once
-#include <cstdio>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -103,17 +102,5 @@ public:
     int64_t Durations = 0;
   } Played;
 };
-
-// Runs a shell command; its standard output, and its exit status in Status.
-inline std::string RunOutput(const std::string& Cmd, int* Status = nullptr) {
-  std::string out;
-  FILE* p = popen(Cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-  const int rc = pclose(p);
-  if (Status) *Status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  return out;
-}
 
 }  // namespace kztest

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -13,6 +12,7 @@
 #include "apps/kzcamsim/kzcamsim_lib.h"
 #include "camera/fmxMKzCamera.h"
 #include "platform/fmxMKzPlatformMainThread.h"
+#include "tests/kztestpeers.h"
 
 namespace kztest {
 
@@ -98,13 +98,6 @@ inline int64_t ResidentBytes() {
   int64_t size = 0, resident = 0;
   statm >> size >> resident;
   return resident * sysconf(_SC_PAGESIZE);
-}
-
-// Descriptors this process holds open.
-inline size_t OpenFds() {
-  size_t n = 0;
-  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
-  return n;
 }
 
 }  // namespace kztest

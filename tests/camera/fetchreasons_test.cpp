@@ -13,20 +13,6 @@ using namespace kztest;
 using namespace kzcamsim;
 
 namespace {
-struct TRun {
-  int Exit = -1;
-  std::string Out, Err;
-};
-
-TRun Fetch(const TTempDir& Dir, const std::string& Args) {
-  const std::string tool = AppPath("kztool"), out = Dir / "out", err = Dir / "err";
-  TRun r;
-  r.Exit = WEXITSTATUS(std::system((tool + " fetch " + Args + " >" + out + " 2>" + err + " </dev/null").c_str()));
-  r.Out = ReadFile(out);
-  r.Err = ReadFile(err);
-  return r;
-}
-
 std::string StreamArgs(uint16_t Port) {
   return "http://127.0.0.1:" + std::to_string(Port) + "/video.mjpg --seconds 2";
 }
@@ -63,7 +49,7 @@ TEST(FetchReasons, EachCauseHasItsOwnReasonAndExitOne) {
   };
   std::set<std::string> seen;
   for (const auto& c : cases) {
-    const TRun r = Fetch(dir, c.Args);
+    const TToolRun r = RunTool(dir, AppPath("kztool") + " fetch " + c.Args);
     EXPECT_EQ(r.Exit, 1) << c.Args << "\n" << r.Err;
     EXPECT_EQ(Reason(r.Err), c.Reason) << c.Args << "\n" << r.Err;
     EXPECT_EQ(r.Err.find("p@ss"), std::string::npos) << r.Err;

@@ -45,10 +45,9 @@ TEST(KztoolFetch, CountsFramesWritesPicturesAndReportsFailures) {
       {"rtsp://127.0.0.1:1/x --seconds 2", 1, nullptr, "127.0.0.1:1: connection refused; trying again (attempt 1)", 0},
   };
   for (const auto& c : cases) {
-    const std::string out = dir / "out", err = dir / "err";
-    const int rc = WEXITSTATUS(std::system((tool + " fetch " + c.Args + " >" + out + " 2>" + err + " </dev/null").c_str()));
-    EXPECT_EQ(rc, c.Exit) << c.Args << "\n" << ReadFile(err);
-    const std::string result = ReadFile(out);
+    const TToolRun r = RunTool(dir, tool + " fetch " + c.Args);
+    EXPECT_EQ(r.Exit, c.Exit) << c.Args << "\n" << r.Err;
+    const std::string& result = r.Out;
     if (c.Frames) {
       std::smatch m;
       ASSERT_TRUE(std::regex_search(result, m, std::regex("^frames: (\\d+) fps: (\\d+\\.\\d)\\n$"))) << result;
@@ -61,8 +60,8 @@ TEST(KztoolFetch, CountsFramesWritesPicturesAndReportsFailures) {
     } else {
       EXPECT_EQ(result, "") << c.Args;
     }
-    EXPECT_NE(ReadFile(err).find(c.Err), std::string::npos) << c.Args << "\n" << ReadFile(err);
-    EXPECT_EQ((result + ReadFile(err)).find("pw-Q7x"), std::string::npos) << c.Args;  // never printed
+    EXPECT_NE(r.Err.find(c.Err), std::string::npos) << c.Args << "\n" << r.Err;
+    EXPECT_EQ((result + r.Err).find("pw-Q7x"), std::string::npos) << c.Args;  // never printed
     if (c.Pictures > 0) {
       int pngs = 0;
       for (const auto& e : std::filesystem::directory_iterator(dir / "png")) pngs += e.path().extension() == ".png";

@@ -51,13 +51,13 @@ std::string Rgb(const TKzMBitmap& B) {
 
 std::string Import(const TXvfb& X, const std::string& Window, const TTempDir& Dir) {
   const std::string file = Dir / "import.rgb";
-  Shell("timeout 20 import -display " + X.Display + " -window " + Window + " -depth 8 rgb:" + file);
+  RunOutput("timeout 20 import -display " + X.Display + " -window " + Window + " -depth 8 rgb:" + file);
   return ReadFile(file);
 }
 
 std::string WindowId(const std::string& Name) {
   std::smatch m;
-  const std::string info = Shell("xwininfo -name " + Name);
+  const std::string info = RunOutput("xwininfo -name " + Name);
   return std::regex_search(info, m, std::regex("Window id: (0x[0-9a-f]+)")) ? m[1].str() : "";
 }
 
@@ -79,7 +79,7 @@ TEST(CaptureDesktop, MatchesTheXTools) {
 
   TKzX11Screen screen;
   ASSERT_TRUE(screen.Connected()) << screen.Error();
-  EXPECT_NE(Shell("xdpyinfo").find("dimensions:    " + std::to_string(screen.Width()) + "x" +
+  EXPECT_NE(RunOutput("xdpyinfo").find("dimensions:    " + std::to_string(screen.Width()) + "x" +
                                  std::to_string(screen.Height()) + " pixels"),
             std::string::npos);
   EXPECT_TRUE(screen.UsesShm());
@@ -90,7 +90,7 @@ TEST(CaptureDesktop, MatchesTheXTools) {
   ASSERT_TRUE(picture.Start({"display", "-title", "kzpic", "-geometry", "+40+30", dir / "pic.png"}, dir / "display.log"));
   ASSERT_TRUE(logo.Start({"xlogo", "-geometry", "120x100+400+300"}, dir / "xlogo.log"));
   ASSERT_TRUE(WaitUntil([&] { return !WindowId("kzpic").empty() && !WindowId("xlogo").empty(); }))
-      << Shell("xwininfo -root -tree") << ReadFile(dir / "display.log") << ReadFile(dir / "xlogo.log");
+      << RunOutput("xwininfo -root -tree") << ReadFile(dir / "display.log") << ReadFile(dir / "xlogo.log");
   ASSERT_TRUE(WaitUntil([&] {  // drawn
     const std::vector<uint8_t> s = x.Screenshot();
     return !s.empty() && x.Pixel(s, 160, 110) != 0 && x.Pixel(s, 405, 305) != 0;
@@ -125,7 +125,7 @@ TEST(CaptureDesktop, MatchesTheXTools) {
     XSync(dpy, 0);
     XCloseDisplay(dpy);
   }
-  ASSERT_TRUE(WaitUntil([&] { return Shell("xwininfo -id " + logoId).find("Absolute upper-left X:  100") != std::string::npos; }));
+  ASSERT_TRUE(WaitUntil([&] { return RunOutput("xwininfo -id " + logoId).find("Absolute upper-left X:  100") != std::string::npos; }));
   ASSERT_TRUE(WaitUntil([&] {  // redrawn at its new place
     const std::vector<uint8_t> s = x.Screenshot();
     return !s.empty() && x.Pixel(s, 105, 255) != 0;
@@ -144,7 +144,7 @@ TEST(CaptureDesktop, MatchesTheXTools) {
   ASSERT_EQ(half.Width(), 100);
   ASSERT_EQ(half.Height(), 60);
   WriteFile(dir / "crop.rgb", Crop(shot, 640, 60, 50, 200, 120));
-  Shell("convert -size 200x120 -depth 8 rgb:" + std::string(dir / "crop.rgb") + " -resize 50% rgb:" +
+  RunOutput("convert -size 200x120 -depth 8 rgb:" + std::string(dir / "crop.rgb") + " -resize 50% rgb:" +
       std::string(dir / "half.rgb"));
   const std::string ref = ReadFile(dir / "half.rgb"), ours = Rgb(half);
   ASSERT_EQ(ref.size(), ours.size());

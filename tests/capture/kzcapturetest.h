@@ -4,7 +4,6 @@
 #pragma once
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <mutex>
@@ -13,6 +12,7 @@
 
 #include "capture/fmxMKzCustomBase.h"
 #include "foundation/fmxMKzTypesThreads.h"
+#include "platform/fmxMKzPlatformMainThread.h"
 #include "platform/fmxMKzPlatformV4L2Fake.h"
 #include "tests/kztestpeers.h"
 
@@ -81,26 +81,7 @@ private:
 };
 
 // Runs main-thread work until Cond holds or Ms pass; whether it held.
-inline bool WaitUntil(const std::function<bool()>& Cond, int Ms = 10000) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(Ms);
-  while (!Cond()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    kz::KzMWait(5);
-  }
-  return true;
-}
-
-// What a shell command prints on stdout.
-inline std::string Shell(const std::string& Cmd) {
-  std::string out;
-  if (FILE* p = popen((Cmd + " 2>/dev/null").c_str(), "r")) {
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    pclose(p);
-  }
-  return out;
-}
+inline bool WaitUntil(const std::function<bool()>& Cond, int Ms = 10000) { return kz::PumpUntil(Cond, Ms); }
 
 // Runs ffmpeg with Args (output last) and returns the bytes of Out.
 inline std::vector<uint8_t> Ffmpeg(const std::string& Args, const std::string& Out) {

@@ -323,7 +323,7 @@ TEST(CaptureWebCam, RealDevices) {
     ASSERT_TRUE(feeder.Start({"ffmpeg", "-nostdin", "-v", "error", "-re", "-f", "lavfi", "-i", "testsrc2=size=640x480:rate=30",
                               "-pix_fmt", "yuyv422", "-f", "v4l2", node},
                              dir / "feeder.log"));
-    ASSERT_TRUE(WaitUntil([&] { return Shell("v4l2-ctl -d " + node + " --get-fmt-video").find("YUYV") != std::string::npos; }));
+    ASSERT_TRUE(WaitUntil([&] { return RunOutput("v4l2-ctl -d " + node + " --get-fmt-video").find("YUYV") != std::string::npos; }));
     KzV4L2FillDeviceList(list);
   }
   TRecordingOwner owner;

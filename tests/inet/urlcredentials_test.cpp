@@ -15,13 +15,9 @@ using namespace kztest;
 namespace {
 const char* const kPassword = "p@ss:w/rd%9";
 
-// kztool http with the credentials in the URL: its exit code and stderr.
-std::pair<int, std::string> GetWithURLCredentials(const TTempDir& Dir, const std::string& Scheme,
-                                                  const std::string& Rest) {
-  const std::string url = Scheme + "alice:" + KzEncodeURLComponent(kPassword) + "@" + Rest;
-  const std::string cmd = AppPath("kztool") + " http '" + url + "' >" + (Dir / "body") + " 2>" + (Dir / "err");
-  const int st = std::system(cmd.c_str());
-  return {WIFEXITED(st) ? WEXITSTATUS(st) : -1, ReadFile(Dir / "err")};
+// kztool http with the credentials in the URL.
+TToolRun GetWithURLCredentials(const TTempDir& Dir, const std::string& Rest) {
+  return RunTool(Dir, AppPath("kztool") + " http 'http://alice:" + KzEncodeURLComponent(kPassword) + "@" + Rest + "'");
 }
 
 }  // namespace
@@ -66,9 +62,9 @@ TEST(URLCredentials, EncodedPasswordLogsInEverywhere) {
     kzcamsim::TKzCamSim sim(
         {.Width = 160, .Height = 120, .Auth = s.Auth, .UserName = "alice", .Password = kPassword, .Faults = {}});
     ASSERT_TRUE(sim.Start());
-    const auto [rc, err] = GetWithURLCredentials(dir, "http://", "127.0.0.1:" + std::to_string(sim.Port()) + "/image.jpg");
-    EXPECT_EQ(rc, 0) << s.Name << "\n" << err;
-    EXPECT_NE(err.find("status: 200"), std::string::npos) << s.Name << "\n" << err;
+    const TToolRun r = GetWithURLCredentials(dir, "127.0.0.1:" + std::to_string(sim.Port()) + "/image.jpg");
+    EXPECT_EQ(r.Exit, 0) << s.Name << "\n" << r.Err;
+    EXPECT_NE(r.Err.find("status: 200"), std::string::npos) << s.Name << "\n" << r.Err;
   }
 
   KZ_NEED(HaveProgram("apache2") && HaveProgram("lighttpd"), "apache2 and lighttpd are needed");
@@ -100,8 +96,8 @@ TEST(URLCredentials, EncodedPasswordLogsInEverywhere) {
       {"lighttpd", lport, "/digest/x.txt", "digest ok\n"},
   };
   for (const auto& c : cases) {
-    const auto [rc, err] = GetWithURLCredentials(dir, "http://", "127.0.0.1:" + std::to_string(c.Port) + c.Path);
-    EXPECT_EQ(rc, 0) << c.Server << c.Path << "\n" << err;
-    EXPECT_EQ(ReadFile(dir / "body"), c.Body) << c.Server << c.Path;
+    const TToolRun r = GetWithURLCredentials(dir, "127.0.0.1:" + std::to_string(c.Port) + c.Path);
+    EXPECT_EQ(r.Exit, 0) << c.Server << c.Path << "\n" << r.Err;
+    EXPECT_EQ(r.Out, c.Body) << c.Server << c.Path;
   }
 }

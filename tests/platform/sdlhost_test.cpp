@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <thread>
 
 #include "tests/kztestneed.h"
@@ -100,43 +101,30 @@ TEST_F(SdlHost, FormPixelsReachTheScreenAndEventsReachTheForm) {
 #ifdef KZ_HAVE_SDL2
   const uint32_t id = WindowIdOf("kz sdl test");
   ASSERT_NE(id, 0u);
-  SDL_Event e;
-  std::memset(&e, 0, sizeof e);
-  e.type = SDL_MOUSEMOTION;
-  e.motion.windowID = id;
-  e.motion.x = 60;
-  e.motion.y = 30;
-  SDL_PushEvent(&e);
-  std::memset(&e, 0, sizeof e);
-  e.type = SDL_MOUSEBUTTONDOWN;
-  e.button.windowID = id;
-  e.button.button = SDL_BUTTON_LEFT;
-  e.button.clicks = 2;
-  e.button.x = 60;
-  e.button.y = 30;
-  SDL_PushEvent(&e);
-  std::memset(&e, 0, sizeof e);
-  e.type = SDL_KEYDOWN;
-  e.key.windowID = id;
-  e.key.keysym.sym = SDLK_LEFT;
-  e.key.keysym.mod = KMOD_LSHIFT;
-  SDL_PushEvent(&e);
-  std::memset(&e, 0, sizeof e);
-  e.type = SDL_TEXTINPUT;
-  e.text.windowID = id;
-  std::strcpy(e.text.text, "a\xC3\xA9");  // "a", "é"
-  SDL_PushEvent(&e);
+  // Events as the display would deliver them.
+  const auto push = [&](uint32_t Type, const std::function<void(SDL_Event&)>& Fill) {
+    SDL_Event e;
+    std::memset(&e, 0, sizeof e);
+    e.type = Type;
+    Fill(e);
+    SDL_PushEvent(&e);
+  };
+  push(SDL_MOUSEMOTION, [&](SDL_Event& e) { e.motion.windowID = id, e.motion.x = 60, e.motion.y = 30; });
+  push(SDL_MOUSEBUTTONDOWN, [&](SDL_Event& e) {
+    e.button.windowID = id, e.button.button = SDL_BUTTON_LEFT, e.button.clicks = 2, e.button.x = 60, e.button.y = 30;
+  });
+  push(SDL_KEYDOWN, [&](SDL_Event& e) { e.key.windowID = id, e.key.keysym.sym = SDLK_LEFT, e.key.keysym.mod = KMOD_LSHIFT; });
+  push(SDL_TEXTINPUT, [&](SDL_Event& e) {
+    e.text.windowID = id;
+    std::strcpy(e.text.text, "a\xC3\xA9");  // "a", "é"
+  });
   const std::vector<std::string> want = {"enter", "dbl", "key 37/0/1", "key 0/97/0", "key 0/233/0"};
   EXPECT_TRUE(PumpUntil([&] { return log.size() >= want.size(); }, 5000));
   EXPECT_EQ(log, want);
 
   bool closed = false;
   form.OnClose = [&](TComponent*) { closed = true; };
-  std::memset(&e, 0, sizeof e);
-  e.type = SDL_WINDOWEVENT;
-  e.window.windowID = id;
-  e.window.event = SDL_WINDOWEVENT_CLOSE;
-  SDL_PushEvent(&e);
+  push(SDL_WINDOWEVENT, [&](SDL_Event& e) { e.window.windowID = id, e.window.event = SDL_WINDOWEVENT_CLOSE; });
   EXPECT_TRUE(PumpUntil([&] { return closed; }, 5000));
   EXPECT_FALSE(form.Showing());
 #endif

@@ -627,11 +627,9 @@ TEST(CamViewPanel, OptimalResolutionFollowsTheVideoRectangleExceptForFiles) {
   EXPECT_EQ(rig.Cam.VideoResolution(), TKzVideoResolution::kz640_480);  // 400 x 400
   rig.View->SetSize(200, 150);
   EXPECT_EQ(rig.Cam.VideoResolution(), TKzVideoResolution::kz320_240);
-  rig.View->SetSize(100, 100);
-  EXPECT_EQ(rig.Cam.VideoResolution(), TKzVideoResolution::kz160_120);
   rig.Cam.FilePlaying = true;
   rig.View->SetSize(400, 400);
-  EXPECT_EQ(rig.Cam.VideoResolution(), TKzVideoResolution::kz160_120);
+  EXPECT_EQ(rig.Cam.VideoResolution(), TKzVideoResolution::kz320_240);
 }
 
 // ---- Full screen and copies

@@ -34,10 +34,9 @@ struct TServeRig {
   }
   // Runs Command; its stdout.
   std::string Run(const std::string& Command) {
-    const std::string out = Dir / "out";
-    const int rc = std::system((Command + " >" + out + " 2>" + (Dir / "err") + " </dev/null").c_str());
-    Status = WEXITSTATUS(rc);
-    return ReadFile(out);
+    const TToolRun r = RunTool(Dir, Command);
+    Status = r.Exit;
+    return r.Out;
   }
   kzcamsim::TKzCamSim Sim;
   TTempDir Dir;
@@ -100,14 +99,14 @@ TEST(HttpVideoPeers, FFmpegCurlAndKztoolFetchPlayTheStream) {
   // 100 frames through FFmpeg's own HTTP client and Motion-JPEG demuxer.
   rig.Run("ffmpeg -hide_banner -nostdin -i " + rig.URL("/video/cam1.mjpg") + " -frames:v 100 -f null -");
   EXPECT_EQ(rig.Status, 0);
-  const std::string ffmpeg = ReadFile(rig.Dir / "err");
+  const std::string ffmpeg = ReadFile(rig.Dir / "run.err");
   EXPECT_TRUE(std::regex_search(ffmpeg, std::regex("frame= *100 "))) << ffmpeg;
   // A snapshot with curl; djpeg decodes it to a 640x480 picture.
   const std::string header = rig.Run("curl -s -D - -o " + (rig.Dir / "s.jpg") + " " + rig.URL("/snapshot/cam2.jpg"));
   EXPECT_NE(header.find("Content-Type: image/jpeg"), std::string::npos) << header;
-  EXPECT_EQ(rig.Run("djpeg -pnm " + (rig.Dir / "s.jpg")).substr(0, 15), "P6\n640 480\n255\n") << ReadFile(rig.Dir / "err");
+  EXPECT_EQ(rig.Run("djpeg -pnm " + (rig.Dir / "s.jpg")).substr(0, 15), "P6\n640 480\n255\n") << ReadFile(rig.Dir / "run.err");
   // A KzMedia camera plays the stream.
   const std::string fetched = rig.Run(AppPath("kztool") + " fetch " + rig.URL("/video/cam2.mjpg") + " --frames 20");
   EXPECT_EQ(rig.Status, 0);
-  EXPECT_TRUE(std::regex_search(fetched, std::regex("^frames: 20 "))) << fetched << ReadFile(rig.Dir / "err");
+  EXPECT_TRUE(std::regex_search(fetched, std::regex("^frames: 20 "))) << fetched << ReadFile(rig.Dir / "run.err");
 }
