@@ -248,10 +248,10 @@ TEST(ChangeSender, SixtySecondsOfTheCameraSceneDoNotDriftFromWholeFrames) {
     worst = std::min(worst, Psnr(*e.Out.Shown.LastImg, frame) - Psnr(whole, frame));
     sum += Psnr(*e.Out.Shown.LastImg, frame) - Psnr(whole, frame);
   }
-  // Edges of moving objects coded inside small areas fall a little below
-  // the whole frame's quality now and then; nothing accumulates.
-  EXPECT_GT(sum / kFrames, -0.5) << "dB below the same frame sent whole, on average";
-  EXPECT_GT(worst, -2.0) << "dB below the same frame sent whole, worst frame";
+  // The disc's rim, falling apart into single pixels when it moves by one,
+  // must not stay behind until the next whole frame.
+  EXPECT_GT(sum / kFrames, -0.1) << "dB below the same frame sent whole, on average";
+  EXPECT_GT(worst, -1.0) << "dB below the same frame sent whole, worst frame";
 }
 
 namespace {
