@@ -107,12 +107,13 @@ bool TKzChangeEncoder::Follow(TKzImageInfo& Leader, TKzImageInfo& F, const TKzCh
       break;
     case TKzChangeSent::kzcsAreas:
       if (!SendContainer(F, Leader.AData, 0)) return false;
+      // F held what Leader held: the leader's pictures are F's in the areas.
       for (size_t i = 0; i < FShownCount; ++i) {
         const TShown& a = FShown[i];
-        KzCopyArea(*FFrame, a.X, a.Y, a.W, a.H, FArea);
-        KzPasteAreaPicture(F.OldSendBt, a.X, a.Y, a.W, a.H, FArea);
+        const TRect r(a.X, a.Y, a.X + a.W, a.Y + a.H);
+        F.OldSendBt.CopyRect(r, Leader.OldSendBt, r);
+        F.RealSendBt.CopyRect(r, Leader.RealSendBt, r);
       }
-      ApplyShown(F.RealSendBt);
       F.IncCounter(S.FullFrameInterval, S.FrameDifferenceInterval);
       break;
     case TKzChangeSent::kzcsNotTaken: return false;
@@ -140,7 +141,6 @@ bool TKzChangeEncoder::BreakImage(const TKzMCustomBitmap& Frame, TKzImageInfo& I
     KzSmooth3x3(Frame, Item.BlurSendBt);
     frame = &Item.BlurSendBt;
   }
-  FFrame = frame;
   const uint64_t now = FOutput.ChangeNow();
   const bool full = S.TestMode == TKzBoundsTestMode::kzstmNone &&
                     Item.IsSendFullImage(S.FullFrameInterval, S.FrameDifferenceInterval, now);
@@ -165,8 +165,8 @@ bool TKzChangeEncoder::BreakImage(const TKzMCustomBitmap& Frame, TKzImageInfo& I
       } else {
         for (size_t i = 0; i < FShownCount; ++i) {
           const TShown& a = FShown[i];
-          KzCopyArea(*frame, a.X, a.Y, a.W, a.H, FArea);
-          KzPasteAreaPicture(Item.OldSendBt, a.X, a.Y, a.W, a.H, FArea);
+          const TRect r(a.X, a.Y, a.X + a.W, a.Y + a.H);
+          Item.OldSendBt.CopyRect(r, *frame, r);
         }
       }
       ApplyShown(Item.RealSendBt);

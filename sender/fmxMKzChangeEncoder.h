@@ -103,7 +103,6 @@ private:
   size_t FShownCount = 0;
   TKzMBitmap FArea;
   std::vector<TRect> FAreas;  // the areas of the frame being built
-  const TKzMCustomBitmap* FFrame = nullptr;  // the frame the last BreakImage worked on
   bool FTest = false;
   TKzChangeSent FLastSent = TKzChangeSent::kzcsNothing;
   int32_t FLastAreas = 0;

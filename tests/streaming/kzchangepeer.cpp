@@ -2,8 +2,8 @@
 //   kzchangepeer tcp|udp PORT jpeg|png|bmp|mix|hwl INTERVAL FRAMES
 // pushes FRAMES frames of the synthetic camera's scene (160 x 120) to PORT
 // with that Change encoding and FrameDifferenceInterval, one every 40 ms,
-// and after each sends as user data the frame's number and a digest of the
-// picture the receiver must then show (the sender's RealSendBt).
+// and after each prints the frame's number and a digest of the picture the
+// receiver must then show (the sender's RealSendBt).
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -25,7 +25,9 @@ int main(int argc, char** argv) {
                                    : e == "hwl" ? TKzEncodingType::kzetHWLChange
                                                 : TKzEncodingType::kzetJPEGChange;
   TKzCamSender s(nullptr);
-  s.SetProtocol(std::strcmp(argv[1], "udp") == 0 ? TKzProtocol::kzpUDP : TKzProtocol::kzpTCP);
+  const bool udp = std::strcmp(argv[1], "udp") == 0;
+  s.SetProtocol(udp ? TKzProtocol::kzpUDP : TKzProtocol::kzpTCP);
+  if (udp) s.SetBufferSize(65507), s.TimeMSecBetweenSend = 1;
   s.SetReceiverHost("127.0.0.1");
   s.SetReceiverPort(static_cast<uint16_t>(std::atoi(argv[2])));
   s.SetEncoding(encoding);
@@ -42,11 +44,8 @@ int main(int argc, char** argv) {
     item->Lock();
     for (int64_t i = 0; i < item->RealSendBt.GetLength(); ++i) d = (d ^ item->RealSendBt.Data()[i]) * 1099511628211ull;
     item->Unlock();
-    TMemoryStream u;
-    u.Write(&n, sizeof n);
-    u.Write(&d, sizeof d);
-    u.SetPosition(0);
-    s.SendUserData(u);
+    std::printf("%u %llu\n", n, static_cast<unsigned long long>(d));
+    std::fflush(stdout);
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   s.SetActive(false);
