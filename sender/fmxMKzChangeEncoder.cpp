@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "sender/fmxMKzLastingChanges.h"
 #include "video/fmxMKzChangeContainer.h"
 #include "video/fmxMKzSmooth3x3.h"
 
@@ -13,15 +14,19 @@ constexpr size_t kNoContainer = 15;  // a container this short carries nothing
 
 bool Lossless(TKzAreaFormat Format) { return Format == TKzAreaFormat::kzafBMP || Format == TKzAreaFormat::kzafPNG; }
 
-// A region's rectangle in whole pixels, at least 2 x 2 and inside the frame.
-TRect AreaOf(const TKzRectF& R, int32_t FrameW, int32_t FrameH) {
-  int32_t x = static_cast<int32_t>(std::lround(R.Left)), y = static_cast<int32_t>(std::lround(R.Top));
-  int32_t w = static_cast<int32_t>(std::lround(R.Right - R.Left));
-  int32_t h = static_cast<int32_t>(std::lround(R.Bottom - R.Top));
+// An area at least 2 x 2 and inside the frame.
+TRect AreaOf(int32_t x, int32_t y, int32_t w, int32_t h, int32_t FrameW, int32_t FrameH) {
   x = std::clamp(x, 0, FrameW), y = std::clamp(y, 0, FrameH);
   w = std::min(std::max(w, 2), FrameW), h = std::min(std::max(h, 2), FrameH);
   x = std::min(x, FrameW - w), y = std::min(y, FrameH - h);
   return TRect(x, y, x + w, y + h);
+}
+
+// A region's rectangle in whole pixels.
+TRect AreaOf(const TKzRectF& R, int32_t FrameW, int32_t FrameH) {
+  return AreaOf(static_cast<int32_t>(std::lround(R.Left)), static_cast<int32_t>(std::lround(R.Top)),
+                static_cast<int32_t>(std::lround(R.Right - R.Left)), static_cast<int32_t>(std::lround(R.Bottom - R.Top)),
+                FrameW, FrameH);
 }
 
 }  // namespace
@@ -102,17 +107,19 @@ bool TKzChangeEncoder::Follow(TKzImageInfo& Leader, TKzImageInfo& F, const TKzCh
       break;
     case TKzChangeSent::kzcsAreas:
       if (!SendContainer(F, Leader.AData, 0)) return false;
+      // F held what Leader held: the leader's pictures are F's in the areas.
       for (size_t i = 0; i < FShownCount; ++i) {
         const TShown& a = FShown[i];
-        KzCopyArea(*FFrame, a.X, a.Y, a.W, a.H, FArea);
-        KzPasteAreaPicture(F.OldSendBt, a.X, a.Y, a.W, a.H, FArea);
+        const TRect r(a.X, a.Y, a.X + a.W, a.Y + a.H);
+        F.OldSendBt.CopyRect(r, Leader.OldSendBt, r);
+        F.RealSendBt.CopyRect(r, Leader.RealSendBt, r);
       }
-      ApplyShown(F.RealSendBt);
       F.IncCounter(S.FullFrameInterval, S.FrameDifferenceInterval);
       break;
     case TKzChangeSent::kzcsNotTaken: return false;
   }
   F.IsNeedSendFullFrame = false;
+  F.PassedOver = Leader.PassedOver;
   F.OldWidth = Leader.OldWidth, F.OldHeight = Leader.OldHeight;
   F.LastTime = Leader.LastTime;
   F.StateId = Leader.StateId;
@@ -134,7 +141,6 @@ bool TKzChangeEncoder::BreakImage(const TKzMCustomBitmap& Frame, TKzImageInfo& I
     KzSmooth3x3(Frame, Item.BlurSendBt);
     frame = &Item.BlurSendBt;
   }
-  FFrame = frame;
   const uint64_t now = FOutput.ChangeNow();
   const bool full = S.TestMode == TKzBoundsTestMode::kzstmNone &&
                     Item.IsSendFullImage(S.FullFrameInterval, S.FrameDifferenceInterval, now);
@@ -159,8 +165,8 @@ bool TKzChangeEncoder::BreakImage(const TKzMCustomBitmap& Frame, TKzImageInfo& I
       } else {
         for (size_t i = 0; i < FShownCount; ++i) {
           const TShown& a = FShown[i];
-          KzCopyArea(*frame, a.X, a.Y, a.W, a.H, FArea);
-          KzPasteAreaPicture(Item.OldSendBt, a.X, a.Y, a.W, a.H, FArea);
+          const TRect r(a.X, a.Y, a.X + a.W, a.Y + a.H);
+          Item.OldSendBt.CopyRect(r, *frame, r);
         }
       }
       ApplyShown(Item.RealSendBt);
@@ -185,18 +191,22 @@ int32_t TKzChangeEncoder::BuildAreas(const TKzMCustomBitmap& New, TKzImageInfo& 
     k = AddToBufferSingle(*testImg, Item, Item.AData, S) ? 1 : 0;
   } else {
     const int32_t slots = k;
-    k = 0;
-    for (int32_t i = 0; i < slots; ++i) {
-      if (!Item.MotionDetector.IsRectValid(i)) continue;
-      const TRect r = AreaOf(Item.MotionDetector.GetRect(i), New.Width(), New.Height());
-      ++k;
+    FAreas.clear();
+    for (int32_t i = 0; i < slots; ++i)
+      if (Item.MotionDetector.IsRectValid(i))
+        FAreas.push_back(AreaOf(Item.MotionDetector.GetRect(i), New.Width(), New.Height()));
+    const int32_t budget = Item.MotionDetector.MaxChangeAreaCount() - static_cast<int32_t>(FAreas.size());
+    for (const TRect& r : KzSmallChangesToSend(Item.MotionDetector, New.Width(), New.Height(), FAreas, budget,
+                                                Item.PassedOver))
+      FAreas.push_back(AreaOf(r.Left, r.Top, r.Width(), r.Height(), New.Width(), New.Height()));
+    k = static_cast<int32_t>(FAreas.size());
+    for (const TRect& r : FAreas)
       if (!AddToBuffer(New, Item, S, r.Left, r.Top, r.Width(), r.Height(),
                        static_cast<uint16_t>(Item.FrameDifferenceCounter))) {
         Item.AData.clear();  // an area that cannot be coded: this frame sends nothing of its areas
         FShownCount = 0;
         return 0;
       }
-    }
   }
   KzChangeFinish(Item.AData);
   return k;
@@ -269,6 +279,7 @@ bool TKzChangeEncoder::SendWhole(const TKzMCustomBitmap& New, TKzImageInfo& Item
   Item.RealSendBt.AssignKzMBitmap(New);
   ApplyShown(Item.RealSendBt);  // lossy formats: the decoded picture
   Item.NumFrame = N;
+  Item.PassedOver.clear();
   Item.ResetCounter();
   Item.IncCounter(S.FullFrameInterval, S.FrameDifferenceInterval);
   Item.StateId = KzNewImageInfoState();

@@ -102,7 +102,7 @@ private:
   std::vector<TShown> FShown;
   size_t FShownCount = 0;
   TKzMBitmap FArea;
-  const TKzMCustomBitmap* FFrame = nullptr;  // the frame the last BreakImage worked on
+  std::vector<TRect> FAreas;  // the areas of the frame being built
   bool FTest = false;
   TKzChangeSent FLastSent = TKzChangeSent::kzcsNothing;
   int32_t FLastAreas = 0;

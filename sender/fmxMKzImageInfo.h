@@ -52,6 +52,7 @@ public:
   uint32_t FullFrameCounter = 0;
   uint32_t FrameDifferenceCounter = 0;
   uint64_t LastTime = 0;
+  std::vector<TRect> PassedOver;  // small changes the last frame left unsent (KzSmallChangesToSend)
   TKzMotionDetector MotionDetector;
   TKzAreaCodec Codec;                   // the picture encoders (and decoders, to rebuild RealSendBt)
   std::vector<uint8_t> AData;           // the changed-area container

@@ -5,16 +5,23 @@
 // and UDP on loopback, and by the independent Python reader (refchange.py)
 // from the captured stream.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
+#include <thread>
 
 #include "apps/kzcamsim/kzcamsim_lib.h"
 #include "foundation/fmxMKzByteOrder.h"
 #include "sender/fmxMKzCamSender.h"
 #include "tests/kztestneed.h"
+#include "tests/streaming/kzchaosproxy.h"
 #include "tests/streaming/kzreceivertestutil.h"
 #include "video/fmxMKzChangeDecode.h"
 
@@ -248,10 +255,10 @@ TEST(ChangeSender, SixtySecondsOfTheCameraSceneDoNotDriftFromWholeFrames) {
     worst = std::min(worst, Psnr(*e.Out.Shown.LastImg, frame) - Psnr(whole, frame));
     sum += Psnr(*e.Out.Shown.LastImg, frame) - Psnr(whole, frame);
   }
-  // Edges of moving objects coded inside small areas fall a little below
-  // the whole frame's quality now and then; nothing accumulates.
-  EXPECT_GT(sum / kFrames, -0.5) << "dB below the same frame sent whole, on average";
-  EXPECT_GT(worst, -2.0) << "dB below the same frame sent whole, worst frame";
+  // The disc's rim, falling apart into single pixels when it moves by one,
+  // must not stay behind until the next whole frame.
+  EXPECT_GT(sum / kFrames, -0.1) << "dB below the same frame sent whole, on average";
+  EXPECT_GT(worst, -1.0) << "dB below the same frame sent whole, worst frame";
 }
 
 namespace {
@@ -342,4 +349,176 @@ TEST(ChangeSender, PushedOverTcpAndUdpTheReceiverShowsRealSendBt) {
                               TKzEncodingType::kzetBMPChange, TKzEncodingType::kzetMixFormatChange,
                               TKzEncodingType::kzetHWLChange})
       PushAndCompare(p, e, e == TKzEncodingType::kzetJPEGChange ? 3 : 0);
+}
+
+namespace {
+
+uint64_t Digest(const TKzMCustomBitmap& B) {
+  uint64_t d = 1469598103934665603ull;
+  for (int64_t i = 0; i < B.GetLength(); ++i) d = (d ^ B.Data()[i]) * 1099511628211ull;
+  return d;
+}
+
+// Forwards the datagrams sent to Port on to To (loopback), dropping the
+// video-sized ones whose number, counting those only, is in Drop.
+class TUdpDropper {
+public:
+  TUdpDropper(uint16_t To, std::vector<int> Drop) : FDrop(std::move(Drop)) {
+    FIn = socket(AF_INET, SOCK_DGRAM, 0), FOut = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET, a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(FIn, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t n = sizeof a;
+    getsockname(FIn, reinterpret_cast<sockaddr*>(&a), &n);
+    Port = ntohs(a.sin_port);
+    a.sin_port = htons(To);
+    FTo = a;
+    FThread = std::thread([this] {
+      std::vector<char> buf(70000);
+      for (int big = 0; !FStop;) {
+        pollfd p{FIn, POLLIN, 0};
+        if (poll(&p, 1, 100) <= 0) continue;
+        const ssize_t got = recv(FIn, buf.data(), buf.size(), 0);
+        if (got <= 0) continue;
+        if (got > 300 && std::count(FDrop.begin(), FDrop.end(), big++)) {
+          ++Dropped;
+          continue;
+        }
+        sendto(FOut, buf.data(), static_cast<size_t>(got), 0, reinterpret_cast<sockaddr*>(&FTo), sizeof FTo);
+      }
+    });
+  }
+  ~TUdpDropper() {
+    FStop = true;
+    FThread.join();
+    close(FIn), close(FOut);
+  }
+  uint16_t Port = 0;
+  std::atomic<int> Dropped{0};
+
+private:
+  std::vector<int> FDrop;
+  int FIn = -1, FOut = -1;
+  sockaddr_in FTo{};
+  std::atomic<bool> FStop{false};
+  std::thread FThread;
+};
+
+struct TLossRun {
+  int Shown = 0, Wrong = 0;  // pictures shown; of those, ones the sender never had
+  bool Recovered = false;    // the receiver ends on the sender's last picture
+};
+
+// 60 frames of the scene pushed through Port (a lossy way to Probe); the
+// sender's RealSendBt after each frame is what the receiver may show.
+TLossRun PushThrough(kztest::TReceiverProbe& Probe, TKzProtocol Protocol, uint16_t Port, uint16_t Interval) {
+  TKzCamSender s(nullptr);
+  s.SetProtocol(Protocol);
+  s.SetReceiverHost("127.0.0.1");
+  s.SetReceiverPort(Port);
+  s.SetEncoding(TKzEncodingType::kzetJPEGChange);
+  s.SetFrameDifferenceInterval(Interval);
+  s.SetActive(true);
+  const TKzImageInfoPtr item = s.ImageInfos().GetImageInfo(TGUID{}, 0);
+  std::set<uint64_t> had;
+  uint64_t last = 0;
+  const auto shown = [&] { return Probe.Count(Probe.Shown); };
+  for (int i = 0; i < 60; ++i) {
+    const size_t before = shown();
+    EXPECT_TRUE(s.SendImageEx(Scene(160, 120, i), 0));
+    item->Lock();
+    had.insert(last = Digest(item->RealSendBt));
+    item->Unlock();
+    kztest::PumpUntil([&] { return shown() > before; }, 1000);
+  }
+  TLossRun r;
+  r.Recovered = kztest::PumpUntil([&] {
+    std::lock_guard<std::mutex> g(Probe.Lock);
+    return !Probe.Shown.empty() && Digest(Probe.Shown.back().second) == last;
+  });
+  s.SetActive(false);
+  std::lock_guard<std::mutex> g(Probe.Lock);
+  r.Shown = static_cast<int>(Probe.Shown.size());
+  for (auto& [from, b] : Probe.Shown) r.Wrong += !had.count(Digest(b));
+  return r;
+}
+
+}  // namespace
+
+// Containers lost on the way: with difference pictures the receiver freezes
+// until the next whole frame (no wrong picture), or with
+// IgnoreCorruptedFrames keeps showing; with pictures only (F = 0) stale
+// areas last until the next whole frame at most. It always catches up.
+TEST(ChangeSender, LostContainersFreezeOrStaleUntilTheNextWholeFrame) {
+  struct TRow {
+    TKzProtocol Protocol;
+    uint16_t Interval;
+    bool Ignore;
+  };
+  for (const TRow& row : {TRow{TKzProtocol::kzpUDP, 3, false}, TRow{TKzProtocol::kzpUDP, 3, true},
+                          TRow{TKzProtocol::kzpUDP, 0, false}, TRow{TKzProtocol::kzpTCP, 3, false},
+                          TRow{TKzProtocol::kzpTCP, 0, false}}) {
+    SCOPED_TRACE(testing::Message() << "protocol " << int(row.Protocol) << " interval " << row.Interval
+                                    << " ignore " << row.Ignore);
+    kztest::TReceiverProbe probe(row.Protocol);
+    probe.Receiver.SetIgnoreCorruptedFrames(row.Ignore);
+    const uint16_t port = probe.Start();
+    int lost = 0;
+    TLossRun r;
+    if (row.Protocol == TKzProtocol::kzpUDP) {
+      TUdpDropper dropper(port, {8, 19, 30});
+      r = PushThrough(probe, row.Protocol, dropper.Port, row.Interval);
+      lost = dropper.Dropped;
+    } else {
+      kztest::TChaosProxy proxy(port, kztest::TChaosFault::CutMidPacket, 20000, DATA_TYPE_VIDEO);
+      r = PushThrough(probe, row.Protocol, proxy.Port, row.Interval);
+      lost = 1;
+    }
+    ASSERT_GT(lost, 0);
+    EXPECT_TRUE(r.Recovered);
+    if (row.Ignore)
+      EXPECT_GE(r.Shown, 60 - lost) << "every container that arrived is shown";
+    else if (row.Interval > 0)
+      EXPECT_EQ(r.Wrong, 0) << "of " << r.Shown << " pictures shown";
+    else
+      EXPECT_LE(r.Wrong, 25 * lost) << "of " << r.Shown << " pictures shown";
+  }
+}
+
+// The sender in another process (kzchangepeer, which prints the digest of
+// its RealSendBt after each frame): every picture the receiver shows is the
+// sender's RealSendBt after some frame, pixel for pixel, and it ends on the
+// last one.
+TEST(ChangeSender, FromAnotherProcessTheReceiverShowsRealSendBt) {
+  struct TRow {
+    const char* Proto;
+    const char* Encoding;
+    const char* Interval;
+  };
+  for (const TRow& row : {TRow{"tcp", "png", "0"}, TRow{"tcp", "bmp", "4"}, TRow{"udp", "png", "4"},
+                          TRow{"udp", "bmp", "0"}}) {
+    SCOPED_TRACE(testing::Message() << row.Proto << " " << row.Encoding << " interval " << row.Interval);
+    kztest::TReceiverProbe probe(std::string(row.Proto) == "udp" ? TKzProtocol::kzpUDP : TKzProtocol::kzpTCP);
+    const uint16_t port = probe.Start();
+    kztest::TTempDir dir;
+    kztest::TPeer peer;
+    constexpr int kFrames = 40;
+    ASSERT_TRUE(peer.Start({KZ_CHANGEPEER, row.Proto, std::to_string(port), row.Encoding, row.Interval,
+                            std::to_string(kFrames)},
+                           dir / "peer.out"));
+    ASSERT_TRUE(kztest::PumpUntil([&] { return !peer.Alive(); }, 60000));
+    std::set<uint64_t> had;
+    uint64_t last = 0;
+    std::ifstream log(dir / "peer.out");
+    int frames = 0;
+    for (unsigned long long n = 0, d = 0; log >> n >> d; ++frames) had.insert(last = d);
+    ASSERT_EQ(frames, kFrames);
+    EXPECT_TRUE(kztest::PumpUntil([&] {
+      std::lock_guard<std::mutex> g(probe.Lock);
+      return !probe.Shown.empty() && Digest(probe.Shown.back().second) == last;
+    }));
+    std::lock_guard<std::mutex> g(probe.Lock);
+    for (size_t i = 0; i < probe.Shown.size(); ++i)
+      EXPECT_TRUE(had.count(Digest(probe.Shown[i].second))) << "picture " << i << " of " << probe.Shown.size();
+  }
 }
