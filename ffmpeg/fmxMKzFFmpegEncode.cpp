@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include <unistd.h>
+
 #include "ffmpeg/fmxMKzFFmpeg.h"
 #include "ffmpeg/fmxMKzFFmpegEncodeInternal.h"
 #include "ffmpeg/fmxMKzFFmpegLib.h"
@@ -246,6 +248,7 @@ bool TKzMFFMPEG::OpenEncodedFile(const std::string& FileName) {
       return false;
     }
     e.FileOpen = true;
+    e.FileName = FileName;
   }
   const int r = kzFF.avformat_write_header(out, nullptr);
   if (r < 0) {
@@ -253,6 +256,15 @@ bool TKzMFFMPEG::OpenEncodedFile(const std::string& FileName) {
     return false;
   }
   e.HeaderWritten = true;
+  KzNoteWrittenWhole(e);
+  return true;
+}
+
+bool KzNoteWrittenWhole(TKzFFmpegEncodeState& e) {
+  if (!e.FileOpen || !e.Out->pb) return true;
+  kzFF.avio_flush(e.Out->pb);
+  if (e.Out->pb->error < 0) return false;
+  e.GoodBytes = e.Out->pb->pos;
   return true;
 }
 
@@ -299,6 +311,9 @@ void TKzMFFMPEG::FreeEncoder() {
     if (e.Out) {
       if (e.FileOpen) kzFF.avio_closep(&e.Out->pb);
       kzFF.avformat_free_context(e.Out);
+      // A disk that filled up left a torn packet at the end: cut back to
+      // what was written whole, so that the file plays to its end.
+      if (e.WriteFailed && e.GoodBytes > 0 && ::truncate(e.FileName.c_str(), e.GoodBytes) != 0) e.GoodBytes = 0;
     }
   }
   FEnc.reset();

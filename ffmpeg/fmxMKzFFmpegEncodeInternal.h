@@ -1,6 +1,7 @@
 // The open output of the FFmpeg engine's encoding half (internal to ffmpeg/).
 #pragma once
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "ffmpeg/fmxMKzFFmpegLib.h"
@@ -13,6 +14,8 @@ struct TKzFFmpegEncodeState {
   bool FileOpen = false;       // the avio file is open
   bool HeaderWritten = false;  // the trailer is due
   bool WriteFailed = false;    // a write failed: nothing more is written
+  std::string FileName;
+  int64_t GoodBytes = 0;       // the file's length after the last write that reached it whole
   AVPacket* Packet = nullptr;
 
   AVCodecContext* Video = nullptr;
@@ -35,5 +38,9 @@ struct TKzFFmpegEncodeState {
 
   TKzFFmpegEncodeStats Stats;
 };
+
+// Flushes what the muxer wrote and notes the file's whole length; false
+// when the write failed.
+bool KzNoteWrittenWhole(TKzFFmpegEncodeState& State);
 
 }  // namespace kz

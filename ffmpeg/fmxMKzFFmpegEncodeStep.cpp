@@ -26,6 +26,7 @@ bool TKzMFFMPEG::SendAndWrite(AVCodecContext* Ctx, AVStream* Stream, AVFrame* Fr
     e.Packet->stream_index = Stream->index;
     e.Stats.BytesWritten += e.Packet->size;
     r = kzFF.av_interleaved_write_frame(e.Out, e.Packet);  // takes the packet's data over
+    if (r >= 0 && !KzNoteWrittenWhole(e)) r = e.Out->pb->error;
     if (r < 0) {
       e.WriteFailed = true;
       ReportEncodeError(15, {av_err2str(r)});

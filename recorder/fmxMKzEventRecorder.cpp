@@ -21,11 +21,7 @@ int64_t Ms(double Sec) { return Sec <= 0 ? 0 : std::llround(Sec * 1000.0); }
 }  // namespace
 
 TKzEventRecorder::TKzEventRecorder(TComponent* AOwner)
-    : TComponent(AOwner),
-      FEncoder(std::make_unique<TKzImageWrapper>()),
-      FMotionDecoder(std::make_unique<TKzImageWrapper>()) {
-  FMotionDecoder->SetDecodeSize(TKzDecodeSize{320, 240});
-}
+    : TComponent(AOwner), FEncoder(std::make_unique<TKzImageWrapper>()) {}
 
 TKzEventRecorder::~TKzEventRecorder() {
   SetActive(false);
@@ -115,6 +111,7 @@ void TKzEventRecorder::Start() {
     FStopping = false;
     FStats = {};
   }
+  FJpegMotion = std::make_unique<TKzJpegMotionWatcher>();
   FThread = std::thread([this] { Run(); });
   FActive = true;
   FRunning.store(true);
@@ -164,33 +161,32 @@ void TKzEventRecorder::Run() {
     l.unlock();
     // A frame's motion follows the frame itself: the pre-roll then reaches
     // back from that frame.
-    if (item.Packet.Data)
-      FSession->AddPacket(item.Packet);
-    else
-      FSession->AddMotion(item.MotionMs, item.Bounds);
-    if (item.WatchMotion) WatchJpeg(item.Packet);
+    int64_t moving = 0;
+    const auto verdict = [&](const TKzEventPacket& Frame, bool Moved, const TKzEventRect& Bounds) {
+      FSession->AddPacket(Frame);
+      if (!Moved) return;
+      ++moving;
+      FSession->AddMotion(Frame.Dts, Bounds);
+    };
+    if (item.WatchMotion) {
+      FJpegMotion->Add(item.Packet, FMinRegionArea.load(), verdict);
+    } else {
+      FJpegMotion->Flush(verdict);
+      if (item.Packet.Data)
+        FSession->AddPacket(item.Packet);
+      else
+        FSession->AddMotion(item.MotionMs, item.Bounds);
+    }
     const size_t ring = FSession->Ring().MemoryBytes(), peak = FSession->Ring().PeakMemoryBytes();
     l.lock();
+    FStats.MotionFrames += moving;
+    FStats.MotionDecodes = FJpegMotion->Decoded();
     FStats.PreRollBytes = ring;
     FStats.PreRollPeakBytes = peak;
   }
   l.unlock();
+  FJpegMotion->Flush([this](const TKzEventPacket& Frame, bool, const TKzEventRect&) { FSession->AddPacket(Frame); });
   FSession->Finish();
-}
-
-void TKzEventRecorder::WatchJpeg(const TKzEventPacket& Packet) {
-  TMemoryStream s;
-  s.Write(Packet.Data->data(), static_cast<int64_t>(Packet.Data->size()));
-  s.Seek(0, TSeekOrigin::soBeginning);
-  TKzMBitmap& picture = FMotionDecoder->GetBitmap();
-  if (!FMotionDecoder->LoadFromStream(s, 0, &picture)) return;
-  TKzEventRect bounds;
-  if (!FStreamWatcher.Check(picture, FMinRegionArea.load(), bounds)) return;
-  {
-    std::lock_guard<std::mutex> g(FQueueLock);
-    ++FStats.MotionFrames;
-  }
-  FSession->AddMotion(Packet.Dts, bounds);
 }
 
 TKzEventRecorderStats TKzEventRecorder::Stats() const {
@@ -228,9 +224,9 @@ void TKzEventRecorder::PacketVideo(TComponent* Sender, const TKzCompressedVideoP
 
 TKzDecodeSize TKzEventRecorder::DecodeSizeRequest() const {
   // Pictures that are themselves recorded need all of it; motion no more
-  // than the detector's working size; and nothing when the stream's own
-  // JPEGs serve motion (the smallest the decoder makes).
-  if (FJpegStream.load()) return TKzDecodeSize{1, 1};
+  // than the detector's working size; and none when the stream's own JPEGs
+  // serve motion.
+  if (FJpegStream.load()) return TKzDecodeSize::None();
   return FPacketsSeen.load() ? TKzDecodeSize{320, 240} : TKzDecodeSize::Full();
 }
 

@@ -6,9 +6,11 @@
 // sources (Motion-JPEG over HTTP, H.264/H.265 through the FFmpeg engine) are
 // stored as they arrive, without re-encoding; sources that only hand over
 // decoded pictures are encoded as Motion-JPEG. Motion is found with the
-// library's motion detector: on the stream's own JPEGs (decoded small, so
-// that each motion is timed by its own frame), else on the pictures the
-// source hands its recorders. The files are written on the recorder's own thread.
+// library's motion detector: on the stream's own JPEGs (decoded small and,
+// while nothing moves, a few times a second, each motion still timed by its
+// own first frame; the source then decodes nothing for the recorder), else
+// on the pictures the source hands its recorders. The files are written on
+// the recorder's own thread.
 #pragma once
 #include <atomic>
 #include <condition_variable>
@@ -33,6 +35,7 @@ struct TKzEventRecorderStats {
   int64_t Packets = 0;         // packets taken from the source
   int64_t Dropped = 0;         // packets dropped because the writing thread fell behind
   int64_t MotionFrames = 0;    // pictures that showed motion
+  int64_t MotionDecodes = 0;   // stream JPEGs decoded to watch motion
   size_t PreRollBytes = 0;     // memory the pre-roll holds now
   size_t PreRollPeakBytes = 0; // the most it held
   size_t QueuedBytes = 0;      // packets waiting for the writing thread
@@ -98,8 +101,6 @@ private:
     TKzEventRect Bounds;
   };
   void Push(TItem Item);
-  // Motion in a JPEG of the stream (decoded small). The writing thread.
-  void WatchJpeg(const TKzEventPacket& Packet);
   void Run();
   void Start();
   void Stop();
@@ -117,8 +118,7 @@ private:
   std::unique_ptr<TKzImageWrapper> FEncoder;
   std::atomic<bool> FPacketsSeen{false};
   std::atomic<bool> FJpegStream{false};  // motion is watched on the stream's own JPEGs
-  std::unique_ptr<TKzImageWrapper> FMotionDecoder;  // the writing thread's
-  TKzEventMotionWatcher FStreamWatcher;              // the writing thread's
+  std::unique_ptr<TKzJpegMotionWatcher> FJpegMotion;  // the writing thread's, new each start
   std::atomic<int64_t> FLastPacketMs{0};
   TKzEventMotionWatcher FWatcher;  // the draw thread's
   std::atomic<int64_t> FMinRegionArea{0};

@@ -67,6 +67,8 @@ void TKzEventSession::AddMotion(int64_t TimeMs, const TKzEventRect& Bounds) {
 
 void TKzEventSession::AddPacket(const TKzEventPacket& Packet) {
   if (FFailed || !Packet.Data) return;
+  if (FStream && Packet.Stream && !Packet.Stream->SameAs(*FStream)) NewStream();
+  if (Packet.Stream) FStream = Packet.Stream;
   if (!FSeenKey && !Packet.Key) return;  // a file can only begin on a key frame
   FSeenKey = true;
   ++FPacketsTaken;
@@ -78,15 +80,35 @@ void TKzEventSession::AddPacket(const TKzEventPacket& Packet) {
   if (!FFailed) MaybeSweep(Packet.Dts);
 }
 
+void TKzEventSession::NewStream() {
+  // A file holds one stream: what is open ends, and the new stream's files
+  // begin with its first key frame. An open clip goes on in a new file.
+  FSeenKey = false;
+  FRing.Clear();
+  FinishSegment();
+  if (FClipWriter.IsOpen()) {
+    FinishClip();
+    FClipResumes = true;
+  }
+}
+
 void TKzEventSession::ClipPacket(const TKzEventPacket& Packet) {
-  switch (FClip.Step(Packet.Dts)) {
+  const TKzClipStep step = FClip.Step(Packet.Dts);
+  if (step != TKzClipStep::kzcsContinue) FClipResumes = false;
+  switch (step) {
     case TKzClipStep::kzcsIdle:
       return;
     case TKzClipStep::kzcsFinish:
       FinishClip();
       return;
     case TKzClipStep::kzcsContinue:
-      if (FClipWriter.IsOpen()) WriteTo(FClipWriter, Packet);
+      if (FClipWriter.IsOpen()) {
+        WriteTo(FClipWriter, Packet);
+      } else if (FClipResumes) {
+        FClipResumes = false;
+        if (!OpenFile(FClipWriter, "clip", Packet) || !WriteTo(FClipWriter, Packet)) return;
+        if (OnClipStarted) OnClipStarted(InfoOf(FClipWriter, FClip.Events()));
+      }
       return;
     case TKzClipStep::kzcsStart: {
       const TKzEventPacket& first = FRing.Empty() ? Packet : FRing.Packets().front();

@@ -1,6 +1,7 @@
 // The event recorder's work on one stream of packets, without threads or
 // clocks of its own: motion clips (pre-roll, clip, post-roll) and
-// continuous segments cut at key frames, each written without re-encoding,
+// continuous segments cut at key frames, each written without re-encoding
+// (a new file whenever the stream's codec or picture size changes),
 // retention of the output folder, and one error that stops it all. Times
 // come from the packets, so a test can run hours of stream in moments.
 // Not locked: the recorder's writing thread (or a test) drives it.
@@ -75,6 +76,8 @@ private:
   bool Segments() const { return FSettings.Mode != TKzEventRecordMode::kzermMotionClips; }
   bool OpenFile(TKzPacketFileWriter& Writer, const char* Kind, const TKzEventPacket& First);
   bool WriteTo(TKzPacketFileWriter& Writer, const TKzEventPacket& Packet);
+  // The stream's codec or picture size changed.
+  void NewStream();
   void ClipPacket(const TKzEventPacket& Packet);
   void SegmentPacket(const TKzEventPacket& Packet);
   void FinishClip();
@@ -91,7 +94,9 @@ private:
   int64_t FWallOffsetMs = 0;
   int64_t FNextSweepMs = INT64_MIN;
   int64_t FPacketsTaken = 0;
+  std::shared_ptr<const TKzEventStreamInfo> FStream;  // of the packets taken last
   bool FFailed = false, FSeenKey = false;
+  bool FClipResumes = false;  // a clip cut by a change of stream goes on at the next key frame
 };
 
 }  // namespace kz

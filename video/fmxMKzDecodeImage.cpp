@@ -234,7 +234,13 @@ void TKzDecodeImage::LoadJPEGStream(int64_t Begin, int64_t End) {
   }
   if (!isStartVideo.exchange(true) && OnStartVideo) Synchronize([this] { OnStartVideo(FOwner); });
   if (!FPaint->HasConsumers()) return;
-  FImg->SetDecodeSize(FPaint->WantedDecodeSize());  // read once per frame: a change shows at the next one
+  const TKzDecodeSize want = FPaint->WantedDecodeSize();  // read once per frame: a change shows at the next one
+  if (want.IsNone()) {
+    // Every consumer takes the compressed stream: the frame is only counted.
+    if (OnFPS) OnFPS(FOwner);
+    return;
+  }
+  FImg->SetDecodeSize(want);
   FData.SetPosition(Begin);
   if (FImg->LoadFromStream(FData, length)) {
     FPaint->Consumers().ScaleCounts.Count(FImg->LastScaleDenom());

@@ -5,6 +5,8 @@
 namespace kz {
 
 TKzDecodeSize KzMaxDecodeSize(TKzDecodeSize A, TKzDecodeSize B) {
+  if (A.IsNone()) return B;
+  if (B.IsNone()) return A;
   if (A.IsFull() || B.IsFull()) return TKzDecodeSize::Full();
   return {std::max(A.Width, B.Width), std::max(A.Height, B.Height)};
 }

@@ -2,7 +2,9 @@
 // frames may say the largest size it will use; the pipeline decodes at the
 // smallest JPEG scale (1/1, 1/2, 1/4, 1/8) whose output still covers the
 // largest size asked for in both directions. A consumer that says nothing
-// gets full-size frames.
+// gets full-size frames; one that needs no pictures at all (it takes the
+// compressed stream instead) says None, and a source whose consumers all
+// say None decodes nothing.
 #pragma once
 #include <array>
 #include <atomic>
@@ -15,14 +17,17 @@ namespace kz {
 struct TKzDecodeSize {
   int32_t Width = 0;
   int32_t Height = 0;
+  bool NoPicture = false;  // None: taken as the smallest size where a picture is made anyway
 
   static constexpr TKzDecodeSize Full() { return {}; }
+  static constexpr TKzDecodeSize None() { return {1, 1, true}; }
   bool IsFull() const { return Width <= 0 || Height <= 0; }
+  bool IsNone() const { return NoPicture; }
   bool operator==(const TKzDecodeSize&) const = default;
 };
 
-// The size that satisfies both: full when either is full, else the larger
-// extent in each direction. Any thread.
+// The size that satisfies both: the other when one is None, full when
+// either is full, else the larger extent in each direction. Any thread.
 TKzDecodeSize KzMaxDecodeSize(TKzDecodeSize A, TKzDecodeSize B);
 
 // The JPEG scales libjpeg-turbo decodes at, as denominators.

@@ -1,7 +1,8 @@
 // The event recorder's logic on synthetic packet times: clips around motion
 // (pre-roll, post-roll, merging), continuous segments over ten minutes of
 // stream cut at key frames with every frame in exactly one file, the
-// events side files, and retention under a size limit.
+// events side files, new files when the picture size changes, and
+// retention under a size limit.
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utime.h>
@@ -135,6 +136,37 @@ TEST(EventSession, SegmentsOfTenMinutesHoldEveryFrameOnce) {
   EXPECT_EQ(segments[2].StartMs + b[0].EndMs, 241960);
   EXPECT_EQ(segments[2].StartMs + b[0].StartMs, segments[2].StartMs);
   EXPECT_FALSE(std::filesystem::exists(KzEventsSideFileName(segments[0].FileName)));
+}
+
+TEST(EventSession, NewPictureSizeStartsNewFilesThatPlay) {
+  KZ_NEED(kztest::HaveProgram("ffmpeg") && kztest::HaveProgram("ffprobe"), "the ffmpeg tools");
+  KZ_NEED(LoadFFMpegLibraries(""), LastFFmpegBindError());
+  kztest::TTempDir dir;
+  TKzEventSettings s;
+  s.Mode = TKzEventRecordMode::kzermBoth;
+  s.OutputFolder = dir.Path();
+  TKzEventSession session(s);
+  std::vector<TKzEventFileInfo> clips, segments;
+  session.OnClipFinished = [&](const TKzEventFileInfo& I) { clips.push_back(I); };
+  session.OnSegmentFinished = [&](const TKzEventFileInfo& I) { segments.push_back(I); };
+  // 6 s at 32x24, then 6 s at 48x32; motion across the change.
+  TKzEventPacketMaker maker;
+  for (int64_t n = 0; n < 300; ++n) {
+    session.AddPacket(maker.FromJpeg(n < 150 ? Jpeg(32, 24) : Jpeg(48, 32), n * 40));
+    if (n >= 140 && n < 160) session.AddMotion(n * 40, TKzEventRect{1, 1, 9, 9});
+  }
+  session.Finish();
+  // Each size in files of its own: a segment and a piece of the clip each.
+  ASSERT_EQ(segments.size(), 2u);
+  ASSERT_EQ(clips.size(), 2u);
+  for (const auto* files : {&segments, &clips})
+    for (size_t i = 0; i < 2; ++i) {
+      const std::string& f = (*files)[i].FileName;
+      EXPECT_EQ(kztest::Probe(f, "v:0", "stream=width,height"), std::vector<std::string>{i ? "48,32" : "32,24"});
+      EXPECT_EQ(kztest::DecodeErrors(f), "") << f;
+    }
+  EXPECT_EQ(segments[0].Frames + segments[1].Frames, 300);
+  EXPECT_EQ(clips[1].StartMs, 150 * 40);
 }
 
 TEST(EventSession, RetentionDeletesOldestFirstWithinTheFolderOnly) {

@@ -91,10 +91,10 @@ inline double StreamSpan(const std::string& Path, const std::string& Sel) {
   return end > first ? end - first : 0;
 }
 // What FFmpeg says when it decodes the whole file ("" when it reads clean);
-// the file's own timestamps pass through, so the null output's frame-rate
-// rounding cannot make two close frames collide.
+// the file's own timestamps pass through in the file's own time base, so the
+// null output's frame-rate rounding cannot make two close frames collide.
 inline std::string DecodeErrors(const std::string& Path) {
-  return Run("ffmpeg -v error -i '" + Path + "' -fps_mode passthrough -f null - 2>&1");
+  return Run("ffmpeg -v error -i '" + Path + "' -fps_mode passthrough -enc_time_base -1 -f null - 2>&1");
 }
 
 // Times (s) where the luma average of the video rises above the middle.

@@ -1,6 +1,10 @@
 // The receiver as a recording source: pictures a sender sends over loopback
-// are recorded at the recorder's own constant rate.
+// are recorded at the recorder's own constant rate, and into motion clips
+// and segments by the event recorder.
+#include <filesystem>
+
 #include "platform/fmxMKzPlatformMainThread.h"
+#include "recorder/fmxMKzEventRecorder.h"
 #include "sender/fmxMKzCamSender.h"
 #include "streaming/fmxMKzCamReceiver.h"
 #include "tests/recorder/kzrecordertest.h"
@@ -8,6 +12,17 @@
 
 namespace kz {
 namespace {
+
+// Two colours in turn, five pictures each, at about 25 a second.
+void SendPictures(TKzCamSender& Sender, kztest::TPictureSource& Feed, int Count) {
+  const TKzMBitmap pics[2] = {kztest::Picture(320, 240, 0x2040C0), kztest::Picture(320, 240, 0xC04020)};
+  for (int i = 0; i < Count; ++i) {
+    TKzImageWrapper w;
+    w.GetBitmap().Assign(pics[i / 5 % 2]);
+    Sender.SenderGetImage(&Feed, w, 0, TGUID{});
+    PumpUntil([] { return false; }, 40);
+  }
+}
 
 TEST(RecorderReceiver, RecordsWhatASenderSends) {
   KZ_NEED(kztest::HaveProgram("ffprobe"), "the ffmpeg tools");
@@ -29,13 +44,7 @@ TEST(RecorderReceiver, RecordsWhatASenderSends) {
   sender.SetReceiverHost("127.0.0.1");
   sender.SetReceiverPort(receiver.ListeningPort());
   sender.SetActive(true);
-  const TKzMBitmap pics[2] = {kztest::Picture(320, 240, 0x2040C0), kztest::Picture(320, 240, 0xC04020)};
-  for (int i = 0; i < 50; ++i) {
-    TKzImageWrapper w;
-    w.GetBitmap().Assign(pics[i / 5 % 2]);
-    sender.SenderGetImage(&feed, w, 0, TGUID{});
-    PumpUntil([] { return false; }, 40);
-  }
+  SendPictures(sender, feed, 50);
   EXPECT_TRUE(PumpUntil([&] { return rec.Stats().FramesEncoded - rec.Stats().FramesRepeated >= 10; }, 10000))
       << rec.Stats().FramesEncoded << " frames, " << rec.Stats().FramesRepeated << " repeated";
   rec.SetActive(false);
@@ -46,6 +55,45 @@ TEST(RecorderReceiver, RecordsWhatASenderSends) {
   EXPECT_EQ(kztest::Probe(out, "v:0", "stream=width,height"), std::vector<std::string>{"320,240"});
   // The file holds the frames the recorder encoded (its rate depends on the machine).
   EXPECT_GE(kztest::ProbeFrameCount(out), 10);
+}
+
+TEST(RecorderReceiver, EventRecorderMakesClipsAndSegmentsOfIt) {
+  KZ_NEED(kztest::HaveProgram("ffmpeg") && kztest::HaveProgram("ffprobe"), "the ffmpeg tools");
+  KZ_NEED(LoadFFMpegLibraries(""), LastFFmpegBindError());
+  kztest::TTempDir dir;
+  TKzCamReceiver receiver(nullptr);
+  receiver.SetPort(0);
+  receiver.SetActive(true);
+  ASSERT_TRUE(PumpUntil([&] { return receiver.ListeningPort() != 0; }, 10000));
+  TKzEventRecorder rec(nullptr);
+  rec.Mode = TKzEventRecordMode::kzermBoth;
+  rec.PreRollSec = rec.PostRollSec = 1;
+  rec.OutputFolder = dir.Path();
+  rec.SetSource(&receiver);
+  rec.SetActive(true);
+  ASSERT_TRUE(rec.Active());
+  kztest::TPictureSource feed;
+  TKzCamSender sender(nullptr);
+  sender.SetVideoSource(&feed);
+  sender.SetReceiverHost("127.0.0.1");
+  sender.SetReceiverPort(receiver.ListeningPort());
+  sender.SetActive(true);
+  SendPictures(sender, feed, 50);
+  EXPECT_TRUE(PumpUntil([&] { return rec.Stats().Packets >= 10 && rec.Stats().MotionFrames > 0; }, 10000));
+  sender.SetActive(false);
+  rec.SetActive(false);
+  receiver.SetActive(false);
+  rec.SetSource(nullptr);
+  // The pictures (JPEG-encoded here, nothing compressed comes from a receiver) in a clip and a segment.
+  std::vector<std::string> files;
+  for (const auto& e : std::filesystem::directory_iterator(dir.Path()))
+    if (e.path().extension() == ".mkv") files.push_back(e.path());
+  ASSERT_EQ(files.size(), 2u);
+  for (const std::string& f : files) {
+    EXPECT_EQ(kztest::CodecOf(f, "v:0"), "mjpeg") << f;
+    EXPECT_EQ(kztest::Probe(f, "v:0", "stream=width,height"), std::vector<std::string>{"320,240"}) << f;
+    EXPECT_EQ(kztest::DecodeErrors(f), "") << f;
+  }
 }
 
 }  // namespace
