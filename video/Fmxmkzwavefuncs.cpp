@@ -3,6 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "foundation/fmxMKzByteOrder.h"
 
@@ -557,26 +562,94 @@ void WaveletQuantGS(double* Plane, int32_t* Quant, int32_t Width, int32_t Height
   }
 }
 
-void KzHWLThresholdQuant(double* Plane, int32_t* Quant, int32_t Width, int32_t Height, int32_t Depth, double Eps,
+namespace {
+
+// The magnitude of a coefficient that the threshold keeps: 0 for NaN,
+// infinities and |c| <= Limit (-infinity keeps every finite one).
+inline double KeptMagnitude(double C, double Limit) {
+  const double a = std::fabs(C);
+  return a <= std::numeric_limits<double>::max() && !(a <= Limit) ? a : 0.0;
+}
+
+// The largest kept magnitude of a span, no less than Start. Four running
+// maxima, so that no comparison waits for the one before (the maximum of
+// non-negative numbers does not depend on the order).
+double KeptMaxScalar(const double* P, int64_t N, double Limit, double Start) {
+  double m[4] = {Start, 0.0, 0.0, 0.0};
+  int64_t i = 0;
+  for (; i + 4 <= N; i += 4)
+    for (int k = 0; k < 4; ++k) {
+      const double a = KeptMagnitude(P[i + k], Limit);
+      m[k] = a > m[k] ? a : m[k];
+    }
+  for (; i < N; ++i) {
+    const double a = KeptMagnitude(P[i], Limit);
+    m[0] = a > m[0] ? a : m[0];
+  }
+  const double x = m[0] > m[1] ? m[0] : m[1], y = m[2] > m[3] ? m[2] : m[3];
+  return x > y ? x : y;
+}
+
+#if defined(__SSE2__)
+// The same with two lanes a register and no branch (the compiler keeps the
+// scalar maximum's branches). maxpd of two non-negative finite numbers is
+// their maximum, exactly.
+double KeptMaxSse2(const double* P, int64_t N, double Limit, double Start) {
+  const __m128d sign = _mm_set1_pd(-0.0), largest = _mm_set1_pd(std::numeric_limits<double>::max());
+  const __m128d limit = _mm_set1_pd(Limit);
+  const auto kept = [&](const double* At) {
+    const __m128d a = _mm_andnot_pd(sign, _mm_loadu_pd(At));
+    return _mm_and_pd(a, _mm_andnot_pd(_mm_cmple_pd(a, limit), _mm_cmple_pd(a, largest)));
+  };
+  __m128d m0 = _mm_set_sd(Start), m1 = _mm_setzero_pd();
+  int64_t i = 0;
+  for (; i + 4 <= N; i += 4) {
+    m0 = _mm_max_pd(m0, kept(P + i));
+    m1 = _mm_max_pd(m1, kept(P + i + 2));
+  }
+  m0 = _mm_max_pd(m0, m1);
+  double lanes[2];
+  _mm_storeu_pd(lanes, m0);
+  double m = lanes[0] > lanes[1] ? lanes[0] : lanes[1];
+  for (; i < N; ++i) {
+    const double a = KeptMagnitude(P[i], Limit);
+    m = a > m ? a : m;
+  }
+  return m;
+}
+#endif
+
+}  // namespace
+
+double KzHWLKeptMax(const double* P, int64_t N, double Limit, double Start, bool Vector) {
+#if defined(__SSE2__)
+  if (Vector) return KeptMaxSse2(P, N, Limit, Start);
+#endif
+  (void)Vector;
+  return KeptMaxScalar(P, N, Limit, Start);
+}
+
+void KzHWLThresholdQuant(const double* Plane, int32_t* Quant, int32_t Width, int32_t Height, int32_t Depth, double Eps,
                          int32_t Bits, double* Factors) {
   if (Width <= 0 || Height <= 0 || Width > HWL_MaxCoded || Height > HWL_MaxCoded) return;
   const double top = static_cast<double>((1u << Bits) - 1);
   for (int32_t band = 0; band <= Depth + 1; ++band) {
-    const bool detail = band <= Depth;
-    double mn = 1e8, mx = -1e8;
+    const double limit = band <= Depth ? Eps : -std::numeric_limits<double>::infinity();
+    // The largest kept magnitude is what the smallest and largest kept
+    // value give the quantiser (an empty band keeps their starting 1e8).
+    double largest = 0;
+    int64_t count = 0;
+    ForEachSpan(Width, Height, Depth, band, [&](int64_t Begin, int64_t End) {
+      largest = KzHWLKeptMax(Plane + Begin, End - Begin, limit, largest, true);
+      count += End - Begin;
+    });
+    if (count == 0) largest = 1e8;
+    const double factor = largest == 0 ? 0.0 : top / largest;
     ForEachSpan(Width, Height, Depth, band, [&](int64_t Begin, int64_t End) {
       for (int64_t i = Begin; i < End; ++i) {
-        double c = Plane[i];
-        if (!Finite(c) || (detail && std::fabs(c) <= Eps)) c = 0;
-        Plane[i] = c;
-        mn = c < mn ? c : mn;
-        mx = c > mx ? c : mx;
+        const double c = KeptMagnitude(Plane[i], limit) == 0 ? 0.0 : Plane[i];
+        Quant[i] = static_cast<int32_t>(KzHWLRoundEven(c * factor));
       }
-    });
-    double factor = 0;
-    if (mn != 0 || mx != 0) factor = top / (std::fabs(mx) >= std::fabs(mn) ? std::fabs(mx) : std::fabs(mn));
-    ForEachSpan(Width, Height, Depth, band, [&](int64_t Begin, int64_t End) {
-      for (int64_t i = Begin; i < End; ++i) Quant[i] = static_cast<int32_t>(KzHWLRoundEven(Plane[i] * factor));
     });
     Factors[band] = factor;
   }
@@ -743,13 +816,13 @@ bool HWL2Mem(std::vector<uint8_t>& Buffer, HWL_Header& Header, const std::string
   std::vector<double> px[3];
   KzHWLReconstruct(planes, px[0], px[1], px[2]);
   if (Header.bpp == 8) {
-    for (size_t i = 0; i < n; ++i) Buffer[i] = KzHWLClampByte(px[0][i]);
+    for (size_t i = 0; i < n; ++i) Buffer[i] = static_cast<uint8_t>(KzHWLClampByte(px[0][i]));
     return true;
   }
   for (size_t i = 0; i < n; ++i) {
-    Buffer[4 * i] = KzHWLClampByte(px[2][i]);
-    Buffer[4 * i + 1] = KzHWLClampByte(px[1][i]);
-    Buffer[4 * i + 2] = KzHWLClampByte(px[0][i]);
+    Buffer[4 * i] = static_cast<uint8_t>(KzHWLClampByte(px[2][i]));
+    Buffer[4 * i + 1] = static_cast<uint8_t>(KzHWLClampByte(px[1][i]));
+    Buffer[4 * i + 2] = static_cast<uint8_t>(KzHWLClampByte(px[0][i]));
     Buffer[4 * i + 3] = 0;
   }
   return true;
