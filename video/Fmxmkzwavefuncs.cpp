@@ -169,27 +169,31 @@ void ForEachSpan(int32_t W, int32_t H, int32_t Depth, int32_t Band, F Fn) {
 
 bool Finite(double V) { return std::isfinite(V); }
 
-// ---- Bit packing.
+// ---- Bit packing, a machine word at a time.
+// Writes into a buffer with room for everything put plus 8 bytes.
 class TBitWriter {
  public:
-  explicit TBitWriter(std::vector<uint8_t>& Out) : FOut(Out) {}
+  explicit TBitWriter(uint8_t* Out) : FOut(Out), FStart(Out) {}
+  // Value must fit in Bits (at most 32) bits.
   void Put(uint32_t Value, int32_t Bits) {
-    FAcc |= static_cast<uint64_t>(Value & ((1u << Bits) - 1)) << FCount;
+    FAcc |= static_cast<uint64_t>(Value) << FCount;
     FCount += Bits;
-    while (FCount >= 8) {
-      FOut.push_back(static_cast<uint8_t>(FAcc));
-      FAcc >>= 8;
-      FCount -= 8;
+    if (FCount >= 32) {
+      KzPutLE<uint32_t>(FOut, static_cast<uint32_t>(FAcc));
+      FOut += 4;
+      FAcc >>= 32;
+      FCount -= 32;
     }
   }
-  void Flush() {
-    if (FCount > 0) FOut.push_back(static_cast<uint8_t>(FAcc));
-    FAcc = 0;
-    FCount = 0;
+  // Bytes written, the last one padded with 0 bits.
+  size_t Flush() {
+    KzPutLE<uint64_t>(FOut, FAcc);
+    return static_cast<size_t>(FOut - FStart) + static_cast<size_t>(FCount + 7) / 8;
   }
 
  private:
-  std::vector<uint8_t>& FOut;
+  uint8_t* FOut;
+  uint8_t* FStart;
   uint64_t FAcc = 0;
   int32_t FCount = 0;
 };
@@ -197,13 +201,9 @@ class TBitWriter {
 class TBitReader {
  public:
   TBitReader(const uint8_t* Data, size_t Size) : FData(Data), FSize(Size) {}
+  // Bits at most 32; past the end the bits are 0.
   uint32_t Get(int32_t Bits) {
-    while (FCount < Bits) {
-      const uint64_t byte = FPos < FSize ? FData[FPos] : 0;
-      ++FPos;
-      FAcc |= byte << FCount;
-      FCount += 8;
-    }
+    if (FCount < Bits) Refill();
     const uint32_t v = static_cast<uint32_t>(FAcc & ((uint64_t{1} << Bits) - 1));
     FAcc >>= Bits;
     FCount -= Bits;
@@ -211,6 +211,21 @@ class TBitReader {
   }
 
  private:
+  void Refill() {
+    if (FPos + 4 <= FSize) {
+      FAcc |= static_cast<uint64_t>(KzGetLE<uint32_t>(FData + FPos)) << FCount;
+      FPos += 4;
+      FCount += 32;
+      return;
+    }
+    while (FCount <= 56) {  // the last bytes, then zeros
+      const uint64_t byte = FPos < FSize ? FData[FPos] : 0;
+      ++FPos;
+      FAcc |= byte << FCount;
+      FCount += 8;
+    }
+  }
+
   const uint8_t* FData;
   size_t FSize;
   size_t FPos = 0;
@@ -219,50 +234,54 @@ class TBitReader {
 };
 
 struct TCodedPlane {
-  std::vector<uint8_t> Codes;   // packed
-  std::vector<uint8_t> Values;  // packed
+  std::vector<uint8_t> Codes;   // packed, CodeBytes of them used
+  std::vector<uint8_t> Values;  // packed, ValueBytes of them used
+  size_t CodeBytes = 0;
+  size_t ValueBytes = 0;
   uint32_t CodeCount = 0;
   uint32_t ValueCount = 0;
 };
 
-void PutCode(TCodedPlane& P, uint32_t Code) {
-  const uint32_t j = P.CodeCount++;
-  if ((j & 3) == 0) P.Codes.push_back(0);
-  P.Codes.back() |= static_cast<uint8_t>(Code << (2 * (j & 3)));
-}
-
 // Codes: 0 one zero; 1 a run (the next slot holds the run's high part, the
 // value its low part; r + 1 zeros); 2 +v; 3 -v.
 void CodePlane(const int32_t* Q, int64_t N, int32_t Bits, TCodedPlane& Out) {
-  Out.Codes.clear();
-  Out.Values.clear();
-  Out.CodeCount = Out.ValueCount = 0;
-  Out.Codes.reserve(static_cast<size_t>(N / 4 + 1));
-  TBitWriter values(Out.Values);
+  // At most one code and one value (of at most 8 bits) a coefficient.
+  const size_t room = static_cast<size_t>(N) + 16;
+  if (Out.Codes.size() < room / 4 + 16) Out.Codes.resize(room / 4 + 16);
+  if (Out.Values.size() < room) Out.Values.resize(room);
+  TBitWriter codes(Out.Codes.data()), values(Out.Values.data());
+  uint32_t codeCount = 0, valueCount = 0;
   const int64_t maxRun = int64_t{1} << (Bits + 2);
   const int64_t minRun = (Bits + 4) / 2;
+  const uint32_t low = (1u << Bits) - 1;
   for (int64_t i = 0; i < N; ++i) {
     const int32_t q = Q[i];
     if (q != 0) {
-      PutCode(Out, q > 0 ? 2 : 3);
-      values.Put(static_cast<uint32_t>(q > 0 ? q : -static_cast<int64_t>(q)) & 0xFF, Bits);
-      ++Out.ValueCount;
+      const uint32_t magnitude = q > 0 ? static_cast<uint32_t>(q) : 0u - static_cast<uint32_t>(q);
+      codes.Put(q > 0 ? 2 : 3, 2);
+      values.Put(magnitude & 0xFF & low, Bits);
+      ++codeCount;
+      ++valueCount;
       continue;
     }
     int64_t k = 1;
     while (i + k < N - 1 && Q[i + k] == 0 && k < maxRun) ++k;
     const int64_t r = k - 1;
     if (r > minRun) {
-      PutCode(Out, 1);
-      values.Put(static_cast<uint32_t>(r & ((int64_t{1} << Bits) - 1)), Bits);
-      ++Out.ValueCount;
-      PutCode(Out, static_cast<uint32_t>(r >> Bits));
+      codes.Put(1 | static_cast<uint32_t>(r >> Bits) << 2, 4);
+      values.Put(static_cast<uint32_t>(r) & low, Bits);
+      codeCount += 2;
+      ++valueCount;
       i += r;
     } else {
-      PutCode(Out, 0);
+      codes.Put(0, 2);
+      ++codeCount;
     }
   }
-  values.Flush();
+  Out.CodeBytes = codes.Flush();
+  Out.ValueBytes = values.Flush();
+  Out.CodeCount = codeCount;
+  Out.ValueCount = valueCount;
 }
 
 // Walks codes and values into the plane; stops where the codes, the values
@@ -724,9 +743,9 @@ bool WriteHWLToStream(TStream& Stream, const int32_t* Q1, const int32_t* Q2, con
     for (int32_t l = 0; l < Depth + 2; ++l, at += 8) PutDouble(out.data() + at, f[p][l]);
   if (Stream.Write(out.data(), static_cast<int64_t>(out.size())) != static_cast<int64_t>(out.size())) return false;
   for (int32_t p = 0; p < planes; ++p)
-    for (const std::vector<uint8_t>* block : {&coded[p].Codes, &coded[p].Values})
-      if (!block->empty() &&
-          Stream.Write(block->data(), static_cast<int64_t>(block->size())) != static_cast<int64_t>(block->size()))
+    for (const auto& [block, size] :
+         {std::pair{&coded[p].Codes, coded[p].CodeBytes}, {&coded[p].Values, coded[p].ValueBytes}})
+      if (size > 0 && Stream.Write(block->data(), static_cast<int64_t>(size)) != static_cast<int64_t>(size))
         return false;
   return true;
 }
