@@ -169,6 +169,21 @@ void ForEachSpan(int32_t W, int32_t H, int32_t Depth, int32_t Band, F Fn) {
 
 bool Finite(double V) { return std::isfinite(V); }
 
+// What a band's quantised values are multiplied by: 1 / factor, or 0 for a
+// factor of 0 or one that is not finite.
+double Multiplier(double Factor) { return (Factor == 0 || !Finite(Factor)) ? 0.0 : 1.0 / Factor; }
+
+// c = q * Multiplier(factor) in the bands from FirstBand to the low-pass one.
+void DequantiseBands(const int32_t* Quant, double* Plane, int32_t Width, int32_t Height, int32_t Depth,
+                     const double* Factors, int32_t FirstBand) {
+  for (int32_t band = FirstBand; band <= Depth + 1; ++band) {
+    const double m = Multiplier(Factors[band]);
+    ForEachSpan(Width, Height, Depth, band, [&](int64_t Begin, int64_t End) {
+      for (int64_t i = Begin; i < End; ++i) Plane[i] = Quant[i] * m;
+    });
+  }
+}
+
 // ---- Bit packing, a machine word at a time.
 // Writes into a buffer with room for everything put plus 8 bytes.
 class TBitWriter {
@@ -458,13 +473,16 @@ void KzHWLForwardPixels(const uint32_t* Pixels, int32_t Width, int32_t Height, b
   LaterLevels(planes, 3, Width, Height, Width, Depth);
 }
 
-void KzHWLInverseToPixels(double* const* Planes, int32_t Count, int32_t Width, int32_t Height, int32_t Depth,
-                          uint32_t* Pixels) {
+void KzHWLDecodeToPixels(const int32_t* const* Quant, const double* const* Factors, double* const* Planes,
+                         int32_t Count, int32_t Width, int32_t Height, int32_t Depth, uint32_t* Pixels) {
   if (Width <= 0 || Height <= 0) return;
-  for (int32_t p = 0; p < Count; ++p)
+  for (int32_t p = 0; p < Count; ++p) {
+    DequantiseBands(Quant[p], Planes[p], Width, Height, Depth, Factors[p], 1);
     for (int32_t l = Depth; l >= 1; --l) InverseLevel(Planes[p], Width >> l, Height >> l, Width);
+  }
   // The finest level two rows at a time: columns of each plane into two
-  // scratch rows, rows into two picture rows, then the pixels.
+  // scratch rows (its detail dequantised on the way), rows into two picture
+  // rows, then the pixels.
   const int32_t hw = Width / 2, hh = Height / 2;
   double* buf = Scratch(static_cast<size_t>(Count) * 4 * Width).data();
   const auto rowsBack = [&](const double* T, double* X) {
@@ -497,12 +515,19 @@ void KzHWLInverseToPixels(double* const* Planes, int32_t Count, int32_t Width, i
   };
   for (int32_t i = 0; i < hh; ++i) {
     for (int32_t p = 0; p < Count; ++p) {
-      const double* lo = Planes[p] + static_cast<int64_t>(i) * Width;
-      const double* hi = Planes[p] + static_cast<int64_t>(hh + i) * Width;
+      const double m = Multiplier(Factors[p][0]);
+      const double* lo = Planes[p] + static_cast<int64_t>(i) * Width;  // coarser levels, left half
+      const int32_t* qlo = Quant[p] + static_cast<int64_t>(i) * Width;
+      const int32_t* qhi = Quant[p] + static_cast<int64_t>(hh + i) * Width;
       double* t0 = buf + static_cast<int64_t>(p) * 4 * Width;
       double* t1 = t0 + Width;
-      for (int32_t c = 0; c < Width; ++c) {
-        const double l = lo[c], h = hi[c];
+      for (int32_t c = 0; c < hw; ++c) {
+        const double l = lo[c], h = qhi[c] * m;
+        t0[c] = (l + h) * kS;
+        t1[c] = (l - h) * kS;
+      }
+      for (int32_t c = hw; c < Width; ++c) {
+        const double l = qlo[c] * m, h = qhi[c] * m;
         t0[c] = (l + h) * kS;
         t1[c] = (l - h) * kS;
       }
@@ -684,13 +709,7 @@ void WaveletQuantRGB(double* P1, double* P2, double* P3, int32_t* Q1, int32_t* Q
 
 void DeWaveletQuantGS(const int32_t* Quant, double* Plane, int32_t Width, int32_t Height, int32_t Depth,
                       const double* Factors) {
-  for (int32_t band = 0; band <= Depth + 1; ++band) {
-    const double f = Factors[band];
-    const double m = (f == 0 || !Finite(f)) ? 0.0 : 1.0 / f;
-    ForEachSpan(Width, Height, Depth, band, [&](int64_t Begin, int64_t End) {
-      for (int64_t i = Begin; i < End; ++i) Plane[i] = Quant[i] * m;
-    });
-  }
+  DequantiseBands(Quant, Plane, Width, Height, Depth, Factors, 0);
 }
 
 void DeWaveletQuantRGB(const int32_t* Q1, const int32_t* Q2, const int32_t* Q3, double* P1, double* P2, double* P3,

@@ -81,12 +81,14 @@ void KzHWLForwardPixels(const uint32_t* Pixels, int32_t Width, int32_t Height, b
 void DeWaveletRGB(double* R, double* G, double* B, double* Y, double* U, double* V, int32_t Width, int32_t Height,
                   int32_t Stride, int32_t FullHeight, int32_t Depth);
 
-// The inverse transform of a grey plane (Count 1) or of Y, U, V (Count 3),
-// in place except the finest level, which goes straight into opaque 32-bit
-// pixels (Width x Height): the numbers DeWaveletGS or DeWaveletRGB give,
-// clamped and rounded as KzHWLClampByte does.
-void KzHWLInverseToPixels(double* const* Planes, int32_t Count, int32_t Width, int32_t Height, int32_t Depth,
-                          uint32_t* Pixels);
+// Decodes quantised planes into opaque 32-bit pixels (Width x Height): a
+// grey plane (Count 1) or Y, U, V (Count 3) with their factor tables. The
+// coarser bands are dequantised into Planes and transformed back there; the
+// finest level's detail is dequantised as it is used and goes straight into
+// the pixels. The numbers DeWaveletQuantGS then DeWaveletGS or DeWaveletRGB
+// give, clamped and rounded as KzHWLClampByte does.
+void KzHWLDecodeToPixels(const int32_t* const* Quant, const double* const* Factors, double* const* Planes,
+                         int32_t Count, int32_t Width, int32_t Height, int32_t Depth, uint32_t* Pixels);
 
 // ---- Threshold and quantiser.
 // Clears the detail coefficients with |c| <= Eps (and NaN or infinite ones);
