@@ -24,23 +24,27 @@ std::vector<double>& Scratch(size_t Size) {
   return t;
 }
 
+// One row of Wc values: low halves into Lo, high halves into Lo + Wc / 2; an
+// odd last value becomes 0.
+inline void RowForward(const double* X, double* Lo, int32_t Wc) {
+  const int32_t hw = Wc / 2;
+  double* hi = Lo + hw;
+  for (int32_t j = 0; j < hw; ++j) {
+    const double a = X[2 * j], b = X[2 * j + 1];
+    Lo[j] = (a + b) * kS;
+    hi[j] = (a - b) * kS;
+  }
+  if (Wc & 1) Lo[Wc - 1] = 0;
+}
+
 // One level on the Wc x Hc region of a plane with Stride-long rows: rows
 // into the scratch (low halves left, high right), then columns into Dst. An
 // odd last column or row becomes 0. Src may be Dst.
 void ForwardLevel(const double* Src, double* Dst, int32_t Wc, int32_t Hc, int32_t Stride) {
-  const int32_t hw = Wc / 2, hh = Hc / 2;
+  const int32_t hh = Hc / 2;
   double* t = Scratch(static_cast<size_t>(Wc) * Hc).data();
-  for (int32_t r = 0; r < Hc; ++r) {
-    const double* x = Src + static_cast<int64_t>(r) * Stride;
-    double* lo = t + static_cast<int64_t>(r) * Wc;
-    double* hi = lo + hw;
-    for (int32_t j = 0; j < hw; ++j) {
-      const double a = x[2 * j], b = x[2 * j + 1];
-      lo[j] = (a + b) * kS;
-      hi[j] = (a - b) * kS;
-    }
-    if (Wc & 1) lo[Wc - 1] = 0;
-  }
+  for (int32_t r = 0; r < Hc; ++r)
+    RowForward(Src + static_cast<int64_t>(r) * Stride, t + static_cast<int64_t>(r) * Wc, Wc);
   for (int32_t i = 0; i < hh; ++i) {
     const double* t0 = t + static_cast<int64_t>(2 * i) * Wc;
     const double* t1 = t0 + Wc;
@@ -91,7 +95,7 @@ void InverseLevel(double* P, int32_t Wc, int32_t Hc, int32_t Stride) {
 // of every plane into Out[p] (Wc values each).
 template <typename RowSource>
 void FirstLevel(RowSource Rows, double* const* Dst, int32_t Planes, int32_t Wc, int32_t Hc, int32_t Stride) {
-  const int32_t hw = Wc / 2, hh = Hc / 2;
+  const int32_t hh = Hc / 2;
   double* buf = Scratch(static_cast<size_t>(Planes) * 4 * Wc).data();
   for (int32_t i = 0; i < hh; ++i) {
     double* a[3];  // a source may point these at its own rows instead
@@ -105,14 +109,8 @@ void FirstLevel(RowSource Rows, double* const* Dst, int32_t Planes, int32_t Wc, 
     for (int32_t p = 0; p < Planes; ++p) {
       double* ta = buf + static_cast<int64_t>(p) * 4 * Wc + 2 * Wc;  // the row-transformed pair
       double* tb = ta + Wc;
-      for (int32_t j = 0; j < hw; ++j) {
-        const double a0 = a[p][2 * j], a1 = a[p][2 * j + 1], b0 = b[p][2 * j], b1 = b[p][2 * j + 1];
-        ta[j] = (a0 + a1) * kS;
-        ta[hw + j] = (a0 - a1) * kS;
-        tb[j] = (b0 + b1) * kS;
-        tb[hw + j] = (b0 - b1) * kS;
-      }
-      if (Wc & 1) ta[Wc - 1] = tb[Wc - 1] = 0;
+      RowForward(a[p], ta, Wc);
+      RowForward(b[p], tb, Wc);
       double* lo = Dst[p] + static_cast<int64_t>(i) * Stride;
       double* hi = Dst[p] + static_cast<int64_t>(hh + i) * Stride;
       for (int32_t c = 0; c < Wc; ++c) {
