@@ -3,8 +3,14 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "foundation/fmxMKzByteOrder.h"
+#include "video/Fmxmkzwavecodes.h"
 
 namespace kz {
 
@@ -19,23 +25,27 @@ std::vector<double>& Scratch(size_t Size) {
   return t;
 }
 
+// One row of Wc values: low halves into Lo, high halves into Lo + Wc / 2; an
+// odd last value becomes 0.
+inline void RowForward(const double* X, double* Lo, int32_t Wc) {
+  const int32_t hw = Wc / 2;
+  double* hi = Lo + hw;
+  for (int32_t j = 0; j < hw; ++j) {
+    const double a = X[2 * j], b = X[2 * j + 1];
+    Lo[j] = (a + b) * kS;
+    hi[j] = (a - b) * kS;
+  }
+  if (Wc & 1) Lo[Wc - 1] = 0;
+}
+
 // One level on the Wc x Hc region of a plane with Stride-long rows: rows
 // into the scratch (low halves left, high right), then columns into Dst. An
 // odd last column or row becomes 0. Src may be Dst.
 void ForwardLevel(const double* Src, double* Dst, int32_t Wc, int32_t Hc, int32_t Stride) {
-  const int32_t hw = Wc / 2, hh = Hc / 2;
+  const int32_t hh = Hc / 2;
   double* t = Scratch(static_cast<size_t>(Wc) * Hc).data();
-  for (int32_t r = 0; r < Hc; ++r) {
-    const double* x = Src + static_cast<int64_t>(r) * Stride;
-    double* lo = t + static_cast<int64_t>(r) * Wc;
-    double* hi = lo + hw;
-    for (int32_t j = 0; j < hw; ++j) {
-      const double a = x[2 * j], b = x[2 * j + 1];
-      lo[j] = (a + b) * kS;
-      hi[j] = (a - b) * kS;
-    }
-    if (Wc & 1) lo[Wc - 1] = 0;
-  }
+  for (int32_t r = 0; r < Hc; ++r)
+    RowForward(Src + static_cast<int64_t>(r) * Stride, t + static_cast<int64_t>(r) * Wc, Wc);
   for (int32_t i = 0; i < hh; ++i) {
     const double* t0 = t + static_cast<int64_t>(2 * i) * Wc;
     const double* t1 = t0 + Wc;
@@ -86,7 +96,7 @@ void InverseLevel(double* P, int32_t Wc, int32_t Hc, int32_t Stride) {
 // of every plane into Out[p] (Wc values each).
 template <typename RowSource>
 void FirstLevel(RowSource Rows, double* const* Dst, int32_t Planes, int32_t Wc, int32_t Hc, int32_t Stride) {
-  const int32_t hw = Wc / 2, hh = Hc / 2;
+  const int32_t hh = Hc / 2;
   double* buf = Scratch(static_cast<size_t>(Planes) * 4 * Wc).data();
   for (int32_t i = 0; i < hh; ++i) {
     double* a[3];  // a source may point these at its own rows instead
@@ -100,14 +110,8 @@ void FirstLevel(RowSource Rows, double* const* Dst, int32_t Planes, int32_t Wc, 
     for (int32_t p = 0; p < Planes; ++p) {
       double* ta = buf + static_cast<int64_t>(p) * 4 * Wc + 2 * Wc;  // the row-transformed pair
       double* tb = ta + Wc;
-      for (int32_t j = 0; j < hw; ++j) {
-        const double a0 = a[p][2 * j], a1 = a[p][2 * j + 1], b0 = b[p][2 * j], b1 = b[p][2 * j + 1];
-        ta[j] = (a0 + a1) * kS;
-        ta[hw + j] = (a0 - a1) * kS;
-        tb[j] = (b0 + b1) * kS;
-        tb[hw + j] = (b0 - b1) * kS;
-      }
-      if (Wc & 1) ta[Wc - 1] = tb[Wc - 1] = 0;
+      RowForward(a[p], ta, Wc);
+      RowForward(b[p], tb, Wc);
       double* lo = Dst[p] + static_cast<int64_t>(i) * Stride;
       double* hi = Dst[p] + static_cast<int64_t>(hh + i) * Stride;
       for (int32_t c = 0; c < Wc; ++c) {
@@ -164,138 +168,19 @@ void ForEachSpan(int32_t W, int32_t H, int32_t Depth, int32_t Band, F Fn) {
 
 bool Finite(double V) { return std::isfinite(V); }
 
-// ---- Bit packing.
-class TBitWriter {
- public:
-  explicit TBitWriter(std::vector<uint8_t>& Out) : FOut(Out) {}
-  void Put(uint32_t Value, int32_t Bits) {
-    FAcc |= static_cast<uint64_t>(Value & ((1u << Bits) - 1)) << FCount;
-    FCount += Bits;
-    while (FCount >= 8) {
-      FOut.push_back(static_cast<uint8_t>(FAcc));
-      FAcc >>= 8;
-      FCount -= 8;
-    }
+// What a band's quantised values are multiplied by: 1 / factor, or 0 for a
+// factor of 0 or one that is not finite.
+double Multiplier(double Factor) { return (Factor == 0 || !Finite(Factor)) ? 0.0 : 1.0 / Factor; }
+
+// c = q * Multiplier(factor) in the bands from FirstBand to the low-pass one.
+void DequantiseBands(const int32_t* Quant, double* Plane, int32_t Width, int32_t Height, int32_t Depth,
+                     const double* Factors, int32_t FirstBand) {
+  for (int32_t band = FirstBand; band <= Depth + 1; ++band) {
+    const double m = Multiplier(Factors[band]);
+    ForEachSpan(Width, Height, Depth, band, [&](int64_t Begin, int64_t End) {
+      for (int64_t i = Begin; i < End; ++i) Plane[i] = Quant[i] * m;
+    });
   }
-  void Flush() {
-    if (FCount > 0) FOut.push_back(static_cast<uint8_t>(FAcc));
-    FAcc = 0;
-    FCount = 0;
-  }
-
- private:
-  std::vector<uint8_t>& FOut;
-  uint64_t FAcc = 0;
-  int32_t FCount = 0;
-};
-
-class TBitReader {
- public:
-  TBitReader(const uint8_t* Data, size_t Size) : FData(Data), FSize(Size) {}
-  uint32_t Get(int32_t Bits) {
-    while (FCount < Bits) {
-      const uint64_t byte = FPos < FSize ? FData[FPos] : 0;
-      ++FPos;
-      FAcc |= byte << FCount;
-      FCount += 8;
-    }
-    const uint32_t v = static_cast<uint32_t>(FAcc & ((uint64_t{1} << Bits) - 1));
-    FAcc >>= Bits;
-    FCount -= Bits;
-    return v;
-  }
-
- private:
-  const uint8_t* FData;
-  size_t FSize;
-  size_t FPos = 0;
-  uint64_t FAcc = 0;
-  int32_t FCount = 0;
-};
-
-struct TCodedPlane {
-  std::vector<uint8_t> Codes;   // packed
-  std::vector<uint8_t> Values;  // packed
-  uint32_t CodeCount = 0;
-  uint32_t ValueCount = 0;
-};
-
-void PutCode(TCodedPlane& P, uint32_t Code) {
-  const uint32_t j = P.CodeCount++;
-  if ((j & 3) == 0) P.Codes.push_back(0);
-  P.Codes.back() |= static_cast<uint8_t>(Code << (2 * (j & 3)));
-}
-
-// Codes: 0 one zero; 1 a run (the next slot holds the run's high part, the
-// value its low part; r + 1 zeros); 2 +v; 3 -v.
-void CodePlane(const int32_t* Q, int64_t N, int32_t Bits, TCodedPlane& Out) {
-  Out.Codes.clear();
-  Out.Values.clear();
-  Out.CodeCount = Out.ValueCount = 0;
-  Out.Codes.reserve(static_cast<size_t>(N / 4 + 1));
-  TBitWriter values(Out.Values);
-  const int64_t maxRun = int64_t{1} << (Bits + 2);
-  const int64_t minRun = (Bits + 4) / 2;
-  for (int64_t i = 0; i < N; ++i) {
-    const int32_t q = Q[i];
-    if (q != 0) {
-      PutCode(Out, q > 0 ? 2 : 3);
-      values.Put(static_cast<uint32_t>(q > 0 ? q : -static_cast<int64_t>(q)) & 0xFF, Bits);
-      ++Out.ValueCount;
-      continue;
-    }
-    int64_t k = 1;
-    while (i + k < N - 1 && Q[i + k] == 0 && k < maxRun) ++k;
-    const int64_t r = k - 1;
-    if (r > minRun) {
-      PutCode(Out, 1);
-      values.Put(static_cast<uint32_t>(r & ((int64_t{1} << Bits) - 1)), Bits);
-      ++Out.ValueCount;
-      PutCode(Out, static_cast<uint32_t>(r >> Bits));
-      i += r;
-    } else {
-      PutCode(Out, 0);
-    }
-  }
-  values.Flush();
-}
-
-// Walks codes and values into the plane; stops where the codes, the values
-// or the plane end, or a run would reach the plane's end; what the walk does
-// not reach is 0.
-void DecodePlane(const uint8_t* Codes, uint32_t CodeCount, const uint8_t* Values, size_t ValueBytes,
-                 uint32_t ValueCount, int32_t Bits, int32_t* Q, int64_t N) {
-  TBitReader values(Values, ValueBytes);
-  auto code = [&](uint32_t j) { return (Codes[j >> 2] >> (2 * (j & 3))) & 3; };
-  uint32_t ci = 0, vi = 0;
-  int64_t oi = 0;
-  const auto finish = [&] { std::fill(Q + oi, Q + N, 0); };
-  while (ci < CodeCount && vi < ValueCount && oi < N) {
-    switch (code(ci)) {
-      case 0:
-        Q[oi] = 0;
-        break;
-      case 2:
-        Q[oi] = static_cast<int32_t>(values.Get(Bits));
-        ++vi;
-        break;
-      case 3:
-        Q[oi] = -static_cast<int32_t>(values.Get(Bits));
-        ++vi;
-        break;
-      default: {
-        if (++ci >= CodeCount) return finish();
-        const int64_t r = (static_cast<int64_t>(code(ci)) << Bits) + values.Get(Bits);
-        ++vi;
-        if (oi + r + 1 >= N) return finish();
-        std::fill_n(Q + oi, r + 1, 0);
-        oi += r;
-      }
-    }
-    ++ci;
-    ++oi;
-  }
-  finish();
 }
 
 void PutDouble(uint8_t* P, double V) {
@@ -434,13 +319,16 @@ void KzHWLForwardPixels(const uint32_t* Pixels, int32_t Width, int32_t Height, b
   LaterLevels(planes, 3, Width, Height, Width, Depth);
 }
 
-void KzHWLInverseToPixels(double* const* Planes, int32_t Count, int32_t Width, int32_t Height, int32_t Depth,
-                          uint32_t* Pixels) {
+void KzHWLDecodeToPixels(const int32_t* const* Quant, const double* const* Factors, double* const* Planes,
+                         int32_t Count, int32_t Width, int32_t Height, int32_t Depth, uint32_t* Pixels) {
   if (Width <= 0 || Height <= 0) return;
-  for (int32_t p = 0; p < Count; ++p)
+  for (int32_t p = 0; p < Count; ++p) {
+    DequantiseBands(Quant[p], Planes[p], Width, Height, Depth, Factors[p], 1);
     for (int32_t l = Depth; l >= 1; --l) InverseLevel(Planes[p], Width >> l, Height >> l, Width);
+  }
   // The finest level two rows at a time: columns of each plane into two
-  // scratch rows, rows into two picture rows, then the pixels.
+  // scratch rows (its detail dequantised on the way), rows into two picture
+  // rows, then the pixels.
   const int32_t hw = Width / 2, hh = Height / 2;
   double* buf = Scratch(static_cast<size_t>(Count) * 4 * Width).data();
   const auto rowsBack = [&](const double* T, double* X) {
@@ -473,12 +361,19 @@ void KzHWLInverseToPixels(double* const* Planes, int32_t Count, int32_t Width, i
   };
   for (int32_t i = 0; i < hh; ++i) {
     for (int32_t p = 0; p < Count; ++p) {
-      const double* lo = Planes[p] + static_cast<int64_t>(i) * Width;
-      const double* hi = Planes[p] + static_cast<int64_t>(hh + i) * Width;
+      const double m = Multiplier(Factors[p][0]);
+      const double* lo = Planes[p] + static_cast<int64_t>(i) * Width;  // coarser levels, left half
+      const int32_t* qlo = Quant[p] + static_cast<int64_t>(i) * Width;
+      const int32_t* qhi = Quant[p] + static_cast<int64_t>(hh + i) * Width;
       double* t0 = buf + static_cast<int64_t>(p) * 4 * Width;
       double* t1 = t0 + Width;
-      for (int32_t c = 0; c < Width; ++c) {
-        const double l = lo[c], h = hi[c];
+      for (int32_t c = 0; c < hw; ++c) {
+        const double l = lo[c], h = qhi[c] * m;
+        t0[c] = (l + h) * kS;
+        t1[c] = (l - h) * kS;
+      }
+      for (int32_t c = hw; c < Width; ++c) {
+        const double l = qlo[c] * m, h = qhi[c] * m;
         t0[c] = (l + h) * kS;
         t1[c] = (l - h) * kS;
       }
@@ -557,26 +452,94 @@ void WaveletQuantGS(double* Plane, int32_t* Quant, int32_t Width, int32_t Height
   }
 }
 
-void KzHWLThresholdQuant(double* Plane, int32_t* Quant, int32_t Width, int32_t Height, int32_t Depth, double Eps,
+namespace {
+
+// The magnitude of a coefficient that the threshold keeps: 0 for NaN,
+// infinities and |c| <= Limit (-infinity keeps every finite one).
+inline double KeptMagnitude(double C, double Limit) {
+  const double a = std::fabs(C);
+  return a <= std::numeric_limits<double>::max() && !(a <= Limit) ? a : 0.0;
+}
+
+// The largest kept magnitude of a span, no less than Start. Four running
+// maxima, so that no comparison waits for the one before (the maximum of
+// non-negative numbers does not depend on the order).
+double KeptMaxScalar(const double* P, int64_t N, double Limit, double Start) {
+  double m[4] = {Start, 0.0, 0.0, 0.0};
+  int64_t i = 0;
+  for (; i + 4 <= N; i += 4)
+    for (int k = 0; k < 4; ++k) {
+      const double a = KeptMagnitude(P[i + k], Limit);
+      m[k] = a > m[k] ? a : m[k];
+    }
+  for (; i < N; ++i) {
+    const double a = KeptMagnitude(P[i], Limit);
+    m[0] = a > m[0] ? a : m[0];
+  }
+  const double x = m[0] > m[1] ? m[0] : m[1], y = m[2] > m[3] ? m[2] : m[3];
+  return x > y ? x : y;
+}
+
+#if defined(__SSE2__)
+// The same with two lanes a register and no branch (the compiler keeps the
+// scalar maximum's branches). maxpd of two non-negative finite numbers is
+// their maximum, exactly.
+double KeptMaxSse2(const double* P, int64_t N, double Limit, double Start) {
+  const __m128d sign = _mm_set1_pd(-0.0), largest = _mm_set1_pd(std::numeric_limits<double>::max());
+  const __m128d limit = _mm_set1_pd(Limit);
+  const auto kept = [&](const double* At) {
+    const __m128d a = _mm_andnot_pd(sign, _mm_loadu_pd(At));
+    return _mm_and_pd(a, _mm_andnot_pd(_mm_cmple_pd(a, limit), _mm_cmple_pd(a, largest)));
+  };
+  __m128d m0 = _mm_set_sd(Start), m1 = _mm_setzero_pd();
+  int64_t i = 0;
+  for (; i + 4 <= N; i += 4) {
+    m0 = _mm_max_pd(m0, kept(P + i));
+    m1 = _mm_max_pd(m1, kept(P + i + 2));
+  }
+  m0 = _mm_max_pd(m0, m1);
+  double lanes[2];
+  _mm_storeu_pd(lanes, m0);
+  double m = lanes[0] > lanes[1] ? lanes[0] : lanes[1];
+  for (; i < N; ++i) {
+    const double a = KeptMagnitude(P[i], Limit);
+    m = a > m ? a : m;
+  }
+  return m;
+}
+#endif
+
+}  // namespace
+
+double KzHWLKeptMax(const double* P, int64_t N, double Limit, double Start, bool Vector) {
+#if defined(__SSE2__)
+  if (Vector) return KeptMaxSse2(P, N, Limit, Start);
+#endif
+  (void)Vector;
+  return KeptMaxScalar(P, N, Limit, Start);
+}
+
+void KzHWLThresholdQuant(const double* Plane, int32_t* Quant, int32_t Width, int32_t Height, int32_t Depth, double Eps,
                          int32_t Bits, double* Factors) {
   if (Width <= 0 || Height <= 0 || Width > HWL_MaxCoded || Height > HWL_MaxCoded) return;
   const double top = static_cast<double>((1u << Bits) - 1);
   for (int32_t band = 0; band <= Depth + 1; ++band) {
-    const bool detail = band <= Depth;
-    double mn = 1e8, mx = -1e8;
+    const double limit = band <= Depth ? Eps : -std::numeric_limits<double>::infinity();
+    // The largest kept magnitude is what the smallest and largest kept
+    // value give the quantiser (an empty band keeps their starting 1e8).
+    double largest = 0;
+    int64_t count = 0;
+    ForEachSpan(Width, Height, Depth, band, [&](int64_t Begin, int64_t End) {
+      largest = KzHWLKeptMax(Plane + Begin, End - Begin, limit, largest, true);
+      count += End - Begin;
+    });
+    if (count == 0) largest = 1e8;
+    const double factor = largest == 0 ? 0.0 : top / largest;
     ForEachSpan(Width, Height, Depth, band, [&](int64_t Begin, int64_t End) {
       for (int64_t i = Begin; i < End; ++i) {
-        double c = Plane[i];
-        if (!Finite(c) || (detail && std::fabs(c) <= Eps)) c = 0;
-        Plane[i] = c;
-        mn = c < mn ? c : mn;
-        mx = c > mx ? c : mx;
+        const double c = KeptMagnitude(Plane[i], limit) == 0 ? 0.0 : Plane[i];
+        Quant[i] = static_cast<int32_t>(KzHWLRoundEven(c * factor));
       }
-    });
-    double factor = 0;
-    if (mn != 0 || mx != 0) factor = top / (std::fabs(mx) >= std::fabs(mn) ? std::fabs(mx) : std::fabs(mn));
-    ForEachSpan(Width, Height, Depth, band, [&](int64_t Begin, int64_t End) {
-      for (int64_t i = Begin; i < End; ++i) Quant[i] = static_cast<int32_t>(KzHWLRoundEven(Plane[i] * factor));
     });
     Factors[band] = factor;
   }
@@ -592,13 +555,7 @@ void WaveletQuantRGB(double* P1, double* P2, double* P3, int32_t* Q1, int32_t* Q
 
 void DeWaveletQuantGS(const int32_t* Quant, double* Plane, int32_t Width, int32_t Height, int32_t Depth,
                       const double* Factors) {
-  for (int32_t band = 0; band <= Depth + 1; ++band) {
-    const double f = Factors[band];
-    const double m = (f == 0 || !Finite(f)) ? 0.0 : 1.0 / f;
-    ForEachSpan(Width, Height, Depth, band, [&](int64_t Begin, int64_t End) {
-      for (int64_t i = Begin; i < End; ++i) Plane[i] = Quant[i] * m;
-    });
-  }
+  DequantiseBands(Quant, Plane, Width, Height, Depth, Factors, 0);
 }
 
 void DeWaveletQuantRGB(const int32_t* Q1, const int32_t* Q2, const int32_t* Q3, double* P1, double* P2, double* P3,
@@ -628,7 +585,7 @@ bool WriteHWLToStream(TStream& Stream, const int32_t* Q1, const int32_t* Q2, con
   const double* f[3] = {F1, F2, F3};
   const int32_t bits[3] = {BitsY, BitsU, BitsV};
   const int64_t n = static_cast<int64_t>(Width) * Height;
-  thread_local TCodedPlane coded[3];
+  thread_local THWLCodedPlane coded[3];
   HWL_Header h;
   h.width = static_cast<uint16_t>(Width);
   h.height = static_cast<uint16_t>(Height);
@@ -640,7 +597,7 @@ bool WriteHWLToStream(TStream& Stream, const int32_t* Q1, const int32_t* Q2, con
   uint32_t* codeCounts[3] = {&h.bitsr, &h.bitsg, &h.bitsb};
   uint32_t* valueCounts[3] = {&h.datar, &h.datag, &h.datab};
   for (int32_t p = 0; p < planes; ++p) {
-    CodePlane(q[p], n, bits[p], coded[p]);
+    KzHWLCodePlane(q[p], n, bits[p], coded[p]);
     *codeCounts[p] = coded[p].CodeCount;
     *valueCounts[p] = coded[p].ValueCount;
   }
@@ -651,9 +608,9 @@ bool WriteHWLToStream(TStream& Stream, const int32_t* Q1, const int32_t* Q2, con
     for (int32_t l = 0; l < Depth + 2; ++l, at += 8) PutDouble(out.data() + at, f[p][l]);
   if (Stream.Write(out.data(), static_cast<int64_t>(out.size())) != static_cast<int64_t>(out.size())) return false;
   for (int32_t p = 0; p < planes; ++p)
-    for (const std::vector<uint8_t>* block : {&coded[p].Codes, &coded[p].Values})
-      if (!block->empty() &&
-          Stream.Write(block->data(), static_cast<int64_t>(block->size())) != static_cast<int64_t>(block->size()))
+    for (const auto& [block, size] :
+         {std::pair{&coded[p].Codes, coded[p].CodeBytes}, {&coded[p].Values, coded[p].ValueBytes}})
+      if (size > 0 && Stream.Write(block->data(), static_cast<int64_t>(size)) != static_cast<int64_t>(size))
         return false;
   return true;
 }
@@ -693,7 +650,8 @@ bool ReadHWLFromStream(TStream& Stream, THWLPlanes& Out) {
     const uint8_t* codes = at;
     at += CodeBytes(h.Codes(p));
     const int64_t valueBytes = ValueBytes(h.Values(p), h.Bits(p));
-    DecodePlane(codes, h.Codes(p), at, static_cast<size_t>(valueBytes), h.Values(p), h.Bits(p), Out.Q[p].data(), n);
+    KzHWLDecodePlane(codes, h.Codes(p), at, static_cast<size_t>(valueBytes), h.Values(p), h.Bits(p), Out.Q[p].data(),
+                     n);
     at += valueBytes;
   }
   return true;
@@ -743,13 +701,13 @@ bool HWL2Mem(std::vector<uint8_t>& Buffer, HWL_Header& Header, const std::string
   std::vector<double> px[3];
   KzHWLReconstruct(planes, px[0], px[1], px[2]);
   if (Header.bpp == 8) {
-    for (size_t i = 0; i < n; ++i) Buffer[i] = KzHWLClampByte(px[0][i]);
+    for (size_t i = 0; i < n; ++i) Buffer[i] = static_cast<uint8_t>(KzHWLClampByte(px[0][i]));
     return true;
   }
   for (size_t i = 0; i < n; ++i) {
-    Buffer[4 * i] = KzHWLClampByte(px[2][i]);
-    Buffer[4 * i + 1] = KzHWLClampByte(px[1][i]);
-    Buffer[4 * i + 2] = KzHWLClampByte(px[0][i]);
+    Buffer[4 * i] = static_cast<uint8_t>(KzHWLClampByte(px[2][i]));
+    Buffer[4 * i + 1] = static_cast<uint8_t>(KzHWLClampByte(px[1][i]));
+    Buffer[4 * i + 2] = static_cast<uint8_t>(KzHWLClampByte(px[0][i]));
     Buffer[4 * i + 3] = 0;
   }
   return true;

@@ -81,12 +81,14 @@ void KzHWLForwardPixels(const uint32_t* Pixels, int32_t Width, int32_t Height, b
 void DeWaveletRGB(double* R, double* G, double* B, double* Y, double* U, double* V, int32_t Width, int32_t Height,
                   int32_t Stride, int32_t FullHeight, int32_t Depth);
 
-// The inverse transform of a grey plane (Count 1) or of Y, U, V (Count 3),
-// in place except the finest level, which goes straight into opaque 32-bit
-// pixels (Width x Height): the numbers DeWaveletGS or DeWaveletRGB give,
-// clamped and rounded as KzHWLClampByte does.
-void KzHWLInverseToPixels(double* const* Planes, int32_t Count, int32_t Width, int32_t Height, int32_t Depth,
-                          uint32_t* Pixels);
+// Decodes quantised planes into opaque 32-bit pixels (Width x Height): a
+// grey plane (Count 1) or Y, U, V (Count 3) with their factor tables. The
+// coarser bands are dequantised into Planes and transformed back there; the
+// finest level's detail is dequantised as it is used and goes straight into
+// the pixels. The numbers DeWaveletQuantGS then DeWaveletGS or DeWaveletRGB
+// give, clamped and rounded as KzHWLClampByte does.
+void KzHWLDecodeToPixels(const int32_t* const* Quant, const double* const* Factors, double* const* Planes,
+                         int32_t Count, int32_t Width, int32_t Height, int32_t Depth, uint32_t* Pixels);
 
 // ---- Threshold and quantiser.
 // Clears the detail coefficients with |c| <= Eps (and NaN or infinite ones);
@@ -100,9 +102,14 @@ void WaveletQuantGS(double* Plane, int32_t* Quant, int32_t Width, int32_t Height
 void WaveletQuantRGB(double* P1, double* P2, double* P3, int32_t* Q1, int32_t* Q2, int32_t* Q3, int32_t Width,
                      int32_t Height, int32_t Depth, int32_t BitsY, int32_t BitsU, int32_t BitsV, double* F1, double* F2,
                      double* F3);
-// WaveletZeroOutGS then WaveletQuantGS in one walk of each band.
-void KzHWLThresholdQuant(double* Plane, int32_t* Quant, int32_t Width, int32_t Height, int32_t Depth, double Eps,
+// The quantised plane and factors WaveletZeroOutGS then WaveletQuantGS
+// give, without changing Plane: two reads of each band.
+void KzHWLThresholdQuant(const double* Plane, int32_t* Quant, int32_t Width, int32_t Height, int32_t Depth, double Eps,
                          int32_t Bits, double* Factors);
+// The largest |c| of P[0..N) that the threshold keeps (finite and above
+// Limit; -infinity keeps every finite one), no less than Start. Vector picks
+// the SSE2 routine where there is one; both give the same number.
+double KzHWLKeptMax(const double* P, int64_t N, double Limit, double Start, bool Vector);
 // c = q / factor per band (0 where the factor is 0 or not finite).
 void DeWaveletQuantGS(const int32_t* Quant, double* Plane, int32_t Width, int32_t Height, int32_t Depth,
                       const double* Factors);
@@ -155,12 +162,13 @@ inline double KzHWLRoundEven(double Value) {
   constexpr double bias = 6755399441055744.0;
   return (Value + bias) - bias;
 }
-// Plane value to a byte: <= 0 gives 0, >= 255 gives 255, else the nearest
-// integer (halves to even).
-inline uint8_t KzHWLClampByte(double Value) {
-  if (!(Value > 0)) return 0;
-  if (Value >= 255) return 255;
-  return static_cast<uint8_t>(KzHWLRoundEven(Value));
+// Plane value to a byte: <= 0 (or NaN) gives 0, >= 255 gives 255, else the
+// nearest integer (halves to even). Two selects and no branch, so that the
+// loops over it vectorise.
+inline uint32_t KzHWLClampByte(double Value) {
+  double v = Value > 0 ? Value : 0.0;
+  v = v < 255 ? v : 255.0;
+  return static_cast<uint32_t>(static_cast<int32_t>(KzHWLRoundEven(v)));
 }
 // The planes of a decoded stream dequantised and transformed back: the grey
 // plane into P1, or R, G, B into P1, P2, P3 (width x height each).

@@ -282,18 +282,21 @@ void TWavelet::TakeDecoded() {
     factors[0] = &pic_quantfactorr;
     quant[0] = &pic_qHWLr;
   }
-  // Dequantised into the result planes, then transformed back straight into
-  // the result bitmap.
+  // The coarser bands dequantised into the result planes and transformed
+  // back there, the finest level straight into the result bitmap.
   std::vector<double>* work[3] = {planes == 1 ? &pic_BMP : &pic_BMPr, &pic_BMPg, &pic_BMPb};
   double* workPlanes[3] = {nullptr, nullptr, nullptr};
+  const int32_t* quantPlanes[3] = {nullptr, nullptr, nullptr};
+  const double* factorTables[3] = {nullptr, nullptr, nullptr};
   for (int32_t p = 0; p < planes; ++p) {
-    work[p]->resize(static_cast<size_t>(PlaneSize()));  // every entry is written
-    DeWaveletQuantGS(FPlanes.Q[p].data(), work[p]->data(), pic_width, pic_height, pic_subdivisiondepth,
-                     FPlanes.F[p].data());
+    work[p]->resize(static_cast<size_t>(PlaneSize()));  // every entry read is written first
     workPlanes[p] = work[p]->data();
+    quantPlanes[p] = FPlanes.Q[p].data();
+    factorTables[p] = FPlanes.F[p].data();
   }
   ReLoadHWL();
-  KzHWLInverseToPixels(workPlanes, planes, pic_width, pic_height, pic_subdivisiondepth, FKzBitmapHWL->Data());
+  KzHWLDecodeToPixels(quantPlanes, factorTables, workPlanes, planes, pic_width, pic_height, pic_subdivisiondepth,
+                      FKzBitmapHWL->Data());
   for (int32_t p = 0; p < planes; ++p) {
     std::copy(FPlanes.F[p].begin(), FPlanes.F[p].end(), factors[p]->begin());
     quant[p]->swap(FPlanes.Q[p]);
