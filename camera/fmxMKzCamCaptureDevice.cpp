@@ -35,6 +35,21 @@ void TKzCamCaptureOwner::DeviceOperation(TKzDeviceOperation Operation, bool Done
 
 void TKzCamCaptureOwner::CaptureDebug(const std::string& Text) { KzPostMessageDebug(&FCamera, 0, Text); }
 
+void TKzCamCaptureOwner::CaptureFailed(const std::string& Reason) {
+  CaptureDebug(Reason);
+  std::lock_guard<std::mutex> g(FFailureLock);
+  FFailure = Reason;
+}
+
+void TKzCamCaptureOwner::DoneVideoStream(int32_t Status) {
+  std::string reason;
+  {
+    std::lock_guard<std::mutex> g(FFailureLock);
+    reason.swap(FFailure);
+  }
+  FCamera.DeviceEndVideoStream(*this, Status, Status != 0 ? reason : std::string());
+}
+
 bool TKzCamCaptureOwner::WaitStopped(uint32_t Interval) {
   if (IsRunning()) KzMWait(Interval);
   return !IsRunning();

@@ -4,6 +4,8 @@
 // camera's events and consumer notifications.
 #pragma once
 #include <memory>
+#include <mutex>
+#include <string>
 
 #include "camera/fmxMKzCamDevice.h"
 #include "capture/fmxMKzDesktop.h"
@@ -20,12 +22,17 @@ public:
   void AfterCamDrawImageFromWebCam() override;
   void StartVideoStream() override { NotifyVideoStart(); }
   void StartedVideoStream() override { NotifyStartVideoStream(); }
-  void DoneVideoStream(int32_t Status) override { NotifyEndVideoStream(Status); }
+  void DoneVideoStream(int32_t Status) override;
   void ClearLastFrame() override;
   void DeviceOperation(TKzDeviceOperation Operation, bool Done) override;
   void CaptureDebug(const std::string& Text) override;
+  void CaptureFailed(const std::string& Reason) override;
   // Waits for a stopping capture object. Main thread; runs main-thread work.
   bool WaitStopped(uint32_t Interval) override;
+
+private:
+  std::mutex FFailureLock;
+  std::string FFailure;  // the reason of the failure being reported
 };
 
 class TKzCamWebCamDevice : public TKzCamCaptureOwner {

@@ -351,7 +351,7 @@ public:
   // Reports from device objects.
   void DeviceVideoStart(TKzCamDevice& Device);
   void DeviceStartVideoStream(TKzCamDevice& Device);
-  void DeviceEndVideoStream(TKzCamDevice& Device, int32_t Status);
+  void DeviceEndVideoStream(TKzCamDevice& Device, int32_t Status, const std::string& Reason = {});
   // The device could not start: a debug text, then the end with Status 1, both posted.
   void DeviceFailed(TKzCamDevice& Device, const std::string& Text);
 

@@ -62,14 +62,16 @@ void TKzCamera::DeviceStartVideoStream(TKzCamDevice&) {
   if (OnStartVideoStream) OnStartVideoStream(this);
 }
 
-void TKzCamera::DeviceEndVideoStream(TKzCamDevice&, int32_t Status) {
+void TKzCamera::DeviceEndVideoStream(TKzCamDevice&, int32_t Status, const std::string& Reason) {
   ResetAbort();
+  if (!Reason.empty()) FLastError = {TKzSourceErrorKind::kzseOther, 0, Reason};
   if (OnEndVideoStream) OnEndVideoStream(this, Status);
   CallDoneVideoStream(Status);
 }
 
 void TKzCamera::DeviceFailed(TKzCamDevice& Device, const std::string& Text) {
   KzPostMessageDebug(this, 0, Text);
+  FLastError = {TKzSourceErrorKind::kzseOther, 0, Text};
   DoPostMessage(MsgDeviceEnded, 1, static_cast<LPARAM>(Device.Kind()));
 }
 

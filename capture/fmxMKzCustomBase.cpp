@@ -109,7 +109,7 @@ void TKzCustomBase::DoExecute() {
     }
     std::string error;
     if (!NextFrame(error)) {
-      if (!error.empty()) FOwner->CaptureDebug(error);
+      if (!error.empty()) FOwner->CaptureFailed(error);
       FStopping = true;
       endPosted = true;
       EndStream(1);

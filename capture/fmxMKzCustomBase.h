@@ -33,6 +33,9 @@ public:
   virtual void DeviceOperation(TKzDeviceOperation Operation, bool Done) = 0;
   // A debug text. Any thread, never blocks.
   virtual void CaptureDebug(const std::string& Text) = 0;
+  // Why the stream ends with Status 1, told on the frame thread just before
+  // that end is queued.
+  virtual void CaptureFailed(const std::string& Reason) { CaptureDebug(Reason); }
 };
 
 class TKzCustomBase : public TKzBaseThread {

@@ -1,5 +1,6 @@
 #include "platform/fmxMKzPlatformX11Screen.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #ifdef KZ_HAVE_X11
@@ -113,7 +114,9 @@ TKzX11Screen::TKzX11Screen(const std::string& DisplayName) : FImpl(std::make_uni
   InstallErrorHandler();
   FImpl->Dpy = XOpenDisplay(DisplayName.empty() ? nullptr : DisplayName.c_str());
   if (!FImpl->Dpy) {
-    FError = "cannot open the X display " + (DisplayName.empty() ? std::string("($DISPLAY)") : DisplayName);
+    const char* env = std::getenv("DISPLAY");
+    const std::string name = !DisplayName.empty() ? DisplayName : env && *env ? env : "";
+    FError = name.empty() ? "no X display: DISPLAY is not set" : "cannot open the X display " + name;
     return;
   }
   FImpl->Screen = DefaultScreen(FImpl->Dpy);

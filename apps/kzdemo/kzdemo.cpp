@@ -257,10 +257,7 @@ int main(int argc, char** argv) {
             web.PageURL().c_str(), web.PageURL().c_str());
     else
       KzErr("kzdemo: no browser page: %s\n", web.LastError().c_str());
-    for (int i = 0; i < 200 && receiver.ListeningPort() == 0; ++i) KzMWait(10);
-    sender.SetReceiverPort(receiver.ListeningPort());
-    sender.SetActive(receiver.ListeningPort() != 0);
-    sender.SetVideoSource(&Camera);
+    sender.SetVideoSource(&Camera);  // it starts once the receiver has its port (OnIdle)
     received.KeepNext();
     if (!IsSupportedFFmpeg()) return;
     std::filesystem::create_directories(o.OutDir);
@@ -283,8 +280,14 @@ int main(int argc, char** argv) {
     recorder.SetActive(false);
     recorder.SetVideoSource(nullptr);
   };
+  bool senderStarted = false;
   o.OnIdle = [&] {
     viewer->Idle();
+    if (!senderStarted && receiver.ListeningPort() != 0) {
+      senderStarted = true;
+      sender.SetReceiverPort(receiver.ListeningPort());
+      sender.SetActive(true);
+    }
     TKzMBitmap shot;
     int64_t number = 0;
     if (!receivedShotOk && received.TakeFrame(shot, number)) {
