@@ -1,7 +1,7 @@
 // The decode thread of a multi-source pipeline: finds the framed pictures in
 // each sender's video bytes, decodes them (JPEG, HWL, BMP, PNG; the receiver may
-// rewrite each picture first), and queues those within VideoLatency of the
-// newest on its draw thread; hands user data and file chunks to the owner.
+// rewrite each picture first), decoding and queueing only those within
+// VideoLatency of the newest; hands user data and file chunks to the owner.
 #pragma once
 #include <atomic>
 #include <cstdint>
