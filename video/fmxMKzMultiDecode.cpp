@@ -62,6 +62,28 @@ int64_t TKzMultiDecode::BufferedBytes(int32_t Key, const TKzHeaderPack& Header, 
   return KzHeldBytes(FData, Header, Key, MediaIndex);
 }
 
+bool TKzMultiDecode::KeyDrained(int32_t Key) {
+  {
+    std::lock_guard<TCriticalSection> g(FTmpDataSection);
+    if (KzKeyHoldsData(FTmpData, Key)) return false;
+  }
+  TKzSafeLock g(FAccessSection);
+  FData.LockList();
+  bool drained = true;
+  for (const auto& entry : FData.List) {
+    if (entry->Key != Key) continue;
+    for (const auto& item : entry->List) {
+      if (item->Data.Size() == 0) continue;
+      const auto* video = entry->TypeData == DATA_TYPE_VIDEO ? static_cast<const TKzVideoDataItem*>(item.get()) : nullptr;
+      // A changed-area stream keeps no such mark: it waits for the sweep's time limit.
+      if (!video || KzIsChangeEncoding(video->VideoInfo.Encoding) || video->Searched < video->Data.Size())
+        drained = false;
+    }
+  }
+  FData.UnlockList();
+  return drained;
+}
+
 void TKzMultiDecode::SetFramePerSec(int32_t FPS) {
   if (FPS < 1) return;
   FFramePerSec.store(FPS);
