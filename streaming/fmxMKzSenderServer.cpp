@@ -16,6 +16,11 @@ constexpr size_t kPack = TKzSessionPack::WireSize;
 constexpr size_t kHeaderPack = TKzHeaderPack::WireSize;
 constexpr size_t kReadSize = 4096;
 constexpr size_t kPiecesPerCall = 64;
+// Bytes written to one connection per turn of the poll loop: a receiver
+// that fell behind gets answers of many frames (megabytes at 1080p), and
+// writing one to the end before looking at the others kept every other
+// connection's request unread for that long.
+constexpr size_t kBytesPerTurn = 256 << 10;
 
 uint64_t SteadyMs() {
   return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -241,7 +246,7 @@ bool TKzCamSenderServer::SendData(uint16_t ADataType) {
 }
 
 bool TKzCamSenderServer::Flush() {
-  while (!FOut.empty()) {
+  for (size_t turn = 0; !FOut.empty() && turn < kBytesPerTurn;) {
     TKzSendPiece pieces[kPiecesPerCall];
     size_t n = 0;
     for (auto it = FOut.begin(); it != FOut.end() && n < kPiecesPerCall; ++it) pieces[n++] = {it->Data, it->Size};
@@ -251,6 +256,7 @@ bool TKzCamSenderServer::Flush() {
       return false;
     }
     if (sent == 0) break;
+    turn += static_cast<size_t>(sent);
     FLastProgressMs = SteadyMs();
     for (size_t left = static_cast<size_t>(sent); left > 0;) {
       TOutPiece& f = FOut.front();

@@ -4,7 +4,8 @@
 //
 // A connection is no thread of its own: the listener's one poll loop
 // reads, answers and writes for all of them (an empty poll costs a read
-// and a 16-byte write there, nothing more). Payloads reach the queue as
+// and a 16-byte write there, nothing more), each answer going out at most
+// 256 KiB per connection and turn, so that a long one holds up no other. Payloads reach the queue as
 // packets built once for every connection (TKzPulledPacket); a connection
 // only adds its session packs, header packs and its own IndexPart.
 //

@@ -62,6 +62,28 @@ int64_t TKzMultiDecode::BufferedBytes(int32_t Key, const TKzHeaderPack& Header, 
   return KzHeldBytes(FData, Header, Key, MediaIndex);
 }
 
+bool TKzMultiDecode::KeyDrained(int32_t Key) {
+  {
+    std::lock_guard<TCriticalSection> g(FTmpDataSection);
+    if (KzKeyHoldsData(FTmpData, Key)) return false;
+  }
+  TKzSafeLock g(FAccessSection);
+  FData.LockList();
+  bool drained = true;
+  for (const auto& entry : FData.List) {
+    if (entry->Key != Key) continue;
+    for (const auto& item : entry->List) {
+      if (item->Data.Size() == 0) continue;
+      const auto* video = entry->TypeData == DATA_TYPE_VIDEO ? static_cast<const TKzVideoDataItem*>(item.get()) : nullptr;
+      // A changed-area stream keeps no such mark: it waits for the sweep's time limit.
+      if (!video || KzIsChangeEncoding(video->VideoInfo.Encoding) || video->Searched < video->Data.Size())
+        drained = false;
+    }
+  }
+  FData.UnlockList();
+  return drained;
+}
+
 void TKzMultiDecode::SetFramePerSec(int32_t FPS) {
   if (FPS < 1) return;
   FFramePerSec.store(FPS);
@@ -132,27 +154,32 @@ void TKzMultiDecode::DecodeVideo(const TKzDataItem& Entry, TKzVideoDataItem& Ite
   }
   const uint8_t* data = Item.Data.Memory();
   KzScanFramedImages(data, Item.Data.Size(), *format, Item.Searched, MaxDecodeData, FScan);
+  // Newest first, and only the frames that will be drawn: those within
+  // VideoLatency of the newest one that decodes (the newest alone with
+  // latency 0). Decoding the older ones of a backlog only to drop them would
+  // make every pass longer than the one before once the decoder falls behind.
+  const int64_t latency = FPaint->VideoLatency();
+  int64_t span = 0;
   int32_t count = 0;
-  if (Wanted) {
-    for (const TKzFramedImage& f : FScan.Frames) {
-      if (Terminated() || Stopping()) return;  // the bytes stay as they are
-      TKzDecodeData& slot = Slot(count);
-      if (!DecodeFrame(data + f.ImageOffset(), f.Size, format->ImageType, slot.Image)) continue;
-      if (!isStartVideo.exchange(true) && OnStartVideo) Synchronize([this] { OnStartVideo(FOwner.OwnerComponent()); });
-      if (OnFPS) OnFPS(FOwner.OwnerComponent());
-      slot.HeaderPack = Entry.HeaderPack;
-      slot.hClient = KzClientHandle(Entry.Key);
-      slot.StartTime = f.StartTime;
-      slot.DiffTime = f.DiffTime;
-      slot.VideoIndex = static_cast<uint16_t>(Item.MediaIndex);
-      ++count;
-      ++FDecoded;
-    }
+  for (size_t i = 0; Wanted && i < FScan.Frames.size(); ++i) {
+    const TKzFramedImage& f = FScan.Frames[i];
+    if (Terminated() || Stopping()) return;  // the bytes stay as they are
+    TKzDecodeData& slot = Slot(count);
+    if (!DecodeFrame(data + f.ImageOffset(), f.Size, format->ImageType, slot.Image)) continue;
+    if (!isStartVideo.exchange(true) && OnStartVideo) Synchronize([this] { OnStartVideo(FOwner.OwnerComponent()); });
+    if (OnFPS) OnFPS(FOwner.OwnerComponent());
+    slot.HeaderPack = Entry.HeaderPack;
+    slot.hClient = KzClientHandle(Entry.Key);
+    slot.StartTime = f.StartTime;
+    slot.DiffTime = f.DiffTime;
+    slot.VideoIndex = static_cast<uint16_t>(Item.MediaIndex);
+    ++count;
+    ++FDecoded;
+    span += f.DiffTime;
+    if (f.DiffTime == 0 || span > latency) break;
   }
   FDataCount = count;
-  const size_t draw = KzFramesWithinLatency(static_cast<size_t>(count), FPaint->VideoLatency(),
-                                            [this](size_t i) { return FDecodeData[i].DiffTime; });
-  FPaint->DrawImages(static_cast<int32_t>(draw), FDecodeData.data());
+  FPaint->DrawImages(count, FDecodeData.data());
   Item.Data.DeleteFront(FScan.Consumed);
   Item.Searched = Item.Data.Size();
 }

@@ -1,7 +1,7 @@
 // The decode thread of a multi-source pipeline: finds the framed pictures in
 // each sender's video bytes, decodes them (JPEG, HWL, BMP, PNG; the receiver may
-// rewrite each picture first), and queues those within VideoLatency of the
-// newest on its draw thread; hands user data and file chunks to the owner.
+// rewrite each picture first), decoding and queueing only those within
+// VideoLatency of the newest; hands user data and file chunks to the owner.
 #pragma once
 #include <atomic>
 #include <cstdint>
@@ -40,6 +40,11 @@ public:
   // Bytes kept between passes for that source (an incomplete frame). Any
   // thread; waits for a running pass.
   int64_t BufferedBytes(int32_t Key, const TKzHeaderPack& Header, int32_t MediaIndex);
+  // Whether nothing of that key is left to decode: no input waits and the
+  // passes kept at most the start of a frame (searched already). Once its
+  // connection has ended that start is never completed. Any thread; waits
+  // for a running pass.
+  bool KeyDrained(int32_t Key);
 
   // Settings; any thread. FPS >= 1: SleepMSec := 1000 div FPS. The
   // background colour and IgnoreCorruptedFrames are kept for changed-area

@@ -40,8 +40,10 @@ public:
   // when missing and wake the thread. Network threads, never block for long.
   bool IsFileBufferTooLarge(int32_t Key, const TKzHeaderPack& Header, const TKzInfo& Info);
   bool IsEmpty(int32_t Key, const TKzHeaderPack& Header, const TKzInfo& Info);
-  // Whether neither this thread nor the decoder holds bytes of that key. Any thread.
-  bool KeyDrained(int32_t Key) { return !HoldsKey(Key) && !FDecode->HoldsKey(Key); }
+  // Whether the chain has nothing of that key left to pass on: this thread
+  // holds no bytes of it, the decoder at most the start of a frame whose
+  // end never came. Any thread.
+  bool KeyDrained(int32_t Key) { return !HoldsKey(Key) && FDecode->KeyDrained(Key); }
   // The decoder's frame rate (FPS >= 1). Any thread.
   void SetFramePerSec(int32_t FPS) { FDecode->SetFramePerSec(FPS); }
   // Bytes waiting for the thread, in all. Any thread.

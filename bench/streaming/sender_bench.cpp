@@ -54,23 +54,45 @@ TKzSocket ConnectRetry(uint16_t Port) {
   return KZ_INVALID_SOCKET;
 }
 
-// Pulls video, counting the frames of every batch.
+// Reads the answer to one request, counting its payloads by their header
+// packs and skipping their bytes (a reader as lean as the anchor's, which
+// only looks for image starts: both share the machine with the server they
+// measure). The frames, or -1 when the connection failed or sent something else.
+int64_t ReadAnswer(TKzSocket S, std::vector<uint8_t>& Buf) {
+  const auto exactly = [&](uint8_t* To, size_t N) {
+    return KzMRecvNonBlock(S, To, static_cast<int64_t>(N), true, 2000) == static_cast<int64_t>(N);
+  };
+  uint8_t pack[TKzSessionPack::WireSize], head[TKzHeaderPack::WireSize];
+  if (!exactly(pack, sizeof pack)) return -1;
+  const TKzSessionPack begin = KzSessionPackFromBytes(pack);
+  if (begin.MARKER == MARKER_SESSION_NODATA) return 0;
+  if (begin.MARKER != MARKER_SESSION_BEGIN) return -1;
+  int64_t frames = 0;
+  for (int64_t left = begin.DataLen; left > 0; ++frames) {
+    if (!exactly(head, sizeof head)) return -1;
+    int64_t len = KzHeaderPackFromBytes(head).LenPack;
+    left -= static_cast<int64_t>(sizeof head) + len;
+    while (len > 0) {
+      const int64_t n = KzMRecvNonBlock(S, Buf.data(), std::min<int64_t>(len, static_cast<int64_t>(Buf.size())), false, 2000);
+      if (n <= 0) return -1;
+      len -= n;
+    }
+  }
+  return exactly(pack, sizeof pack) ? frames : -1;  // the end pack
+}
+
+// Pulls video, counting the frames of every answer.
 void PullReader(TKzSocket S, const std::atomic<bool>& Stop, std::atomic<int64_t>& Frames) {
-  TKzBatchReader batches;
   std::vector<uint8_t> buf(1 << 18);
   for (bool first = true; !Stop; first = false) {
     uint8_t r[TKzChannelRequest::WireSize];
     KzChannelRequestToBytes({first ? "CLRVD" : "VDGET", {}, 0}, r);
     if (KzSendAll(S, r, sizeof r) < 0) return;
-    TKzBatch batch;
-    while (!batches.Next(batch)) {
-      const int64_t n = KzMRecvNonBlock(S, buf.data(), static_cast<int64_t>(buf.size()), false, 2000);
-      if (n <= 0 || Stop) return;
-      batches.Feed(buf.data(), static_cast<size_t>(n));
-    }
-    Frames += static_cast<int64_t>(batch.Chunks.size());
+    const int64_t n = ReadAnswer(S, buf);
+    if (n < 0 || Stop) return;
+    Frames += n;
     // Nothing new: ask again in 20 ms (as the socket tests' pulling receiver does).
-    if (batch.Chunks.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (n == 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
 }
 

@@ -17,7 +17,6 @@
 
 #include <atomic>
 #include <cstring>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -25,6 +24,7 @@
 #include "streaming/fmxMKzStreamConnect.h"
 #include "streaming/fmxMKzStreamMarkers.h"
 #include "tests/kztestpeers.h"
+#include "tests/streaming/kzloopbackserver.h"
 
 namespace kztest {
 
@@ -36,35 +36,7 @@ public:
   // packet header is of DataType (0: any connection).
   TChaosProxy(uint16_t To, TChaosFault Fault, size_t At, uint8_t DataType = 0)
       : FTo(To), FFault(Fault), FAt(At), FType(DataType) {
-    FListen = kz::PlatformListenTCP(Loopback(), 0, 16);
-    Port = kz::PlatformSocketLocalPort(FListen);
-    FThreads.emplace_back([this] {
-      while (!FStop) {
-        kz::TKzSocket c = kz::PlatformAccept(FListen, 100);
-        if (c == kz::KZ_INVALID_SOCKET) continue;
-        kz::TKzSocket far = kz::KzMConnectTimed(Loopback(), FTo, 3000);
-        if (far == kz::KZ_INVALID_SOCKET) {
-          kz::PlatformCloseSocket(c);
-          continue;
-        }
-        kz::PlatformSetNoDelay(c, true), kz::PlatformSetNoDelay(far, true);
-        std::lock_guard<std::mutex> g(FLock);
-        FThreads.emplace_back([this, c, far] { Forward(c, far); });
-      }
-    });
-  }
-  ~TChaosProxy() {
-    FStop = true;
-    for (size_t i = 0;; ++i) {
-      std::thread t;
-      {
-        std::lock_guard<std::mutex> g(FLock);
-        if (i == FThreads.size()) break;
-        t = std::move(FThreads[i]);
-      }
-      t.join();
-    }
-    kz::PlatformCloseSocket(FListen);
+    Port = FServer.Port;
   }
   // Whether the fault has struck.
   bool Struck() const { return FStruck; }
@@ -79,13 +51,23 @@ private:
     return at >= 0 && static_cast<size_t>(at) + 6 <= Bytes.size() ? Bytes[static_cast<size_t>(at) + 4] & 0x1F : 0;
   }
 
+  void Forward(kz::TKzSocket C) {
+    kz::TKzSocket far = kz::KzMConnectTimed(Loopback(), FTo, 3000);
+    if (far == kz::KZ_INVALID_SOCKET) {
+      kz::PlatformCloseSocket(C);
+      return;
+    }
+    kz::PlatformSetNoDelay(C, true), kz::PlatformSetNoDelay(far, true);
+    Forward(C, far);
+  }
+
   void Forward(kz::TKzSocket C, kz::TKzSocket Far) {
     std::vector<uint8_t> head;  // the connection's first bytes, until its type is known
     bool mine = false, decided = false, typed = false;
     size_t sent = 0;
     uint8_t buf[65536];
     pollfd p[2] = {{C, POLLIN, 0}, {Far, POLLIN, 0}};
-    while (!FStop) {
+    while (!FServer.Stopping()) {
       if (poll(p, 2, 100) <= 0) continue;
       if (p[1].revents) {  // the far end's answers pass as they are
         const int64_t n = kz::PlatformRecv(Far, buf, sizeof buf);
@@ -139,10 +121,8 @@ private:
   const TChaosFault FFault;
   const size_t FAt;
   const uint8_t FType;
-  kz::TKzSocket FListen;
-  std::atomic<bool> FStop{false}, FClaimed{false}, FStruck{false}, FCutNow{false};
-  std::mutex FLock;                   // guards FThreads
-  std::vector<std::thread> FThreads;  // the acceptor first
+  std::atomic<bool> FClaimed{false}, FStruck{false}, FCutNow{false};
+  TLoopbackServer FServer{[this](kz::TKzSocket C, int) { Forward(C); }};  // last: its threads use the rest
 };
 
 }  // namespace kztest

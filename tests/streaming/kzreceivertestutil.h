@@ -20,6 +20,7 @@
 #include "streaming/Fmxmkzsocketutil.h"
 #include "streaming/fmxMKzCamReceiver.h"
 #include "streaming/fmxMKzStreamConnect.h"
+#include "tests/streaming/kzloopbackserver.h"
 #include "tests/streaming/kzpackettestutil.h"
 #include "video/fmxMKzFrameContainer.h"
 #include "video/fmxMKzImageCodecs.h"
@@ -225,32 +226,7 @@ public:
     std::chrono::steady_clock::time_point At;
     int Connection;
   };
-  explicit TFakePullSender(bool Http = false) : FHttp(Http) {
-    FListen = kz::PlatformListenTCP(kz::PlatformLookupIPv4("127.0.0.1"), 0, 16);
-    Port = kz::PlatformSocketLocalPort(FListen);
-    FThreads.emplace_back([this] {
-      for (int n = 1; !FStop;) {
-        kz::TKzSocket s = kz::PlatformAccept(FListen, 100);
-        if (s == kz::KZ_INVALID_SOCKET) continue;
-        std::lock_guard<std::mutex> g(FLock);
-        FOpen.push_back(s);
-        FThreads.emplace_back([this, s, c = n++] { Serve(s, c); });
-      }
-    });
-  }
-  ~TFakePullSender() {
-    FStop = true;
-    for (size_t i = 0;; ++i) {
-      std::thread t;
-      {
-        std::lock_guard<std::mutex> g(FLock);
-        if (i == FThreads.size()) break;
-        t = std::move(FThreads[i]);
-      }
-      t.join();
-    }
-    kz::PlatformCloseSocket(FListen);
-  }
+  explicit TFakePullSender(bool Http = false) : FHttp(Http) { Port = FServer.Port; }
   void Queue(uint8_t Type, const TBytes& Batch) {
     std::lock_guard<std::mutex> g(FLock);
     FQueued[Type].push_back(Batch);
@@ -267,19 +243,20 @@ public:
     std::lock_guard<std::mutex> g(FLock);
     return FOpen.size();
   }
-  int Connections() {
-    std::lock_guard<std::mutex> g(FLock);
-    return static_cast<int>(FThreads.size()) - 1;
-  }
+  int Connections() { return FServer.Connections(); }
 
   uint16_t Port = 0;
   std::atomic<kz::TKzSessionKey> Key{3};
 
 private:
   void Serve(kz::TKzSocket S, int Connection) {
+    {
+      std::lock_guard<std::mutex> g(FLock);
+      FOpen.push_back(S);
+    }
     std::string in;
     char buf[4096];
-    for (bool preamble = FHttp; !FStop;) {
+    for (bool preamble = FHttp; !FServer.Stopping();) {
       if (kz::PlatformPollRead(S, 100) != 1) continue;
       const int64_t n = kz::PlatformRecv(S, buf, sizeof buf);
       if (n <= 0) break;
@@ -306,13 +283,11 @@ private:
   }
 
   const bool FHttp;
-  kz::TKzSocket FListen;
-  std::atomic<bool> FStop{false};
-  std::mutex FLock;  // guards everything below
-  std::vector<std::thread> FThreads;  // the acceptor first
+  std::mutex FLock;  // guards everything below but the server
   std::map<uint8_t, std::vector<TBytes>> FQueued;
   std::vector<TRequest> FRequests;
   std::vector<kz::TKzSocket> FOpen;
+  TLoopbackServer FServer{[this](kz::TKzSocket S, int Connection) { Serve(S, Connection); }};  // last: its threads use the rest
 };
 
 }  // namespace kztest

@@ -371,9 +371,15 @@ TEST(MultiSource, FramesWithinVideoLatencyOfTheNewestAreDrawn) {
                                  Framed(JpegFrame(kColours[2]), 1080, 40)}));
     if (latency == 0) {
       ASSERT_TRUE(chain.WaitFrames(1));
-      EXPECT_EQ(chain.Decoded.load(), 3) << "every frame is decoded";
-      EXPECT_EQ(chain.Fetch->Decode().DataCount(), 3);
-      EXPECT_EQ(chain.View.Colours(), std::vector<int>{2});
+      // A backlog of large frames costs one decode: the older ones would be
+      // dropped anyway, and decoding them made a decoder that had fallen
+      // behind fall further behind with every pass.
+      TBytes backlog;
+      for (int i = 0; i < 6; ++i) backlog = Concat({backlog, Framed(JpegFrame(kColours[i], 1280, 720), 2000 + i * 40, 40)});
+      chain.FeedVideo(src, backlog);
+      ASSERT_TRUE(chain.WaitFrames(2));
+      EXPECT_EQ(chain.Decoded.load(), 2) << "only the newest of each pass is decoded";
+      EXPECT_EQ(chain.View.Colours(), (std::vector<int>{2, 5}));
       continue;
     }
     ASSERT_TRUE(PumpUntil([&] { return chain.Fetch->Paint().QueuedFrames() == 3; }, 10000));
@@ -391,20 +397,21 @@ TEST(MultiSource, GarbageAndTruncatedFramesCostOnlyThemselves) {
   TMultiChain chain(0);
   const TGUID src = KzCreateGUID();
   const TBytes jpeg = JpegFrame(kColours[3]);
-  const TBytes damagedPicture = Framed(TBytes(100, 0x11), 1040, 40);  // container fine, no picture
+  const TBytes damagedPicture = Framed(TBytes(100, 0x11), 1120, 40);  // container fine, no picture
   const TBytes cut = Slice(Framed(jpeg, 1060, 40), 0, 200);                          // container cut
   const TBytes garbage = {'J', 'G', 'E', 'J', 'G', 'B', 0, 0, 0, 0, 'J', 'G', 'E', 0xFF, 0xD9};
-  chain.FeedVideo(src, Concat({Framed(JpegFrame(kColours[0]), 1000, 40), garbage, damagedPicture, cut,
-                               Framed(JpegFrame(kColours[1]), 1080, 40)}));
+  chain.FeedVideo(src, Concat({Framed(JpegFrame(kColours[0]), 1000, 40), garbage, cut,
+                               Framed(JpegFrame(kColours[1]), 1080, 40), damagedPicture}));
   ASSERT_TRUE(chain.WaitFrames(1));
-  EXPECT_EQ(chain.View.Colours(), std::vector<int>{1});
-  EXPECT_EQ(chain.Fetch->Decode().DataCount(), 2);
+  EXPECT_EQ(chain.View.Colours(), std::vector<int>{1}) << "the newest picture that decodes";
+  EXPECT_EQ(chain.Fetch->Decode().DataCount(), 1);
   EXPECT_EQ(chain.Kept(src), 0);
   // A frame split between two chunks waits for its second half.
-  const TBytes split = Framed(JpegFrame(kColours[5]), 1120, 40);
+  const TBytes split = Framed(JpegFrame(kColours[5]), 1160, 40);
   chain.FeedVideo(src, Slice(split, 0, split.size() - 2));
   chain.Barrier(src);
   EXPECT_EQ(chain.Kept(src), static_cast<int64_t>(split.size() - 2));
+  EXPECT_TRUE(chain.Fetch->KeyDrained(kHandle * 256 + DATA_TYPE_VIDEO)) << "a frame's start is nothing to pass on";
   chain.FeedVideo(src, Slice(split, split.size() - 2, split.size()));
   ASSERT_TRUE(chain.WaitFrames(2));
   EXPECT_EQ(chain.View.Colours(), (std::vector<int>{1, 5}));
@@ -448,7 +455,7 @@ TEST(MultiSource, OnDecodeVideoMayRewriteThePictureAndItsKind) {
       EXPECT_EQ(chain.View.Count(), 0u);
       EXPECT_EQ(chain.Decoded.load(), 0);
     }
-    EXPECT_EQ(calls.load(), 2);
+    EXPECT_EQ(calls.load(), t.Expected >= 0 ? 1 : 2) << "each picture until one decodes";
     if (t.Reported) {
       chain.Owner.Flush();
       std::lock_guard<std::mutex> g(chain.Owner.Lock);
