@@ -22,6 +22,7 @@ PACKAGES=(
   libasound2-dev alsa-utils sox
   gstreamer1.0-tools
   libssl-dev
+  nats-server libnats-dev
 )
 
 missing=()

@@ -25,6 +25,7 @@
 #include "streaming/fmxMKzConnectionProperties.h"
 #include "streaming/server/fmxMKzClientRedirect.h"
 #include "streaming/server/fmxMKzListGUID.h"
+#include "streaming/server/fmxMKzRelayLink.h"
 #include "streaming/server/fmxMKzServerAuth.h"
 #include "streaming/server/fmxMKzServerCmd.h"
 #include "streaming/server/fmxMKzServerRequest.h"
@@ -144,6 +145,16 @@ public:
   size_t UserCount();
   size_t GroupCount();
 
+  // ---- A link to other relays (null: this relay alone). Any thread.
+  void SetRelayLink(std::shared_ptr<IKzRelayLink> Value) { std::atomic_store(&FLink, std::move(Value)); }
+  std::shared_ptr<IKzRelayLink> RelayLink() const { return std::atomic_load(&FLink); }
+  // A packet another relay sent for User (or, with ToGroup, for the local
+  // members of Group): delivered here only, never back to the link.
+  void DeliverFromLink(const TGUID& Target, bool ToGroup, const uint8_t* Data, size_t Size);
+  // Users with an open channel here, and groups with such a member.
+  std::vector<TGUID> LinkedUsers();
+  std::vector<TGUID> LinkedGroups();
+
   // ---- The listener threads' side (connection threads)
   void ChannelRequest(TKzServerConn& Conn, const TKzChannelRequest& Request, uint16_t& DataType);
   // Routes one packet (Payload: its bytes after the header).
@@ -162,6 +173,9 @@ public:
 
 private:
   void RegisterHandlers();
+  // Hands the targets not on this relay (and a group packet) to the link.
+  void LinkForward(const TKzPacketHeader& Header, const std::vector<uint8_t>& Bytes, std::vector<TGUID>& Targets,
+                   uint32_t& ClientError);
   void PostEvent(std::function<void()> Proc);
   void StartListener(TKzProtocol Protocol);
   void StopListener(TKzProtocol Protocol);
@@ -201,6 +215,7 @@ private:
   TGUID FGUIDMy;
   TKzServerBounds FBounds;
   std::shared_ptr<TKzServerAuth> FAuth;
+  std::shared_ptr<IKzRelayLink> FLink;
   TKzMSCountEvent FOnConnectionCountChanged;
   std::function<void(TKzMediaServer*)> FOnPacketProcessing;
 

@@ -1,0 +1,24 @@
+// A link from one relay to others: packets of local senders for users and
+// groups that are not (only) on this relay leave through it, and what the
+// other relays send for local users and groups comes back through
+// TKzMediaServer::DeliverFromLink. The relay never hands a packet that came
+// through the link back to it.
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "foundation/Fmxmkzguidfuncs.h"
+
+namespace kz {
+
+class IKzRelayLink {
+public:
+  virtual ~IKzRelayLink() = default;
+  // One whole packet (header included, as it arrived) of kind Code for a
+  // user on another relay. Connection threads; never blocks for long.
+  virtual void ForwardToUser(const TGUID& User, uint8_t Code, const std::vector<uint8_t>& Bytes) = 0;
+  // The same for a group: each relay with members delivers to them.
+  virtual void ForwardToGroup(const TGUID& Group, uint8_t Code, const std::vector<uint8_t>& Bytes) = 0;
+};
+
+}  // namespace kz

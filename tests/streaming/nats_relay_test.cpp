@@ -1,0 +1,146 @@
+// Relays joined through a nats-server of the test's own: what a sender on
+// one relay sends reaches users and groups on the others, and nothing else.
+#include "tests/streaming/kznatstestutil.h"
+#include "tests/streaming/kzrelaytestutil.h"
+
+#ifdef KZ_HAVE_NATS
+#include "streaming/server/fmxMKzNatsLink.h"
+#endif
+
+using namespace kz;
+using namespace kztest;
+
+#ifdef KZ_HAVE_NATS
+
+namespace {
+
+// A relay on loopback with its link to the cluster.
+struct TLinkedRelay {
+  TRelay Relay;
+  std::shared_ptr<TKzNatsLink> Link;
+  explicit TLinkedRelay(const TNatsServer& Nats) {
+    TKzNatsLinkOptions o;
+    o.Servers = {Nats.Url()};
+    o.Cluster = "test";
+    Link = std::make_shared<TKzNatsLink>(&Relay.Server, o);
+    std::string error;
+    EXPECT_TRUE(Link->Start(error)) << error;
+    Relay.Server.SetRelayLink(Link);
+  }
+  ~TLinkedRelay() {
+    Relay.Server.SetRelayLink(nullptr);
+    Link->Stop();
+  }
+  uint16_t Port() const { return Relay.Port(); }
+};
+
+std::string Joined(TReceiverProbe& Rx) {
+  std::lock_guard<std::mutex> g(Rx.Lock);
+  std::string out;
+  for (const TBytes& b : Rx.UserData) out.append(b.begin(), b.end());
+  return out;
+}
+
+void SendText(TKzCamSender& Tx, const std::string& Text, int To, int Group) {
+  TMemoryStream s;
+  s.Write(Text.data(), static_cast<int64_t>(Text.size()));
+  EXPECT_TRUE(Tx.SendUserData(s, To ? GuidText(To) : "", Group ? GuidText(Group) : ""));
+}
+
+}  // namespace
+
+TEST(NatsRelays, SendersOnOneRelayReachUsersAndGroupsOnTheOthers) {
+  KZ_NEED(HaveNatsServer(), "nats-server is not installed");
+  // A small maximum payload, so that large packets go in pieces.
+  TNatsServer nats(64 * 1024);
+  TLinkedRelay a(nats), b(nats), c(nats);
+  // 2 and 3 in group 50 on B and C, 4 in group 51 on C; 5 on A in group 50 with the sender.
+  std::map<int, std::unique_ptr<TReceiverProbe>> rx;
+  const std::vector<std::pair<int, TLinkedRelay*>> where = {{2, &b}, {3, &c}, {4, &c}, {5, &a}};
+  for (const auto& [u, r] : where) {
+    rx[u] = RelayReceiver(r->Port(), u, {TKzMediaType::kzmtVideo, TKzMediaType::kzmtUserData});
+    TRawPeer ctl(r->Port());
+    ASSERT_TRUE(ctl.Send(CmdPacket(JoinCmd(u == 4 ? 51 : 50), u)));
+    ASSERT_TRUE(PumpUntil([&] { return r->Relay.Server.LinkedGroups().size() >= 1; }));
+  }
+  // Users and groups subscribed: B has 2 + group 50, C 3, 4 + groups 50, 51.
+  ASSERT_TRUE(PumpUntil([&] { return b.Link->SubscriptionCount() == 2 && c.Link->SubscriptionCount() == 4; }, 20000));
+  auto tx = RelaySender(a.Port(), 1, 0, 0);
+
+  std::string big(300 * 1024, '\0');
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7 + i / 251);
+  struct Row {
+    const char* Name;
+    std::string Text;
+    int To, Group;
+    std::set<int> Expected;
+  };
+  const std::vector<Row> rows = {
+      {"to a user on another relay", "[to 3]", 3, 0, {3}},
+      {"to a group spread over three relays", "[group 50]", 0, 50, {2, 3, 5}},
+      {"to the other group", "[group 51]", 0, 51, {4}},
+      {"above the maximum payload, in pieces", big, 2, 0, {2}},
+  };
+  std::map<int, std::string> expected;
+  for (const Row& row : rows) {
+    SendText(*tx, row.Text, row.To, row.Group);
+    for (int u : row.Expected) expected[u] += row.Text;
+  }
+  ASSERT_TRUE(PumpUntil([&] {
+    for (const auto& [u, text] : expected)
+      if (Joined(*rx[u]).size() < text.size()) return false;
+    return true;
+  }, 30000));
+  // Whatever was misrouted or sent twice is in by the time an end mark sent after it is.
+  for (int u : {2, 3, 4, 5}) {
+    SendText(*tx, "[end]", u, 0);
+    expected[u] += "[end]";
+  }
+  ASSERT_TRUE(PumpUntil([&] {
+    for (int u : {2, 3, 4, 5})
+      if (Joined(*rx[u]).size() < expected[u].size()) return false;
+    return true;
+  }, 30000));
+  for (int u : {2, 3, 4, 5}) EXPECT_TRUE(Joined(*rx[u]) == expected[u]) << "user " << u;
+
+  // Video by GUID to a user on another relay.
+  auto video = RelaySender(a.Port(), 6, 4, 0);
+  const TKzMBitmap frame = PatternBitmap(3);
+  ASSERT_TRUE(PumpUntil([&] {
+    video->SendImageEx(frame, 0);
+    KzMWait(40);
+    return rx[4]->Count(rx[4]->Shown) >= 5;
+  }, 20000));
+  EXPECT_TRUE(PumpUntil([&] { return a.Link->RemoteRelayCount() == 2 && a.Link->RemoteUserCount() == 3; }))
+      << "presence of the other two relays and their three users";
+}
+
+TEST(NatsRelays, ForwardingResumesAfterTheNatsServerIsRestartedAndLeavesUnsubscribe) {
+  KZ_NEED(HaveNatsServer(), "nats-server is not installed");
+  TNatsServer nats;
+  TLinkedRelay a(nats), b(nats);
+  auto rx = RelayReceiver(b.Port(), 2, {TKzMediaType::kzmtUserData});
+  ASSERT_TRUE(PumpUntil([&] { return b.Link->SubscriptionCount() == 1; }, 20000));
+  auto tx = RelaySender(a.Port(), 1, 2, 0);
+  auto arrives = [&](const std::string& Text) {
+    return PumpUntil([&] {
+      SendText(*tx, Text, 2, 0);
+      KzMWait(100);
+      return Joined(*rx).find(Text) != std::string::npos;
+    }, 20000);
+  };
+  ASSERT_TRUE(arrives("[before]"));
+  nats.Kill();
+  ASSERT_TRUE(PumpUntil([&] { return !a.Link->Connected() && !b.Link->Connected(); }));
+  SendText(*tx, "[while down]", 2, 0);  // local delivery goes on; this one is lost
+  nats.Start();
+  EXPECT_TRUE(arrives("[after]"));
+  rx.reset();
+  EXPECT_TRUE(PumpUntil([&] { return b.Link->SubscriptionCount() == 0; }, 30000)) << "the user left B";
+}
+
+#else
+
+TEST(NatsRelays, BuiltWithNats) { KZ_NEED(false, "built without libnats"); }
+
+#endif
