@@ -154,6 +154,8 @@ public:
   // Users with an open channel here, and groups with such a member.
   std::vector<TGUID> LinkedUsers();
   std::vector<TGUID> LinkedGroups();
+  // Ends User's channels here: the user holds newer ones on another relay.
+  void DropLinkedUser(const TGUID& User);
 
   // ---- The listener threads' side (connection threads)
   void ChannelRequest(TKzServerConn& Conn, const TKzChannelRequest& Request, uint16_t& DataType);

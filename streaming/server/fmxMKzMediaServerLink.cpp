@@ -75,4 +75,14 @@ std::vector<TGUID> TKzMediaServer::LinkedGroups() {
   return out;
 }
 
+void TKzMediaServer::DropLinkedUser(const TGUID& User) {
+  {
+    auto lock = LockRegistry();
+    TKzMediaServerSenderItem* item = ListAllowedSenders.Find(User);
+    if (!item) return;
+    for (auto& slot : item->ClientRedirect) StopChannelLocked(slot);
+  }
+  ReapChannels(false);
+}
+
 }  // namespace kz

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <random>
 #include <set>
+#include <sstream>
 
 #include "foundation/fmxMKzType.h"
 #include "streaming/server/fmxMKzMediaServer.h"
@@ -35,6 +36,19 @@ std::string KzGUIDHex(const TGUID& G) {
     out += kHex[c & 15];
   }
   return out;
+}
+
+bool KzGUIDFromHex(const std::string& Hex, TGUID& Out) {
+  if (Hex.size() != 32) return false;
+  uint8_t key[16];
+  for (size_t i = 0; i < 32; ++i) {
+    const char c = static_cast<char>(Hex[i] | 0x20);
+    const int v = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+    if (v < 0) return false;
+    key[i / 2] = static_cast<uint8_t>(i % 2 ? key[i / 2] | v : v << 4);
+  }
+  Out = GUIDFromBytes(key);
+  return true;
 }
 
 std::string KzNatsSubject(const std::string& Cluster, uint8_t Code, bool ToGroup, const TGUID& Target) {
@@ -85,6 +99,9 @@ bool TKzNatsLink::Start(std::string& Error) {
   natsStatus s = natsOptions_Create(&FOpts);
   if (s == NATS_OK) s = natsOptions_SetServers(FOpts, urls.data(), static_cast<int>(urls.size()));
   if (s == NATS_OK) s = natsOptions_SetNoEcho(FOpts, true);
+  // One delivery thread for every subscription: a sender's packets to a user
+  // and to the user's groups keep the order they were published in.
+  if (s == NATS_OK) s = natsOptions_UseGlobalMessageDelivery(FOpts, true);
   if (s == NATS_OK) s = natsOptions_SetMaxReconnect(FOpts, -1);
   if (s == NATS_OK) s = natsOptions_SetReconnectWait(FOpts, 250);
   if (s == NATS_OK) s = natsOptions_SetReconnectBufSize(FOpts, 8 << 20);
@@ -188,15 +205,33 @@ void TKzNatsLink::OnMessage(natsConnection*, natsSubscription*, natsMsg* Msg, vo
 
 void TKzNatsLink::OnPresenceMessage(natsConnection*, natsSubscription*, natsMsg* Msg, void* Closure) {
   auto* self = static_cast<TKzNatsLink*>(Closure);
-  const std::string text(natsMsg_GetData(Msg), static_cast<size_t>(natsMsg_GetDataLength(Msg)));
+  // "<relay> <user hex>:<since ms> ..."
+  std::istringstream in(std::string(natsMsg_GetData(Msg), static_cast<size_t>(natsMsg_GetDataLength(Msg))));
   natsMsg_Destroy(Msg);
-  const size_t space = text.find(' ');
-  const std::string relay = text.substr(0, space);
+  std::string relay, token;
+  in >> relay;
   if (relay.empty() || relay == self->FRelayId) return;
-  size_t users = 0;
-  for (size_t at = space; at != std::string::npos && at < text.size(); at = text.find(' ', at + 1)) ++users;
-  std::lock_guard<std::mutex> g(self->FPresenceLock);
-  self->FPresence[relay] = {KzMGetTickCount(), users};
+  std::vector<std::pair<std::string, uint64_t>> users;
+  while (in >> token) {
+    const size_t colon = token.find(':');
+    if (colon != 32) continue;
+    users.emplace_back(token.substr(0, 32), std::strtoull(token.c_str() + 33, nullptr, 10));
+  }
+  {
+    std::lock_guard<std::mutex> g(self->FPresenceLock);
+    self->FPresence[relay] = {KzMGetTickCount(), users.size()};
+  }
+  self->OtherHolders(relay, users);
+}
+
+void TKzNatsLink::OtherHolders(const std::string& Relay, const std::vector<std::pair<std::string, uint64_t>>& Users) {
+  std::lock_guard<std::mutex> g(FPresenceLock);
+  for (const auto& [user, since] : Users) {
+    auto it = FSince.find(user);
+    // The newest connection wins; on a tie the greater relay id.
+    if (it != FSince.end() && (it->second < since || (it->second == since && FRelayId < Relay)))
+      FLetGo.push_back(user);
+  }
 }
 
 // ---- Sending
@@ -248,11 +283,8 @@ void TKzNatsLink::Arrived(const char* Subject, const uint8_t* Data, size_t Size,
   const size_t dot = subject.rfind('.');
   if (dot == std::string::npos || dot < 2 || subject.size() - dot - 1 != 32) return;
   const bool toGroup = subject[dot - 1] == 'g';
-  uint8_t key[16];
-  auto nibble = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
-  for (size_t i = 0; i < 16; ++i)
-    key[i] = static_cast<uint8_t>(nibble(subject[dot + 1 + 2 * i]) << 4 | nibble(subject[dot + 2 + 2 * i]));
-  const TGUID target = GUIDFromBytes(key);
+  TGUID target;
+  if (!KzGUIDFromHex(subject.substr(dot + 1), target)) return;
   if (!Piece) {
     ++FReceived;
     FServer->DeliverFromLink(target, toGroup, Data, Size);
@@ -329,9 +361,29 @@ void TKzNatsLink::RefreshSubscriptions() {
 }
 
 void TKzNatsLink::PublishPresence() {
-  if (!FConnected) return;
+  std::vector<std::string> letGo;
   std::string text = FRelayId;
-  for (const TGUID& u : FServer->LinkedUsers()) text += " " + KzGUIDHex(u);
+  {
+    const uint64_t now = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                   std::chrono::system_clock::now().time_since_epoch())
+                                                   .count());
+    std::map<std::string, uint64_t> since;
+    std::lock_guard<std::mutex> g(FPresenceLock);
+    for (const TGUID& u : FServer->LinkedUsers()) {
+      const std::string hex = KzGUIDHex(u);
+      auto it = FSince.find(hex);
+      since[hex] = it == FSince.end() ? now : it->second;
+      text += " " + hex + ":" + std::to_string(since[hex]);
+    }
+    FSince.swap(since);
+    letGo.swap(FLetGo);
+  }
+  for (const std::string& hex : letGo) {
+    TGUID user;
+    if (KzGUIDFromHex(hex, user)) FServer->DropLinkedUser(user);
+    Log("a user's newer connection is on another relay; its channels here closed");
+  }
+  if (!FConnected) return;
   natsConnection_PublishString(FConn, (Prefix(FOptions.Cluster) + "presence").c_str(), text.c_str());
 }
 

@@ -6,8 +6,12 @@
 // and leaves. A packet travels as the bytes it arrived as; one above the
 // server's maximum payload goes in numbered pieces joined before delivery.
 // Presence (which users each relay serves) goes out on kz.<cluster>.presence
-// every 2 s; a relay not heard of for 10 s is forgotten.
+// every 2 s with when each user's channels opened; a relay not heard of for
+// 10 s is forgotten. One holder: a user whose newer connection is on
+// another relay loses its channels here on that relay's presence message.
 //
+// Messages of all subscriptions are delivered by one thread in the order
+// they arrived, so a sender's packets stay in order across subjects.
 // The connection runs without echo and reconnects by itself (the client's
 // own reconnect); while NATS is unreachable local delivery goes on. Each
 // subscription's pending limit bounds memory: a slow relay loses packets
@@ -47,6 +51,8 @@ struct TKzNatsLinkOptions {
 std::string KzNatsSubject(const std::string& Cluster, uint8_t Code, bool ToGroup, const TGUID& Target);
 // The GUID as 32 lowercase hex digits.
 std::string KzGUIDHex(const TGUID& G);
+// Back from 32 hex digits; false when it is not that.
+bool KzGUIDFromHex(const std::string& Hex, TGUID& Out);
 // "URL[,URL...]" into its URLs; false on an empty item.
 bool KzSplitNatsServers(const std::string& Text, std::vector<std::string>& Out);
 // A cluster name fits in one subject token: letters, digits, '-' and '_'.
@@ -99,6 +105,8 @@ private:
   void RefreshSubscriptions();
   void PublishPresence();
   void Log(const std::string& Line);
+  // Users on another relay since Since (epoch ms): older holders here let go.
+  void OtherHolders(const std::string& Relay, const std::vector<std::pair<std::string, uint64_t>>& Users);
 
   TKzMediaServer* const FServer;
   const TKzNatsLinkOptions FOptions;
@@ -113,6 +121,8 @@ private:
   uint64_t FPieceSerial = 0;
   std::mutex FPresenceLock;  // guards FPresence
   std::map<std::string, TPresence> FPresence;
+  std::map<std::string, uint64_t> FSince;  // local users (hex) and when first seen here, epoch ms
+  std::vector<std::string> FLetGo;         // local users held newer elsewhere
   std::atomic<bool> FConnected{false}, FLostTold{false}, FStop{false};
   std::atomic<uint64_t> FPublished{0}, FReceived{0}, FSlowTold{0};
   std::mutex FWaitLock;

@@ -101,7 +101,9 @@ TEST(NatsRelays, SendersOnOneRelayReachUsersAndGroupsOnTheOthers) {
       if (Joined(*rx[u]).size() < expected[u].size()) return false;
     return true;
   }, 30000));
-  for (int u : {2, 3, 4, 5}) EXPECT_TRUE(Joined(*rx[u]) == expected[u]) << "user " << u;
+  for (int u : {2, 3, 4, 5})
+    EXPECT_TRUE(Joined(*rx[u]) == expected[u]) << "user " << u << ": " << Joined(*rx[u]).size() << " bytes, "
+                                                << expected[u].size() << " expected";
 
   // Video by GUID to a user on another relay.
   auto video = RelaySender(a.Port(), 6, 4, 0);
@@ -137,6 +139,22 @@ TEST(NatsRelays, ForwardingResumesAfterTheNatsServerIsRestartedAndLeavesUnsubscr
   EXPECT_TRUE(arrives("[after]"));
   rx.reset();
   EXPECT_TRUE(PumpUntil([&] { return b.Link->SubscriptionCount() == 0; }, 30000)) << "the user left B";
+}
+
+TEST(NatsRelays, AUsersNewerConnectionOnAnotherRelayEndsTheOlderOne) {
+  KZ_NEED(HaveNatsServer(), "nats-server is not installed");
+  TNatsServer nats;
+  TLinkedRelay a(nats), b(nats);
+  // An older holder that stopped reading (as a connection left behind by a move).
+  TRawPeer old(a.Port());
+  ASSERT_TRUE(old.Request("UDGET", 2));
+  ASSERT_TRUE(PumpUntil([&] { return a.Relay.Server.LinkedUsers().size() == 1; }));
+  // Once b has heard a's presence with it, b's holder is the newer one.
+  ASSERT_TRUE(PumpUntil([&] { return b.Link->RemoteUserCount() == 1; }));
+  auto rx = RelayReceiver(b.Port(), 2, {TKzMediaType::kzmtUserData});
+  EXPECT_TRUE(PumpUntil([&] { return a.Relay.Server.LinkedUsers().empty(); }, 8000))
+      << "the channel on a ends on b's presence, long before its 15 s idle end";
+  EXPECT_EQ(b.Relay.Server.LinkedUsers().size(), 1u);
 }
 
 #else
