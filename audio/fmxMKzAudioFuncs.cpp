@@ -263,4 +263,12 @@ void ConvertFloatToU8_S16Range(uint8_t* Buffer, const float* Floats, int32_t Off
     Buffer[Offset + int64_t{i} * Stride] = Clamp<uint8_t>(KzRound(Floats[i] * 128.0 / 32767.0 + 128), 0, 255);
 }
 
+double KzClampVolumeMultiplier(double Value) { return std::isnan(Value) ? 1.0 : std::clamp(Value, 0.001, 9999.0); }
+
+int32_t KzClampDeviceIndex(int32_t Value, const std::function<int32_t()>& Count) {
+  if (Value < 0) return -1;
+  const int32_t count = Count();
+  return count > 0 ? std::min(Value, count - 1) : -1;
+}
+
 }  // namespace kz

@@ -6,6 +6,7 @@
 #pragma once
 #include <complex>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "foundation/fmxMKzType.h"
@@ -30,6 +31,13 @@ int64_t GetMaxPower2(int64_t N, bool RoundDown);
 uint32_t GetTrackMSec(int64_t Size, int32_t Channels, TKzBitsPerSample Bits, int32_t SamplesPerSec);
 
 inline int32_t KzBitsToInt(TKzBitsPerSample Bits) { return Bits == TKzBitsPerSample::kzbps8 ? 8 : 16; }
+
+// The device properties of the microphone and the player: a volume
+// multiplier within [0.001, 9999] (NaN: 1); a device index of -1 (the
+// default device) for negatives and where there are no devices, else at
+// most the last one (Count asks the system only then).
+double KzClampVolumeMultiplier(double Value);
+int32_t KzClampDeviceIndex(int32_t Value, const std::function<int32_t()>& Count);
 
 // Spectral gate, per channel: every frequency bin whose power is below
 // (Level * SamplesPerSec / 800000)^2 is cleared. The block is padded with

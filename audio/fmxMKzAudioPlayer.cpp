@@ -51,9 +51,7 @@ void TCustomKzAudioPlayer::Reset() {
   SetActive(true);
 }
 
-void TCustomKzAudioPlayer::SetVolumeMultiplier(double Value) {
-  FVolumeMultiplier = std::isnan(Value) ? 1.0 : std::clamp(Value, 0.001, 9999.0);
-}
+void TCustomKzAudioPlayer::SetVolumeMultiplier(double Value) { FVolumeMultiplier = KzClampVolumeMultiplier(Value); }
 
 void TCustomKzAudioPlayer::SetBufferDuration(uint16_t Value) {
   Value = std::max<uint16_t>(Value, 1);
@@ -71,12 +69,7 @@ void TCustomKzAudioPlayer::SetLatency(uint16_t Value) {
 void TCustomKzAudioPlayer::SetEncodeChannels(int32_t Value) { FEncodeChannels = std::clamp(Value, 1, 8); }
 
 void TCustomKzAudioPlayer::SetAudioOutputDeviceIndex(int32_t Value) {
-  if (Value >= 0) {
-    const int32_t count = GetAudioOutputDeviceCount();
-    Value = count > 0 ? std::min(Value, count - 1) : -1;
-  } else {
-    Value = -1;
-  }
+  Value = KzClampDeviceIndex(Value, [this] { return GetAudioOutputDeviceCount(); });
   if (Value == FAudioOutputDeviceIndex.load()) return;
   FAudioOutputDeviceIndex = Value;
   Reset();
@@ -121,7 +114,14 @@ void TCustomKzAudioPlayer::SetRecording(bool Value) {
 }
 
 void TCustomKzAudioPlayer::InitAudioEncoding() {
-  const TKzPlayRecordSettings settings{FOutputFileName, FUseFFMpeg, FEncodeAudioCodec, FEncodeSampleFormat};
+  const TKzPlayRecordSettings settings{.FileName = FOutputFileName,
+                                       .UseFFMpeg = FUseFFMpeg,
+                                       .Codec = FEncodeAudioCodec,
+                                       .SampleFormat = FEncodeSampleFormat,
+                                       .CodecName = FEncodeAudioCodecName,
+                                       .Bitrate = FEncodeBitrate,
+                                       .SampleRate = FEncodeSampleRate,
+                                       .Channels = FEncodeChannels};
   std::string why;
   if (!TKzPlayRecording::Check(settings, why)) {  // raises for an invalid WAV format
     KzPostMessageDebug(this, 0, why);

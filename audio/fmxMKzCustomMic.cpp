@@ -120,17 +120,10 @@ void TCustomKzMicrophone::SetAudioBufferSize(uint32_t Value) {
   if (Active() && FSourceType == TKzSoundSourceType::kzsstWav) Reset();
 }
 
-void TCustomKzMicrophone::SetVolumeMultiplier(double Value) {
-  FVolumeMultiplier = std::isnan(Value) ? 1.0 : std::clamp(Value, 0.001, 9999.0);
-}
+void TCustomKzMicrophone::SetVolumeMultiplier(double Value) { FVolumeMultiplier = KzClampVolumeMultiplier(Value); }
 
 void TCustomKzMicrophone::SetAudioInputDeviceIndex(int32_t Value) {
-  if (Value >= 0) {
-    const int32_t count = GetAudioInputDeviceCount();
-    Value = count > 0 ? std::min(Value, count - 1) : -1;
-  } else {
-    Value = -1;
-  }
+  Value = KzClampDeviceIndex(Value, [this] { return GetAudioInputDeviceCount(); });
   if (Value == FAudioInputDeviceIndex) return;
   FAudioInputDeviceIndex = Value;
   Reset();

@@ -24,7 +24,6 @@ std::string CommandURL(TKzCamera& Camera, const std::string& Command, const std:
   return "http://" + KzVendorUserPart(Camera) + KzVendorHost(Camera) + "/axis-cgi/" + script + ".cgi" +
          (Query.empty() ? "" : "?" + Query);
 }
-bool Any(const std::string&) { return true; }
 // A parameter list, or the PTZ information naming the brightness.
 bool Valid(const std::string& Reply) { return KzAxisParamsValid(Reply) || LINE_HasValue(Reply, "brightness"); }
 
@@ -36,7 +35,7 @@ TKzVendorRequest ParamList(std::vector<V> Values) { return {kParamScript, "actio
 
 TKzVendorTables MakeTables() {
   TKzVendorTables t;
-  t.Dialect = {TKzReplyForm::kzrfLines, &CommandURL, &Valid, &Any};
+  t.Dialect = {TKzReplyForm::kzrfLines, &CommandURL, &Valid, &KzVendorAnyReply};
   t.Groups = {
       {G::kzcpParameters,
        {ParamList({{"Brand.ProdFullName", F::kzfAlias}, {"Firmware.Version", F::kzfVersion},

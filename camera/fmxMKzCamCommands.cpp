@@ -3,6 +3,9 @@
 #include "camera/fmxMKzCamera.h"
 #include "camera/fmxMKzIPCameraAPI.h"
 #include "inet/fmxMKzURLFuncs.h"
+#include "platform/fmxMKzPlatformMainThread.h"
+
+#include <vector>
 
 namespace kz {
 
@@ -27,10 +30,12 @@ void SetCredentials(PInet H, uint32_t UserOption, uint32_t PasswordOption, const
   InternetSetOption(H, PasswordOption, Password.c_str(), static_cast<uint32_t>(Password.size()));
 }
 
-// Reads the body into Reply up to MaxBody bytes (Overflow past it).
-bool ReadBody(PInet H, std::atomic<bool>& Abort, size_t MaxBody, TKzCamReply& Reply) {
+// Reads the body into Reply up to MaxBody bytes (Overflow past it), giving
+// up at Deadline (a body that trickles in is not waited for without end).
+bool ReadBody(PInet H, std::atomic<bool>& Abort, uint64_t Deadline, size_t MaxBody, TKzCamReply& Reply) {
   char buffer[kReadSize];
   while (!Abort.load(std::memory_order_acquire)) {
+    if (Deadline != 0 && KzMGetTickCount() >= Deadline) return false;
     uint32_t n = 0;
     if (!KzInetReadBody(H, buffer, kReadSize, n)) return false;
     if (n == 0) return true;
@@ -71,7 +76,13 @@ bool KzIsSendableURL(const std::string& URL) {
 
 bool KzCamPerformGet(const std::string& URL, const TKzCamRequestSettings& Settings, std::atomic<bool>& Abort,
                      size_t MaxBody, TKzCamReply& Reply) {
+  return KzCamPerform(TKzCamRequest(URL), Settings, Abort, MaxBody, Reply);
+}
+
+bool KzCamPerform(const TKzCamRequest& Request, const TKzCamRequestSettings& Settings, std::atomic<bool>& Abort,
+                  size_t MaxBody, TKzCamReply& Reply) {
   Reply = {};
+  const std::string& URL = Request.URL;
   if (!KzIsSendableURL(URL) || Abort.load(std::memory_order_acquire)) return false;
   std::string host, path, user, password;
   int port = 0;
@@ -90,11 +101,15 @@ bool KzCamPerformGet(const std::string& URL, const TKzCamRequestSettings& Settin
   SetInetTimeOut(h, Settings.TimeOut);
   if (!InternetConnect(h, host.c_str(), static_cast<uint16_t>(port), user.c_str(), password.c_str(),
                        INTERNET_SERVICE_HTTP, 0, 0) ||
-      !HttpOpenRequest(h, "GET", path.c_str(), nullptr, nullptr, nullptr, kKeepConnection, 0))
+      !HttpOpenRequest(h, Request.Method.c_str(), path.c_str(), nullptr, nullptr, nullptr, kKeepConnection, 0))
     return false;
+  const std::string headers = Request.ContentType.empty() ? "" : "Content-Type: " + Request.ContentType + "\r\n";
   uint32_t index = 0;
   auto send = [&] {
-    return !Abort.load(std::memory_order_acquire) && HttpSendRequest(h, nullptr, 0, nullptr, 0) &&
+    return !Abort.load(std::memory_order_acquire) &&
+           HttpSendRequest(h, headers.empty() ? nullptr : headers.c_str(), static_cast<uint32_t>(headers.size()),
+                           Request.Body.empty() ? nullptr : Request.Body.data(),
+                           static_cast<uint32_t>(Request.Body.size())) &&
            HttpQueryInfo(h, kStatusLevel, Reply.Status, index);
   };
   if (!send()) {
@@ -112,18 +127,75 @@ bool KzCamPerformGet(const std::string& URL, const TKzCamRequestSettings& Settin
       return false;
     }
   }
-  if (!IsSuccess(Reply.Status)) return false;
-  if (!ReadBody(h, Abort, MaxBody, Reply) || Reply.Overflow) return false;
+  if (!IsSuccess(Reply.Status)) {
+    if (!Request.Body.empty()) ReadBody(h, Abort, Settings.Deadline, MaxBody, Reply);  // a SOAP Fault
+    return false;
+  }
+  if (!ReadBody(h, Abort, Settings.Deadline, MaxBody, Reply) || Reply.Overflow) return false;
   return !Settings.Vendor || Settings.Vendor->IsReplyAccepted(URL, Reply.Body);
 }
 
+bool KzCamCheckMJPEG(const std::string& URL, const TKzCamRequestSettings& Settings, std::atomic<bool>& Abort,
+                     uint32_t WaitRecv) {
+  constexpr uint32_t kProbeRead = 1048576;
+  auto stop = [&Abort] { return Abort.load(std::memory_order_acquire) || Application().Terminated(); };
+  std::string host, path;
+  int port = 0;
+  ParseURL2(URL, Settings.Port, host, path, port);
+  if (URL.empty() || host.empty() || stop()) return false;
+  PInet h = InternetOpen(Settings.Agent.empty() ? nullptr : Settings.Agent.c_str(), 0,
+                         Settings.Proxy.empty() ? nullptr : Settings.Proxy.c_str(), nullptr, 0);
+  if (!h) return false;
+  TKzInetCloser closer{h};
+  h->Abort = &Abort;
+  SetInetTimeOut(h, Settings.TimeOut);
+  if (WaitRecv > 0) h->WaitRecv = WaitRecv;
+  uint32_t status = 0, index = 0;
+  auto send = [&] {
+    return !stop() && HttpSendRequest(h, nullptr, 0, nullptr, 0) && HttpQueryInfo(h, kStatusLevel, status, index);
+  };
+  if (!InternetConnect(h, host.c_str(), static_cast<uint16_t>(port), Settings.UserName.c_str(),
+                       Settings.Password.c_str(), INTERNET_SERVICE_HTTP, 0, 0) ||
+      !HttpOpenRequest(h, "GET", path.c_str(), nullptr, nullptr, nullptr, 0x4400000, 0) || !send())
+    return false;
+  const uint32_t first = status;
+  bool ok = true;
+  if (first == 401 || first == 407 || first == 504) {
+    if (first == 401)
+      SetCredentials(h, INTERNET_OPTION_USERNAME, INTERNET_OPTION_PASSWORD, Settings.UserName, Settings.Password);
+    else if (first == 407)
+      SetCredentials(h, INTERNET_OPTION_PROXY_USERNAME, INTERNET_OPTION_PROXY_PASSWORD, Settings.ProxyUser,
+                     Settings.ProxyPassword);
+    ok = send();
+  }
+  bool result = false;
+  if (ok && !stop()) {
+    std::vector<uint8_t> buffer(kProbeRead);
+    uint32_t n = 0;
+    if (KzInetReadBody(h, buffer.data(), kProbeRead, n) && n > 0) result = KzIsMJPEGReply(buffer.data(), n);
+  }
+  if (first == 504)
+    for (int i = 0; i < 10 && !stop(); ++i) KzMWait(100);
+  return result;
+}
+
+// ---- TKzCamRequestScope
+
+namespace {
+thread_local TKzCamRequestScope* tlScope = nullptr;
+}
+
+TKzCamRequestScope::TKzCamRequestScope(std::atomic<bool>& AAbort) : Abort(AAbort), FOuter(tlScope) { tlScope = this; }
+TKzCamRequestScope::~TKzCamRequestScope() { tlScope = FOuter; }
+TKzCamRequestScope* TKzCamRequestScope::Current() { return tlScope; }
+
 // ---- TKzCamCommandThread
 
-TKzCamCommandThread::TKzCamCommandThread(TKzCamera* Camera, const TKzCamRequestSettings& Settings, std::string URL,
-                                         std::string URL2, TKzCamCommand CMD)
+TKzCamCommandThread::TKzCamCommandThread(TKzCamera* Camera, const TKzCamRequestSettings& Settings,
+                                         TKzCamRequest Request, TKzCamRequest Request2, TKzCamCommand CMD)
     : TKzBaseThread(true, "TKzCamCommandThread"),
-      FURL(std::move(URL)),
-      FURL2(std::move(URL2)),
+      FRequest(std::move(Request)),
+      FRequest2(std::move(Request2)),
       FSettings(Settings),
       FCMD(CMD),
       FKzCamera(Camera) {
@@ -140,9 +212,10 @@ void TKzCamCommandThread::TerminatedSet() {
   TKzBaseThread::TerminatedSet();
 }
 
-bool TKzCamCommandThread::ExecuteOne(const std::string& URL) {
+bool TKzCamCommandThread::ExecuteOne(const TKzCamRequest& Request) {
   TKzCamReply reply;
-  const bool ok = KzCamPerformGet(URL, FSettings, FTAbort, MaxReplyBody, reply);
+  const bool ok = KzCamPerform(Request, FSettings, FTAbort, MaxReplyBody, reply);
+  const std::string& URL = Request.URL;
   // Failures only: a debug text per command would cost more than the command.
   if (!ok)
     KzPostMessageDebug(FKzCamera, reply.Status,
@@ -151,8 +224,8 @@ bool TKzCamCommandThread::ExecuteOne(const std::string& URL) {
 }
 
 void TKzCamCommandThread::DoExecute() {
-  bool ok = ExecuteOne(FURL);
-  if (ok && !FURL2.empty()) ok = ExecuteOne(FURL2);
+  bool ok = ExecuteOne(FRequest);
+  if (ok && !FRequest2.Empty()) ok = ExecuteOne(FRequest2);
   FTResult.store(ok && !FTAbort.load(std::memory_order_acquire), std::memory_order_release);
 }
 

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 
 #include "camera/fmxMKzCamParamTypes.h"
@@ -42,9 +43,23 @@ struct TKzCamRequestSettings {
   std::string ProxyUser, ProxyPassword;
   TKzTimeOut TimeOut = TKzTimeOut::kztMedium;
   const TKzIPCameraVendor* Vendor = nullptr;  // judges 2xx replies; null accepts them
+  uint64_t Deadline = 0;  // tick by which a body still arriving is given up (0: none)
 };
 // The settings of Camera's requests now. Main thread.
 TKzCamRequestSettings KzCamRequestSettings(const TKzCamera& Camera);
+
+// One request of a camera: a GET of URL unless a method and a body are given.
+struct TKzCamRequest {
+  std::string URL;
+  std::string Method = "GET";
+  std::string ContentType;  // of Body ("" with no body)
+  std::string Body;
+  TKzCamRequest() = default;
+  TKzCamRequest(std::string AURL) : URL(std::move(AURL)) {}  // NOLINT: a URL is a GET request
+  TKzCamRequest(std::string AURL, std::string AMethod, std::string AContentType, std::string ABody)
+      : URL(std::move(AURL)), Method(std::move(AMethod)), ContentType(std::move(AContentType)), Body(std::move(ABody)) {}
+  bool Empty() const { return URL.empty(); }
+};
 
 struct TKzCamReply {
   uint32_t Status = 0;    // 0: no reply
@@ -52,15 +67,49 @@ struct TKzCamReply {
   bool Overflow = false;  // the body was longer than the limit
 };
 
+// Within a scope on the calling thread, the camera's synchronous text
+// requests (ExecuteStr) end once Abort is set, and a URL asked for again is
+// answered from its first reply (so several settings groups read from one
+// reply cost one request). Scopes nest; the innermost counts. The thread
+// that makes it, for its lifetime.
+class TKzCamRequestScope {
+public:
+  explicit TKzCamRequestScope(std::atomic<bool>& Abort);
+  ~TKzCamRequestScope();
+  TKzCamRequestScope(const TKzCamRequestScope&) = delete;
+  TKzCamRequestScope& operator=(const TKzCamRequestScope&) = delete;
+  // The calling thread's innermost scope, or null.
+  static TKzCamRequestScope* Current();
+
+  std::atomic<bool>& Abort;
+  std::map<std::string, std::string> Replies;
+
+private:
+  TKzCamRequestScope* FOuter;
+};
+
 // Whether URL may be sent: not empty, no space or control character. Any thread.
 bool KzIsSendableURL(const std::string& URL);
 
-// One GET of URL; the body is read up to MaxBody bytes. True when the reply
-// was a 2xx one, its body within MaxBody and accepted by the vendor.
-// Ends within about a second of Abort being set. Any thread but the main
-// one; blocks on the network within the time-out class.
+// One request; the body is read up to MaxBody bytes (of a refusal too, when
+// the request had a body: SOAP services explain refusals there). True when
+// the reply was a 2xx one, its body within MaxBody and accepted by the
+// vendor. Ends within about a second of Abort being set. Any thread but the
+// main one; blocks on the network within the time-out class.
+bool KzCamPerform(const TKzCamRequest& Request, const TKzCamRequestSettings& Settings, std::atomic<bool>& Abort,
+                  size_t MaxBody, TKzCamReply& Reply);
+// KzCamPerform of a GET of URL.
 bool KzCamPerformGet(const std::string& URL, const TKzCamRequestSettings& Settings, std::atomic<bool>& Abort,
                      size_t MaxBody, TKzCamReply& Reply);
+
+// Whether URL answers with Motion-JPEG or a JPEG picture (KzIsMJPEGReply
+// on the first read of up to 1 MiB): one GET, sent again with the
+// credentials after a 401 (the proxy's after a 407); after a 504 the call
+// waits a second before it returns. WaitRecv (ms, 0: the class's) bounds
+// the wait for the reply. Ends within about a second of Abort being set.
+// Any thread but the main one; blocks on the network.
+bool KzCamCheckMJPEG(const std::string& URL, const TKzCamRequestSettings& Settings, std::atomic<bool>& Abort,
+                     uint32_t WaitRecv = 0);
 
 // The thread of one command: URL, then URL2 when the first succeeded. It
 // frees itself after its end notification (OnTerminate, on the main
@@ -70,25 +119,25 @@ public:
   static constexpr size_t MaxReplyBody = 65536;
 
   // Main thread, never blocks. The thread starts suspended.
-  TKzCamCommandThread(TKzCamera* Camera, const TKzCamRequestSettings& Settings, std::string URL,
-                      std::string URL2, TKzCamCommand CMD);
+  TKzCamCommandThread(TKzCamera* Camera, const TKzCamRequestSettings& Settings, TKzCamRequest Request,
+                      TKzCamRequest Request2, TKzCamCommand CMD);
   // Ends a running request within about a second. Any thread, never blocks.
   void Abort() override;
   // Success of the command; valid once the thread has ended. Any thread.
   bool Result() const { return FTResult.load(std::memory_order_acquire); }
   TKzCamCommand Command() const { return FCMD; }
   TKzCamera* Camera() const { return FKzCamera; }
-  const std::string& URL() const { return FURL; }
+  const std::string& URL() const { return FRequest.URL; }
 
 protected:
   void DoExecute() override;
   void TerminatedSet() override;
-  // Performs one URL; a failure is posted as a debug text. The owning worker.
-  bool ExecuteOne(const std::string& URL);
+  // Performs one request; a failure is posted as a debug text. The owning worker.
+  bool ExecuteOne(const TKzCamRequest& Request);
 
   std::atomic<bool> FTAbort{false};
   std::atomic<bool> FTResult{false};
-  std::string FURL, FURL2;
+  TKzCamRequest FRequest, FRequest2;
   TKzCamRequestSettings FSettings;
   TKzCamCommand FCMD;
   TKzCamera* FKzCamera;
@@ -99,9 +148,9 @@ class TSetPropertyThread : public TKzCamCommandThread {
 public:
   TSetPropertyThread(TKzCamera* Owner, const TKzCamRequestSettings& Settings, const std::string& URL,
                      TKzCamPropertyGroup Group)
-      : TKzCamCommandThread(Owner, Settings, URL, "", TKzCamCommand::kzcmdNone), CameraProperty(Group) {}
+      : TKzCamCommandThread(Owner, Settings, URL, TKzCamRequest(), TKzCamCommand::kzcmdNone), CameraProperty(Group) {}
   const TKzCamPropertyGroup CameraProperty;
-  const std::string& CMDURL() const { return FURL; }
+  const std::string& CMDURL() const { return FRequest.URL; }
 };
 
 }  // namespace kz

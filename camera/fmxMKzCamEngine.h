@@ -13,6 +13,7 @@
 #include "ffmpeg/fmxMKzFFmpegTypes.h"  // TKzFFMState
 #include "foundation/fmxMKzBitmap.h"
 #include "foundation/fmxMKzType.h"
+#include "video/fmxMKzConsumers.h"
 #include "video/fmxMKzDecodeSize.h"
 
 namespace kz {
@@ -64,6 +65,8 @@ public:
   std::function<void(const std::string& Realm, std::string& UserName, std::string& Password, bool& Proceed)> OnLogin;
   std::function<void(const std::string& URL)> OnLoginFailed;
   std::function<void(int32_t StreamCount, int32_t& StreamIndex)> OnGetVideoStreamIndex;
+  // Each compressed packet of the video stream, before decoding.
+  std::function<void(const TKzCompressedVideoPacket& Packet)> OnVideoPacket;
   // Decoded sound as 8/16-bit PCM of at most two channels. Sound is decoded
   // only when this is set as PlayVideo begins.
   std::function<void(const TKzAudioInfo& Info, const uint8_t* Data, size_t Size)> OnGetAudio;

@@ -1,4 +1,5 @@
 #include "camera/fmxMKzCamFFmpegEngine.h"
+#include "ffmpeg/fmxMKzFFmpegLib.h"
 
 namespace kz {
 
@@ -18,6 +19,23 @@ TKzCamFFmpegEngine::TKzCamFFmpegEngine(void* Owner) : FEngine(Owner) {
   };
   FEngine.OnGetVideoStreamIndex = [this](void*, int32_t Count, int32_t& Index) {
     if (OnGetVideoStreamIndex) OnGetVideoStreamIndex(Count, Index);
+  };
+  FEngine.OnVideoPacket = [this](const AVPacket& P, const AVCodecParameters& C, const AVRational& Tb) {
+    if (!OnVideoPacket) return;
+    TKzCompressedVideoPacket p;
+    p.CodecId = static_cast<int32_t>(C.codec_id);
+    p.Data = P.data;
+    p.Size = P.size > 0 ? static_cast<size_t>(P.size) : 0;
+    p.Key = (P.flags & AV_PKT_FLAG_KEY) != 0;
+    p.Pts = P.pts == AV_NOPTS_VALUE ? TKzCompressedVideoPacket::NoTime : P.pts;
+    p.Dts = P.dts == AV_NOPTS_VALUE ? TKzCompressedVideoPacket::NoTime : P.dts;
+    p.TimeBaseNum = Tb.num;
+    p.TimeBaseDen = Tb.den;
+    p.Width = C.width;
+    p.Height = C.height;
+    p.Extra = C.extradata;
+    p.ExtraSize = C.extradata_size > 0 ? static_cast<size_t>(C.extradata_size) : 0;
+    OnVideoPacket(p);
   };
   // Without a login handler nobody supplies credentials: the same as refusing.
   FEngine.OnLogin = [this](void*, const std::string& Realm, std::string& User, std::string& Pass, bool& Proceed) {

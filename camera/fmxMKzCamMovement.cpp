@@ -113,10 +113,11 @@ bool TKzCamera::MoveIPCamera(TKzCamMovementEx Movement) {
     return false;
   const TKzMoveParts& parts = PartsOf(Movement);
   const M real = (FFlip & kFlipVertical) ? parts.Flipped : Movement;
-  std::string url1, url2;
-  TKzIPCameraAPI::GetMoveURLs(*this, real, url1, url2);
+  TKzCamRequest request1, request2;
+  TKzIPCameraAPI::GetMoveRequests(*this, real, request1, request2);
   const bool needsTimer = TKzIPCameraAPI::NeedsMoveTimer(*this, real);
-  const bool ok = MultiExecute2(url1, url2, parts.Command, &TKzCamera::ThreadCallMoveDone);
+  const bool ok = MultiExecuteRequests(request1, request2, parts.Command, &TKzCamera::ThreadCallMoveDone);
+  if (ok) FLastMoveTick = KzMGetTickCount();
   if (!ok) {
     // A command that was not sent leaves its flags set: the movement never began.
     ForParts(parts, [&](size_t i) {
@@ -151,10 +152,11 @@ bool TKzCamera::StopIPCamera(TKzCamMovementEx Movement) {
   }
   if (AreCommandsLocked()) return false;
   const M real = (FFlip & kFlipVertical) ? parts.Flipped : Movement;
-  const std::string url = TKzIPCameraAPI::GetStopURL(*this, real);
+  const TKzCamRequest stop = TKzIPCameraAPI::GetStopRequest(*this, real);
   const bool needsTimer = TKzIPCameraAPI::NeedsMoveTimer(*this, real);
   ForParts(parts, [&](size_t i) { FMove.FIsCamMoving[i] = false; });
-  bool ok = !url.empty() && MultiExecute(url, TKzCamCommand::kzcmdNone, &TKzCamera::ThreadCallMoveDone);
+  bool ok = !stop.Empty() &&
+            MultiExecuteRequests(stop, TKzCamRequest(), TKzCamCommand::kzcmdNone, &TKzCamera::ThreadCallMoveDone);
   if (needsTimer) {
     DisableTimerMove();
     ok = true;
@@ -191,6 +193,10 @@ void TKzCamera::ThreadCallMoveDone(TThread* Sender) {
 void TKzCamera::DoTimerMove() {
   if (AreCommandsLocked() ||
       (FDeviceType != TKzDeviceType::kzdtIPCamera && FDeviceType != TKzDeviceType::kzdtWebCamera))
+    return;
+  // Moves that last a while by themselves are renewed less often than the timer ticks.
+  if (FDeviceType == TKzDeviceType::kzdtIPCamera &&
+      KzMGetTickCount() - FLastMoveTick < TKzIPCameraAPI::MoveRepeatMs(*this))
     return;
   const auto& moving = FMove.FIsCamMoving;
   for (const TKzHeldMovement& h : kHeld) {

@@ -231,8 +231,9 @@ enum class TKzIPCamAPIType : uint8_t {
   kzcatAxis,
   kzcatTrendnet,
   kzcatMobotix,
+  kzcatONVIF,
 };
-inline constexpr size_t KzIPCamAPITypeCount = 7;
+inline constexpr size_t KzIPCamAPITypeCount = 8;
 
 enum class TKzCollectionItemOperation : uint8_t { kzcioAdd = 0, kzcioDelete = 1, kzcioModify = 2 };
 

@@ -130,6 +130,7 @@ void TKzCamThreadWithFFMPEG::CloseHandles() {
 void TKzCamThreadWithFFMPEG::CopyToPipeline(const void* Buffer, int64_t Count) {
   TKzGetData* pipeline = KzCamera ? KzCamera->GetDataThread() : nullptr;
   if (!pipeline || Count <= 0) return;
+  KzCamera->DeliverPacketBytes(static_cast<const uint8_t*>(Buffer), static_cast<size_t>(Count));
   pipeline->CopyFromBuffer(Buffer, Count);
   // A decoder that falls behind holds the reader back (the socket then holds
   // the server back) instead of letting the backlog grow.
@@ -246,6 +247,9 @@ void TKzCamThreadWithFFMPEG::RunWithFFmpeg() {
   }
   engine.OnLoginFailed = [this](const std::string& URL) {
     if (FOnLoginFailed) FOnLoginFailed(KzCamera, URL);
+  };
+  engine.OnVideoPacket = [this](const TKzCompressedVideoPacket& Packet) {
+    if (!Aborted()) KzCamera->DeliverPacketVideo(Packet);
   };
   engine.OnGetVideoStreamIndex = [this](int32_t Count, int32_t& Index) {
     if (FOnGetVideoStreamIndex) FOnGetVideoStreamIndex(KzCamera, Count, Index);

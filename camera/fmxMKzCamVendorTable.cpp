@@ -47,6 +47,17 @@ std::string KzVendorUserPart(const TKzCamera& Camera) {
   return KzMakeUserPart(Camera.UserName(), Camera.UserPassword());
 }
 
+std::string KzVendorPathURL(TKzCamera& Camera, const std::string& Command, const std::string& Query) {
+  return "http://" + KzVendorUserPart(Camera) + KzVendorHost(Camera) + "/" + Command + (Query.empty() ? "" : "?" + Query);
+}
+
+std::string KzVendorQueryCredentials(const TKzCamera& Camera, const std::string& UserKey,
+                                     const std::string& PasswordKey) {
+  return KzQueryParam(UserKey, Camera.UserName()) + "&" + KzQueryParam(PasswordKey, Camera.UserPassword());
+}
+
+bool KzVendorAnyReply(const std::string&) { return true; }
+
 std::string KzVendorRTSPURL(const TKzCamera& Camera, const std::string& Path) {
   std::string host = Camera.CameraHost();
   if (Camera.RTSPPort() != 0) host += ":" + std::to_string(Camera.RTSPPort());
@@ -163,6 +174,19 @@ TKzCamSetURLFunc TKzTableVendor::GetSetURLFunc(TKzCamera&, TKzCamPropertyGroup G
 
 bool TKzTableVendor::Fetch(TKzCamera& Camera, const std::string& URL, std::string& Reply) {
   return Camera.ExecuteStr(URL, Reply);
+}
+
+TKzCamGetFunc TKzTableVendor::BrightnessGetter(std::string (*URL)(TKzCamera& Camera),
+                                               bool (*Parse)(const std::string& Reply, int32_t Current,
+                                                             int32_t& Value)) {
+  return [URL, Parse](TKzCamera& Cam, bool& Aborted) {
+    Aborted = false;
+    std::string reply;
+    int32_t value = 0;
+    if (!Fetch(Cam, URL(Cam), reply) || !Parse(reply, Cam.Brightness(), value)) return false;
+    Cam.InitBrightness(value);
+    return true;
+  };
 }
 
 bool TKzTableVendor::CallMethod(TKzCamera& Camera, TKzCamMethod Method, const std::string& Param,

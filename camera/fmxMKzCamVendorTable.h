@@ -129,6 +129,15 @@ std::string KzVendorHost(const TKzCamera& Camera);
 std::string KzVendorUserPart(const TKzCamera& Camera);
 // "rtsp://" + user part + host (":" RTSPPort when set) + Path.
 std::string KzVendorRTSPURL(const TKzCamera& Camera, const std::string& Path);
+// "http://" + user part + host + "/" + Command, then "?" + Query when there
+// is one: the command URLs of Panasonic, D-Link and Mobotix.
+std::string KzVendorPathURL(TKzCamera& Camera, const std::string& Command, const std::string& Query);
+// "<UserKey>=user&<PasswordKey>=password", each percent-encoded: the
+// credentials Foscam's command sets carry in the query.
+std::string KzVendorQueryCredentials(const TKzCamera& Camera, const std::string& UserKey,
+                                     const std::string& PasswordKey);
+// A verdict that takes every reply.
+bool KzVendorAnyReply(const std::string& Reply);
 // "name=value" with Value percent-encoded.
 std::string KzQueryParam(const std::string& Name, const std::string& Value);
 // A and B joined with "&" (either may be empty).
@@ -172,6 +181,10 @@ public:
 protected:
   // Performs URL and gives its reply. Blocks on the network.
   static bool Fetch(TKzCamera& Camera, const std::string& URL, std::string& Reply);
+  // The get function of a vendor that reports only the brightness: one
+  // request to URL(Camera); Parse finds the value (Current: the camera's now).
+  static TKzCamGetFunc BrightnessGetter(std::string (*URL)(TKzCamera& Camera),
+                                        bool (*Parse)(const std::string& Reply, int32_t Current, int32_t& Value));
 
 private:
   TKzVendorTables FTables;

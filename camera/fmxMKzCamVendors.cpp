@@ -2,6 +2,7 @@
 #include "camera/fmxMKzCamVendors.h"
 
 #include "camera/fmxMKzFoscamAPI.h"
+#include "camera/fmxMKzOnvifAPI.h"
 
 namespace kz {
 
@@ -13,10 +14,12 @@ std::vector<std::pair<TKzIPCamAPIType, const TKzIPCameraVendor*>> KzBuiltinVendo
   static const TKzAxisAPI axis;
   static const TKzTrendnetAPI trendnet;
   static const TKzMobotixAPI mobotix;
+  static const TKzOnvifAPI onvif;
   using T = TKzIPCamAPIType;
   return {{T::kzcatFoscam_ver1, &foscam}, {T::kzcatFoscam_ver1_2, &foscamHD}, {T::kzcatPanasonic, &panasonic},
           {T::kzcatDLink, &dlink},          {T::kzcatAxis, &axis},              {T::kzcatTrendnet, &trendnet},
-          {T::kzcatMobotix, &mobotix}};
+          {T::kzcatMobotix, &mobotix},
+          {T::kzcatONVIF, &onvif}};
 }
 
 }  // namespace kz

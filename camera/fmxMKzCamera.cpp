@@ -56,7 +56,8 @@ TKzCamera::~TKzCamera() {
   FTimerReconnect.reset();
   DestroyDevices();
   for (TKzBaseThread** aux : {&FThreadExecute, &IsFoscamThread, &IsPanasonicThread, &IsDLinkThread, &IsAxisThread,
-                              &IsCamDevicesThread, &SearchCameraThread, &PrepareThread, &SetPropertyThread})
+                              &IsMobotixThread, &IsCamDevicesThread, &SearchCameraThread, &PrepareThread, &SetPropertyThread,
+                              &FOnvifThread})
     KzMTerminateThreadAndWaitForFreeing(*aux, 500);
   KzMTerminateThreadAndWaitForFreeing(MJPEG, 500);
   KzMTerminateThreadAndWaitForFreeing(FThreadHTTP, 500);

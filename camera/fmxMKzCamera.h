@@ -16,6 +16,7 @@
 #include "camera/fmxMKzCamDevice.h"
 #include "camera/fmxMKzCamFormats.h"
 #include "camera/fmxMKzCamCommands.h"
+#include "camera/fmxMKzOnvifClient.h"
 #include "camera/fmxMKzCamUsers.h"
 #include "camera/fmxMKzCamSettings.h"
 #include "camera/fmxMKzCamStreamThread.h"
@@ -80,6 +81,36 @@ public:
   void WaitForVideoFile();
   void WaitForExecuteCmd();
   void WaitForSearch();
+
+  // ---- Identification (fmxMKzCameraSearch)
+  // Starts the search of what answers at CameraHost:CameraPort: the vendor
+  // probes of Types (empty: all), then, when none matched, the model-table
+  // search; then preparation. OnSearchComplete reports the end (Status 0:
+  // found). False when a search runs already, the device is not an IP
+  // camera or there is neither a host nor a URL. Main thread, never blocks.
+  bool SearchCamera(TKzCameraTypes Types);
+  // The vendor probes and the model-table search of Types at Host:Port,
+  // without preparation; the vendor families found. Main thread (running
+  // main-thread work) or any other; blocks for the search.
+  TKzCameraTypes SearchCameraToIP(TKzCameraTypes Types, const std::string& Host, TKzProtocolVersion& Version,
+                                  uint16_t Port);
+  // One vendor probe at Host:Port. Without Wait: started (the result comes
+  // through UserAccess and the types of a later search); with Wait: its
+  // outcome, blocking (main-thread work runs meanwhile).
+  bool IsFoscam(const std::string& Host, uint16_t Port, bool Wait, TKzProtocolVersion& Version);
+  bool IsPanasonic(const std::string& Host, uint16_t Port, bool Wait, TKzProtocolVersion& Version);
+  bool IsDLink(const std::string& Host, uint16_t Port, bool Wait, TKzProtocolVersion& Version);
+  bool IsAxis(const std::string& Host, uint16_t Port, bool Wait, TKzProtocolVersion& Version);
+  bool IsMobotix(const std::string& Host, uint16_t Port, bool Wait, TKzProtocolVersion& Version);
+  // The model-table search alone: the first table URL of Types that
+  // answers, with its families and model names. Blocks.
+  bool IsCamDevices(TKzCameraTypes Types, TKzCameraTypes& Devices, std::string& URL, std::string& Models);
+  // Reads the camera's settings through its vendor interface (IPCameraTypes,
+  // ProtocolVersion); OnPrepared reports the end. False when nothing can be
+  // read (no host, access uaNone, a preparation runs). Main thread, never blocks.
+  bool Prepare();
+  // Waits for every search, probe and preparation thread. Main thread; blocks.
+  void WaitStopCamera();
 
   // Switches the device kind (stopping and waiting for running video first).
   // Main thread; blocks while running video ends.
@@ -204,9 +235,12 @@ public:
   // Reads the users from the camera. Blocks on the network.
   bool RefreshUsers();
   // Nesting; while locked no command is sent.
-  void LockCommands() { ++FCommandLockCount; }
+  // Any thread (preparation locks from its worker).
+  void LockCommands() { FCommandLockCount.fetch_add(1, std::memory_order_acq_rel); }
   void UnlockCommands() {
-    if (FCommandLockCount > 0) --FCommandLockCount;
+    int32_t n = FCommandLockCount.load(std::memory_order_acquire);
+    while (n > 0 && !FCommandLockCount.compare_exchange_weak(n, n - 1, std::memory_order_acq_rel)) {
+    }
   }
   // One command (URL, then URL2 when it succeeded) on the command thread;
   // Done is its end notification (ThreadExecuteDone when null). False when
@@ -217,12 +251,17 @@ public:
   bool MultiExecute2(const std::string& URL1, const std::string& URL2, TKzCamCommand CMD,
                      TKzCamThreadDone Done = nullptr);
   bool MultiExecuteVideoProperty(const std::string& URL, TKzCamCommand CMD);
+  // MultiExecute2 of requests that need not be GETs.
+  bool MultiExecuteRequests(const TKzCamRequest& Request1, const TKzCamRequest& Request2, TKzCamCommand CMD,
+                            TKzCamThreadDone Done = nullptr);
   // Synchronous GETs with the camera's settings. Block on the network
   // (not for the main thread). ExecuteStr and GetFileHTTP keep up to 1 MiB
   // of the reply (more: false); DownloadFile writes the reply to FileName,
   // with OnDownload as it arrives and OnDownloaded at the end.
   bool ExecuteURL(const std::string& URL);
   bool ExecuteStr(const std::string& URL, std::string& Text);
+  // The request form: method, content type and body besides the URL.
+  bool ExecuteStr(const TKzCamRequest& Request, std::string& Text);
   bool EncodeAndExecuteStr(const std::string& URL, std::string& Text);
   bool GetFileHTTP(const std::string& URL, std::string& Data);
   bool DownloadFile(const std::string& URL, const std::string& FileName);
@@ -293,7 +332,7 @@ public:
   // blocks on the network (not on the main thread).
   bool CheckConnectMJPEG(const std::string& URL, uint32_t TimeOut, bool UseTimeOut = false);
   // Commands are locked (LockCommands). Any thread, never blocks.
-  bool AreCommandsLocked() const { return FCommandLockCount > 0; }
+  bool AreCommandsLocked() const { return FCommandLockCount.load(std::memory_order_acquire) > 0; }
 
   // ---- The frame pipeline
   // Prepares the pipeline for a start; starts it once. Main thread.
@@ -411,9 +450,10 @@ public:
   void SetIPCameraTypes(TKzCameraTypes Value) { FIPCameraTypes = Value; }
   // Moving is accessible.
   bool IsControllableCamera() const;
-  TKzUserAccess UserAccess() const { return FUserAccess; }
+  // Any thread (the search writes them from its probes).
+  TKzUserAccess UserAccess() const { return FUserAccess.load(std::memory_order_acquire); }
   bool Searching() const override { return FSearching; }
-  TKzProtocolVersion ProtocolVersion() const { return FProtocolVersion; }
+  TKzProtocolVersion ProtocolVersion() const { return FProtocolVersion.load(std::memory_order_acquire); }
   int32_t VideoDeviceIndex() const { return FVideoDeviceIndex; }
   void SetVideoDeviceIndex(int32_t Value) { FVideoDeviceIndex = Value; }
   // Success of the last fetch thread that ended.
@@ -446,10 +486,24 @@ public:
   void InitFocusDistance(int32_t Value) { FFocusDistance = Value; }
   void InitFlip(int32_t Value) { FFlip = Value; }
   void InitVideoResolution(TKzVideoResolution Value) { TKzVideoSource::SetVideoResolution(Value); }
-  void DoSetUserAccess(TKzUserAccess Value) { FUserAccess = Value; }
-  void DoSetProtocolVersion(TKzProtocolVersion Value) { FProtocolVersion = Value; }
-  int32_t DLinkModelIndex() const { return FDLinkModelIndex; }
-  void DoSetDLinkModelIndex(int32_t Value) { FDLinkModelIndex = Value; }
+  // Setters the search's probes write through. Any thread, never block.
+  void DoSetUserAccess(TKzUserAccess Value) { FUserAccess.store(Value, std::memory_order_release); }
+  // Raises the access level to Value unless it is higher already.
+  void DoRaiseUserAccess(TKzUserAccess Value);
+  void DoSetProtocolVersion(TKzProtocolVersion Value) { FProtocolVersion.store(Value, std::memory_order_release); }
+  int32_t DLinkModelIndex() const { return FDLinkModelIndex.load(std::memory_order_acquire); }
+  void DoSetDLinkModelIndex(int32_t Value) { FDLinkModelIndex.store(Value, std::memory_order_release); }
+  // ONVIF: whether the camera may be driven through ONVIF when no vendor
+  // family claims it (default true), and what it knows of its ONVIF device.
+  bool UseONVIF() const { return FUseONVIF; }
+  void SetUseONVIF(bool Value) { FUseONVIF = Value; }
+  const TKzCamOnvif& Onvif() const { return FOnvif; }
+  void DoSetOnvif(const TKzCamOnvif& Value) { FOnvif = Value; }
+  // Identifies the ONVIF device at CameraHost:CameraPort on a worker
+  // thread: its end sets Onvif() and UserAccess, calls OnLoginFailed when
+  // the credentials were refused and OnSearchComplete with 0 or 1. False
+  // when it cannot start (UseONVIF off, no host, one running). Main thread.
+  bool IdentifyOnvif();
   const std::string& AxisParamScriptName() const { return FAxisParamScriptName; }
   void DoSetAxisParamScriptName(const std::string& Value) { FAxisParamScriptName = Value; }
 
@@ -509,8 +563,8 @@ protected:
   virtual void DoTimerMove();
 
   // State of the command, vendor and search parts of the camera.
-  int32_t FCommandLockCount = 0;
-  int32_t FDLinkModelIndex = 0;
+  std::atomic<int32_t> FCommandLockCount{0};
+  std::atomic<int32_t> FDLinkModelIndex{0};
   std::string FAxisParamScriptName;
   int32_t FMaxUsers = 0;
   uint32_t LastUpdate = 0;
@@ -522,10 +576,12 @@ protected:
   TKzBaseThread* IsPanasonicThread = nullptr;
   TKzBaseThread* IsDLinkThread = nullptr;
   TKzBaseThread* IsAxisThread = nullptr;
+  TKzBaseThread* IsMobotixThread = nullptr;
   TKzBaseThread* IsCamDevicesThread = nullptr;
   TKzBaseThread* SearchCameraThread = nullptr;
   TKzBaseThread* PrepareThread = nullptr;
   TKzBaseThread* SetPropertyThread = nullptr;
+  TKzBaseThread* FOnvifThread = nullptr;  // ONVIF identification
 
 private:
   // A device object exists for Device's kind and nothing else is running.
@@ -544,6 +600,14 @@ private:
   void RunDevice(TKzCamDevice* Device);
   void DestroyDevices();
   void AbortAuxThreads();
+  // Search (fmxMKzCameraSearch): end notifications of the search and the
+  // preparation, the search animation, one probe started on its own.
+  void ThreadDoneSearch(TThread* Sender);
+  void ThreadDonePrepare(TThread* Sender);
+  void SearchAnimationTick();
+  void EndSearch(int32_t Status);
+  bool RunProbe(TKzBaseThread*& Ref, TKzCameraType Type, const std::string& Host, uint16_t Port, bool Wait,
+                TKzProtocolVersion& Version);
   void HandleDebugText(TMessage& Message);
   void HandleDeviceEnded(TMessage& Message);
   void RestartForSettings();
@@ -578,6 +642,9 @@ private:
   std::string FAgent;
   std::string FURL;
   TKzCameraTypes FIPCameraTypes;
+  TKzCamOnvif FOnvif;
+  bool FUseONVIF = true;
+  uint64_t FLastMoveTick = 0;  // when the last move command was sent
   std::string FFileName;
   std::string FSourceFileName;
   std::string FPlayingFileName;
@@ -590,7 +657,7 @@ private:
   uint16_t FMaxCameraSearchThreadCount = 40;
   std::string FUserName;
   std::string FUserPassword;
-  TKzUserAccess FUserAccess = TKzUserAccess::uaNone;
+  std::atomic<TKzUserAccess> FUserAccess{TKzUserAccess::uaNone};
   bool FWaitThread = false;
   bool FToFile = false;
   TKzQualityType FQuality = TKzQualityType::qtStandard;
@@ -608,6 +675,7 @@ private:
   int32_t FVideoImageIndex = 0;
   std::vector<std::string> FVideoImagesURLs;
   bool FSearching = false;
+  bool FSearchAborted = false;  // Abort ran while the search or its preparation did
   TKzDeviceType FDeviceType = TKzDeviceType::kzdtIPCamera;
   TKzVideoFormat FVideoFormat = TKzVideoFormat::kzvfMJPEG;
   TKzVideoFormat FSubVideoFormat = TKzVideoFormat::kzvfMJPEG;
@@ -616,7 +684,7 @@ private:
   TKzCamMoveFlags FMove;
   std::atomic<uint16_t> FLatency{0};
   bool FSmoothImage = false;
-  TKzProtocolVersion FProtocolVersion = TKzProtocolVersion::kzpvVer1;
+  std::atomic<TKzProtocolVersion> FProtocolVersion{TKzProtocolVersion::kzpvVer1};
   std::unique_ptr<TTimer> FTimerMove;              // 100 ms, movement
   std::unique_ptr<TTimer> FTimerSearchAnimation;  // 250 ms, search animation
   TKzSendMode FCommandMode = TKzSendMode::kzsmWait;

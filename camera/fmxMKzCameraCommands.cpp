@@ -31,11 +31,16 @@ bool TKzCamera::MultiExecuteVideoProperty(const std::string& URL, TKzCamCommand 
 
 bool TKzCamera::MultiExecute2(const std::string& URL1, const std::string& URL2, TKzCamCommand CMD,
                               TKzCamThreadDone Done) {
+  return MultiExecuteRequests(TKzCamRequest(URL1), TKzCamRequest(URL2), CMD, Done);
+}
+
+bool TKzCamera::MultiExecuteRequests(const TKzCamRequest& Request1, const TKzCamRequest& Request2, TKzCamCommand CMD,
+                                     TKzCamThreadDone Done) {
   if (AreCommandsLocked() || FDeviceType != TKzDeviceType::kzdtIPCamera || IsDestroying()) return false;
-  if (!KzIsSendableURL(URL1) || (!URL2.empty() && !KzIsSendableURL(URL2))) return false;
+  if (!KzIsSendableURL(Request1.URL) || (!Request2.Empty() && !KzIsSendableURL(Request2.URL))) return false;
   const TKzCamRequestSettings settings = KzCamRequestSettings(*this);  // the vendor is not found while locked
   LockCommands();
-  auto* thread = new TKzCamCommandThread(this, settings, URL1, URL2, CMD);
+  auto* thread = new TKzCamCommandThread(this, settings, Request1, Request2, CMD);
   const TKzCamThreadDone done = Done ? Done : &TKzCamera::ThreadExecuteDone;
   const bool wait = FCommandMode == TKzSendMode::kzsmWait;
   auto outcome = wait ? std::make_shared<TKzCommandOutcome>() : nullptr;
@@ -134,13 +139,25 @@ bool TKzCamera::ExecuteURL(const std::string& URL) {
   return KzCamPerformGet(URL, KzCamRequestSettings(*this), abort, TKzCamCommandThread::MaxReplyBody, reply);
 }
 
-bool TKzCamera::ExecuteStr(const std::string& URL, std::string& Text) {
+bool TKzCamera::ExecuteStr(const std::string& URL, std::string& Text) { return ExecuteStr(TKzCamRequest(URL), Text); }
+
+bool TKzCamera::ExecuteStr(const TKzCamRequest& Request, std::string& Text) {
+  // Inside a request scope (preparation) a GET answered once is answered
+  // from the scope again.
+  TKzCamRequestScope* scope = Request.Body.empty() ? TKzCamRequestScope::Current() : nullptr;
+  if (scope) {
+    if (auto it = scope->Replies.find(Request.URL); it != scope->Replies.end()) {
+      Text = it->second;
+      return true;
+    }
+  }
   std::atomic<bool> abort{false};
   TKzCamRequestSettings settings = KzCamRequestSettings(*this);
   settings.Vendor = nullptr;  // the caller reads the reply
   TKzCamReply reply;
-  const bool ok = KzCamPerformGet(URL, settings, abort, kMaxTextReply, reply);
+  const bool ok = KzCamPerform(Request, settings, scope ? scope->Abort : abort, kMaxTextReply, reply);
   Text = ok ? std::move(reply.Body) : std::string();
+  if (ok && scope) scope->Replies[Request.URL] = Text;
   return ok;
 }
 

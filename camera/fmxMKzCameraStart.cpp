@@ -166,9 +166,11 @@ void TKzCamera::PlayVideoFile(const std::string& FileName) {
 // ---- Abort
 
 void TKzCamera::AbortAuxThreads() {
-  for (TKzBaseThread* t : {FThreadExecute, IsFoscamThread, IsPanasonicThread, PrepareThread, SearchCameraThread,
-                           SetPropertyThread})
+  for (TKzBaseThread* t : {FThreadExecute, IsFoscamThread, IsPanasonicThread, IsDLinkThread, IsAxisThread,
+                           IsMobotixThread, IsCamDevicesThread, PrepareThread, SearchCameraThread, SetPropertyThread,
+                           FOnvifThread})
     if (t) t->Abort();
+  if (SearchCameraThread || PrepareThread) FSearchAborted = true;
 }
 
 void TKzCamera::Abort() {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "camera/fmxMKzCamera.h"
+#include "camera/fmxMKzCamCommands.h"
 #include "inet/fmxMKzInet.h"
 #include "inet/fmxMKzURLFuncs.h"
 #include "platform/fmxMKzPlatformMainThread.h"
@@ -37,9 +38,6 @@ std::string RemoveAll(const std::string& S, const char* What) {
 
 // The size clauses a camera without a chosen resolution leaves out.
 const char* const kSizeClauses[] = {"?[WIDTH]x[HEIGHT]", "&Size=[WIDTH]x[HEIGHT]", "&resolution=[WIDTH]%C3%97[HEIGHT]"};
-
-constexpr uint32_t kStatusLevel = HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER;
-constexpr uint32_t kProbeReadSize = 1048576;
 }  // namespace
 
 std::string PrepareURL(const TKzCamera& Camera, const std::string& Template) {
@@ -126,52 +124,11 @@ bool KzIsMJPEGReply(const uint8_t* Data, size_t Size) {
 }
 
 bool TKzCamera::CheckConnectMJPEG(const std::string& URL, uint32_t TimeOut, bool UseTimeOut) {
-  auto stop = [this] { return AreCommandsLocked() || IsAborting() || Application().Terminated(); };
-  if (stop()) return false;
-  std::string host, path;
-  int port = 0;
-  ParseURL2(URL, FCameraPort, host, path, port);
-  if (URL.empty() || host.empty()) return false;
-
-  std::string proxy;
-  if (FProxyProperty.ProxyMode() == TKzMFProxyMode::kzmManualSettings) {
-    proxy = FProxyProperty.Host();
-    if (FProxyProperty.Port() != 0) proxy.append(":").append(std::to_string(FProxyProperty.Port()));
-  }
-  PInet h = InternetOpen(FAgent.empty() ? nullptr : FAgent.c_str(), 0, proxy.empty() ? nullptr : proxy.c_str(),
-                         nullptr, 0);
-  SetInetTimeOut(h, FMJPEGTimeOut);
-  if (UseTimeOut && TimeOut > 0) h->WaitRecv = TimeOut;
-  bool result = false;
-  uint32_t status = 0, index = 0;
-  auto send = [&] { return !stop() && HttpSendRequest(h, nullptr, 0, nullptr, 0) && HttpQueryInfo(h, kStatusLevel, status, index); };
-  if (!stop() &&
-      InternetConnect(h, host.c_str(), static_cast<uint16_t>(port), FUserName.c_str(), FUserPassword.c_str(),
-                      INTERNET_SERVICE_HTTP, 0, 0) &&
-      HttpOpenRequest(h, "GET", path.c_str(), nullptr, nullptr, nullptr, 0x4400000, 0) && send()) {
-    const uint32_t first = status;
-    bool ok = true;
-    if (first == 401 || first == 407 || first == 504) {
-      if (first == 401) {
-        InternetSetOption(h, INTERNET_OPTION_USERNAME, FUserName.c_str(), static_cast<uint32_t>(FUserName.size()));
-        InternetSetOption(h, INTERNET_OPTION_PASSWORD, FUserPassword.c_str(), static_cast<uint32_t>(FUserPassword.size()));
-      } else if (first == 407) {
-        const std::string& u = FProxyProperty.Username();
-        const std::string& p = FProxyProperty.Password();
-        InternetSetOption(h, INTERNET_OPTION_PROXY_USERNAME, u.c_str(), static_cast<uint32_t>(u.size()));
-        InternetSetOption(h, INTERNET_OPTION_PROXY_PASSWORD, p.c_str(), static_cast<uint32_t>(p.size()));
-      }
-      ok = send();
-    }
-    if (ok && !stop()) {
-      std::vector<uint8_t> buffer(kProbeReadSize);
-      uint32_t n = 0;
-      if (InternetReadFile(h, buffer.data(), kProbeReadSize, n) && n > 0) result = KzIsMJPEGReply(buffer.data(), n);
-    }
-    if (first == 504) KzMWait(1000);
-  }
-  for (int k = 0; h && k < 4; ++k) InternetCloseHandle(h);
-  return result;
+  if (AreCommandsLocked() || IsAborting() || Application().Terminated()) return false;
+  TKzCamRequestSettings settings = KzCamRequestSettings(*this);
+  settings.TimeOut = FMJPEGTimeOut;
+  std::atomic<bool> abort{false};
+  return KzCamCheckMJPEG(URL, settings, abort, UseTimeOut ? TimeOut : 0);
 }
 
 }  // namespace kz

@@ -12,11 +12,7 @@ using G = TKzCamPropertyGroup;
 using P = TKzCamProperty;
 using M = TKzCamMethod;
 
-std::string CommandURL(TKzCamera& Camera, const std::string& Command, const std::string& Query) {
-  return "http://" + KzVendorUserPart(Camera) + KzVendorHost(Camera) + "/" + Command + (Query.empty() ? "" : "?" + Query);
-}
 bool HasModel(const std::string& Reply) { return LINE_HasValue(Reply, "Model"); }
-bool Any(const std::string&) { return true; }
 
 // Motion-JPEG and snapshot paths per model list 1..6.
 struct TPaths {
@@ -32,7 +28,7 @@ const TPaths kPaths[] = {{"video/mjpg.cgi", "image/jpeg.cgi"},
 
 TKzVendorTables MakeTables() {
   TKzVendorTables t;
-  t.Dialect = {TKzReplyForm::kzrfLines, &CommandURL, &HasModel, &Any};
+  t.Dialect = {TKzReplyForm::kzrfLines, &KzVendorPathURL, &HasModel, &KzVendorAnyReply};
   t.Groups = {{G::kzcpParameters,
                {{"isystem.cgi", "", {{"Model", F::kzfID}, {"FirmwareVersion", F::kzfVersion},
                                      {"CameraName", F::kzfAlias}}}},
@@ -55,7 +51,7 @@ std::string TKzDLinkAPI::SnapshotPath(int32_t ModelIndex) {
 
 std::string TKzDLinkAPI::GetMJpegURL(TKzCamera& Camera) const {
   const std::string path = StreamPath(Camera.DLinkModelIndex());
-  return path.empty() ? "" : CommandURL(Camera, path, "");
+  return path.empty() ? "" : KzVendorPathURL(Camera, path, "");
 }
 
 std::string TKzDLinkAPI::GetH264URL(TKzCamera& Camera) const { return KzVendorRTSPURL(Camera, "/live1.sdp"); }

@@ -24,8 +24,7 @@ bool OwnUserParams(const std::string& Command) {
 
 std::string CommandURL(TKzCamera& Camera, const std::string& Command, const std::string& Query) {
   const std::string prefix = OwnUserParams(Command) ? "cam_" : "";
-  const std::string credentials =
-      KzQueryParam(prefix + "user", Camera.UserName()) + "&" + KzQueryParam(prefix + "pwd", Camera.UserPassword());
+  const std::string credentials = KzVendorQueryCredentials(Camera, prefix + "user", prefix + "pwd");
   return "http://" + KzVendorHost(Camera) + "/" + Command + ".cgi?" + KzJoinQuery(Query, credentials);
 }
 

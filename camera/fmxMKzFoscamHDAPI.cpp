@@ -16,13 +16,9 @@ using M = TKzCamMethod;
 using D = TKzCamMovementEx;
 using V = TKzVendorValue;
 
-std::string Credentials(const TKzCamera& Camera) {
-  return KzQueryParam("usr", Camera.UserName()) + "&" + KzQueryParam("pwd", Camera.UserPassword());
-}
-
 std::string CommandURL(TKzCamera& Camera, const std::string& Command, const std::string& Query) {
   return "http://" + KzVendorHost(Camera) + "/cgi-bin/CGIProxy.fcgi?" +
-         KzJoinQuery(KzJoinQuery("cmd=" + Command, Query), Credentials(Camera));
+         KzJoinQuery(KzJoinQuery("cmd=" + Command, Query), KzVendorQueryCredentials(Camera, "usr", "pwd"));
 }
 
 V If(const char* Key, F Field, F When, bool Set = true) { return V{Key, Field, nullptr, nullptr, nullptr, When, Set}; }
@@ -296,7 +292,7 @@ std::string TKzFoscamAPI_Ver1_2::GetMJpegURL(TKzCamera& Camera) const {
   WriteStreamParams(Camera, false);
   Run(Camera, "setSubStreamFormat", "format=1");
   const std::string stream =
-      "http://" + KzVendorHost(Camera) + "/cgi-bin/CGIStream.cgi?cmd=GetMJStream&" + Credentials(Camera);
+      "http://" + KzVendorHost(Camera) + "/cgi-bin/CGIStream.cgi?cmd=GetMJStream&" + KzVendorQueryCredentials(Camera, "usr", "pwd");
   if (Camera.CheckConnectMJPEG(stream, 1000, true)) return stream;
   return CommandURL(Camera, "snapPicture2", "");
 }

@@ -72,6 +72,11 @@ bool TKzIPCameraAPI::GetAPIType(const TKzCamera* Camera, TKzIPCamAPIType& APITyp
       return true;
     }
   }
+  // ONVIF only for a camera no vendor family claims.
+  if (Camera->UseONVIF() && !Camera->Onvif().DeviceURL.empty()) {
+    APIType = TKzIPCamAPIType::kzcatONVIF;
+    return true;
+  }
   return false;
 }
 
@@ -179,9 +184,21 @@ std::string TKzIPCameraAPI::GetStopURL(TKzCamera& Camera, TKzCamMovementEx Direc
   return VendorOf(Camera).GetStopURL(Camera, Direction);
 }
 
+void TKzIPCameraAPI::GetMoveRequests(TKzCamera& Camera, TKzCamMovementEx Direction, TKzCamRequest& Request1,
+                                     TKzCamRequest& Request2) {
+  Request1 = Request2 = {};
+  VendorOf(Camera).GetMoveRequests(Camera, Direction, Request1, Request2);
+}
+
+TKzCamRequest TKzIPCameraAPI::GetStopRequest(TKzCamera& Camera, TKzCamMovementEx Direction) {
+  return VendorOf(Camera).GetStopRequest(Camera, Direction);
+}
+
 bool TKzIPCameraAPI::NeedsMoveTimer(TKzCamera& Camera, TKzCamMovementEx Direction) {
   return VendorOf(Camera).NeedsMoveTimer(Camera, Direction);
 }
+
+uint32_t TKzIPCameraAPI::MoveRepeatMs(TKzCamera& Camera) { return VendorOf(Camera).MoveRepeatMs(Camera); }
 
 bool TKzIPCameraAPI::ChangeUsers(TKzCamera& Camera, TKzCollectionItemOperation Operation, int32_t Index) {
   return VendorOf(Camera).ChangeUsers(Camera, Operation, Index);

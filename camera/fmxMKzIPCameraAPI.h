@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "camera/fmxMKzCamCommands.h"
 #include "camera/fmxMKzCamParamTypes.h"
 
 namespace kz {
@@ -58,8 +59,23 @@ public:
     URL2.clear();
   }
   virtual std::string GetStopURL(TKzCamera&, TKzCamMovementEx) const { return ""; }
+  // The requests of a move and a stop: by default GETs of the URLs above;
+  // vendors whose commands are not GETs give their own.
+  virtual void GetMoveRequests(TKzCamera& Camera, TKzCamMovementEx Direction, TKzCamRequest& Request1,
+                               TKzCamRequest& Request2) const {
+    std::string a, b;
+    GetMoveURLs(Camera, Direction, a, b);
+    Request1 = TKzCamRequest(a);
+    Request2 = TKzCamRequest(b);
+  }
+  virtual TKzCamRequest GetStopRequest(TKzCamera& Camera, TKzCamMovementEx Direction) const {
+    return TKzCamRequest(GetStopURL(Camera, Direction));
+  }
   // The move is repeated while held and stopped by the caller.
   virtual bool NeedsMoveTimer(TKzCamera&, TKzCamMovementEx) const { return false; }
+  // While a move is held, it is sent again at most this often (0: on every
+  // tick of the movement timer).
+  virtual uint32_t MoveRepeatMs(TKzCamera&) const { return 0; }
   // Blocks on the network.
   virtual bool ChangeUsers(TKzCamera&, TKzCollectionItemOperation, int32_t Index) const {
     (void)Index;
@@ -110,7 +126,11 @@ public:
                                            int32_t& MaxValue, int32_t& DefValue, int32_t& Step);
   static void GetMoveURLs(TKzCamera& Camera, TKzCamMovementEx Direction, std::string& URL1, std::string& URL2);
   static std::string GetStopURL(TKzCamera& Camera, TKzCamMovementEx Direction);
+  static void GetMoveRequests(TKzCamera& Camera, TKzCamMovementEx Direction, TKzCamRequest& Request1,
+                              TKzCamRequest& Request2);
+  static TKzCamRequest GetStopRequest(TKzCamera& Camera, TKzCamMovementEx Direction);
   static bool NeedsMoveTimer(TKzCamera& Camera, TKzCamMovementEx Direction);
+  static uint32_t MoveRepeatMs(TKzCamera& Camera);
   // Blocks on the network.
   static bool ChangeUsers(TKzCamera& Camera, TKzCollectionItemOperation Operation, int32_t Index);
 };

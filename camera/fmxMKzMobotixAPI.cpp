@@ -12,18 +12,14 @@ using P = TKzCamProperty;
 using M = TKzCamMethod;
 using D = TKzCamMovementEx;
 
-std::string CommandURL(TKzCamera& Camera, const std::string& Command, const std::string& Query) {
-  return "http://" + KzVendorUserPart(Camera) + KzVendorHost(Camera) + "/" + Command + (Query.empty() ? "" : "?" + Query);
-}
 bool HasBrightness(const std::string& Reply) {
   int32_t v = 0;
   return KzMobotixBrightness(Reply, v);
 }
-bool Any(const std::string&) { return true; }
 
 TKzVendorTables MakeTables() {
   TKzVendorTables t;
-  t.Dialect = {TKzReplyForm::kzrfLines, &CommandURL, &HasBrightness, &Any};
+  t.Dialect = {TKzReplyForm::kzrfLines, &KzVendorPathURL, &HasBrightness, &KzVendorAnyReply};
   t.Properties = {{G::kzcpImageSettings, TKzCamProperties{P::kzcp_Brightness}}};
   t.Methods = {{G::kzcpNone, TKzCamMethods{M::kzcm_Move, M::kzcm_VideoStream, M::kzcm_SnapShot}}};
   t.SingleProperties = {{P::kzcp_Brightness, "control/control", "set&section=imagecontrol&brightness="}};
@@ -49,20 +45,13 @@ TKzMobotixAPI::TKzMobotixAPI() : TKzTableVendor(MakeTables()) {}
 
 TKzCamGetFunc TKzMobotixAPI::GetGetFunc(TKzCamera&, TKzCamPropertyGroup Group) const {
   if (Group != G::kzcpImageSettings) return nullptr;
-  return [this](TKzCamera& Cam, bool& Aborted) {
-    Aborted = false;
-    std::string reply;
-    int32_t v = 0;
-    if (!Fetch(Cam, CommandURL(Cam, "control/control", "read&section=imagecontrol&brightness"), reply) ||
-        !KzMobotixBrightness(reply, v))
-      return false;
-    Cam.InitBrightness(v);
-    return true;
-  };
+  return BrightnessGetter(
+      [](TKzCamera& Cam) { return KzVendorPathURL(Cam, "control/control", "read&section=imagecontrol&brightness"); },
+      [](const std::string& Reply, int32_t, int32_t& Value) { return KzMobotixBrightness(Reply, Value); });
 }
 
 std::string TKzMobotixAPI::GetMJpegURL(TKzCamera& Camera) const {
-  return CommandURL(Camera, "cgi-bin/faststream.jpg", "fps=" + std::to_string(Camera.GetFramePerSecInt()));
+  return KzVendorPathURL(Camera, "cgi-bin/faststream.jpg", "fps=" + std::to_string(Camera.GetFramePerSecInt()));
 }
 
 }  // namespace kz

@@ -12,12 +12,8 @@ using P = TKzCamProperty;
 using M = TKzCamMethod;
 using D = TKzCamMovementEx;
 
-std::string CommandURL(TKzCamera& Camera, const std::string& Command, const std::string& Query) {
-  return "http://" + KzVendorUserPart(Camera) + KzVendorHost(Camera) + "/" + Command + (Query.empty() ? "" : "?" + Query);
-}
 
 bool HasData(const std::string& Reply) { return PAIR_HasValue(Reply, "Data"); }
-bool Any(const std::string&) { return true; }
 
 // The settings page an administrator writes ("1") or a user ("0").
 std::string Kind(const TKzCamera& Camera) { return Camera.UserAccess() == TKzUserAccess::uaAdmin ? "1" : "0"; }
@@ -41,7 +37,7 @@ std::string Quality(const TKzCamera& Camera) {
 
 TKzVendorTables MakeTables() {
   TKzVendorTables t;
-  t.Dialect = {TKzReplyForm::kzrfPairs, &CommandURL, &HasData, &Any};
+  t.Dialect = {TKzReplyForm::kzrfPairs, &KzVendorPathURL, &HasData, &KzVendorAnyReply};
   using R = TKzCamProperties;
   t.Properties = {{G::kzcpImageSettings, R{P::kzcp_VideoResolution, P::kzcp_Brightness, P::kzcp_FocusType,
                                            P::kzcp_FocusDist}}};
@@ -59,13 +55,11 @@ TKzPanasonicAPI::TKzPanasonicAPI() : TKzTableVendor(MakeTables()) {}
 
 TKzCamGetFunc TKzPanasonicAPI::GetGetFunc(TKzCamera&, TKzCamPropertyGroup Group) const {
   if (Group != G::kzcpImageSettings) return nullptr;
-  return [this](TKzCamera& Cam, bool& Aborted) {
-    Aborted = false;
-    std::string reply;
-    if (!Fetch(Cam, CommandURL(Cam, "Get", "Func=Bright&Kind=" + Kind(Cam)), reply) || !HasData(reply)) return false;
-    Cam.InitBrightness(KzPanasonicData(reply, Cam.Brightness()));
-    return true;
-  };
+  return BrightnessGetter([](TKzCamera& Cam) { return KzVendorPathURL(Cam, "Get", "Func=Bright&Kind=" + Kind(Cam)); },
+                          [](const std::string& Reply, int32_t Current, int32_t& Value) {
+                            Value = KzPanasonicData(Reply, Current);
+                            return HasData(Reply);
+                          });
 }
 
 std::string TKzPanasonicAPI::SetPropURL(TKzCamera& Camera, TKzCamProperty Prop, const std::string& Value) const {
@@ -73,18 +67,18 @@ std::string TKzPanasonicAPI::SetPropURL(TKzCamera& Camera, TKzCamProperty Prop, 
   const std::string step = KzCodeToVendor(&kStep, Value);
   switch (Prop) {
     case P::kzcp_Brightness:
-      return step == Value ? "" : CommandURL(Camera, "Set", "Func=Bright&" + kind + "&Data=" + step + "&Save=OK");
+      return step == Value ? "" : KzVendorPathURL(Camera, "Set", "Func=Bright&" + kind + "&Data=" + step + "&Save=OK");
     case P::kzcp_FocusType:
-      return step == Value ? "" : CommandURL(Camera, "Set", "Func=Focus&" + kind + "&FocusMode=" + step);
+      return step == Value ? "" : KzVendorPathURL(Camera, "Set", "Func=Focus&" + kind + "&FocusMode=" + step);
     case P::kzcp_FocusDist:
-      return Value == "1" || Value == "2" ? CommandURL(Camera, "Set", "Func=Focus&" + kind + "&Dist=" + Value) : "";
+      return Value == "1" || Value == "2" ? KzVendorPathURL(Camera, "Set", "Func=Focus&" + kind + "&Dist=" + Value) : "";
     default: return TKzTableVendor::SetPropURL(Camera, Prop, Value);
   }
 }
 
 std::string TKzPanasonicAPI::GetMJpegURL(TKzCamera& Camera) const {
   const std::string res = Resolution(Camera);
-  return CommandURL(Camera, "nphMotionJpeg", KzJoinQuery(res.empty() ? "" : "Resolution=" + res, "Quality=" + Quality(Camera)));
+  return KzVendorPathURL(Camera, "nphMotionJpeg", KzJoinQuery(res.empty() ? "" : "Resolution=" + res, "Quality=" + Quality(Camera)));
 }
 
 std::string TKzPanasonicAPI::GetH264URL(TKzCamera& Camera) const {
@@ -97,7 +91,7 @@ void TKzPanasonicAPI::GetMoveURLs(TKzCamera& Camera, TKzCamMovementEx Direction,
                                       "TiltDown"};
   auto url = [&](const char* Dir) {
     const std::string res = Resolution(Camera);
-    return CommandURL(Camera, "nphControlCamera",
+    return KzVendorPathURL(Camera, "nphControlCamera",
                       std::string("Direction=") + Dir + "&Resolution=" + (res.empty() ? "320x240" : res) +
                           "&Quality=" + Quality(Camera) + "&RPeriod=0&Size=STD&PresetOperation=Move");
   };

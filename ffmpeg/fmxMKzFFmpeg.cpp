@@ -281,6 +281,10 @@ bool TKzMFFMPEG::DecodeVideoPacket(bool (TKzMFFMPEG::*Present)()) {
 }
 
 bool TKzMFFMPEG::FinishPacket(bool GoOn) {
+  if (OnVideoPacket && FPacket->stream_index == FVideoStreamIndex && FVideoStreamIndex >= 0) {
+    const AVStream* st = FFormatContext->streams[FVideoStreamIndex];
+    OnVideoPacket(*FPacket, *st->codecpar, st->time_base);
+  }
   if (!RemuxPacket()) GoOn = false;
   kzFF.av_packet_unref(FPacket);
   return GoOn;

@@ -19,9 +19,11 @@
 #include "video/fmxMKzDecodeSize.h"
 
 struct AVCodecContext;
+struct AVCodecParameters;
 struct AVFormatContext;
 struct AVFrame;
 struct AVPacket;
+struct AVRational;
 struct AVStream;
 struct SwrContext;
 struct SwsContext;
@@ -34,6 +36,9 @@ struct TKzFFmpegEncodeState;
 // Audio clock, seconds.
 struct TKzMAudioTimerInfo {
   double PtsStart = 0, Pts = 0, PtsNext = 0, TimerStart = 0, Timer = 0, PlaybackTimerStart = 0, PlaybackTimer = 0;
+  // Whether a frame has come, and whether the output has told its position:
+  // both start at 0, which cannot mean "not yet".
+  bool Started = false, PlaybackStarted = false;
 };
 // Video clock, seconds.
 struct TKzMVideoTimerInfo {
@@ -115,6 +120,9 @@ public:
   std::function<void(void* Sender, int32_t StreamCount, int32_t& StreamIndex)> OnGetVideoStreamIndex,
       OnGetAudioStreamIndex;
   TKzAudioEvent OnGetAudio;
+  // Each packet of the video stream as read, before it is decoded, with the
+  // stream's codec parameters and time base. The playing thread.
+  std::function<void(const AVPacket& Packet, const AVCodecParameters& Codec, const AVRational& TimeBase)> OnVideoPacket;
 
   // Encoding half: pictures and audio into a file. One thread encodes at a
   // time; each call takes the object's lock.

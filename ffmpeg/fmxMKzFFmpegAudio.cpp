@@ -105,7 +105,8 @@ void TKzMFFMPEG::UpdateAudioClock() {
   const double now = double(kzFF.av_gettime()) / 1000000.0;
   const bool noTime = FFrame->pts == AV_NOPTS_VALUE;
   double t = (noTime ? 0 : double(FFrame->pts)) * kz::av_q2d(FAudioStream->time_base);
-  if (a.Pts == 0) {
+  if (!a.Started) {
+    a.Started = true;
     a.PtsStart = t;
     a.TimerStart = now;
     a.PtsNext = t;
@@ -117,11 +118,15 @@ void TKzMFFMPEG::UpdateAudioClock() {
   if (OnGetAudioPlayPositon) OnGetAudioPlayPositon(FOwner, position);
   if (position >= 0 && InAudioSampleRate > 0) {
     a.PlaybackTimer = double(position) / InAudioSampleRate;
-    if (a.PlaybackTimerStart == 0)
+    if (!a.PlaybackStarted) {
+      // Both clocks start here: what the output had played, and now.
+      a.PlaybackStarted = true;
       a.PlaybackTimerStart = a.PlaybackTimer;
-    else
+      a.TimerStart = now;
+    } else {
       FAudioTimerCorrection.store(
           int32_t(std::lround(1000 * ((now - a.TimerStart) - (a.PlaybackTimer - a.PlaybackTimerStart)))));
+    }
   }
   a.Timer = now;
   a.PtsNext = a.Pts + double(FFrame->nb_samples) / InAudioSampleRate;

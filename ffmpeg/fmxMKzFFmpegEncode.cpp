@@ -148,32 +148,39 @@ bool TKzMFFMPEG::OpenAudioEncoder(AVFormatContext* Out) {
     return false;
   }
   TKzFFmpegEncodeState& e = *FEnc;
-  e.Audio = kzFF.avcodec_alloc_context3(codec);
-  if (!e.Audio) {
-    ReportEncodeError(8);
-    return false;
+  // A bit rate the encoder refuses for this rate (libvorbis at 8 kHz and
+  // 64 kbit/s) is left to the encoder on a second attempt.
+  int r = 0;
+  for (const int64_t bitrate : {s.AudioBitrate, int64_t(0)}) {
+    kzFF.avcodec_free_context(&e.Audio);
+    e.Audio = kzFF.avcodec_alloc_context3(codec);
+    if (!e.Audio) {
+      ReportEncodeError(8);
+      return false;
+    }
+    AVCodecContext* c = e.Audio;
+    c->sample_fmt = PickSampleFormat(codec, s.AudioSampleFormat);
+    c->sample_rate = PickSampleRate(codec, std::max(1, s.AudioSampleRate));
+    kzFF.av_channel_layout_default(&c->ch_layout, std::clamp(s.AudioChannels, 1, 8));
+    c->bit_rate = bitrate;
+    c->time_base = AVRational{1, c->sample_rate};
+    if (Out->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    c->strict_std_compliance = FF_COMPLIANCE_EXPERIMENTAL;
+    r = kzFF.avcodec_open2(c, codec, nullptr);
+    if (r >= 0 || bitrate == 0) break;
   }
   AVCodecContext* c = e.Audio;
-  c->sample_fmt = PickSampleFormat(codec, s.AudioSampleFormat);
-  c->sample_rate = PickSampleRate(codec, std::max(1, s.AudioSampleRate));
-  const int wantedFormat = KzFFmpegSampleFormat(s.AudioSampleFormat, false);
-  if (kzFF.av_get_bytes_per_sample(c->sample_fmt) != kzFF.av_get_bytes_per_sample(AVSampleFormat(wantedFormat)) ||
-      c->sample_rate != s.AudioSampleRate) {
-    if (OnEncodeNotice)
-      OnEncodeNotice(FOwner, std::string("audio encoder ") + codec->name + " takes " +
-                                 kzFF.av_get_sample_fmt_name(c->sample_fmt) + " at " +
-                                 std::to_string(c->sample_rate) + " Hz");
-  }
-  kzFF.av_channel_layout_default(&c->ch_layout, std::clamp(s.AudioChannels, 1, 8));
-  c->bit_rate = s.AudioBitrate;
-  c->time_base = AVRational{1, c->sample_rate};
-  if (Out->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-  c->strict_std_compliance = FF_COMPLIANCE_EXPERIMENTAL;
-  const int r = kzFF.avcodec_open2(c, codec, nullptr);
   if (r < 0) {
     ReportEncodeError(4, {}, codec->name + std::string(": ") + av_err2str(r));
     return false;
   }
+  const int wantedFormat = KzFFmpegSampleFormat(s.AudioSampleFormat, false);
+  if (OnEncodeNotice &&
+      (kzFF.av_get_bytes_per_sample(c->sample_fmt) != kzFF.av_get_bytes_per_sample(AVSampleFormat(wantedFormat)) ||
+       c->sample_rate != s.AudioSampleRate || c->bit_rate != s.AudioBitrate))
+    OnEncodeNotice(FOwner, std::string("audio encoder ") + codec->name + " takes " +
+                               kzFF.av_get_sample_fmt_name(c->sample_fmt) + " at " + std::to_string(c->sample_rate) +
+                               " Hz" + (c->bit_rate == s.AudioBitrate ? "" : ", its own bit rate"));
   e.AudioStream = kzFF.avformat_new_stream(Out, nullptr);
   if (!e.AudioStream || kzFF.avcodec_parameters_from_context(e.AudioStream->codecpar, c) < 0) {
     ReportEncodeError(28);

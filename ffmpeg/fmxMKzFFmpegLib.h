@@ -127,6 +127,7 @@ namespace kz {
   X(avformat, av_dump_format, true)                           \
   X(avformat, avio_open2, true)                               \
   X(avformat, avio_closep, true)                              \
+  X(avformat, avio_flush, true)                               \
   X(swscale, swscale_version, true)                           \
   X(swscale, sws_getContext, true)                            \
   X(swscale, sws_getCachedContext, true)                      \

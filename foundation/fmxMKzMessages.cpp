@@ -27,6 +27,7 @@ void TMessagingSystem::Shutdown() {
     std::lock_guard<std::mutex> g(FLock);
     dropped.swap(FQueue);
     FWindows.clear();
+    FRegistrations.clear();
   }
 }
 
@@ -37,6 +38,7 @@ void TMessagingSystem::TerminatedSet() {
 
 bool TMessagingSystem::RegisterMessageHandler(TKzTarget Target, uint32_t Msg, TKzMessageHandler Handler) {
   std::lock_guard<std::mutex> g(FLock);
+  if (!FRegistrations.count(Target)) FRegistrations[Target] = ++FLastRegistration;
   FWindows[Target].push_back(TKzDictItem{Msg, std::move(Handler)});
   return true;
 }
@@ -44,6 +46,9 @@ bool TMessagingSystem::RegisterMessageHandler(TKzTarget Target, uint32_t Msg, TK
 void TMessagingSystem::UnRegister(TKzTarget Target) {
   std::lock_guard<std::mutex> g(FLock);
   FWindows.erase(Target);
+  FRegistrations.erase(Target);
+  // What is still queued for it goes too: a new target at the same address must not get it.
+  std::erase_if(FQueue, [Target](const TMessagingObject& M) { return M.Target == Target; });
 }
 
 bool TMessagingSystem::IsRegistered(TKzTarget Target) {
@@ -56,7 +61,9 @@ bool TMessagingSystem::PostMessage(TKzTarget Target, uint32_t Msg, WPARAM WParam
   {
     std::lock_guard<std::mutex> g(FLock);
     if (FStopped) return true;  // after unload nothing is delivered
-    FQueue.push_back(TMessagingObject{Target, Msg, WParam, LParam, 0, std::move(Payload)});
+    const auto r = FRegistrations.find(Target);
+    FQueue.push_back(TMessagingObject{Target, Msg, WParam, LParam, 0, std::move(Payload),
+                                      r == FRegistrations.end() ? 0 : r->second});
   }
   Event()->SetEvent();
   return true;
@@ -67,12 +74,13 @@ size_t TMessagingSystem::QueuedCount() {
   return FQueue.size();
 }
 
-void TMessagingSystem::HandleMessage(TKzTarget Target, TMessage& Message) {
+void TMessagingSystem::HandleMessage(TKzTarget Target, TMessage& Message, uint64_t Registration) {
   TKzMessageHandler handler;
   {
     std::lock_guard<std::mutex> g(FLock);
     auto w = FWindows.find(Target);
     if (w == FWindows.end()) return;
+    if (Registration != 0 && FRegistrations[Target] != Registration) return;  // posted to the one before
     for (const TKzDictItem& item : w->second) {
       if (item.Msg == Message.Msg) {
         handler = item.Handler;  // the first registration wins
@@ -99,7 +107,7 @@ void TMessagingSystem::DoExecute() {
       for (TMessagingObject& m : batch) {
         if (Terminated()) return;
         TMessage msg{m.Msg, m.WParam, m.LParam, 0};
-        HandleMessage(m.Target, msg);
+        HandleMessage(m.Target, msg, m.Registration);
       }
     });
   }

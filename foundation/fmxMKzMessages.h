@@ -44,6 +44,7 @@ struct TMessagingObject {
   LPARAM LParam = 0;
   intptr_t Result = 0;
   std::shared_ptr<void> Payload;
+  uint64_t Registration = 0;  // the target's registration it was posted to (0: none yet)
   void Assign(const TMessagingObject& Source) { *this = Source; }
 };
 
@@ -75,7 +76,7 @@ public:
 
   // Looks the handler up and calls it; unknown targets or numbers are
   // ignored. Main thread (the pump calls it there).
-  void HandleMessage(TKzTarget Target, TMessage& Message);
+  void HandleMessage(TKzTarget Target, TMessage& Message, uint64_t Registration = 0);
 
   // Stops the pump thread and drops what is queued; later posts are dropped
   // too. Main thread; blocks until the pump thread has ended.
@@ -95,6 +96,10 @@ private:
 
   std::mutex FLock;  // guards FWindows, FQueue, FStopped
   std::unordered_map<TKzTarget, TKzDict> FWindows;
+  // Each registration of a target is numbered: a message posted to a target
+  // that went (and whose address a new one took) is not handed to the new one.
+  std::unordered_map<TKzTarget, uint64_t> FRegistrations;
+  uint64_t FLastRegistration = 0;
   std::deque<TMessagingObject> FQueue;
   bool FStopped = false;
 };

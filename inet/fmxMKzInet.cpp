@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "foundation/fmxMKzType.h"
+#include "inet/fmxMKzDigestAuth.h"
 #include "inet/fmxMKzMD5.h"
 #include "inet/fmxMKzURLFuncs.h"
 
@@ -52,12 +53,8 @@ std::string ServerAuthLine(TInet& I) {
   A.nc += 1;
   char nc[16];
   std::snprintf(nc, sizeof nc, "%08d", A.nc % 100000000);
-  std::string ha1 = Hash(A.UserName + ":" + A.realm + ":" + A.Password);
-  if (KzLowerCase(A.algorithm) == "md5-sess") ha1 = Hash(ha1 + ":" + A.nonce + ":" + A.cnonce);
-  const std::string a2 = I.Query + ":" + I.FileName + (A.qop == "auth-int" ? ":" : "");
-  const std::string ha2 = Hash(a2);
-  const std::string response = A.qop.empty() ? Hash(ha1 + ":" + A.nonce + ":" + ha2)
-                                             : Hash(ha1 + ":" + A.nonce + ":" + nc + ":" + A.cnonce + ":auth:" + ha2);
+  const std::string ha1 = KzDigestHA1(A.UserName, A.realm, A.Password, A.algorithm, A.nonce, A.cnonce);
+  const std::string response = KzDigestResponse(ha1, A.nonce, nc, A.cnonce, A.qop, I.Query, I.FileName);
   std::string line = "Authorization: Digest " + Quoted("username", A.UserName) + ", " + Quoted("realm", A.realm) +
                      ", " + Quoted("nonce", A.nonce) + ", " + Quoted("uri", I.FileName) +
                      ", algorithm=" + (A.algorithm.empty() ? std::string("MD5") : A.algorithm) + ", " +
@@ -73,10 +70,8 @@ std::string ProxyAuthLine(TInet& I, const std::string& Method, const std::string
   TKzMHeaderInfo& P = I.ProxyInfo;
   // Basic: the credentials alone; proxies refuse the line with anything after them.
   if (P.TypeAuth == TKzMTypeAuth::kzmtaBasic) return "Proxy-Authorization: Basic " + EncodeBase64(P.UserName + ":" + P.Password);
-  const std::string ha1 = Hash(P.UserName + ":" + P.realm + ":" + P.Password);
-  const std::string ha2 = Hash(Method + ":" + Uri + (P.qopRaw == "\"auth-int\"" ? ":" : ""));
-  const std::string response = P.qop.empty() ? Hash(ha1 + ":" + P.nonce + ":" + ha2)
-                                             : Hash(ha1 + ":" + P.nonce + ":00000001:" + I.Session + ":" + P.qop + ":" + ha2);
+  const std::string ha1 = KzDigestHA1(P.UserName, P.realm, P.Password, "", P.nonce, I.Session);
+  const std::string response = KzDigestResponse(ha1, P.nonce, "00000001", I.Session, P.qop, Method, Uri);
   std::string line = "Proxy-Authorization: Digest " + Quoted("username", P.UserName) + ", realm=" + P.realmRaw +
                      ", nonce=" + P.nonceRaw + ", " + Quoted("uri", Uri) + ", " + Quoted("cnonce", I.Session) +
                      ", nc=00000001, " + Quoted("response", response);
@@ -281,6 +276,7 @@ PInet HttpOpenRequest(PInet I, const char* Verb, const char* Path, const char*, 
   if (I->OriginFileName.empty()) I->OriginFileName = I->FileName;
   I->Query = Verb ? Verb : "GET";
   I->Params.clear();
+  I->FExtraHeaders.clear();
   if (I->ReceiverHost.find(':') != std::string::npos && I->ReceiverHost.find('[') == std::string::npos) {
     std::string host;
     uint16_t port;
@@ -310,14 +306,19 @@ std::string CreateHeaderHTTP(PInet I) {
   line("Pragma: no-cache");
   line("Cache-Control: no-cache");
   line("Content-Length: " + std::to_string(I->Params.size()));
-  line("Content-Type: application/x-www-form-urlencoded");
+  // The caller's own header lines, when given, name the body's type.
+  if (I->FExtraHeaders.find("Content-Type:") == std::string::npos) line("Content-Type: application/x-www-form-urlencoded");
+  h += I->FExtraHeaders;
   if (I->isAuthorize && !I->AuthInfo.UserName.empty() && I->AuthInfo.TypeAuth != TKzMTypeAuth::kzmttaUnknow) {
     line(ServerAuthLine(*I));
     if (!I->OriginHost.empty()) SaveHostProperty(I);  // the host keeps counting nonces
   }
   if (!I->IsUsed) line("Connection: close");
-  if (!I->Params.empty()) line(I->Params);
+  // Form parameters travel as the last header line (as the cameras of this
+  // library expect); a body of the caller's own type follows the head.
+  if (I->FExtraHeaders.empty() && !I->Params.empty()) line(I->Params);
   h += "\r\n";
+  if (!I->FExtraHeaders.empty()) h += I->Params;
   return h;
 }
 
@@ -370,15 +371,19 @@ int64_t KzInetSocketSend(PInet I, const std::string& Text) {
   return static_cast<int64_t>(off);
 }
 
-bool HttpSendRequest(PInet I, const char*, uint32_t, const void* Optional, uint32_t OptionalLength) {
+bool HttpSendRequest(PInet I, const char* Headers, uint32_t HeadersLength, const void* Optional,
+                     uint32_t OptionalLength) {
   if (!I || KzInetAborted(I)) return false;
   KzInetClearError(I);
   if (I->StepConnect == 4) CloseReplyLevel(I);  // a reply left unread spoils its connection
   I->FPendingStatus = 0;
-  if (Optional && OptionalLength > 0) {
-    I->Params.assign(static_cast<const char*>(Optional), OptionalLength);
-    I->req = CreateHeaderHTTP(I);
+  if (Headers && HeadersLength > 0) {
+    I->FExtraHeaders.assign(Headers, HeadersLength);
+    if (I->FExtraHeaders.size() < 2 || I->FExtraHeaders.compare(I->FExtraHeaders.size() - 2, 2, "\r\n") != 0)
+      I->FExtraHeaders += "\r\n";
   }
+  if (Optional && OptionalLength > 0) I->Params.assign(static_cast<const char*>(Optional), OptionalLength);
+  if ((Headers && HeadersLength > 0) || (Optional && OptionalLength > 0)) I->req = CreateHeaderHTTP(I);
   if (!I->ProxyHost.empty() && !KzInetTunnelled(I)) {
     switch (OpenTunnel(I)) {
       case TKzTunnel::Open:

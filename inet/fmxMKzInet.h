@@ -135,6 +135,7 @@ struct TInet : TKzChunkState, TKzTimeOutValues {
   uint32_t FPendingStatus = 0;    // a reply already read (proxy refusal)
   uint32_t FStatus = 0;           // status of the last reply
   TKzSourceError FError;          // why the last operation failed (fmxMKzInetError)
+  std::string FExtraHeaders;      // the caller's header lines of this request ("Name: value\r\n"...)
 };
 using PInet = TInet*;
 
@@ -166,8 +167,11 @@ PInet InternetConnect(PInet Handle, const char* Host, uint16_t Port, const char*
 // Builds the request text. Never blocks.
 PInet HttpOpenRequest(PInet Handle, const char* Verb, const char* Path, const char* Version,
                       const char* Referrer, const char* const* AcceptTypes, uint32_t Flags, uintptr_t Context);
-// (Tunnels through the proxy, then) sends the request; Optional data become
-// the form parameters.
+// (Tunnels through the proxy, then) sends the request. Optional data are
+// the form parameters, sent as the last line of the head; with Headers
+// (more header lines for this request, a Content-Type among them replacing
+// the form type) they are the body after the head instead. Both stay for a
+// resend of the same request.
 bool HttpSendRequest(PInet Handle, const char* Headers, uint32_t HeadersLength, const void* Optional,
                      uint32_t OptionalLength);
 // Reads and parses the reply header, following redirects and answering one
@@ -232,13 +236,15 @@ void KzInetShutdown();
 uint32_t KzLookupName(const std::string& Host);
 uint16_t GetDefaultPort(TKzConnectProtocol Protocol);
 
-// ---- Probes. Any thread but the main one; block within the time-out class.
+// ---- Probes. Any thread but the main one; block within the time-out class
+// (and end within one pause once *Abort, when given, is set).
 bool CheckHTTP_URL(const std::string& Agent, const std::string& URL, const std::string& UserName,
                    const std::string& Password, TKzTimeOut TimeOut, uint16_t Port);
 bool CheckRTSP_URL(const std::string& Agent, const std::string& URL, const std::string& UserName,
-                   const std::string& Password, TKzTimeOut TimeOut, uint16_t Port);
+                   const std::string& Password, TKzTimeOut TimeOut, uint16_t Port,
+                   std::atomic<bool>* Abort = nullptr);
 bool CheckConnect(const std::string& Agent, const std::string& URL, const std::string& UserName,
-                  const std::string& Password, TKzTimeOut TimeOut, uint16_t Port);
+                  const std::string& Password, TKzTimeOut TimeOut, uint16_t Port, std::atomic<bool>* Abort = nullptr);
 
 // ---- Internal steps shared by the client's units. Owning thread of the
 // record; those that touch the network block within the time-out class.

@@ -61,12 +61,14 @@ void TakeSdpChannels(TInet& I, const std::string& Sdp) {
 // A record for a probe of URL under a time-out class, with the target's
 // host, path and port (the URL's own port wins over Port, then Default).
 PInet OpenProbe(const std::string& Agent, const std::string& URL, uint16_t Port, uint16_t Default,
-                TKzTimeOut TimeOut, std::string& Host, std::string& Path, uint16_t& OutPort) {
+                TKzTimeOut TimeOut, std::string& Host, std::string& Path, uint16_t& OutPort,
+                std::atomic<bool>* Abort) {
   int port = 0;
   ParseURL2(URL, Port ? Port : Default, Host, Path, port);
   OutPort = static_cast<uint16_t>(port);
   PInet h = InternetOpen(Agent.c_str(), 0, nullptr, nullptr, 0);
   SetInetTimeOut(h, TimeOut);
+  if (h && Abort) h->Abort = Abort;
   return h;
 }
 
@@ -187,12 +189,12 @@ bool SendRTSPCmd(PInet I, const std::string& Method) {
 
 static bool ProbeHTTP(const std::string& Agent, const std::string& URL, const std::string& UserName,
                       const std::string& Password, TKzTimeOut TimeOut, uint16_t Port, const char* Verb,
-                      bool RetryWithCredentials, uint32_t& Status) {
+                      bool RetryWithCredentials, uint32_t& Status, std::atomic<bool>* Abort = nullptr) {
   Status = 0;
   if (Terminating()) return false;
   std::string host, path;
   uint16_t port = 80;
-  PInet h = OpenProbe(Agent, URL, Port, 80, TimeOut, host, path, port);
+  PInet h = OpenProbe(Agent, URL, Port, 80, TimeOut, host, path, port, Abort);
   bool ok = false;
   uint32_t index = 0;
   const uint32_t level = HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER;
@@ -221,17 +223,17 @@ bool CheckHTTP_URL(const std::string& Agent, const std::string& URL, const std::
 }
 
 bool CheckConnect(const std::string& Agent, const std::string& URL, const std::string& UserName,
-                  const std::string& Password, TKzTimeOut TimeOut, uint16_t Port) {
+                  const std::string& Password, TKzTimeOut TimeOut, uint16_t Port, std::atomic<bool>* Abort) {
   uint32_t status = 0;
-  return ProbeHTTP(Agent, URL, UserName, Password, TimeOut, Port, "HEAD", false, status);
+  return ProbeHTTP(Agent, URL, UserName, Password, TimeOut, Port, "HEAD", false, status, Abort);
 }
 
 bool CheckRTSP_URL(const std::string& Agent, const std::string& URL, const std::string& UserName,
-                   const std::string& Password, TKzTimeOut TimeOut, uint16_t Port) {
+                   const std::string& Password, TKzTimeOut TimeOut, uint16_t Port, std::atomic<bool>* Abort) {
   if (Terminating()) return false;
   std::string host, path;
   uint16_t port = 554;
-  PInet h = OpenProbe(Agent, URL, Port, 554, TimeOut, host, path, port);
+  PInet h = OpenProbe(Agent, URL, Port, 554, TimeOut, host, path, port, Abort);
   bool ok = false;
   if (RtspInternetConnect(h, host, port, path, UserName, Password) && !Terminating()) {
     SendRTSPCmd(h, "OPTIONS");

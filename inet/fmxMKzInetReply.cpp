@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "inet/fmxMKzDigestAuth.h"
 #include "inet/fmxMKzURLFuncs.h"
 
 namespace kz {
@@ -40,47 +41,20 @@ std::string KzHeaderValue(const std::string& Header, const std::string& Name, bo
 namespace {
 // Reads "name=value" pairs of a challenge line; Raw keeps the quotes.
 void ReadChallengeParams(const std::string& Line, TKzChallenge& C) {
-  size_t i = 0;
-  const size_t n = Line.size();
-  while (i < n) {
-    while (i < n && (Line[i] == ' ' || Line[i] == ',' || Line[i] == '\t')) ++i;
-    const size_t nb = i;
-    while (i < n && Line[i] != '=' && Line[i] != ',' && Line[i] != ' ') ++i;
-    const std::string name = KzLowerCase(Line.substr(nb, i - nb));
-    while (i < n && Line[i] == ' ') ++i;
-    if (i >= n || Line[i] != '=') {
-      while (i < n && Line[i] != ',') ++i;
-      continue;
-    }
-    ++i;
-    while (i < n && Line[i] == ' ') ++i;
-    std::string value, raw;
-    const size_t rb = i;
-    if (i < n && Line[i] == '"') {
-      for (++i; i < n && Line[i] != '"'; ++i) {
-        if (Line[i] == '\\' && i + 1 < n) ++i;
-        value += Line[i];
-      }
-      if (i < n) ++i;
-      raw = Line.substr(rb, i - rb);
-    } else {
-      while (i < n && Line[i] != ',') ++i;
-      value = KzTrim(Line.substr(rb, i - rb));
-      raw = value;
-    }
-    if (name == "realm") {
-      C.realm = value;
-      C.realmRaw = raw;
-    } else if (name == "nonce") {
-      C.nonce = value;
-      C.nonceRaw = raw;
-    } else if (name == "qop") {
-      C.qop = value;
-      C.qopRaw = raw;
-    } else if (name == "algorithm") {
-      C.algorithm = value;
-    } else if (name == "opaque") {
-      C.opaque = value;
+  for (const TKzAuthParam& p : KzAuthParamList(Line)) {
+    if (p.Name == "realm") {
+      C.realm = p.Value;
+      C.realmRaw = p.Raw;
+    } else if (p.Name == "nonce") {
+      C.nonce = p.Value;
+      C.nonceRaw = p.Raw;
+    } else if (p.Name == "qop") {
+      C.qop = p.Value;
+      C.qopRaw = p.Raw;
+    } else if (p.Name == "algorithm") {
+      C.algorithm = p.Value;
+    } else if (p.Name == "opaque") {
+      C.opaque = p.Value;
     }
   }
   // A list of protections: this client speaks "auth".

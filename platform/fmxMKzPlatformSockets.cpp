@@ -356,6 +356,37 @@ int PlatformBind(TKzSocket Socket, uint32_t Address, uint16_t Port) {
   return BindTo(Socket, Address, Port);
 }
 
+int PlatformJoinMulticast(TKzSocket Socket, uint32_t Group, uint32_t Interface) {
+  ip_mreq m{};
+  m.imr_multiaddr.s_addr = Group;
+  m.imr_interface.s_addr = Interface;
+  return setsockopt(Socket, IPPROTO_IP, IP_ADD_MEMBERSHIP, &m, sizeof m) < 0 ? Fail() : 0;
+}
+
+int PlatformSetMulticastSend(TKzSocket Socket, uint32_t Interface, int Ttl) {
+  in_addr a{};
+  a.s_addr = Interface;
+  const unsigned char ttl = static_cast<unsigned char>(std::clamp(Ttl, 0, 255)), loop = 1;
+  if (setsockopt(Socket, IPPROTO_IP, IP_MULTICAST_IF, &a, sizeof a) < 0 ||
+      setsockopt(Socket, IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl) < 0 ||
+      setsockopt(Socket, IPPROTO_IP, IP_MULTICAST_LOOP, &loop, sizeof loop) < 0)
+    return Fail();
+  return 0;
+}
+
+std::vector<uint32_t> PlatformMulticastInterfaces() {
+  std::vector<uint32_t> out;
+  ifaddrs* list = nullptr;
+  if (getifaddrs(&list) < 0) return out;
+  for (ifaddrs* i = list; i; i = i->ifa_next) {
+    if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET) continue;
+    if (!(i->ifa_flags & IFF_UP) || !(i->ifa_flags & IFF_MULTICAST)) continue;
+    out.push_back(reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr);
+  }
+  freeifaddrs(list);
+  return out;
+}
+
 int PlatformListen(TKzSocket Socket, int Backlog) { return listen(Socket, Backlog) < 0 ? Fail() : 0; }
 
 int PlatformShutdown(TKzSocket Socket) { return shutdown(Socket, SHUT_RDWR) < 0 ? Fail() : 0; }
@@ -372,6 +403,10 @@ int64_t PlatformSendBufferBytes(TKzSocket Socket) {
   socklen_t len = sizeof v;
   if (getsockopt(Socket, SOL_SOCKET, SO_SNDBUF, &v, &len) < 0) return Fail();
   return v;
+}
+
+bool PlatformSetSendBufferBytes(TKzSocket Socket, int32_t Bytes) {
+  return setsockopt(Socket, SOL_SOCKET, SO_SNDBUF, &Bytes, sizeof Bytes) == 0 || (Fail(), false);
 }
 
 int PlatformPollReadMany(const TKzSocket* Sockets, bool* Ready, int Count, uint32_t Ms) {

@@ -2,6 +2,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace kz {
 
@@ -108,6 +109,16 @@ int64_t PlatformRecvFromAddr(TKzSocket Socket, void* Buffer, int64_t Count, uint
 // A new unbound IPv4 datagram socket, or KZ_INVALID_SOCKET.
 TKzSocket PlatformSocketUDP();
 
+// ---- Multicast (IPv4; addresses in network order)
+// Joins Group on the interface with address Interface (0: the system's
+// choice): 0, or -1.
+int PlatformJoinMulticast(TKzSocket Socket, uint32_t Group, uint32_t Interface);
+// Multicasts leave through Interface with time-to-live Ttl, and come back
+// to this host's own members (loopback on). 0, or -1.
+int PlatformSetMulticastSend(TKzSocket Socket, uint32_t Interface, int Ttl);
+// The addresses of the IPv4 interfaces that are up and multicast-capable.
+std::vector<uint32_t> PlatformMulticastInterfaces();
+
 // ---- Both kinds
 // Binds Socket to Address:Port (SO_REUSEADDR set first): 0, or -1.
 int PlatformBind(TKzSocket Socket, uint32_t Address, uint16_t Port);
@@ -119,6 +130,8 @@ int PlatformShutdown(TKzSocket Socket);
 bool PlatformIsDatagramSocket(TKzSocket Socket);
 // The bytes the kernel lets one send queue: SO_SNDBUF, -1 on failure.
 int64_t PlatformSendBufferBytes(TKzSocket Socket);
+// Caps the kernel's send queue of Socket (SO_SNDBUF; the kernel doubles it). False on failure.
+bool PlatformSetSendBufferBytes(TKzSocket Socket, int32_t Bytes);
 // The largest IPv4 datagram payload: 65,535 - 20 (IP) - 8 (UDP) bytes.
 constexpr int64_t KZ_MAX_DATAGRAM = 65507;
 // Waits up to Ms for any of Count sockets to become readable (or closed);

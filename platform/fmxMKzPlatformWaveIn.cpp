@@ -1,10 +1,9 @@
 #include "platform/fmxMKzPlatformWaveIn.h"
 
 #include <atomic>
-#include <condition_variable>
 #include <deque>
-#include <mutex>
-#include <thread>
+
+#include "platform/fmxMKzPlatformDeviceThread.h"
 
 namespace kz {
 
@@ -21,20 +20,12 @@ IKzWaveInBackend* KzSetWaveInBackend(IKzWaveInBackend* Backend) {
   return gBackend.exchange(Backend, std::memory_order_acq_rel);
 }
 
-// The capture thread owns the device between Open and Close; the other
-// threads only post requests (run, reset, quit) and wait for a reset to be
-// served, so the device is never touched from two threads.
-struct TKzWaveInDevice::TState {
-  std::mutex Lock;  // guards everything below but Overruns
-  std::condition_variable Wake;
+// The capture thread's requests besides the shared ones (run or not).
+struct TKzWaveInDevice::TState : TKzDeviceThreadState {
   std::deque<TKzWaveInBuffer*> Queue;
   bool WantRun = false;
   bool Running = false;
   bool Lost = false;
-  bool Quit = false;
-  uint64_t ResetsAsked = 0;
-  uint64_t ResetsDone = 0;
-  std::thread Thread;
   std::atomic<uint32_t> Overruns{0};
 };
 
@@ -42,23 +33,15 @@ TKzWaveInDevice::TKzWaveInDevice() = default;
 
 TKzWaveInDevice::~TKzWaveInDevice() {
   // A derived device closes itself; this only guards against a forgotten Close.
-  if (FState && FState->Thread.joinable()) {
-    {
-      std::lock_guard<std::mutex> g(FState->Lock);
-      FState->Quit = true;
-    }
-    FState->Wake.notify_all();
-    FState->Thread.join();
-  }
+  if (FState) FState->Finish();
 }
 
 bool TKzWaveInDevice::Open(int32_t DeviceIndex, const TKzWaveInFormat& Format, TKzWaveInCallback Callback) {
-  if (FState || Format.BlockAlign() <= 0 || Format.SamplesPerSec <= 0) return false;
-  if (!DeviceOpen(DeviceIndex, Format)) return false;
+  if (FState || !Format.Valid() || !DeviceOpen(DeviceIndex, Format)) return false;
   FFormat = Format;
   FCallback = std::move(Callback);
   FState = std::make_unique<TState>();
-  FState->Thread = std::thread([this] { Loop(); });
+  FState->Launch([this] { Loop(); });
   return true;
 }
 
@@ -77,42 +60,26 @@ bool TKzWaveInDevice::Queue(TKzWaveInBuffer* Buffer) {
 
 bool TKzWaveInDevice::Start() {
   if (!FState) return false;
-  {
-    std::lock_guard<std::mutex> g(FState->Lock);
-    if (FState->Lost) return false;
-    FState->WantRun = true;
-  }
-  FState->Wake.notify_all();
-  return true;
+  bool lost = false;
+  FState->Post([&] {
+    lost = FState->Lost;
+    if (!lost) FState->WantRun = true;
+  });
+  return !lost;
 }
 
 void TKzWaveInDevice::Stop() {
-  if (!FState) return;
-  {
-    std::lock_guard<std::mutex> g(FState->Lock);
-    FState->WantRun = false;
-  }
-  FState->Wake.notify_all();
+  if (FState) FState->Post([this] { FState->WantRun = false; });
 }
 
 void TKzWaveInDevice::Reset() {
-  if (!FState) return;
-  std::unique_lock<std::mutex> lk(FState->Lock);
-  FState->WantRun = false;
-  const uint64_t ticket = ++FState->ResetsAsked;
-  FState->Wake.notify_all();
-  FState->Wake.wait(lk, [&] { return FState->ResetsDone >= ticket || !FState->Thread.joinable(); });
+  if (FState) FState->AskReset([this] { FState->WantRun = false; });
 }
 
 void TKzWaveInDevice::Close() {
   if (!FState) return;
   Reset();
-  {
-    std::lock_guard<std::mutex> g(FState->Lock);
-    FState->Quit = true;
-  }
-  FState->Wake.notify_all();
-  FState->Thread.join();
+  FState->Finish();
   DeviceClose();
   FState.reset();
 }
@@ -131,7 +98,7 @@ void TKzWaveInDevice::Loop() {
   TState& s = *FState;
   std::unique_lock<std::mutex> lk(s.Lock);
   for (;;) {
-    if (s.ResetsDone < s.ResetsAsked) {
+    if (s.ResetPending()) {
       const uint64_t asked = s.ResetsAsked;
       std::vector<TKzWaveInBuffer*> pending(s.Queue.begin(), s.Queue.end());
       s.Queue.clear();
@@ -141,8 +108,7 @@ void TKzWaveInDevice::Loop() {
       if (wasRunning) DeviceStop();
       ReturnBuffers(std::move(pending));
       lk.lock();
-      s.ResetsDone = asked;
-      s.Wake.notify_all();
+      s.ResetServed(asked);
       continue;
     }
     if (s.Quit) break;
@@ -175,7 +141,7 @@ void TKzWaveInDevice::Loop() {
     }
     lk.lock();
     // A reset asked meanwhile takes the buffer back itself.
-    if (b->BytesRecorded >= b->BufferLength && s.ResetsDone == s.ResetsAsked && !s.Queue.empty() &&
+    if (b->BytesRecorded >= b->BufferLength && !s.ResetPending() && !s.Queue.empty() &&
         s.Queue.front() == b) {
       s.Queue.pop_front();
       lk.unlock();

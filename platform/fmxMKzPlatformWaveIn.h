@@ -17,6 +17,7 @@ struct TKzWaveInFormat {
   int32_t BitsPerSample = 8;  // 8: unsigned, 16: signed little-endian
   int32_t Channels = 1;
   int32_t BlockAlign() const { return BitsPerSample / 8 * Channels; }
+  bool Valid() const { return BlockAlign() > 0 && SamplesPerSec > 0; }
 };
 
 // A buffer the device fills. The caller keeps it alive and untouched from

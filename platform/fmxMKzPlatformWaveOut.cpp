@@ -2,12 +2,10 @@
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
 #include <deque>
-#include <mutex>
-#include <thread>
 
 #include "platform/fmxMKzPlatformClock.h"
+#include "platform/fmxMKzPlatformDeviceThread.h"
 
 namespace kz {
 
@@ -24,25 +22,19 @@ IKzWaveOutBackend* KzSetWaveOutBackend(IKzWaveOutBackend* Backend) {
   return gBackend.exchange(Backend, std::memory_order_acq_rel);
 }
 
-// The device thread owns the device between Open and Close; other threads
-// queue buffers and post requests (pause, reset, quit) and wait for a reset
-// to be served.
-struct TKzWaveOutDevice::TState {
+// The device thread's requests besides the shared ones (pause), its queue
+// and what it has played.
+struct TKzWaveOutDevice::TState : TKzDeviceThreadState {
   struct TEntry {
     TKzWaveOutBuffer* Buffer;
     uint32_t Written = 0;   // bytes given to the device
     int64_t EndFrame = -1;  // frame count after its last frame, once all written
   };
-  mutable std::mutex Lock;  // guards everything below but the atomics
-  std::condition_variable Wake;
   std::deque<TEntry> Queue;
   size_t Unwritten = 0;
   bool WantPause = false;
   bool Paused = false;
   bool Lost = false;
-  bool Quit = false;
-  uint64_t ResetsAsked = 0;
-  uint64_t ResetsDone = 0;
   int64_t FramesWritten = 0;  // since the last reset
   // Position: what had played at PlayedAt (platform ms), moving on at the
   // format's rate while playing, up to what was written.
@@ -52,30 +44,21 @@ struct TKzWaveOutDevice::TState {
   std::atomic<int64_t> Written{0};
   std::atomic<bool> Moving{false};
   std::atomic<uint32_t> Underruns{0};
-  std::thread Thread;
 };
 
 TKzWaveOutDevice::TKzWaveOutDevice() = default;
 
 TKzWaveOutDevice::~TKzWaveOutDevice() {
   // A derived device closes itself; this only guards against a forgotten Close.
-  if (FState && FState->Thread.joinable()) {
-    {
-      std::lock_guard<std::mutex> g(FState->Lock);
-      FState->Quit = true;
-    }
-    FState->Wake.notify_all();
-    FState->Thread.join();
-  }
+  if (FState) FState->Finish();
 }
 
 bool TKzWaveOutDevice::Open(int32_t DeviceIndex, const TKzWaveOutFormat& Format, TKzWaveOutCallback Callback) {
-  if (FState || Format.BlockAlign() <= 0 || Format.SamplesPerSec <= 0) return false;
-  if (!DeviceOpen(DeviceIndex, Format)) return false;
+  if (FState || !Format.Valid() || !DeviceOpen(DeviceIndex, Format)) return false;
   FFormat = Format;
   FCallback = std::move(Callback);
   FState = std::make_unique<TState>();
-  FState->Thread = std::thread([this] { Loop(); });
+  FState->Launch([this] { Loop(); });
   return true;
 }
 
@@ -97,40 +80,21 @@ bool TKzWaveOutDevice::Write(TKzWaveOutBuffer* Buffer) {
 }
 
 void TKzWaveOutDevice::Pause() {
-  if (!FState) return;
-  {
-    std::lock_guard<std::mutex> g(FState->Lock);
-    FState->WantPause = true;
-  }
-  FState->Wake.notify_all();
+  if (FState) FState->Post([this] { FState->WantPause = true; });
 }
 
 void TKzWaveOutDevice::Restart() {
-  if (!FState) return;
-  {
-    std::lock_guard<std::mutex> g(FState->Lock);
-    FState->WantPause = false;
-  }
-  FState->Wake.notify_all();
+  if (FState) FState->Post([this] { FState->WantPause = false; });
 }
 
 void TKzWaveOutDevice::Reset() {
-  if (!FState) return;
-  std::unique_lock<std::mutex> lk(FState->Lock);
-  const uint64_t ticket = ++FState->ResetsAsked;
-  FState->Wake.notify_all();
-  FState->Wake.wait(lk, [&] { return FState->ResetsDone >= ticket; });
+  if (FState) FState->AskReset();
 }
 
 void TKzWaveOutDevice::Close() {
   if (!FState) return;
   Reset();
-  {
-    std::lock_guard<std::mutex> g(FState->Lock);
-    FState->Quit = true;
-  }
-  FState->Wake.notify_all();
-  FState->Thread.join();
+  FState->Finish();
   DeviceClose();
   FState.reset();
 }
@@ -163,7 +127,7 @@ void TKzWaveOutDevice::Loop() {
   std::unique_lock<std::mutex> lk(s.Lock);
   std::vector<TKzWaveOutBuffer*> done;
   for (;;) {
-    if (s.ResetsDone < s.ResetsAsked) {
+    if (s.ResetPending()) {
       const uint64_t asked = s.ResetsAsked;
       for (const TState::TEntry& e : s.Queue) done.push_back(e.Buffer);
       s.Queue.clear();
@@ -180,8 +144,7 @@ void TKzWaveOutDevice::Loop() {
       s.Written = 0;
       s.Moving = false;
       s.FramesWritten = 0;
-      s.ResetsDone = asked;
-      s.Wake.notify_all();
+      s.ResetServed(asked);
       continue;
     }
     if (s.Quit) break;
@@ -200,7 +163,7 @@ void TKzWaveOutDevice::Loop() {
       DevicePassDone(true);
       lk.lock();
       s.Wake.wait_for(lk, DeviceWaitTime(true), [&] {
-        return s.Quit || s.ResetsDone < s.ResetsAsked || s.WantPause != s.Paused || s.Unwritten > 0;
+        return s.Quit || s.ResetPending() || s.WantPause != s.Paused || s.Unwritten > 0;
       });
       continue;
     }
@@ -253,7 +216,7 @@ void TKzWaveOutDevice::Loop() {
     lk.lock();
     if (!progress && !finished)
       s.Wake.wait_for(lk, idle ? untilDone : DeviceWaitTime(false), [&] {
-        return s.Quit || s.ResetsDone < s.ResetsAsked || s.WantPause != s.Paused || (idle && s.Unwritten > 0);
+        return s.Quit || s.ResetPending() || s.WantPause != s.Paused || (idle && s.Unwritten > 0);
       });
   }
 }

@@ -21,8 +21,10 @@ PACKAGES=(
   iperf3 tshark
   libasound2-dev alsa-utils sox
   gstreamer1.0-tools
+  chromium
   libssl-dev
   nats-server libnats-dev
+  libpugixml-dev onvif-tools
 )
 
 missing=()

@@ -11,6 +11,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import zlib
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fuzz", "corpus")
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "video"))
@@ -48,6 +49,13 @@ def framed(begin, end, payload):
     return begin + struct.pack("<Iqq", size, 1000, 40) + payload + struct.pack("<I", size) + end
 
 
+def change_container(w, h, n, records):
+    """A changed-area container; records are (x, y, w, h, format, f, picture)."""
+    body = b"".join(struct.pack("<HHHHBHI", x, y, rw, rh, fmt, f, len(p)) + p for x, y, rw, rh, fmt, f, p in records)
+    c = b"DMIB" + struct.pack("<IIHHqqB", 0, 0, w, h, 1000, 40, n) + body + b"DMIE"
+    return c[:4] + struct.pack("<II", zlib.crc32(c), len(c)) + c[12:]
+
+
 def file_info(name, size):
     utf16 = name.encode("utf-16-le")
     return bytes([len(utf16)]) + utf16 + bytes(range(16)) + struct.pack("<qq", 0, size)
@@ -79,6 +87,13 @@ SEEDS = {
         "latin": bytes([14, 0, 1, 255, 0, 2, 3, 0, 0, 40, 20, 5]) + b"Cam 1 12:00",
         "cjk": bytes([20, 1, 2, 128, 2, 250, 4, 1, 1, 63, 63, 10]) + "カメラ 映像".encode(),
         "badutf8": bytes([9, 0, 15, 255, 3, 0, 0, 0, 0, 8, 8, 0]) + b"\xc3\x28\xe2\x82\xf0\x9f",
+    },
+    "change_container_fuzz": {
+        "whole": b"\x07" + change_container(4, 3, 1, [(0, 0, 4, 3, 3, 0, bmp(4, 3, 24))]),
+        "areas": b"\x03" + change_container(4, 3, 1, [(0, 0, 4, 3, 3, 0, bmp(4, 3, 24))])
+                 + change_container(4, 3, 1, [(1, 1, 2, 2, 3, 0, bmp(2, 2, 24)), (0, 0, 3, 2, 3, 1, bmp(3, 2, 24))]),
+        "false": b"\x01" + b"xxDMIB" + b"DMIB\0\0\0\0\xff\xff\xff\x7f\x04\0\x03\0"
+                 + change_container(4, 3, 1, [(0, 0, 4, 3, 4, 0, b"\x89PNG")]),
     },
     "file_chunk_fuzz": {
         "record": file_info("a.txt", 3) + struct.pack("<q", 3) + b"abc",
@@ -185,6 +200,32 @@ SEEDS = {
         "empty": b"viewer=\",,\"",
     },
     "vendor_mobotix_fuzz": {"value": b"brightness=-3\r\n", "word": b"brightness=abc", "other": b"contrast=1"},
+    "search_probe_fuzz": {
+        "foscam": b"var id='1';\nvar sys_ver='11.37.2.49';\n",
+        "dlink": b"system.modelname=DCS-930\r\nsystem.serialnumber=Q1\r\n",
+        "axis": b"root.Properties.API.HTTP.Version=3\r\nroot.Image.I0.Resolution=640x480\r\nroot.PTZ.V=1\r\n",
+        "html401": b"<html><head><title>401 Unauthorized</title></head></html>",
+    },
+    "http_request_fuzz": {
+        "digest_stream": b"GET /video/cam1.mjpg HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: Digest username=\"admin\", "
+                         b"realm=\"KzMedia\", nonce=\"00\", uri=\"/video/cam1.mjpg\", response=\"x\", qop=auth, "
+                         b"nc=00000001, cnonce=\"c\"\r\n\r\n",
+        "dot_segments": b"GET /snapshot/../cam1.jpg HTTP/1.0\r\n\r\n",
+        "pipelined": b"GET /status.json HTTP/1.1\r\nHost: x\r\nConnection: keep-alive\r\n\r\nGET / HTTP/1.1\r\n",
+        "body": b"POST / HTTP/1.0\r\nContent-Length: 4\r\n\r\nabcd",
+        "bare_lf": b"GET / HTTP/1.0\nHost: x\n\n",
+    },
+    "onvif_probematches_fuzz": {
+        "match": b'<s:Envelope xmlns:s="http://www.w3.org/2003/05/soap-envelope" xmlns:a="http://schemas.xmlsoap.org/ws/2004/08/addressing" xmlns:d="http://schemas.xmlsoap.org/ws/2005/04/discovery"><s:Header><a:RelatesTo>urn:uuid:1</a:RelatesTo></s:Header><s:Body><d:ProbeMatches><d:ProbeMatch><a:EndpointReference><a:Address>urn:uuid:2</a:Address></a:EndpointReference><d:Types>dn:NetworkVideoTransmitter</d:Types><d:Scopes>onvif://www.onvif.org/name/cam%20one onvif://www.onvif.org/location/hall</d:Scopes><d:XAddrs>http://10.0.0.2/onvif/device_service</d:XAddrs></d:ProbeMatch></d:ProbeMatches></s:Body></s:Envelope>',
+        "cut": b'<s:Envelope xmlns:s="x"><s:Body><d:ProbeMatches xmlns:d="y"><d:ProbeMatch><d:XAddrs>http://',
+        "deep": b'<a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a>',
+    },
+    "onvif_soap_reply_fuzz": {
+        "profiles": b'<e:Envelope xmlns:e="http://www.w3.org/2003/05/soap-envelope" xmlns:t="urn:t"><e:Body><t:GetProfilesResponse><t:Profiles token="p1"><t:Name>main</t:Name><t:VideoEncoderConfiguration><t:Encoding>H264</t:Encoding><t:Resolution><t:Width>1920</t:Width><t:Height>1080</t:Height></t:Resolution></t:VideoEncoderConfiguration><t:PTZConfiguration token="z"/></t:Profiles></t:GetProfilesResponse></e:Body></e:Envelope>',
+        "fault": b'<e:Envelope xmlns:e="http://www.w3.org/2003/05/soap-envelope"><e:Body><e:Fault><e:Code><e:Value>e:Sender</e:Value><e:Subcode><e:Value>ter:NotAuthorized</e:Value></e:Subcode></e:Code><e:Reason><e:Text>no</e:Text></e:Reason></e:Fault></e:Body></e:Envelope>',
+        "time": b'<e:Envelope xmlns:e="e"><e:Body><r><t:SystemDateAndTime xmlns:t="t"><t:UTCDateTime><t:Time><t:Hour>23</t:Hour><t:Minute>59</t:Minute><t:Second>60</t:Second></t:Time><t:Date><t:Year>2026</t:Year><t:Month>2</t:Month><t:Day>31</t:Day></t:Date></t:UTCDateTime></t:SystemDateAndTime></r></e:Body></e:Envelope>',
+        "uri": b'<E:Envelope xmlns:E="e"><E:Body><GetStreamUriResponse><MediaUri><Uri>rtsp://cam/1</Uri></MediaUri></GetStreamUriResponse></E:Body></E:Envelope>',
+    },
 }
 
 

@@ -24,6 +24,14 @@ TKzCamSender::TKzCamSender(TComponent* AOwner) : TCustomKzSender(AOwner), FProxy
 TKzCamSender::~TKzCamSender() {
   Destroying();
   FActive.store(false);
+  {
+    std::unique_ptr<TKzSenderEncodeThread> encoder;
+    {
+      std::lock_guard<std::mutex> g(FEncodeThreadLock);
+      encoder.swap(FEncodeThread);
+    }
+    encoder.reset();  // waits for the frame being encoded
+  }
   StopChannels();
   SetVideoSource(nullptr);
   SetAudioSource(nullptr);
@@ -111,15 +119,10 @@ void TKzCamSender::UpdateProxy() {
 }
 
 void TKzCamSender::SetEncoding(TKzEncodingType Value) {
-  switch (Value) {
-    case TKzEncodingType::kzetJPEG:
-    case TKzEncodingType::kzetHWL:
-    case TKzEncodingType::kzetBMP:
-    case TKzEncodingType::kzetPNG: FEncoding.store(Value); return;
-    default:
-      throw EKzMediaError("encoding " + std::to_string(static_cast<int>(Value)) +
-                          " is not available: changed-area and mixed encodings are not supported by this sender");
-  }
+  if (Value == TKzEncodingType::kzetMixFormat || static_cast<uint8_t>(Value) > 9)
+    throw EKzMediaError("encoding " + std::to_string(static_cast<int>(Value)) +
+                        " is not available: whole frames of the mixed format are not made by this sender");
+  if (FEncoding.exchange(Value) != Value) ImageInfoList.SetNeedSendFullFrame();
 }
 
 #define KZ_SENDER_TEXT(Name)                                        \
@@ -278,6 +281,7 @@ void TKzCamSender::DoSetActive() {
   StopChannels();
   FStartTickCount.store(0);
   RestoreSpeed();
+  ImageInfoList.SetNeedSendFullFrame();
   if (!active || FTCPConnectionType.load() != TKzTCPConnectionType::kztcpReceiverToSender) return;
   TKzPullSettings s;
   s.Parent = this;
@@ -361,11 +365,13 @@ TKzCamSender::TChannelPtr TKzCamSender::GetSendStreamThreadByIndex(uint16_t Data
   // An ended channel hands what it could not send to the next one; a
   // failed one is not reopened for every payload.
   if (c && c->Finished() && (!c->Failed() || KzMGetTickCount() >= c->EndTick() + kChannelRetryMs)) {
+    FChannelsMade.fetch_add(1);
     auto next = std::make_shared<TKzSendStreamThread>(this, ChannelSettings(DataType, MediaIndex));
     next->TakeOver(*c);
     c = std::move(next);
     c->Start();
   } else if (!c) {
+    FChannelsMade.fetch_add(1);
     c = std::make_shared<TKzSendStreamThread>(this, ChannelSettings(DataType, MediaIndex));
     c->Start();
   }

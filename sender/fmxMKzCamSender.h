@@ -1,7 +1,8 @@
 // The sender component: takes frames from video sources and audio blocks
 // from audio sources (it registers with them as a consumer), encodes frames
 // (JPEG, PNG, BMP or HWL in the frame container, scaled to VideoResolution),
-// wraps audio blocks, and hands every payload - video, audio, user data,
+// or only the areas that changed, per destination, for the Change
+// encodings; frames are encoded on the sender's own thread), wraps audio blocks, and hands every payload - video, audio, user data,
 // files, commands - to a channel per data type and media index. Push: each
 // channel is a TKzSendStreamThread connected to ReceiverHost:ReceiverPort
 // over TCP, UDP or HTTP. Pull: the sender listens on SenderPort and each
@@ -18,7 +19,9 @@
 #include <vector>
 
 #include "foundation/fmxMKzMessages.h"
+#include "sender/fmxMKzChangeEncoder.h"
 #include "sender/fmxMKzSendStreamThread.h"
+#include "sender/fmxMKzSenderEncodeThread.h"
 #include "sender/fmxMKzSenderTypes.h"
 #include "streaming/fmxMKzSenderListener.h"
 #include "video/Fmxmkzwavelet.h"
@@ -36,7 +39,8 @@ public:
 class TKzCamSender : public TCustomKzSender,
                      public IKzCamSenderConsumer,
                      public IKzSendChannelOwner,
-                     public IProxyProperty {
+                     public IProxyProperty,
+                     private IKzChangeOutput {
 public:
   // Main thread, never blocks.
   explicit TKzCamSender(TComponent* AOwner);
@@ -69,21 +73,37 @@ public:
   TKzMediaTypes SendMediaTypes() const { return TKzMediaTypes::FromBits(FSendMediaTypes.load()); }
   void SetSendMediaTypes(TKzMediaTypes Value) { FSendMediaTypes.store(Value.Bits()); }
   TKzEncodingType Encoding() const { return FEncoding.load(); }
-  // Raises EKzMediaError for the changed-area and mixed encodings, which this sender does not make.
+  // Raises EKzMediaError for kzetMixFormat (whole mixed frames are not made).
+  // A new encoding starts every destination with a whole frame.
   void SetEncoding(TKzEncodingType Value);
   int32_t CompressionQuality() const { return FCompressionQuality.load(); }
   void SetCompressionQuality(int32_t Value) { FCompressionQuality.store(std::clamp(Value, 1, 100)); }
   TKzVideoResolution VideoResolution() const { return FVideoResolution.load(); }
   void SetVideoResolution(TKzVideoResolution Value) { FVideoResolution.store(Value); }
-  // Changed-area settings, kept for the encodings that use them.
-  uint32_t FullFrameInterval = 25;
-  uint16_t FrameDifferenceInterval = 0;
-  int32_t MinChangeAreaSize = 10;
-  int32_t MaxChangeAreaCount = 30;
-  TKzChangedAreaProcessingMode ChangedAreaProcessingMode = TKzChangedAreaProcessingMode::kzcapmAuto;
-  int32_t PixelColorThreshold = 8, PixelColorThresholdR = 8, PixelColorThresholdG = 8, PixelColorThresholdB = 8;
-  TKzBoundsTestMode TestMode = TKzBoundsTestMode::kzstmNone;
-  bool FilterBlur = false;
+  // Changed-area settings (the Change encodings). Any thread; the detector
+  // settings reach every destination's detector at once.
+  uint32_t FullFrameInterval() const { return FFullFrameInterval.load(); }
+  void SetFullFrameInterval(uint32_t Value) { FFullFrameInterval.store(Value); }
+  uint16_t FrameDifferenceInterval() const { return FFrameDifferenceInterval.load(); }
+  void SetFrameDifferenceInterval(uint16_t Value) { FFrameDifferenceInterval.store(Value); }
+  bool FilterBlur() const { return FFilterBlur.load(); }
+  void SetFilterBlur(bool Value) { FFilterBlur.store(Value); }
+  int32_t MinChangeAreaSize() const { return Detector().MinChangeAreaSize; }
+  void SetMinChangeAreaSize(int32_t Value);
+  int32_t MaxChangeAreaCount() const { return Detector().MaxChangeAreaCount; }
+  void SetMaxChangeAreaCount(int32_t Value);
+  TKzChangedAreaProcessingMode ChangedAreaProcessingMode() const { return Detector().ChangedAreaProcessingMode; }
+  void SetChangedAreaProcessingMode(TKzChangedAreaProcessingMode Value);
+  int32_t PixelColorThreshold() const { return Detector().PixelColorThreshold; }
+  void SetPixelColorThreshold(int32_t Value);
+  int32_t PixelColorThresholdR() const { return Detector().PixelColorThresholdR; }
+  void SetPixelColorThresholdR(int32_t Value);
+  int32_t PixelColorThresholdG() const { return Detector().PixelColorThresholdG; }
+  void SetPixelColorThresholdG(int32_t Value);
+  int32_t PixelColorThresholdB() const { return Detector().PixelColorThresholdB; }
+  void SetPixelColorThresholdB(int32_t Value);
+  TKzBoundsTestMode TestMode() const { return Detector().TestMode; }
+  void SetTestMode(TKzBoundsTestMode Value);
   // The secret this sender proves GUIDFrom with to a relay that asks for proof (empty: none).
   std::string RelaySecret() const;
   void SetRelaySecret(const std::string& Value);
@@ -198,8 +218,14 @@ public:
   void RestoreSpeed();
   TKzSendParam UpdateSendParam(uint16_t DataType);
   TKzModeSend ModeForSend(uint16_t DataType);
-  void NeedSendFullFrame() {}
-  void NeedSendFullFrameByGUID(const std::string&) {}
+  // The next frame to every destination (or to one) goes out whole.
+  void NeedSendFullFrame() { ImageInfoList.SetNeedSendFullFrame(); }
+  void NeedSendFullFrameByGUID(const std::string& GUID) { ImageInfoList.SetNeedSendFullFrameByGUID(ConvertGUID(GUID)); }
+  // The per-destination state of the Change encodings (tools, tests). Any thread.
+  TKzImageInfoList& ImageInfos() { return ImageInfoList; }
+  // Frames a video source handed over that were replaced by a newer one
+  // before they were encoded. Any thread.
+  uint64_t FramesSkipped();
 
   // ---- Other operations
   // New connections for everything (a new session). Main thread.
@@ -234,7 +260,9 @@ public:
   void SenderGetAudio(TComponent* Sender, TMemoryStream& Stream, int32_t Size, const TKzAudioInfo& Info,
                       uint32_t Duration, int64_t StartTime, const TGUID& GUIDFrom) override;
   int64_t SenderTimeSinceStart() override { return GetTickCountSinceStart(); }
-  // Encodes one bitmap as a video payload and sends it (what SenderGetImage does). Any thread.
+  // Encodes one bitmap as a video payload and sends it, on the calling
+  // thread (SenderGetImage hands frames to the encoding thread, which calls
+  // this). Any thread; blocks while another frame is being encoded.
   bool SendImageEx(const TKzMCustomBitmap& Bitmap, uint16_t MediaIndex);
 
   // ---- IKzSendChannelOwner
@@ -271,6 +299,21 @@ private:
   bool CheckSendCmd(uint16_t MediaIndex);
   bool SendRelayCmd(TKzCmd& Cmd, const std::string& GUIDTo = "");
   bool EncodeFrame(const TKzMCustomBitmap& Bitmap, TMemoryStream& Out);
+  // The Change encodings: the frame for the default destination.
+  bool SendChangeFrame(const TKzMCustomBitmap& Frame, uint16_t MediaIndex);
+  TKzChangeSettings ChangeSettings();
+  TKzMotionDetectorValues Detector() const {
+    std::lock_guard<std::mutex> g(FDetectorLock);
+    return FDetector;
+  }
+  template <class T>
+  void SetDetectorValue(T TKzMotionDetectorValues::*Field, T Value, void (TKzImageInfoList::*Apply)(T));
+  // ---- IKzChangeOutput (the encoding thread)
+  int64_t ChangeStartTime() override { return GetTickCountSinceStart(); }
+  int64_t ChangeDiffTime() override { return GetDiffTickCountVideo(); }
+  uint64_t ChangeNow() override { return KzMGetTickCount(); }
+  void ChangeEncoded(std::vector<uint8_t>& Picture, uint16_t VideoIndex) override;
+  bool ChangeSend(TKzImageInfo& Item, const std::vector<uint8_t>& Container, int64_t StartTime) override;
   void LinkSource(TComponent* Old, TComponent* New, bool Video);
 
   std::atomic<bool> FActive{false};
@@ -303,6 +346,7 @@ private:
   std::atomic<uint64_t> FLastTickCountVideo{0};
   TCriticalSection FChannelLock;  // guards FChannels and SenderListen
   std::array<std::vector<TChannelPtr>, 5> FChannels;
+  std::atomic<uint64_t> FChannelsMade{0};  // push channels created since construction
   std::unique_ptr<TKzSenderListenerThread> SenderListen;
   std::mutex FParamLock;  // guards the speed settings
   std::array<TKzModeSend, 5> FModeForSend{};
@@ -312,8 +356,17 @@ private:
   std::atomic<int32_t> CmdLock{0};
   uint32_t IndexCMD = 0;
   std::vector<std::vector<TKzCmdInfo>> CmdStack;  // per media index
-  std::mutex FCSSendImage;  // guards the encoders and the scaled frame
+  std::mutex FCSSendImage;  // guards the encoders, the scaled frame and FChangeEncoder
   TKzMBitmap FScaled;
+  std::atomic<uint32_t> FFullFrameInterval{25};
+  std::atomic<uint16_t> FFrameDifferenceInterval{0};
+  std::atomic<bool> FFilterBlur{false};
+  mutable std::mutex FDetectorLock;  // guards FDetector
+  TKzMotionDetectorValues FDetector;  // the published detector settings
+  TKzImageInfoList ImageInfoList;
+  TKzChangeEncoder FChangeEncoder{*this};
+  std::mutex FEncodeThreadLock;  // guards FEncodeThread
+  std::unique_ptr<TKzSenderEncodeThread> FEncodeThread;
   std::unique_ptr<TWavelet> FWavelet;
   std::atomic<uint64_t> FFramesSent{0}, FBytesSent{0};
   std::mutex FFPSLock;  // guards _FPS

@@ -93,6 +93,10 @@ bool TKzCamSender::WaitForSendCmd(uint16_t MediaIndex) {
 }
 
 bool TKzCamSender::IsWaitData(uint16_t DataType, uint16_t MediaIndex) {
+  if ((DataType & DATA_TYPE_MASK) == DATA_TYPE_VIDEO) {
+    std::lock_guard<std::mutex> g(FEncodeThreadLock);
+    if (FEncodeThread && FEncodeThread->Busy()) return true;  // a frame waits for its encoding
+  }
   TChannelPtr c = GetSendStreamThreadByIndex(DataType, MediaIndex, false);
   return c && !c->IsIdle();
 }

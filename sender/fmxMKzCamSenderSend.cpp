@@ -5,6 +5,7 @@
 
 #include "audio/fmxMKzAudioFuncs.h"
 #include "sender/fmxMKzCamSender.h"
+#include "video/fmxMKzAreaCodec.h"
 #include "video/fmxMKzFrameContainer.h"
 #include "video/fmxMKzImageCodecs.h"
 #include "video/fmxMKzImageWrapper.h"
@@ -186,6 +187,7 @@ bool TKzCamSender::SendImageEx(const TKzMCustomBitmap& Bitmap, uint16_t MediaInd
       FScaled.StretchDraw(TRect(0, 0, w, h), Bitmap);
       frame = &FScaled;
     }
+    if (KzIsChangeEncoding(Encoding())) return SendChangeFrame(*frame, MediaIndex);
     if (!EncodeFrame(*frame, payload)) return false;
   }
   if (OnEncodeVideo) OnEncodeVideo(this, payload, MediaIndex, Encoding());
@@ -196,7 +198,14 @@ void TKzCamSender::SenderGetImage(TComponent* Sender, TKzImageWrapper& Wrapper, 
                                   const TGUID& GUIDFrom) {
   (void)GUIDFrom;
   if (!Allowed(DATA_TYPE_VIDEO)) return;
-  SendImageEx(Wrapper.GetBitmap(), FindVideoIndex(Sender, VideoIndex));
+  // The source's draw thread only copies the frame; the encoding thread does the rest.
+  std::lock_guard<std::mutex> g(FEncodeThreadLock);
+  if (!FEncodeThread) {
+    FEncodeThread = std::make_unique<TKzSenderEncodeThread>(
+        [this](const TKzMCustomBitmap& Frame, uint16_t Index) { SendImageEx(Frame, Index); });
+    FEncodeThread->Start();
+  }
+  FEncodeThread->Post(Wrapper.GetBitmap(), FindVideoIndex(Sender, VideoIndex));
 }
 
 void TKzCamSender::SenderGetAudio(TComponent* Sender, TMemoryStream& Stream, int32_t Size, const TKzAudioInfo& Info,

@@ -6,6 +6,7 @@
 #include "streaming/Fmxmkzsocket.h"
 #include "streaming/Fmxmkzsocketutil.h"
 #include "streaming/fmxMKzStreamConnect.h"
+#include "video/fmxMKzChangeContainer.h"
 #include "streaming/server/fmxMKzServerAuth.h"
 #include "video/fmxMKzFrameContainer.h"
 
@@ -64,7 +65,13 @@ TKzQueueAdd TKzSendStreamThread::CopyStream(const TKzInfo& AInfo, const uint8_t*
     if ((FSettings.DataType & DATA_TYPE_MASK) == DATA_TYPE_VIDEO && Size >= kDiffTimeAt + 8) {
       // Only the newest frame waits, so no frame follows it at a known distance.
       std::vector<uint8_t> frame(Data, Data + Size);
-      std::memset(frame.data() + kDiffTimeAt, 0, 8);
+      if (KzIsChangeContainer(frame.data(), frame.size())) {
+        // The CRC covers the bytes as they go out.
+        std::memset(frame.data() + KZ_CHANGE_DIFFTIME_AT, 0, 8);
+        KzChangeRefreshCrc(frame.data(), frame.size());
+      } else {
+        std::memset(frame.data() + kDiffTimeAt, 0, 8);
+      }
       r = Stream.AddData(GUIDTo, GUIDFrom, GUIDGroup, frame.data(), frame.size());
     } else {
       r = Stream.AddData(GUIDTo, GUIDFrom, GUIDGroup, Data, Size);

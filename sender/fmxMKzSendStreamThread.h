@@ -64,7 +64,8 @@ public:
   ~TKzSendStreamThread() override;
 
   // Queues a payload (CopyStream): for video only the newest waits, with
-  // its 8-byte DiffTime at offset 15 zeroed; a TKzInfo that differs from the
+  // its 8-byte DiffTime zeroed (offset 15 of a framed picture, 24 of a
+  // changed-area container, whose CRC is then written anew); a TKzInfo that differs from the
   // previous payload's empties the queue first (ClearedBuffer says so).
   // Any thread; takes CSCopyStream briefly.
   TKzQueueAdd CopyStream(const TKzInfo& Info, const uint8_t* Data, size_t Size, const TGUID& GUIDFrom,

@@ -298,6 +298,10 @@ void TKzCamReceiver::SetColor(uint32_t Value) {
 
 // ---- Operations
 
+std::map<std::string, TKzChangeStats> TKzCamReceiver::ChangeStats() {
+  return GetDataThread ? GetDataThread->Decode().ChangeStats() : std::map<std::string, TKzChangeStats>{};
+}
+
 void TKzCamReceiver::StopVideo(const std::string& GUIDFrom) { StopVideoOf(StringToGUIDA(GUIDFrom)); }
 
 void TKzCamReceiver::AddSender(TKzMediaType MediaType, const std::string& GUIDFrom) {
@@ -433,6 +437,38 @@ void TKzCamReceiver::DropKey(int32_t Key) {
   FKeyList.DeleteKey(Key);
   TKzSafeLock g(GDCriticalSection);
   if (GetDataThread) GetDataThread->DeleteKey(Key);
+}
+
+void TKzCamReceiver::DropKeyWhenDrained(int32_t Key) {
+  std::lock_guard<std::mutex> g(FEndedKeysLock);
+  FEndedKeys.emplace_back(Key, KzMGetTickCount());
+}
+
+void TKzCamReceiver::SweepEndedKeys() {
+  // What a gone connection sent is still shown and written out; only then
+  // does its state (last picture, decoder, buffers) go. A chain that never
+  // gets there lets it go after a minute.
+  constexpr uint64_t kLongestMs = 60000;
+  std::vector<std::pair<int32_t, uint64_t>> ended;
+  {
+    std::lock_guard<std::mutex> g(FEndedKeysLock);
+    ended.swap(FEndedKeys);
+  }
+  const uint64_t now = KzMGetTickCount();
+  std::vector<std::pair<int32_t, uint64_t>> keep;
+  for (const auto& [key, at] : ended) {
+    bool drained = true;
+    {
+      TKzSafeLock g(GDCriticalSection);
+      drained = !GetDataThread || GetDataThread->KeyDrained(key);
+    }
+    if (drained || now - at > kLongestMs)
+      DropKey(key);
+    else
+      keep.emplace_back(key, at);
+  }
+  std::lock_guard<std::mutex> g(FEndedKeysLock);
+  FEndedKeys.insert(FEndedKeys.end(), keep.begin(), keep.end());
 }
 
 void TKzCamReceiver::StopVideoOf(const TGUID& GUIDFrom) {

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -25,6 +26,7 @@
 #include "streaming/fmxMKzKeyList.h"
 #include "video/Fmxmkzgraphicfuncs.h"
 #include "video/fmxMKzAudioSink.h"
+#include "video/fmxMKzChangeDecode.h"
 #include "video/fmxMKzMotionDetectorProperties.h"
 #include "video/fmxMKzMultiSourceOwner.h"
 #include "video/fmxMKzVideoSource.h"
@@ -124,6 +126,9 @@ public:
   void SetColor(uint32_t Value);
 
   // ---- Operations (main thread)
+  // What each sender's changed-area stream brought while active (whole and
+  // area containers, areas, bytes), by sender GUID text; empty when inactive.
+  std::map<std::string, TKzChangeStats> ChangeStats();
   void Restart();
   void Abort() override { SetActive(false); }
   // Drops what the chain holds of a sender's video.
@@ -180,6 +185,8 @@ public:
   void HandOn(int32_t Key, const TKzHeaderPack& Header, TMemoryStream& Payload, const TKzInfo& Info) override;
   bool FileBacklogged(int32_t Key, const TKzHeaderPack& Header, const TKzInfo& Info) override;
   void DropKey(int32_t Key) override;
+  void DropKeyWhenDrained(int32_t Key) override;
+  void SweepEndedKeys() override;
   void StopVideoOf(const TGUID& GUIDFrom) override;
   void CommandKeyPinned(TKzSessionKey Key) override { FSessionKey.store(Key); }
   void DataRead(TKzSessionKey Key, const TKzPacket& Packet, TKzConnSerial Conn) override;
@@ -237,6 +244,8 @@ private:
   TKzFPS _FPS;
   std::atomic<int32_t> FFrames{0};
   TKzKeyList FKeyList;
+  std::mutex FEndedKeysLock;  // guards FEndedKeys
+  std::vector<std::pair<int32_t, uint64_t>> FEndedKeys;  // key, when its connection ended
   std::mutex FDumpLock;  // guards DumpMemory
   TMemoryStream DumpMemory;
 };

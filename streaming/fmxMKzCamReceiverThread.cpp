@@ -130,6 +130,12 @@ bool TKzReceiverThread::DoRead(TMemoryStream& Stream, TKzConnSerial Conn, TKzSoc
   return true;
 }
 
+void TKzReceiverThread::DeleteSocket(TKzConnSerial Conn) {
+  TKzReceiverCustomThread::DeleteSocket(Conn);
+  if (Terminated()) return;
+  for (uint8_t code : kCodes) FTarget.DropKeyWhenDrained(static_cast<int32_t>(code + 256 * Conn));
+}
+
 bool TKzReceiverThread::StartListening() {
   if (FSettings.Protocol != TKzProtocol::kzpTCP && FSettings.Protocol != TKzProtocol::kzpHTTP &&
       FSettings.Protocol != TKzProtocol::kzpUDP)
@@ -159,8 +165,7 @@ void TKzReceiverThread::DoExecute() {
   } else {
     for (uint8_t code : kCodes) InitRecvConnect(code);
   }
-  while (SleepUnlessTerminated(1000)) {
-  }
+  while (SleepUnlessTerminated(1000)) FTarget.SweepEndedKeys();
   if (ListenServer) ListenServer->Terminate();
 }
 

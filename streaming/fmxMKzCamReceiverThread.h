@@ -33,6 +33,10 @@ public:
   virtual bool FileBacklogged(int32_t Key, const TKzHeaderPack& Header, const TKzInfo& Info) = 0;
   // A channel or connection ended: its data goes.
   virtual void DropKey(int32_t Key) = 0;
+  // A pushed connection ended: its data goes once the chain has taken in
+  // what it sent (SweepEndedKeys, about once a second, tells).
+  virtual void DropKeyWhenDrained(int32_t Key) = 0;
+  virtual void SweepEndedKeys() = 0;
   // A pulled video channel ended: that sender's video state goes.
   virtual void StopVideoOf(const TGUID& GUIDFrom) = 0;
   // The command channel pinned a sender's session key.
@@ -73,6 +77,8 @@ public:
   bool DoRead(TMemoryStream& Stream, TKzConnSerial Conn, TKzSocket Socket, uint16_t& DataType, uint32_t& ClientError,
               TKzProtocol Protocol, TKzHeaderPack& HeaderPack) override;
   TGUID GetGUIDMy() override { return FSettings.GUIDMy; }
+  // A pushed connection ended: its keys go once the chain has its data.
+  void DeleteSocket(TKzConnSerial Conn) override;
 
   // Accepted data types (pull: opens and closes channels). Any thread.
   void SetReceiveMediaTypes(TKzMediaTypes Types);

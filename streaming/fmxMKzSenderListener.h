@@ -1,10 +1,12 @@
-// The sender's side of the pull topology: listens for receivers, serves
-// each connection with a TKzCamSenderServer, and offers every payload the
-// sender produces to the connections that asked for its data type.
+// The sender's side of the pull topology: listens for receivers and serves
+// every connection (TKzCamSenderServer) from one poll loop, and offers
+// every payload the sender produces to the connections that asked for its
+// data type, cut into packets once for all of them.
 #pragma once
 #include <cstdint>
-#include <list>
+#include <map>
 #include <memory>
+#include <mutex>
 
 #include "streaming/fmxMKzSenderServer.h"
 
@@ -24,7 +26,8 @@ public:
   // Offers Stream's whole content to every connection whose current data
   // type is DataType (for files only Info, naming the file). The bytes
   // queued for the last connection that took it; 0 when none did; -1 when
-  // a connection refused a command or user data (its queue is full). Any thread.
+  // a connection refused a command or user data (its queue is full). Any
+  // thread; cuts the packets outside the list lock.
   int64_t SendStream(TStream& Stream, uint16_t DataType, const TKzInfo& Info);
 
   // The list with its lock held until UnlockSocketList. Any thread; blocks on the lock.
@@ -40,16 +43,23 @@ protected:
 
 private:
   void ListenServer();
+  void AcceptAll();
   void ConnectingEvent(TKzConnSerial Conn);
-  void ReapServers(bool All);
+  bool Wants(uint16_t DataType);
+  void Reap(bool All);
 
   TKzPullSettings FSettings;
   TKzSocket hReceiver = KZ_INVALID_SOCKET;
   uint16_t FPort = 0;
+  TKzPollSet FPoll;
   TKzSocketList FSocketList;
   TCriticalSection FSocketListCS;  // guards FSocketList
-  TCriticalSection FServersCS;     // guards FServers
-  std::list<std::unique_ptr<TKzCamSenderServer>> FServers;
+  std::mutex FWriterLock;          // guards FWriter
+  TKzPacketWriter FWriter;
+  // The connections by serial; the poll loop's alone (producers reach them through the list).
+  std::map<TKzConnSerial, std::unique_ptr<TKzCamSenderServer>> FServers;
+  std::vector<TKzPollSet::TEvent> FEvents;
+  uint64_t FLastSweepMs = 0;
 };
 
 }  // namespace kz

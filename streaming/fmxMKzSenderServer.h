@@ -1,17 +1,27 @@
-// One pulled connection on the sender's side: reads the receiver's 25-byte
-// channel requests and answers each with everything queued for the
-// requested data type since the last answer (one batch), or "hmSN".
+// One pulled connection on the sender's side: the receiver's 25-byte
+// channel requests are read and answered, each with everything queued for
+// the requested data type since the last answer (one batch), or "hmSN".
 //
-// The thread owns its socket and closes it at its end; it ends when a
-// request does not come within the data type's time-out, the peer goes,
-// a send fails, or its socket item is dropped by the listener.
+// A connection is no thread of its own: the listener's one poll loop
+// reads, answers and writes for all of them (an empty poll costs a read
+// and a 16-byte write there, nothing more). Payloads reach the queue as
+// packets built once for every connection (TKzPulledPacket); a connection
+// only adds its session packs, header packs and its own IndexPart.
+//
+// It ends when a request does not come within the data type's time-out,
+// the peer goes, a send fails or stalls that long, or its socket item is
+// dropped by the listener's list.
 #pragma once
+#include <atomic>
 #include <cstdint>
+#include <deque>
 #include <functional>
-#include <mutex>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "foundation/fmxMKzTypesThreads.h"
+#include "platform/fmxMKzPlatformPollSet.h"
 #include "streaming/Fmxmkzsenderthread.h"
 #include "streaming/fmxMKzConnectionProperties.h"
 #include "streaming/fmxMKzPullQueue.h"
@@ -34,61 +44,72 @@ struct TKzPullSettings {
   size_t QueueBytes = TKzPullQueue::DefaultOtherBytes;
 };
 
-class TKzSenderListenerThread;
+// The packet spec of a pulled payload of DataType: the type's compression
+// and destination GUIDs. Any thread.
+TKzPacketSpec KzPullPacketSpec(const TKzPullSettings& Settings, uint16_t DataType, const TKzInfo& Info);
 
-class TKzCamSenderServer : public TKzBaseThread, public IKzSocketItemOwner {
+class TKzCamSenderServer : public IKzSocketItemOwner {
 public:
-  // Takes over ClientSocket. Listener thread, never blocks.
-  TKzCamSenderServer(TKzSenderListenerThread* Sender, const TKzPullSettings& Settings, TKzSocket ClientSocket,
-                     TKzConnSerial Serial);
+  // Takes over ClientSocket (non-blocking from now on). Listener thread.
+  TKzCamSenderServer(const TKzPullSettings& Settings, TKzSocket ClientSocket, TKzConnSerial Serial,
+                     TKzPollSet* Poll);
   ~TKzCamSenderServer() override;
 
   // Queues a payload when the connection's current data type is DataType
   // (Served tells); the queue's verdict. Any thread; takes CriticalSection briefly.
-  TKzPullOffer Offer(uint16_t DataType, const uint8_t* Data, size_t Size, const TKzInfo& Info, bool& Served);
+  TKzPullOffer Offer(uint16_t DataType, const TKzPulledPacket& Packet, const TKzInfo& Info, bool& Served);
   uint16_t DataType();
   TKzConnSerial Serial() const { return FSerial; }
+  TKzSocket Socket() const { return ClientSocket; }
   // The list dropped this connection's item: end it. Any thread, never blocks.
   void SocketItemReleased() override;
 
-  // The owning worker.
-  int64_t ReadDataFromChannel();
-  // One request: its bytes (25); 0 when none came in time or the peer
-  // went; -1 on a failed connection; -2 for fewer than 25 bytes; -3 when
-  // the thread must end.
-  int64_t ReadSysData(bool Blocking, TKzSessionKey& RequesterKey, std::string& Cmd, TGUID& GUID, uint32_t Timeout);
-  // Answers one request; false when an answer could not be sent.
-  bool ParserCmd(const std::string& Cmd, uint16_t& ADataType);
-  // Sends everything queued for DataType (0: nothing) as one answer: bytes
-  // sent, or -1.
-  int64_t SendData(uint16_t ADataType);
-  bool IsExit() const { return Terminated(); }
+  // The listener thread, never blocks: the socket is readable / writable.
+  // False once the connection has ended (Finish has run).
+  bool OnReadable(uint64_t NowMs);
+  bool OnWritable(uint64_t NowMs);
+  // Ends a connection whose request is overdue or whose item was released;
+  // false once it has ended.
+  bool CheckAlive(uint64_t NowMs);
+  bool Ended() const { return FEnded; }
+  // The clock of NowMs arguments (steady, milliseconds).
+  static uint64_t NowMs();
 
   TKzSessionKey SessionKey = 0;  // the key the requester sent last
-  bool IsStartServer = false;    // no request read yet
-
-protected:
-  void DoExecute() override;
+  bool IsStartServer = true;     // no request read yet
 
 private:
-  TKzPacketSpec GetInfo(uint16_t ADataType, const TKzInfo& Info) const;
+  struct TOutPiece {
+    std::shared_ptr<const std::vector<uint8_t>> Hold;
+    const uint8_t* Data;
+    size_t Size;
+  };
+  // Answers the requests in FRequest; false when the connection must end.
+  bool ParseRequests();
+  bool ParserCmd(const std::string& Cmd);
+  // Queues the answer for ADataType (0: "hmSN") and starts writing it.
+  bool SendData(uint16_t ADataType);
+  bool Flush();
+  void Finish(bool Error);
   void ConnectEvent(uint16_t ADataType);
-  void ConnectError(uint16_t ADataType);
-  void DisconnectEvent();
   void SentFileEvent(const TKzFileInfo& FileInfo);
   TKzSessionKey SenderKey() const;
-  void CloseSocket();
 
-  TKzSenderListenerThread* FSender;
-  TKzPullSettings FSettings;
+  const TKzPullSettings& FSettings;
   const TKzConnSerial FSerial;
-  std::mutex FSocketLock;  // guards ClientSocket: the release's shutdown against the close
+  TKzPollSet* FPoll;
   TKzSocket ClientSocket;
+  std::atomic<bool> FReleased{false};
+  bool FEnded = false;
   TCriticalSection CriticalSection;  // guards FDataType, FQueue
   uint16_t FDataType = 0;
   TKzPullQueue FQueue;
-  TMemoryStream FRequest, FPending;  // request bytes; bytes read past a request
-  TKzPacketWriter FWriter;
+  std::vector<uint8_t> FRequest;  // request bytes read and not yet answered
+  std::deque<TOutPiece> FOut;     // answer bytes not yet written
+  bool FWantWrite = false;
+  std::vector<TKzFileInfo> FFilesInFlight;  // told as sent once their answer is out
+  uint64_t FLastProgressMs = 0;  // last request read or answer byte written
+  TKzPacketWriter FWriter;       // files are cut per connection
   uint16_t FIndexPart = 0;
 };
 

@@ -434,6 +434,70 @@ void KzHWLForwardPixels(const uint32_t* Pixels, int32_t Width, int32_t Height, b
   LaterLevels(planes, 3, Width, Height, Width, Depth);
 }
 
+void KzHWLInverseToPixels(double* const* Planes, int32_t Count, int32_t Width, int32_t Height, int32_t Depth,
+                          uint32_t* Pixels) {
+  if (Width <= 0 || Height <= 0) return;
+  for (int32_t p = 0; p < Count; ++p)
+    for (int32_t l = Depth; l >= 1; --l) InverseLevel(Planes[p], Width >> l, Height >> l, Width);
+  // The finest level two rows at a time: columns of each plane into two
+  // scratch rows, rows into two picture rows, then the pixels.
+  const int32_t hw = Width / 2, hh = Height / 2;
+  double* buf = Scratch(static_cast<size_t>(Count) * 4 * Width).data();
+  const auto rowsBack = [&](const double* T, double* X) {
+    for (int32_t j = 0; j < hw; ++j) {
+      const double l = T[j], h = T[hw + j];
+      X[2 * j] = (l + h) * kS;
+      X[2 * j + 1] = (l - h) * kS;
+    }
+    if (Width & 1) X[Width - 1] = 0;
+  };
+  const auto pack = [&](int32_t Row, int32_t Which) {
+    uint32_t* out = Pixels + static_cast<int64_t>(Row) * Width;
+    const double* y = buf + 2 * Width + static_cast<int64_t>(Which) * Width;
+    if (Count == 1) {
+      for (int32_t i = 0; i < Width; ++i) {
+        const uint32_t v = KzHWLClampByte(y[i]);
+        out[i] = 0xFF000000u | v << 16 | v << 8 | v;
+      }
+      return;
+    }
+    const double* u = y + 4 * Width;
+    const double* v = u + 4 * Width;
+    for (int32_t i = 0; i < Width; ++i) {
+      const double red = y[i] + 1.140251 * v[i];
+      const double blue = y[i] + 2.028398 * u[i];
+      const double green = (y[i] - 0.3 * red - 0.11 * blue) * 1.694915;
+      out[i] = 0xFF000000u | static_cast<uint32_t>(KzHWLClampByte(red)) << 16 |
+               static_cast<uint32_t>(KzHWLClampByte(green)) << 8 | KzHWLClampByte(blue);
+    }
+  };
+  for (int32_t i = 0; i < hh; ++i) {
+    for (int32_t p = 0; p < Count; ++p) {
+      const double* lo = Planes[p] + static_cast<int64_t>(i) * Width;
+      const double* hi = Planes[p] + static_cast<int64_t>(hh + i) * Width;
+      double* t0 = buf + static_cast<int64_t>(p) * 4 * Width;
+      double* t1 = t0 + Width;
+      for (int32_t c = 0; c < Width; ++c) {
+        const double l = lo[c], h = hi[c];
+        t0[c] = (l + h) * kS;
+        t1[c] = (l - h) * kS;
+      }
+      rowsBack(t0, t1 + Width);
+      rowsBack(t1, t1 + 2 * Width);
+    }
+    pack(2 * i, 0);
+    pack(2 * i + 1, 1);
+  }
+  if (Height & 1) {
+    for (int32_t p = 0; p < Count; ++p) {
+      double* t0 = buf + static_cast<int64_t>(p) * 4 * Width;
+      std::fill_n(t0, Width, 0.0);
+      rowsBack(t0, t0 + 2 * Width);
+    }
+    pack(Height - 1, 0);
+  }
+}
+
 void DeWaveletRGB(double* R, double* G, double* B, double* Y, double* U, double* V, int32_t Width, int32_t Height,
                   int32_t Stride, int32_t FullHeight, int32_t Depth) {
   DeWaveletGS(Y, Y, Width, Height, Stride, FullHeight, Depth);
@@ -482,6 +546,31 @@ void WaveletQuantGS(double* Plane, int32_t* Quant, int32_t Width, int32_t Height
         if (!Finite(Plane[i])) Plane[i] = 0;
         mn = Plane[i] < mn ? Plane[i] : mn;
         mx = Plane[i] > mx ? Plane[i] : mx;
+      }
+    });
+    double factor = 0;
+    if (mn != 0 || mx != 0) factor = top / (std::fabs(mx) >= std::fabs(mn) ? std::fabs(mx) : std::fabs(mn));
+    ForEachSpan(Width, Height, Depth, band, [&](int64_t Begin, int64_t End) {
+      for (int64_t i = Begin; i < End; ++i) Quant[i] = static_cast<int32_t>(KzHWLRoundEven(Plane[i] * factor));
+    });
+    Factors[band] = factor;
+  }
+}
+
+void KzHWLThresholdQuant(double* Plane, int32_t* Quant, int32_t Width, int32_t Height, int32_t Depth, double Eps,
+                         int32_t Bits, double* Factors) {
+  if (Width <= 0 || Height <= 0 || Width > HWL_MaxCoded || Height > HWL_MaxCoded) return;
+  const double top = static_cast<double>((1u << Bits) - 1);
+  for (int32_t band = 0; band <= Depth + 1; ++band) {
+    const bool detail = band <= Depth;
+    double mn = 1e8, mx = -1e8;
+    ForEachSpan(Width, Height, Depth, band, [&](int64_t Begin, int64_t End) {
+      for (int64_t i = Begin; i < End; ++i) {
+        double c = Plane[i];
+        if (!Finite(c) || (detail && std::fabs(c) <= Eps)) c = 0;
+        Plane[i] = c;
+        mn = c < mn ? c : mn;
+        mx = c > mx ? c : mx;
       }
     });
     double factor = 0;

@@ -81,6 +81,13 @@ void KzHWLForwardPixels(const uint32_t* Pixels, int32_t Width, int32_t Height, b
 void DeWaveletRGB(double* R, double* G, double* B, double* Y, double* U, double* V, int32_t Width, int32_t Height,
                   int32_t Stride, int32_t FullHeight, int32_t Depth);
 
+// The inverse transform of a grey plane (Count 1) or of Y, U, V (Count 3),
+// in place except the finest level, which goes straight into opaque 32-bit
+// pixels (Width x Height): the numbers DeWaveletGS or DeWaveletRGB give,
+// clamped and rounded as KzHWLClampByte does.
+void KzHWLInverseToPixels(double* const* Planes, int32_t Count, int32_t Width, int32_t Height, int32_t Depth,
+                          uint32_t* Pixels);
+
 // ---- Threshold and quantiser.
 // Clears the detail coefficients with |c| <= Eps (and NaN or infinite ones);
 // returns how many nonzero ones it cleared. Bits is not used.
@@ -93,6 +100,9 @@ void WaveletQuantGS(double* Plane, int32_t* Quant, int32_t Width, int32_t Height
 void WaveletQuantRGB(double* P1, double* P2, double* P3, int32_t* Q1, int32_t* Q2, int32_t* Q3, int32_t Width,
                      int32_t Height, int32_t Depth, int32_t BitsY, int32_t BitsU, int32_t BitsV, double* F1, double* F2,
                      double* F3);
+// WaveletZeroOutGS then WaveletQuantGS in one walk of each band.
+void KzHWLThresholdQuant(double* Plane, int32_t* Quant, int32_t Width, int32_t Height, int32_t Depth, double Eps,
+                         int32_t Bits, double* Factors);
 // c = q / factor per band (0 where the factor is 0 or not finite).
 void DeWaveletQuantGS(const int32_t* Quant, double* Plane, int32_t Width, int32_t Height, int32_t Depth,
                       const double* Factors);

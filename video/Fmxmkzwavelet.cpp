@@ -213,13 +213,11 @@ void TWavelet::ReCalcHWL(bool WithPreview) {
 void TWavelet::Quantise() {
   const int32_t w = pic_width, h = pic_height, d = pic_subdivisiondepth;
   if (pic_bpp == 8) {
-    WaveletZeroOutGS(pic_HWL.data(), pic_eps, pic_quantbitsy, w, h, d);
-    WaveletQuantGS(pic_HWL.data(), pic_qHWL.data(), w, h, d, pic_quantbitsy, pic_quantfactor.data());
+    KzHWLThresholdQuant(pic_HWL.data(), pic_qHWL.data(), w, h, d, pic_eps, pic_quantbitsy, pic_quantfactor.data());
   } else {
-    for (auto* p : {&pic_HWLr, &pic_HWLg, &pic_HWLb}) WaveletZeroOutGS(p->data(), pic_eps, 0, w, h, d);
-    WaveletQuantRGB(pic_HWLr.data(), pic_HWLg.data(), pic_HWLb.data(), pic_qHWLr.data(), pic_qHWLg.data(),
-                    pic_qHWLb.data(), w, h, d, pic_quantbitsy, pic_quantbitsu, pic_quantbitsv, pic_quantfactorr.data(),
-                    pic_quantfactorg.data(), pic_quantfactorb.data());
+    KzHWLThresholdQuant(pic_HWLr.data(), pic_qHWLr.data(), w, h, d, pic_eps, pic_quantbitsy, pic_quantfactorr.data());
+    KzHWLThresholdQuant(pic_HWLg.data(), pic_qHWLg.data(), w, h, d, pic_eps, pic_quantbitsu, pic_quantfactorg.data());
+    KzHWLThresholdQuant(pic_HWLb.data(), pic_qHWLb.data(), w, h, d, pic_eps, pic_quantbitsv, pic_quantfactorb.data());
   }
   FPreviewPending = true;
 }
@@ -284,11 +282,18 @@ void TWavelet::TakeDecoded() {
     factors[0] = &pic_quantfactorr;
     quant[0] = &pic_qHWLr;
   }
-  if (planes == 1)
-    KzHWLReconstruct(FPlanes, pic_BMP, pic_BMPg, pic_BMPb);
-  else
-    KzHWLReconstruct(FPlanes, pic_BMPr, pic_BMPg, pic_BMPb);
-  copyBitmap();
+  // Dequantised into the result planes, then transformed back straight into
+  // the result bitmap.
+  std::vector<double>* work[3] = {planes == 1 ? &pic_BMP : &pic_BMPr, &pic_BMPg, &pic_BMPb};
+  double* workPlanes[3] = {nullptr, nullptr, nullptr};
+  for (int32_t p = 0; p < planes; ++p) {
+    work[p]->resize(static_cast<size_t>(PlaneSize()));  // every entry is written
+    DeWaveletQuantGS(FPlanes.Q[p].data(), work[p]->data(), pic_width, pic_height, pic_subdivisiondepth,
+                     FPlanes.F[p].data());
+    workPlanes[p] = work[p]->data();
+  }
+  ReLoadHWL();
+  KzHWLInverseToPixels(workPlanes, planes, pic_width, pic_height, pic_subdivisiondepth, FKzBitmapHWL->Data());
   for (int32_t p = 0; p < planes; ++p) {
     std::copy(FPlanes.F[p].begin(), FPlanes.F[p].end(), factors[p]->begin());
     quant[p]->swap(FPlanes.Q[p]);

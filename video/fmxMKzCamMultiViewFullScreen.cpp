@@ -2,6 +2,7 @@
 // cells and sources, last frames copied). While it is open this wall's
 // cells take no frames; closing it copies the last frames back.
 #include "video/fmxMKzCamMultiView.h"
+#include "video/fmxMKzFullScreenForm.h"
 
 namespace kz {
 
@@ -17,13 +18,7 @@ void TKzCamMultiView::SetFullScreen(bool Show) {
     return;
   }
   if (FormMultiView || FFullScreenOwner) return;
-  auto* form = new TForm(nullptr);
-  form->SetBorderStyle(TFormBorderStyle::bsNone);
-  form->SetStayOnTop(true);
-  form->SetWindowState(TWindowState::wsMaximized);
-  form->SetDisplayOf(this);
-  form->SetFill(FColor);
-  if (const TForm* mine = ParentForm()) form->SetSize(mine->Width(), mine->Height());
+  TForm* form = KzNewFullScreenForm(this, FColor);
   auto* copy = new TKzCamMultiView(form);
   copy->FFullScreenOwner = this;
   copy->SetParent(form);

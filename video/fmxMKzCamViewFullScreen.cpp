@@ -2,6 +2,7 @@
 #include "video/fmxMKzCamView.h"
 
 #include "video/fmxMKzCamViewInternal.h"
+#include "video/fmxMKzFullScreenForm.h"
 
 namespace kz {
 
@@ -45,13 +46,7 @@ void TKzCamView::SetFullScreen(bool Show) {
     return;
   }
   if (FormSingleView || FFullScreenOwner) return;
-  auto* form = new TForm(nullptr);
-  form->SetBorderStyle(TFormBorderStyle::bsNone);
-  form->SetStayOnTop(true);
-  form->SetWindowState(TWindowState::wsMaximized);
-  form->SetDisplayOf(this);
-  form->SetFill(FColor);
-  if (const TForm* mine = ParentForm()) form->SetSize(mine->Width(), mine->Height());
+  TForm* form = KzNewFullScreenForm(this, FColor);
   auto* view = new TKzCamView(form);
   view->FFullScreenOwner = this;
   view->SetParent(form);

@@ -4,6 +4,7 @@
 // and implement these interfaces; sources never own them.
 #pragma once
 #include <atomic>
+#include <climits>
 #include <cstdint>
 #include <mutex>
 #include <vector>
@@ -95,6 +96,12 @@ public:
     (void)Status;
   }
   // A control (movement) command of the source completed. Main thread.
+  // The camera began / finished contacting its device. Main thread.
+  virtual void SenderSearchCamera(TComponent* Sender) { (void)Sender; }
+  virtual void SenderDoneSearchCamera(TComponent* Sender, int32_t Status) {
+    (void)Sender;
+    (void)Status;
+  }
   virtual void SenderDoneControl(TComponent* Sender, int32_t Status) {
     (void)Sender;
     (void)Status;
@@ -119,6 +126,34 @@ public:
   }
 };
 
+// One compressed video packet as a source received it (before decoding):
+// codec by FFmpeg's codec number, times in TimeBase units (NoTime when
+// unknown). Pointers stay valid only during the call.
+struct TKzCompressedVideoPacket {
+  static constexpr int64_t NoTime = INT64_MIN;
+  int32_t CodecId = 0;
+  const uint8_t* Data = nullptr;
+  size_t Size = 0;
+  bool Key = false;
+  int64_t Pts = NoTime, Dts = NoTime;
+  int32_t TimeBaseNum = 1, TimeBaseDen = 1000;
+  int32_t Width = 0, Height = 0;
+  const uint8_t* Extra = nullptr;  // the codec's set-up bytes (H.264 SPS/PPS)
+  size_t ExtraSize = 0;
+};
+
+// A consumer of the compressed stream itself (stores it without decoding).
+class IKzCamPacketConsumer {
+public:
+  virtual ~IKzCamPacketConsumer() = default;
+  // Bytes of a Motion-JPEG stream as they arrive; frames may be split
+  // across calls. The fetch thread; copies what it needs, returns quickly.
+  virtual void PacketStreamBytes(TComponent* Sender, const uint8_t* Data, size_t Size) = 0;
+  // One packet of the video stream an engine demuxed. The engine's thread;
+  // copies what it needs, returns quickly.
+  virtual void PacketVideo(TComponent* Sender, const TKzCompressedVideoPacket& Packet) = 0;
+};
+
 // An audio consumer (plays, sends or records a source's sound).
 class IKzCamAudioConsumer {
 public:
@@ -138,6 +173,7 @@ struct TKzConsumerLists {
   std::vector<IKzCamViewConsumer*> CamViews;
   std::vector<IKzCamSenderConsumer*> CamSenders;
   std::vector<IKzCamRecorderConsumer*> CamRecorders;
+  std::vector<IKzCamPacketConsumer*> CamPackets;  // read under ShapeLock
   bool Empty() const { return CamViews.empty() && CamSenders.empty() && CamRecorders.empty(); }
 
   // Held only for a change of the lists or one walk over their requests.

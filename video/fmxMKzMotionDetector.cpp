@@ -289,7 +289,7 @@ bool TKzMotionDetector::PrepareWorkingImages(const TSettings& S, const TKzMCusto
   ResizeWorkingCopies(S.Mode);
   int32_t ws = 0, hs = 0;
   KzMMotionWorkingSize(fw, fh, ws, hs);
-  if (OldW_s >= 0 && (ws == OldW_s || hs == OldH_s)) {
+  if (!FReduceReferenceEachFrame && OldW_s >= 0 && (ws == OldW_s || hs == OldH_s)) {
     // The previous frame's reduced copy is the reference; its buffer takes the new one.
     std::swap(nImgS, oImgS);
   } else if (OldImg.Width() == fw && OldImg.Height() == fh) {

@@ -168,6 +168,10 @@ public:
   bool NeedResizeArea() const;
   // Set: the working copies are re-made before the next frame.
   void SetNeedResizeArea(bool Value);
+  // Reduced mode compares with the previous frame's reduced copy; set, it
+  // reduces OldImg every frame instead, so that changes never taken into
+  // OldImg keep being found (a sender comparing with what it sent). Owning thread.
+  void SetReduceReferenceEachFrame(bool Value) { FReduceReferenceEachFrame = Value; }
   // Copies the detector settings (all but SearchRegion) of Values. The test
   // mode is stored only when it differs, so that changing another setting
   // does not forget the previous frame's regions.
@@ -256,6 +260,7 @@ private:
   TKzChangedAreaProcessingMode FLastMode = TKzChangedAreaProcessingMode::kzcapmAuto;
   TKzBoundsTestMode FLastTestMode = TKzBoundsTestMode::kzstmNone;
   bool FDetected = false;
+  bool FReduceReferenceEachFrame = false;
   std::unique_ptr<TKzMBitmap> FLastTestImage;
 };
 

@@ -119,8 +119,12 @@ TKzDecodeData& TKzMultiDecode::Slot(int32_t Index) {
 }
 
 void TKzMultiDecode::DecodeVideo(const TKzDataItem& Entry, TKzVideoDataItem& Item, bool Wanted) {
+  if (KzIsChangeEncoding(Item.VideoInfo.Encoding)) {
+    DecodeIMG_CNG(Entry, Item, Wanted);
+    return;
+  }
   const TKzFrameFormat* format = KzFindFrameFormat(Item.VideoInfo.Encoding);
-  if (!format) {  // changed-area and mixed streams
+  if (!format) {  // whole frames of the mixed format
     ReportUnsupported(EncodingKind(Item.VideoInfo.Encoding), EncodingName(Item.VideoInfo.Encoding) + " video");
     Item.EmptyData();
     Item.Searched = 0;
@@ -151,6 +155,54 @@ void TKzMultiDecode::DecodeVideo(const TKzDataItem& Entry, TKzVideoDataItem& Ite
   FPaint->DrawImages(static_cast<int32_t>(draw), FDecodeData.data());
   Item.Data.DeleteFront(FScan.Consumed);
   Item.Searched = Item.Data.Size();
+}
+
+void TKzMultiDecode::DecodeIMG_CNG(const TKzDataItem& Entry, TKzVideoDataItem& Item, bool Wanted) {
+  FChange.Color = FColor.load();
+  FChange.IgnoreCorruptedFrames = FIgnoreCorruptedFrames.load();
+  if (FDecodeVideo)
+    FChange.OnOffer = [this](TMemoryStream& Picture, TKzImageType& Kind) {
+      FDecodeVideo(FOwner.OwnerComponent(), Picture, Kind);
+      Picture.SetPosition(0);
+    };
+  else
+    FChange.OnOffer = nullptr;
+  int32_t count = 0;
+  TKzChangeStats stats;
+  FChange.Decode(
+      Item,
+      [&](TKzVideoDataItem& I, const TKzChangeHeader& H) {
+        if (!Wanted || Terminated() || Stopping()) return;
+        if (!isStartVideo.exchange(true) && OnStartVideo) Synchronize([this] { OnStartVideo(FOwner.OwnerComponent()); });
+        if (OnFPS) OnFPS(FOwner.OwnerComponent());
+        // Oldest first here; past the slot count the newest overwrites the last.
+        TKzDecodeData& slot = Slot(std::min(count, MaxDecodeData - 1));
+        slot.Image.AssignKzMBitmap(*I.LastImg);
+        slot.HeaderPack = Entry.HeaderPack;
+        slot.hClient = KzClientHandle(Entry.Key);
+        slot.StartTime = H.StartTime;
+        slot.DiffTime = H.DiffTime;
+        slot.VideoIndex = static_cast<uint16_t>(I.MediaIndex);
+        count = std::min(count + 1, MaxDecodeData);
+        ++FDecoded;
+      },
+      &stats);
+  {
+    std::lock_guard<std::mutex> g(FChangeStatsLock);
+    TKzChangeStats& s = FChangeStats[GUIDToStringA(Entry.HeaderPack.GUIDFrom)];
+    s.WholeFrames += stats.WholeFrames, s.AreaContainers += stats.AreaContainers, s.Areas += stats.Areas;
+    s.Bytes += stats.Bytes, s.Corrupted += stats.Corrupted;
+  }
+  std::reverse(FDecodeData.begin(), FDecodeData.begin() + count);  // slot 0 the newest
+  FDataCount = count;
+  const size_t draw = KzFramesWithinLatency(static_cast<size_t>(count), FPaint->VideoLatency(),
+                                            [this](size_t i) { return FDecodeData[i].DiffTime; });
+  FPaint->DrawImages(static_cast<int32_t>(draw), FDecodeData.data());
+}
+
+std::map<std::string, TKzChangeStats> TKzMultiDecode::ChangeStats() {
+  std::lock_guard<std::mutex> g(FChangeStatsLock);
+  return FChangeStats;
 }
 
 bool TKzMultiDecode::DecodeFrame(const uint8_t* Image, uint32_t Size, TKzImageType Type, TKzMBitmap& Target) {

@@ -5,13 +5,16 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "foundation/fmxMKzDataList.h"
 #include "foundation/fmxMKzTypesThreads.h"
 #include "video/Fmxmkzgraphicfuncs.h"
+#include "video/fmxMKzChangeDecode.h"
 #include "video/fmxMKzFrameContainer.h"
 #include "video/fmxMKzMultiDrawImage.h"
 #include "video/fmxMKzMultiStage.h"
@@ -53,6 +56,8 @@ public:
   // Frames decoded in the last pass of a source, and in all. Any thread.
   int32_t DataCount() const { return FDataCount.load(); }
   uint64_t DecodedFrames() const { return FDecoded.load(); }
+  // What each sender's changed-area stream brought, by sender GUID text. Any thread.
+  std::map<std::string, TKzChangeStats> ChangeStats();
 
   // Starts this thread and its draw thread. Owner's thread.
   void Run();
@@ -75,6 +80,9 @@ protected:
 private:
   void TakeInput();
   void DecodeVideo(const TKzDataItem& Entry, TKzVideoDataItem& Item, bool Wanted);
+  // Changed-area streams: rebuilds the frames of the containers at the
+  // front of the item's bytes and queues those to show.
+  void DecodeIMG_CNG(const TKzDataItem& Entry, TKzVideoDataItem& Item, bool Wanted);
   // Decodes one picture into Target; false (nothing shown) when it does not decode.
   bool DecodeFrame(const uint8_t* Image, uint32_t Size, TKzImageType Type, TKzMBitmap& Target);
   // An HWL frame travels one column and one row larger than the camera's
@@ -94,6 +102,9 @@ private:
   std::unique_ptr<TWavelet> FWavelet;
   TMemoryStream FImgStream;
   TKzDecodeVideoEvent FDecodeVideo;  // the owner's handler, taken per pass
+  TKzChangeDecoder FChange;
+  std::mutex FChangeStatsLock;  // guards FChangeStats
+  std::map<std::string, TKzChangeStats> FChangeStats;
 
   std::atomic<int32_t> FFramePerSec{25};
   std::atomic<int32_t> FSleepMSec{40};

@@ -40,6 +40,8 @@ public:
   // when missing and wake the thread. Network threads, never block for long.
   bool IsFileBufferTooLarge(int32_t Key, const TKzHeaderPack& Header, const TKzInfo& Info);
   bool IsEmpty(int32_t Key, const TKzHeaderPack& Header, const TKzInfo& Info);
+  // Whether neither this thread nor the decoder holds bytes of that key. Any thread.
+  bool KeyDrained(int32_t Key) { return !HoldsKey(Key) && !FDecode->HoldsKey(Key); }
   // The decoder's frame rate (FPS >= 1). Any thread.
   void SetFramePerSec(int32_t FPS) { FDecode->SetFramePerSec(FPS); }
   // Bytes waiting for the thread, in all. Any thread.

@@ -21,6 +21,15 @@ int64_t TKzMultiStage::PendingBytes(int32_t Key, const TKzHeaderPack& Header, in
   return KzHeldBytes(FTmpData, Header, Key, MediaIndex);
 }
 
+bool TKzMultiStage::HoldsKey(int32_t Key) {
+  {
+    std::lock_guard<TCriticalSection> g(FTmpDataSection);
+    if (KzKeyHoldsData(FTmpData, Key)) return true;
+  }
+  TKzSafeLock g(FAccessSection);
+  return KzKeyHoldsData(FData, Key);
+}
+
 void TKzMultiStage::DoClear() {
   {
     std::lock_guard<TCriticalSection> g(FTmpDataSection);

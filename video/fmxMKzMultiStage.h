@@ -19,6 +19,8 @@ public:
   void DeleteKey(int32_t Key);
   // Bytes waiting in the input for that source, key and media index. Any thread.
   int64_t PendingBytes(int32_t Key, const TKzHeaderPack& Header, int32_t MediaIndex);
+  // Whether any bytes of that key wait here (either list). Any thread.
+  bool HoldsKey(int32_t Key);
 
 protected:
   // Empties both lists, then the stages after this one.

@@ -1,5 +1,6 @@
 #include "video/fmxMKzReceivedData.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -41,6 +42,16 @@ int64_t KzHeldBytes(TKzDataList& List, const TKzHeaderPack& Header, int32_t Key,
 bool KzIsDataTypeCode(uint8_t Code) {
   return Code == DATA_TYPE_VIDEO || Code == DATA_TYPE_AUDIO || Code == DATA_TYPE_USERDATA || Code == DATA_TYPE_CMD ||
          Code == DATA_TYPE_FILE;
+}
+
+bool KzKeyHoldsData(TKzDataList& List, int32_t Key) {
+  List.LockList();
+  const bool holds = std::any_of(List.List.begin(), List.List.end(), [Key](const auto& Entry) {
+    return Entry->Key == Key &&
+           std::any_of(Entry->List.begin(), Entry->List.end(), [](const auto& Item) { return Item->Data.Size() > 0; });
+  });
+  List.UnlockList();
+  return holds;
 }
 
 void KzDeleteKey(TKzDataList& List, int32_t Key) {

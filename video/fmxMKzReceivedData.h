@@ -19,6 +19,8 @@ inline int32_t KzClientHandle(int32_t Key) { return Key / 256; }
 int64_t KzHeldBytes(TKzDataList& List, const TKzHeaderPack& Header, int32_t Key, int32_t MediaIndex);
 // Whether Code is one of the five data type codes (1, 2, 4, 8, 16).
 bool KzIsDataTypeCode(uint8_t Code);
+// Whether an entry with that key holds bytes. Takes the list lock. Any thread.
+bool KzKeyHoldsData(TKzDataList& List, int32_t Key);
 // Frees every entry of the list with that key. Takes the list lock. Any thread.
 void KzDeleteKey(TKzDataList& List, int32_t Key);
 // The media index a chunk described by Info is kept under for that data

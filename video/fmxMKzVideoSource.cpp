@@ -66,6 +66,28 @@ void TKzVideoSource::RegisterCamView(IKzCamViewConsumer* View) { AddConsumer(FCo
 
 void TKzVideoSource::UnRegisterCamView(IKzCamViewConsumer* View) { RemoveConsumer(FConsumers.CamViews, View); }
 
+void TKzVideoSource::RegisterCamPacketConsumer(IKzCamPacketConsumer* Consumer) {
+  AddConsumer(FConsumers.CamPackets, Consumer);
+  FPacketConsumerCount.fetch_add(1, std::memory_order_acq_rel);
+}
+
+void TKzVideoSource::UnRegisterCamPacketConsumer(IKzCamPacketConsumer* Consumer) {
+  RemoveConsumer(FConsumers.CamPackets, Consumer);
+  FPacketConsumerCount.fetch_sub(1, std::memory_order_acq_rel);
+}
+
+void TKzVideoSource::DeliverPacketBytes(const uint8_t* Data, size_t Size) {
+  if (FPacketConsumerCount.load(std::memory_order_acquire) <= 0 || Size == 0) return;
+  std::lock_guard<std::mutex> g(FConsumers.ShapeLock);
+  for (IKzCamPacketConsumer* c : FConsumers.CamPackets) c->PacketStreamBytes(this, Data, Size);
+}
+
+void TKzVideoSource::DeliverPacketVideo(const TKzCompressedVideoPacket& Packet) {
+  if (FPacketConsumerCount.load(std::memory_order_acquire) <= 0) return;
+  std::lock_guard<std::mutex> g(FConsumers.ShapeLock);
+  for (IKzCamPacketConsumer* c : FConsumers.CamPackets) c->PacketVideo(this, Packet);
+}
+
 void TKzVideoSource::RegisterCamSender(IKzCamSenderConsumer* Sender) {
   AddConsumer(FConsumers.CamSenders, Sender);
 }

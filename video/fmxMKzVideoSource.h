@@ -130,6 +130,12 @@ public:
   void UnRegisterCamView(IKzCamViewConsumer* View);
   void RegisterCamSender(IKzCamSenderConsumer* Sender);
   void UnRegisterCamSender(IKzCamSenderConsumer* Sender);
+  void RegisterCamPacketConsumer(IKzCamPacketConsumer* Consumer);
+  void UnRegisterCamPacketConsumer(IKzCamPacketConsumer* Consumer);
+  // Hand the compressed stream to the packet consumers. The fetch or
+  // engine thread; cheap when none is registered.
+  void DeliverPacketBytes(const uint8_t* Data, size_t Size);
+  void DeliverPacketVideo(const TKzCompressedVideoPacket& Packet);
 
   // Tell the consumers that a stream began or ended, views first, in
   // registration order; clear the views' last frames. Main thread.
@@ -180,6 +186,7 @@ protected:
   std::atomic<bool> FAborting{false};
   std::atomic<bool> FAbort{false};
   std::atomic<double> FFramePerSec{DefaultFramePerSec};
+  std::atomic<int> FPacketConsumerCount{0};
   TKzVideoResolution FVideoResolution = TKzVideoResolution::kzDefault;
   bool FPowerSuspend = false;
 };

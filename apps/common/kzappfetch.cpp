@@ -210,7 +210,8 @@ TKzFetchResult KzRunFetch(const TKzFetchOptions& O) {
   auto elapsedMs = [&] { return static_cast<int64_t>(KzMGetTickCount()) - start; };
   auto done = [&] {
     return ended || loginFailed.load() || KzStopSignal() != 0 || (O.MaxFrames > 0 && probe.Frames() >= O.MaxFrames) ||
-           (O.Seconds > 0 && elapsedMs() >= static_cast<int64_t>(O.Seconds * 1000));
+           (O.Seconds > 0 && elapsedMs() >= static_cast<int64_t>(O.Seconds * 1000)) ||
+           (O.StopWhen && O.StopWhen());
   };
   // Pictures are written on a thread of their own: the main thread must stay
   // free for the camera's synchronised calls.

@@ -43,6 +43,8 @@ struct TKzFetchOptions {
   std::function<void(kz::TKzCamera&)> OnStart;
   std::function<void(kz::TKzCamera&)> OnStop;
   std::function<void()> OnIdle;
+  // Main thread, every pass: true ends the run early (the consumer gave up).
+  std::function<bool()> StopWhen;
   // The size the counting view shows frames at; full by default.
   int32_t ViewWidth = 0, ViewHeight = 0;
 };

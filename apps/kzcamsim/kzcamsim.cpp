@@ -2,12 +2,15 @@
 // kzcamsim_lib.h for what it serves. It runs until Ctrl-C, SIGTERM or
 // --seconds, and then exits 0.
 #include <chrono>
+#include <cstdio>
+#include <sstream>
 #include <string>
 #include <thread>
 
 #include "apps/common/kzappconsole.h"
 #include "apps/common/kzappoptions.h"
 #include "apps/kzcamsim/kzcamsim_lib.h"
+#include "apps/kzcamsim/kzcamsim_onvif.h"
 #include "platform/fmxMKzPlatformMainThread.h"
 
 using namespace kzcamsim;
@@ -25,6 +28,11 @@ const TKzOption kOptions[] = {
     {"--user", "U", "user name the camera accepts (default admin); with --vendor NAME:PASSWORD:LEVEL, repeatable"},
     {"--vendor", "V", "answer a maker's commands: foscam, foscam-hd, panasonic, dlink, axis or mobotix"},
     {"--model", "NAME", "the model the camera names (D-Link: picks its stream path)"},
+    {"--onvif", nullptr, "also answer ONVIF (device, media, PTZ services and WS-Discovery)"},
+    {"--rtsp-url", "URL", "ONVIF: the stream URI of the H.264 profile"},
+    {"--onvif-user", "NAME:PASSWORD:LEVEL", "ONVIF: a user (admin, operator or user), repeatable"},
+    {"--clock-offset", "S", "ONVIF: the camera's clock runs S seconds ahead (negative: behind)"},
+    {"--discovery-port", "P", "ONVIF: WS-Discovery port (default 3702; 0: a free one)"},
     {"--password", "P", "password the camera accepts (default admin)"},
     {"--realm", "R", "realm of the authentication (default kzcamsim)"},
     {"--chunked", nullptr, "chunked transfer coding for the stream"},
@@ -35,6 +43,8 @@ const TKzOption kOptions[] = {
     {"--stall-after", "N", "pause each stream once after N frames (for --stall-ms)"},
     {"--stall-ms", "MS", "length of that pause"},
     {"--max-clients", "N", "at most N streams at once; more get 503 Service Unavailable"},
+    {"--motion", "A-B,...", "the disc moves only in frames A to B-1 of each range (default: always)"},
+    {"--disc-radius", "R", "radius of the moving disc in pixels (default: a tenth of the shorter side)"},
     {"--seconds", "S", "stop after S seconds (default: run until interrupted)"},
     {"--quiet", nullptr, "no statistics lines"},
 };
@@ -50,7 +60,8 @@ struct TKzFaultOption {
 };
 const TKzIntOption kIntOptions[] = {{"--ports", &TKzSimOptions::PortCount, 1, 256},
                                     {"--max-clients", &TKzSimOptions::MaxClients, 0, 1 << 20},
-                                    {"--quality", &TKzSimOptions::Quality, 1, 100}};
+                                    {"--quality", &TKzSimOptions::Quality, 1, 100},
+                                    {"--disc-radius", &TKzSimOptions::DiscRadius, 0, 4096}};
 const TKzFaultOption kFaultOptions[] = {{"--close-after", &TKzSimFaults::CloseAfterFrames},
                                         {"--garbage-every", &TKzSimFaults::GarbageEvery},
                                         {"--truncate-every", &TKzSimFaults::TruncateEvery},
@@ -108,6 +119,23 @@ bool ReadOptions(TKzArgs& Args, TKzSimOptions& O, double& Seconds) {
   O.Password = Args.Get("--password", O.Password);
   O.Realm = Args.Get("--realm", O.Realm);
   O.Chunked = Args.Has("--chunked");
+  std::istringstream ranges(Args.Get("--motion"));
+  for (std::string r; std::getline(ranges, r, ',');) {
+    unsigned first = 0, last = 0;
+    if (std::sscanf(r.c_str(), "%u-%u", &first, &last) != 2 || last <= first) {
+      Args.Error = "--motion takes ranges A-B (B > A) separated by commas";
+      return false;
+    }
+    O.MotionFrames.emplace_back(first, last);
+  }
+  O.Onvif = Args.Has("--onvif");
+  O.RtspURL = Args.Get("--rtsp-url");
+  if (Args.Repeated.count("--onvif-user")) O.OnvifUsers = Args.Repeated.at("--onvif-user");
+  double offset = 0, discovery = O.DiscoveryPort;
+  if (!Args.Number("--clock-offset", offset, -1e9, 1e9) || !Args.Number("--discovery-port", discovery, 0, 65535))
+    return false;
+  O.OnvifClockOffset = static_cast<int64_t>(offset);
+  O.DiscoveryPort = static_cast<uint16_t>(discovery);
   return true;
 }
 }  // namespace
@@ -133,6 +161,9 @@ int main(int argc, char** argv) {
   for (int32_t i = 0; i < o.PortCount; ++i) KzOut("kzcamsim: streaming on %s\n", sim.StreamURL(i).c_str());
   KzOut("kzcamsim: %dx%d at %.3g fps, still pictures at %s\n", o.Width, o.Height, o.FramePerSec,
         sim.StillURL().c_str());
+  if (sim.Onvif())
+    KzOut("kzcamsim: ONVIF at %s, WS-Discovery on port %u\n", sim.URL("/onvif/device_service").c_str(),
+          static_cast<unsigned>(sim.Onvif()->DiscoveryPort()));
 
   const auto start = std::chrono::steady_clock::now();
   auto lastReport = start;

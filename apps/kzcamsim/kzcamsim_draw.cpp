@@ -71,7 +71,18 @@ void KzSimDrawText(TKzMCustomBitmap& Bitmap, int32_t X, int32_t Y, int32_t Scale
   }
 }
 
-void KzSimDrawFrame(TKzMCustomBitmap& Bitmap, int32_t Width, int32_t Height, uint32_t Number, int64_t WallMs) {
+uint32_t KzSimDiscNumber(const TKzSimOptions& Options, uint32_t Number) {
+  if (Options.MotionFrames.empty()) return Number;
+  uint32_t still = 0;  // the last moving frame before Number
+  for (const auto& [first, last] : Options.MotionFrames) {
+    if (Number >= first && Number < last) return Number;
+    if (last > first && last <= Number) still = std::max(still, last - 1);
+  }
+  return still;
+}
+
+void KzSimDrawFrame(TKzMCustomBitmap& Bitmap, int32_t Width, int32_t Height, uint32_t Number, int64_t WallMs,
+                    int64_t DiscNumber, int32_t DiscRadius) {
   // Background: a colour ramp with a grid, the same in every frame (made
   // once per size and thread).
   thread_local TKzMBitmap background;
@@ -91,8 +102,8 @@ void KzSimDrawFrame(TKzMCustomBitmap& Bitmap, int32_t Width, int32_t Height, uin
   if (Bitmap.IsEmpty()) return;
   std::memcpy(Bitmap.Data(), background.Data(), static_cast<size_t>(background.GetSize()));
   // A disc on a Lissajous path: a new place in every frame.
-  const double t = Number / 25.0;
-  const int32_t radius = std::max(4, std::min(Width, Height) / 10);
+  const double t = double(DiscNumber < 0 ? Number : DiscNumber) / 25.0;
+  const int32_t radius = DiscRadius > 0 ? DiscRadius : std::max(4, std::min(Width, Height) / 10);
   const double cx = Width / 2.0 + (Width / 2.0 - radius - 2) * std::sin(t * 1.3);
   const double cy = Height / 2.0 + (Height / 2.0 - radius - 2) * std::sin(t * 0.7 + 1.0) * 0.6;
   for (int32_t y = std::max(0, int32_t(cy) - radius); y <= std::min(Height - 1, int32_t(cy) + radius); ++y) {

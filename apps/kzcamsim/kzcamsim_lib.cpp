@@ -1,6 +1,7 @@
 // The simulator's server: listeners, one picture source shared by every
 // port, and one thread per connection.
 #include "apps/kzcamsim/kzcamsim_lib.h"
+#include "apps/kzcamsim/kzcamsim_onvif.h"
 #include "apps/kzcamsim/kzcamsim_vendor.h"
 
 #include <array>
@@ -28,6 +29,7 @@ namespace kzcamsim {
 
 namespace {
 constexpr size_t kMaxHead = 16384;
+constexpr size_t kMaxBody = 1048576;
 constexpr auto kIdleTimeOut = std::chrono::seconds(15);
 constexpr uint32_t kSendTimeOutMs = 5000;
 constexpr size_t kTickSlots = 4096;
@@ -89,6 +91,12 @@ bool KzSimParseRequest(const std::string& Head, TKzSimRequest& Request) {
   if (q != std::string::npos) Request.Query = target.substr(q + 1);
   const std::string headers = eol < Head.size() ? Head.substr(eol + 1) : std::string();
   Request.Authorization = KzHeaderValue(headers, "Authorization");
+  Request.Host = KzHeaderValue(headers, "Host");
+  if (const std::string length = KzTrim(KzHeaderValue(headers, "Content-Length")); !length.empty()) {
+    Request.ContentLength = length.size() <= 12 && length.find_first_not_of("0123456789") == std::string::npos
+                                ? std::stoll(length)
+                                : -1;
+  }
   const std::string connection = KzLowerCase(KzHeaderValue(headers, "Connection"));
   Request.KeepAlive = Request.Version == "HTTP/1.1" ? connection != "close" : connection == "keep-alive";
   return true;
@@ -151,6 +159,7 @@ struct TKzCamSim::TImpl {
 
   TKzSimOptions Opt;
   std::unique_ptr<TKzSimVendor> Vendor;  // the vendor mode, when one is set
+  std::unique_ptr<TKzSimOnvif> Onvif;    // the ONVIF mode, when set
   std::vector<TKzSocket> Listeners;
   std::vector<uint16_t> Ports;
   std::atomic<bool> Stopping{false};
@@ -211,7 +220,7 @@ struct TKzCamSim::TImpl {
     const int64_t wall = std::chrono::duration_cast<std::chrono::milliseconds>(
                              std::chrono::system_clock::now().time_since_epoch())
                              .count();
-    KzSimDrawFrame(Bitmap, Opt.Width, Opt.Height, number, wall);
+    KzSimDrawFrame(Bitmap, Opt.Width, Opt.Height, number, wall, KzSimDiscNumber(Opt, number), Opt.DiscRadius);
     {
       std::lock_guard<std::mutex> g(TickLock);
       Ticks[number % kTickSlots] = {number, static_cast<int64_t>(KzMGetTickCount())};
@@ -411,25 +420,26 @@ struct TKzCamSim::TImpl {
     TKzMBitmap bitmap;
     std::unique_ptr<TKzImageWrapper> encoder;
     auto idleUntil = Clock::now() + kIdleTimeOut;
+    // Reads more of the request: 1 more, 0 nothing yet, -1 the connection is done.
+    auto readMore = [&](size_t Limit) {
+      if (Stopping.load() || data.size() > Limit || Clock::now() > idleUntil) return -1;
+      const int ready = PlatformPollRead(S, 100);
+      if (ready < 0) return -1;
+      if (ready == 0) return 0;
+      char buf[4096];
+      const int64_t r = PlatformRecv(S, buf, sizeof buf);
+      if (r == 0 || (r < 0 && PlatformSocketError() != TKzSocketError::kzseWouldBlock)) return -1;
+      if (r > 0) data.append(buf, static_cast<size_t>(r));
+      return 1;
+    };
     while (!Stopping.load()) {
       size_t end = std::string::npos;
-      while ((end = data.find("\r\n\r\n")) == std::string::npos) {
-        if (Stopping.load() || data.size() > kMaxHead || Clock::now() > idleUntil) {
-          PlatformCloseSocket(S);
-          return;
-        }
-        const int ready = PlatformPollRead(S, 100);
-        if (ready < 0) break;
-        if (ready == 0) continue;
-        char buf[4096];
-        const int64_t r = PlatformRecv(S, buf, sizeof buf);
-        if (r == 0 || (r < 0 && PlatformSocketError() != TKzSocketError::kzseWouldBlock)) {
-          PlatformCloseSocket(S);
-          return;
-        }
-        if (r > 0) data.append(buf, static_cast<size_t>(r));
+      bool gone = false;
+      while (!gone && (end = data.find("\r\n\r\n")) == std::string::npos) gone = readMore(kMaxHead) < 0;
+      if (gone) {
+        PlatformCloseSocket(S);
+        return;
       }
-      if (end == std::string::npos) break;
       const std::string head = data.substr(0, end + 4);
       data.erase(0, end + 4);
       ++Requests;
@@ -438,9 +448,28 @@ struct TKzCamSim::TImpl {
         SendAll(S, Reply("400 Bad Request", "", "400 Bad Request", false));
         break;
       }
+      if (req.ContentLength < 0 || req.ContentLength > static_cast<int64_t>(kMaxBody)) {
+        SendAll(S, Reply("413 Payload Too Large", "", "413 Payload Too Large", false));
+        break;
+      }
+      while (!gone && data.size() < static_cast<size_t>(req.ContentLength)) gone = readMore(kMaxBody) < 0;
+      if (gone) break;
+      req.Body = data.substr(0, static_cast<size_t>(req.ContentLength));
+      data.erase(0, static_cast<size_t>(req.ContentLength));
       Note(req);
+      // Addresses the ONVIF services hand out name the port the client reached.
+      if (req.Host.find(':') == std::string::npos && !req.Host.empty())
+        req.Host += ":" + std::to_string(PlatformSocketLocalPort(S));
       std::string reply;
-      if (Vendor) {
+      if (Onvif && req.Path.rfind("/onvif/", 0) == 0 && !Authorized(req)) {
+        // --auth guards the services at the HTTP layer as well, as some cameras do.
+        ++AuthRefused;
+        reply = Reply("401 Unauthorized", Challenge(), "<html><body>401 Unauthorized</body></html>", req.KeepAlive);
+      } else if (Onvif && req.Path.rfind("/onvif/", 0) == 0) {
+        const TKzSimVendorAnswer a = Onvif->Handle(req, SelfURL(req, Opt.StreamPath), SelfURL(req, Opt.StillPath));
+        reply = Reply(std::to_string(a.Status) + (a.Status == 200 ? " OK" : " Status"), a.Extra, a.Body,
+                      req.KeepAlive, a.Type);
+      } else if (Vendor) {
         const TKzSimVendorAnswer a = Vendor->Handle(req);
         if (a.Stream && !TakeStreamSlot()) {
           ++Refused;
@@ -449,6 +478,10 @@ struct TKzCamSim::TImpl {
           Stream(S);
           --Slots;
           break;
+        } else if (a.Still) {
+          if (!encoder) encoder = std::make_unique<TKzImageWrapper>();
+          ++StillImages;
+          reply = Reply("200 OK", "", Render(bitmap, *encoder), req.KeepAlive, "image/jpeg");
         } else {
           if (a.Status == 401) ++AuthRefused;
           reply = Reply(std::to_string(a.Status) + (a.Status == 200 ? " OK" : " Status"), a.Extra, a.Body,
@@ -478,6 +511,11 @@ struct TKzCamSim::TImpl {
       idleUntil = Clock::now() + kIdleTimeOut;
     }
     PlatformCloseSocket(S);
+  }
+
+  // "http://<the host the client named><Path>".
+  std::string SelfURL(const TKzSimRequest& R, const std::string& Path) const {
+    return "http://" + (R.Host.empty() ? Opt.BindAddress : R.Host) + Path;
   }
 
   // One of the MaxClients stream slots; false when all are taken.
@@ -553,6 +591,15 @@ bool TKzCamSim::Start(std::string* Error) {
     F->Listeners.push_back(l);
     F->Ports.push_back(PlatformSocketLocalPort(l));
   }
+  if (F->Opt.Onvif) {
+    if (!F->Onvif) F->Onvif = TKzSimOnvif::Make(F->Opt, Error);
+    if (!F->Onvif || !F->Onvif->StartDiscovery(F->Opt.BindAddress, F->Ports, Error)) {
+      for (TKzSocket& s : F->Listeners) PlatformCloseSocket(s);
+      F->Listeners.clear();
+      F->Ports.clear();
+      return false;
+    }
+  }
   F->Started = true;
   F->Stopping = false;
   F->RenderThread = std::thread([this] { F->RenderLoop(); });
@@ -568,6 +615,7 @@ void TKzCamSim::Stop() {
   F->AcceptThreads.clear();
   F->ReapClients(true);
   F->RenderThread.join();
+  if (F->Onvif) F->Onvif->StopDiscovery();
   for (TKzSocket& s : F->Listeners) PlatformCloseSocket(s);
   F->Listeners.clear();
   F->Started = false;
@@ -622,6 +670,7 @@ void TKzCamSim::ClearCommands() {
 }
 
 TKzSimVendor* TKzCamSim::Vendor() const { return F->Vendor.get(); }
+TKzSimOnvif* TKzCamSim::Onvif() const { return F->Onvif.get(); }
 
 int64_t TKzCamSim::FrameTick(uint32_t Number) const {
   std::lock_guard<std::mutex> g(F->TickLock);

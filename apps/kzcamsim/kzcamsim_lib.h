@@ -59,9 +59,20 @@ struct TKzSimOptions {
   std::string Vendor = {};
   std::string Model = {};                     // the model the camera names (D-Link)
   std::vector<std::string> VendorUsers = {};  // "name:password:level"; none: UserName/Password as administrator
+  // Frames [first, last) in which the disc moves; outside them it stands
+  // where it was in the last moving frame. Empty: it moves in every frame.
+  std::vector<std::pair<uint32_t, uint32_t>> MotionFrames = {};
+  int32_t DiscRadius = 0;  // 0: a tenth of the shorter side
+  // ONVIF (kzcamsim_onvif.h), alone or beside a vendor mode.
+  bool Onvif = false;
+  std::string RtspURL = {};                 // the H.264 profile's stream URI
+  int64_t OnvifClockOffset = 0;             // the device clock minus the real one, seconds
+  uint16_t DiscoveryPort = 3702;            // WS-Discovery (0: a free one)
+  std::vector<std::string> OnvifUsers = {};  // "name:password:level" (admin, operator, user)
 };
 
 class TKzSimVendor;
+class TKzSimOnvif;
 
 // How the command endpoint answers a path under /cmd/ (by default 200 "OK" at once).
 struct TKzSimCommandReply {
@@ -120,6 +131,8 @@ public:
   int64_t FrameTick(uint32_t Number) const;
   // The vendor mode's state, users and request log; null without one.
   TKzSimVendor* Vendor() const;
+  // The ONVIF mode's services; null without it.
+  TKzSimOnvif* Onvif() const;
 
 private:
   struct TImpl;
@@ -131,7 +144,12 @@ private:
 // Draws frame Number of a Width x Height picture into Bitmap: background,
 // moving object, the counter, the wall-clock time WallMs (ms since the epoch)
 // and the stamp. Any thread.
-void KzSimDrawFrame(kz::TKzMCustomBitmap& Bitmap, int32_t Width, int32_t Height, uint32_t Number, int64_t WallMs);
+// DiscNumber places the disc (-1: where frame Number puts it); DiscRadius 0
+// is a tenth of the shorter side.
+void KzSimDrawFrame(kz::TKzMCustomBitmap& Bitmap, int32_t Width, int32_t Height, uint32_t Number, int64_t WallMs,
+                    int64_t DiscNumber = -1, int32_t DiscRadius = 0);
+// Where the disc of frame Number stands under the motion windows of Options.
+uint32_t KzSimDiscNumber(const TKzSimOptions& Options, uint32_t Number);
 // The number stamped into a picture drawn by KzSimDrawFrame (after JPEG
 // coding too), or -1 when it carries no stamp. Any thread.
 int64_t KzSimReadStamp(const kz::TKzMCustomBitmap& Bitmap);
@@ -196,6 +214,9 @@ struct TKzSimRequest {
   std::string Method, Path, Query, Version;
   std::string Authorization;  // the header's value, "" when absent
   bool KeepAlive = true;      // false for HTTP/1.0 without keep-alive, or "Connection: close"
+  std::string Host;           // the Host header
+  int64_t ContentLength = 0;  // -1 when the header is not a number
+  std::string Body;           // read by the server after the head
 };
 // Parses a request head (request line and header lines, up to the empty
 // line). False when the request line is not "METHOD SP target SP HTTP/x.y".

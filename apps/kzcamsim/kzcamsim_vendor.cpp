@@ -62,7 +62,8 @@ struct TUser {
 
 struct TKzSimVendor::TImpl {
   std::string Vendor, Model;
-  std::string DLinkStream;  // the stream path of the D-Link model, "" for none
+  std::string DLinkStream;    // the stream path of the D-Link model, "" for none
+  std::string DLinkSnapshot;  // its snapshot path
   mutable std::mutex Lock;  // guards everything below
   std::map<std::string, std::string> State;
   std::vector<std::string> Sources;  // in the order settings came
@@ -152,6 +153,12 @@ struct TKzSimVendor::TImpl {
   }
 
   // ---- Requests
+  // Whether this mode knows the request's path (several modes share a port).
+  bool Serves(const TKzSimRequest& R) const {
+    return Match(R.Path, ParseQuery(R.Query)) || (!DLinkStream.empty() && R.Path == DLinkStream) ||
+           (!DLinkSnapshot.empty() && R.Path == DLinkSnapshot);
+  }
+
   const TKzSimRow* Match(const std::string& Path, const TParams& P) const {
     for (const TKzSimRow& r : KzSimVendorRows()) {
       if (Vendor != r.Vendor || Path != r.Path) continue;
@@ -247,13 +254,39 @@ struct TKzSimVendor::TImpl {
 
   TKzSimVendorAnswer Users_(const TKzSimRow& Row, const TParams& P, int32_t Level, const std::string& Who);
 
+  // A fixed page: the parts of Keys ("level:text|...") that Level reaches.
+  TKzSimVendorAnswer Page(const TKzSimRow& Row, int32_t Level) const {
+    std::string body;
+    const std::string keys = Row.Keys;
+    for (size_t b = 0; b < keys.size();) {
+      size_t e = keys.find('|', b);
+      if (e == std::string::npos) e = keys.size();
+      const std::string part = keys.substr(b, e - b);
+      b = e + 1;
+      const size_t colon = part.find(':');
+      if (colon != std::string::npos && KzStrToIntDef(part.substr(0, colon), 9) <= Level) body += part.substr(colon + 1);
+    }
+    const bool html = body.find("<html>") != std::string::npos;
+    return {200, body, html ? "text/html" : "text/plain"};
+  }
+
   TKzSimVendorAnswer Answer(const TKzSimRequest& R, std::string& Who, std::string& Verdict) {
     const TParams p = ParseQuery(R.Query);
     const TKzSimRow* row = Match(R.Path, p);
+    if (row && row->Level == 0) {
+      Verdict = "ok";
+      return Page(*row, 0);
+    }
     const int32_t level = Level(R, p, Who);
     if (level == 0) {
       Verdict = "unauthorized";
       return Refused(true);
+    }
+    if (!row && !DLinkSnapshot.empty() && R.Path == DLinkSnapshot) {
+      Verdict = "ok";
+      TKzSimVendorAnswer a;
+      a.Still = true;
+      return a;
     }
     if (!row && Vendor == "dlink" && !DLinkStream.empty() && R.Path == DLinkStream) {
       Verdict = "ok";
@@ -284,6 +317,7 @@ struct TKzSimVendor::TImpl {
       case TKzSimKind::kzskParamValue: {
         const std::string* which = Find(p, "param");
         const std::string* value = Find(p, "value");
+        if (!which && !value) return Ok();  // asks only whether the user may
         for (const std::string& w : Words(row->Keys))
           if (which && value && w.substr(0, w.find('>')) == *which) {
             State[w.substr(w.find('>') + 1)] = *value;
@@ -310,6 +344,12 @@ struct TKzSimVendor::TImpl {
       case TKzSimKind::kzskStream: {
         TKzSimVendorAnswer a;
         a.Stream = true;
+        return a;
+      }
+      case TKzSimKind::kzskPage: return Page(*row, level);
+      case TKzSimKind::kzskStill: {
+        TKzSimVendorAnswer a;
+        a.Still = true;
         return a;
       }
       case TKzSimKind::kzskDescribe:
@@ -412,54 +452,90 @@ const std::vector<std::string>& KzSimVendorNames() {
   return names;
 }
 
-TKzSimVendor::TKzSimVendor(std::unique_ptr<TImpl> Impl) : F(std::move(Impl)) {}
+TKzSimVendor::TKzSimVendor(std::vector<std::unique_ptr<TImpl>> Modes)
+    : FModes(std::move(Modes)), F(FModes.front().get()) {}
 TKzSimVendor::~TKzSimVendor() = default;
+
+namespace {
+std::vector<std::string> SplitModes(const std::string& Text) {
+  std::vector<std::string> out;
+  for (size_t b = 0; b <= Text.size();) {
+    size_t e = Text.find(',', b);
+    if (e == std::string::npos) e = Text.size();
+    out.push_back(Text.substr(b, e - b));
+    b = e + 1;
+  }
+  return out;
+}
+}  // namespace
 
 std::unique_ptr<TKzSimVendor> TKzSimVendor::Make(const TKzSimOptions& Options, std::string* Error) {
   const auto& names = KzSimVendorNames();
-  if (std::find(names.begin(), names.end(), Options.Vendor) == names.end()) {
-    if (Error) *Error = "unknown vendor '" + Options.Vendor + "' (foscam, foscam-hd, panasonic, dlink, axis, mobotix)";
-    return nullptr;
-  }
-  auto impl = std::make_unique<TImpl>();
-  impl->Vendor = Options.Vendor;
-  impl->Model = Options.Model.empty() ? (Options.Vendor == "dlink" ? "DCS-930" : "") : Options.Model;
-  impl->Since = Now();
-  for (const TKzSimSetting& s : KzSimVendorSettings())
-    if (Options.Vendor == s.Vendor) impl->State[std::string(s.Source) + "." + s.Key] = s.Value;
-  if (impl->Vendor == "dlink") {
-    impl->State["isystem.Model"] = impl->Model;
-    const std::string p = TKzDLinkAPI::StreamPath(KzDLinkModelIndex(impl->Model));
-    impl->DLinkStream = p.empty() ? "" : "/" + p.substr(0, p.find('?'));
-  }
-  for (int d = 0; d < 7; ++d) {
-    if (impl->FoscamStyle())
-      for (int n = 0; n < 3; ++n)
-        impl->State["get_params.alarm_schedule_" + std::string(kDays[d]) + "_" + std::to_string(n)] = "0";
-    if (impl->HD()) impl->State["getMotionDetectConfig.schedule" + std::to_string(d)] = "0";
-  }
-  for (const std::string& u : Options.VendorUsers) {
-    const size_t a = u.find(':'), b = u.rfind(':');
-    bool known = false;
-    if (a != std::string::npos && b != a)
-      for (const TKzSimLevel& l : KzSimVendorLevels())
-        if (Options.Vendor == l.Vendor && u.substr(b + 1) == l.Name) {
-          impl->Users.push_back({u.substr(0, a), u.substr(a + 1, b - a - 1), l.Level});
-          known = true;
-        }
-    if (!known) {
-      if (Error) *Error = "--user takes NAME:PASSWORD:LEVEL with a level of the vendor (" + u.substr(b + 1) + ")";
+  const std::vector<std::string> modes = SplitModes(Options.Vendor);
+  std::vector<std::unique_ptr<TImpl>> impls;
+  for (const std::string& vendor : modes) {
+    if (std::find(names.begin(), names.end(), vendor) == names.end()) {
+      if (Error) *Error = "unknown vendor '" + vendor + "' (foscam, foscam-hd, panasonic, dlink, axis, mobotix)";
       return nullptr;
     }
+    auto impl = std::make_unique<TImpl>();
+    impl->Vendor = vendor;
+    impl->Model = Options.Model.empty() ? (vendor == "dlink" ? "DCS-930" : "") : Options.Model;
+    impl->Since = Now();
+    for (const TKzSimSetting& s : KzSimVendorSettings())
+      if (vendor == s.Vendor) impl->State[std::string(s.Source) + "." + s.Key] = s.Value;
+    if (impl->Vendor == "dlink") {
+      impl->State["isystem.Model"] = impl->Model;
+      impl->State["getparam.system.modelname"] = impl->Model;
+      const int32_t index = KzDLinkModelIndex(impl->Model);
+      const std::string p = TKzDLinkAPI::StreamPath(index);
+      impl->DLinkStream = p.empty() ? "" : "/" + p.substr(0, p.find('?'));
+      const std::string snap = TKzDLinkAPI::SnapshotPath(index);
+      impl->DLinkSnapshot = snap.empty() ? "" : "/" + snap.substr(0, snap.find('?'));
+    }
+    for (int d = 0; d < 7; ++d) {
+      if (impl->FoscamStyle())
+        for (int n = 0; n < 3; ++n)
+          impl->State["get_params.alarm_schedule_" + std::string(kDays[d]) + "_" + std::to_string(n)] = "0";
+      if (impl->HD()) impl->State["getMotionDetectConfig.schedule" + std::to_string(d)] = "0";
+    }
+    // A level is spelled the vendor's way; with several modes, any mode's way.
+    for (const std::string& u : Options.VendorUsers) {
+      const size_t a = u.find(':'), b = u.rfind(':');
+      int32_t level = 0;
+      if (a != std::string::npos && b != a)
+        for (const std::string& spelling : {vendor, std::string()})
+          for (const TKzSimLevel& l : KzSimVendorLevels())
+            if (level == 0 && u.substr(b + 1) == l.Name &&
+                (spelling == l.Vendor ||
+                 (spelling.empty() && std::find(modes.begin(), modes.end(), l.Vendor) != modes.end())))
+              level = l.Level;
+      if (level == 0) {
+        if (Error) *Error = "--user takes NAME:PASSWORD:LEVEL with a level of the vendor (" + u.substr(b + 1) + ")";
+        return nullptr;
+      }
+      impl->Users.push_back({u.substr(0, a), u.substr(a + 1, b - a - 1), level});
+    }
+    if (impl->Users.empty()) impl->Users.push_back({Options.UserName, Options.Password, 3});
+    impls.push_back(std::move(impl));
   }
-  if (impl->Users.empty()) impl->Users.push_back({Options.UserName, Options.Password, 3});
-  return std::unique_ptr<TKzSimVendor>(new TKzSimVendor(std::move(impl)));
+  return std::unique_ptr<TKzSimVendor>(new TKzSimVendor(std::move(impls)));
 }
 
 TKzSimVendorAnswer TKzSimVendor::Handle(const TKzSimRequest& Request) {
-  std::lock_guard<std::mutex> g(F->Lock);
+  TImpl* mode = F;
+  for (const auto& m : FModes)
+    if (m->Serves(Request)) {
+      mode = m.get();
+      break;
+    }
   std::string who = "-", verdict;
-  TKzSimVendorAnswer a = F->Answer(Request, who, verdict);
+  TKzSimVendorAnswer a;
+  {
+    std::lock_guard<std::mutex> g(mode->Lock);
+    a = mode->Answer(Request, who, verdict);
+  }
+  std::lock_guard<std::mutex> g(F->Lock);
   F->Log.push_back(who + " " + verdict + " " + Request.Method + " " + Request.Path +
                    (Request.Query.empty() ? "" : "?" + Request.Query));
   if (F->Log.size() > kLogSize) F->Log.pop_front();
@@ -482,8 +558,12 @@ std::string TKzSimVendor::Value(const std::string& Key) const {
   if (Key == "pan") return std::to_string(static_cast<int>(std::lround(F->Pan)));
   if (Key == "tilt") return std::to_string(static_cast<int>(std::lround(F->Tilt)));
   if (Key == "led") return F->Led ? "1" : "0";
-  auto it = F->State.find(Key);
-  return it == F->State.end() ? "" : it->second;
+  for (const auto& m : FModes) {
+    std::unique_lock<std::mutex> other(m->Lock, std::defer_lock);
+    if (m.get() != F) other.lock();
+    if (auto it = m->State.find(Key); it != m->State.end()) return it->second;
+  }
+  return "";
 }
 
 std::vector<std::string> TKzSimVendor::Users() const {

@@ -24,10 +24,12 @@ struct TKzSimVendorAnswer {
   std::string Type = "text/plain";
   std::string Extra = {};  // more header lines ("Name: value\r\n")
   bool Stream = false;  // serve the Motion-JPEG stream instead
+  bool Still = false;   // serve one picture instead
 };
 
 // The vendors kzcamsim can play: "foscam", "foscam-hd", "panasonic",
-// "dlink", "axis", "mobotix".
+// "dlink", "axis", "mobotix". Several at once ("foscam-hd,axis") answer on
+// one port: a request goes to the first mode that knows its path.
 const std::vector<std::string>& KzSimVendorNames();
 
 class TKzSimVendor {
@@ -55,8 +57,9 @@ public:
   struct TImpl;
 
 private:
-  explicit TKzSimVendor(std::unique_ptr<TImpl> Impl);
-  std::unique_ptr<TImpl> F;
+  explicit TKzSimVendor(std::vector<std::unique_ptr<TImpl>> Modes);
+  std::vector<std::unique_ptr<TImpl>> FModes;  // the first keeps the log
+  TImpl* F;
 };
 
 }  // namespace kzcamsim

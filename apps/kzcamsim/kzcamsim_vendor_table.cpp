@@ -22,6 +22,7 @@ constexpr const char* kMobotix = "Mobotix HTTP API (request shape)";
 const std::vector<TKzSimRow>& KzSimVendorRows() {
   static const std::vector<TKzSimRow> rows = {
       // ---- Foscam, older CGI set (document sections are the CGI names)
+      {"foscam", "/get_status.cgi", "", K::kzskGet, 1, "get_status", kFoscam},
       {"foscam", "/get_params.cgi", "", K::kzskGet, 3, "get_params", kFoscam},
       {"foscam", "/get_misc.cgi", "", K::kzskGet, 1, "get_misc", kFoscam},
       {"foscam", "/get_camera_params.cgi", "", K::kzskGet, 1, "get_camera_params", kFoscam},
@@ -53,6 +54,8 @@ const std::vector<TKzSimRow>& KzSimVendorRows() {
       {"foscam", "/get_wifi_scan_result.cgi", "", K::kzskGet, 3, "wifi_scan", kFoscam},
       {"foscam", "/videostream.cgi", "", K::kzskStream, 1, "", kFoscam},
       // ---- Foscam, CGIProxy.fcgi (sections are the command names)
+      {"foscam-hd", "/", "", K::kzskPage, 0, "0:<html><head><title>IPCam Client</title></head><body></body></html>",
+       kFoscamHD},
       {"foscam-hd", "/cgi-bin/CGIProxy.fcgi", "getSystemTime", K::kzskGet, 3, "", kFoscamHD},
       {"foscam-hd", "/cgi-bin/CGIProxy.fcgi", "setSystemTime", K::kzskSet, 3,
        "dateFormat> timeFormat> isDst> dst> @getSystemTime.", kFoscamHD},
@@ -140,10 +143,17 @@ const std::vector<TKzSimRow>& KzSimVendorRows() {
        "PanRight:nudge-right TiltDown:nudge-down",
        kPanasonic},
       {"panasonic", "/nphMotionJpeg", "", K::kzskStream, 1, "", kPanasonic},
+      {"panasonic", "/nphPanTiltControl", "Mode=Disp", K::kzskPage, 1,
+       "1:<html><head><title>nphPanTiltControl</title></head><body>|1:<img src=\"nphMotionJpeg?Resolution=640x480\">|"
+       "2:<a href=\"nphControlCamera?Direction=PanLeft\">PanLeft</a>|1:</body></html>",
+       kPanasonic},
       // ---- D-Link
       {"dlink", "/isystem.cgi", "", K::kzskGet, 1, "isystem", kDLink},
       {"dlink", "/system.cgi", "", K::kzskSet, 3, "@isystem.", kDLink},
       {"dlink", "/eng/admin/st_device.cgi", "", K::kzskDescribe, 3, "", kDLink},
+      {"dlink", "/cgi-bin/admin/getparam.cgi", "", K::kzskGet, 1, "getparam", kDLink},
+      {"dlink", "/eng/admin/adv_lan.cgi", "", K::kzskPage, 2, "2:<CameraName>kzcamsim</CameraName>", kDLink},
+      {"dlink", "/eng/admin/tools_admin.cgi", "", K::kzskPage, 3, "3:<CameraName>kzcamsim</CameraName>", kDLink},
       // ---- Axis
       {"axis", "/axis-cgi/param.cgi", "action=list", K::kzskGet, 3, "param", kAxisParam},
       {"axis", "/axis-cgi/param.cgi", "action=update", K::kzskSet, 3, "action> @param.root.", kAxisParam},
@@ -157,12 +167,17 @@ const std::vector<TKzSimRow>& KzSimVendorRows() {
       {"axis", "/axis-cgi/com/ptz.cgi", "rtilt", K::kzskMove, 2, "rtilt|360:vpatrol 0:stop", kAxisPtz},
       {"axis", "/axis-cgi/pwdgrp.cgi", "", K::kzskAxisUsers, 3, "", kAxisUsers},
       {"axis", "/axis-cgi/mjpg/video.cgi", "", K::kzskStream, 1, "", kAxisVideo},
+      {"axis", "/axis-cgi/view/param.cgi", "action=list", K::kzskPage, 1,
+       "1:root.Properties.API.HTTP.Version=3\r\n|1:root.Image.I0.Resolution=640x480\r\n|"
+       "2:root.PTZ.Various.V1.Locked=false\r\n",
+       kAxisParam},
       // ---- Mobotix
       {"mobotix", "/control/control", "read", K::kzskGet, 1, "imagecontrol", kMobotix},
       {"mobotix", "/control/control", "set", K::kzskSet, 2, "section> @imagecontrol.", kMobotix},
       {"mobotix", "/control/click.cgi", "center", K::kzskMove, 2, "=home", kMobotix},
       {"mobotix", "/control/click.cgi", "moverel", K::kzskMove, 2, "=rel", kMobotix},
       {"mobotix", "/control/click.cgi", "moveauto", K::kzskMove, 2, "h|10:hpatrol 0:stop", kMobotix},
+      {"mobotix", "/control/click.cgi", "list", K::kzskPage, 2, "2:center\r\nmoverel\r\nmoveauto\r\n", kMobotix},
       {"mobotix", "/cgi-bin/faststream.jpg", "", K::kzskStream, 1, "", kMobotix},
   };
   return rows;
@@ -171,6 +186,8 @@ const std::vector<TKzSimRow>& KzSimVendorRows() {
 const std::vector<TKzSimSetting>& KzSimVendorSettings() {
   static const std::vector<TKzSimSetting> settings = [] {
     std::vector<TKzSimSetting> s = {
+        {"foscam", "get_status", "id", "00626E4A21F0"}, {"foscam", "get_status", "sys_ver", "11.37.2.49"},
+        {"foscam", "get_status", "alias", "kzcamsim"},
         {"foscam", "get_params", "id", "00626E4A21F0"}, {"foscam", "get_params", "sys_ver", "11.37.2.49"},
         {"foscam", "get_params", "alias", "kzcamsim"}, {"foscam", "get_params", "now", "1700000000"},
         {"foscam", "get_params", "tz", "0"}, {"foscam", "get_params", "ntp_enable", "1"},
@@ -260,11 +277,14 @@ const std::vector<TKzSimSetting>& KzSimVendorSettings() {
         // others
         {"panasonic", "bright", "Data", "0"}, {"panasonic", "focus", "mode", "0"}, {"panasonic", "focus", "dist", "1"},
         {"panasonic", "name", "HeadingName", "kzcamsim"}, {"dlink", "isystem", "Model", "DCS-930"},
-        {"dlink", "isystem", "FirmwareVersion", "1.04"}, {"dlink", "isystem", "CameraName", "kzcamsim"},
+        {"dlink", "isystem", "FirmwareVersion", "1.04"},
+        {"dlink", "getparam", "system.serialnumber", "QA1234567890"}, {"dlink", "isystem", "CameraName", "kzcamsim"},
         {"axis", "param", "root.Brand.ProdFullName", "AXIS 214 PTZ Network Camera"},
         {"axis", "param", "root.Firmware.Version", "4.49"}, {"axis", "param", "root.System.SerialNumber", "00408C123456"},
         {"axis", "param", "root.Properties.API.HTTP.Version", "3"},
         {"axis", "param", "root.Network.IPAddress", "192.168.1.40"},
+        {"axis", "param", "root.Image.I0.Resolution", "640x480"},
+        {"axis", "param", "root.PTZ.Various.V1.Locked", "false"},
         {"axis", "param", "root.Network.SubnetMask", "255.255.255.0"},
         {"axis", "param", "root.Network.DefaultRouter", "192.168.1.1"},
         {"axis", "param", "root.Network.DNSServer1", "192.168.1.1"},

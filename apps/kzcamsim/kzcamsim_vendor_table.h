@@ -23,9 +23,11 @@ enum class TKzSimKind : uint8_t {
   kzskAxisUsers,    // pwdgrp: action get, add, remove, update
   kzskStep,         // relative step of a value: Keys "param>source.key", values 4 down, 5 middle, 6 up
   kzskDescribe,     // the device description naming the model
+  kzskPage,         // a fixed page: Keys "level:text|level:text", the parts the asker's level reaches
+  kzskStill,        // one JPEG picture
 };
 
-// Vendor levels: 1 visitor, 2 operator, 3 administrator.
+// Vendor levels: 1 visitor, 2 operator, 3 administrator; 0: anybody, without credentials.
 struct TKzSimRow {
   const char* Vendor;
   const char* Path;

@@ -3,10 +3,14 @@
 // plays it through a TKzCamera into the frame pipeline and a camera view on
 // a headless form, prints live progress and a summary, and writes snapshots
 // of the frames and of the view (caption included) as PNG files, and records
-// what it shows into demo.mkv when FFmpeg is there. With --url it does the
-// same with a real camera.
+// what it shows into demo.mkv when FFmpeg is there. The frames also travel
+// through a TKzCamSender over loopback TCP to a TKzCamReceiver and a second
+// view (frames sent and received, latency from the camera's frame to that
+// view, its snapshot received.png). With --url it does the same with a real
+// camera.
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -20,14 +24,21 @@
 #include "apps/kzcamsim/kzcamsim_lib.h"
 #include "apps/kzdemo/kzdemo_relay.h"
 #include "camera/fmxMKzCamera.h"
+#include "camera/fmxMKzCamFields.h"
+#include "camera/fmxMKzIPCameraAPI.h"
+#include "foundation/fmxMKzRedact.h"
 #include "ffmpeg/fmxMKzFFmpegLib.h"
 #include "foundation/fmxMKzMessages.h"
 #include "inet/fmxMKzInet.h"
 #include "platform/fmxMKzPlatformControl.h"
 #include "platform/fmxMKzPlatformMainThread.h"
 #include "recorder/fmxMKzCamRecorder.h"
+#include "recorder/fmxMKzEventRecorder.h"
+#include "sender/fmxMKzCamSender.h"
+#include "streaming/fmxMKzCamReceiver.h"
 #include "video/fmxMKzCamView.h"
 #include "video/fmxMKzImageFiles.h"
+#include "webserver/fmxMKzHttpVideoServer.h"
 
 using namespace kz;
 using namespace kzapp;
@@ -38,8 +49,10 @@ const TKzOption kOptions[] = {
     {"--fps", "F", "the frame rate asked of the camera (default 25); the video may come slower"},
     {"--out", "DIR", "where the snapshots go (default build/demo-out next to the program; created)"},
     {"--url", "URL", "play this camera (http://, rtsp:// or a video file) instead of the synthetic one"},
-    {"--user", "U", "user name for --url"},
-    {"--password", "P", "password for --url"},
+    {"--host", "HOST[:PORT]", "identify the camera at this address and play the stream its vendor gives"},
+    {"--user", "U", "user name for --url or --host"},
+    {"--password", "P", "password for --url or --host"},
+    {"--web-port", "P", "serve the camera to browsers on this loopback port (default: any free one)"},
     {"--relay", nullptr, "send the camera through kzrelay to two receivers in different groups instead"},
 };
 
@@ -104,6 +117,32 @@ private:
   uint64_t FNext = 0;
   int FShots = 0;
 };
+// Identifies the camera at HostPort and gives the stream URL its vendor (or
+// the model table) names; "" (said why) when there is none.
+std::string IdentifyHost(const std::string& HostPort, const std::string& User, const std::string& Password) {
+  TKzCamera cam(nullptr);
+  const size_t colon = HostPort.rfind(':');
+  cam.SetCameraHost(HostPort.substr(0, colon));
+  cam.SetCameraPort(colon == std::string::npos ? 80 : static_cast<uint16_t>(std::atoi(HostPort.c_str() + colon + 1)));
+  cam.SetUserName(User);
+  cam.SetUserPassword(Password);
+  int32_t status = -1;
+  cam.OnSearchComplete = [&](TComponent*, int32_t Status) { status = Status; };
+  KzOut("identifying %s ...\n", HostPort.c_str());
+  if (!cam.SearchCamera({})) return "";
+  while (!PumpUntil([&] { return status >= 0; }, 1000))
+    if (KzStopSignal() != 0) cam.Abort();
+  static const char* const kAccess[] = {"none", "present", "visitor", "operator", "admin"};
+  KzOut("  vendor families   0x%04x\n  access            %s\n  alias             %s\n", cam.IPCameraTypes().Bits(),
+        kAccess[static_cast<int>(cam.UserAccess())], KzCamFieldGet(cam, TKzCamField::kzfAlias).c_str());
+  const std::string url = !cam.URL().empty() ? cam.URL() : TKzIPCameraAPI::GetMJpegURL(cam);
+  if (status != 0 || url.empty()) {
+    KzErr("kzdemo: no camera stream found at %s\n", HostPort.c_str());
+    return "";
+  }
+  KzOut("  stream            %s\n", KzRedactCredentials(url).c_str());
+  return url;
+}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -133,6 +172,9 @@ int main(int argc, char** argv) {
   o.URL = args.Get("--url");
   o.UserName = args.Get("--user");
   o.Password = args.Get("--password");
+  double webPort = 0;
+  args.Number("--web-port", webPort, 0, 65535);
+  if (const int rc = KzArgsOutcome(args, "kzdemo", usage); rc >= 0) return rc;
   KzCatchStopSignals();
   // Leftover snapshots of an earlier run would mix with this one's.
   std::error_code ec;
@@ -140,6 +182,10 @@ int main(int argc, char** argv) {
     if (e.path().extension() == ".png") std::filesystem::remove(e.path(), ec);
 
   KzOut("KzMedia demo\n");
+  if (args.Has("--host")) {
+    o.URL = IdentifyHost(args.Get("--host"), o.UserName, o.Password);
+    if (o.URL.empty()) return kzExitFailed;
+  }
   std::unique_ptr<kzcamsim::TKzCamSim> sim;
   if (o.URL.empty()) {
     kzcamsim::TKzSimOptions so;
@@ -178,22 +224,76 @@ int main(int argc, char** argv) {
   const std::string recording = (std::filesystem::path(o.OutDir) / "demo.mkv").string();
   TKzRecordStats recorded;
   bool recordedOk = false;
+  // Motion clips (1 s before the motion, 1 s after) go into clips/.
+  TKzEventRecorder clips(nullptr);
+  clips.OutputFolder = (std::filesystem::path(o.OutDir) / "clips").string();
+  clips.PreRollSec = 1;
+  clips.PostRollSec = 1;
+  std::atomic<int> clipCount{0};
+  clips.OnClipFinished = [&](TKzEventRecorder*, const std::string&, int64_t, int64_t,
+                             const std::vector<TKzMotionEvent>&) { ++clipCount; };
+  // The camera in a browser too: the wall page, its stream and snapshots.
+  TKzHttpVideoServer web(nullptr);
+  web.SetPort(static_cast<uint16_t>(webPort));
+  // The second leg: camera -> sender -> loopback TCP -> receiver -> a second view.
+  TKzCamReceiver receiver(nullptr);
+  receiver.SetProtocol(TKzProtocol::kzpTCP);
+  receiver.SetPort(0);
+  receiver.SetVideoLatency(0);
+  kzcamsim::TKzSimFrameProbe received(sim.get());
+  receiver.RegisterCamView(&received);
+  receiver.SetActive(true);
+  TKzCamSender sender(nullptr);
+  sender.SetProtocol(TKzProtocol::kzpTCP);
+  sender.SetReceiverHost("127.0.0.1");
+  const std::string receivedShot = (std::filesystem::path(o.OutDir) / "received.png").string();
+  bool receivedShotOk = false;
   o.OnStart = [&](TKzCamera& Camera) {
     viewer->Attach(Camera);
+    web.Publish("demo", &Camera);
+    web.SetActive(true);
+    if (web.Active())
+      KzOut("in a browser: %s (stream %svideo/demo.mjpg, snapshot %ssnapshot/demo.jpg)\n", web.PageURL().c_str(),
+            web.PageURL().c_str(), web.PageURL().c_str());
+    else
+      KzErr("kzdemo: no browser page: %s\n", web.LastError().c_str());
+    for (int i = 0; i < 200 && receiver.ListeningPort() == 0; ++i) KzMWait(10);
+    sender.SetReceiverPort(receiver.ListeningPort());
+    sender.SetActive(receiver.ListeningPort() != 0);
+    sender.SetVideoSource(&Camera);
+    received.KeepNext();
     if (!IsSupportedFFmpeg()) return;
     std::filesystem::create_directories(o.OutDir);
     recorder.SetOutputFileName(recording);
     recorder.SetVideoSource(&Camera);
     recorder.SetActive(true);
+    clips.SetSource(&Camera);
+    clips.SetActive(true);
   };
   o.OnStop = [&](TKzCamera&) {
+    clips.SetActive(false);
+    clips.SetSource(nullptr);
     viewer->Detach();
+    web.SetActive(false);
+    web.Unpublish("demo");
+    sender.SetVideoSource(nullptr);
+    sender.SetActive(false);
     recordedOk = recorder.Active();
     if (recordedOk) recorded = recorder.Stats();
     recorder.SetActive(false);
     recorder.SetVideoSource(nullptr);
   };
-  o.OnIdle = [&] { viewer->Idle(); };
+  o.OnIdle = [&] {
+    viewer->Idle();
+    TKzMBitmap shot;
+    int64_t number = 0;
+    if (!receivedShotOk && received.TakeFrame(shot, number)) {
+      std::string error;
+      std::filesystem::create_directories(o.OutDir);
+      receivedShotOk = KzWriteImageFile(shot, receivedShot, error);
+      if (!receivedShotOk) KzErr("kzdemo: %s\n", error.c_str());
+    }
+  };
   const kzapp::TKzFetchResult r = kzapp::KzRunFetch(o);
 
   int rc = kzExitDone;
@@ -215,6 +315,12 @@ int main(int argc, char** argv) {
             static_cast<unsigned long long>(s.AuthRefused));
       KzOut("  frames skipped    %lld\n", static_cast<long long>(r.Skipped));
     }
+    KzOut("  sent -> received  %llu frame(s) sent, %lld shown by the receiver's view (TCP push on loopback)\n",
+          static_cast<unsigned long long>(sender.FramesSent()), static_cast<long long>(received.Frames()));
+    if (sim && received.Frames() > 0)
+      KzOut("  end to end        %.0f ms mean, %lld ms max (camera frame -> receiver's view)\n", received.MeanLatency(),
+            static_cast<long long>(received.MaxLatency()));
+    KzOut("  received snapshot %s\n", receivedShotOk ? receivedShot.c_str() : "none");
     KzOut("  motion            %lld frame(s) with moving regions (outlined in red)\n",
           static_cast<long long>(r.MotionFrames));
     KzOut("  snapshots         %d PNG file(s) of frames, %d of the view, in %s\n", r.Pictures, viewer->Shots(),
@@ -226,13 +332,14 @@ int main(int argc, char** argv) {
     else
       KzOut("  recording         none (FFmpeg: %s)\n", IsSupportedFFmpeg() ? "the file could not be written"
                                                                          : LastFFmpegBindError().c_str());
+    KzOut("  motion clips      %d in %s\n", clipCount.load(), clips.OutputFolder.c_str());
     // Success: most of the expected frames arrived (a real camera: any).
     const double expected = (o.FramePerSec > 0 ? o.FramePerSec : 25.0) * o.Seconds;
     const bool enough = sim ? r.Frames >= 0.6 * expected : r.Frames > 0;
     if (r.Interrupted) {
       KzOut("demo: interrupted\n");
       rc = kzExitInterrupted;
-    } else if (enough && r.Pictures > 0 && viewer->Shots() > 0 && !r.LoginFailed) {
+    } else if (enough && r.Pictures > 0 && viewer->Shots() > 0 && !r.LoginFailed && (!sim || received.Frames() > 0)) {
       KzOut("demo: OK\n");
     } else {
       KzOut("demo: FAILED: %s\n", FailureReason(r).c_str());
@@ -240,6 +347,8 @@ int main(int argc, char** argv) {
     }
   }
   viewer.reset();
+  receiver.SetActive(false);
+  receiver.UnRegisterCamView(&received);
   if (sim) sim->Stop();
   KzInetShutdown();
   KzMessagesShutdown();

@@ -16,11 +16,15 @@ const TSubcommand* const kSubcommands[] = {&kHttpCommand, &kFetchCommand, &kDeco
                                            &kHwlCommand,
                                            &kMicCommand,
                                            &kRecordCommand,
+                                           &kRecordEventsCommand,
                                            &kPlayCommand,
                                            &kDevicesCommand, &kCaptureCommand,
                                            &kSendCommand,
                                            &kCamCommand, &kPtzCommand,
                                            &kReceiveCommand,
+                                           &kIdentifyCommand,
+                                           &kServeCommand,
+                                           &kOnvifCommand,
 };
 
 std::string ToolUsage() {

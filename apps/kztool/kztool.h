@@ -33,6 +33,7 @@ extern const TSubcommand kRemuxCommand;
 extern const TSubcommand kHwlCommand;
 extern const TSubcommand kMicCommand;
 extern const TSubcommand kRecordCommand;
+extern const TSubcommand kRecordEventsCommand;
 extern const TSubcommand kPlayCommand;
 
 // Sets Player's device from "N" (an index, -1 the default) or a device name;
@@ -44,5 +45,8 @@ extern const TSubcommand kSendCommand;
 extern const TSubcommand kCamCommand;
 extern const TSubcommand kPtzCommand;
 extern const TSubcommand kReceiveCommand;
+extern const TSubcommand kIdentifyCommand;
+extern const TSubcommand kServeCommand;
+extern const TSubcommand kOnvifCommand;
 
 }  // namespace kztool

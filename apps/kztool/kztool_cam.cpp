@@ -22,7 +22,7 @@ namespace kztool {
 
 namespace {
 const TKzOption kOptions[] = {
-    {"--vendor", "V", "foscam, foscam-hd, panasonic, dlink, axis, mobotix or trendnet"},
+    {"--vendor", "V", "foscam, foscam-hd, panasonic, dlink, axis, mobotix, trendnet or onvif"},
     {"--user", "U", "user name"},
     {"--password", "P", "password"},
     {"--access", "LEVEL", "the user's level: admin (default), operator or visitor"},
@@ -91,6 +91,25 @@ const TImageProperty kImage[] = {{TKzCamField::kzfBrightness, TKzCamProperty::kz
                                  {TKzCamField::kzfResolution, TKzCamProperty::kzcp_VideoResolution},
                                  {TKzCamField::kzfAlias, TKzCamProperty::kzcp_dmAlias}};
 
+// An ONVIF camera: what its identification finds decides the access level.
+bool SetupOnvif(TKzArgs& Args, TKzCamera& Cam, const std::string& Host, uint16_t Port) {
+  Cam.SetCameraHost(Host);
+  Cam.SetCameraPort(Port);
+  Cam.SetUserName(Args.Get("--user"));
+  Cam.SetUserPassword(Args.Get("--password"));
+  Cam.SetCommandMode(TKzSendMode::kzsmWait);
+  std::atomic<bool> abort{false};
+  TKzOnvifIdentity id;
+  if (!KzOnvifIdentify(KzOnvifDeviceURL(Host, Port), KzCamRequestSettings(Cam), abort, id) ||
+      id.Access == TKzUserAccess::uaNone) {
+    Args.Error = "no ONVIF device at " + Args.Positional[0] + (id.Error.empty() ? "" : ": " + id.Error);
+    return false;
+  }
+  Cam.DoSetOnvif(id.Onvif);
+  Cam.DoSetUserAccess(id.Access);
+  return true;
+}
+
 // Reads HOST[:PORT] and the options into Cam; false with Args.Error set.
 bool Setup(TKzArgs& Args, TKzCamera& Cam) {
   const std::string hostPort = Args.Positional[0];
@@ -102,11 +121,12 @@ bool Setup(TKzArgs& Args, TKzCamera& Cam) {
     return false;
   }
   const std::string vendor = Args.Get("--vendor");
+  if (vendor == "onvif") return SetupOnvif(Args, Cam, host, static_cast<uint16_t>(port));
   const TVendorName* v = nullptr;
   for (const TVendorName& n : kVendors)
     if (vendor == n.Name) v = &n;
   if (!v) {
-    Args.Error = "--vendor takes foscam, foscam-hd, panasonic, dlink, axis, mobotix or trendnet";
+    Args.Error = "--vendor takes foscam, foscam-hd, panasonic, dlink, axis, mobotix, trendnet or onvif";
     return false;
   }
   const std::string access = Args.Get("--access", "admin");
@@ -234,10 +254,12 @@ int Call(TKzArgs& Args, TKzCamera& Cam) {
   return kzExitUsage;
 }
 
-// Sends URL and prints its outcome (redacted).
-bool Send(TKzCamera& Cam, const std::string& URL) {
-  const bool ok = Cam.ExecuteURL(URL);
-  KzOut("GET %s: %s\n", KzRedactCredentials(URL).c_str(), ok ? "ok" : "failed");
+// Sends Request and prints its outcome (redacted); the vendor judges the reply.
+bool Send(TKzCamera& Cam, const TKzCamRequest& Request) {
+  std::string reply;
+  const TKzIPCameraVendor* vendor = TKzIPCameraAPI::GetVendor(&Cam);
+  const bool ok = Cam.ExecuteStr(Request, reply) && (!vendor || vendor->IsReplyAccepted(Request.URL, reply));
+  KzOut("%s %s: %s\n", Request.Method.c_str(), KzRedactCredentials(Request.URL).c_str(), ok ? "ok" : "failed");
   return ok;
 }
 }  // namespace
@@ -273,21 +295,21 @@ static int RunPtz(TKzArgs& Args) {
   if (!Args.Number("--for", ms, 0, 600000)) return kzExitUsage;
   const std::string which = Args.Positional[1];
   if (which == "stop") {
-    const std::string url = TKzIPCameraAPI::GetStopURL(cam, TKzCamMovementEx::kzdLeft);
-    return !url.empty() && Send(cam, url) ? kzExitDone : kzExitFailed;
+    const TKzCamRequest stop = TKzIPCameraAPI::GetStopRequest(cam, TKzCamMovementEx::kzdLeft);
+    return !stop.Empty() && Send(cam, stop) ? kzExitDone : kzExitFailed;
   }
   for (const TMoveName& m : kMoves) {
     if (which != m.Name) continue;
-    std::string a, b;
-    TKzIPCameraAPI::GetMoveURLs(cam, m.Move, a, b);
-    if (a.empty()) {
+    TKzCamRequest a, b;
+    TKzIPCameraAPI::GetMoveRequests(cam, m.Move, a, b);
+    if (a.Empty()) {
       KzOut("%s: not supported\n", m.Name);
       return kzExitFailed;
     }
-    bool ok = Send(cam, a) && (b.empty() || Send(cam, b));
+    bool ok = Send(cam, a) && (b.Empty() || Send(cam, b));
     std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<int64_t>(ms)));
-    const std::string stop = TKzIPCameraAPI::GetStopURL(cam, m.Move);
-    if (!stop.empty()) ok = Send(cam, stop) && ok;
+    const TKzCamRequest stop = TKzIPCameraAPI::GetStopRequest(cam, m.Move);
+    if (!stop.Empty()) ok = Send(cam, stop) && ok;
     return ok ? kzExitDone : kzExitFailed;
   }
   Args.Error = "unknown direction " + which;

@@ -29,7 +29,7 @@ const TKzOption kOptions[] = {
     {"--latency", "MS", "player latency (default 100)"},
     {"--pitch", "P", "pitch shift in percent, -100..100 (default 0)"},
     {"--volume", "V", "volume multiplier (default 1)"},
-    {"--record", "OUT.wav", "record what the first source plays"},
+    {"--record", "OUT", "record what the first source plays (.wav; other extensions through FFmpeg)"},
 };
 
 struct TSource {
@@ -165,11 +165,19 @@ int RunPlay(TKzArgs& Args) {
   player.SetVolumeMultiplier(volume);
   player.SetActive(true);
   if (Args.Has("--record")) {
-    player.SetOutputFileName(Args.Get("--record"));
+    const std::string out = Args.Get("--record");
+    player.SetOutputFileName(out);
+    // Not WAV: the container's own codec at the source's rate and channels.
+    if (out.size() < 4 || out.compare(out.size() - 4, 4, ".wav") != 0) {
+      player.SetEncodeAudioCodec(kz::TKzAudioCodec::kzacDefault);
+      player.SetEncodeSampleRate(sources[0].Format.SamplesPerSec);
+      player.SetEncodeChannels(sources[0].Format.Channels);
+    }
     player.SetEncodeSampleFormat(sources[0].Format.BitsPerSample == kz::TKzBitsPerSample::kzbps8
                                      ? kz::TKzSampleFormat::kzsf8
                                      : kz::TKzSampleFormat::kzsf16);
     player.SetRecording(true);
+    if (!player.Recording()) KzErr("kztool play: cannot record to %s\n", out.c_str());
   }
   const std::vector<TArrival> arrivals = Schedule(sources, block, jitter, reorder, loss);
   const uint64_t start = kz::PlatformTickCount();

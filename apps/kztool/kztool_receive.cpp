@@ -1,8 +1,10 @@
 // kztool receive --listen PORT | --from HOST:PORT [...]: receives what
 // senders send (pushed to PORT, or pulled from HOST:PORT) for a while and
 // prints per sender the frames, frame rate, audio blocks, commands, files
-// and the delay from a frame's arrival to its display; with --out it writes
-// each sender's last frame as a PNG snapshot and the received files there.
+// and the delay from a frame's arrival to its display (for changed-area
+// streams also whole and area containers, areas and bytes per frame); with
+// --out it writes each sender's last frame as a PNG snapshot and the
+// received files there; with --play it plays their sound.
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -14,6 +16,7 @@
 
 #include "apps/common/kzappconsole.h"
 #include "apps/kztool/kztool.h"
+#include "audio/fmxMKzAudioPlayer.h"
 #include "platform/fmxMKzPlatformClock.h"
 #include "platform/fmxMKzPlatformMainThread.h"
 #include "streaming/fmxMKzCamReceiver.h"
@@ -32,6 +35,8 @@ const TKzOption kOptions[] = {
     {"--out", "DIR", "write each sender's last frame (PNG) and the received files into DIR"},
     {"--seconds", "S", "stop after S seconds (default 10)"},
     {"--max-file", "BYTES", "largest file written (default 1 GiB)"},
+    {"--play", nullptr, "play the senders' sound"},
+    {"--play-device", "N|NAME", "playback device for --play (default: the system default)"},
 };
 
 struct TSenderStats {
@@ -129,15 +134,26 @@ int Receive(TKzArgs& Args) {
                                            static_cast<size_t>(size)))
       KzErr("kztool receive: %s\n", tally.Files->Error().c_str());
   };
-  struct TCounting : kz::TCustomKzAudioOutput {
+  // Counts every sender's blocks; plays them too once active (--play).
+  struct TCounting : kz::TKzAudioPlayer {
     TTally& T;
-    explicit TCounting(TTally& Tally) : kz::TCustomKzAudioOutput(nullptr), T(Tally) {}
-    void PlayAudio(kz::TMemoryStream&, int32_t, const kz::TGUID& GUID, uint16_t, bool, int32_t, kz::TKzBitsPerSample,
-                   int32_t, int64_t, uint32_t) override {
-      std::lock_guard<std::mutex> g(T.Lock);
-      ++T.Senders[GUID].AudioBlocks;
+    explicit TCounting(TTally& Tally) : kz::TKzAudioPlayer(nullptr), T(Tally) {}
+    void PlayAudio(kz::TMemoryStream& Stream, int32_t Size, const kz::TGUID& GUID, uint16_t Index, bool AllowDrop,
+                   int32_t Channels, kz::TKzBitsPerSample Bits, int32_t Rate, int64_t Start,
+                   uint32_t Duration) override {
+      {
+        std::lock_guard<std::mutex> g(T.Lock);
+        ++T.Senders[GUID].AudioBlocks;
+      }
+      kz::TKzAudioPlayer::PlayAudio(Stream, Size, GUID, Index, AllowDrop, Channels, Bits, Rate, Start, Duration);
     }
   } audio(tally);
+  if (Args.Has("--play-device") && !PickPlaybackDevice(audio, Args.Get("--play-device"))) {
+    Args.Error = "no playback device " + Args.Get("--play-device");
+    receiver.UnRegisterCamView(&tally);
+    return kzExitUsage;
+  }
+  if (Args.Has("--play")) audio.SetActive(true);
   receiver.SetAudioOutput(&audio);
   receiver.SetActive(true);
   if (Args.Has("--listen")) {
@@ -151,9 +167,15 @@ int Receive(TKzArgs& Args) {
   const uint64_t end = kz::PlatformTickCount() + static_cast<uint64_t>(seconds * 1000);
   kz::PumpUntil([&] { return KzStopSignal() != 0 || kz::PlatformTickCount() >= end; },
                 static_cast<int>(seconds * 1000) + 1000);
+  const std::map<std::string, kz::TKzChangeStats> changes = receiver.ChangeStats();
+  // Before the receiver stops: its end deletes the senders' playback.
+  uint32_t underruns = 0;
+  for (const kz::TKzPlayItemRef& item : audio.PlayItems()) underruns += item->Stats().Underruns;
   receiver.SetActive(false);
   receiver.UnRegisterCamView(&tally);
   receiver.SetAudioOutput(nullptr);
+  audio.SetActive(false);
+  if (Args.Has("--play")) KzOut("played: %u underruns\n", underruns);
   std::lock_guard<std::mutex> g(tally.Lock);
   int index = 0;
   for (auto& [from, s] : tally.Senders) {
@@ -168,6 +190,16 @@ int Receive(TKzArgs& Args) {
       kz::TFileStream f(name, kz::TFileMode::fmCreate);
       if (kz::KzCodecEncodePNG(s.Last, png) && f.Valid()) f.Write(png.Memory(), png.Size());
     }
+  }
+  for (const auto& [from, c] : changes) {
+    const uint64_t frames = c.WholeFrames + c.AreaContainers;
+    if (!frames) continue;
+    KzOut("sender %s: whole containers %llu, area containers %llu, %.1f areas per area container, %.0f bytes per "
+          "frame, %llu not shown\n",
+          from == kz::GUIDToStringA(kz::TGUID{}) ? "(no GUID)" : from.c_str(), static_cast<unsigned long long>(c.WholeFrames),
+          static_cast<unsigned long long>(c.AreaContainers),
+          c.AreaContainers ? static_cast<double>(c.Areas) / static_cast<double>(c.AreaContainers) : 0.0,
+          static_cast<double>(c.Bytes) / static_cast<double>(frames), static_cast<unsigned long long>(c.Corrupted));
   }
   if (tally.Files)
     for (const std::string& f : tally.Files->Completed()) KzOut("file %s\n", f.c_str());

@@ -208,8 +208,10 @@ int Record(TKzArgs& Args) {
   bool started = true;
   kz::TKzRecordStats stats;
   std::string file;
+  bool gaveUp = false;  // still active but no longer recording: a write failed
   auto finish = [&] {
     if (rec.Active()) {
+      gaveUp = !rec.IsRecording();
       stats = rec.Stats();
       file = rec.RecordingFileName();
     }
@@ -236,6 +238,8 @@ int Record(TKzArgs& Args) {
       started = start();
     };
     o.OnIdle = progress;
+    // A recording that gave up (the file could not be written) ends the run.
+    o.StopWhen = [&] { return started && rec.Active() && !rec.IsRecording(); };
     o.OnStop = [&](kz::TKzCamera&) {
       finish();
       rec.SetVideoSource(nullptr);
@@ -258,6 +262,8 @@ int Record(TKzArgs& Args) {
   KzOut("recorded %s: %lld frames (%lld repeated, %lld skipped), %.1f s of audio, %.2f MB\n", file.c_str(),
         static_cast<long long>(s.FramesEncoded), static_cast<long long>(s.FramesRepeated),
         static_cast<long long>(s.FramesSkipped), s.AudioSeconds, s.BytesWritten / 1e6);
+  if (gaveUp)
+    KzErr("kztool record: recording stopped: the file could not be written further; it keeps what was written\n");
   if (errors) return kzExitFailed;
   return KzStopSignal() ? kzExitInterrupted : kzExitDone;
 }

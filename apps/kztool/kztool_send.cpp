@@ -25,7 +25,8 @@ const TKzOption kOptions[] = {
     {"--to", "HOST:PORT", "push to a receiver listening there"},
     {"--protocol", "P", "tcp, udp (default) or http"},
     {"--pull", "PORT", "listen on PORT (0: any) for receivers that pull, instead of pushing"},
-    {"--encoding", "E", "jpeg (default), png, bmp or hwl"},
+    {"--encoding", "E", "jpeg (default), png, bmp or hwl; changed areas only: jpeg-change, png-change, bmp-change, "
+                        "mix-change or hwl-change"},
     {"--tone", nullptr, "send a 440 Hz test tone as audio too"},
     {"--seconds", "S", "stop after S seconds (default 10)"},
 };
@@ -37,7 +38,12 @@ struct TNamed {
 const TNamed kProtocols[] = {{"tcp", int(kz::TKzProtocol::kzpTCP)}, {"udp", int(kz::TKzProtocol::kzpUDP)},
                              {"http", int(kz::TKzProtocol::kzpHTTP)}};
 const TNamed kEncodings[] = {{"jpeg", int(kz::TKzEncodingType::kzetJPEG)}, {"png", int(kz::TKzEncodingType::kzetPNG)},
-                             {"bmp", int(kz::TKzEncodingType::kzetBMP)}, {"hwl", int(kz::TKzEncodingType::kzetHWL)}};
+                             {"bmp", int(kz::TKzEncodingType::kzetBMP)}, {"hwl", int(kz::TKzEncodingType::kzetHWL)},
+                             {"jpeg-change", int(kz::TKzEncodingType::kzetJPEGChange)},
+                             {"png-change", int(kz::TKzEncodingType::kzetPNGChange)},
+                             {"bmp-change", int(kz::TKzEncodingType::kzetBMPChange)},
+                             {"mix-change", int(kz::TKzEncodingType::kzetMixFormatChange)},
+                             {"hwl-change", int(kz::TKzEncodingType::kzetHWLChange)}};
 
 template <size_t N>
 bool Lookup(const TNamed (&Table)[N], const std::string& Name, int& Value) {

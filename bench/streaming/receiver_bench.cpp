@@ -1,4 +1,4 @@
-// Sender to receiver on loopback, TCP push, 25 fps of JPEG frames at
+// TKzCamSender to TKzCamReceiver on loopback, TCP push, 25 fps of JPEG frames at
 // 640x480 and 1920x1080: the delay from a frame's send to its display by
 // the receiver (frame number read back from the pixels, VideoLatency 0),
 // p50 and p99, against one frame interval; and the CPU of both ends
@@ -20,9 +20,8 @@
 #include "bench/kzbench.h"
 #include "foundation/fmxMKzMessages.h"
 #include "platform/fmxMKzPlatformMainThread.h"
-#include "streaming/Fmxmkzsenderthread.h"
+#include "sender/fmxMKzCamSender.h"
 #include "streaming/fmxMKzCamReceiver.h"
-#include "streaming/fmxMKzStreamConnect.h"
 #include "video/fmxMKzFrameContainer.h"
 #include "video/fmxMKzImageCodecs.h"
 
@@ -73,7 +72,7 @@ std::vector<std::vector<uint8_t>> MakeFrames(int W, int H) {
   return frames;
 }
 
-// Ours: a sender thread pacing the frames out at 25 fps to a receiver.
+// Ours: a TKzCamSender given the frames at 25 fps, pushing to a receiver.
 void RunOurs(const std::string& Name, const std::vector<std::vector<uint8_t>>& Frames) {
   std::vector<Clock::time_point> sent(Frames.size());
   TDelays delays(sent);
@@ -86,41 +85,35 @@ void RunOurs(const std::string& Name, const std::vector<std::vector<uint8_t>>& F
   PumpUntil([&] { return receiver.ListeningPort() != 0; }, 5000);
   const double cpu0 = kzbench::CpuSeconds();
   std::atomic<bool> done{false};
-  std::thread sender([&] {
-    std::string error;
-    TKzSocket s = KzMConnectStream({"127.0.0.1", receiver.ListeningPort(), TKzProtocol::kzpTCP, nullptr, 3000},
-                                   nullptr, error);
-    TKzSendStreamArgs a;
-    a.Spec.DataType = DATA_TYPE_VIDEO;
-    a.Spec.Protocol = TKzProtocol::kzpTCP;
-    a.Spec.BufferSize = 65536;
-    a.Spec.GUIDFrom = KzCreateGUID();
-    a.SendParam.BufferSize = a.Spec.BufferSize;
-    a.Socket = s;
-    uint16_t index = 0;
+  TKzCamSender sender(nullptr);
+  sender.SetProtocol(TKzProtocol::kzpTCP);
+  sender.SetBufferSize(65536);
+  sender.SetReceiverHost("127.0.0.1");
+  sender.SetReceiverPort(receiver.ListeningPort());
+  sender.SetGUIDFrom(GUIDToStringA(KzCreateGUID()));
+  sender.SetActive(true);
+  std::thread feeder([&] {
     const auto start = Clock::now();
-    for (size_t i = 0; i < Frames.size() && s != KZ_INVALID_SOCKET; ++i) {
+    for (size_t i = 0; i < Frames.size(); ++i) {
       std::this_thread::sleep_until(start + std::chrono::microseconds(static_cast<int64_t>(i * kIntervalMs * 1000)));
       std::vector<uint8_t> framed;
       KzAppendFramedImage(framed, *KzFindFrameFormat(TKzEncodingType::kzetJPEG), Frames[i].data(),
                           static_cast<uint32_t>(Frames[i].size()), static_cast<int64_t>(i * kIntervalMs), 40);
       TMemoryStream payload;
       payload.Write(framed.data(), static_cast<int64_t>(framed.size()));
-      payload.SetPosition(0);
       sent[i] = Clock::now();
-      if (KzSendStream(a, payload, index) < 0) break;
+      sender.SendVideoStream(0, TKzVideoInfo{}, payload, 0);
     }
-    PlatformShutdown(s);
-    PlatformCloseSocket(s);
     done = true;
   });
   PumpUntil([&] { return done.load(); }, 60000);
-  sender.join();
+  feeder.join();
   PumpUntil([&] {
     std::lock_guard<std::mutex> g(delays.Lock);
     return delays.Ms.size() >= Frames.size();
   }, 2000);
   const double cpu = kzbench::CpuSeconds() - cpu0;
+  sender.SetActive(false);
   receiver.SetActive(false);
   receiver.UnRegisterCamView(&delays);
   std::lock_guard<std::mutex> g(delays.Lock);

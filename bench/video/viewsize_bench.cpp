@@ -1,6 +1,6 @@
 // A wall of sixteen 1080p cameras on two cores: kzcamsim serves 16 ports of
-// 1920x1080 Motion-JPEG at 25 fps; 16 TKzCamera objects play them into a
-// 4 x 4 grid of 480 x 270 views on one headless 1920 x 1080 form, first
+// 1920x1080 Motion-JPEG at 25 fps; 16 TKzCamera objects play them into the
+// 4 x 4 cells (480 x 270) of a wall on one headless 1920 x 1080 form, first
 // decoding at the size shown (a quarter), then at full size
 // (DecodeToViewSize off); the anchor is one ffmpeg process decoding the
 // same sixteen streams with -lowres 2 and composing them with xstack.
@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -29,7 +30,7 @@
 #include "inet/fmxMKzInet.h"
 #include "platform/fmxMKzPlatformControl.h"
 #include "platform/fmxMKzPlatformMainThread.h"
-#include "video/fmxMKzCamView.h"
+#include "video/fmxMKzCamMultiView.h"
 
 extern char** environ;
 
@@ -47,54 +48,44 @@ constexpr int kWindowMs = 10000;
 using kzbench::AppPath;
 using kzbench::TChild;
 
-// A cell that counts the frames its camera hands it (painting as usual).
-class TCountingView : public TKzCamView {
-public:
-  using TKzCamView::TKzCamView;
-  void ViewerGetImageBMP(TComponent* Sender, const TKzMBitmap& Bitmap, bool Own, uint16_t VideoIndex,
-                         const TGUID& GUIDFrom) override {
-    Frames.fetch_add(1, std::memory_order_relaxed);
-    LastWidth.store(Bitmap.Width(), std::memory_order_relaxed);
-    TKzCamView::ViewerGetImageBMP(Sender, Bitmap, Own, VideoIndex, GUIDFrom);
-  }
-  std::atomic<int64_t> Frames{0};
-  std::atomic<int32_t> LastWidth{0};
-};
-
 struct TWallSide {
   kzbench::TKzFleetSide Fleet;
-  int32_t FrameWidth = 0;  // of the frames the cells got
+  std::string Scales;  // frames per JPEG scale, of the first camera
 };
 
+// The sixteen cameras play into the cells of one wall on a shown headless
+// form; a cell counts the frames the wall painted into it.
 TWallSide RunWall(const std::vector<std::string>& URLs, bool DecodeToViewSize) {
   TForm form(nullptr);
   form.SetSize(kGrid * kCellW, kGrid * kCellH);
-  std::vector<std::unique_ptr<TKzCamera>> cams;
-  std::vector<TCountingView*> views;  // owned by the form
+  auto* wall = new TKzCamMultiView(&form);  // owned by the form
+  wall->SetParent(&form);
+  wall->SetBounds(0, 0, kGrid * kCellW, kGrid * kCellH);
   for (size_t i = 0; i < URLs.size(); ++i) {
-    auto* v = new TCountingView(&form);
-    v->SetParent(&form);
-    v->SetBounds(int(i % kGrid) * kCellW, int(i / kGrid) * kCellH, kCellW, kCellH);
-    v->SetShowCaption(false);
-    views.push_back(v);
+    TKzCamViewItem& cell = wall->Viewers().Add();
+    cell.SetBounds(int(i % kGrid) * kCellW, int(i / kGrid) * kCellH, kCellW, kCellH);
+    cell.SetShowCaption(false);
   }
   form.Show();
+  form.PaintPending();
+  std::vector<std::unique_ptr<TKzCamera>> cams;
   for (size_t i = 0; i < URLs.size(); ++i) {
     cams.push_back(std::make_unique<TKzCamera>(nullptr));
     cams.back()->SetDecodeToViewSize(DecodeToViewSize);
-    views[i]->SetVideoSource(cams.back().get());
+    wall->Viewers()[static_cast<int32_t>(i)].SetVideoSource(cams.back().get());
     cams.back()->SetURL(URLs[i]);
     cams.back()->PlayVideoStream();
   }
   TWallSide side;
   side.Fleet = kzbench::KzMeasureFleet(
-      URLs.size(), kWarmUpMs, kWindowMs, [&](size_t i) { return views[i]->Frames.load(); },
+      URLs.size(), kWarmUpMs, kWindowMs,
+      [&](size_t i) { return static_cast<int64_t>(wall->Viewers()[static_cast<int32_t>(i)].FramesPainted()); },
       [] { return kzbench::CpuSeconds(); });
-  side.FrameWidth = views[0]->LastWidth.load();
+  side.Scales = cams[0]->DecodeScaleCounts().Summary();
+  wall->ClearVideoSource();
   for (auto& c : cams) c->Abort();
   PumpUntil([&] { return std::none_of(cams.begin(), cams.end(), [](auto& c) { return c->IsVideoPlaying(); }); },
             5000);
-  for (TCountingView* v : views) v->SetVideoSource(nullptr);
   Application().ProcessMessages();
   return side;
 }
@@ -178,15 +169,15 @@ void BM_WallOfSixteen1080pCameras(benchmark::State& State) {
   if (ffmpegMs > 0) kzbench::Cost(ffmpegName, scaledMs, ffmpegMs, "cpu_ms/frame");
   std::printf(
       "\nWall of 16 cameras, 1920x1080 Motion-JPEG at 25 fps from kzcamsim, 4 x 4 cells of 480x270 (%u cores)\n"
-      "                              frames   fps/cell min   mean   CPU %% of a core   CPU ms/frame\n"
-      "  views, decoded as shown   %4dx%-4d       %5.1f  %5.1f        %5.1f          %5.2f\n"
-      "  views, decoded full size  %4dx%-4d       %5.1f  %5.1f        %5.1f          %5.2f\n"
-      "  ffmpeg -lowres 2 + xstack  480x270         %5.1f  %5.1f        %5.1f          %5.2f\n"
+      "                              fps/cell min   mean   CPU %% of a core   CPU ms/frame   frames per scale\n"
+      "  wall, decoded as shown          %5.1f  %5.1f        %5.1f          %5.2f   %s\n"
+      "  wall, decoded full size         %5.1f  %5.1f        %5.1f          %5.2f   %s\n"
+      "  ffmpeg -lowres 2 + xstack       %5.1f  %5.1f        %5.1f          %5.2f\n"
       "  CPU per frame, scaled / full: %.2f   scaled / ffmpeg: %.2f\n",
-      std::thread::hardware_concurrency(), scaled.FrameWidth, scaled.FrameWidth * 9 / 16, scaled.Fleet.Min(),
-      scaled.Fleet.Mean(), 100 * scaled.Fleet.CpuShare, scaledMs, full.FrameWidth, full.FrameWidth * 9 / 16,
-      full.Fleet.Min(), full.Fleet.Mean(), 100 * full.Fleet.CpuShare, fullMs, ffmpeg.Min(), ffmpeg.Mean(),
-      100 * ffmpeg.CpuShare, ffmpegMs, fullMs > 0 ? scaledMs / fullMs : 0, ffmpegMs > 0 ? scaledMs / ffmpegMs : 0);
+      std::thread::hardware_concurrency(), scaled.Fleet.Min(), scaled.Fleet.Mean(), 100 * scaled.Fleet.CpuShare,
+      scaledMs, scaled.Scales.c_str(), full.Fleet.Min(), full.Fleet.Mean(), 100 * full.Fleet.CpuShare, fullMs,
+      full.Scales.c_str(), ffmpeg.Min(), ffmpeg.Mean(), 100 * ffmpeg.CpuShare, ffmpegMs,
+      fullMs > 0 ? scaledMs / fullMs : 0, ffmpegMs > 0 ? scaledMs / ffmpegMs : 0);
 }
 
 BENCHMARK(BM_WallOfSixteen1080pCameras)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);

@@ -1,14 +1,15 @@
 // The audio player on the fake wave-out and the virtual clock: one item per
 // source and format, blocks played by time stamp, late blocks dropped or
 // played, the queue cap, the free-buffer count under many feeders, a jittered
-// stream played whole and on time, teardown with timers pending, and WAV
-// recording of what played.
+// stream played whole and on time, teardown with timers pending, and
+// recording of what played (WAV by the library's writer, the rest by FFmpeg).
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <random>
 #include <thread>
 
+#include "ffmpeg/fmxMKzFFmpegLib.h"
 #include "foundation/fmxMKzErrors.h"
 #include "tests/audio/kzaudiotest.h"
 #include "tests/audio/kzplayertest.h"
@@ -243,10 +244,12 @@ TEST(AudioPlayer, RecordsOnePlayedSourceToWav) {
     EXPECT_THROW(rig.Player.SetRecording(true), EKzMediaError);
     EXPECT_FALSE(rig.Player.Recording());
   }
-  // Compressed formats need FFmpeg's encoding, not in this build: no start.
+  // Compressed formats need FFmpeg: turned off, nothing starts.
   rig.Player.SetEncodeAudioCodec(TKzAudioCodec::kzacMP3);
+  rig.Player.SetUseFFMpeg(false);
   rig.Player.SetRecording(true);
   EXPECT_FALSE(rig.Player.Recording());
+  rig.Player.SetUseFFMpeg(true);
 
   rig.Player.SetEncodeAudioCodec(TKzAudioCodec::kzacWAV);
   rig.Player.SetEncodeSampleFormat(TKzSampleFormat::kzsf16);
@@ -268,4 +271,49 @@ TEST(AudioPlayer, RecordsOnePlayedSourceToWav) {
   EXPECT_TRUE(wav.substr(44) == expected);
   KZ_NEED(HaveProgram("soxi"), "soxi (sox)");
   EXPECT_EQ(RunOutput("soxi -s " + file), "800\n");
+}
+
+// Compressed recordings through FFmpeg last what was played, give or take
+// one codec frame; a codec without an encoder ends the recording.
+TEST(AudioPlayer, RecordsThroughFFmpeg) {
+  KZ_NEED(HaveProgram("ffprobe"), "ffprobe (ffmpeg)");
+  KZ_NEED(LoadFFMpegLibraries(""), LastFFmpegBindError());
+  TTempDir dir;
+  TPlayRig rig;
+  int stopped = 0;
+  rig.Player.OnStopRecording = [&](TComponent*) { ++stopped; };
+  const struct {
+    const char* File;
+    TKzAudioCodec Codec;
+    const char* Name;    // what ffprobe calls it; "" when it cannot be written
+    double FrameSeconds;  // one codec frame at 8 kHz
+  } rows[] = {{"out.mp3", TKzAudioCodec::kzacMP3, "mp3", 0.072},
+              {"out.ogg", TKzAudioCodec::kzacVorbis, "vorbis", 0.256},
+              {"out.m4a", TKzAudioCodec::kzacAAC, "aac", 0.128},
+              {"out.amr", TKzAudioCodec::kzacAMR, "", 0}};
+  const TGUID source = KzCreateGUID();
+  int64_t stamp = 1000;
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.File);
+    const std::string file = dir / r.File;
+    rig.Player.SetOutputFileName(file);
+    rig.Player.SetEncodeAudioCodec(r.Codec);
+    stopped = 0;
+    rig.Player.SetRecording(true);
+    ASSERT_TRUE(rig.Player.Recording());
+    for (int id = 1; id <= 75; ++id, stamp += 20) rig.Play(source, 0, 1000 * (id % 7), stamp, kS8k16, 20);
+    if (!*r.Name) {
+      EXPECT_FALSE(rig.Player.Recording());
+      EXPECT_EQ(stopped, 1);
+      continue;
+    }
+    rig.Player.SetRecording(false);
+    EXPECT_EQ(stopped, 1);
+    EXPECT_EQ(RunOutput("ffprobe -v error -show_entries stream=codec_name -of csv=p=0 " + file),
+              std::string(r.Name) + "\n");
+    // Decoded, without the encoder's delay and padding (which ffprobe's mp3 duration counts).
+    const double seconds = double(RunOutput("ffmpeg -v error -i " + file + " -f s16le -ac 1 -ar 8000 -").size()) / 16000;
+    EXPECT_NEAR(seconds, 1.5, r.FrameSeconds);
+    EXPECT_EQ(RunOutput("ffmpeg -v error -i " + file + " -f null - 2>&1"), "");
+  }
 }

@@ -50,9 +50,12 @@ TEST(MessagePump, UnknownAndUnregisteredTargetsAreDroppedQuietly) {
   pump.PostMessage2(&never, WM_USER, 0, 0);
   pump.PostMessage2(&live, WM_USER + 1, 0, 0);  // number without a handler
   pump.UnRegister2(&gone);                      // unregistered before dispatch
+  int reborn = 0;  // a new target at the gone one's address gets none of its messages
+  pump.RegisterMessageHandler2(&gone, WM_USER, [&](TMessage&) { ++reborn; });
   pump.PostMessage2(&live, WM_USER, 0, 0);
   ASSERT_TRUE(PumpUntil([&] { return liveCount == 1; }, 5000));
   EXPECT_EQ(goneCount, 0);
+  EXPECT_EQ(reborn, 0);
 }
 
 TEST(MessagePump, HandlerThatPostsCausesOneMorePassNotRecursion) {

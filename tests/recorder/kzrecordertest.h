@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -89,9 +90,84 @@ inline double StreamSpan(const std::string& Path, const std::string& Sel) {
   }
   return end > first ? end - first : 0;
 }
-// What FFmpeg says when it decodes the whole file ("" when it reads clean).
+// What FFmpeg says when it decodes the whole file ("" when it reads clean);
+// the file's own timestamps pass through, so the null output's frame-rate
+// rounding cannot make two close frames collide.
 inline std::string DecodeErrors(const std::string& Path) {
-  return Run("ffmpeg -v error -i '" + Path + "' -f null - 2>&1");
+  return Run("ffmpeg -v error -i '" + Path + "' -fps_mode passthrough -f null - 2>&1");
+}
+
+// Times (s) where the luma average of the video rises above the middle.
+inline std::vector<double> Flashes(const std::string& Path) {
+  std::vector<double> out;
+  bool bright = false;
+  std::istringstream in(Run("ffprobe -v error -f lavfi 'movie=" + Path +
+                            ",signalstats' -show_entries frame=pts_time:frame_tags=lavfi.signalstats.YAVG "
+                            "-of csv=p=0"));
+  for (std::string l; std::getline(in, l);) {
+    const size_t comma = l.find(',');
+    if (comma == std::string::npos) continue;
+    const double t = std::atof(l.c_str()), y = std::atof(l.c_str() + comma + 1);
+    if (y > 128 && !bright) out.push_back(t);
+    bright = y > 128;
+  }
+  return out;
+}
+
+// Times (s) where a sound starts after silence.
+inline std::vector<double> Beeps(const std::string& Path) {
+  const std::string log = Run("ffmpeg -v info -nostats -i '" + Path + "' -af silencedetect=n=-30dB:d=0.1 -f null - 2>&1");
+  std::vector<double> out;
+  const std::regex end("silence_end: ([0-9.]+)");
+  for (auto it = std::sregex_iterator(log.begin(), log.end(), end); it != std::sregex_iterator(); ++it)
+    out.push_back(std::atof((*it)[1].str().c_str()));
+  return out;
+}
+
+// Records Seconds of virtual time at Fps into Out: each second starts with a
+// white picture and a 100 ms beep handed over at the same instant, the rest
+// is black and silent. The clock jumps to the flash's frame and then to the
+// second's last frame: the encoder catches up without anything skipped.
+inline void RecordFlashesAndBeeps(int Fps, int Seconds, const std::string& Out) {
+  kz::TKzVirtualClockScope clock;
+  TPictureSource video;
+  TSoundSource sound;
+  kz::TKzCamRecorder rec(nullptr);
+  rec.SetVideoSource(&video);
+  rec.SetAudioSource(&sound);
+  rec.SetVideoFramePerSec(Fps);
+  rec.SetOutputFileName(Out);
+  rec.SetActive(true);
+  ASSERT_TRUE(rec.Active());
+  const uint64_t t0 = clock.Clock.Now();
+  const kz::TKzMBitmap white = Picture(64, 48, 0xFFFFFF), black = Picture(64, 48, 0);
+  auto stepTo = [&](int64_t Step) {  // the clock at Step's due time, then Step done
+    clock.Clock.Set(t0 + uint64_t(Step * 1000 / Fps));
+    ASSERT_TRUE(WaitUntil(60000, [&] { return rec.Stats().Steps > Step; })) << "step " << Step;
+  };
+  for (int s = 0; s < Seconds; ++s) {
+    video.Deliver(white);
+    sound.Deliver(100, 12000, 1000);
+    sound.Deliver(900, 0);
+    ASSERT_NO_FATAL_FAILURE(stepTo(int64_t(s) * Fps));
+    video.Deliver(black);
+    ASSERT_NO_FATAL_FAILURE(stepTo(int64_t(s + 1) * Fps - 1));
+  }
+  rec.SetActive(false);
+}
+
+// Every beep start lies within one frame period of its flash.
+inline void ExpectBeepsOnFlashes(const std::string& Out, int Fps, size_t Seconds) {
+  const std::vector<double> flashes = Flashes(Out), beeps = Beeps(Out);
+  ASSERT_EQ(flashes.size(), Seconds);
+  ASSERT_GE(beeps.size(), Seconds - 1);  // the first beep may start the file without silence before it
+  for (double b : beeps) {
+    if (b > flashes.back() + 0.5) continue;  // the end of the file closes the last silence
+    const auto nearest = std::min_element(flashes.begin(), flashes.end(),
+                                          [b](double x, double y) { return std::abs(x - b) < std::abs(y - b); });
+    EXPECT_NEAR(*nearest, b, 1.0 / Fps) << "beep at " << b;
+  }
+  EXPECT_NEAR(StreamSpan(Out, "a:0"), StreamSpan(Out, "v:0"), 0.1);
 }
 
 }  // namespace kztest

@@ -43,6 +43,9 @@ TEST_F(KztoolRecord, FullDiskReportsOnceAndKeepsWhatWasWritten) {
   size_t reports = 0;
   for (size_t at = 0; (at = printed.find("File too large", at)) != std::string::npos; ++at) ++reports;
   EXPECT_EQ(reports, 1u) << printed;
+  // It stops there, says so, and still prints what it wrote.
+  EXPECT_NE(printed.find("recording stopped: the file could not be written further"), std::string::npos) << printed;
+  EXPECT_NE(printed.find("recorded " + out + ": "), std::string::npos) << printed;
   EXPECT_NE(printed.find("rc=1"), std::string::npos) << printed;
   EXPECT_GT(kztest::ProbeFrameCount(out), 5);
 }

@@ -226,8 +226,9 @@ def encode_payload(code, f, payload):
 
 # ---- stream and datagram readers -----------------------------------------
 
-def read_stream(b):
-    """Packets of a stream connection, in order."""
+def read_stream(b, emit=None):
+    """Packets of a stream connection, in order (emit(header, payload) of each; describe_packet by default)."""
+    emit = emit or describe_packet
     out, p = [], 0
     while True:
         s = b.find(MARKER, p)
@@ -246,7 +247,7 @@ def read_stream(b):
             if state == "wait":
                 return out
             if state == "done":
-                out.append(describe_packet(h, data))
+                out.append(emit(h, data))
             p = end
             continue
         if n < 0 or len(b) < q + n:
@@ -257,7 +258,7 @@ def read_stream(b):
             data = inflate(data, max(4 * n, INFLATE_FLOOR))
             if data is None:
                 continue
-        out.append(describe_packet(h, data))
+        out.append(emit(h, data))
 
 
 def read_datagram(b):

@@ -458,25 +458,6 @@ TEST(MultiSource, OnDecodeVideoMayRewriteThePictureAndItsKind) {
   }
 }
 
-TEST(MultiSource, ChangedAreaStreamsAreReportedOnceAndDoNotDisturbOtherSenders) {
-  TMultiChain chain(0);
-  const TGUID changed = KzCreateGUID(), plain = KzCreateGUID();
-  for (int i = 0; i < 3; ++i)
-    chain.FeedVideo(changed, Framed(JpegFrame(kColours[4]), 1000 + 40 * i, 40), TKzEncodingType::kzetJPEGChange);
-  chain.FeedVideo(plain, Framed(PngFrame(kColours[2]), 5000, 40, TKzEncodingType::kzetPNG), TKzEncodingType::kzetPNG);
-  ASSERT_TRUE(chain.WaitFrames(1));
-  chain.Barrier(changed);
-  EXPECT_EQ(chain.Kept(changed), 0) << "skipped bytes do not pile up";
-  chain.Owner.Flush();
-  std::lock_guard<std::mutex> g(chain.Owner.Lock);
-  EXPECT_EQ(chain.Owner.Debug.size(), 1u);
-  EXPECT_NE(chain.Owner.Debug[0].find("JPEGChange"), std::string::npos);
-  std::lock_guard<std::mutex> v(chain.View.Lock);
-  ASSERT_EQ(chain.View.Seen.size(), 1u);
-  EXPECT_EQ(chain.View.Seen[0].From, plain);
-  EXPECT_EQ(chain.View.Seen[0].Colour, 2);
-}
-
 TEST(MultiSource, HwlFramesAreShownAtTheCameraSizeAsALocalDecodeShowsThem) {
   TKzMBitmap camera;
   kzcamsim::KzSimDrawFrame(camera, 320, 240, 7, 0);

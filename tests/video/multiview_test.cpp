@@ -393,12 +393,16 @@ TEST(MultiViewFullScreen, CopyShowsTheCellsAndClosingCopiesTheLastFramesBack) {
   w.OnFullScreen = [&](TComponent*, bool Show) { events.push_back(Show); };
   rig.Cams[1]->Deliver(Solid(100, 80, 0xFFFF0000u));
   rig.Settle();
+  const TKzDecodeSize inWall = rig.Cams[1]->Consumers().WantedDecodeSize();
+  EXPECT_EQ(inWall, w.Viewers()[1].Viewer()->DecodeSizeRequest());
   w.SetFullScreen(true);
   rig.Settle();
   TKzCamMultiView* copy = w.FullScreenMultiView();
   ASSERT_NE(copy, nullptr);
   ASSERT_EQ(copy->Viewers().Count(), 3);
   for (int i = 0; i < 3; ++i) EXPECT_EQ(copy->Viewers()[i].VideoSource(), rig.Cams[i].get());
+  // Decoding follows the copy's cells while the window is open.
+  EXPECT_EQ(rig.Cams[1]->Consumers().WantedDecodeSize(), copy->Viewers()[1].Viewer()->DecodeSizeRequest());
   EXPECT_TRUE(copy->Viewers()[1].Viewer()->HasImage());
   // Frames go to the copy only.
   rig.Cams[1]->Deliver(Solid(100, 80, 0xFF0000FFu));
@@ -414,6 +418,7 @@ TEST(MultiViewFullScreen, CopyShowsTheCellsAndClosingCopiesTheLastFramesBack) {
   EXPECT_EQ(events, (std::vector<bool>{true, false}));
   EXPECT_EQ(rig.Px(150, 40), 0xFF0000FFu) << "the copy's last frame came back";
   EXPECT_EQ(rig.Cams[1]->Consumers().CamViews.size(), 1u);
+  EXPECT_EQ(rig.Cams[1]->Consumers().WantedDecodeSize(), inWall);
 }
 
 // ---- Threads

@@ -1,0 +1,261 @@
+#include "recorder/fmxMKzEventRecorder.h"
+
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+
+#include "video/fmxMKzImageWrapper.h"
+
+namespace kz {
+
+namespace {
+int64_t NowMs() { return static_cast<int64_t>(KzMGetTickCount()); }
+
+int64_t WallOffsetMs() {
+  const int64_t wall =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+  return wall - NowMs();
+}
+
+int64_t Ms(double Sec) { return Sec <= 0 ? 0 : std::llround(Sec * 1000.0); }
+}  // namespace
+
+TKzEventRecorder::TKzEventRecorder(TComponent* AOwner)
+    : TComponent(AOwner),
+      FEncoder(std::make_unique<TKzImageWrapper>()),
+      FMotionDecoder(std::make_unique<TKzImageWrapper>()) {
+  FMotionDecoder->SetDecodeSize(TKzDecodeSize{320, 240});
+}
+
+TKzEventRecorder::~TKzEventRecorder() {
+  SetActive(false);
+  SetSource(nullptr);
+}
+
+void TKzEventRecorder::SetSource(TKzVideoSource* Value) {
+  if (FSource == Value) return;
+  if (FSource) {
+    FSource->UnRegisterCamPacketConsumer(this);
+    FSource->UnRegisterCamRecorder(this);
+    RemoveFreeNotification(FSource);
+  }
+  FSource = Value;
+  if (FSource) {
+    FSource->RegisterCamRecorder(this);
+    FSource->RegisterCamPacketConsumer(this);
+    FreeNotification(FSource);
+  }
+}
+
+void TKzEventRecorder::Notification(TComponent* AComponent, TOperation Operation) {
+  TComponent::Notification(AComponent, Operation);
+  if (Operation == TOperation::opRemove && AComponent == FSource) FSource = nullptr;
+}
+
+TKzEventSettings TKzEventRecorder::SettingsNow() const {
+  TKzEventSettings s;
+  s.Mode = Mode;
+  s.PreRollMs = Ms(PreRollSec);
+  s.PostRollMs = Ms(PostRollSec);
+  s.SegmentMs = std::max<int64_t>(Ms(SegmentSec), 1);
+  s.OutputFolder = OutputFolder.empty() ? "." : OutputFolder;
+  s.FileNamePattern = FileNamePattern;
+  s.SourceName = SourceName;
+  s.MaxDiskMB = MaxDiskMB;
+  s.MaxAgeHours = MaxAgeHours;
+  s.PreRollMaxBytes = PreRollMaxBytes;
+  return s;
+}
+
+void TKzEventRecorder::Error(const std::string& Text) {
+  if (OnError) OnError(this, Text);
+}
+
+void TKzEventRecorder::SetActive(bool Value) {
+  if (Value == FActive) return;
+  if (Value)
+    Start();
+  else
+    Stop();
+}
+
+void TKzEventRecorder::Start() {
+  const TKzEventSettings s = SettingsNow();
+  std::error_code ec;
+  std::filesystem::create_directories(s.OutputFolder, ec);
+  if (!std::filesystem::is_directory(s.OutputFolder, ec)) {
+    Error("cannot make the folder " + s.OutputFolder);
+    return;
+  }
+  FSession = std::make_unique<TKzEventSession>(s);
+  FSession->SetWallOffsetMs(WallOffsetMs());
+  FSession->OnClipStarted = [this](const TKzEventFileInfo& I) {
+    if (OnClipStarted) OnClipStarted(this, I);
+  };
+  FSession->OnClipFinished = [this](const TKzEventFileInfo& I) {
+    if (!OnClipFinished) return;
+    OnClipFinished(this, I.FileName, I.StartMs, I.DurationMs, I.Events);
+  };
+  FSession->OnSegmentFinished = [this](const TKzEventFileInfo& I) {
+    if (OnSegmentFinished) OnSegmentFinished(this, I);
+  };
+  FSession->OnRetentionDeleted = [this](const std::string& F) {
+    if (OnRetentionDeleted) OnRetentionDeleted(this, F);
+  };
+  FSession->OnError = [this](const std::string& T) { Error(T); };
+  FMinRegionArea.store(MinRegionArea);
+  {
+    std::lock_guard<std::mutex> g(FInputLock);
+    FSplitter.Clear();
+  }
+  {
+    std::lock_guard<std::mutex> g(FQueueLock);
+    FQueue.clear();
+    FQueuedBytes = 0;
+    FStopping = false;
+    FStats = {};
+  }
+  FThread = std::thread([this] { Run(); });
+  FActive = true;
+  FRunning.store(true);
+}
+
+void TKzEventRecorder::Stop() {
+  FRunning.store(false);
+  {
+    std::lock_guard<std::mutex> g(FQueueLock);
+    FStopping = true;
+  }
+  FQueueChanged.notify_all();
+  if (FThread.joinable()) FThread.join();
+  FSession.reset();
+  FActive = false;
+}
+
+void TKzEventRecorder::Push(TItem Item) {
+  {
+    std::lock_guard<std::mutex> g(FQueueLock);
+    if (FStopping) return;
+    const size_t bytes = Item.Packet.MemoryBytes();
+    if (Item.Packet.Data) {
+      ++FStats.Packets;
+      if (FQueuedBytes + bytes > MaxQueuedBytes) {
+        ++FStats.Dropped;
+        return;
+      }
+      FQueuedBytes += bytes;
+    } else {
+      ++FStats.MotionFrames;
+    }
+    FQueue.push_back(std::move(Item));
+  }
+  FQueueChanged.notify_one();
+}
+
+void TKzEventRecorder::Run() {
+  std::unique_lock<std::mutex> l(FQueueLock);
+  for (;;) {
+    FQueueChanged.wait(l, [this] { return FStopping || !FQueue.empty(); });
+    if (FQueue.empty() && FStopping) break;
+    // Whatever arrived before the stop is still written.
+    TItem item = std::move(FQueue.front());
+    FQueue.pop_front();
+    if (item.Packet.Data) FQueuedBytes -= item.Packet.MemoryBytes();
+    l.unlock();
+    // A frame's motion follows the frame itself: the pre-roll then reaches
+    // back from that frame.
+    if (item.Packet.Data)
+      FSession->AddPacket(item.Packet);
+    else
+      FSession->AddMotion(item.MotionMs, item.Bounds);
+    if (item.WatchMotion) WatchJpeg(item.Packet);
+    const size_t ring = FSession->Ring().MemoryBytes(), peak = FSession->Ring().PeakMemoryBytes();
+    l.lock();
+    FStats.PreRollBytes = ring;
+    FStats.PreRollPeakBytes = peak;
+  }
+  l.unlock();
+  FSession->Finish();
+}
+
+void TKzEventRecorder::WatchJpeg(const TKzEventPacket& Packet) {
+  TMemoryStream s;
+  s.Write(Packet.Data->data(), static_cast<int64_t>(Packet.Data->size()));
+  s.Seek(0, TSeekOrigin::soBeginning);
+  TKzMBitmap& picture = FMotionDecoder->GetBitmap();
+  if (!FMotionDecoder->LoadFromStream(s, 0, &picture)) return;
+  TKzEventRect bounds;
+  if (!FStreamWatcher.Check(picture, FMinRegionArea.load(), bounds)) return;
+  {
+    std::lock_guard<std::mutex> g(FQueueLock);
+    ++FStats.MotionFrames;
+  }
+  FSession->AddMotion(Packet.Dts, bounds);
+}
+
+TKzEventRecorderStats TKzEventRecorder::Stats() const {
+  std::lock_guard<std::mutex> g(FQueueLock);
+  TKzEventRecorderStats s = FStats;
+  s.QueuedBytes = FQueuedBytes;
+  return s;
+}
+
+void TKzEventRecorder::PacketStreamBytes(TComponent* Sender, const uint8_t* Data, size_t Size) {
+  (void)Sender;
+  if (!FRunning.load()) return;
+  FPacketsSeen.store(true);
+  FJpegStream.store(true);
+  std::lock_guard<std::mutex> g(FInputLock);
+  FSplitter.Add(Data, Size, [this](std::vector<uint8_t>& Frame) {
+    TItem item;
+    item.WatchMotion = true;
+    item.Packet = FMaker.FromJpeg(std::move(Frame), NowMs());
+    FLastPacketMs.store(item.Packet.Dts);
+    Push(std::move(item));
+  });
+}
+
+void TKzEventRecorder::PacketVideo(TComponent* Sender, const TKzCompressedVideoPacket& Packet) {
+  (void)Sender;
+  if (!FRunning.load() || !Packet.Data || Packet.Size == 0) return;
+  FPacketsSeen.store(true);
+  std::lock_guard<std::mutex> g(FInputLock);
+  TItem item;
+  item.Packet = FMaker.FromDemuxed(Packet, NowMs());
+  FLastPacketMs.store(item.Packet.Dts);
+  Push(std::move(item));
+}
+
+TKzDecodeSize TKzEventRecorder::DecodeSizeRequest() const {
+  // Pictures that are themselves recorded need all of it; motion no more
+  // than the detector's working size; and nothing when the stream's own
+  // JPEGs serve motion (the smallest the decoder makes).
+  if (FJpegStream.load()) return TKzDecodeSize{1, 1};
+  return FPacketsSeen.load() ? TKzDecodeSize{320, 240} : TKzDecodeSize::Full();
+}
+
+void TKzEventRecorder::RecorderGetImage(TComponent* Sender, const TKzMBitmap& Bitmap, uint16_t VideoIndex,
+                                        const TGUID& GUIDFrom) {
+  (void)Sender, (void)VideoIndex, (void)GUIDFrom;
+  if (!FRunning.load() || Bitmap.IsEmpty()) return;
+  int64_t t = NowMs();
+  if (!FPacketsSeen.load()) {
+    // Nothing compressed comes from this source: record its pictures as JPEG.
+    std::lock_guard<std::mutex> g(FInputLock);
+    TItem item;
+    item.Packet = KzEventPacketFromBitmap(*FEncoder, FMaker, Bitmap, t);
+    if (item.Packet.Data) Push(std::move(item));
+  } else if (FJpegStream.load()) {
+    return;  // motion is watched on the stream's JPEGs
+  } else {
+    // The picture is the newest packet's.
+    t = FLastPacketMs.load();
+  }
+  TItem motion;
+  if (FWatcher.Check(Bitmap, FMinRegionArea.load(), motion.Bounds)) {
+    motion.MotionMs = t;
+    Push(std::move(motion));
+  }
+}
+
+}  // namespace kz

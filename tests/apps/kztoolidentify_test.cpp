@@ -1,0 +1,128 @@
+// kztool identify against kzcamsim: one address in several vendor modes, a
+// scan of fifty fakes each on its own loopback address, refused ranges.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "apps/kzcamsim/kzcamsim_vendor.h"
+#include "tests/camera/vendor_rig.h"
+#include "tests/kztestpeers.h"
+
+using namespace kztest;
+
+namespace {
+struct TRun {
+  int Exit = -1;
+  std::string Out;
+};
+TRun Tool(const TTempDir& Dir, const std::string& Args) {
+  const std::string out = Dir / "run.out";
+  const int st = std::system((AppPath("kztool") + " identify " + Args + " >" + out + " 2>&1 </dev/null").c_str());
+  return {WIFEXITED(st) ? WEXITSTATUS(st) : -1, ReadFile(out)};
+}
+
+// A port free on 127.0.0.1 (and so, almost surely, on the rest of 127/8).
+uint16_t SomeFreePort() {
+  const int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t n = sizeof a;
+  bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  getsockname(s, reinterpret_cast<sockaddr*>(&a), &n);
+  close(s);
+  return ntohs(a.sin_port);
+}
+}  // namespace
+
+TEST(KztoolIdentify, OneAddress) {
+  const std::string secret = "s3cr:et@x";
+  struct TRow {
+    const char* Vendor;
+    const char* User;
+    int Exit;
+    std::vector<std::string> Lines;
+  };
+  const std::vector<TRow> rows = {
+      {"foscam-hd", "2", 0, {"types: foscam", "protocol: ver1.2", "access: admin", "model: FI9821W"}},
+      {"dlink", "user", 0, {"types: dlink", "access: visitor", "alias: kzcamsim"}},
+      {"mobotix", "guest", 1, {"types: -", "access: present"}},
+  };
+  TTempDir dir;
+  for (const TRow& r : rows) {
+    SCOPED_TRACE(r.Vendor);
+    TVendorRig fake(r.Vendor, {"u:" + secret + ":" + r.User});
+    ASSERT_TRUE(fake.Started) << fake.Error;
+    const TRun run = Tool(dir, "127.0.0.1:" + std::to_string(fake.Sim.Port()) + " --user u --password '" + secret + "'");
+    EXPECT_EQ(run.Exit, r.Exit) << run.Out;
+    for (const std::string& l : r.Lines) EXPECT_NE(run.Out.find(l + "\n"), std::string::npos) << l << "\n" << run.Out;
+    EXPECT_EQ(run.Out.find(secret), std::string::npos) << run.Out;
+  }
+  // A model-table URL is printed without the credentials it carries.
+  kzcamsim::TKzSimOptions o;
+  o.StreamPath = "/videostream.cgi";
+  o.StillPath = "/nothing.jpg";
+  o.Width = 160;
+  o.Height = 120;
+  kzcamsim::TKzCamSim sim(o);
+  ASSERT_TRUE(sim.Start());
+  const TRun run =
+      Tool(dir, "127.0.0.1:" + std::to_string(sim.Port()) + " --types unknown --user u --password '" + secret + "'");
+  EXPECT_EQ(run.Exit, 0) << run.Out;
+  EXPECT_NE(run.Out.find("url: http://127.0.0.1:" + std::to_string(sim.Port()) + "/videostream.cgi?usr=***&pwd=***"),
+            std::string::npos)
+      << run.Out;
+  EXPECT_EQ(run.Out.find(secret), std::string::npos) << run.Out;
+}
+
+// Fifty fakes in mixed modes, each on its own address of 127.0.0.0/26: the
+// scan reports exactly those addresses with their vendors.
+TEST(KztoolIdentify, ScanOfARange) {
+  struct TMode {
+    const char* Vendor;
+    const char* Admin;
+    const char* Types;
+  };
+  const TMode modes[] = {{"foscam", "2", "foscam"},  {"foscam-hd", "2", "foscam"}, {"panasonic", "1", "panasonic"},
+                         {"dlink", "admin", "dlink"}, {"axis", "admin", "axis"},    {"mobotix", "admin", "mobotix"}};
+  const uint16_t port = SomeFreePort();
+  std::vector<std::unique_ptr<kzcamsim::TKzCamSim>> fakes;
+  std::map<std::string, std::string> expected;
+  for (int i = 0; i < 50; ++i) {
+    const TMode& m = modes[i % 6];
+    kzcamsim::TKzSimOptions o = VendorOptions(m.Vendor, {std::string("admin:admin:") + m.Admin});
+    o.BindAddress = "127.0.0." + std::to_string(i + 2);
+    o.Port = port;
+    fakes.push_back(std::make_unique<kzcamsim::TKzCamSim>(o));
+    std::string error;
+    ASSERT_TRUE(fakes.back()->Start(&error)) << error;
+    expected[o.BindAddress + ":" + std::to_string(port)] = m.Types;
+  }
+  TTempDir dir;
+  const TRun run = Tool(dir, "--scan 127.0.0.0/26 --ports " + std::to_string(port) +
+                                 " --send-credentials --user admin --password admin");
+  ASSERT_EQ(run.Exit, 0) << run.Out;
+  std::map<std::string, std::string> found;
+  std::istringstream in(run.Out.substr(run.Out.find("ADDRESS")));
+  std::string line;
+  std::getline(in, line);
+  while (std::getline(in, line)) {
+    std::istringstream words(line);
+    std::string address, types;
+    if (words >> address >> types) found[address] = types;
+  }
+  EXPECT_EQ(found, expected) << run.Out;
+}
+
+TEST(KztoolIdentify, RefusedCommandLines) {
+  TTempDir dir;
+  for (const char* args : {"--scan 10.0.0.0/16", "--scan 224.0.0.0/28", "--scan 255.255.255.255/32",
+                           "--scan 127.0.0.0/30 127.0.0.1", "127.0.0.1:0", "127.0.0.1 --types sony",
+                           "127.0.0.1 --format avi"}) {
+    SCOPED_TRACE(args);
+    EXPECT_EQ(Tool(dir, args).Exit, 2);
+  }
+}
