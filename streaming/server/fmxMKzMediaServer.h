@@ -156,6 +156,16 @@ public:
   std::vector<TGUID> LinkedGroups();
   // Ends User's channels here: the user holds newer ones on another relay.
   void DropLinkedUser(const TGUID& User);
+  // Users with an open channel here and the groups each joined.
+  std::vector<std::pair<TGUID, std::vector<TGUID>>> LinkedMembership();
+  // Users with an open channel of kind Code here.
+  std::vector<TGUID> LinkedChannels(uint8_t Code);
+  // A packet of a kept kind from the link for User: appended to User's
+  // channel of its kind, which is returned with Mark, the channel's
+  // BytesIn() after it (the packet has left once BytesDone() reaches Mark).
+  // Null when User has no such channel here; Refused: User does not take it.
+  std::shared_ptr<TKzClientRedirect> DeliverKept(const TGUID& User, const uint8_t* Data, size_t Size, uint64_t& Mark,
+                                                 bool& Refused);
 
   // ---- The listener threads' side (connection threads)
   void ChannelRequest(TKzServerConn& Conn, const TKzChannelRequest& Request, uint16_t& DataType);

@@ -14,8 +14,8 @@ void TKzMediaServer::LinkForward(const TKzPacketHeader& Header, const std::vecto
   const int slot = KzKindSlot(code);
   if (!link || slot < 0) return;
   if ((Header.DataTypeWord & DATA_FLAG_GUIDGROUP) != 0) {
-    // Once on the group's subject; the local members are served from Targets.
-    link->ForwardToGroup(Header.GUIDGroup, code, Bytes);
+    // The link reaches the members elsewhere; the local ones are served from Targets.
+    link->ForwardToGroup(Header.GUIDGroup, Header.GUIDFrom, code, Bytes);
     ClientError &= ~KZ_CLIENT_ERROR_REFUSED;
     return;
   }
@@ -30,15 +30,24 @@ void TKzMediaServer::LinkForward(const TKzPacketHeader& Header, const std::vecto
     remote.assign(split, Targets.end());
     Targets.erase(split, Targets.end());
   }
-  for (const TGUID& t : remote) link->ForwardToUser(t, code, Bytes);
+  for (const TGUID& t : remote) link->ForwardToUser(t, Header.GUIDFrom, code, Bytes);
   if (!remote.empty()) ClientError &= ~KZ_CLIENT_ERROR_REFUSED;
 }
 
-void TKzMediaServer::DeliverFromLink(const TGUID& Target, bool ToGroup, const uint8_t* Data, size_t Size) {
+namespace {
+
+// One whole packet in Data, nothing else.
+bool OnePacket(const uint8_t* Data, size_t Size, TKzServerItem& Item) {
   TKzServerConnReader reader;
   reader.Feed(Data, Size);
+  return reader.Next(Item) && Item.Kind == TKzServerItem::TKind::kzsiPacket && Item.Bytes.size() == Size;
+}
+
+}  // namespace
+
+void TKzMediaServer::DeliverFromLink(const TGUID& Target, bool ToGroup, const uint8_t* Data, size_t Size) {
   TKzServerItem item;
-  if (!reader.Next(item) || item.Kind != TKzServerItem::TKind::kzsiPacket || item.Bytes.size() != Size) return;
+  if (!OnePacket(Data, Size, item)) return;
   const TKzPacketHeader& h = item.Header;
   std::vector<TGUID> targets;
   if (ToGroup) {
@@ -73,6 +82,54 @@ std::vector<TGUID> TKzMediaServer::LinkedGroups() {
       }
   });
   return out;
+}
+
+std::vector<std::pair<TGUID, std::vector<TGUID>>> TKzMediaServer::LinkedMembership() {
+  std::vector<std::pair<TGUID, std::vector<TGUID>>> out;
+  auto lock = LockRegistry();
+  ListAllowedSenders.ForEach([&out](const TGUID& G, TKzMediaServerSenderItem& U) {
+    if (!U.NoChannel()) out.emplace_back(G, U.Groups.GUIDs);
+  });
+  return out;
+}
+
+std::vector<TGUID> TKzMediaServer::LinkedChannels(uint8_t Code) {
+  std::vector<TGUID> out;
+  const int slot = KzKindSlot(Code);
+  if (slot < 0) return out;
+  auto lock = LockRegistry();
+  ListAllowedSenders.ForEach([&](const TGUID& G, TKzMediaServerSenderItem& U) {
+    if (U.ClientRedirect[static_cast<size_t>(slot)]) out.push_back(G);
+  });
+  return out;
+}
+
+std::shared_ptr<TKzClientRedirect> TKzMediaServer::DeliverKept(const TGUID& User, const uint8_t* Data, size_t Size,
+                                                               uint64_t& Mark, bool& Refused) {
+  Refused = false;
+  TKzServerItem item;
+  if (!OnePacket(Data, Size, item)) {
+    Refused = true;  // nothing a user could take
+    return nullptr;
+  }
+  const TKzPacketHeader& h = item.Header;
+  const int slot = KzKindSlot(h.DataType());
+  std::shared_ptr<TKzClientRedirect> ch;
+  {
+    auto lock = LockRegistry();
+    TKzMediaServerSenderItem* u = slot < 0 ? nullptr : ListAllowedSenders.Find(User);
+    if (!u) return nullptr;
+    if (!u->Accepts(h.DataType(), h.GUIDFrom)) {
+      Refused = true;
+      return nullptr;
+    }
+    ch = u->ClientRedirect[static_cast<size_t>(slot)];
+  }
+  if (!ch) return nullptr;
+  uint32_t error = 0;
+  Deliver(User, h.GUIDFrom, h, item.Bytes, nullptr, error);
+  Mark = ch->BytesIn();
+  return ch;
 }
 
 void TKzMediaServer::DropLinkedUser(const TGUID& User) {

@@ -122,6 +122,8 @@ bool TKzNatsLink::Start(std::string& Error) {
     FOpts = nullptr;
     return false;
   }
+  FKept = std::make_unique<TKzNatsReliable>(FServer, FOptions.Cluster, FRelayId,
+                                            [this](const std::string& Line) { Log(Line); });
   s = natsConnection_Connect(&FConn, FOpts);
   if (s == NATS_NOT_YET_CONNECTED) {
     Log("NATS unreachable; connecting in the background");
@@ -129,6 +131,7 @@ bool TKzNatsLink::Start(std::string& Error) {
   } else if (s != NATS_OK) {
     Error = std::string("NATS: ") + natsStatus_GetText(s);
     FConn = nullptr;
+    FKept.reset();
     natsOptions_Destroy(FOpts);
     FOpts = nullptr;
     return false;
@@ -138,6 +141,8 @@ bool TKzNatsLink::Start(std::string& Error) {
   }
   natsConnection_Subscribe(&FPresenceSub, FConn, (Prefix(FOptions.Cluster) + "presence").c_str(),
                            &TKzNatsLink::OnPresenceMessage, this);
+  FKept->SetConnected(FConnected);
+  if (!FKept->Start(FConn, Error)) Log(Error);
   FStop = false;
   FWorker = std::thread([this] { Execute(); });
   return true;
@@ -151,6 +156,7 @@ void TKzNatsLink::Stop() {
   }
   FWake.notify_all();
   if (FWorker.joinable()) FWorker.join();
+  FKept->Stop();
   // Closing first stops the deliveries; the subscriptions are freed after.
   natsConnection_Close(FConn);
   {
@@ -165,6 +171,7 @@ void TKzNatsLink::Stop() {
   natsOptions_Destroy(FOpts);
   FOpts = nullptr;
   FConnected = false;
+  FKept.reset();
 }
 
 // ---- Callbacks (the client's threads)
@@ -173,12 +180,14 @@ void TKzNatsLink::OnConnected(natsConnection*, void* Closure) {
   auto* self = static_cast<TKzNatsLink*>(Closure);
   self->FConnected = true;
   self->FLostTold = false;
+  if (self->FKept) self->FKept->SetConnected(true);
   self->Log("NATS connected");
 }
 
 void TKzNatsLink::OnDisconnected(natsConnection*, void* Closure) {
   auto* self = static_cast<TKzNatsLink*>(Closure);
   self->FConnected = false;
+  if (self->FKept) self->FKept->SetConnected(false);
   if (!self->FStop && !self->FLostTold.exchange(true)) self->Log("NATS link lost; reconnecting in the background");
 }
 
@@ -205,21 +214,26 @@ void TKzNatsLink::OnMessage(natsConnection*, natsSubscription*, natsMsg* Msg, vo
 
 void TKzNatsLink::OnPresenceMessage(natsConnection*, natsSubscription*, natsMsg* Msg, void* Closure) {
   auto* self = static_cast<TKzNatsLink*>(Closure);
-  // "<relay> <user hex>:<since ms> ..."
+  // "<relay> <user hex>:<since ms>[:<group hex>,...] ..."
   std::istringstream in(std::string(natsMsg_GetData(Msg), static_cast<size_t>(natsMsg_GetDataLength(Msg))));
   natsMsg_Destroy(Msg);
   std::string relay, token;
   in >> relay;
   if (relay.empty() || relay == self->FRelayId) return;
   std::vector<std::pair<std::string, uint64_t>> users;
+  TPresence p;
+  p.Seen = KzMGetTickCount();
   while (in >> token) {
     const size_t colon = token.find(':');
     if (colon != 32) continue;
     users.emplace_back(token.substr(0, 32), std::strtoull(token.c_str() + 33, nullptr, 10));
+    std::vector<std::string>& groups = p.Users[token.substr(0, 32)];
+    for (size_t at = token.find(':', 33); at != std::string::npos && at + 33 <= token.size(); at += 33)
+      groups.push_back(token.substr(at + 1, 32));
   }
   {
     std::lock_guard<std::mutex> g(self->FPresenceLock);
-    self->FPresence[relay] = {KzMGetTickCount(), users.size()};
+    self->FPresence[relay] = std::move(p);
   }
   self->OtherHolders(relay, users);
 }
@@ -236,12 +250,39 @@ void TKzNatsLink::OtherHolders(const std::string& Relay, const std::vector<std::
 
 // ---- Sending
 
-void TKzNatsLink::ForwardToUser(const TGUID& User, uint8_t Code, const std::vector<uint8_t>& Bytes) {
+void TKzNatsLink::ForwardToUser(const TGUID& User, const TGUID& From, uint8_t Code,
+                                const std::vector<uint8_t>& Bytes) {
+  if (KzKeptKind(Code) && FKept) {
+    FKept->Publish(User, From, Code, Bytes);
+    ++FPublished;
+    return;
+  }
   Publish(KzNatsSubject(FOptions.Cluster, Code, false, User), Bytes);
 }
 
-void TKzNatsLink::ForwardToGroup(const TGUID& Group, uint8_t Code, const std::vector<uint8_t>& Bytes) {
-  Publish(KzNatsSubject(FOptions.Cluster, Code, true, Group), Bytes);
+void TKzNatsLink::ForwardToGroup(const TGUID& Group, const TGUID& From, uint8_t Code,
+                                 const std::vector<uint8_t>& Bytes) {
+  if (!KzKeptKind(Code)) {
+    Publish(KzNatsSubject(FOptions.Cluster, Code, true, Group), Bytes);
+    return;
+  }
+  for (const TGUID& u : RemoteMembers(Group, From)) ForwardToUser(u, From, Code, Bytes);
+}
+
+std::vector<TGUID> TKzNatsLink::RemoteMembers(const TGUID& Group, const TGUID& From) {
+  const std::string group = KzGUIDHex(Group), from = KzGUIDHex(From);
+  std::set<std::string> members;
+  {
+    std::lock_guard<std::mutex> g(FPresenceLock);
+    for (const auto& [relay, p] : FPresence)
+      for (const auto& [user, groups] : p.Users)
+        if (user != from && !FSince.count(user) && std::find(groups.begin(), groups.end(), group) != groups.end())
+          members.insert(user);
+  }
+  std::vector<TGUID> out;
+  for (const std::string& hex : members)
+    if (TGUID u; KzGUIDFromHex(hex, u)) out.push_back(u);
+  return out;
 }
 
 void TKzNatsLink::Publish(const std::string& Subject, const std::vector<uint8_t>& Bytes) {
@@ -285,6 +326,13 @@ void TKzNatsLink::Arrived(const char* Subject, const uint8_t* Data, size_t Size,
   const bool toGroup = subject[dot - 1] == 'g';
   TGUID target;
   if (!KzGUIDFromHex(subject.substr(dot + 1), target)) return;
+  const std::string prefix = Prefix(FOptions.Cluster);
+  const int code = subject.compare(0, prefix.size(), prefix) == 0 ? std::atoi(subject.c_str() + prefix.size()) : 0;
+  if (KzKeptKind(static_cast<uint8_t>(code))) {
+    // Kept kinds are read from the stream; this copy only says one is there.
+    if (!toGroup && FKept && (!Piece || std::strstr(Piece, " 0 "))) FKept->Wake(target, static_cast<uint8_t>(code));
+    return;
+  }
   if (!Piece) {
     ++FReceived;
     FServer->DeliverFromLink(target, toGroup, Data, Size);
@@ -325,8 +373,9 @@ void TKzNatsLink::Execute() {
     lock.unlock();
     RefreshSubscriptions();
     const uint64_t now = KzMGetTickCount();
-    if (now - lastPresence >= kPresenceEveryMs) {
-      PublishPresence();
+    const bool due = now - lastPresence >= kPresenceEveryMs;
+    PublishPresence(!due);
+    if (due) {
       lastPresence = now;
       std::lock_guard<std::mutex> g(FPresenceLock);
       std::erase_if(FPresence, [now](const auto& P) { return now - P.second.Seen > kPresenceForgetMs; });
@@ -360,20 +409,21 @@ void TKzNatsLink::RefreshSubscriptions() {
   }
 }
 
-void TKzNatsLink::PublishPresence() {
+void TKzNatsLink::PublishPresence(bool OnlyWhenChanged) {
   std::vector<std::string> letGo;
-  std::string text = FRelayId;
+  std::string text = FRelayId, users;
   {
     const uint64_t now = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                                    std::chrono::system_clock::now().time_since_epoch())
                                                    .count());
     std::map<std::string, uint64_t> since;
     std::lock_guard<std::mutex> g(FPresenceLock);
-    for (const TGUID& u : FServer->LinkedUsers()) {
+    for (const auto& [u, groups] : FServer->LinkedMembership()) {
       const std::string hex = KzGUIDHex(u);
       auto it = FSince.find(hex);
       since[hex] = it == FSince.end() ? now : it->second;
-      text += " " + hex + ":" + std::to_string(since[hex]);
+      users += " " + hex + ":" + std::to_string(since[hex]);
+      for (size_t i = 0; i < groups.size(); ++i) users += (i ? "," : ":") + KzGUIDHex(groups[i]);
     }
     FSince.swap(since);
     letGo.swap(FLetGo);
@@ -383,7 +433,9 @@ void TKzNatsLink::PublishPresence() {
     if (KzGUIDFromHex(hex, user)) FServer->DropLinkedUser(user);
     Log("a user's newer connection is on another relay; its channels here closed");
   }
-  if (!FConnected) return;
+  if (!FConnected || (OnlyWhenChanged && users == FLastPresence)) return;
+  FLastPresence = users;
+  text += users;
   natsConnection_PublishString(FConn, (Prefix(FOptions.Cluster) + "presence").c_str(), text.c_str());
 }
 
@@ -395,7 +447,7 @@ size_t TKzNatsLink::RemoteRelayCount() {
 size_t TKzNatsLink::RemoteUserCount() {
   std::lock_guard<std::mutex> g(FPresenceLock);
   size_t n = 0;
-  for (const auto& [relay, p] : FPresence) n += p.Users;
+  for (const auto& [relay, p] : FPresence) n += p.Users.size();
   return n;
 }
 

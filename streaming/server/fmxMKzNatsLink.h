@@ -5,10 +5,14 @@
 // open channel here and of the groups with such a member, following joins
 // and leaves. A packet travels as the bytes it arrived as; one above the
 // server's maximum payload goes in numbered pieces joined before delivery.
-// Presence (which users each relay serves) goes out on kz.<cluster>.presence
-// every 2 s with when each user's channels opened; a relay not heard of for
-// 10 s is forgotten. One holder: a user whose newer connection is on
-// another relay loses its channels here on that relay's presence message.
+// Video and audio go on the plain subjects (lost when nobody listens, a
+// slow reader loses the oldest); user data, commands and files go through
+// JetStream (TKzNatsReliable), a group's ones to each member's user subject.
+// Presence (which users each relay serves, their groups) goes out on
+// kz.<cluster>.presence every 2 s and at once when it changed, with when
+// each user's channels opened; a relay not heard of for 10 s is forgotten.
+// One holder: a user whose newer connection is on another relay loses its
+// channels here on that relay's presence message.
 //
 // Messages of all subscriptions are delivered by one thread in the order
 // they arrived, so a sender's packets stay in order across subjects.
@@ -23,11 +27,13 @@
 #include <condition_variable>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "streaming/server/fmxMKzNatsReliable.h"
 #include "streaming/server/fmxMKzRelayLink.h"
 
 struct __natsConnection;
@@ -80,8 +86,11 @@ public:
   uint64_t Published() const { return FPublished.load(); }
   uint64_t Received() const { return FReceived.load(); }
 
-  void ForwardToUser(const TGUID& User, uint8_t Code, const std::vector<uint8_t>& Bytes) override;
-  void ForwardToGroup(const TGUID& Group, uint8_t Code, const std::vector<uint8_t>& Bytes) override;
+  // The kept kinds' side (JetStream); null before Start.
+  TKzNatsReliable* Kept() { return FKept.get(); }
+
+  void ForwardToUser(const TGUID& User, const TGUID& From, uint8_t Code, const std::vector<uint8_t>& Bytes) override;
+  void ForwardToGroup(const TGUID& Group, const TGUID& From, uint8_t Code, const std::vector<uint8_t>& Bytes) override;
 
 private:
   struct TPartial {
@@ -91,7 +100,7 @@ private:
   };
   struct TPresence {
     uint64_t Seen = 0;
-    size_t Users = 0;
+    std::map<std::string, std::vector<std::string>> Users;  // user hex -> its groups (hex)
   };
   static void OnMessage(__natsConnection*, __natsSubscription*, __natsMsg* Msg, void* Closure);
   static void OnPresenceMessage(__natsConnection*, __natsSubscription*, __natsMsg* Msg, void* Closure);
@@ -103,7 +112,9 @@ private:
   void Arrived(const char* Subject, const uint8_t* Data, size_t Size, const char* Piece);
   void Execute();
   void RefreshSubscriptions();
-  void PublishPresence();
+  void PublishPresence(bool OnlyWhenChanged);
+  // Members of Group on other relays (hex), without From and local users.
+  std::vector<TGUID> RemoteMembers(const TGUID& Group, const TGUID& From);
   void Log(const std::string& Line);
   // Users on another relay since Since (epoch ms): older holders here let go.
   void OtherHolders(const std::string& Relay, const std::vector<std::pair<std::string, uint64_t>>& Users);
@@ -123,11 +134,13 @@ private:
   std::map<std::string, TPresence> FPresence;
   std::map<std::string, uint64_t> FSince;  // local users (hex) and when first seen here, epoch ms
   std::vector<std::string> FLetGo;         // local users held newer elsewhere
+  std::string FLastPresence;               // the worker's only
   std::atomic<bool> FConnected{false}, FLostTold{false}, FStop{false};
   std::atomic<uint64_t> FPublished{0}, FReceived{0}, FSlowTold{0};
   std::mutex FWaitLock;
   std::condition_variable FWake;
   std::thread FWorker;
+  std::unique_ptr<TKzNatsReliable> FKept;
 };
 
 }  // namespace kz

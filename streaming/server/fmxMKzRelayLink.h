@@ -14,11 +14,13 @@ namespace kz {
 class IKzRelayLink {
 public:
   virtual ~IKzRelayLink() = default;
-  // One whole packet (header included, as it arrived) of kind Code for a
-  // user on another relay. Connection threads; never blocks for long.
-  virtual void ForwardToUser(const TGUID& User, uint8_t Code, const std::vector<uint8_t>& Bytes) = 0;
-  // The same for a group: each relay with members delivers to them.
-  virtual void ForwardToGroup(const TGUID& Group, uint8_t Code, const std::vector<uint8_t>& Bytes) = 0;
+  // One whole packet (header included, as it arrived) of kind Code from
+  // user From for a user on another relay. Connection threads; never
+  // blocks for long.
+  virtual void ForwardToUser(const TGUID& User, const TGUID& From, uint8_t Code, const std::vector<uint8_t>& Bytes) = 0;
+  // The same for a group: the members on other relays get it (never From).
+  virtual void ForwardToGroup(const TGUID& Group, const TGUID& From, uint8_t Code,
+                              const std::vector<uint8_t>& Bytes) = 0;
 };
 
 }  // namespace kz
