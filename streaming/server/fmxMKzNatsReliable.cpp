@@ -23,6 +23,7 @@ constexpr uint64_t kFetchEveryMs = 1000;     // redeliveries and what a wake-up 
 constexpr int kFetchBatch = 64;
 constexpr size_t kMostPending = 256;         // per consumer; more waits in the stream
 constexpr int64_t kKeepMs = 3600 * 1000;     // in the stream, and an unused consumer
+constexpr int64_t kStartBeforeMs = 2000;     // a new consumer's start before now
 constexpr const char* kPieceHeader = "Kz-Piece";
 constexpr const char* kTriesHeader = "Kz-Tries";
 constexpr int kMostTries = 5;
@@ -224,21 +225,9 @@ void TKzNatsReliable::FollowChannels() {
   if (FUp && FStreamReady)
     for (const auto& [name, target] : which) {
       if (FConsumers.count(name)) continue;
-      jsSubOptions so;
-      jsSubOptions_Init(&so);
-      so.Stream = FStream.c_str();
-      so.Config.AckPolicy = js_AckExplicit;
-      so.Config.AckWait = kAckWaitMs * kNsPerMs;
-      so.Config.DeliverPolicy = js_DeliverNew;  // a user's first consumer starts now
-      so.Config.MaxAckPending = static_cast<int64_t>(kMostPending) * 4;
-      so.Config.InactiveThreshold = kKeepMs * kNsPerMs;
       const std::string subject = KzNatsSubject(FCluster, target.second, false, target.first);
-      natsSubscription* sub = nullptr;
-      jsErrCode err = static_cast<jsErrCode>(0);
-      if (js_PullSubscribe(&sub, FJs, subject.c_str(), name.c_str(), nullptr, &so, &err) != NATS_OK) {
-        FLog("NATS: no consumer for a user's kept kind (" + std::to_string(static_cast<int>(err)) + ")");
-        continue;
-      }
+      natsSubscription* sub = OpenConsumer(name, subject);
+      if (!sub) continue;
       TConsumer& c = FConsumers[name];
       c.Sub = sub;
       c.User = target.first;
@@ -246,6 +235,43 @@ void TKzNatsReliable::FollowChannels() {
     }
   std::lock_guard<std::mutex> g(FLock);
   FCount = FConsumers.size();
+}
+
+natsSubscription* TKzNatsReliable::OpenConsumer(const std::string& Name, const std::string& Subject) {
+  jsConsumerInfo* ci = nullptr;
+  jsErrCode err = static_cast<jsErrCode>(0);
+  if (js_GetConsumerInfo(&ci, FJs, FStream.c_str(), Name.c_str(), nullptr, &err) != NATS_OK) {
+    // The user's first consumer: it starts a little before the channel
+    // opened here, so nothing sent to the user meanwhile is missed.
+    jsConsumerConfig cc;
+    jsConsumerConfig_Init(&cc);
+    cc.Durable = Name.c_str();
+    cc.FilterSubject = Subject.c_str();
+    cc.AckPolicy = js_AckExplicit;
+    cc.AckWait = kAckWaitMs * kNsPerMs;
+    cc.DeliverPolicy = js_DeliverByStartTime;
+    cc.OptStartTime = (std::chrono::duration_cast<std::chrono::nanoseconds>(
+                           std::chrono::system_clock::now().time_since_epoch())
+                           .count()) -
+                      kStartBeforeMs * kNsPerMs;
+    cc.MaxAckPending = static_cast<int64_t>(kMostPending) * 4;
+    cc.InactiveThreshold = kKeepMs * kNsPerMs;
+    if (js_AddConsumer(&ci, FJs, FStream.c_str(), &cc, nullptr, &err) != NATS_OK) {
+      FLog("NATS: no consumer for a user's kept kind (" + std::to_string(static_cast<int>(err)) + ")");
+      return nullptr;
+    }
+  }
+  jsConsumerInfo_Destroy(ci);
+  jsSubOptions so;
+  jsSubOptions_Init(&so);
+  so.Stream = FStream.c_str();
+  so.Consumer = Name.c_str();
+  natsSubscription* sub = nullptr;
+  if (js_PullSubscribe(&sub, FJs, Subject.c_str(), Name.c_str(), nullptr, &so, &err) != NATS_OK) {
+    FLog("NATS: a user's kept kind could not be read (" + std::to_string(static_cast<int>(err)) + ")");
+    return nullptr;
+  }
+  return sub;
 }
 
 void TKzNatsReliable::Fetch(TConsumer& C) {

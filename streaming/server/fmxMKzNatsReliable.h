@@ -93,6 +93,8 @@ private:
   void Execute();
   bool EnsureStream();
   void FollowChannels();
+  // Binds to the user's durable consumer, creating it the first time.
+  __natsSubscription* OpenConsumer(const std::string& Name, const std::string& Subject);
   void Fetch(TConsumer& C);
   // One fetched message; false when the rest of the batch must wait.
   bool Take(TConsumer& C, __natsMsg* Msg);

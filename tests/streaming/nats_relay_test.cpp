@@ -62,9 +62,11 @@ TEST(NatsRelays, SendersOnOneRelayReachUsersAndGroupsOnTheOthers) {
     TRawPeer ctl(r->Port());
     ASSERT_TRUE(ctl.Send(CmdPacket(JoinCmd(u == 4 ? 51 : 50), u)));
   }
-  // Users and groups subscribed: A has 5 + group 50, B 2 + group 50, C 3, 4 + groups 50, 51.
+  // Users and groups subscribed: A has 5 + group 50, B 2 + group 50, C 3, 4 + groups 50, 51;
+  // A knows where the members of its groups are.
   ASSERT_TRUE(PumpUntil([&] {
-    return a.Link->SubscriptionCount() == 2 && b.Link->SubscriptionCount() == 2 && c.Link->SubscriptionCount() == 4;
+    return a.Link->SubscriptionCount() == 2 && b.Link->SubscriptionCount() == 2 && c.Link->SubscriptionCount() == 4 &&
+           a.Link->RemoteUserCount() == 3;
   }, 20000));
   auto tx = RelaySender(a.Port(), 1, 0, 0);
 
@@ -91,7 +93,11 @@ TEST(NatsRelays, SendersOnOneRelayReachUsersAndGroupsOnTheOthers) {
     for (const auto& [u, text] : expected)
       if (Joined(*rx[u]).size() < text.size()) return false;
     return true;
-  }, 30000));
+  }, 30000)) << [&] {
+    std::string out;
+    for (const auto& [u, text] : expected) out += std::to_string(u) + ": " + std::to_string(Joined(*rx[u]).size()) + "/" + std::to_string(text.size()) + " ";
+    return out;
+  }();
   // Whatever was misrouted or sent twice is in by the time an end mark sent after it is.
   for (int u : {2, 3, 4, 5}) {
     SendText(*tx, "[end]", u, 0);
@@ -116,6 +122,35 @@ TEST(NatsRelays, SendersOnOneRelayReachUsersAndGroupsOnTheOthers) {
   }, 20000));
   EXPECT_TRUE(PumpUntil([&] { return a.Link->RemoteRelayCount() == 2 && a.Link->RemoteUserCount() == 3; }))
       << "presence of the other two relays and their three users";
+  EXPECT_GE(b.Link->Kept()->Acked() + c.Link->Kept()->Acked(), 5u) << "user data went through the stream";
+}
+
+TEST(NatsRelays, KeptKindsOutliveTheRelayTheirUserWasOn) {
+  KZ_NEED(HaveNatsServer(), "nats-server is not installed");
+  TNatsServer nats;
+  TLinkedRelay a(nats), c(nats);
+  auto b = std::make_unique<TLinkedRelay>(nats);
+  TRawPeer tx(a.Port());
+  auto send = [&](int From, int To) {
+    for (int i = From; i <= To; ++i) ASSERT_TRUE(tx.Send(UserPacket("[" + std::to_string(i) + "]", 1, 2, 0)));
+  };
+  std::vector<std::string> got;
+  {
+    TPuller onB(b->Port(), 2, "UDGET");
+    ASSERT_TRUE(PumpUntil([&] { return b->Link->Kept()->ConsumerCount() == 1; }, 20000));
+    send(1, 5);
+    got = onB.Until("[5]");
+    // Taken by B's channel but never pulled: not acknowledged.
+    send(6, 10);
+    ASSERT_TRUE(PumpUntil([&] { return b->Link->Kept()->Delivered() >= 10; }, 20000));
+    b.reset();
+  }
+  send(11, 15);  // the user is on no relay now
+  TPuller onC(c.Port(), 2, "UDGET");
+  for (const std::string& t : onC.Until("[15]")) got.push_back(t);
+  std::vector<std::string> expected;
+  for (int i = 1; i <= 15; ++i) expected.push_back("[" + std::to_string(i) + "]");
+  EXPECT_EQ(got, expected) << "each once, in order";
 }
 
 TEST(NatsRelays, ForwardingResumesAfterTheNatsServerIsRestartedAndLeavesUnsubscribe) {
