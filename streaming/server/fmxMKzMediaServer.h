@@ -185,6 +185,11 @@ public:
 
 private:
   void RegisterHandlers();
+  // A group about to be created here, checked against the relays' shared
+  // registry: false when they have their most groups; a group another relay
+  // made takes its record and is no longer new. Registry lock held.
+  bool LinkAdoptGroup(const TGUID& Group, const TGUID& S, const TKzServerCmdRequest& Req, TKzMediaServerGroupItem& G,
+                      bool& GroupNew);
   // Hands the targets not on this relay (and a group packet) to the link.
   void LinkForward(const TKzPacketHeader& Header, const std::vector<uint8_t>& Bytes, std::vector<TGUID>& Targets,
                    uint32_t& ClientError);

@@ -84,6 +84,23 @@ std::vector<TGUID> TKzMediaServer::LinkedGroups() {
   return out;
 }
 
+bool TKzMediaServer::LinkAdoptGroup(const TGUID& Group, const TGUID& S, const TKzServerCmdRequest& Req,
+                                    TKzMediaServerGroupItem& G, bool& GroupNew) {
+  std::shared_ptr<IKzRelayLink> link = RelayLink();
+  if (!link) return true;
+  TKzGroupRecord r{S, Req.Password, Req.UserData};
+  switch (link->ClaimGroup(Group, r, FMaxGroupCount)) {
+    case TKzGroupClaim::kzgcFull: return false;
+    case TKzGroupClaim::kzgcExists:
+      G.Owner = std::make_unique<TGUID>(r.Owner);
+      if (!r.Password.empty()) G.Password = std::make_unique<std::string>(r.Password);
+      G.Values = r.Values;
+      GroupNew = false;
+      return true;
+    default: return true;
+  }
+}
+
 std::vector<std::pair<TGUID, std::vector<TGUID>>> TKzMediaServer::LinkedMembership() {
   std::vector<std::pair<TGUID, std::vector<TGUID>>> out;
   auto lock = LockRegistry();

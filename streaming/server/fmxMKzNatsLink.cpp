@@ -124,6 +124,7 @@ bool TKzNatsLink::Start(std::string& Error) {
   }
   FKept = std::make_unique<TKzNatsReliable>(FServer, FOptions.Cluster, FRelayId,
                                             [this](const std::string& Line) { Log(Line); });
+  FGroups = std::make_unique<TKzNatsGroups>(FOptions.Cluster);
   s = natsConnection_Connect(&FConn, FOpts);
   if (s == NATS_NOT_YET_CONNECTED) {
     Log("NATS unreachable; connecting in the background");
@@ -132,6 +133,7 @@ bool TKzNatsLink::Start(std::string& Error) {
     Error = std::string("NATS: ") + natsStatus_GetText(s);
     FConn = nullptr;
     FKept.reset();
+    FGroups.reset();
     natsOptions_Destroy(FOpts);
     FOpts = nullptr;
     return false;
@@ -142,6 +144,8 @@ bool TKzNatsLink::Start(std::string& Error) {
   natsConnection_Subscribe(&FPresenceSub, FConn, (Prefix(FOptions.Cluster) + "presence").c_str(),
                            &TKzNatsLink::OnPresenceMessage, this);
   FKept->SetConnected(FConnected);
+  FGroups->SetConnected(FConnected);
+  FGroups->Start(FConn);
   if (!FKept->Start(FConn, Error)) Log(Error);
   FStop = false;
   FWorker = std::thread([this] { Execute(); });
@@ -157,6 +161,7 @@ void TKzNatsLink::Stop() {
   FWake.notify_all();
   if (FWorker.joinable()) FWorker.join();
   FKept->Stop();
+  FGroups->Stop();
   // Closing first stops the deliveries; the subscriptions are freed after.
   natsConnection_Close(FConn);
   {
@@ -172,6 +177,7 @@ void TKzNatsLink::Stop() {
   FOpts = nullptr;
   FConnected = false;
   FKept.reset();
+  FGroups.reset();
 }
 
 // ---- Callbacks (the client's threads)
@@ -181,6 +187,7 @@ void TKzNatsLink::OnConnected(natsConnection*, void* Closure) {
   self->FConnected = true;
   self->FLostTold = false;
   if (self->FKept) self->FKept->SetConnected(true);
+  if (self->FGroups) self->FGroups->SetConnected(true);
   self->Log("NATS connected");
 }
 
@@ -188,6 +195,7 @@ void TKzNatsLink::OnDisconnected(natsConnection*, void* Closure) {
   auto* self = static_cast<TKzNatsLink*>(Closure);
   self->FConnected = false;
   if (self->FKept) self->FKept->SetConnected(false);
+  if (self->FGroups) self->FGroups->SetConnected(false);
   if (!self->FStop && !self->FLostTold.exchange(true)) self->Log("NATS link lost; reconnecting in the background");
 }
 

@@ -33,6 +33,7 @@
 #include <thread>
 #include <vector>
 
+#include "streaming/server/fmxMKzNatsGroups.h"
 #include "streaming/server/fmxMKzNatsReliable.h"
 #include "streaming/server/fmxMKzRelayLink.h"
 
@@ -91,6 +92,9 @@ public:
 
   void ForwardToUser(const TGUID& User, const TGUID& From, uint8_t Code, const std::vector<uint8_t>& Bytes) override;
   void ForwardToGroup(const TGUID& Group, const TGUID& From, uint8_t Code, const std::vector<uint8_t>& Bytes) override;
+  TKzGroupClaim ClaimGroup(const TGUID& Group, TKzGroupRecord& Record, uint32_t MaxGroups) override {
+    return FGroups ? FGroups->Claim(Group, Record, MaxGroups) : TKzGroupClaim::kzgcAlone;
+  }
 
 private:
   struct TPartial {
@@ -141,6 +145,7 @@ private:
   std::condition_variable FWake;
   std::thread FWorker;
   std::unique_ptr<TKzNatsReliable> FKept;
+  std::unique_ptr<TKzNatsGroups> FGroups;
 };
 
 }  // namespace kz

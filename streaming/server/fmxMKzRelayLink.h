@@ -5,11 +5,26 @@
 // through the link back to it.
 #pragma once
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "foundation/Fmxmkzguidfuncs.h"
 
 namespace kz {
+
+// A group as the relays share it.
+struct TKzGroupRecord {
+  TGUID Owner;
+  std::string Password;
+  std::vector<std::string> Values;
+};
+
+enum class TKzGroupClaim : uint8_t {
+  kzgcCreated,  // this relay's creation holds for all of them
+  kzgcExists,   // another relay made it first: the record is filled in
+  kzgcFull,     // the relays have MaxGroups groups already
+  kzgcAlone,    // no shared registry now: this relay decides alone
+};
 
 class IKzRelayLink {
 public:
@@ -21,6 +36,11 @@ public:
   // The same for a group: the members on other relays get it (never From).
   virtual void ForwardToGroup(const TGUID& Group, const TGUID& From, uint8_t Code,
                               const std::vector<uint8_t>& Bytes) = 0;
+  // A group this relay is about to create (Record: as the joining user
+  // asks for it). Registry lock held: answers within a bounded time.
+  virtual TKzGroupClaim ClaimGroup(const TGUID& /*Group*/, TKzGroupRecord& /*Record*/, uint32_t /*MaxGroups*/) {
+    return TKzGroupClaim::kzgcAlone;
+  }
 };
 
 }  // namespace kz

@@ -153,6 +153,39 @@ TEST(NatsRelays, KeptKindsOutliveTheRelayTheirUserWasOn) {
   EXPECT_EQ(got, expected) << "each once, in order";
 }
 
+TEST(NatsRelays, GroupsAndTheirLimitAreSharedByTheRelays) {
+  KZ_NEED(HaveNatsServer(), "nats-server is not installed");
+  TNatsServer nats;
+  TLinkedRelay a(nats), b(nats);
+  // Each relay alone would allow two groups of its own.
+  a.Relay.Server.SetMaxGroupCount(2);
+  b.Relay.Server.SetMaxGroupCount(2);
+  ASSERT_TRUE(PumpUntil([&] { return a.Link->Connected() && b.Link->Connected(); }));
+  TPuller onA(a.Port(), 2, "CDGET"), onB(b.Port(), 3, "CDGET");
+  TRawPeer ctlA(a.Port()), ctlB(b.Port());
+  struct Row {
+    const char* Name;
+    int User, Group;
+    std::string Password;
+    bool Access;
+    int64_t Error;
+  };
+  for (const Row& r : {Row{"A creates the group", 2, 60, "pw", true, 0},
+                       Row{"B knows its password", 3, 60, "nope", false, 2},
+                       Row{"and lets the right one in", 3, 60, "pw", true, 0},
+                       Row{"B creates the second group", 3, 61, "", true, 0},
+                       Row{"a third one passes the relays' limit", 2, 62, "", false, 1}}) {
+    TPuller& p = r.User == 2 ? onA : onB;
+    ASSERT_TRUE((r.User == 2 ? ctlA : ctlB).Send(CmdPacket(JoinCmd(r.Group, r.Password), r.User)));
+    const auto got = p.CommandsUntil("KzS_RESULT_GROUP_JOIN");
+    const TKzCmd* res = Find(got, "KzS_RESULT_GROUP_JOIN");
+    ASSERT_NE(res, nullptr) << r.Name;
+    EXPECT_EQ(std::make_pair(res->GetAsBooleanSafe("Access", false), res->GetAsIntegerSafe("Error", 0)),
+              std::make_pair(r.Access, r.Error))
+        << r.Name;
+  }
+}
+
 TEST(NatsRelays, ForwardingResumesAfterTheNatsServerIsRestartedAndLeavesUnsubscribe) {
   KZ_NEED(HaveNatsServer(), "nats-server is not installed");
   TNatsServer nats;
