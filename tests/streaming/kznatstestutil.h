@@ -64,4 +64,34 @@ struct TNatsServer {
   }
 };
 
+// A kzrelay process on Port joined to the cluster through Nats; SIGKILL when it goes.
+struct TNatsRelayProcess {
+  pid_t Pid = -1;
+  uint16_t Port = FreePort();
+  TNatsRelayProcess(const TNatsServer& Nats, const std::string& Cluster) {
+    const std::string path =
+        (std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path() / "apps" / "kzrelay").string();
+    std::vector<std::string> args = {path, "--http-port", std::to_string(Port), "--nats", Nats.Url(), "--cluster-name",
+                                     Cluster};
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+    EXPECT_EQ(posix_spawn(&Pid, path.c_str(), &fa, nullptr, argv.data(), environ), 0) << path;
+    posix_spawn_file_actions_destroy(&fa);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!Listening(Port) && std::chrono::steady_clock::now() < end) usleep(20000);  // polls a state
+    EXPECT_TRUE(Listening(Port)) << "kzrelay did not start";
+  }
+  void Kill() {
+    if (Pid <= 0) return;
+    kill(Pid, SIGKILL);
+    waitpid(Pid, nullptr, 0);
+    Pid = -1;
+  }
+  ~TNatsRelayProcess() { Kill(); }
+};
+
 }  // namespace kztest
