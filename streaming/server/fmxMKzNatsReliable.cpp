@@ -27,6 +27,7 @@ constexpr int64_t kStartBeforeMs = 2000;     // a new consumer's start before no
 constexpr const char* kPieceHeader = "Kz-Piece";
 constexpr const char* kTriesHeader = "Kz-Tries";
 constexpr int kMostTries = 5;
+constexpr int kShortTriesBeforeOne = 30;  // tries every 500 ms
 
 std::string Hex(const TGUID& G) { return KzGUIDHex(G); }
 
@@ -170,6 +171,9 @@ bool TKzNatsReliable::EnsureStream() {
       }
       return true;
     }
+    // One server: one replica. A cluster still forming has too few peers
+    // for a while; one of fewer than three nodes has them never.
+    if (err == JSInsufficientResourcesErr && ++FShortTries < kShortTriesBeforeOne) return false;
     if (err != JSStreamReplicasNotSupportedErr && err != JSInsufficientResourcesErr) return false;
   }
   return false;

@@ -108,6 +108,7 @@ private:
   __jsCtx* FJs = nullptr;
   std::atomic<bool> FUp{false}, FStreamReady{false}, FStop{false};
   std::atomic<int> FReplicas{0};
+  int FShortTries = 0;  // the worker's only: stream tries the cluster had too few peers for
   std::atomic<uint64_t> FCounter{0}, FDelivered{0}, FAcked{0};
   std::mutex FLock;  // guards FWoken, FCount
   std::condition_variable FWake;
