@@ -246,6 +246,7 @@ TResult Run(const std::string& Kind, const std::string& Where, size_t Groups, TS
     if (std::fscanf(readers.Out, "%lf %lf", &p50, &p99) == 2) r.Latency.emplace_back(p50, p99);
   }
   std::fclose(readers.Out);
+  readers.Out = nullptr;
   waitpid(readers.Pid, nullptr, 0);
   readers.Pid = -1;
   if (static_cast<int>(counts.size()) == kReaders)
