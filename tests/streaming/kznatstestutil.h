@@ -25,7 +25,6 @@ struct TNatsServer {
   pid_t Pid = -1;
   uint16_t Port = 0;
   std::string Dir;
-  std::vector<std::string> Extra;  // more arguments (a cluster node's)
   // MaxPayload 0: the server's default.
   explicit TNatsServer(uint32_t MaxPayload = 0) {
     char tmpl[] = "/tmp/kznats-XXXXXX";
@@ -34,22 +33,9 @@ struct TNatsServer {
     Port = FreePort();
     Start(MaxPayload != 0);
   }
-  // Node Name of the cluster whose nodes listen for routes on RoutePorts (this one on Route).
-  TNatsServer(const std::string& Name, uint16_t Route, const std::vector<uint16_t>& RoutePorts) {
-    char tmpl[] = "/tmp/kznats-XXXXXX";
-    Dir = mkdtemp(tmpl);
-    Port = FreePort();
-    std::string routes;
-    for (uint16_t p : RoutePorts)
-      if (p != Route) routes += (routes.empty() ? "" : ",") + std::string("nats://127.0.0.1:") + std::to_string(p);
-    Extra = {"--server_name", Name, "--cluster_name", "kztest", "--cluster",
-             "nats://127.0.0.1:" + std::to_string(Route), "--routes", routes};
-    Start(false);
-  }
   void Start(bool WithConf = true) {
     const std::string port = std::to_string(Port), store = Dir + "/js", conf = Dir + "/server.conf";
     std::vector<std::string> args = {NatsServerPath(), "-a", "127.0.0.1", "-p", port, "-js", "-sd", store};
-    args.insert(args.end(), Extra.begin(), Extra.end());
     if (WithConf && std::filesystem::exists(conf)) args.insert(args.end(), {"-c", conf});
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
