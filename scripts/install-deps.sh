@@ -23,6 +23,7 @@ PACKAGES=(
   gstreamer1.0-tools
   chromium
   libssl-dev
+  nats-server libnats-dev
   libpugixml-dev onvif-tools
 )
 

@@ -129,7 +129,8 @@ bool TKzSendStreamThread::ConnectTo() {
     if (FAddress != 0) s = PlatformSocketUDP();
   } else {
     std::string error;
-    TKzStreamTarget target{FSettings.ReceiverHost, FSettings.ReceiverPort, FSettings.Protocol, &FSettings.Proxy,
+    const auto [host, port] = KzRelayAddress(FSettings.ReceiverHost, FSettings.ReceiverPort, FAttempt++);
+    TKzStreamTarget target{host, port, FSettings.Protocol, &FSettings.Proxy,
                            FSettings.ConnectTimeout};
     s = KzMConnectStream(target, this, error);
     if (s == KZ_INVALID_SOCKET && !Terminated()) KzPostMessageDebug(owner, code, "connect failed: " + error);

@@ -110,6 +110,7 @@ private:
   TCriticalSection CSSend;  // guards FSocket against Stop
   TKzSocket FSocket = KZ_INVALID_SOCKET;
   uint32_t FAddress = 0;  // datagram destination
+  size_t FAttempt = 0;    // connections tried: the relay of a list to try next
   uint16_t FIndexPart = 0;
   std::atomic<bool> FFailed{false};
   std::atomic<uint64_t> FEndTick{0};

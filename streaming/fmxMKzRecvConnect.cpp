@@ -116,7 +116,8 @@ int64_t TRecvConnect::ReadDataFromChannel() {
     FBatches = TKzBatchReader();
     FReader.Reset();
     std::string error;
-    const TKzStreamTarget target{Host, Port, s.Protocol == TKzProtocol::kzpHTTP ? TKzProtocol::kzpHTTP : TKzProtocol::kzpTCP,
+    const auto [host, port] = KzRelayAddress(Host, Port, FAttempt++);  // the next relay of a list
+    const TKzStreamTarget target{host, port, s.Protocol == TKzProtocol::kzpHTTP ? TKzProtocol::kzpHTTP : TKzProtocol::kzpTCP,
                                  proxy ? &s.Proxy : nullptr,
                                  static_cast<uint32_t>(std::max(s.ConnectionProperties.ConnectTimeout(), 1))};
     const TKzSocket sock = KzMConnectStream(target, this, error);

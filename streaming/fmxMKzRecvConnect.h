@@ -69,6 +69,7 @@ private:
   TKzReceiverThread* Owner;
   const std::string Host;
   const uint16_t Port;
+  size_t FAttempt = 0;  // connections tried: the relay of a list to try next
   std::mutex FSocketLock;  // guards FSocket: StopThread's shutdown against the close
   TKzSocket FSocket = KZ_INVALID_SOCKET;
   TKzSessionKey ServerSessionKey = 0;  // pinned on this connection; 0 before the first answer

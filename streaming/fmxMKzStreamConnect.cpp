@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <vector>
 
 #include "inet/fmxMKzURLFuncs.h"
 #include "streaming/Fmxmkzsocketutil.h"
@@ -128,6 +130,22 @@ TKzSocket KzMConnectStream(const TKzStreamTarget& T, TThread* Thread, std::strin
   }
   Error = "proxy " + host + ":" + std::to_string(port) + " refused the credentials";
   return KZ_INVALID_SOCKET;
+}
+
+std::pair<std::string, uint16_t> KzRelayAddress(const std::string& Host, uint16_t Port, size_t Attempt) {
+  if (Host.find(',') == std::string::npos) return {Host, Port};
+  std::vector<std::string> items;
+  for (size_t at = 0; at <= Host.size();) {
+    const size_t comma = std::min(Host.find(',', at), Host.size());
+    if (comma > at) items.push_back(Host.substr(at, comma - at));
+    at = comma + 1;
+  }
+  if (items.empty()) return {Host, Port};
+  const std::string& item = items[Attempt % items.size()];
+  const size_t colon = item.rfind(':');
+  if (colon == std::string::npos || item.find(':') != colon) return {item, Port};
+  const unsigned long p = std::strtoul(item.c_str() + colon + 1, nullptr, 10);
+  return {item.substr(0, colon), p > 0 && p <= 65535 ? static_cast<uint16_t>(p) : Port};
 }
 
 }  // namespace kz

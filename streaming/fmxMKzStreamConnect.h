@@ -8,6 +8,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "foundation/fmxMKzType.h"
 #include "platform/fmxMKzPlatformSockets.h"
@@ -36,6 +37,11 @@ TKzSocket KzMConnectTimed(uint32_t Address, uint16_t Port, uint32_t Timeout, TTh
 // KZ_INVALID_SOCKET with Error saying why (a refusing proxy's status line
 // included).
 TKzSocket KzMConnectStream(const TKzStreamTarget& Target, TThread* Thread, std::string& Error);
+
+// A host may name several relays, "host[:port],host[:port],...", each
+// serving the same users: the one to try on attempt Attempt (round the
+// list), with Port where an entry names none. A plain host is itself.
+std::pair<std::string, uint16_t> KzRelayAddress(const std::string& Host, uint16_t Port, size_t Attempt);
 
 // Sends the HTTP request preamble of a kzpHTTP connection to Host. True when sent.
 bool KzMSendHttpPreamble(TKzSocket Socket, const std::string& Host, TThread* Thread = nullptr);

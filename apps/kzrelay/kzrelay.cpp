@@ -14,6 +14,9 @@
 #include "foundation/fmxMKzMessages.h"
 #include "platform/fmxMKzPlatformMainThread.h"
 #include "streaming/server/fmxMKzMediaServer.h"
+#ifdef KZ_HAVE_NATS
+#include "streaming/server/fmxMKzNatsLink.h"
+#endif
 
 using namespace kzapp;
 
@@ -29,6 +32,9 @@ const TKzOption kOptions[] = {
     {"--guid", "GUID", "the relay's own GUID"},
     {"--max-users", "N", "most users (default 10000)"},
     {"--max-buffer-mb", "MB", "most memory buffered for all channels together (default 512)"},
+    {"--nats", "URL[,URL...]", "join the other relays of the cluster through these NATS servers"},
+    {"--cluster-name", "NAME", "the relays' cluster on NATS (default kz)"},
+    {"--nats-creds", "FILE", "NATS user credentials"},
 };
 
 std::atomic<bool> gReload{false};
@@ -112,6 +118,33 @@ void Summary(kz::TKzMediaServer& S) {
           static_cast<unsigned long long>(c.Batches), static_cast<unsigned long long>(c.Clears), c.Buffered);
 }
 
+// The NATS link when asked for (--nats), set on the relay.
+bool StartNats(kz::TKzMediaServer& S, const TKzArgs& Args, std::shared_ptr<kz::IKzRelayLink>& Link) {
+#ifdef KZ_HAVE_NATS
+  kz::TKzNatsLinkOptions o;
+  if (!kz::KzSplitNatsServers(Args.Get("--nats"), o.Servers)) {
+    KzErr("kzrelay: --nats: a comma-separated list of NATS URLs\n");
+    return false;
+  }
+  if (Args.Has("--cluster-name")) o.Cluster = Args.Get("--cluster-name");
+  o.CredsFile = Args.Get("--nats-creds");
+  auto nats = std::make_shared<kz::TKzNatsLink>(&S, o);
+  nats->OnLog = [](const std::string& Line) { KzErr("kzrelay: %s\n", Line.c_str()); };
+  std::string error;
+  if (!nats->Start(error)) {
+    KzErr("kzrelay: %s\n", error.c_str());
+    return false;
+  }
+  S.SetRelayLink(nats);
+  Link = nats;
+  return true;
+#else
+  (void)S, (void)Args, (void)Link;
+  KzErr("kzrelay: built without NATS (libnats was not found)\n");
+  return false;
+#endif
+}
+
 }  // namespace
 
 int Run(int argc, char** argv) {
@@ -155,6 +188,9 @@ int Run(int argc, char** argv) {
   sigemptyset(&sa.sa_mask);
   sigaction(SIGHUP, &sa, nullptr);
 
+  std::shared_ptr<kz::IKzRelayLink> link;
+  if (args.Has("--nats") && !StartNats(server, args, link)) return kzExitFailed;
+
   server.SetHTTPActive(true);
   if (udp >= 0) server.SetUDPActive(true);
   if (!server.HTTPActive() || (udp >= 0 && !server.UDPActive())) {
@@ -172,6 +208,8 @@ int Run(int argc, char** argv) {
     }
   }
   Summary(server);
+  server.SetRelayLink(nullptr);
+  link.reset();  // closes the NATS connection
   server.SetUDPActive(false);
   server.SetHTTPActive(false);
   kz::PumpUntil([] { return false; }, 20);

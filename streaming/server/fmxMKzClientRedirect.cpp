@@ -144,6 +144,7 @@ size_t TKzClientRedirect::BufferSize() {
 void TKzClientRedirect::EmptyLocked() {
   const int64_t held = FFile >= 0 ? FFileSize - FFileRead : static_cast<int64_t>(FData.size());
   if (held > 0) FOwner->RedirectBook(-held, FFile >= 0);
+  if (held > 0) FBytesDone += static_cast<uint64_t>(held);
   FData.clear();
   FData.shrink_to_fit();
   if (FFile < 0) return;
@@ -200,6 +201,7 @@ uint32_t TKzClientRedirect::AddData(const TKzHeaderPack& Pack, const uint8_t* Da
                             static_cast<ssize_t>(Size);
         if (ok) {
           FFileSize += static_cast<int64_t>(record);
+          FBytesIn += record;
         } else {
           FOwner->RedirectBook(-static_cast<int64_t>(record), true);
           error |= KZ_CLIENT_ERROR_REFUSED;
@@ -208,6 +210,7 @@ uint32_t TKzClientRedirect::AddData(const TKzHeaderPack& Pack, const uint8_t* Da
         FData.reserve(FData.size() + record);
         FData.insert(FData.end(), head, head + sizeof head);
         FData.insert(FData.end(), Data, Data + Size);
+        FBytesIn += record;
       }
       error |= ClientError;
       ++FPacketsIn;
@@ -272,9 +275,12 @@ bool TKzClientRedirect::SendBytes(TKzSocket Socket, const uint8_t* Data, size_t 
 
 bool TKzClientRedirect::RedirectData() {
   std::vector<uint8_t> batch;
+  uint64_t taken = 0;
   {
     std::lock_guard<TCriticalSection> g(CriticalSectionBuffer);
+    const int64_t before = FFile >= 0 ? FFileSize - FFileRead : static_cast<int64_t>(FData.size());
     TakeBatch(batch);
+    taken = static_cast<uint64_t>(before - (FFile >= 0 ? FFileSize - FFileRead : static_cast<int64_t>(FData.size())));
   }
   std::vector<uint8_t> out;
   if (batch.empty()) {
@@ -293,7 +299,9 @@ bool TKzClientRedirect::RedirectData() {
   }
   if (socket == KZ_INVALID_SOCKET) return false;
   if (!batch.empty()) ++FBatches;
-  return SendBytes(socket, out.data(), out.size());
+  if (!SendBytes(socket, out.data(), out.size())) return false;
+  FBytesDone += taken;
+  return true;
 }
 
 void TKzClientRedirect::DoExecute() {

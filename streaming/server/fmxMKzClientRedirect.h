@@ -85,6 +85,10 @@ public:
   uint64_t Batches() const { return FBatches.load(); }
   uint64_t PacketsIn() const { return FPacketsIn.load(); }
   uint64_t Clears() const { return FClears.load(); }
+  // Bytes appended so far, and bytes sent (or emptied out) so far: what was
+  // appended when BytesIn() read N has left the relay once BytesDone() >= N.
+  uint64_t BytesIn() const { return FBytesIn.load(); }
+  uint64_t BytesDone() const { return FBytesDone.load(); }
   TKzConnSerial ClientConn();
   // Whether the channel ended by itself (idle, send failure) rather than being stopped.
   bool EndedByPeer() const { return FEndedByPeer.load(); }
@@ -122,6 +126,7 @@ private:
   TCriticalSection CriticalSectionSend;  // guards a send on ClientSocket
   TEvent FWake{false, false};
   std::atomic<uint64_t> FBatches{0}, FPacketsIn{0}, FClears{0};
+  std::atomic<uint64_t> FBytesIn{0}, FBytesDone{0};
   std::atomic<bool> FEndedByPeer{false};
 };
 

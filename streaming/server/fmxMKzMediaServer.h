@@ -25,6 +25,7 @@
 #include "streaming/fmxMKzConnectionProperties.h"
 #include "streaming/server/fmxMKzClientRedirect.h"
 #include "streaming/server/fmxMKzListGUID.h"
+#include "streaming/server/fmxMKzRelayLink.h"
 #include "streaming/server/fmxMKzServerAuth.h"
 #include "streaming/server/fmxMKzServerCmd.h"
 #include "streaming/server/fmxMKzServerRequest.h"
@@ -144,6 +145,28 @@ public:
   size_t UserCount();
   size_t GroupCount();
 
+  // ---- A link to other relays (null: this relay alone). Any thread.
+  void SetRelayLink(std::shared_ptr<IKzRelayLink> Value) { std::atomic_store(&FLink, std::move(Value)); }
+  std::shared_ptr<IKzRelayLink> RelayLink() const { return std::atomic_load(&FLink); }
+  // A packet another relay sent for User (or, with ToGroup, for the local
+  // members of Group): delivered here only, never back to the link.
+  void DeliverFromLink(const TGUID& Target, bool ToGroup, const uint8_t* Data, size_t Size);
+  // Users with an open channel here, and groups with such a member.
+  std::vector<TGUID> LinkedUsers();
+  std::vector<TGUID> LinkedGroups();
+  // Ends User's channels here: the user holds newer ones on another relay.
+  void DropLinkedUser(const TGUID& User);
+  // Users with an open channel here and the groups each joined.
+  std::vector<std::pair<TGUID, std::vector<TGUID>>> LinkedMembership();
+  // Users with an open channel of kind Code here.
+  std::vector<TGUID> LinkedChannels(uint8_t Code);
+  // A packet of a kept kind from the link for User: appended to User's
+  // channel of its kind, which is returned with Mark, the channel's
+  // BytesIn() after it (the packet has left once BytesDone() reaches Mark).
+  // Null when User has no such channel here; Refused: User does not take it.
+  std::shared_ptr<TKzClientRedirect> DeliverKept(const TGUID& User, const uint8_t* Data, size_t Size, uint64_t& Mark,
+                                                 bool& Refused);
+
   // ---- The listener threads' side (connection threads)
   void ChannelRequest(TKzServerConn& Conn, const TKzChannelRequest& Request, uint16_t& DataType);
   // Routes one packet (Payload: its bytes after the header).
@@ -162,6 +185,14 @@ public:
 
 private:
   void RegisterHandlers();
+  // A group about to be created here, checked against the relays' shared
+  // registry: false when they have their most groups; a group another relay
+  // made takes its record and is no longer new. Registry lock held.
+  bool LinkAdoptGroup(const TGUID& Group, const TGUID& S, const TKzServerCmdRequest& Req, TKzMediaServerGroupItem& G,
+                      bool& GroupNew);
+  // Hands the targets not on this relay (and a group packet) to the link.
+  void LinkForward(const TKzPacketHeader& Header, const std::vector<uint8_t>& Bytes, std::vector<TGUID>& Targets,
+                   uint32_t& ClientError);
   void PostEvent(std::function<void()> Proc);
   void StartListener(TKzProtocol Protocol);
   void StopListener(TKzProtocol Protocol);
@@ -201,6 +232,7 @@ private:
   TGUID FGUIDMy;
   TKzServerBounds FBounds;
   std::shared_ptr<TKzServerAuth> FAuth;
+  std::shared_ptr<IKzRelayLink> FLink;
   TKzMSCountEvent FOnConnectionCountChanged;
   std::function<void(TKzMediaServer*)> FOnPacketProcessing;
 

@@ -204,6 +204,10 @@ void TKzMediaServer::GroupJoin(TKzServerConn* Conn, const TGUID& S, const TKzPac
   } else {
     g = GetGroupGUID(Req.Group, groupNew);
   }
+  if (groupNew && !LinkAdoptGroup(Req.Group, S, Req, *g, groupNew)) {  // the relays have their most groups
+    FreeGroupGUID(Req.Group);
+    g = nullptr;
+  }
   if (!u || !g) {
     answer(false, 1);
     return;

@@ -196,6 +196,7 @@ void TKzMediaServer::ReadData(TKzServerConn& Conn, const TKzPacketHeader& Header
         if (m != Header.GUIDFrom) targets.push_back(m);
     if (targets.empty()) ClientError = KZ_CLIENT_ERROR_REFUSED;
   }
+  if (RelayLink()) LinkForward(Header, Bytes, targets, ClientError);
   bool limited = false;
   for (const TGUID& t : targets) {
     Deliver(t, Header.GUIDFrom, Header, Bytes, &Conn, ClientError);
