@@ -12,8 +12,6 @@ namespace kz {
 
 namespace {
 
-constexpr uint32_t kPollMs = 250;
-
 uint64_t NowMs() {
   return static_cast<uint64_t>(
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count());
@@ -24,29 +22,27 @@ size_t RecordSize(const uint8_t* Pack) {
   return TKzHeaderPack::WireSize + static_cast<size_t>(KzHeaderPackFromBytes(Pack).LenPack);
 }
 
-void SessionPack(const TKzMarker& Marker, TKzSessionKey Key, int64_t Len, std::vector<uint8_t>& Out) {
+}  // namespace
+
+void KzAppendSessionPack(const TKzMarker& Marker, TKzSessionKey Key, int64_t Len, TKzAnswerQueue& Out) {
   TKzSessionPack p;
   p.MARKER = Marker;
   p.SessionKey = Key;
   p.DataLen = Len;
-  uint8_t b[TKzSessionPack::WireSize];
-  KzSessionPackToBytes(p, b);
-  Out.insert(Out.end(), b, b + sizeof b);
+  std::vector<uint8_t>& b = Out.emplace_back(TKzSessionPack::WireSize);
+  KzSessionPackToBytes(p, b.data());
 }
 
-}  // namespace
-
 TKzClientRedirect::TKzClientRedirect(IKzRedirectOwner* Owner, uint8_t DataType, const TGUID& GUIDTo,
-                                     TKzSessionKey SessionKey, uint32_t MaxSize, bool File, const std::string& Folder,
-                                     uint32_t SendTimeoutMs)
+                                     TKzSessionKey SessionKey, uint32_t MaxSize, bool File, const std::string& Folder)
     : TKzBaseThread(true, "TKzClientRedirect"),
       FOwner(Owner),
       FDataType(DataType),
       FGUIDTo(GUIDTo),
       ServerSessionKey(SessionKey),
       FMaxSize(MaxSize),
-      FSendTimeoutMs(SendTimeoutMs),
-      FFileWanted(File) {
+      FFileWanted(File),
+      FLastRequestMs(NowMs()) {
   if (!File) return;
   const std::string base = Folder + "/" + GUIDToStringA(GUIDTo) + "." + std::to_string(DataType);
   // A channel of the same user and kind that is still going away may hold the plain name.
@@ -79,8 +75,6 @@ void TKzClientRedirect::Stop() {
   FWake.SetEvent();
 }
 
-void TKzClientRedirect::Wake() { FWake.SetEvent(); }
-
 TKzConnSerial TKzClientRedirect::ClientConn() {
   std::lock_guard<TCriticalSection> g(CriticalSectionEvent);
   return FClientConn;
@@ -103,27 +97,17 @@ void TKzClientRedirect::TakeOver(TKzConnSerial Conn, TKzSocket Socket, const std
     FClientConn = 0;
     ClientSocket = KZ_INVALID_SOCKET;
   }
-  { std::lock_guard<TCriticalSection> s(CriticalSectionSend); }
   Attach(Conn, Socket, ACmd);
 }
 
 void TKzClientRedirect::ConnectionGone(TKzConnSerial Conn) {
-  bool holder = false;
-  {
-    std::lock_guard<TCriticalSection> g(CriticalSectionEvent);
-    Sockets.erase(std::remove_if(Sockets.begin(), Sockets.end(), [Conn](const auto& s) { return s.first == Conn; }),
-                  Sockets.end());
-    SweepFeeders(NowMs());
-    if (FClientConn == Conn) {
-      holder = true;
-      if (ClientSocket != KZ_INVALID_SOCKET) PlatformShutdown(ClientSocket);
-      ClientSocket = KZ_INVALID_SOCKET;
-      FClientConn = 0;  // free for the user's next connection; the idle time still ends the channel
-    }
-  }
-  // A send under way ends at the shutdown; the socket stays open until it has.
-  if (holder) {
-    std::lock_guard<TCriticalSection> s(CriticalSectionSend);
+  std::lock_guard<TCriticalSection> g(CriticalSectionEvent);
+  Sockets.erase(std::remove_if(Sockets.begin(), Sockets.end(), [Conn](const auto& s) { return s.first == Conn; }),
+                Sockets.end());
+  SweepFeeders(NowMs());
+  if (FClientConn == Conn) {
+    ClientSocket = KZ_INVALID_SOCKET;
+    FClientConn = 0;  // free for the user's next connection; the idle time still ends the channel
   }
 }
 
@@ -256,58 +240,36 @@ void TKzClientRedirect::TakeBatch(std::vector<uint8_t>& Out) {
   FOwner->RedirectBook(-static_cast<int64_t>(Out.size()), false);
 }
 
-bool TKzClientRedirect::SendBytes(TKzSocket Socket, const uint8_t* Data, size_t Size) {
-  const uint64_t deadline = NowMs() + FSendTimeoutMs;
-  size_t sent = 0;
-  while (sent < Size) {
-    if (Terminated() || NowMs() > deadline) return false;
-    if (PlatformPollWrite(Socket, kPollMs) != 1) continue;
-    const int64_t r = PlatformSend(Socket, Data + sent, static_cast<int64_t>(std::min(Size - sent, KZ_REDIRECT_SEND_PIECE)));
-    if (r < 0 && PlatformSocketError() == TKzSocketError::kzseWouldBlock) continue;
-    if (r <= 0) return false;
-    sent += static_cast<size_t>(r);
-  }
-  return true;
-}
-
-bool TKzClientRedirect::RedirectData() {
+void TKzClientRedirect::Answer(TKzAnswerQueue& Out) {
+  FLastRequestMs = NowMs();
   std::vector<uint8_t> batch;
   {
     std::lock_guard<TCriticalSection> g(CriticalSectionBuffer);
     TakeBatch(batch);
   }
-  std::vector<uint8_t> out;
   if (batch.empty()) {
-    SessionPack(MARKER_SESSION_NODATA, ServerSessionKey, 0, out);
-  } else {
-    out.reserve(batch.size() + 2 * TKzSessionPack::WireSize);
-    SessionPack(MARKER_SESSION_BEGIN, ServerSessionKey, static_cast<int64_t>(batch.size()), out);
-    out.insert(out.end(), batch.begin(), batch.end());
-    SessionPack(MARKER_SESSION_END, ServerSessionKey, static_cast<int64_t>(batch.size()), out);
+    KzAppendSessionPack(MARKER_SESSION_NODATA, ServerSessionKey, 0, Out);
+    return;
   }
-  std::lock_guard<TCriticalSection> s(CriticalSectionSend);
-  TKzSocket socket;
-  {
-    std::lock_guard<TCriticalSection> g(CriticalSectionEvent);
-    socket = ClientSocket;
-  }
-  if (socket == KZ_INVALID_SOCKET) return false;
-  if (!batch.empty()) ++FBatches;
-  return SendBytes(socket, out.data(), out.size());
+  ++FBatches;
+  const auto len = static_cast<int64_t>(batch.size());
+  KzAppendSessionPack(MARKER_SESSION_BEGIN, ServerSessionKey, len, Out);
+  Out.push_back(std::move(batch));
+  KzAppendSessionPack(MARKER_SESSION_END, ServerSessionKey, len, Out);
 }
 
 void TKzClientRedirect::DoExecute() {
   while (!Terminated()) {
-    const TWaitResult r = FWake.WaitFor(KZ_REDIRECT_IDLE_MS);
-    if (Terminated()) break;
-    if (r != TWaitResult::wrSignaled || !RedirectData()) {
+    const uint64_t idle = NowMs() - FLastRequestMs.load();
+    if (idle >= KZ_REDIRECT_IDLE_MS) {
       FEndedByPeer = true;
       break;
     }
+    FWake.WaitFor(static_cast<uint32_t>(KZ_REDIRECT_IDLE_MS - idle));
   }
   {
     std::lock_guard<TCriticalSection> g(CriticalSectionEvent);
-    if (ClientSocket != KZ_INVALID_SOCKET) PlatformShutdown(ClientSocket);  // its connection thread closes it
+    if (ClientSocket != KZ_INVALID_SOCKET) PlatformShutdown(ClientSocket);  // the relay's loop closes it
     ClientSocket = KZ_INVALID_SOCKET;
   }
   FOwner->RedirectEnded(this);

@@ -78,8 +78,7 @@ std::shared_ptr<TKzClientRedirect> TKzMediaServer::GetClientRedirect(const TGUID
     case TKzBufferLimitType::kzbltLimitAll: maxSize = FBufferOptions.GetMaxBufferSize(DataType); break;
     case TKzBufferLimitType::kzbltLimitMemory: maxSize = file ? 0 : FBufferOptions.GetMaxBufferSize(DataType); break;
   }
-  ch = std::make_shared<TKzClientRedirect>(this, DataType, AGUIDTo, FSessionKey.load(), maxSize, file, folder,
-                                           static_cast<uint32_t>(GetTimeOut(FReceiverConnectionProperties, DataType)));
+  ch = std::make_shared<TKzClientRedirect>(this, DataType, AGUIDTo, FSessionKey.load(), maxSize, file, folder);
   StartThread(ch.get());
   return ch;
 }
@@ -105,7 +104,7 @@ void TKzMediaServer::ChannelRequest(TKzServerConn& Conn, const TKzChannelRequest
     ch = GetClientRedirect(Request.GUID, code, true);
   }
   if (!ch) {
-    KzMSendSessionPack(Conn.Socket, FSessionKey.load(), 0, MARKER_SESSION_NODATA);
+    KzAppendSessionPack(MARKER_SESSION_NODATA, FSessionKey.load(), 0, Conn.Out);
     return;
   }
   DataType = static_cast<uint16_t>(code | KZ_SERVER_CHANNEL_FLAG);
@@ -126,7 +125,7 @@ void TKzMediaServer::ChannelRequest(TKzServerConn& Conn, const TKzChannelRequest
     Conn.Held.push_back(ch);
   if (kind == TKzChannelRequestKind::kzcrClear) ch->ClearBuffer();
   if (created && OnUserConnect) OnUserConnect(this, GUIDToStringA(Request.GUID), KzKindMediaType(code));
-  ch->Wake();
+  ch->Answer(Conn.Out);
 }
 
 void TKzMediaServer::ConnectionGone(TKzServerConn& Conn) {
