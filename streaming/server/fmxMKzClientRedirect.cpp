@@ -29,8 +29,9 @@ void KzAppendSessionPack(const TKzMarker& Marker, TKzSessionKey Key, int64_t Len
   p.MARKER = Marker;
   p.SessionKey = Key;
   p.DataLen = Len;
-  std::vector<uint8_t>& b = Out.emplace_back(TKzSessionPack::WireSize);
-  KzSessionPackToBytes(p, b.data());
+  auto b = std::make_shared<std::vector<uint8_t>>(TKzSessionPack::WireSize);
+  KzSessionPackToBytes(p, b->data());
+  Out.push_back({std::move(b), 0, TKzSessionPack::WireSize});
 }
 
 TKzClientRedirect::TKzClientRedirect(IKzRedirectOwner* Owner, uint8_t DataType, const TGUID& GUIDTo,
@@ -122,14 +123,14 @@ void TKzClientRedirect::SweepFeeders(uint64_t Now) {
 
 size_t TKzClientRedirect::BufferSize() {
   std::lock_guard<TCriticalSection> g(CriticalSectionBuffer);
-  return FFile >= 0 ? static_cast<size_t>(FFileSize - FFileRead) : FData.size();
+  return FFile >= 0 ? static_cast<size_t>(FFileSize - FFileRead) : FMemBytes;
 }
 
 void TKzClientRedirect::EmptyLocked() {
-  const int64_t held = FFile >= 0 ? FFileSize - FFileRead : static_cast<int64_t>(FData.size());
+  const int64_t held = FFile >= 0 ? FFileSize - FFileRead : static_cast<int64_t>(FMemBytes);
   if (held > 0) FOwner->RedirectBook(-held, FFile >= 0);
-  FData.clear();
-  FData.shrink_to_fit();
+  FRecords.clear();
+  FMemBytes = 0;
   if (FFile < 0) return;
   if (ftruncate(FFile, 0) == 0) {
     FFileSize = FFileRead = 0;
@@ -145,11 +146,21 @@ void TKzClientRedirect::ClearBuffer() {
 
 uint32_t TKzClientRedirect::AddData(const TKzHeaderPack& Pack, const uint8_t* Data, size_t Size, TKzConnSerial Feeder,
                                     bool& Cleared) {
+  return Append(Pack, Data, Size, nullptr, Feeder, Cleared);
+}
+
+uint32_t TKzClientRedirect::AddData(const TKzHeaderPack& Pack, const TKzSharedBytes& Packet, TKzConnSerial Feeder,
+                                    bool& Cleared) {
+  return Append(Pack, Packet->data(), Packet->size(), &Packet, Feeder, Cleared);
+}
+
+uint32_t TKzClientRedirect::Append(const TKzHeaderPack& Pack, const uint8_t* Data, size_t Size,
+                                   const TKzSharedBytes* Shared, TKzConnSerial Feeder, bool& Cleared) {
   Cleared = false;
   uint32_t error = 0;
   {
     std::lock_guard<TCriticalSection> g(CriticalSectionBuffer);
-    const size_t size = FFile >= 0 ? static_cast<size_t>(FFileSize - FFileRead) : FData.size();
+    const size_t size = FFile >= 0 ? static_cast<size_t>(FFileSize - FFileRead) : FMemBytes;
     if (FMaxSize > 0) {
       if (size > FMaxSize / 2) {
         if (!(ClientError & KZ_CLIENT_ERROR_LIMIT_BUFFER))
@@ -189,9 +200,10 @@ uint32_t TKzClientRedirect::AddData(const TKzHeaderPack& Pack, const uint8_t* Da
           error |= KZ_CLIENT_ERROR_REFUSED;
         }
       } else {
-        FData.reserve(FData.size() + record);
-        FData.insert(FData.end(), head, head + sizeof head);
-        FData.insert(FData.end(), Data, Data + Size);
+        TRecord& r = FRecords.emplace_back();
+        std::copy(head, head + sizeof head, r.Head.begin());
+        r.Packet = Shared ? *Shared : std::make_shared<const std::vector<uint8_t>>(Data, Data + Size);
+        FMemBytes += record;
       }
       error |= ClientError;
       ++FPacketsIn;
@@ -208,53 +220,71 @@ uint32_t TKzClientRedirect::AddData(const TKzHeaderPack& Pack, const uint8_t* Da
   return error;
 }
 
-void TKzClientRedirect::TakeBatch(std::vector<uint8_t>& Out) {
+void TKzClientRedirect::TakeFileBatch(TKzAnswerQueue& Out, int64_t& Len) {
+  int64_t end = FFileRead;
+  uint8_t head[TKzHeaderPack::WireSize];
+  while (end < FFileSize && pread(FFile, head, sizeof head, end) == static_cast<ssize_t>(sizeof head)) {
+    const int64_t next = end + static_cast<int64_t>(RecordSize(head));
+    if (end > FFileRead && next - FFileRead > static_cast<int64_t>(KZ_REDIRECT_MAX_BATCH)) break;
+    end = std::min(next, FFileSize);
+  }
+  auto bytes = std::make_shared<std::vector<uint8_t>>(static_cast<size_t>(end - FFileRead));
+  if (!bytes->empty() && pread(FFile, bytes->data(), bytes->size(), FFileRead) != static_cast<ssize_t>(bytes->size()))
+    bytes->clear();
+  FOwner->RedirectBook(-(end - FFileRead), true);
+  FFileRead = end;
+  if (FFileRead >= FFileSize && ftruncate(FFile, 0) == 0) FFileRead = FFileSize = 0;
+  if (bytes->empty()) return;
+  Len += static_cast<int64_t>(bytes->size());
+  const size_t n = bytes->size();
+  Out.push_back({std::move(bytes), 0, n});
+}
+
+void TKzClientRedirect::TakeBatch(TKzAnswerQueue& Out, int64_t& Len) {
   if (FFile >= 0) {
-    int64_t end = FFileRead;
-    uint8_t head[TKzHeaderPack::WireSize];
-    while (end < FFileSize && pread(FFile, head, sizeof head, end) == static_cast<ssize_t>(sizeof head)) {
-      const int64_t next = end + static_cast<int64_t>(RecordSize(head));
-      if (end > FFileRead && next - FFileRead > static_cast<int64_t>(KZ_REDIRECT_MAX_BATCH)) break;
-      end = std::min(next, FFileSize);
-    }
-    Out.resize(static_cast<size_t>(end - FFileRead));
-    if (!Out.empty() && pread(FFile, Out.data(), Out.size(), FFileRead) != static_cast<ssize_t>(Out.size())) Out.clear();
-    FOwner->RedirectBook(-(end - FFileRead), true);
-    FFileRead = end;
-    if (FFileRead >= FFileSize && ftruncate(FFile, 0) == 0) FFileRead = FFileSize = 0;
+    TakeFileBatch(Out, Len);
     return;
   }
-  size_t end = 0;
-  while (end + TKzHeaderPack::WireSize <= FData.size()) {
-    const size_t next = end + RecordSize(FData.data() + end);
-    if (end > 0 && next > KZ_REDIRECT_MAX_BATCH) break;
-    end = std::min(next, FData.size());
+  // The header packs go out of one block of their own, each packet from
+  // the bytes the channels share.
+  size_t count = 0, bytes = 0;
+  for (const TRecord& r : FRecords) {
+    const size_t next = bytes + r.Head.size() + r.Packet->size();
+    if (count > 0 && next > KZ_REDIRECT_MAX_BATCH) break;
+    bytes = next;
+    ++count;
   }
-  if (end == FData.size()) {
-    Out.swap(FData);
-    FData.clear();
-  } else {
-    Out.assign(FData.begin(), FData.begin() + static_cast<std::ptrdiff_t>(end));
-    FData.erase(FData.begin(), FData.begin() + static_cast<std::ptrdiff_t>(end));
+  if (count == 0) return;
+  auto heads = std::make_shared<std::vector<uint8_t>>(count * TKzHeaderPack::WireSize);
+  for (size_t i = 0; i < count; ++i) {
+    TRecord& r = FRecords[i];
+    const size_t at = i * TKzHeaderPack::WireSize;
+    std::copy(r.Head.begin(), r.Head.end(), heads->begin() + static_cast<std::ptrdiff_t>(at));
+    Out.push_back({heads, at, TKzHeaderPack::WireSize});
+    const size_t n = r.Packet->size();
+    Out.push_back({std::move(r.Packet), 0, n});
   }
-  FOwner->RedirectBook(-static_cast<int64_t>(Out.size()), false);
+  FRecords.erase(FRecords.begin(), FRecords.begin() + static_cast<std::ptrdiff_t>(count));
+  FMemBytes -= bytes;
+  Len += static_cast<int64_t>(bytes);
+  FOwner->RedirectBook(-static_cast<int64_t>(bytes), false);
 }
 
 void TKzClientRedirect::Answer(TKzAnswerQueue& Out) {
   FLastRequestMs = NowMs();
-  std::vector<uint8_t> batch;
+  TKzAnswerQueue batch;
+  int64_t len = 0;
   {
     std::lock_guard<TCriticalSection> g(CriticalSectionBuffer);
-    TakeBatch(batch);
+    TakeBatch(batch, len);
   }
   if (batch.empty()) {
     KzAppendSessionPack(MARKER_SESSION_NODATA, ServerSessionKey, 0, Out);
     return;
   }
   ++FBatches;
-  const auto len = static_cast<int64_t>(batch.size());
   KzAppendSessionPack(MARKER_SESSION_BEGIN, ServerSessionKey, len, Out);
-  Out.push_back(std::move(batch));
+  for (TKzAnswerPiece& p : batch) Out.push_back(std::move(p));
   KzAppendSessionPack(MARKER_SESSION_END, ServerSessionKey, len, Out);
 }
 

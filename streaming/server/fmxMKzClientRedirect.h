@@ -17,7 +17,9 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <array>
 #include <deque>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -34,8 +36,16 @@ constexpr uint64_t KZ_REDIRECT_FEEDER_AGE_MS = 100000;
 
 class TKzClientRedirect;
 
-// Answer bytes waiting for a connection's socket, in order.
-using TKzAnswerQueue = std::deque<std::vector<uint8_t>>;
+// A packet's bytes, shared by every channel it was routed to.
+using TKzSharedBytes = std::shared_ptr<const std::vector<uint8_t>>;
+
+// Answer bytes waiting for a connection's socket, in order: Size bytes of
+// Hold from At on.
+struct TKzAnswerPiece {
+  TKzSharedBytes Hold;
+  size_t At = 0, Size = 0;
+};
+using TKzAnswerQueue = std::deque<TKzAnswerPiece>;
 
 // Appends one 16-byte session pack (Marker, Key, Len) to Out.
 void KzAppendSessionPack(const TKzMarker& Marker, TKzSessionKey Key, int64_t Len, TKzAnswerQueue& Out);
@@ -80,6 +90,8 @@ public:
   // user). Returns the flags: KZ_CLIENT_ERROR_LIMIT_BUFFER while the buffer
   // is over half full; Cleared is set when the buffer was emptied.
   uint32_t AddData(const TKzHeaderPack& Pack, const uint8_t* Data, size_t Size, TKzConnSerial Feeder, bool& Cleared);
+  // The same for a packet held in memory by other channels too (not copied).
+  uint32_t AddData(const TKzHeaderPack& Pack, const TKzSharedBytes& Packet, TKzConnSerial Feeder, bool& Cleared);
   // Empties the buffer (the user asked). Any thread.
   void ClearBuffer();
   // Stops the channel without waiting. Any thread.
@@ -104,8 +116,12 @@ protected:
   void TerminatedSet() override;
 
 private:
-  // Takes up to KZ_REDIRECT_MAX_BATCH bytes of whole records. Holds CriticalSectionBuffer.
-  void TakeBatch(std::vector<uint8_t>& Out);
+  // Appends up to KZ_REDIRECT_MAX_BATCH bytes of whole records to Out
+  // (their length added to Len). Holds CriticalSectionBuffer.
+  void TakeBatch(TKzAnswerQueue& Out, int64_t& Len);
+  void TakeFileBatch(TKzAnswerQueue& Out, int64_t& Len);
+  uint32_t Append(const TKzHeaderPack& Pack, const uint8_t* Data, size_t Size, const TKzSharedBytes* Shared,
+                  TKzConnSerial Feeder, bool& Cleared);
   void EmptyLocked();
   void SweepFeeders(uint64_t Now);
 
@@ -116,7 +132,12 @@ private:
   const uint32_t FMaxSize;
   bool FFileWanted;
   TCriticalSection CriticalSectionBuffer;  // guards the buffer and ClientError
-  std::vector<uint8_t> FData;              // memory buffer
+  struct TRecord {
+    std::array<uint8_t, TKzHeaderPack::WireSize> Head;
+    TKzSharedBytes Packet;
+  };
+  std::deque<TRecord> FRecords;  // memory buffer, FMemBytes bytes with the header packs
+  size_t FMemBytes = 0;
   int FFile = -1;                          // file buffer, FFileSize bytes from FFileRead on
   std::string FFileName;
   int64_t FFileSize = 0, FFileRead = 0;

@@ -234,7 +234,12 @@ void TKzMediaServer::Deliver(const TGUID& T, const TGUID& S, const TKzPacketHead
   pack.GUIDFrom = S;
   pack.GUIDGroup = Header.GUIDGroup;
   bool cleared = false;
-  ClientError = ch->AddData(pack, Bytes.data(), Bytes.size(), Conn ? Conn->Serial : 0, cleared);
+  // The packet a connection is routing is shared by its channels, not copied.
+  if (Conn && Conn->Packet && Conn->Packet.get() == &Bytes) {
+    ClientError = ch->AddData(pack, Conn->Packet, Conn->Serial, cleared);
+  } else {
+    ClientError = ch->AddData(pack, Bytes.data(), Bytes.size(), Conn ? Conn->Serial : 0, cleared);
+  }
   if (cleared && !IsNull(S))
     SendCommandToGUID(BufferCmd("KzS_CLEAR_BUFFER", code, T), GUIDMyValue(), S, TGUID{});
 }

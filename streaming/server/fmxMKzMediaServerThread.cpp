@@ -187,16 +187,16 @@ bool TKzMediaServerThread::Flush(TKzServerConn& C, uint64_t Now) {
     size_t n = 0;
     for (auto it = C.Out.begin(); it != C.Out.end() && n < kPieces; ++it) {
       const size_t skip = n == 0 ? C.OutAt : 0;
-      pieces[n++] = {it->data() + skip, it->size() - skip};
+      pieces[n++] = {it->Hold->data() + it->At + skip, it->Size - skip};
     }
     const int64_t sent = PlatformSendPieces(C.Socket, pieces, n);
     if (sent < 0) return false;
     if (sent == 0) break;
     C.Progress = Now;
     for (size_t left = static_cast<size_t>(sent); left > 0;) {
-      const size_t k = std::min(left, C.Out.front().size() - C.OutAt);
+      const size_t k = std::min(left, C.Out.front().Size - C.OutAt);
       C.OutAt += k, left -= k;
-      if (C.OutAt == C.Out.front().size()) C.Out.pop_front(), C.OutAt = 0;
+      if (C.OutAt == C.Out.front().Size) C.Out.pop_front(), C.OutAt = 0;
     }
   }
   // While answers are on their way nothing more is read: a peer that asks
@@ -311,7 +311,9 @@ void TKzMediaServerThread::ReadStream(TKzServerConn& C, const uint8_t* Data, siz
     HeaderPack.GUIDFrom = h.GUIDFrom;
     HeaderPack.GUIDTo = h.GUIDTo;
     HeaderPack.GUIDGroup = h.GUIDGroup;
-    Server->ReadData(C, h, item.Bytes, item.HeaderSize, ClientError);
+    C.Packet = std::make_shared<const std::vector<uint8_t>>(std::move(item.Bytes));
+    Server->ReadData(C, h, *C.Packet, item.HeaderSize, ClientError);
+    C.Packet.reset();
   }
 }
 

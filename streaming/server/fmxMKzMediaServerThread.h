@@ -31,6 +31,7 @@ struct TKzServerConn {
   uint64_t Progress = 0;  // tick of its last byte read or written
   uint16_t DataType = 0;  // its data-type word (time-outs follow it)
   TKzHeaderPack HeaderPack;  // GUIDs of its last packet, for OnDataRead
+  TKzSharedBytes Packet;     // the packet being routed: channels share it
   TKzAnswerQueue Out;     // answers not yet written, the front one from OutAt on
   size_t OutAt = 0;
   bool WantWrite = false;
