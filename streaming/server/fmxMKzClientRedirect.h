@@ -109,6 +109,8 @@ public:
   TKzConnSerial ClientConn();
   // Whether the channel ended by itself (idle) rather than being stopped.
   bool EndedByPeer() const { return FEndedByPeer.load(); }
+  // Neither stopped nor ended: still in its user's record. Any thread.
+  bool Live() const { return !Terminated() && !FEndedByPeer.load(); }
   std::string Cmd;  // the request that opened it; guarded by CriticalSectionEvent
 
 protected:

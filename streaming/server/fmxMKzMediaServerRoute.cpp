@@ -95,6 +95,14 @@ void TKzMediaServer::ChannelRequest(TKzServerConn& Conn, const TKzChannelRequest
     PlatformShutdown(Conn.Socket);
     return;
   }
+  // A connection asking again for the channel it holds skips the registry.
+  if (auto held = Conn.Pulling.lock(); held && held->GUIDTo() == Request.GUID && held->DataType() == code &&
+                                       held->Live() && held->ClientConn() == Conn.Serial) {
+    DataType = static_cast<uint16_t>(code | KZ_SERVER_CHANNEL_FLAG);
+    if (kind == TKzChannelRequestKind::kzcrClear) held->ClearBuffer();
+    held->Answer(Conn.Out);
+    return;
+  }
   std::shared_ptr<TKzClientRedirect> ch;
   bool created = false;
   {
@@ -123,6 +131,7 @@ void TKzMediaServer::ChannelRequest(TKzServerConn& Conn, const TKzChannelRequest
   }
   if (std::none_of(Conn.Held.begin(), Conn.Held.end(), [&ch](const auto& w) { return w.lock() == ch; }))
     Conn.Held.push_back(ch);
+  Conn.Pulling = ch;
   if (kind == TKzChannelRequestKind::kzcrClear) ch->ClearBuffer();
   if (created && OnUserConnect) OnUserConnect(this, GUIDToStringA(Request.GUID), KzKindMediaType(code));
   ch->Answer(Conn.Out);

@@ -39,6 +39,7 @@ struct TKzServerConn {
   TGUID AuthGUID;
   TKzServerConnReader Reader;
   std::vector<std::weak_ptr<TKzClientRedirect>> Held;  // channels it pulled
+  std::weak_ptr<TKzClientRedirect> Pulling;            // the channel of its last request
   bool Limited = false;  // a destination's buffer is over half full
   TGUID LastFrom;        // GUIDFrom of its last packet
 };
