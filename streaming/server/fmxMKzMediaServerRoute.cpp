@@ -208,6 +208,7 @@ void TKzMediaServer::ReadData(TKzServerConn& Conn, const TKzPacketHeader& Header
     Deliver(t, Header.GUIDFrom, Header, Bytes, &Conn, ClientError);
     limited = limited || (ClientError & KZ_CLIENT_ERROR_LIMIT_BUFFER);
   }
+  if (code == DATA_TYPE_VIDEO) Watch(targets, Header, Bytes, &Conn);
   // The sender hears of full buffers; its connection is never slowed for them.
   if (limited != Conn.Limited && hasFrom && !targets.empty()) {
     SendCommandToGUID(BufferCmd(limited ? "KzS_LIMIT_BUFFER" : "KzS_NOT_LIMIT_BUFFER", code, targets.front()),
