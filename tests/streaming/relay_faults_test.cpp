@@ -10,6 +10,7 @@
 
 #include "tests/kztestneed.h"
 #include "tests/kztestpeers.h"
+#include "tests/streaming/kzchaosproxy.h"
 #include "tests/streaming/kzrelaytestutil.h"
 
 using namespace kz;
@@ -80,6 +81,39 @@ TEST(RelayFaults, VideoResumesAfterARestartInPlaceAndAfterTheDaemonIsKilled) {
   const int64_t ms = FramesResume(*tx, *rx, 3, 20000);
   EXPECT_GE(ms, 0) << "no video after the relay came back";
   std::printf("video resumed %lld ms after kzrelay was killed and started again\n", static_cast<long long>(ms));
+}
+
+// The chaos proxy between the relay and one end: a sender's video
+// connection spoiled on its way in, or a receiver's requests on their way
+// in. After each fault video comes back to the receiver.
+TEST(RelayFaults, VideoResumesAfterEveryFaultOfTheChaosProxyOnEitherSide) {
+  struct TRow {
+    bool SenderSide;
+    TChaosFault Fault;
+  };
+  std::vector<TRow> rows;
+  for (bool senderSide : {true, false})
+    for (TChaosFault f : {TChaosFault::OneByteWrites, TChaosFault::CutMidPacket, TChaosFault::Garbage,
+                          TChaosFault::Stall, TChaosFault::Reset})
+      rows.push_back({senderSide, f});
+  for (const TRow& row : rows) {
+    SCOPED_TRACE(std::string(row.SenderSide ? "sender side, fault " : "receiver side, fault ") +
+                 std::to_string(static_cast<int>(row.Fault)));
+    TRelay relay;
+    // A receiver's requests carry no packet header: its connection is the proxy's first one.
+    TChaosProxy proxy(relay.Port(), row.Fault, row.SenderSide ? 30000 : 6000,
+                      row.SenderSide ? DATA_TYPE_VIDEO : 0);
+    auto rx = RelayReceiver(row.SenderSide ? relay.Port() : proxy.Port, 2, {TKzMediaType::kzmtVideo});
+    rx->Receiver.SetRetryCount(1000);
+    auto tx = RelaySender(row.SenderSide ? proxy.Port : relay.Port(), 1, 2, 0);
+    const TKzMBitmap frame = PatternBitmap(2);
+    ASSERT_TRUE(PumpUntil([&] {
+      tx->SendImageEx(frame, 0);
+      KzMWait(40);
+      return proxy.Struck();
+    }, 30000)) << "the fault never struck";
+    EXPECT_GE(FramesResume(*tx, *rx, 3, 20000), 0) << "no video after the fault";
+  }
 }
 
 TEST(RelayFaults, AReceiverThatStopsReadingDoesNotHoldUpTheOthers) {
