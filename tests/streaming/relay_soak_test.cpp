@@ -48,6 +48,6 @@ TEST(RelaySoak, ParticipantsComeAndGoWithoutLeaks) {
     return Clock::now() - T < std::chrono::seconds(18);
   }));
   EXPECT_LE(relay.Server.UserCount(), recent + kParticipants) << joins << " joins in all";
-  EXPECT_LT(ResidentBytes() - rss0, int64_t{16} << 20);
+  EXPECT_LT(ResidentBytes() - rss0, int64_t{6} << 20);
   EXPECT_LE(OpenFds(), fds0 + 4);
 }
