@@ -159,6 +159,8 @@ public:
   void ReadData(TKzServerConn& Conn, const TKzPacketHeader& Header, const std::vector<uint8_t>& Bytes,
                 size_t HeaderSize, uint32_t& ClientError);
   void ConnectionGone(TKzServerConn& Conn);
+  // Frees the channels that ended since the last call (a few times a second).
+  void ReapEndedChannels() { ReapChannels(false); }
   void Refuse(TKzServerConn* Conn, const std::string& Why, const TGUID& Claimed);
   void Dump(const uint8_t* Data, size_t Size);
   TGUID GUIDMyValue() const;

@@ -86,7 +86,6 @@ std::shared_ptr<TKzClientRedirect> TKzMediaServer::GetClientRedirect(const TGUID
 void TKzMediaServer::ChannelRequest(TKzServerConn& Conn, const TKzChannelRequest& Request, uint16_t& DataType) {
   uint8_t code = 0;
   const TKzChannelRequestKind kind = KzChannelRequestKind(Request.Text, code);
-  ReapChannels(false);  // frees the channels that ended since the last request
   if (IsNull(Request.GUID) || Conn.Socket == KZ_INVALID_SOCKET) {
     if (Conn.Socket != KZ_INVALID_SOCKET) PlatformShutdown(Conn.Socket);  // its thread closes it
     return;

@@ -98,6 +98,7 @@ void TKzMediaServerThread::ServeStreams() {
     if (now - lastSweep >= kSweepMs) {
       lastSweep = now;
       SweepConnections(now);
+      Server->ReapEndedChannels();
     }
   }
   std::vector<TKzConnSerial> all;
