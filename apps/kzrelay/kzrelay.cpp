@@ -3,7 +3,8 @@
 // port. One line per connection change, channel, buffer limit, refusal and
 // bound goes to stderr, with nobody's GUID or secret in full. SIGTERM or
 // SIGINT stop it (within a second) after a summary of the open channels;
-// SIGHUP reads the access file again.
+// SIGHUP reads the access file again. --web serves the senders' video to
+// browsers (kzrelay_web.h).
 #include <signal.h>
 
 #include <atomic>
@@ -11,6 +12,7 @@
 
 #include "apps/common/kzappconsole.h"
 #include "apps/common/kzappoptions.h"
+#include "apps/kzrelay/kzrelay_web.h"
 #include "foundation/fmxMKzMessages.h"
 #include "platform/fmxMKzPlatformMainThread.h"
 #include "streaming/server/fmxMKzMediaServer.h"
@@ -35,6 +37,7 @@ const TKzOption kOptions[] = {
     {"--nats", "URL[,URL...]", "join the other relays of the cluster through these NATS servers"},
     {"--cluster-name", "NAME", "the relays' cluster on NATS (default kz)"},
     {"--nats-creds", "FILE", "NATS user credentials"},
+    {"--web", "PORT", "every sender's video to browsers on 127.0.0.1:PORT (/video/GUID.mjpg, /snapshot/GUID.jpg, /)"},
 };
 
 std::atomic<bool> gReload{false};
@@ -151,14 +154,16 @@ int Run(int argc, char** argv) {
   const std::string usage = KzUsageText("kzrelay", "--http-port P [--udp-port Q] [OPTIONS]", kOptions);
   TKzArgs args = KzParseArgs(std::vector<std::string>(argv + 1, argv + argc), kOptions);
   if (const int rc = KzArgsOutcome(args, "kzrelay", usage); rc >= 0) return rc;
-  double http = 8080, udp = -1, groups = 0, users = 10000, bufferMb = 512;
+  double http = 8080, udp = -1, groups = 0, users = 10000, bufferMb = 512, web = -1;
   if (args.Has("--udp-port")) udp = 0;
   kz::TKzCmdOptions options;
   if (args.Number("--http-port", http, 0, 65535) && args.Number("--udp-port", udp, 0, 65535) &&
       args.Number("--max-groups", groups, 0, 1e9) && args.Number("--max-users", users, 1, 1e7) &&
-      args.Number("--max-buffer-mb", bufferMb, 1, 1e6) &&
+      args.Number("--max-buffer-mb", bufferMb, 1, 1e6) && args.Number("--web", web, 0, 65535) &&
       !kz::KzParseCmdOptions(args.Get("--cmd-options"), options))
     args.Error = "--cmd-options: unknown option in \"" + args.Get("--cmd-options") + "\"";
+  // The watcher inside kzrelay has no secret of its own to prove itself with.
+  if (args.Error.empty() && web >= 0 && args.Has("--auth")) args.Error = "--web cannot be combined with --auth";
   if (!args.Error.empty()) return KzArgsOutcome(args, "kzrelay", usage);
 
   kz::TKzMediaServer server(nullptr);
@@ -197,8 +202,18 @@ int Run(int argc, char** argv) {
     kz::PumpUntil([] { return false; }, 100);  // the error line
     return kzExitFailed;
   }
+  TKzRelayWeb webOut(server);
+  if (web >= 0) {
+    std::string error;
+    if (!webOut.Start(static_cast<uint16_t>(web), error)) {
+      KzErr("kzrelay: web: %s\n", error.c_str());
+      return kzExitFailed;
+    }
+    KzErr("kzrelay: web page %s\n", webOut.PageURL().c_str());
+  }
   while (KzStopSignal() == 0) {
     kz::PumpUntil([] { return KzStopSignal() != 0 || gReload.load(); }, 100);
+    webOut.Publish();
     if (gReload.exchange(false)) {
       if (auth) {
         LoadAuth(*auth, args.Get("--auth"));
@@ -210,6 +225,7 @@ int Run(int argc, char** argv) {
   Summary(server);
   server.SetRelayLink(nullptr);
   link.reset();  // closes the NATS connection
+  webOut.Stop();
   server.SetUDPActive(false);
   server.SetHTTPActive(false);
   kz::PumpUntil([] { return false; }, 20);

@@ -12,28 +12,22 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "bench/kzbench.h"
+#include "bench/streaming/kzfanoutbench.h"
 #include "bench/kzstreamfleet.h"
 #include "foundation/fmxMKzMessages.h"
 #include "platform/fmxMKzPlatformMainThread.h"
 #include "sender/fmxMKzCamSender.h"
 #include "streaming/Fmxmkzsocketutil.h"
-#include "streaming/fmxMKzChannelSession.h"
 #include "streaming/fmxMKzPacketWriter.h"
-#include "streaming/fmxMKzStreamConnect.h"
 #include "video/fmxMKzFrameContainer.h"
-#include "video/fmxMKzImageCodecs.h"
 
 using namespace kz;
 using Clock = std::chrono::steady_clock;
@@ -47,15 +41,6 @@ const int kReceivers[] = {1, 10, 50, 100};
 const char* kGroup = "{6B000000-0000-4000-8000-000000000001}";
 
 TGUID ReaderGUID(int I) { return StringToGUIDA("{7C" + std::to_string(100000 + I) + "-0000-4000-8000-000000000001}"); }
-
-TKzSocket ConnectRetry(uint16_t Port) {
-  for (int i = 0; i < 200; ++i) {
-    TKzSocket s = KzMConnectTimed(PlatformLookupIPv4("127.0.0.1"), Port, 1000);
-    if (s != KZ_INVALID_SOCKET) return s;
-    std::this_thread::sleep_for(std::chrono::milliseconds(25));
-  }
-  return KZ_INVALID_SOCKET;
-}
 
 // The join of reader I, as a command packet.
 std::vector<uint8_t> JoinPacket(int I) {
@@ -78,111 +63,27 @@ std::vector<uint8_t> JoinPacket(int I) {
   return out;
 }
 
-// Pulls video from the relay as reader I, counting the packets of every batch.
-void RelayReader(TKzSocket S, int I, const std::atomic<bool>& Stop, std::atomic<int64_t>& Frames) {
-  TKzBatchReader batches;
-  std::vector<uint8_t> buf(1 << 18);
-  while (!Stop) {
-    uint8_t r[TKzChannelRequest::WireSize];
-    KzChannelRequestToBytes({"VDGET", ReaderGUID(I), 0}, r);
-    if (KzSendAll(S, r, sizeof r) < 0) return;
-    TKzBatch batch;
-    while (!batches.Next(batch)) {
-      const int64_t n = KzMRecvNonBlock(S, buf.data(), static_cast<int64_t>(buf.size()), false, 2000);
-      if (n <= 0 || Stop) return;
-      batches.Feed(buf.data(), static_cast<size_t>(n));
-    }
-    Frames += static_cast<int64_t>(batch.Chunks.size());
-    if (batch.Chunks.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-}
-
-// Reads a plain JPEG stream, counting start-of-image markers.
-void RawReader(TKzSocket S, int, const std::atomic<bool>& Stop, std::atomic<int64_t>& Frames) {
-  std::vector<uint8_t> buf(1 << 18);
-  uint8_t last = 0;
-  while (!Stop) {
-    const int64_t n = KzMRecvNonBlock(S, buf.data(), static_cast<int64_t>(buf.size()), false, 2000);
-    if (n <= 0) return;
-    int64_t k = last == 0xFF && buf[0] == 0xD8;
-    for (int64_t i = 0; i + 1 < n; ++i) k += buf[i] == 0xFF && buf[i + 1] == 0xD8;
-    last = buf[n - 1];
-    Frames += k;
-  }
-}
-
 // --readers relay|raw PORT N: N readers (relay ones join the group and ask
 // once first), "ready", the window, then each one's frame count.
 int Readers(const std::string& Kind, uint16_t Port, int N) {
   const bool relay = Kind == "relay";
   std::vector<TKzSocket> socks;
   for (int i = 0; i < N; ++i) {
-    socks.push_back(ConnectRetry(Port));
+    socks.push_back(kzfanout::ConnectRetry(Port));
     if (relay) {
       const auto join = JoinPacket(i);
       KzSendAll(socks.back(), join.data(), join.size());
     }
   }
-  std::atomic<bool> stop{false};
-  std::vector<std::atomic<int64_t>> frames(N);
-  std::vector<std::thread> threads;
-  for (int i = 0; i < N; ++i)
-    threads.emplace_back([&, i] { (relay ? RelayReader : RawReader)(socks[i], i, stop, frames[i]); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(relay ? 300 : 0));  // channels open
-  std::printf("ready\n");
-  std::fflush(stdout);
-  std::this_thread::sleep_for(std::chrono::duration<double>(kWindowS));
-  stop = true;
-  for (TKzSocket& s : socks) PlatformShutdown(s);
-  for (std::thread& t : threads) t.join();
-  for (TKzSocket& s : socks) PlatformCloseSocket(s);
-  for (auto& f : frames) std::printf("%lld\n", static_cast<long long>(f.load()));
-  return 0;
-}
-
-struct TReaders {
-  pid_t Pid = -1;
-  FILE* Out = nullptr;
-  bool Start(const std::string& Kind, uint16_t Port, int N) {
-    int fd[2];
-    if (pipe(fd) != 0) return false;
-    Pid = fork();
-    if (Pid == 0) {
-      dup2(fd[1], 1);
-      close(fd[0]);
-      const std::string port = std::to_string(Port), n = std::to_string(N);
-      execl("/proc/self/exe", "relay_bench", "--readers", Kind.c_str(), port.c_str(), n.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
+  // Relay readers settle 300 ms: their channels open first.
+  const int settleMs = relay ? 300 : 0;
+  return kzfanout::RunReaders(socks, kWindowS, settleMs, [relay](size_t I, TKzSocket S, auto& Stop, auto& Frames) {
+    if (relay) {
+      kzfanout::PullReader(S, ReaderGUID(static_cast<int>(I)), "VDGET", Stop, Frames);
+    } else {
+      kzfanout::RawReader(S, Stop, Frames);
     }
-    close(fd[1]);
-    Out = fdopen(fd[0], "r");
-    char line[64] = {};
-    return Pid > 0 && std::fgets(line, sizeof line, Out) && std::strncmp(line, "ready", 5) == 0;
-  }
-  double Finish(int N) {
-    std::vector<long long> counts;
-    long long v = 0;
-    while (static_cast<int>(counts.size()) < N && std::fscanf(Out, "%lld", &v) == 1) counts.push_back(v);
-    std::fclose(Out);
-    waitpid(Pid, nullptr, 0);
-    if (static_cast<int>(counts.size()) < N) return -1;
-    return std::min(double(*std::min_element(counts.begin(), counts.end())) / kWindowS, double(kFps));
-  }
-};
-
-std::vector<std::vector<uint8_t>> MakeJpegs() {
-  std::vector<std::vector<uint8_t>> out;
-  for (int f = 0; f < kDistinct; ++f) {
-    TKzMBitmap b(640, 480);
-    for (int32_t r = 0; r < 480; ++r)
-      for (int32_t c = 0; c < 640; ++c)
-        b.ScanLine(r)[c] = 0xFF000000u | ((c + f * 8) & 255) << 16 | ((r * 255 / 480) & 255) << 8 |
-                           (((c / 32 + r / 32 + f) % 2) ? 190 : 50);
-    TMemoryStream s;
-    KzCodecEncodeJPEG(b, s, 80);
-    out.emplace_back(s.Memory(), s.Memory() + s.Size());
-  }
-  return out;
+  });
 }
 
 // Resident memory of a process in KiB.
@@ -199,18 +100,11 @@ struct TResult {
   double RssKiB = 0;  // its resident memory at the window's end
 };
 
-uint16_t FreePort() {
-  TKzSocket s = PlatformListenTCP(PlatformLookupIPv4("127.0.0.1"), 0, 1);
-  const uint16_t p = PlatformSocketLocalPort(s);
-  PlatformCloseSocket(s);
-  return p;
-}
-
 TResult RunOurs(const std::vector<std::vector<uint8_t>>& Jpegs, int N) {
-  const uint16_t port = FreePort();
+  const uint16_t port = kzfanout::FreePort();
   kzbench::TChild relay;
   if (!relay.Start({kzbench::AppPath("kzrelay"), "--http-port", std::to_string(port)}, false)) return {};
-  TKzSocket probe = ConnectRetry(port);
+  TKzSocket probe = kzfanout::ConnectRetry(port);
   PlatformCloseSocket(probe);
   TKzCamSender sender(nullptr);
   sender.SetProtocol(TKzProtocol::kzpHTTP);
@@ -220,7 +114,7 @@ TResult RunOurs(const std::vector<std::vector<uint8_t>>& Jpegs, int N) {
   sender.SetGUIDFrom("{5F000000-0000-4000-8000-000000000001}");
   sender.SetGUIDGroup(kGroup);
   sender.SetActive(true);
-  TReaders readers;
+  kzfanout::TReaders readers;
   if (!readers.Start("relay", port, N)) return {};
   TResult r;
   const double cpu0 = relay.Cpu();
@@ -239,13 +133,13 @@ TResult RunOurs(const std::vector<std::vector<uint8_t>>& Jpegs, int N) {
   }
   r.Cpu = relay.Cpu() - cpu0;
   r.RssKiB = RssKiB(relay.Pid);
-  r.MinFps = readers.Finish(N);
+  r.MinFps = readers.Finish(N, kWindowS, kFps);
   sender.SetActive(false);
   return r;
 }
 
 TResult RunGst(const std::string& Avi, int N) {
-  const uint16_t port = FreePort();
+  const uint16_t port = kzfanout::FreePort();
   const pid_t gst = fork();
   if (gst == 0) {
     const std::string loc = "location=" + Avi, p = "port=" + std::to_string(port);
@@ -253,32 +147,20 @@ TResult RunGst(const std::string& Avi, int N) {
            "sync=true", "host=127.0.0.1", p.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
-  TReaders readers;
+  kzfanout::TReaders readers;
   TResult r;
   if (gst > 0 && readers.Start("raw", port, N)) {
     const double cpu0 = kzbench::KzProcessCpuSeconds(gst);
     std::this_thread::sleep_for(std::chrono::duration<double>(kWindowS - 0.1));
     r.Cpu = kzbench::KzProcessCpuSeconds(gst) - cpu0;
     r.RssKiB = RssKiB(gst);
-    r.MinFps = readers.Finish(N);
+    r.MinFps = readers.Finish(N, kWindowS, kFps);
   }
   if (gst > 0) {
     kill(gst, SIGINT);
     waitpid(gst, nullptr, 0);
   }
   return r;
-}
-
-bool MakeAvi(const std::vector<std::vector<uint8_t>>& Jpegs, const std::string& Dir, std::string& Avi) {
-  std::filesystem::create_directories(Dir);
-  for (size_t i = 0; i < Jpegs.size(); ++i) {
-    std::ofstream f(Dir + "/f" + std::to_string(100 + i) + ".jpg", std::ios::binary);
-    f.write(reinterpret_cast<const char*>(Jpegs[i].data()), static_cast<std::streamsize>(Jpegs[i].size()));
-  }
-  Avi = Dir + "/clip.avi";
-  const std::string cmd = "ffmpeg -v error -y -stream_loop 29 -framerate 25 -start_number 100 -i " + Dir +
-                          "/f%03d.jpg -c:v copy -f avi " + Avi;
-  return std::system(cmd.c_str()) == 0;
 }
 
 }  // namespace
@@ -288,9 +170,9 @@ int main(int argc, char** argv) {
   SetMainThread();
   signal(SIGPIPE, SIG_IGN);
   const std::string dir = "/tmp/kz-relay-bench-" + std::to_string(getpid());
-  const auto jpegs = MakeJpegs();
+  const auto jpegs = kzfanout::MakeJpegs(640, 480, kDistinct);
   std::string avi;
-  const bool anchor = std::system("gst-launch-1.0 --version >/dev/null 2>&1") == 0 && MakeAvi(jpegs, dir, avi);
+  const bool anchor = std::system("gst-launch-1.0 --version >/dev/null 2>&1") == 0 && kzfanout::MakeAvi(jpegs, dir, avi);
   TResult base, gstBase;
   for (int n : kReceivers) {
     const TResult ours = RunOurs(jpegs, n);

@@ -12,8 +12,6 @@ namespace kz {
 
 namespace {
 
-constexpr uint32_t kPollMs = 250;
-
 uint64_t NowMs() {
   return static_cast<uint64_t>(
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count());
@@ -24,29 +22,28 @@ size_t RecordSize(const uint8_t* Pack) {
   return TKzHeaderPack::WireSize + static_cast<size_t>(KzHeaderPackFromBytes(Pack).LenPack);
 }
 
-void SessionPack(const TKzMarker& Marker, TKzSessionKey Key, int64_t Len, std::vector<uint8_t>& Out) {
+}  // namespace
+
+void KzAppendSessionPack(const TKzMarker& Marker, TKzSessionKey Key, int64_t Len, TKzAnswerQueue& Out) {
   TKzSessionPack p;
   p.MARKER = Marker;
   p.SessionKey = Key;
   p.DataLen = Len;
-  uint8_t b[TKzSessionPack::WireSize];
-  KzSessionPackToBytes(p, b);
-  Out.insert(Out.end(), b, b + sizeof b);
+  auto b = std::make_shared<std::vector<uint8_t>>(TKzSessionPack::WireSize);
+  KzSessionPackToBytes(p, b->data());
+  Out.push_back({std::move(b), 0, TKzSessionPack::WireSize});
 }
 
-}  // namespace
-
 TKzClientRedirect::TKzClientRedirect(IKzRedirectOwner* Owner, uint8_t DataType, const TGUID& GUIDTo,
-                                     TKzSessionKey SessionKey, uint32_t MaxSize, bool File, const std::string& Folder,
-                                     uint32_t SendTimeoutMs)
+                                     TKzSessionKey SessionKey, uint32_t MaxSize, bool File, const std::string& Folder)
     : TKzBaseThread(true, "TKzClientRedirect"),
       FOwner(Owner),
       FDataType(DataType),
       FGUIDTo(GUIDTo),
       ServerSessionKey(SessionKey),
       FMaxSize(MaxSize),
-      FSendTimeoutMs(SendTimeoutMs),
-      FFileWanted(File) {
+      FFileWanted(File),
+      FLastRequestMs(NowMs()) {
   if (!File) return;
   const std::string base = Folder + "/" + GUIDToStringA(GUIDTo) + "." + std::to_string(DataType);
   // A channel of the same user and kind that is still going away may hold the plain name.
@@ -79,8 +76,6 @@ void TKzClientRedirect::Stop() {
   FWake.SetEvent();
 }
 
-void TKzClientRedirect::Wake() { FWake.SetEvent(); }
-
 TKzConnSerial TKzClientRedirect::ClientConn() {
   std::lock_guard<TCriticalSection> g(CriticalSectionEvent);
   return FClientConn;
@@ -103,27 +98,17 @@ void TKzClientRedirect::TakeOver(TKzConnSerial Conn, TKzSocket Socket, const std
     FClientConn = 0;
     ClientSocket = KZ_INVALID_SOCKET;
   }
-  { std::lock_guard<TCriticalSection> s(CriticalSectionSend); }
   Attach(Conn, Socket, ACmd);
 }
 
 void TKzClientRedirect::ConnectionGone(TKzConnSerial Conn) {
-  bool holder = false;
-  {
-    std::lock_guard<TCriticalSection> g(CriticalSectionEvent);
-    Sockets.erase(std::remove_if(Sockets.begin(), Sockets.end(), [Conn](const auto& s) { return s.first == Conn; }),
-                  Sockets.end());
-    SweepFeeders(NowMs());
-    if (FClientConn == Conn) {
-      holder = true;
-      if (ClientSocket != KZ_INVALID_SOCKET) PlatformShutdown(ClientSocket);
-      ClientSocket = KZ_INVALID_SOCKET;
-      FClientConn = 0;  // free for the user's next connection; the idle time still ends the channel
-    }
-  }
-  // A send under way ends at the shutdown; the socket stays open until it has.
-  if (holder) {
-    std::lock_guard<TCriticalSection> s(CriticalSectionSend);
+  std::lock_guard<TCriticalSection> g(CriticalSectionEvent);
+  Sockets.erase(std::remove_if(Sockets.begin(), Sockets.end(), [Conn](const auto& s) { return s.first == Conn; }),
+                Sockets.end());
+  SweepFeeders(NowMs());
+  if (FClientConn == Conn) {
+    ClientSocket = KZ_INVALID_SOCKET;
+    FClientConn = 0;  // free for the user's next connection; the idle time still ends the channel
   }
 }
 
@@ -138,15 +123,15 @@ void TKzClientRedirect::SweepFeeders(uint64_t Now) {
 
 size_t TKzClientRedirect::BufferSize() {
   std::lock_guard<TCriticalSection> g(CriticalSectionBuffer);
-  return FFile >= 0 ? static_cast<size_t>(FFileSize - FFileRead) : FData.size();
+  return FFile >= 0 ? static_cast<size_t>(FFileSize - FFileRead) : FMemBytes;
 }
 
 void TKzClientRedirect::EmptyLocked() {
-  const int64_t held = FFile >= 0 ? FFileSize - FFileRead : static_cast<int64_t>(FData.size());
+  const int64_t held = FFile >= 0 ? FFileSize - FFileRead : static_cast<int64_t>(FMemBytes);
   if (held > 0) FOwner->RedirectBook(-held, FFile >= 0);
   if (held > 0) FBytesDone += static_cast<uint64_t>(held);
-  FData.clear();
-  FData.shrink_to_fit();
+  FRecords.clear();
+  FMemBytes = 0;
   if (FFile < 0) return;
   if (ftruncate(FFile, 0) == 0) {
     FFileSize = FFileRead = 0;
@@ -162,11 +147,21 @@ void TKzClientRedirect::ClearBuffer() {
 
 uint32_t TKzClientRedirect::AddData(const TKzHeaderPack& Pack, const uint8_t* Data, size_t Size, TKzConnSerial Feeder,
                                     bool& Cleared) {
+  return Append(Pack, Data, Size, nullptr, Feeder, Cleared);
+}
+
+uint32_t TKzClientRedirect::AddData(const TKzHeaderPack& Pack, const TKzSharedBytes& Packet, TKzConnSerial Feeder,
+                                    bool& Cleared) {
+  return Append(Pack, Packet->data(), Packet->size(), &Packet, Feeder, Cleared);
+}
+
+uint32_t TKzClientRedirect::Append(const TKzHeaderPack& Pack, const uint8_t* Data, size_t Size,
+                                   const TKzSharedBytes* Shared, TKzConnSerial Feeder, bool& Cleared) {
   Cleared = false;
   uint32_t error = 0;
   {
     std::lock_guard<TCriticalSection> g(CriticalSectionBuffer);
-    const size_t size = FFile >= 0 ? static_cast<size_t>(FFileSize - FFileRead) : FData.size();
+    const size_t size = FFile >= 0 ? static_cast<size_t>(FFileSize - FFileRead) : FMemBytes;
     if (FMaxSize > 0) {
       if (size > FMaxSize / 2) {
         if (!(ClientError & KZ_CLIENT_ERROR_LIMIT_BUFFER))
@@ -207,9 +202,10 @@ uint32_t TKzClientRedirect::AddData(const TKzHeaderPack& Pack, const uint8_t* Da
           error |= KZ_CLIENT_ERROR_REFUSED;
         }
       } else {
-        FData.reserve(FData.size() + record);
-        FData.insert(FData.end(), head, head + sizeof head);
-        FData.insert(FData.end(), Data, Data + Size);
+        TRecord& r = FRecords.emplace_back();
+        std::copy(head, head + sizeof head, r.Head.begin());
+        r.Packet = Shared ? *Shared : std::make_shared<const std::vector<uint8_t>>(Data, Data + Size);
+        FMemBytes += record;
         FBytesIn += record;
       }
       error |= ClientError;
@@ -227,95 +223,88 @@ uint32_t TKzClientRedirect::AddData(const TKzHeaderPack& Pack, const uint8_t* Da
   return error;
 }
 
-void TKzClientRedirect::TakeBatch(std::vector<uint8_t>& Out) {
+void TKzClientRedirect::TakeFileBatch(TKzAnswerQueue& Out, int64_t& Len) {
+  int64_t end = FFileRead;
+  uint8_t head[TKzHeaderPack::WireSize];
+  while (end < FFileSize && pread(FFile, head, sizeof head, end) == static_cast<ssize_t>(sizeof head)) {
+    const int64_t next = end + static_cast<int64_t>(RecordSize(head));
+    if (end > FFileRead && next - FFileRead > static_cast<int64_t>(KZ_REDIRECT_MAX_BATCH)) break;
+    end = std::min(next, FFileSize);
+  }
+  auto bytes = std::make_shared<std::vector<uint8_t>>(static_cast<size_t>(end - FFileRead));
+  if (!bytes->empty() && pread(FFile, bytes->data(), bytes->size(), FFileRead) != static_cast<ssize_t>(bytes->size()))
+    bytes->clear();
+  FOwner->RedirectBook(-(end - FFileRead), true);
+  FFileRead = end;
+  if (FFileRead >= FFileSize && ftruncate(FFile, 0) == 0) FFileRead = FFileSize = 0;
+  if (bytes->empty()) return;
+  Len += static_cast<int64_t>(bytes->size());
+  const size_t n = bytes->size();
+  Out.push_back({std::move(bytes), 0, n});
+}
+
+void TKzClientRedirect::TakeBatch(TKzAnswerQueue& Out, int64_t& Len) {
   if (FFile >= 0) {
-    int64_t end = FFileRead;
-    uint8_t head[TKzHeaderPack::WireSize];
-    while (end < FFileSize && pread(FFile, head, sizeof head, end) == static_cast<ssize_t>(sizeof head)) {
-      const int64_t next = end + static_cast<int64_t>(RecordSize(head));
-      if (end > FFileRead && next - FFileRead > static_cast<int64_t>(KZ_REDIRECT_MAX_BATCH)) break;
-      end = std::min(next, FFileSize);
-    }
-    Out.resize(static_cast<size_t>(end - FFileRead));
-    if (!Out.empty() && pread(FFile, Out.data(), Out.size(), FFileRead) != static_cast<ssize_t>(Out.size())) Out.clear();
-    FOwner->RedirectBook(-(end - FFileRead), true);
-    FFileRead = end;
-    if (FFileRead >= FFileSize && ftruncate(FFile, 0) == 0) FFileRead = FFileSize = 0;
+    TakeFileBatch(Out, Len);
     return;
   }
-  size_t end = 0;
-  while (end + TKzHeaderPack::WireSize <= FData.size()) {
-    const size_t next = end + RecordSize(FData.data() + end);
-    if (end > 0 && next > KZ_REDIRECT_MAX_BATCH) break;
-    end = std::min(next, FData.size());
+  // The header packs go out of one block of their own, each packet from
+  // the bytes the channels share.
+  size_t count = 0, bytes = 0;
+  for (const TRecord& r : FRecords) {
+    const size_t next = bytes + r.Head.size() + r.Packet->size();
+    if (count > 0 && next > KZ_REDIRECT_MAX_BATCH) break;
+    bytes = next;
+    ++count;
   }
-  if (end == FData.size()) {
-    Out.swap(FData);
-    FData.clear();
-  } else {
-    Out.assign(FData.begin(), FData.begin() + static_cast<std::ptrdiff_t>(end));
-    FData.erase(FData.begin(), FData.begin() + static_cast<std::ptrdiff_t>(end));
+  if (count == 0) return;
+  auto heads = std::make_shared<std::vector<uint8_t>>(count * TKzHeaderPack::WireSize);
+  for (size_t i = 0; i < count; ++i) {
+    TRecord& r = FRecords[i];
+    const size_t at = i * TKzHeaderPack::WireSize;
+    std::copy(r.Head.begin(), r.Head.end(), heads->begin() + static_cast<std::ptrdiff_t>(at));
+    Out.push_back({heads, at, TKzHeaderPack::WireSize});
+    const size_t n = r.Packet->size();
+    Out.push_back({std::move(r.Packet), 0, n});
   }
-  FOwner->RedirectBook(-static_cast<int64_t>(Out.size()), false);
+  FRecords.erase(FRecords.begin(), FRecords.begin() + static_cast<std::ptrdiff_t>(count));
+  FMemBytes -= bytes;
+  Len += static_cast<int64_t>(bytes);
+  FOwner->RedirectBook(-static_cast<int64_t>(bytes), false);
 }
 
-bool TKzClientRedirect::SendBytes(TKzSocket Socket, const uint8_t* Data, size_t Size) {
-  const uint64_t deadline = NowMs() + FSendTimeoutMs;
-  size_t sent = 0;
-  while (sent < Size) {
-    if (Terminated() || NowMs() > deadline) return false;
-    if (PlatformPollWrite(Socket, kPollMs) != 1) continue;
-    const int64_t r = PlatformSend(Socket, Data + sent, static_cast<int64_t>(std::min(Size - sent, KZ_REDIRECT_SEND_PIECE)));
-    if (r < 0 && PlatformSocketError() == TKzSocketError::kzseWouldBlock) continue;
-    if (r <= 0) return false;
-    sent += static_cast<size_t>(r);
-  }
-  return true;
-}
-
-bool TKzClientRedirect::RedirectData() {
-  std::vector<uint8_t> batch;
-  uint64_t taken = 0;
+void TKzClientRedirect::Answer(TKzAnswerQueue& Out) {
+  FLastRequestMs = NowMs();
+  TKzAnswerQueue batch;
+  int64_t len = 0;
   {
     std::lock_guard<TCriticalSection> g(CriticalSectionBuffer);
-    const int64_t before = FFile >= 0 ? FFileSize - FFileRead : static_cast<int64_t>(FData.size());
-    TakeBatch(batch);
-    taken = static_cast<uint64_t>(before - (FFile >= 0 ? FFileSize - FFileRead : static_cast<int64_t>(FData.size())));
+    TakeBatch(batch, len);
   }
-  std::vector<uint8_t> out;
   if (batch.empty()) {
-    SessionPack(MARKER_SESSION_NODATA, ServerSessionKey, 0, out);
-  } else {
-    out.reserve(batch.size() + 2 * TKzSessionPack::WireSize);
-    SessionPack(MARKER_SESSION_BEGIN, ServerSessionKey, static_cast<int64_t>(batch.size()), out);
-    out.insert(out.end(), batch.begin(), batch.end());
-    SessionPack(MARKER_SESSION_END, ServerSessionKey, static_cast<int64_t>(batch.size()), out);
+    KzAppendSessionPack(MARKER_SESSION_NODATA, ServerSessionKey, 0, Out);
+    return;
   }
-  std::lock_guard<TCriticalSection> s(CriticalSectionSend);
-  TKzSocket socket;
-  {
-    std::lock_guard<TCriticalSection> g(CriticalSectionEvent);
-    socket = ClientSocket;
-  }
-  if (socket == KZ_INVALID_SOCKET) return false;
-  if (!batch.empty()) ++FBatches;
-  if (!SendBytes(socket, out.data(), out.size())) return false;
-  FBytesDone += taken;
-  return true;
+  ++FBatches;
+  KzAppendSessionPack(MARKER_SESSION_BEGIN, ServerSessionKey, len, Out);
+  for (TKzAnswerPiece& p : batch) Out.push_back(std::move(p));
+  KzAppendSessionPack(MARKER_SESSION_END, ServerSessionKey, len, Out);
+  // Handed to the connection: counted as gone for the reliable kinds.
+  FBytesDone += static_cast<uint64_t>(len);
 }
 
 void TKzClientRedirect::DoExecute() {
   while (!Terminated()) {
-    const TWaitResult r = FWake.WaitFor(KZ_REDIRECT_IDLE_MS);
-    if (Terminated()) break;
-    if (r != TWaitResult::wrSignaled || !RedirectData()) {
+    const uint64_t idle = NowMs() - FLastRequestMs.load();
+    if (idle >= KZ_REDIRECT_IDLE_MS) {
       FEndedByPeer = true;
       break;
     }
+    FWake.WaitFor(static_cast<uint32_t>(KZ_REDIRECT_IDLE_MS - idle));
   }
   {
     std::lock_guard<TCriticalSection> g(CriticalSectionEvent);
-    if (ClientSocket != KZ_INVALID_SOCKET) PlatformShutdown(ClientSocket);  // its connection thread closes it
+    if (ClientSocket != KZ_INVALID_SOCKET) PlatformShutdown(ClientSocket);  // the relay's loop closes it
     ClientSocket = KZ_INVALID_SOCKET;
   }
   FOwner->RedirectEnded(this);

@@ -140,6 +140,15 @@ public:
   std::vector<TKzCmd> GetAllUsers();
   std::vector<TKzCmd> GetAllOnline();
 
+  // A participant that gets every video packet routed, whoever it is
+  // addressed to (a gateway to browsers); null: none. It needs a video
+  // channel like any receiver. Any thread.
+  void SetWatcher(const TGUID& Value);
+  TGUID Watcher() const;
+  // Senders whose video reached the watcher, in order of arrival (at most
+  // Bounds().MaxUsers). Any thread.
+  std::vector<TGUID> WatchedSenders() const;
+
   // Open channels with their counts. Any thread.
   std::vector<TKzChannelStat> ChannelStats();
   size_t UserCount();
@@ -173,6 +182,8 @@ public:
   void ReadData(TKzServerConn& Conn, const TKzPacketHeader& Header, const std::vector<uint8_t>& Bytes,
                 size_t HeaderSize, uint32_t& ClientError);
   void ConnectionGone(TKzServerConn& Conn);
+  // Frees the channels that ended since the last call (a few times a second).
+  void ReapEndedChannels() { ReapChannels(false); }
   void Refuse(TKzServerConn* Conn, const std::string& Why, const TGUID& Claimed);
   void Dump(const uint8_t* Data, size_t Size);
   TGUID GUIDMyValue() const;
@@ -213,6 +224,9 @@ private:
                        const TKzServerCmdRequest& Req);
   void GroupJoin(TKzServerConn* Conn, const TGUID& S, const TKzPacketHeader& Header, const TKzCmd& Cmd,
                  const TKzServerCmdRequest& Req);
+  // Hands a video packet routed to Targets to the watcher too.
+  void Watch(const std::vector<TGUID>& Targets, const TKzPacketHeader& Header, const std::vector<uint8_t>& Bytes,
+             TKzServerConn* Conn);
   void RaiseServerCmd(const TGUID& From, const TGUID& To, const TGUID& Group, const TKzCmd& Cmd);
   // A command the server makes itself: OnServerCmd (unless filtered), then queued for To.
   void Notify(const TKzCmd& Cmd, const TGUID& From, const TGUID& To, const TGUID& Group);
@@ -254,6 +268,9 @@ private:
   std::string FSpool;
   std::mutex FDumpLock;  // guards FDump
   std::vector<uint8_t> FDump;
+  mutable std::mutex FWatchLock;  // guards FWatcher and FWatched
+  TGUID FWatcher;
+  std::vector<TGUID> FWatched;
   std::shared_ptr<std::atomic<bool>> FAlive = std::make_shared<std::atomic<bool>>(true);
 };
 

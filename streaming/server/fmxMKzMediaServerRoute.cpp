@@ -78,8 +78,7 @@ std::shared_ptr<TKzClientRedirect> TKzMediaServer::GetClientRedirect(const TGUID
     case TKzBufferLimitType::kzbltLimitAll: maxSize = FBufferOptions.GetMaxBufferSize(DataType); break;
     case TKzBufferLimitType::kzbltLimitMemory: maxSize = file ? 0 : FBufferOptions.GetMaxBufferSize(DataType); break;
   }
-  ch = std::make_shared<TKzClientRedirect>(this, DataType, AGUIDTo, FSessionKey.load(), maxSize, file, folder,
-                                           static_cast<uint32_t>(GetTimeOut(FReceiverConnectionProperties, DataType)));
+  ch = std::make_shared<TKzClientRedirect>(this, DataType, AGUIDTo, FSessionKey.load(), maxSize, file, folder);
   StartThread(ch.get());
   return ch;
 }
@@ -87,7 +86,6 @@ std::shared_ptr<TKzClientRedirect> TKzMediaServer::GetClientRedirect(const TGUID
 void TKzMediaServer::ChannelRequest(TKzServerConn& Conn, const TKzChannelRequest& Request, uint16_t& DataType) {
   uint8_t code = 0;
   const TKzChannelRequestKind kind = KzChannelRequestKind(Request.Text, code);
-  ReapChannels(false);  // frees the channels that ended since the last request
   if (IsNull(Request.GUID) || Conn.Socket == KZ_INVALID_SOCKET) {
     if (Conn.Socket != KZ_INVALID_SOCKET) PlatformShutdown(Conn.Socket);  // its thread closes it
     return;
@@ -95,6 +93,14 @@ void TKzMediaServer::ChannelRequest(TKzServerConn& Conn, const TKzChannelRequest
   if (Auth() && Request.GUID != Conn.AuthGUID) {
     Refuse(&Conn, "channel request for another GUID", Request.GUID);
     PlatformShutdown(Conn.Socket);
+    return;
+  }
+  // A connection asking again for the channel it holds skips the registry.
+  if (auto held = Conn.Pulling.lock(); held && held->GUIDTo() == Request.GUID && held->DataType() == code &&
+                                       held->Live() && held->ClientConn() == Conn.Serial) {
+    DataType = static_cast<uint16_t>(code | KZ_SERVER_CHANNEL_FLAG);
+    if (kind == TKzChannelRequestKind::kzcrClear) held->ClearBuffer();
+    held->Answer(Conn.Out);
     return;
   }
   std::shared_ptr<TKzClientRedirect> ch;
@@ -106,7 +112,7 @@ void TKzMediaServer::ChannelRequest(TKzServerConn& Conn, const TKzChannelRequest
     ch = GetClientRedirect(Request.GUID, code, true);
   }
   if (!ch) {
-    KzMSendSessionPack(Conn.Socket, FSessionKey.load(), 0, MARKER_SESSION_NODATA);
+    KzAppendSessionPack(MARKER_SESSION_NODATA, FSessionKey.load(), 0, Conn.Out);
     return;
   }
   DataType = static_cast<uint16_t>(code | KZ_SERVER_CHANNEL_FLAG);
@@ -125,9 +131,10 @@ void TKzMediaServer::ChannelRequest(TKzServerConn& Conn, const TKzChannelRequest
   }
   if (std::none_of(Conn.Held.begin(), Conn.Held.end(), [&ch](const auto& w) { return w.lock() == ch; }))
     Conn.Held.push_back(ch);
+  Conn.Pulling = ch;
   if (kind == TKzChannelRequestKind::kzcrClear) ch->ClearBuffer();
   if (created && OnUserConnect) OnUserConnect(this, GUIDToStringA(Request.GUID), KzKindMediaType(code));
-  ch->Wake();
+  ch->Answer(Conn.Out);
 }
 
 void TKzMediaServer::ConnectionGone(TKzServerConn& Conn) {
@@ -202,6 +209,7 @@ void TKzMediaServer::ReadData(TKzServerConn& Conn, const TKzPacketHeader& Header
     Deliver(t, Header.GUIDFrom, Header, Bytes, &Conn, ClientError);
     limited = limited || (ClientError & KZ_CLIENT_ERROR_LIMIT_BUFFER);
   }
+  if (code == DATA_TYPE_VIDEO) Watch(targets, Header, Bytes, &Conn);
   // The sender hears of full buffers; its connection is never slowed for them.
   if (limited != Conn.Limited && hasFrom && !targets.empty()) {
     SendCommandToGUID(BufferCmd(limited ? "KzS_LIMIT_BUFFER" : "KzS_NOT_LIMIT_BUFFER", code, targets.front()),
@@ -237,7 +245,12 @@ void TKzMediaServer::Deliver(const TGUID& T, const TGUID& S, const TKzPacketHead
   pack.GUIDFrom = S;
   pack.GUIDGroup = Header.GUIDGroup;
   bool cleared = false;
-  ClientError = ch->AddData(pack, Bytes.data(), Bytes.size(), Conn ? Conn->Serial : 0, cleared);
+  // The packet a connection is routing is shared by its channels, not copied.
+  if (Conn && Conn->Packet && Conn->Packet.get() == &Bytes) {
+    ClientError = ch->AddData(pack, Conn->Packet, Conn->Serial, cleared);
+  } else {
+    ClientError = ch->AddData(pack, Bytes.data(), Bytes.size(), Conn ? Conn->Serial : 0, cleared);
+  }
   if (cleared && !IsNull(S))
     SendCommandToGUID(BufferCmd("KzS_CLEAR_BUFFER", code, T), GUIDMyValue(), S, TGUID{});
 }

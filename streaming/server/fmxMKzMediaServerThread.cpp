@@ -1,6 +1,7 @@
 #include "streaming/server/fmxMKzMediaServerThread.h"
 
 #include <chrono>
+#include <cstring>
 
 #include "streaming/server/fmxMKzMediaServer.h"
 
@@ -9,6 +10,7 @@ namespace kz {
 namespace {
 
 constexpr uint32_t kSweepMs = 250;
+constexpr uint64_t kListenToken = UINT64_MAX - 1;
 
 uint64_t NowMs() {
   return static_cast<uint64_t>(
@@ -34,18 +36,22 @@ TKzMediaServerThread::~TKzMediaServerThread() {
 
 void TKzMediaServerThread::StopThread() {
   Terminate();
-  if (hReceiver != KZ_INVALID_SOCKET) PlatformShutdown(hReceiver);
+  FPoll.Wake();
+  if (FProtocol == TKzProtocol::kzpUDP && hReceiver != KZ_INVALID_SOCKET) PlatformShutdown(hReceiver);
 }
 
 void TKzMediaServerThread::DoExecute() {
+  if (FProtocol != TKzProtocol::kzpUDP) {
+    ServeStreams();
+    return;
+  }
   ListenServer = new TKzListenerThread(this, hReceiver, FProtocol, nullptr, Server->SenderConnectionProperties(),
                                        Server->ReceiverConnectionProperties());
   StartThread(ListenServer);
-  while (SleepUnlessTerminated(kSweepMs)) SweepConnections();
-  delete ListenServer;  // stops the connection threads
+  while (SleepUnlessTerminated(kSweepMs)) {
+  }
+  delete ListenServer;
   ListenServer = nullptr;
-  std::lock_guard<std::mutex> g(FConnLock);
-  FConns.clear();
 }
 
 int32_t TKzMediaServerThread::ConnectionCount() {
@@ -53,33 +59,158 @@ int32_t TKzMediaServerThread::ConnectionCount() {
   return static_cast<int32_t>(FConns.size());
 }
 
-void TKzMediaServerThread::SweepConnections() {
-  if (!Server->Auth()) return;
-  const uint64_t now = NowMs();
-  std::vector<TKzSocket> late;
-  std::lock_guard<std::mutex> g(FConnLock);
-  for (auto& [serial, c] : FConns) {
-    if (c->Authed.load() || now - c->Opened < KZ_AUTH_DEADLINE_MS || c->Socket == KZ_INVALID_SOCKET) continue;
-    // Its thread closes the socket only after DeleteSocket, which needs this lock.
-    PlatformShutdown(c->Socket);
-    c->Socket = KZ_INVALID_SOCKET;
-    Server->Refuse(c.get(), "no proof within 5 s", TGUID{});
+void TKzMediaServerThread::CountChanged() {
+  if (!ConnectionCountChange || Terminated()) return;
+  auto callback = ConnectionCountChange;
+  const int32_t count = ConnectionCount();
+  PostToMain([callback, count] { callback(count); });
+}
+
+// ---- The HTTP port's loop
+
+void TKzMediaServerThread::ServeStreams() {
+  FReadBuffer.resize(static_cast<size_t>(KZ_READ_BUFFER));
+  if (!FPoll.Valid() || !FPoll.Add(hReceiver, kListenToken)) return;
+  CountChanged();
+  uint64_t lastSweep = NowMs();
+  while (!Terminated()) {
+    FPoll.Wait(kSweepMs, FEvents);
+    uint64_t now = NowMs();
+    for (const TKzPollSet::TEvent& e : FEvents) {
+      if (Terminated()) break;
+      if (e.Token == kListenToken) {
+        AcceptAll(now);
+        continue;
+      }
+      std::shared_ptr<TKzServerConn> c;
+      {
+        std::lock_guard<std::mutex> g(FConnLock);
+        auto it = FConns.find(e.Token);
+        if (it != FConns.end()) c = it->second;
+      }
+      if (!c) continue;
+      bool alive = true;
+      if (e.Writable) alive = Flush(*c, now);
+      if (alive && e.Readable) alive = OnReadable(*c, now);
+      if (!alive) Close(c->Serial);
+    }
+    now = NowMs();
+    if (now - lastSweep >= kSweepMs) {
+      lastSweep = now;
+      SweepConnections(now);
+      Server->ReapEndedChannels();
+    }
+  }
+  std::vector<TKzConnSerial> all;
+  {
+    std::lock_guard<std::mutex> g(FConnLock);
+    for (const auto& [serial, c] : FConns) all.push_back(serial);
+  }
+  for (TKzConnSerial s : all) Close(s);
+  FPoll.Remove(hReceiver);
+}
+
+void TKzMediaServerThread::AcceptAll(uint64_t Now) {
+  for (;;) {
+    TKzSocket s = PlatformAccept(hReceiver, 0);
+    if (s == KZ_INVALID_SOCKET) return;
+    if (ConnectionCount() >= Server->ReceiverConnectionProperties().MaxConnections()) {
+      PlatformCloseSocket(s);
+      continue;
+    }
+    PlatformSetNonBlocking(s, true);
+    PlatformSetNoDelay(s, true);
+    auto c = std::make_shared<TKzServerConn>();
+    c->Serial = KzMNewConnectionSerial();
+    c->Socket = s;
+    c->Opened = c->Progress = Now;
+    if (!FPoll.Add(s, c->Serial)) {
+      PlatformCloseSocket(s);
+      continue;
+    }
+    {
+      std::lock_guard<std::mutex> g(FConnLock);
+      FConns.emplace(c->Serial, std::move(c));
+    }
+    CountChanged();
   }
 }
 
-std::shared_ptr<TKzServerConn> TKzMediaServerThread::Conn(TKzConnSerial Serial, TKzSocket Socket) {
-  std::lock_guard<std::mutex> g(FConnLock);
-  std::shared_ptr<TKzServerConn>& c = FConns[Serial];
-  if (!c) {
-    c = std::make_shared<TKzServerConn>();
-    c->Serial = Serial;
-    c->Socket = Socket;
-    c->Opened = NowMs();
+bool TKzMediaServerThread::OnReadable(TKzServerConn& C, uint64_t Now) {
+  // A few reads a round, so that one busy sender does not hold the others up.
+  for (int round = 0; round < 4; ++round) {
+    if (C.WantWrite) return true;  // reads wait until its answers are out
+    const int64_t n = PlatformRecv(C.Socket, FReadBuffer.data(), static_cast<int64_t>(FReadBuffer.size()));
+    if (n < 0 && PlatformSocketError() == TKzSocketError::kzseWouldBlock) return true;
+    if (n <= 0) return false;  // the peer went, or the connection failed
+    C.Progress = Now;
+    ReadChunk(C, FReadBuffer.data(), static_cast<size_t>(n));
+    if (!Flush(C, Now)) return false;
+    if (static_cast<size_t>(n) < FReadBuffer.size()) return true;
   }
-  return c;
+  return true;
 }
 
-void TKzMediaServerThread::DeleteSocket(TKzConnSerial Serial) {
+void TKzMediaServerThread::ReadChunk(TKzServerConn& C, const uint8_t* Data, size_t Size) {
+  // Fillers alone are no data.
+  size_t at = 0;
+  while (Size - at >= MARKER_NULL.size() && std::memcmp(Data + at, MARKER_NULL.data(), MARKER_NULL.size()) == 0)
+    at += MARKER_NULL.size();
+  if (at == Size) return;
+  const bool counting = IsPacketProcessing;
+  if (counting) {
+    {
+      std::lock_guard<TCriticalSection> g(CriticalSectionPacket);
+      ++PacketCount;
+    }
+    PostToMain([this] { DoPacketProcessing(); });
+  }
+  uint32_t clientError = 0;
+  if (Server->UseDumpMemory()) Server->Dump(Data + at, Size - at);
+  ReadStream(C, Data + at, Size - at, C.DataType, clientError, C.HeaderPack);
+  if (Server->OnDataRead) {
+    TMemoryStream chunk;
+    chunk.Write(Data + at, static_cast<int64_t>(Size - at));
+    chunk.SetPosition(0);
+    Server->OnDataRead(Server, ServerSessionKey, C.DataType, chunk, C.Socket, C.HeaderPack.GUIDFrom,
+                       C.HeaderPack.GUIDTo, C.HeaderPack.GUIDGroup);
+  }
+  if (counting) {
+    std::lock_guard<TCriticalSection> g(CriticalSectionPacket);
+    if (PacketCount > 0) --PacketCount;
+  }
+}
+
+bool TKzMediaServerThread::Flush(TKzServerConn& C, uint64_t Now) {
+  constexpr size_t kPieces = 16;
+  while (!C.Out.empty()) {
+    TKzSendPiece pieces[kPieces];
+    size_t n = 0;
+    for (auto it = C.Out.begin(); it != C.Out.end() && n < kPieces; ++it) {
+      const size_t skip = n == 0 ? C.OutAt : 0;
+      pieces[n++] = {it->Hold->data() + it->At + skip, it->Size - skip};
+    }
+    const int64_t sent = PlatformSendPieces(C.Socket, pieces, n);
+    if (sent < 0) return false;
+    if (sent == 0) break;
+    C.Progress = Now;
+    for (size_t left = static_cast<size_t>(sent); left > 0;) {
+      const size_t k = std::min(left, C.Out.front().Size - C.OutAt);
+      C.OutAt += k, left -= k;
+      if (C.OutAt == C.Out.front().Size) C.Out.pop_front(), C.OutAt = 0;
+    }
+  }
+  // While answers are on their way nothing more is read: a peer that asks
+  // without reading its answers holds no more than one batch here.
+  const bool wantWrite = !C.Out.empty();
+  if (wantWrite != C.WantWrite) {
+    C.WantWrite = wantWrite;
+    FPoll.Modify(C.Socket, C.Serial, !wantWrite, wantWrite);
+  }
+  return true;
+}
+
+void TKzMediaServerThread::Close(TKzConnSerial Serial) {
   std::shared_ptr<TKzServerConn> c;
   {
     std::lock_guard<std::mutex> g(FConnLock);
@@ -88,21 +219,44 @@ void TKzMediaServerThread::DeleteSocket(TKzConnSerial Serial) {
     c = std::move(it->second);
     FConns.erase(it);
   }
+  FPoll.Remove(c->Socket);
+  // Channels forget the socket before it is closed.
   Server->ConnectionGone(*c);
+  PlatformShutdown(c->Socket);
+  PlatformCloseSocket(c->Socket);
+  CountChanged();
 }
 
-bool TKzMediaServerThread::DoRead(TMemoryStream& Stream, TKzConnSerial Serial, TKzSocket Socket, uint16_t& DataType,
+void TKzMediaServerThread::SweepConnections(uint64_t Now) {
+  const bool auth = Server->Auth() != nullptr;
+  std::vector<TKzConnSerial> ending;
+  {
+    std::lock_guard<std::mutex> g(FConnLock);
+    for (auto& [serial, c] : FConns) {
+      const TKzConnectionProperties& props = c->DataType < KZ_SERVER_CHANNEL_FLAG
+                                                 ? Server->SenderConnectionProperties()
+                                                 : Server->ReceiverConnectionProperties();
+      // Neither a byte read nor written within the data type's time-out (a
+      // peer that never sent one valid packet included).
+      if (Now > c->Progress && Now - c->Progress > GetTimeOut(props, c->DataType)) {
+        ending.push_back(serial);
+      } else if (auth && !c->Authed.load() && Now - c->Opened >= KZ_AUTH_DEADLINE_MS) {
+        Server->Refuse(c.get(), "no proof within 5 s", TGUID{});
+        ending.push_back(serial);
+      }
+    }
+  }
+  for (TKzConnSerial s : ending) Close(s);
+}
+
+// The UDP port's datagrams (the listener's thread).
+bool TKzMediaServerThread::DoRead(TMemoryStream& Stream, TKzConnSerial, TKzSocket Socket, uint16_t& DataType,
                                   uint32_t& ClientError, TKzProtocol Protocol, TKzHeaderPack& HeaderPack) {
   const int64_t start = Stream.Position();
   const uint8_t* data = Stream.Memory() + start;
   const size_t size = static_cast<size_t>(Stream.Size() - start);
   if (Server->UseDumpMemory()) Server->Dump(data, size);
-  if (Protocol == TKzProtocol::kzpUDP) {
-    ReadDatagram(data, size, DataType, ClientError);
-  } else {
-    std::shared_ptr<TKzServerConn> c = Conn(Serial, Socket);
-    ReadStream(*c, data, size, DataType, ClientError, HeaderPack);
-  }
+  if (Protocol == TKzProtocol::kzpUDP) ReadDatagram(data, size, DataType, ClientError);
   Stream.Seek(0, TSeekOrigin::soEnd);
   if (Server->OnDataRead) {
     TMemoryStream chunk;
@@ -135,9 +289,7 @@ bool TKzMediaServerThread::Authenticate(TKzServerConn& C, const TKzServerItem& I
   }
   if (cmds.empty() || !auth->Verify(cmds[0], KzUnixTime(), who, why)) {
     Server->Refuse(&C, cmds.empty() ? "no proof" : why, claimed);
-    std::lock_guard<std::mutex> g(FConnLock);
-    if (C.Socket != KZ_INVALID_SOCKET) PlatformShutdown(C.Socket);
-    C.Socket = KZ_INVALID_SOCKET;
+    PlatformShutdown(C.Socket);  // the loop ends it
     return false;
   }
   C.AuthGUID = who;
@@ -160,7 +312,9 @@ void TKzMediaServerThread::ReadStream(TKzServerConn& C, const uint8_t* Data, siz
     HeaderPack.GUIDFrom = h.GUIDFrom;
     HeaderPack.GUIDTo = h.GUIDTo;
     HeaderPack.GUIDGroup = h.GUIDGroup;
-    Server->ReadData(C, h, item.Bytes, item.HeaderSize, ClientError);
+    C.Packet = std::make_shared<const std::vector<uint8_t>>(std::move(item.Bytes));
+    Server->ReadData(C, h, *C.Packet, item.HeaderSize, ClientError);
+    C.Packet.reset();
   }
 }
 

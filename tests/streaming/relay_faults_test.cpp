@@ -1,5 +1,6 @@
 // The relay under faults: restarted in place or killed and started again
-// mid-stream, and a receiver that stops reading.
+// mid-stream, and a receiver that stops reading; and the daemon's browser
+// output (--web).
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -7,6 +8,9 @@
 
 #include <filesystem>
 
+#include "tests/kztestneed.h"
+#include "tests/kztestpeers.h"
+#include "tests/streaming/kzchaosproxy.h"
 #include "tests/streaming/kzrelaytestutil.h"
 
 using namespace kz;
@@ -14,15 +18,16 @@ using namespace kztest;
 
 namespace {
 
-// kzrelay on Port, killed with SIGKILL when it goes.
+// kzrelay on Port (with Extra arguments), killed with SIGKILL when it goes.
 struct TRelayProcess {
   pid_t Pid = -1;
-  explicit TRelayProcess(uint16_t Port) {
+  explicit TRelayProcess(uint16_t Port, std::vector<std::string> Extra = {}) {
     const std::string path =
         (std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path() / "apps" / "kzrelay").string();
-    const std::string port = std::to_string(Port);
-    std::vector<char*> argv = {const_cast<char*>(path.c_str()), const_cast<char*>("--http-port"),
-                               const_cast<char*>(port.c_str()), nullptr};
+    Extra.insert(Extra.begin(), {path, "--http-port", std::to_string(Port)});
+    std::vector<char*> argv;
+    for (std::string& a : Extra) argv.push_back(a.data());
+    argv.push_back(nullptr);
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
@@ -37,13 +42,6 @@ struct TRelayProcess {
   }
   ~TRelayProcess() { Kill(); }
 };
-
-uint16_t FreePort() {
-  TKzSocket s = PlatformListenTCP(PlatformLookupIPv4("127.0.0.1"), 0, 1);
-  const uint16_t port = PlatformSocketLocalPort(s);
-  PlatformCloseSocket(s);
-  return port;
-}
 
 // Frames shown by Rx once Count more arrived, sending all the while; the milliseconds it took.
 int64_t FramesResume(TKzCamSender& Tx, TReceiverProbe& Rx, size_t Count, int TimeoutMs) {
@@ -85,6 +83,39 @@ TEST(RelayFaults, VideoResumesAfterARestartInPlaceAndAfterTheDaemonIsKilled) {
   std::printf("video resumed %lld ms after kzrelay was killed and started again\n", static_cast<long long>(ms));
 }
 
+// The chaos proxy between the relay and one end: a sender's video
+// connection spoiled on its way in, or a receiver's requests on their way
+// in. After each fault video comes back to the receiver.
+TEST(RelayFaults, VideoResumesAfterEveryFaultOfTheChaosProxyOnEitherSide) {
+  struct TRow {
+    bool SenderSide;
+    TChaosFault Fault;
+  };
+  std::vector<TRow> rows;
+  for (bool senderSide : {true, false})
+    for (TChaosFault f : {TChaosFault::OneByteWrites, TChaosFault::CutMidPacket, TChaosFault::Garbage,
+                          TChaosFault::Stall, TChaosFault::Reset})
+      rows.push_back({senderSide, f});
+  for (const TRow& row : rows) {
+    SCOPED_TRACE(std::string(row.SenderSide ? "sender side, fault " : "receiver side, fault ") +
+                 std::to_string(static_cast<int>(row.Fault)));
+    TRelay relay;
+    // A receiver's requests carry no packet header: its connection is the proxy's first one.
+    TChaosProxy proxy(relay.Port(), row.Fault, row.SenderSide ? 30000 : 6000,
+                      row.SenderSide ? DATA_TYPE_VIDEO : 0);
+    auto rx = RelayReceiver(row.SenderSide ? relay.Port() : proxy.Port, 2, {TKzMediaType::kzmtVideo});
+    rx->Receiver.SetRetryCount(1000);
+    auto tx = RelaySender(row.SenderSide ? proxy.Port : relay.Port(), 1, 2, 0);
+    const TKzMBitmap frame = PatternBitmap(2);
+    ASSERT_TRUE(PumpUntil([&] {
+      tx->SendImageEx(frame, 0);
+      KzMWait(40);
+      return proxy.Struck();
+    }, 30000)) << "the fault never struck";
+    EXPECT_GE(FramesResume(*tx, *rx, 3, 20000), 0) << "no video after the fault";
+  }
+}
+
 TEST(RelayFaults, AReceiverThatStopsReadingDoesNotHoldUpTheOthers) {
   TRelay relay;
   std::atomic<int> clears{0};
@@ -114,4 +145,27 @@ TEST(RelayFaults, AReceiverThatStopsReadingDoesNotHoldUpTheOthers) {
     KzMWait(20);
     return rx->Count(rx->Shown) >= target && clears.load() > 0;
   }, 120000)) << rx->Count(rx->Shown) << " frames shown, " << clears.load() << " clears of the stuck buffer";
+}
+
+TEST(RelayFaults, WebServesEachSendersVideoByItsGUID) {
+  KZ_NEED(HaveProgram("curl") && HaveProgram("djpeg") && HaveProgram("ffmpeg"), "curl, djpeg (libjpeg-turbo-progs), ffmpeg");
+  const uint16_t port = FreePort(), web = FreePort();
+  TRelayProcess relay(port, {"--web", std::to_string(web)});
+  auto tx = RelaySender(port, 1, 2, 0);  // to a user who is not there: only the watcher sees it
+  const std::string url = "http://127.0.0.1:" + std::to_string(web) + "/", name = GuidText(1).substr(1, 36);
+  const std::string snap = testing::TempDir() + "relay-web-snap.jpg";
+  const TKzMBitmap frame = PatternBitmap(2);
+  auto send = [&] {
+    tx->SendImageEx(frame, 0);
+    KzMWait(40);
+  };
+  const std::string curl = "curl -sf -m 2 -o " + snap + " " + url + "snapshot/" + name + ".jpg && djpeg " + snap + " >/dev/null";
+  ASSERT_TRUE(PumpUntil([&] { return send(), std::system(curl.c_str()) == 0; }, 30000)) << "no snapshot decoded";
+  std::atomic<int> ffmpeg{-1};
+  std::thread reader([&] {
+    ffmpeg = std::system(("ffmpeg -v error -i " + url + "video/" + name + ".mjpg -frames:v 10 -f null - </dev/null").c_str());
+  });
+  PumpUntil([&] { return send(), ffmpeg.load() >= 0; }, 60000);
+  reader.join();
+  EXPECT_EQ(ffmpeg.load(), 0) << "ffmpeg did not read 10 frames of the relayed stream";
 }

@@ -5,6 +5,7 @@
 // its users and channels do not pile up, and this process's memory and
 // descriptors stay flat after the first minute.
 #include <array>
+#include <cstdio>
 
 #include "tests/camera/camera_rig.h"
 #include "tests/streaming/kzrelaytestutil.h"
@@ -48,6 +49,7 @@ TEST(RelaySoak, ParticipantsComeAndGoWithoutLeaks) {
     return Clock::now() - T < std::chrono::seconds(18);
   }));
   EXPECT_LE(relay.Server.UserCount(), recent + kParticipants) << joins << " joins in all";
+  std::printf("resident growth after the first minute: %.1f MiB\n", double(ResidentBytes() - rss0) / (1 << 20));
   EXPECT_LT(ResidentBytes() - rss0, int64_t{6} << 20);
   EXPECT_LE(OpenFds(), fds0 + 4);
 }

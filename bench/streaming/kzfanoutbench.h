@@ -1,0 +1,187 @@
+// What the fan-out benchmarks (sender_bench, relay_bench) share: JPEG
+// frames and the MJPEG AVI the GStreamer anchor plays, and the readers,
+// which run in a second process (the benchmark again, with --readers) and
+// count the frames each one got.
+#pragma once
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "streaming/Fmxmkzsocketutil.h"
+#include "streaming/fmxMKzChannelSession.h"
+#include "streaming/fmxMKzStreamConnect.h"
+#include "video/fmxMKzImageCodecs.h"
+
+namespace kzfanout {
+
+inline kz::TKzSocket ConnectRetry(uint16_t Port) {
+  for (int i = 0; i < 200; ++i) {
+    kz::TKzSocket s = kz::KzMConnectTimed(kz::PlatformLookupIPv4("127.0.0.1"), Port, 1000);
+    if (s != kz::KZ_INVALID_SOCKET) return s;
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  return kz::KZ_INVALID_SOCKET;
+}
+
+inline uint16_t FreePort() {
+  kz::TKzSocket s = kz::PlatformListenTCP(kz::PlatformLookupIPv4("127.0.0.1"), 0, 1);
+  const uint16_t p = kz::PlatformSocketLocalPort(s);
+  kz::PlatformCloseSocket(s);
+  return p;
+}
+
+// Reads the answer to one request, counting its payloads by their header
+// packs and skipping their bytes (a reader as lean as the anchor's, which
+// only looks for image starts: both share the machine with the server they
+// measure). The frames, or -1 when the connection failed or sent something else.
+inline int64_t ReadAnswer(kz::TKzSocket S, std::vector<uint8_t>& Buf) {
+  const auto exactly = [&](uint8_t* To, size_t N) {
+    return kz::KzMRecvNonBlock(S, To, static_cast<int64_t>(N), true, 2000) == static_cast<int64_t>(N);
+  };
+  uint8_t pack[kz::TKzSessionPack::WireSize], head[kz::TKzHeaderPack::WireSize];
+  if (!exactly(pack, sizeof pack)) return -1;
+  const kz::TKzSessionPack begin = kz::KzSessionPackFromBytes(pack);
+  if (begin.MARKER == kz::MARKER_SESSION_NODATA) return 0;
+  if (begin.MARKER != kz::MARKER_SESSION_BEGIN) return -1;
+  int64_t frames = 0;
+  for (int64_t left = begin.DataLen; left > 0; ++frames) {
+    if (!exactly(head, sizeof head)) return -1;
+    int64_t len = kz::KzHeaderPackFromBytes(head).LenPack;
+    left -= static_cast<int64_t>(sizeof head) + len;
+    while (len > 0) {
+      const int64_t n =
+          kz::KzMRecvNonBlock(S, Buf.data(), std::min<int64_t>(len, static_cast<int64_t>(Buf.size())), false, 2000);
+      if (n <= 0) return -1;
+      len -= n;
+    }
+  }
+  return exactly(pack, sizeof pack) ? frames : -1;  // the end pack
+}
+
+// Pulls video as Me, the first request First (then "VDGET"), counting the
+// frames of every answer; nothing new: asks again in 20 ms.
+inline void PullReader(kz::TKzSocket S, const kz::TGUID& Me, const char* First, const std::atomic<bool>& Stop,
+                       std::atomic<int64_t>& Frames) {
+  std::vector<uint8_t> buf(1 << 18);
+  for (bool first = true; !Stop; first = false) {
+    uint8_t r[kz::TKzChannelRequest::WireSize];
+    kz::KzChannelRequestToBytes({first ? First : "VDGET", Me, 0}, r);
+    if (kz::KzSendAll(S, r, sizeof r) < 0) return;
+    const int64_t n = ReadAnswer(S, buf);
+    if (n < 0 || Stop) return;
+    Frames += n;
+    if (n == 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+// Reads a plain JPEG stream, counting start-of-image markers (FF D8 never
+// occurs inside the entropy-coded data).
+inline void RawReader(kz::TKzSocket S, const std::atomic<bool>& Stop, std::atomic<int64_t>& Frames) {
+  std::vector<uint8_t> buf(1 << 18);
+  uint8_t last = 0;
+  while (!Stop) {
+    const int64_t n = kz::KzMRecvNonBlock(S, buf.data(), static_cast<int64_t>(buf.size()), false, 2000);
+    if (n <= 0) return;
+    int64_t k = last == 0xFF && buf[0] == 0xD8;
+    for (int64_t i = 0; i + 1 < n; ++i) k += buf[i] == 0xFF && buf[i + 1] == 0xD8;
+    last = buf[n - 1];
+    Frames += k;
+  }
+}
+
+// The readers' process: Read(I, socket) on every socket in a thread of its
+// own, "ready" after SettleMs, the window, then each one's frame count.
+inline int RunReaders(std::vector<kz::TKzSocket> Socks, double WindowS, int SettleMs,
+                      const std::function<void(size_t, kz::TKzSocket, const std::atomic<bool>&,
+                                               std::atomic<int64_t>&)>& Read) {
+  std::atomic<bool> stop{false};
+  std::vector<std::atomic<int64_t>> frames(Socks.size());
+  std::vector<std::thread> threads;
+  for (size_t i = 0; i < Socks.size(); ++i) threads.emplace_back([&, i] { Read(i, Socks[i], stop, frames[i]); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(SettleMs));
+  std::printf("ready\n");
+  std::fflush(stdout);
+  std::this_thread::sleep_for(std::chrono::duration<double>(WindowS));
+  stop = true;
+  for (kz::TKzSocket& s : Socks) kz::PlatformShutdown(s);
+  for (std::thread& t : threads) t.join();
+  for (kz::TKzSocket& s : Socks) kz::PlatformCloseSocket(s);
+  for (auto& f : frames) std::printf("%lld\n", static_cast<long long>(f.load()));
+  return 0;
+}
+
+// Starts this program with --readers KIND PORT N; its stdout comes back through a pipe.
+struct TReaders {
+  pid_t Pid = -1;
+  FILE* Out = nullptr;
+  bool Start(const std::string& Kind, uint16_t Port, int N) {
+    int fd[2];
+    if (pipe(fd) != 0) return false;
+    Pid = fork();
+    if (Pid == 0) {
+      dup2(fd[1], 1);
+      close(fd[0]);
+      const std::string port = std::to_string(Port), n = std::to_string(N);
+      execl("/proc/self/exe", "bench", "--readers", Kind.c_str(), port.c_str(), n.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(fd[1]);
+    Out = fdopen(fd[0], "r");
+    char line[64] = {};
+    return Pid > 0 && std::fgets(line, sizeof line, Out) && std::strncmp(line, "ready", 5) == 0;
+  }
+  // The slowest reader's frames per second, at most Fps (a reader may get
+  // frames queued before the window in it); -1 when they did not report.
+  double Finish(int N, double WindowS, int Fps) {
+    std::vector<long long> counts;
+    long long v = 0;
+    while (static_cast<int>(counts.size()) < N && std::fscanf(Out, "%lld", &v) == 1) counts.push_back(v);
+    std::fclose(Out);
+    waitpid(Pid, nullptr, 0);
+    if (static_cast<int>(counts.size()) < N) return -1;
+    return std::min(double(*std::min_element(counts.begin(), counts.end())) / WindowS, double(Fps));
+  }
+};
+
+// Count distinct W x H JPEG frames, sent round and round.
+inline std::vector<std::vector<uint8_t>> MakeJpegs(int32_t W, int32_t H, int Count) {
+  std::vector<std::vector<uint8_t>> out;
+  for (int f = 0; f < Count; ++f) {
+    kz::TKzMBitmap b(W, H);
+    for (int32_t r = 0; r < H; ++r)
+      for (int32_t c = 0; c < W; ++c)
+        b.ScanLine(r)[c] = 0xFF000000u | ((c + f * 8) & 255) << 16 | ((r * 255 / H) & 255) << 8 |
+                           (((c / 32 + r / 32 + f) % 2) ? 190 : 50);
+    kz::TMemoryStream s;
+    kz::KzCodecEncodeJPEG(b, s, 80);
+    out.emplace_back(s.Memory(), s.Memory() + s.Size());
+  }
+  return out;
+}
+
+// The MJPEG AVI the anchor plays: the frames over and over for 30 s at 25 fps.
+inline bool MakeAvi(const std::vector<std::vector<uint8_t>>& Jpegs, const std::string& Dir, std::string& Avi) {
+  std::filesystem::create_directories(Dir);
+  for (size_t i = 0; i < Jpegs.size(); ++i) {
+    std::ofstream f(Dir + "/f" + std::to_string(100 + i) + ".jpg", std::ios::binary);
+    f.write(reinterpret_cast<const char*>(Jpegs[i].data()), static_cast<std::streamsize>(Jpegs[i].size()));
+  }
+  Avi = Dir + "/clip.avi";
+  const std::string cmd = "ffmpeg -v error -y -stream_loop 29 -framerate 25 -start_number 100 -i " + Dir +
+                          "/f%03d.jpg -c:v copy -f avi " + Avi;
+  return std::system(cmd.c_str()) == 0;
+}
+
+}  // namespace kzfanout
