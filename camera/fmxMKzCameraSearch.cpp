@@ -133,7 +133,7 @@ bool TKzCamera::RunProbe(TKzBaseThread*& Ref, TKzCameraType Type, const std::str
   if (!t) return false;
   if (!Wait) {
     t->SetFreeOnTerminate(true);
-    t->OnTerminate = [this, &Ref](TThread* Sender) {
+    t->OnTerminate = [&Ref](TThread* Sender) {
       if (KzLoadThreadRef(Ref) == Sender) KzClearThreadRef(Ref);
     };
     Ref = t;
