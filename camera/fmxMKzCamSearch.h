@@ -1,5 +1,6 @@
 // The threads that find out what answers at a camera's address: the vendor
 // probes (the rows of fmxMKzCamProbes walked against the camera), the
+// ONVIF probe beside them (its findings go into the outcome only), the
 // model-table search with its pool of URL checks, the search thread that
 // runs them, and the preparation that reads the identified camera's settings.
 //
@@ -19,6 +20,7 @@
 #include "camera/fmxMKzCamCommands.h"
 #include "camera/fmxMKzCamProbes.h"
 #include "camera/fmxMKzCameraTypes.h"
+#include "camera/fmxMKzOnvifClient.h"
 #include "foundation/fmxMKzTypesThreads.h"
 
 namespace kz {
@@ -44,6 +46,7 @@ struct TKzSearchContext {
   TKzTimeOut RTSPTimeOut = TKzTimeOut::kztMedium;
   std::vector<TKzSearchCandidate> Candidates;  // the model table's rows in table order
   size_t PoolSize = 1;
+  bool UseONVIF = true;  // the camera's UseONVIF: without it no ONVIF request is made
 };
 using TKzSearchContextPtr = std::shared_ptr<const TKzSearchContext>;
 
@@ -71,6 +74,21 @@ protected:
   std::atomic<bool> FTResult{false};
 };
 
+// What a search found.
+struct TKzSearchOutcome {
+  TKzCameraTypes Types;
+  bool HasVersion = false;
+  TKzProtocolVersion ProtocolVersion = TKzProtocolVersion::kzpvVer1;
+  bool FromTable = false;  // URL and Models come from the model table
+  std::string URL, Models;
+  // No vendor claimed the camera and it answered as an ONVIF device that
+  // took the credentials: Onvif holds what it told (information, profiles,
+  // stream URIs, the access granted). Onvif.LoginFailed may be set without it.
+  bool FromOnvif = false;
+  TKzOnvifIdentity Onvif;
+  bool Found() const { return !Types.Empty() || FromOnvif; }
+};
+
 // Base of the vendor probes: walks probe chains against the context's address.
 class TCamThread : public TKzBaseCamThread {
 public:
@@ -79,6 +97,9 @@ public:
   virtual TKzProtocolVersion GetProtocolVersion() const { return TKzProtocolVersion::kzpvVer1; }
   // Whether GetProtocolVersion tells the camera's generation when the probe matched.
   virtual bool CarriesProtocolVersion() const { return false; }
+  // What a probe that is no vendor's tells the outcome when no vendor
+  // matched (whether or not it matched itself). Any thread, once ended.
+  virtual void Report(TKzSearchOutcome&) const {}
 
 protected:
   TKzProbeOutcome Walk(TKzProbeChain Chain);
@@ -132,10 +153,25 @@ public:
       : TKzChainProbeThread(Owner, std::move(Context), TKzProbeChain::kzpcMobotix, "TIsMobotixThread") {}
 };
 
+// ONVIF: the device service at the address identified with the camera's
+// credentials (information, profiles, stream URIs, access level). Matches
+// when the device answers as ONVIF and grants at least device information.
+class TIsOnvifThread : public TCamThread {
+public:
+  TIsOnvifThread(TKzCamera* Owner, TKzSearchContextPtr Context)
+      : TCamThread(Owner, std::move(Context), "TIsOnvifThread") {}
+  void Report(TKzSearchOutcome& Outcome) const override;
+
+protected:
+  void DoExecute() override;
+  TKzOnvifIdentity FIdentity;  // written by the thread, read once it has ended
+};
+
 // The probes a search runs. Vendor probes start when their Type is asked
 // for; a probe with VendorProbe false runs beside them (when its Type is
 // asked for) but counts only when no vendor probe matched, before the
-// model-table search. One row here adds a probe to every search.
+// model-table search. One row here adds a probe to every search; Make may
+// answer null when the camera's settings rule the probe out.
 struct TKzSearchProbe {
   TKzCameraType Type;
   bool VendorProbe;
@@ -186,15 +222,6 @@ private:
   TEvent FDone{false, false};
   size_t FPeak = 0;
   size_t FWinner = SIZE_MAX;
-};
-
-// What a search found.
-struct TKzSearchOutcome {
-  TKzCameraTypes Types;
-  bool HasVersion = false;
-  TKzProtocolVersion ProtocolVersion = TKzProtocolVersion::kzpvVer1;
-  bool FromTable = false;  // URL and Models come from the model table
-  std::string URL, Models;
 };
 
 // The whole search of one address. The camera reads Outcome in its end

@@ -43,23 +43,29 @@ template <typename T>
 TCamThread* Make(TKzCamera* Owner, TKzSearchContextPtr Context) {
   return new T(Owner, std::move(Context));
 }
+
+TCamThread* MakeOnvif(TKzCamera* Owner, TKzSearchContextPtr Context) {
+  return Context->UseONVIF ? new TIsOnvifThread(Owner, std::move(Context)) : nullptr;
+}
 }  // namespace
 
 // The probes of a search. A probe that identifies by other means than a
 // vendor's command set (VendorProbe false) is added here as one more row.
+// ONVIF answers for cameras outside the vendor families: it runs when
+// kzctUnknown is asked for (as an empty set asks for every family).
 const std::vector<TKzSearchProbe>& KzSearchProbes() {
   using T = TKzCameraType;
   static const std::vector<TKzSearchProbe> probes = {
       {T::kzctFoscam, true, &Make<TIsFoscamThread>},  {T::kzctPanasonic, true, &Make<TIsPanasonicThread>},
       {T::kzctDLink, true, &Make<TIsDLinkThread>},    {T::kzctAxis, true, &Make<TIsAxisThread>},
-      {T::kzctMobotix, true, &Make<TIsMobotixThread>},
+      {T::kzctMobotix, true, &Make<TIsMobotixThread>}, {T::kzctUnknown, false, &MakeOnvif},
   };
   return probes;
 }
 
 TCamThread* KzMakeProbe(TKzCameraType Type, TKzCamera* Owner, TKzSearchContextPtr Context) {
   for (const TKzSearchProbe& p : KzSearchProbes())
-    if (p.Type == Type) return p.Make(Owner, std::move(Context));
+    if (p.VendorProbe && p.Type == Type) return p.Make(Owner, std::move(Context));
   return nullptr;
 }
 
@@ -82,6 +88,7 @@ TKzSearchContextPtr KzMakeSearchContext(TKzCamera& Camera, const std::string& Ho
   c->PlainBase = "http://" + KzVendorHost(Camera) + "/";
   c->SearchTimeOut = std::max<uint32_t>(Camera.CameraSearchTimeOut(), 100);
   c->RTSPTimeOut = Camera.SearchRTSPTimeOut();
+  c->UseONVIF = Camera.UseONVIF();
   for (const TKzProbeStep& step : KzProbeSteps()) {
     std::string url;
     if (step.Rule == TKzProbeURLRule::kzpuPlain) {
@@ -167,6 +174,21 @@ void TIsFoscamThread::DoExecute() {
   FTResult.store(found && !Aborted(), std::memory_order_release);
 }
 
+void TIsOnvifThread::DoExecute() {
+  const TKzSearchContext& c = *FContext;
+  // A device that trickles its replies is given a few probe bounds for the
+  // whole identification, not one per request.
+  TKzCamRequestSettings s = c.Request;
+  s.Deadline = KzMGetTickCount() + 4 * uint64_t{c.SearchTimeOut};
+  const bool ok = KzOnvifIdentify(KzOnvifDeviceURL(FIP, FPort), s, FTAbort, FIdentity);
+  FTResult.store(ok && FIdentity.Access != TKzUserAccess::uaNone && !Aborted(), std::memory_order_release);
+}
+
+void TIsOnvifThread::Report(TKzSearchOutcome& Outcome) const {
+  Outcome.FromOnvif = Result();
+  Outcome.Onvif = FIdentity;
+}
+
 // ---- TSearchCameraThread
 
 TSearchCameraThread::TSearchCameraThread(TKzCamera* Owner, bool CreateSuspended, TKzCameraTypes ACameraTypes,
@@ -234,24 +256,25 @@ void TSearchCameraThread::DoExecute() {
     for (const TKzSearchProbe& p : KzSearchProbes()) {
       if (!wanted.Contains(p.Type)) continue;
       TCamThread* t = p.Make(FOwner, FContext);
+      if (!t) continue;
       if (!Adopt(t)) break;
       probes.emplace_back(&p, t);
     }
     for (auto& [p, t] : probes) AwaitChild(t);
     // Vendors in table order; then, when none matched, the other probes.
-    for (const bool vendor : {true, false}) {
-      if (!vendor && !found.Empty()) break;
-      for (auto& [p, t] : probes) {
-        if (p->VendorProbe != vendor || !t->Result()) continue;
-        found.Include(p->Type);
-        if (t->CarriesProtocolVersion()) {
-          FOutcome.HasVersion = true;
-          FOutcome.ProtocolVersion = t->GetProtocolVersion();
-        }
+    for (auto& [p, t] : probes) {
+      if (!p->VendorProbe || !t->Result()) continue;
+      found.Include(p->Type);
+      if (t->CarriesProtocolVersion()) {
+        FOutcome.HasVersion = true;
+        FOutcome.ProtocolVersion = t->GetProtocolVersion();
       }
     }
+    if (found.Empty())
+      for (auto& [p, t] : probes)
+        if (!p->VendorProbe) t->Report(FOutcome);
     for (auto& [p, t] : probes) Release(t);
-    if (found.Empty() && !Aborted()) {
+    if (found.Empty() && !FOutcome.FromOnvif && !Aborted()) {
       auto* table = new TIsCamDevicesThread(FOwner, FContext, wanted);
       if (Adopt(table)) {
         AwaitChild(table);
@@ -267,7 +290,7 @@ void TSearchCameraThread::DoExecute() {
   }
   FOutcome.Types = found;
   if (FOutcome.HasVersion) ProtocolVersion = FOutcome.ProtocolVersion;
-  FTResult.store(!found.Empty() && !Aborted() && !Terminated(), std::memory_order_release);
+  FTResult.store(FOutcome.Found() && !Aborted() && !Terminated(), std::memory_order_release);
 }
 
 }  // namespace kz

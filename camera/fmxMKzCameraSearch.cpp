@@ -3,11 +3,30 @@
 #include "camera/fmxMKzCamera.h"
 #include "camera/fmxMKzCameraInternal.h"
 
+#include "camera/fmxMKzCamFields.h"
 #include "camera/fmxMKzCamSearch.h"
 
 namespace kz {
 
 using namespace camera_detail;
+
+namespace {
+// Stores what the search's ONVIF probe found in Camera (the device, its
+// access level and information), or forgets an earlier ONVIF device.
+void TakeOnvifFindings(TKzCamera& Camera, const TKzSearchOutcome& Outcome) {
+  const TKzOnvifIdentity& id = Outcome.Onvif;
+  if (id.LoginFailed && Camera.OnLoginFailed)
+    Camera.OnLoginFailed(&Camera, KzOnvifDeviceURL(Camera.CameraHost(), Camera.CameraPort()));
+  Camera.DoSetOnvif(Outcome.FromOnvif ? id.Onvif : TKzCamOnvif{});
+  if (!Outcome.FromOnvif) return;
+  // What the device told stands for what preparation reads from a vendor's camera.
+  Camera.DoRaiseUserAccess(id.Access);
+  KzCamFieldInit(Camera, TKzCamField::kzfID, id.Info.Model);
+  KzCamFieldInit(Camera, TKzCamField::kzfVersion, id.Info.FirmwareVersion);
+  const std::string alias = id.Info.Manufacturer + (id.Info.Manufacturer.empty() ? "" : " ") + id.Info.Model;
+  if (!alias.empty()) KzCamFieldInit(Camera, TKzCamField::kzfAlias, alias);
+}
+}  // namespace
 
 void TKzCamera::DoRaiseUserAccess(TKzUserAccess Value) {
   TKzUserAccess now = FUserAccess.load(std::memory_order_acquire);
@@ -54,6 +73,7 @@ void TKzCamera::ThreadDoneSearch(TThread* Sender) {
   const TKzSearchOutcome& r = t->Outcome();
   const bool aborted = t->Aborted() || FSearchAborted;
   FIPCameraTypes = r.Types;
+  if (!aborted) TakeOnvifFindings(*this, r);
   if (r.FromTable) {
     FURL = r.URL;
     FAlias = r.Models;
@@ -113,7 +133,7 @@ bool TKzCamera::RunProbe(TKzBaseThread*& Ref, TKzCameraType Type, const std::str
   if (!t) return false;
   if (!Wait) {
     t->SetFreeOnTerminate(true);
-    t->OnTerminate = [this, &Ref](TThread* Sender) {
+    t->OnTerminate = [&Ref](TThread* Sender) {
       if (KzLoadThreadRef(Ref) == Sender) KzClearThreadRef(Ref);
     };
     Ref = t;

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "camera/fmxMKzCamera.h"
 
@@ -18,7 +19,8 @@
 
 class TKzExampleSource {
 public:
-  explicit TKzExampleSource(const char* URL) {
+  // SimArgs: more options for kzcamsim ("--onvif").
+  explicit TKzExampleSource(const char* URL, std::vector<std::string> SimArgs = {}) {
     if (URL && *URL) {
       FURL = URL;
       return;
@@ -29,12 +31,16 @@ public:
     if (FSim == 0) {
       dup2(out[1], STDOUT_FILENO);
       close(out[0]);
-      execlp(KZ_EXAMPLE_CAMSIM, "kzcamsim", "--port", "0", "--quiet", static_cast<char*>(nullptr));
+      std::vector<char*> argv;
+      for (const char* a : {"kzcamsim", "--port", "0", "--quiet"}) argv.push_back(const_cast<char*>(a));
+      for (std::string& a : SimArgs) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      execvp(KZ_EXAMPLE_CAMSIM, argv.data());
       _exit(127);
     }
     close(out[1]);
     // Its first line: "kzcamsim: streaming on http://127.0.0.1:PORT/video.mjpg".
-    // The pipe stays open while it runs: it writes one more line.
+    // The pipe stays open while it runs: it writes a line or two more (NextLine).
     FOutput = fdopen(out[0], "r");
     char line[256] = "";
     if (FOutput && std::fgets(line, sizeof line, FOutput))
@@ -49,6 +55,12 @@ public:
     if (FOutput) std::fclose(FOutput);
   }
   const std::string& URL() const { return FURL; }
+  // The simulator's next line of output ("" when there is none).
+  std::string NextLine() {
+    char line[256] = "";
+    if (!FOutput || !std::fgets(line, sizeof line, FOutput)) return "";
+    return std::string(line, std::strcspn(line, "\r\n"));
+  }
 
   // Starts Camera on the URL: RTSP through FFmpeg, anything else over HTTP.
   void Play(kz::TKzCamera& Camera) const {

@@ -1,6 +1,7 @@
-// kztool identify: what camera answers at an address (vendor families,
-// protocol generation, the user's access level, a model-table URL) and,
-// after preparation, its name, model and firmware; with --scan, every
+// kztool identify: what camera answers at an address (vendor families or
+// ONVIF, protocol generation, the user's access level, a model-table URL)
+// and its name, model and firmware (after preparation, or as an ONVIF
+// device tells them, with its profiles and stream URIs); with --scan, every
 // address of a range, a bounded number at a time.
 #include <arpa/inet.h>
 
@@ -26,7 +27,8 @@ namespace {
 const TKzOption kOptions[] = {
     {"--user", "U", "user name"},
     {"--password", "P", "password"},
-    {"--types", "LIST", "foscam,panasonic,dlink,axis,mobotix (default: all) or unknown (the model table only)"},
+    {"--types", "LIST", "foscam,panasonic,dlink,axis,mobotix (default: all) or unknown (ONVIF and the model table only)"},
+    {"--no-onvif", nullptr, "send no ONVIF request"},
     {"--format", "F", "mjpeg (default) or h264: the model table searched"},
     {"--no-prepare", nullptr, "identify only; do not read the camera's settings"},
     {"--scan", "CIDR", "identify every address of a range (at most 1024 addresses)"},
@@ -62,11 +64,22 @@ std::vector<std::string> Split(const std::string& Text) {
   return out;
 }
 
-std::string TypesText(TKzCameraTypes Types) {
+// The vendor families found; "onvif" for a camera no family claimed that
+// answered as an ONVIF device (whether or not it took the credentials).
+std::string TypesText(const TKzSearchOutcome& Outcome) {
   std::string out;
   for (const TTypeName& t : kTypeNames)
-    if (Types.Contains(t.Type)) out += (out.empty() ? "" : ",") + std::string(t.Name);
+    if (Outcome.Types.Contains(t.Type)) out += (out.empty() ? "" : ",") + std::string(t.Name);
+  if (out.empty() && Outcome.Onvif.IsOnvif) out = "onvif";
   return out.empty() ? "-" : out;
+}
+
+// The stream an ONVIF camera is played from: its JPEG profile's for Motion-JPEG, else its H.264 one's.
+std::string OnvifStream(const TKzSearchOutcome& Outcome, TKzVideoFormat Format) {
+  const TKzCamOnvif& o = Outcome.Onvif.Onvif;
+  const bool mjpeg = Format == TKzVideoFormat::kzvfMJPEG;
+  const std::string& first = mjpeg ? o.MJPEGStreamURI : o.H264StreamURI;
+  return first.empty() ? (mjpeg ? o.H264StreamURI : o.MJPEGStreamURI) : first;
 }
 
 // One address being identified: its camera and search.
@@ -86,6 +99,7 @@ struct TSettings {
   TKzCameraTypes Types;
   TKzVideoFormat Format = TKzVideoFormat::kzvfMJPEG;
   bool Scan = false;
+  bool UseONVIF = true;
 };
 
 void StartJob(TJob& J, const TSettings& S) {
@@ -96,6 +110,7 @@ void StartJob(TJob& J, const TSettings& S) {
   cam.SetUserName(S.User);
   cam.SetUserPassword(S.Password);
   cam.SetVideoFormat(S.Format);
+  cam.SetUseONVIF(S.UseONVIF);
   if (S.Scan) {
     cam.SetSearchHTTPTimeOut(TKzTimeOut::kztShort);
     cam.SetCameraSearchTimeOut(2000);
@@ -110,7 +125,8 @@ bool Reap(TJob& J) {
   if (J.Done || !J.Search || !J.Search->Finished()) return J.Done;
   J.Search->WaitFor();
   J.Outcome = J.Search->Outcome();
-  J.Access = J.Cam->UserAccess();
+  // An ONVIF device's level is the search's finding; the camera takes it only when it runs the search itself.
+  J.Access = J.Outcome.FromOnvif ? J.Outcome.Onvif.Access : J.Cam->UserAccess();
   J.Search.reset();
   J.Done = true;
   return true;
@@ -159,6 +175,18 @@ bool ScanAddresses(const std::string& CIDR, std::vector<std::string>& Out, std::
   return true;
 }
 
+void PrintOnvif(const TKzSearchOutcome& R, TKzVideoFormat Format) {
+  const TKzOnvifIdentity& id = R.Onvif;
+  KzOut("onvif: %s\nmanufacturer: %s\nmodel: %s\nfirmware: %s\n", id.Onvif.DeviceURL.c_str(),
+        id.Info.Manufacturer.c_str(), id.Info.Model.c_str(), id.Info.FirmwareVersion.c_str());
+  for (size_t k = 0; k < id.Profiles.size(); ++k) {
+    const TKzOnvifProfile& p = id.Profiles[k];
+    KzOut("profile: %s %s %dx%d %s\n", p.Token.c_str(), p.Encoding.empty() ? "-" : p.Encoding.c_str(), p.Width,
+          p.Height, KzRedactCredentials(k < id.StreamURIs.size() ? id.StreamURIs[k] : "").c_str());
+  }
+  KzOut("stream: %s\n", KzRedactCredentials(OnvifStream(R, Format)).c_str());
+}
+
 int Identify(const std::string& Host, uint16_t Port, const TSettings& S, bool Prepare) {
   TJob job(Host, Port);
   StartJob(job, S);
@@ -173,12 +201,14 @@ int Identify(const std::string& Host, uint16_t Port, const TSettings& S, bool Pr
   }
   TKzCamera& cam = *job.Cam;
   const TKzSearchOutcome& r = job.Outcome;
-  KzOut("address: %s:%u\ntypes: %s\n", Host.c_str(), Port, TypesText(r.Types).c_str());
+  KzOut("address: %s:%u\ntypes: %s\n", Host.c_str(), Port, TypesText(r).c_str());
   if (r.HasVersion) KzOut("protocol: %s\n", r.ProtocolVersion == TKzProtocolVersion::kzpvVer1_2 ? "ver1.2" : "ver1");
   KzOut("access: %s\n", kAccessNames[static_cast<int>(job.Access)]);
   if (r.FromTable) KzOut("url: %s\nmodels: %s\n", KzRedactCredentials(r.URL).c_str(), r.Models.c_str());
-  if (r.Types.Empty()) return kzExitFailed;
-  if (Prepare && !r.FromTable) {
+  if (r.Onvif.LoginFailed) KzOut("onvif: the device refused the credentials (%s)\n", r.Onvif.Error.c_str());
+  if (r.FromOnvif) PrintOnvif(r, S.Format);
+  if (!r.Found()) return kzExitFailed;
+  if (Prepare && !r.Types.Empty() && !r.FromTable) {
     cam.SetIPCameraTypes(r.Types);
     if (r.HasVersion) cam.DoSetProtocolVersion(r.ProtocolVersion);
     bool prepared = false;
@@ -217,19 +247,21 @@ int Scan(const std::vector<std::string>& Addresses, const std::vector<uint16_t>&
         if (j.Search) j.Search->Abort();
     if (KzMGetTickCount() >= report) {
       report += 1000;
-      const auto found = std::count_if(jobs.begin(), jobs.end(), [](const TJob& j) { return !j.Outcome.Types.Empty(); });
+      const auto found = std::count_if(jobs.begin(), jobs.end(), [](const TJob& j) { return j.Outcome.Found(); });
       KzErr("scan: %zu of %zu done, %zu running, %ld found\n", done, jobs.size(), running, static_cast<long>(found));
     }
   }
   int found = 0;
   KzOut("%-21s %-28s %-8s %-9s %s\n", "ADDRESS", "TYPES", "PROTOCOL", "ACCESS", "URL");
   for (const TJob& j : jobs) {
-    if (j.Outcome.Types.Empty()) continue;
+    // An ONVIF device that refused the credentials is listed too (access none).
+    if (!j.Outcome.Found() && !j.Outcome.Onvif.IsOnvif) continue;
     ++found;
     const TKzSearchOutcome& r = j.Outcome;
-    KzOut("%-21s %-28s %-8s %-9s %s\n", (j.Host + ":" + std::to_string(j.Port)).c_str(), TypesText(r.Types).c_str(),
+    const std::string url = r.FromTable ? r.URL : r.FromOnvif ? OnvifStream(r, S.Format) : "";
+    KzOut("%-21s %-28s %-8s %-9s %s\n", (j.Host + ":" + std::to_string(j.Port)).c_str(), TypesText(r).c_str(),
           !r.HasVersion ? "-" : r.ProtocolVersion == TKzProtocolVersion::kzpvVer1_2 ? "ver1.2" : "ver1",
-          kAccessNames[static_cast<int>(j.Access)], r.FromTable ? KzRedactCredentials(r.URL).c_str() : "-");
+          kAccessNames[static_cast<int>(j.Access)], url.empty() ? "-" : KzRedactCredentials(url).c_str());
   }
   return found > 0 ? kzExitDone : kzExitFailed;
 }
@@ -252,6 +284,7 @@ int Run(TKzArgs& Args) {
     return kzExitUsage;
   }
   s.Format = format == "h264" ? TKzVideoFormat::kzvfH264 : TKzVideoFormat::kzvfMJPEG;
+  s.UseONVIF = !Args.Has("--no-onvif");
   if (!Args.Has("--scan")) {
     std::string host;
     uint16_t port = 80;

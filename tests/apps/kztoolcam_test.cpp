@@ -4,22 +4,10 @@
 
 #include "apps/kzcamsim/kzcamsim_vendor.h"
 #include "inet/fmxMKzURLFuncs.h"
+#include "tests/apps/kztool_rig.h"
 #include "tests/camera/vendor_rig.h"
-#include "tests/kztestpeers.h"
 
 using namespace kztest;
-
-namespace {
-struct TRun {
-  int Exit = -1;
-  std::string Out;
-};
-TRun Tool(const TTempDir& Dir, const std::string& Args) {
-  const std::string out = Dir / "run.out";
-  const int st = std::system((AppPath("kztool") + " " + Args + " >" + out + " 2>&1 </dev/null").c_str());
-  return {WIFEXITED(st) ? WEXITSTATUS(st) : -1, ReadFile(out)};
-}
-}  // namespace
 
 TEST(KztoolCam, EveryVendorMode) {
   const std::string secret = "p@ss:w/rd%9x";
@@ -53,7 +41,7 @@ TEST(KztoolCam, EveryVendorMode) {
     TVendorRig rig(v.Name, {std::string("root:") + secret + ":" + v.Admin, std::string("op:op:") + v.Operator,
                             std::string("vis:vis:") + v.Visitor});
     ASSERT_TRUE(rig.Started) << rig.Error;
-    const std::string at = "127.0.0.1:" + std::to_string(rig.Sim.Port()) + " --vendor " + v.Name;
+    const std::string at = AddressOf(rig.Sim) + " --vendor " + v.Name;
     const std::string root = at + " --user root --password '" + secret + "'";
     struct TCase {
       std::string Args;
@@ -70,7 +58,7 @@ TEST(KztoolCam, EveryVendorMode) {
         {"cam " + root + " --show-secrets get " + v.Get, 0, std::string(v.Line).substr(0, std::string(v.Line).find('.'))},
     };
     for (const TCase& c : cases) {
-      const TRun r = Tool(dir, c.Args);
+      const TToolRun r = RunKztool(dir, c.Args);
       EXPECT_EQ(r.Exit, c.Exit) << c.Args << "\n" << r.Out;
       EXPECT_NE(r.Out.find(c.Text), std::string::npos) << c.Args << "\n" << r.Out;
       EXPECT_EQ(r.Out.find(secret), std::string::npos) << c.Args << "\n" << r.Out;
@@ -81,7 +69,7 @@ TEST(KztoolCam, EveryVendorMode) {
   // A visitor may not move a Foscam camera; the outcome of each request is printed.
   TVendorRig rig("foscam", {"vis:vis:0"});
   ASSERT_TRUE(rig.Started);
-  const TRun r = Tool(dir, "ptz 127.0.0.1:" + std::to_string(rig.Sim.Port()) + " --vendor foscam --user vis --password vis up");
+  const TToolRun r = RunKztool(dir, "ptz " + AddressOf(rig.Sim) + " --vendor foscam --user vis --password vis up");
   EXPECT_EQ(r.Exit, 1) << r.Out;
   EXPECT_NE(r.Out.find("decoder_control.cgi?command=0&user=***&pwd=*** failed"), std::string::npos) << r.Out;
 }

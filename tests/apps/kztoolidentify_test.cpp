@@ -1,5 +1,6 @@
-// kztool identify against kzcamsim: one address in several vendor modes, a
-// scan of fifty fakes each on its own loopback address, refused ranges.
+// kztool identify against kzcamsim: one address in several vendor modes and
+// as an ONVIF device, a scan of fifty fakes each on its own loopback
+// address, refused ranges.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -8,21 +9,13 @@
 #include <unistd.h>
 
 #include "apps/kzcamsim/kzcamsim_vendor.h"
+#include "tests/apps/kztool_rig.h"
 #include "tests/camera/vendor_rig.h"
-#include "tests/kztestpeers.h"
 
 using namespace kztest;
 
 namespace {
-struct TRun {
-  int Exit = -1;
-  std::string Out;
-};
-TRun Tool(const TTempDir& Dir, const std::string& Args) {
-  const std::string out = Dir / "run.out";
-  const int st = std::system((AppPath("kztool") + " identify " + Args + " >" + out + " 2>&1 </dev/null").c_str());
-  return {WIFEXITED(st) ? WEXITSTATUS(st) : -1, ReadFile(out)};
-}
+TToolRun Identify(const TTempDir& Dir, const std::string& Args) { return RunKztool(Dir, "identify " + Args); }
 
 // A port free on 127.0.0.1 (and so, almost surely, on the rest of 127/8).
 uint16_t SomeFreePort() {
@@ -41,36 +34,36 @@ uint16_t SomeFreePort() {
 TEST(KztoolIdentify, OneAddress) {
   const std::string secret = "s3cr:et@x";
   struct TRow {
-    const char* Vendor;
+    const char* Vendor;  // "onvif": an ONVIF device of no vendor family
     const char* User;
     int Exit;
-    std::vector<std::string> Lines;
+    std::vector<std::string> Lines;  // "STREAM" stands for the fake's own stream URL
   };
   const std::vector<TRow> rows = {
       {"foscam-hd", "2", 0, {"types: foscam", "protocol: ver1.2", "access: admin", "model: FI9821W"}},
       {"dlink", "user", 0, {"types: dlink", "access: visitor", "alias: kzcamsim"}},
       {"mobotix", "guest", 1, {"types: -", "access: present"}},
+      {"onvif", "operator", 0, {"types: onvif", "access: operator", "model: kzcamsim", "stream: STREAM"}},
   };
   TTempDir dir;
   for (const TRow& r : rows) {
     SCOPED_TRACE(r.Vendor);
-    TVendorRig fake(r.Vendor, {"u:" + secret + ":" + r.User});
-    ASSERT_TRUE(fake.Started) << fake.Error;
-    const TRun run = Tool(dir, "127.0.0.1:" + std::to_string(fake.Sim.Port()) + " --user u --password '" + secret + "'");
+    const std::string user = "u:" + secret + ":" + r.User;
+    kzcamsim::TKzCamSim fake(std::string(r.Vendor) == "onvif" ? OnvifFakeOptions("", {user}) : VendorOptions(r.Vendor, {user}));
+    std::string error;
+    ASSERT_TRUE(fake.Start(&error)) << error;
+    const TToolRun run = Identify(dir, AddressOf(fake) + " --user u --password '" + secret + "'");
     EXPECT_EQ(run.Exit, r.Exit) << run.Out;
-    for (const std::string& l : r.Lines) EXPECT_NE(run.Out.find(l + "\n"), std::string::npos) << l << "\n" << run.Out;
+    for (std::string l : r.Lines) {
+      if (const size_t at = l.find("STREAM"); at != std::string::npos) l.replace(at, 6, fake.StreamURL());
+      EXPECT_NE(run.Out.find(l + "\n"), std::string::npos) << l << "\n" << run.Out;
+    }
     EXPECT_EQ(run.Out.find(secret), std::string::npos) << run.Out;
   }
   // A model-table URL is printed without the credentials it carries.
-  kzcamsim::TKzSimOptions o;
-  o.StreamPath = "/videostream.cgi";
-  o.StillPath = "/nothing.jpg";
-  o.Width = 160;
-  o.Height = 120;
-  kzcamsim::TKzCamSim sim(o);
+  kzcamsim::TKzCamSim sim(StreamPathOptions("/videostream.cgi"));
   ASSERT_TRUE(sim.Start());
-  const TRun run =
-      Tool(dir, "127.0.0.1:" + std::to_string(sim.Port()) + " --types unknown --user u --password '" + secret + "'");
+  const TToolRun run = Identify(dir, AddressOf(sim) + " --types unknown --user u --password '" + secret + "'");
   EXPECT_EQ(run.Exit, 0) << run.Out;
   EXPECT_NE(run.Out.find("url: http://127.0.0.1:" + std::to_string(sim.Port()) + "/videostream.cgi?usr=***&pwd=***"),
             std::string::npos)
@@ -82,18 +75,20 @@ TEST(KztoolIdentify, OneAddress) {
 // scan reports exactly those addresses with their vendors.
 TEST(KztoolIdentify, ScanOfARange) {
   struct TMode {
-    const char* Vendor;
+    const char* Vendor;  // "": ONVIF only
     const char* Admin;
     const char* Types;
   };
   const TMode modes[] = {{"foscam", "2", "foscam"},  {"foscam-hd", "2", "foscam"}, {"panasonic", "1", "panasonic"},
-                         {"dlink", "admin", "dlink"}, {"axis", "admin", "axis"},    {"mobotix", "admin", "mobotix"}};
+                         {"dlink", "admin", "dlink"}, {"axis", "admin", "axis"},    {"mobotix", "admin", "mobotix"},
+                         {"", "admin", "onvif"}};
   const uint16_t port = SomeFreePort();
   std::vector<std::unique_ptr<kzcamsim::TKzCamSim>> fakes;
   std::map<std::string, std::string> expected;
   for (int i = 0; i < 50; ++i) {
-    const TMode& m = modes[i % 6];
-    kzcamsim::TKzSimOptions o = VendorOptions(m.Vendor, {std::string("admin:admin:") + m.Admin});
+    const TMode& m = modes[i % std::size(modes)];
+    const std::string admin = std::string("admin:admin:") + m.Admin;
+    kzcamsim::TKzSimOptions o = *m.Vendor ? VendorOptions(m.Vendor, {admin}) : OnvifFakeOptions("", {admin});
     o.BindAddress = "127.0.0." + std::to_string(i + 2);
     o.Port = port;
     fakes.push_back(std::make_unique<kzcamsim::TKzCamSim>(o));
@@ -102,7 +97,7 @@ TEST(KztoolIdentify, ScanOfARange) {
     expected[o.BindAddress + ":" + std::to_string(port)] = m.Types;
   }
   TTempDir dir;
-  const TRun run = Tool(dir, "--scan 127.0.0.0/26 --ports " + std::to_string(port) +
+  const TToolRun run = Identify(dir, "--scan 127.0.0.0/26 --ports " + std::to_string(port) +
                                  " --send-credentials --user admin --password admin");
   ASSERT_EQ(run.Exit, 0) << run.Out;
   std::map<std::string, std::string> found;
@@ -123,6 +118,6 @@ TEST(KztoolIdentify, RefusedCommandLines) {
                            "--scan 127.0.0.0/30 127.0.0.1", "127.0.0.1:0", "127.0.0.1 --types sony",
                            "127.0.0.1 --format avi"}) {
     SCOPED_TRACE(args);
-    EXPECT_EQ(Tool(dir, args).Exit, 2);
+    EXPECT_EQ(Identify(dir, args).Exit, 2);
   }
 }

@@ -104,7 +104,6 @@ TEST(Onvif, IdentifiesAccessLevelsAndRefusals) {
     EXPECT_EQ(id.Onvif.SnapshotURI, sim.StillURL());
   }
   // Nothing but digests travels: the password never appears in a request.
-  TKzSimOptions o = OnvifOptions(kUsers);
   const std::string envelope = KzOnvifEnvelope(TKzOnvifOp::GetUsers, {}, {"root", "r00t&<x>", 0});
   EXPECT_EQ(envelope.find("r00t"), std::string::npos);
   EXPECT_NE(envelope.find("#PasswordDigest"), std::string::npos);

@@ -1,6 +1,6 @@
 // kz-test-labels: peer
-// ONVIF with real peers: the H.264 profile of the fake plays from the
-// GStreamer RTSP server through a camera; in a network namespace of its
+// ONVIF with real peers: a camera's search finds the fake as an ONVIF
+// device and plays its H.264 profile from the GStreamer RTSP server; in a network namespace of its
 // own, multicast discovery finds the fake, and Debian's onvif-util finds
 // it too and, logged in, reads its profiles and RTSP URI.
 #include <gtest/gtest.h>
@@ -15,7 +15,7 @@ using namespace kz;
 using namespace kzcamsim;
 using namespace kztest;
 
-TEST(OnvifPeers, H264ProfilePlaysFromTheRtspServer) {
+TEST(OnvifPeers, SearchedCameraPlaysItsH264Profile) {
   TRtspServer server(false, "/onvif", TRtspServerSetup{TRtspMedia::H264});
   KZ_NEED(server.Why().empty(), server.Why());
   TKzSimOptions o;
@@ -30,12 +30,14 @@ TEST(OnvifPeers, H264ProfilePlaysFromTheRtspServer) {
   cam.SetCameraPort(sim.Port());
   cam.SetUserName("admin");
   cam.SetUserPassword("admin");
+  cam.SetVideoFormat(TKzVideoFormat::kzvfH264);
   int32_t status = -1;
   cam.OnSearchComplete = [&](TComponent*, int32_t Status) { status = Status; };
-  ASSERT_TRUE(cam.IdentifyOnvif());
-  ASSERT_TRUE(PumpUntil([&] { return status >= 0; }, 15000));
+  // Found by the search: no vendor answers, ONVIF does.
+  ASSERT_TRUE(cam.SearchCamera({}));
+  ASSERT_TRUE(PumpUntil([&] { return status >= 0; }, 30000));
   ASSERT_EQ(status, 0);
-  cam.SetVideoFormat(TKzVideoFormat::kzvfH264);
+  EXPECT_TRUE(cam.IPCameraTypes().Empty());
   TKzSimFrameProbe probe;
   cam.RegisterCamView(&probe);
   cam.PlayVideoStream();

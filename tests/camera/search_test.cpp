@@ -1,5 +1,6 @@
 // Camera identification against kzcamsim in each vendor mode with users of
-// each level, the model-table search, and hosts that do not behave.
+// each level, ONVIF beside the vendors, the model-table search, and hosts
+// that do not behave.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -195,14 +196,70 @@ TEST(Search, SeveralVendorsOnOnePort) {
     EXPECT_NE(log.find(probe), std::string::npos) << probe;
 }
 
+// ONVIF counts only when no vendor matched, and before the model table: an
+// ONVIF-only fake is driven through ONVIF and plays its JPEG profile; a
+// Foscam fake that also speaks ONVIF stays Foscam; a refused login is
+// reported; with UseONVIF off not one ONVIF request is made.
+TEST(Search, OnvifBesideTheVendors) {
+  struct TRow {
+    const char* Name;
+    const char* Vendor;
+    const char* Password;
+    bool UseONVIF;
+    TKzCameraTypes Types;
+    A Access;
+    int32_t Status;
+    bool Onvif;  // the camera keeps an ONVIF device
+    int LoginFailed;
+  };
+  const std::vector<TRow> rows = {
+      {"onvif only", "", "po", true, {}, A::uaOperator, 0, true, 0},
+      {"foscam with onvif", "foscam", "po", true, {T::kzctFoscam}, A::uaVisitor, 0, false, 0},
+      {"wrong password", "", "bad", true, {}, A::uaNone, 1, false, 1},
+      {"onvif off", "", "po", false, {}, A::uaNone, 1, false, 0},
+  };
+  for (const TRow& r : rows) {
+    SCOPED_TRACE(r.Name);
+    // Stream and picture where no model-table row looks: only ONVIF can find them.
+    kzcamsim::TKzSimOptions o = OnvifFakeOptions(r.Vendor, {"o:po:operator"}, {"o:po:0"});
+    o.StreamPath = "/kz/stream.mjpg";
+    o.StillPath = "/kz/still.jpg";
+    kzcamsim::TKzCamSim sim(o);
+    std::string error;
+    ASSERT_TRUE(sim.Start(&error)) << error;
+    TSearchRig rig(sim.Port(), "o", r.Password);
+    int loginFailed = 0;
+    rig.Cam.OnLoginFailed = [&](TComponent*, const std::string&) { ++loginFailed; };
+    rig.Cam.SetUseONVIF(r.UseONVIF);
+    rig.Cam.SetCameraSearchTimeOut(1000);
+    ASSERT_TRUE(rig.Search());
+    EXPECT_EQ(rig.Statuses, std::vector<int32_t>{r.Status});
+    EXPECT_EQ(rig.Cam.IPCameraTypes().Bits(), r.Types.Bits()) << rig.Cam.URL();
+    EXPECT_EQ(rig.Cam.UserAccess(), r.Access);
+    EXPECT_EQ(!rig.Cam.Onvif().DeviceURL.empty(), r.Onvif);
+    EXPECT_EQ(loginFailed, r.LoginFailed);
+    if (!r.UseONVIF) {
+      EXPECT_EQ(CountRequests(sim, "/onvif/"), 0);
+    }
+    if (!r.Onvif) continue;
+    EXPECT_EQ(CountRequests(sim, "/videostream.cgi"), 0);  // no model-table search after ONVIF matched
+    EXPECT_EQ(KzCamFieldGet(rig.Cam, TKzCamField::kzfID), "kzcamsim");
+    EXPECT_TRUE(rig.Prepared.empty());
+    kzcamsim::TKzSimFrameProbe probe(&sim);
+    rig.Cam.RegisterCamView(&probe);
+    rig.Cam.PlayVideoStream();
+    EXPECT_TRUE(PumpUntil([&] { return probe.Frames() >= 3; }, 15000));
+    rig.Cam.Abort();
+    rig.Cam.WaitForVideoStream();
+    rig.Cam.UnRegisterCamView(&probe);
+  }
+}
+
 // Only kzctUnknown: no vendor probe, every Motion-JPEG table row tried with
 // never more than the pool in flight; a table path that answers becomes the
 // camera's URL (host and port cleared), the earliest such row winning.
 TEST(Search, ModelTable) {
-  kzcamsim::TKzSimOptions silent;
-  silent.StreamPath = "/nothing-here.mjpg";
-  silent.StillPath = "/nothing-here.jpg";
-  kzcamsim::TKzCamSim empty(silent);
+  kzcamsim::TKzCamSim empty(StreamPathOptions("/nothing-here.mjpg"));
   ASSERT_TRUE(empty.Start());
   TKzCamera cam(nullptr);
   cam.SetCameraHost("127.0.0.1");
@@ -218,12 +275,7 @@ TEST(Search, ModelTable) {
   EXPECT_LE(pool.PeakInFlight(), size_t{4});
   EXPECT_GT(pool.PeakInFlight(), size_t{1});
 
-  kzcamsim::TKzSimOptions o;
-  o.StreamPath = "/videostream.cgi";
-  o.StillPath = "/nothing-here.jpg";
-  o.Width = 160;
-  o.Height = 120;
-  kzcamsim::TKzCamSim sim(o);
+  kzcamsim::TKzCamSim sim(StreamPathOptions("/videostream.cgi"));
   ASSERT_TRUE(sim.Start());
   TSearchRig rig(sim.Port());
   ASSERT_TRUE(rig.Search({T::kzctUnknown}));

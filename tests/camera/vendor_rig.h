@@ -23,6 +23,25 @@ inline kzcamsim::TKzSimOptions VendorOptions(const std::string& Vendor, std::vec
   return o;
 }
 
+// Vendor's fake (none when "") that also answers ONVIF for OnvifUsers
+// ("name:password:level"), its discovery responder on a free port.
+inline kzcamsim::TKzSimOptions OnvifFakeOptions(const std::string& Vendor, std::vector<std::string> OnvifUsers,
+                                                std::vector<std::string> VendorUsers = {}) {
+  kzcamsim::TKzSimOptions o = VendorOptions(Vendor, std::move(VendorUsers));
+  o.Onvif = true;
+  o.DiscoveryPort = 0;
+  o.OnvifUsers = std::move(OnvifUsers);
+  return o;
+}
+
+// A plain fake that streams at StreamPath only (its still picture elsewhere).
+inline kzcamsim::TKzSimOptions StreamPathOptions(const std::string& StreamPath) {
+  kzcamsim::TKzSimOptions o = VendorOptions("", {});
+  o.StreamPath = StreamPath;
+  o.StillPath = "/nothing-here.jpg";
+  return o;
+}
+
 struct TVendorRig {
   TVendorRig(const std::string& Vendor, std::vector<std::string> Users, const std::string& Model = "")
       : Sim(VendorOptions(Vendor, std::move(Users), Model)) {

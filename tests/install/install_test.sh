@@ -31,6 +31,8 @@ examples)
   [ "$(ls "$work"/frame-*.png | wc -l)" -eq 5 ] || fail "grab_frames did not write 5 pictures"
   "$work/examples/headless_view" "" 2 "$work/view.png" >/dev/null || fail "headless_view"
   "$work/examples/headless_wall" "" 2 "$work/wall.png" >/dev/null || fail "headless_wall"
+  "$work/examples/find_camera" >"$work/find.out" || fail "find_camera"
+  grep -q "ONVIF http://127.0.0.1" "$work/find.out" || fail "find_camera did not find the camera through ONVIF"
   if command -v Xvfb >/dev/null; then
     Xvfb :$((90 + RANDOM % 400)) -displayfd 3 -screen 0 800x600x24 3>"$work/display" >/dev/null 2>&1 &
     for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
