@@ -26,8 +26,6 @@ TEST_F(KztoolRecord, CameraAndMicrophoneIntoOneFile) {
       kztest::Run("'" + Tool + "' record --camsim --wav '" + Tone + "' --out '" + out + "' --seconds 3 2>&1");
   EXPECT_NE(printed.find("recorded " + out + ": "), std::string::npos) << printed;
   EXPECT_EQ(kztest::DecodeErrors(out), "");
-  EXPECT_EQ(kztest::CodecOf(out, "v:0"), "h264");
-  EXPECT_EQ(kztest::CodecOf(out, "a:0"), "aac");
   EXPECT_EQ(kztest::Probe(out, "v:0", "stream=width,height"), std::vector<std::string>{"640,480"});
   // Three seconds of wall time, give or take the start-up (a loaded machine
   // may skip steps, which keep their time in the file).
