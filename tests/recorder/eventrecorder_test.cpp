@@ -31,18 +31,21 @@ struct TRawStream : IKzCamPacketConsumer {
 
 struct TClipLog {
   std::mutex Lock;
-  std::vector<std::string> Clips, Segments, Errors;
+  std::vector<std::string> Clips, Errors;
+  std::vector<TKzEventFileInfo> Segments;
   void Attach(TKzEventRecorder& R) {
     R.OnClipFinished = [this](TKzEventRecorder*, const std::string& F, int64_t, int64_t,
                               const std::vector<TKzMotionEvent>&) { Add(Clips, F); };
-    R.OnSegmentFinished = [this](TKzEventRecorder*, const TKzEventFileInfo& I) { Add(Segments, I.FileName); };
+    R.OnSegmentFinished = [this](TKzEventRecorder*, const TKzEventFileInfo& I) { Add(Segments, I); };
     R.OnError = [this](TKzEventRecorder*, const std::string& T) { Add(Errors, T); };
   }
-  void Add(std::vector<std::string>& L, const std::string& S) {
+  template <typename T>
+  void Add(std::vector<T>& L, const T& V) {
     std::lock_guard<std::mutex> g(Lock);
-    L.push_back(S);
+    L.push_back(V);
   }
-  size_t Count(const std::vector<std::string>& L) {
+  template <typename T>
+  size_t Count(const std::vector<T>& L) {
     std::lock_guard<std::mutex> g(Lock);
     return L.size();
   }
@@ -146,19 +149,15 @@ TEST(EventRecorder, H264PacketsStoredUnchanged) {
   rec.SegmentSec = 2;
   TClipLog log;
   log.Attach(rec);
-  std::vector<TKzEventFileInfo> segments;
-  rec.OnSegmentFinished = [&](TKzEventRecorder*, const TKzEventFileInfo& I) {
-    std::lock_guard<std::mutex> g(log.Lock);
-    segments.push_back(I);
-  };
   rec.SetSource(&rig.Cam);
   rec.SetActive(true);
   rig.Play(server.Url());
-  ASSERT_TRUE(PumpUntil([&] { return log.Count(log.Segments) + segments.size() >= 3; }, 60000));
+  ASSERT_TRUE(PumpUntil([&] { return log.Count(log.Segments) >= 3; }, 60000));
   rig.Stop();
   rec.SetActive(false);
   rec.SetSource(nullptr);
   EXPECT_TRUE(log.Errors.empty());
+  const std::vector<TKzEventFileInfo>& segments = log.Segments;
   ASSERT_GE(segments.size(), 3u);
   std::vector<std::string> files;
   for (const TKzEventFileInfo& s : segments) files.push_back(s.FileName);
