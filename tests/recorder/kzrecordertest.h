@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <filesystem>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -168,6 +169,35 @@ inline void ExpectBeepsOnFlashes(const std::string& Out, int Fps, size_t Seconds
     EXPECT_NEAR(*nearest, b, 1.0 / Fps) << "beep at " << b;
   }
   EXPECT_NEAR(StreamSpan(Out, "a:0"), StreamSpan(Out, "v:0"), 0.1);
+}
+
+// Runs kztool with Args in a user and mount namespace of its own, where
+// "$MNT" is a tmpfs of Size; then prints "rc=" and kztool's exit code, for
+// each file left there "frames N" and what ffmpeg says decoding it, and "end".
+inline std::string KztoolOnSmallDisk(const TTempDir& Dir, const std::string& Size, const std::string& Args) {
+  const std::string mnt = Dir / "small";
+  std::filesystem::create_directory(mnt);
+  WriteFile(Dir / "full.sh", "MNT='" + mnt + "'\nmount -t tmpfs -o size=" + Size + " none \"$MNT\" || exit 9\n'" +
+                                 AppPath("kztool") + "' " + Args + " 2>&1\necho rc=$?\nfor f in \"$MNT\"/*.mkv; do "
+                                 "echo frames $(ffprobe -v error -count_packets -select_streams v:0 -show_entries "
+                                 "stream=nb_read_packets -of csv=p=0 \"$f\"); ffmpeg -v error -i \"$f\" -f null - 2>&1; "
+                                 "done\necho end\n");
+  return Run("unshare -rm sh '" + (Dir / "full.sh") + "'");
+}
+
+// How often Part occurs in Text.
+inline size_t Occurrences(const std::string& Text, const std::string& Part) {
+  size_t n = 0;
+  for (size_t at = 0; (at = Text.find(Part, at)) != std::string::npos; ++at) ++n;
+  return n;
+}
+
+// One file of more than MinFrames frames that ffmpeg decodes to its end without a word.
+inline void ExpectOnePlayableFile(const std::string& Printed, int MinFrames) {
+  const size_t frames = Printed.find("\nframes ");
+  ASSERT_NE(frames, std::string::npos) << Printed;
+  EXPECT_GT(std::atoi(Printed.c_str() + frames + 8), MinFrames) << Printed;
+  EXPECT_EQ(Printed.substr(Printed.find('\n', frames + 1) + 1), "end\n") << Printed;
 }
 
 }  // namespace kztest
