@@ -5,15 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <regex>
 #include <sstream>
-#include <thread>
 
 #include "audio/fmxMKzAudioSource.h"
 #include "platform/fmxMKzPlatformClock.h"
+#include "platform/fmxMKzPlatformMainThread.h"
 #include "recorder/fmxMKzCamRecorder.h"
 #include "tests/ffmpeg/kzffmpegtest.h"
 
@@ -55,17 +54,6 @@ inline kz::TKzMBitmap Picture(int W, int H, uint32_t Bgr) {
   kz::TKzMBitmap b(W, H);
   std::fill_n(b.Data(), b.GetLength(), 0xFF000000u | Bgr);
   return b;
-}
-
-// Waits up to Ms of real time for Pred.
-template <typename P>
-bool WaitUntil(int Ms, P&& Pred) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(Ms);
-  while (!Pred()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
 }
 
 // Lines of ffprobe's csv output for Entries of stream Sel ("v:0", "a:0").
@@ -144,7 +132,7 @@ inline void RecordFlashesAndBeeps(int Fps, int Seconds, const std::string& Out) 
   const kz::TKzMBitmap white = Picture(64, 48, 0xFFFFFF), black = Picture(64, 48, 0);
   auto stepTo = [&](int64_t Step) {  // the clock at Step's due time, then Step done
     clock.Clock.Set(t0 + uint64_t(Step * 1000 / Fps));
-    ASSERT_TRUE(WaitUntil(60000, [&] { return rec.Stats().Steps > Step; })) << "step " << Step;
+    ASSERT_TRUE(kz::PumpUntil([&] { return rec.Stats().Steps > Step; }, 60000)) << "step " << Step;
   };
   for (int s = 0; s < Seconds; ++s) {
     video.Deliver(white);

@@ -28,7 +28,7 @@ protected:
     if (Pic) Video.Deliver(*Pic);
     if (WithSound) Sound.Deliver(40);
     if (Steps++ > 0) Clock.Clock.Advance(40);
-    ASSERT_TRUE(kztest::WaitUntil(20000, [&] { return Rec.Stats().Steps >= Steps; })) << "step " << Steps;
+    ASSERT_TRUE(PumpUntil([&] { return Rec.Stats().Steps >= Steps; }, 20000)) << "step " << Steps;
   }
   TKzVirtualClockScope Clock;
   kztest::TTempDir Dir;
