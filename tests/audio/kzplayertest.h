@@ -39,13 +39,17 @@ inline std::vector<int> TaggedRuns16(const std::string& Bytes) {
   return ids;
 }
 
+// The fake wave-out in place of the device while it lives.
+struct TFakeWaveOut : kz::TKzFakeWaveOutBackend {
+  TFakeWaveOut() : Previous(kz::KzSetWaveOutBackend(this)) {}
+  ~TFakeWaveOut() { kz::KzSetWaveOutBackend(Previous); }
+  kz::IKzWaveOutBackend* Previous;
+};
+
 class TPlayRig {
 public:
-  TPlayRig() : FPrevious(kz::KzSetWaveOutBackend(&Fake)) { Player.SetActive(true); }
-  ~TPlayRig() {
-    Player.SetActive(false);
-    kz::KzSetWaveOutBackend(FPrevious);
-  }
+  TPlayRig() { Player.SetActive(true); }
+  ~TPlayRig() { Player.SetActive(false); }
   uint64_t Now() const { return Clock.Clock.Now(); }
   // Waits (bounded) until the timers and devices have handled the present tick.
   bool Settle() {
@@ -83,12 +87,7 @@ public:
   }
 
   kz::TKzVirtualClockScope Clock;
-  kz::TKzFakeWaveOutBackend Fake;
-
-private:
-  kz::IKzWaveOutBackend* FPrevious;
-
-public:
+  TFakeWaveOut Fake;
   kz::TKzAudioPlayer Player{nullptr};
 };
 

@@ -6,12 +6,11 @@
 #include <cmath>
 #include <thread>
 
-#include "audio/fmxMKzAudioPlayer.h"
 #include "audio/fmxMKzAudioSource.h"
-#include "platform/fmxMKzPlatformFakeWaveOut.h"
 #include "platform/fmxMKzPlatformMainThread.h"
 #include "sender/fmxMKzCamSender.h"
 #include "streaming/fmxMKzCamReceiver.h"
+#include "tests/audio/kzplayertest.h"
 
 namespace kz {
 namespace {
@@ -23,8 +22,7 @@ std::string PlayedBytes(const TKzFakeWaveOutBackend& Fake) {
 }
 
 TEST(SenderToPlayer, TheDevicePlaysWhatWasSent) {
-  TKzFakeWaveOutBackend fake;
-  IKzWaveOutBackend* previous = KzSetWaveOutBackend(&fake);
+  kztest::TFakeWaveOut fake;
   {
     TKzAudioPlayer player(nullptr);
     player.SetLatency(300);  // room for a loaded machine's scheduling
@@ -84,7 +82,6 @@ TEST(SenderToPlayer, TheDevicePlaysWhatWasSent) {
     receiver.SetActive(false);
     receiver.SetAudioOutput(nullptr);
   }
-  KzSetWaveOutBackend(previous);
 }
 
 }  // namespace

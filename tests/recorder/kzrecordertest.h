@@ -5,14 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
+#include <filesystem>
 #include <regex>
 #include <sstream>
-#include <thread>
 
 #include "audio/fmxMKzAudioSource.h"
 #include "platform/fmxMKzPlatformClock.h"
+#include "platform/fmxMKzPlatformMainThread.h"
 #include "recorder/fmxMKzCamRecorder.h"
 #include "tests/ffmpeg/kzffmpegtest.h"
 
@@ -54,17 +54,6 @@ inline kz::TKzMBitmap Picture(int W, int H, uint32_t Bgr) {
   kz::TKzMBitmap b(W, H);
   std::fill_n(b.Data(), b.GetLength(), 0xFF000000u | Bgr);
   return b;
-}
-
-// Waits up to Ms of real time for Pred.
-template <typename P>
-bool WaitUntil(int Ms, P&& Pred) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(Ms);
-  while (!Pred()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
 }
 
 // Lines of ffprobe's csv output for Entries of stream Sel ("v:0", "a:0").
@@ -143,7 +132,7 @@ inline void RecordFlashesAndBeeps(int Fps, int Seconds, const std::string& Out) 
   const kz::TKzMBitmap white = Picture(64, 48, 0xFFFFFF), black = Picture(64, 48, 0);
   auto stepTo = [&](int64_t Step) {  // the clock at Step's due time, then Step done
     clock.Clock.Set(t0 + uint64_t(Step * 1000 / Fps));
-    ASSERT_TRUE(WaitUntil(60000, [&] { return rec.Stats().Steps > Step; })) << "step " << Step;
+    ASSERT_TRUE(kz::PumpUntil([&] { return rec.Stats().Steps > Step; }, 60000)) << "step " << Step;
   };
   for (int s = 0; s < Seconds; ++s) {
     video.Deliver(white);
@@ -168,6 +157,35 @@ inline void ExpectBeepsOnFlashes(const std::string& Out, int Fps, size_t Seconds
     EXPECT_NEAR(*nearest, b, 1.0 / Fps) << "beep at " << b;
   }
   EXPECT_NEAR(StreamSpan(Out, "a:0"), StreamSpan(Out, "v:0"), 0.1);
+}
+
+// Runs kztool with Args in a user and mount namespace of its own, where
+// "$MNT" is a tmpfs of Size; then prints "rc=" and kztool's exit code, for
+// each file left there "frames N" and what ffmpeg says decoding it, and "end".
+inline std::string KztoolOnSmallDisk(const TTempDir& Dir, const std::string& Size, const std::string& Args) {
+  const std::string mnt = Dir / "small";
+  std::filesystem::create_directory(mnt);
+  WriteFile(Dir / "full.sh", "MNT='" + mnt + "'\nmount -t tmpfs -o size=" + Size + " none \"$MNT\" || exit 9\n'" +
+                                 AppPath("kztool") + "' " + Args + " 2>&1\necho rc=$?\nfor f in \"$MNT\"/*.mkv; do "
+                                 "echo frames $(ffprobe -v error -count_packets -select_streams v:0 -show_entries "
+                                 "stream=nb_read_packets -of csv=p=0 \"$f\"); ffmpeg -v error -i \"$f\" -f null - 2>&1; "
+                                 "done\necho end\n");
+  return Run("unshare -rm sh '" + (Dir / "full.sh") + "'");
+}
+
+// How often Part occurs in Text.
+inline size_t Occurrences(const std::string& Text, const std::string& Part) {
+  size_t n = 0;
+  for (size_t at = 0; (at = Text.find(Part, at)) != std::string::npos; ++at) ++n;
+  return n;
+}
+
+// One file of more than MinFrames frames that ffmpeg decodes to its end without a word.
+inline void ExpectOnePlayableFile(const std::string& Printed, int MinFrames) {
+  const size_t frames = Printed.find("\nframes ");
+  ASSERT_NE(frames, std::string::npos) << Printed;
+  EXPECT_GT(std::atoi(Printed.c_str() + frames + 8), MinFrames) << Printed;
+  EXPECT_EQ(Printed.substr(Printed.find('\n', frames + 1) + 1), "end\n") << Printed;
 }
 
 }  // namespace kztest

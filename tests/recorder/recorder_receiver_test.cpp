@@ -13,43 +13,54 @@
 namespace kz {
 namespace {
 
-// Two colours in turn, five pictures each, at about 25 a second.
-void SendPictures(TKzCamSender& Sender, kztest::TPictureSource& Feed, int Count) {
-  const TKzMBitmap pics[2] = {kztest::Picture(320, 240, 0x2040C0), kztest::Picture(320, 240, 0xC04020)};
-  for (int i = 0; i < Count; ++i) {
-    TKzImageWrapper w;
-    w.GetBitmap().Assign(pics[i / 5 % 2]);
-    Sender.SenderGetImage(&Feed, w, 0, TGUID{});
-    PumpUntil([] { return false; }, 40);
+// A receiver on loopback and a sender pushing to it: Send hands over two
+// colours in turn, five pictures each, at about 25 a second.
+struct TSendToReceiver {
+  TKzCamReceiver Receiver{nullptr};
+  kztest::TPictureSource Feed;
+  TKzCamSender Sender{nullptr};
+  bool Start() {
+    Receiver.SetPort(0);
+    Receiver.SetActive(true);
+    if (!PumpUntil([&] { return Receiver.ListeningPort() != 0; }, 10000)) return false;
+    Sender.SetVideoSource(&Feed);
+    Sender.SetReceiverHost("127.0.0.1");
+    Sender.SetReceiverPort(Receiver.ListeningPort());
+    Sender.SetActive(true);
+    return true;
   }
-}
+  void Send(int Count) {
+    const TKzMBitmap pics[2] = {kztest::Picture(320, 240, 0x2040C0), kztest::Picture(320, 240, 0xC04020)};
+    for (int i = 0; i < Count; ++i) {
+      TKzImageWrapper w;
+      w.GetBitmap().Assign(pics[i / 5 % 2]);
+      Sender.SenderGetImage(&Feed, w, 0, TGUID{});
+      PumpUntil([] { return false; }, 40);
+    }
+  }
+  void Stop() {
+    Sender.SetActive(false);
+    Receiver.SetActive(false);
+  }
+};
 
 TEST(RecorderReceiver, RecordsWhatASenderSends) {
   KZ_NEED(kztest::HaveProgram("ffprobe"), "the ffmpeg tools");
   KZ_NEED(LoadFFMpegLibraries(""), LastFFmpegBindError());
   kztest::TTempDir dir;
   const std::string out = dir / "received.mkv";
-  TKzCamReceiver receiver(nullptr);
-  receiver.SetPort(0);
-  receiver.SetActive(true);
-  ASSERT_TRUE(PumpUntil([&] { return receiver.ListeningPort() != 0; }, 10000));
+  TSendToReceiver link;
   TKzCamRecorder rec(nullptr);
-  rec.SetVideoSource(&receiver);
+  rec.SetVideoSource(&link.Receiver);
   rec.SetOutputFileName(out);
   rec.SetActive(true);
   ASSERT_TRUE(rec.Active());
-  kztest::TPictureSource feed;
-  TKzCamSender sender(nullptr);
-  sender.SetVideoSource(&feed);
-  sender.SetReceiverHost("127.0.0.1");
-  sender.SetReceiverPort(receiver.ListeningPort());
-  sender.SetActive(true);
-  SendPictures(sender, feed, 50);
+  ASSERT_TRUE(link.Start());
+  link.Send(50);
   EXPECT_TRUE(PumpUntil([&] { return rec.Stats().FramesEncoded - rec.Stats().FramesRepeated >= 10; }, 10000))
       << rec.Stats().FramesEncoded << " frames, " << rec.Stats().FramesRepeated << " repeated";
   rec.SetActive(false);
-  sender.SetActive(false);
-  receiver.SetActive(false);
+  link.Stop();
   rec.SetVideoSource(nullptr);
   EXPECT_EQ(kztest::DecodeErrors(out), "");
   EXPECT_EQ(kztest::Probe(out, "v:0", "stream=width,height"), std::vector<std::string>{"320,240"});
@@ -61,28 +72,19 @@ TEST(RecorderReceiver, EventRecorderMakesClipsAndSegmentsOfIt) {
   KZ_NEED(kztest::HaveProgram("ffmpeg") && kztest::HaveProgram("ffprobe"), "the ffmpeg tools");
   KZ_NEED(LoadFFMpegLibraries(""), LastFFmpegBindError());
   kztest::TTempDir dir;
-  TKzCamReceiver receiver(nullptr);
-  receiver.SetPort(0);
-  receiver.SetActive(true);
-  ASSERT_TRUE(PumpUntil([&] { return receiver.ListeningPort() != 0; }, 10000));
+  TSendToReceiver link;
   TKzEventRecorder rec(nullptr);
   rec.Mode = TKzEventRecordMode::kzermBoth;
   rec.PreRollSec = rec.PostRollSec = 1;
   rec.OutputFolder = dir.Path();
-  rec.SetSource(&receiver);
+  rec.SetSource(&link.Receiver);
   rec.SetActive(true);
   ASSERT_TRUE(rec.Active());
-  kztest::TPictureSource feed;
-  TKzCamSender sender(nullptr);
-  sender.SetVideoSource(&feed);
-  sender.SetReceiverHost("127.0.0.1");
-  sender.SetReceiverPort(receiver.ListeningPort());
-  sender.SetActive(true);
-  SendPictures(sender, feed, 50);
+  ASSERT_TRUE(link.Start());
+  link.Send(50);
   EXPECT_TRUE(PumpUntil([&] { return rec.Stats().Packets >= 10 && rec.Stats().MotionFrames > 0; }, 10000));
-  sender.SetActive(false);
+  link.Stop();
   rec.SetActive(false);
-  receiver.SetActive(false);
   rec.SetSource(nullptr);
   // The pictures (JPEG-encoded here, nothing compressed comes from a receiver) in a clip and a segment.
   std::vector<std::string> files;

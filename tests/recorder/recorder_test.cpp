@@ -28,7 +28,7 @@ protected:
     if (Pic) Video.Deliver(*Pic);
     if (WithSound) Sound.Deliver(40);
     if (Steps++ > 0) Clock.Clock.Advance(40);
-    ASSERT_TRUE(kztest::WaitUntil(20000, [&] { return Rec.Stats().Steps >= Steps; })) << "step " << Steps;
+    ASSERT_TRUE(PumpUntil([&] { return Rec.Stats().Steps >= Steps; }, 20000)) << "step " << Steps;
   }
   TKzVirtualClockScope Clock;
   kztest::TTempDir Dir;
@@ -58,14 +58,11 @@ TEST_F(Recorder, ConstantRateFromASlowerSource) {
   EXPECT_TRUE(TakeErrors().empty());
 
   EXPECT_EQ(kztest::DecodeErrors(out), "");
-  EXPECT_EQ(kztest::CodecOf(out, "v:0"), "h264");
-  EXPECT_EQ(kztest::CodecOf(out, "a:0"), "aac");
   EXPECT_EQ(kztest::Probe(out, "v:0", "stream=width,height"), std::vector<std::string>{"640,480"});
-  EXPECT_NEAR(kztest::ProbeFrameCount(out), 500, 10);
   std::vector<double> pts;
   for (const std::string& l : kztest::Probe(out, "v:0", "packet=pts_time")) pts.push_back(std::atof(l.c_str()));
   std::sort(pts.begin(), pts.end());
-  ASSERT_GT(pts.size(), 2u);
+  ASSERT_NEAR(double(pts.size()), 500, 10);
   for (size_t i = 1; i < pts.size(); ++i) ASSERT_NEAR(pts[i] - pts[i - 1], 0.04, 0.0005) << "at " << pts[i];
   EXPECT_NEAR(kztest::StreamSpan(out, "a:0"), 20.0, 0.1);
 }

@@ -63,13 +63,12 @@ struct TRig {
 
 }  // namespace
 
-TEST(ChangeContainer, HeaderFieldsCrcAndDifferenceRestore) {
+// Length, frame number and end marker are read back by the decoder and the
+// independent reader of the sender's tests; the CRC by no reader here.
+TEST(ChangeContainer, CrcAndDifferenceRestore) {
   const TKzMBitmap frame = Noise(40, 30, 1);
   const std::vector<uint8_t> c = Container(frame, nullptr, 7, {{0, 0, 40, 30, 0}});
-  EXPECT_EQ(KzGetLE<uint32_t>(c.data() + 8), c.size());
   EXPECT_EQ(KzGetLE<uint32_t>(c.data() + 4), KzChangeCrc(c.data(), c.size()));
-  EXPECT_EQ(c[32], 7);
-  EXPECT_EQ(std::string(c.end() - 4, c.end()), "DMIE");
 
   // Restoring a difference gives the new pixel or one less (the halving), never more.
   const TKzMBitmap base = Noise(40, 30, 2);
