@@ -86,7 +86,7 @@ TEST(Programs, HelpUnknownOptionsAndExitCodesAreTheSameEverywhere) {
   const TToolRun headless = RunProgram(dir, "kzviewer", "http://127.0.0.1:1/x", "env -u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER");
   EXPECT_EQ(headless.Exit, 1);
   EXPECT_NE(headless.Err.find("no desktop display"), std::string::npos) << headless.Err;
-  const TRun noScreen = RunProgram(dir, "kztool", "capture --desktop --frames 1", "env DISPLAY=:4242");
+  const TToolRun noScreen = RunProgram(dir, "kztool", "capture --desktop --frames 1", "env DISPLAY=:4242");
   EXPECT_EQ(noScreen.Exit, 1);
   EXPECT_NE(noScreen.Err.find("cannot open the X display :4242"), std::string::npos) << noScreen.Err;
 }

@@ -286,7 +286,9 @@ TEST(Chaos, FaultsBetweenSenderAndReceiver) {
       std::vector<uint8_t> bytes;
       for (const auto& p : PacketsOf(seq, TKzProtocol::kzpTCP, index)) bytes.insert(bytes.end(), p.begin(), p.end());
       const int64_t sent = KzSendAll(s, bytes.data(), bytes.size());
-      if (seq > 0 || !cuts) ASSERT_GT(sent, -1);  // a cut may fail the send that runs into it
+      if (seq > 0 || !cuts) {
+        ASSERT_GT(sent, -1);  // a cut may fail the send that runs into it
+      }
       if (seq == 0 && cuts) {  // the rest of payload 0 is lost; the sender connects again
         ASSERT_TRUE(PumpUntil([&] { return proxy.Struck(); }, kWaitMs));
         PlatformCloseSocket(s);
