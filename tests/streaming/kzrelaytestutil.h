@@ -16,6 +16,7 @@
 #include "streaming/fmxMKzPacketWriter.h"
 #include "streaming/fmxMKzStreamConnect.h"
 #include "streaming/server/fmxMKzMediaServer.h"
+#include "tests/kztestpeers.h"
 #include "tests/streaming/kzreceivertestutil.h"
 
 namespace kztest {
@@ -26,6 +27,22 @@ inline std::string GuidText(int N) {
   return b;
 }
 inline kz::TGUID Guid(int N) { return kz::StringToGUIDA(GuidText(N)); }
+
+// The kzrelay daemon on Port with Extra arguments (its output dropped),
+// killed (SIGKILL) when it goes; Listening waits for its port.
+struct TRelayProcess {
+  uint16_t Port;
+  TPeer Peer;
+  explicit TRelayProcess(uint16_t APort, std::vector<std::string> Extra = {}, bool Listening = false) : Port(APort) {
+    Extra.insert(Extra.begin(), {AppPath("kzrelay"), "--http-port", std::to_string(Port)});
+    EXPECT_TRUE(Peer.Start(Extra, "/dev/null")) << Extra[0];
+    if (Listening) {
+      EXPECT_TRUE(Peer.WaitListening(Port, 10000)) << "kzrelay did not start";
+    }
+  }
+  void Kill() { Peer.Kill(); }
+  ~TRelayProcess() { Peer.Kill(); }
+};
 
 struct TRelay {
   kz::TKzMediaServer Server{nullptr};

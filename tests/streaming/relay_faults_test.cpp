@@ -1,13 +1,6 @@
 // The relay under faults: restarted in place or killed and started again
 // mid-stream, and a receiver that stops reading; and the daemon's browser
 // output (--web).
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-
-#include <filesystem>
-
 #include "tests/kztestneed.h"
 #include "tests/kztestpeers.h"
 #include "tests/streaming/kzchaosproxy.h"
@@ -17,31 +10,6 @@ using namespace kz;
 using namespace kztest;
 
 namespace {
-
-// kzrelay on Port (with Extra arguments), killed with SIGKILL when it goes.
-struct TRelayProcess {
-  pid_t Pid = -1;
-  explicit TRelayProcess(uint16_t Port, std::vector<std::string> Extra = {}) {
-    const std::string path =
-        (std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path() / "apps" / "kzrelay").string();
-    Extra.insert(Extra.begin(), {path, "--http-port", std::to_string(Port)});
-    std::vector<char*> argv;
-    for (std::string& a : Extra) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
-    EXPECT_EQ(posix_spawn(&Pid, path.c_str(), &fa, nullptr, argv.data(), environ), 0) << path;
-    posix_spawn_file_actions_destroy(&fa);
-  }
-  void Kill() {
-    if (Pid <= 0) return;
-    kill(Pid, SIGKILL);
-    waitpid(Pid, nullptr, 0);
-    Pid = -1;
-  }
-  ~TRelayProcess() { Kill(); }
-};
 
 // Frames shown by Rx once Count more arrived, sending all the while; the milliseconds it took.
 int64_t FramesResume(TKzCamSender& Tx, TReceiverProbe& Rx, size_t Count, int TimeoutMs) {
