@@ -283,11 +283,11 @@ TEST(Search, ModelTable) {
   // Several rows name this path; which of them is found first depends on
   // when each probe ends (the earliest row wins only among those found
   // finished at the same check).
-  const std::string stream = "http://127.0.0.1:" + std::to_string(sim.Port()) + "/videostream.cgi?";
+  const std::string stream = "http://127.0.0.1:" + std::to_string(sim.Port()) + "/videostream.cgi";
   EXPECT_EQ(rig.Cam.URL().substr(0, stream.size()), stream) << rig.Cam.URL();
   EXPECT_EQ(rig.Cam.CameraHost(), "");
   EXPECT_EQ(rig.Cam.CameraPort(), 0);
-  EXPECT_EQ(rig.Cam.IPCameraTypes().Bits(), TKzCameraTypes{T::kzctFoscam}.Bits());
+  EXPECT_TRUE(rig.Cam.IPCameraTypes().Contains(T::kzctFoscam));  // one row of the path also names Vivotek
   EXPECT_TRUE(rig.Prepared.empty());
 }
 
