@@ -97,7 +97,8 @@ TEST(Vendors, GroupsWrittenAndReadBack) {
   }
 }
 
-// Reads of the groups the fake starts with, for the vendors that only read.
+// Reads of the groups the fake starts with (kztoolcam_test reads one group
+// of every vendor through kztool cam).
 TEST(Vendors, ReadOnlyGroups) {
   struct TRow {
     const char* Vendor;
@@ -106,19 +107,14 @@ TEST(Vendors, ReadOnlyGroups) {
     const char* Want;
   };
   const TRow rows[] = {
-      {"foscam", G::kzcpParameters, F::kzfVersion, "11.37.2.49"},
       {"foscam", G::kzcpImageSettings, F::kzfResolution, "3"},
       {"foscam-hd", G::kzcpParameters, F::kzfID, "FI9821W"},
       {"foscam-hd", G::kzcpImageSettings, F::kzfResolution, "3"},
-      {"panasonic", G::kzcpImageSettings, F::kzfBrightness, "0"},
-      {"dlink", G::kzcpParameters, F::kzfID, "DCS-930"},
       {"axis", G::kzcpParameters, F::kzfVersion, "4.49"},
       {"axis", G::kzcpNetwork, F::kzfSubnetMask, "255.255.255.0"},
       {"axis", G::kzcpMailService, F::kzfMailReceivers, "ops@example.invalid"},
-      {"axis", G::kzcpFtpService, F::kzfFtpMode, "1"},
       {"axis", G::kzcpDateTimeParameter, F::kzfDate, "2024/05/17"},
       {"axis", G::kzcpImageSettings, F::kzfBrightness, "5000"},
-      {"mobotix", G::kzcpImageSettings, F::kzfBrightness, "0"},
   };
   for (const TRow& r : rows) {
     SCOPED_TRACE(std::string(r.Vendor) + " " + KzCamFieldName(r.Field));
