@@ -14,6 +14,7 @@
 #include "inet/fmxMKzSHA1.h"
 #include "platform/fmxMKzPlatformSockets.h"
 #include "tests/camera/camera_rig.h"
+#include "tests/camera/vendor_rig.h"
 
 using namespace kz;
 using namespace kzcamsim;
@@ -22,18 +23,12 @@ using namespace kztest;
 namespace {
 TKzSimOptions OnvifOptions(std::vector<std::string> Users, int64_t ClockOffset = 0,
                            TKzSimAuth Auth = TKzSimAuth::kzsaNone) {
-  TKzSimOptions o;
+  TKzSimOptions o = OnvifFakeOptions("", std::move(Users));
   o.Auth = Auth;
   o.UserName = "root";
   o.Password = "r00t&<x>";
-  o.Onvif = true;
-  o.DiscoveryPort = 0;
-  o.OnvifUsers = std::move(Users);
   o.OnvifClockOffset = ClockOffset;
   o.RtspURL = "rtsp://127.0.0.1:8554/h264";
-  o.Width = 160;
-  o.Height = 120;
-  o.FramePerSec = 10;
   return o;
 }
 
