@@ -339,20 +339,8 @@ TEST(FileChunkRecord, RoundTripsAndRefusesShortOrDamagedRecords) {
   negative[record.size() - payload.size() - 1] = 0x80;  // top byte of the payload length
   EXPECT_EQ(KzReadFileChunk(negative.data(), negative.size(), chunk, used), TKzFileChunkResult::kzfcInvalid);
 
-  // The stream reader of the description puts the position back when it is incomplete.
-  TMemoryStream s;
-  s.Write(record.data(), 30);
-  s.SetPosition(0);
-  int64_t count = 3;
-  TKzFileInfo read;
-  EXPECT_FALSE(LoadFileInfo(read, s, count));
-  EXPECT_EQ(s.Position(), 0);
-  s.Seek(0, TSeekOrigin::soEnd);
-  s.Write(record.data() + 30, static_cast<int64_t>(record.size()) - 30);
-  s.SetPosition(0);
-  ASSERT_TRUE(LoadFileInfo(read, s, count));
-  EXPECT_EQ(count, 3 + 1 + 26 + 32);
-  EXPECT_EQ(read.FileName, chunk.FileInfo.FileName);
+  // The stream reader of the description agrees with this one and puts the
+  // position back when incomplete: file_chunk_fuzz, over its seeds too.
 
   // Names longer than the length byte allows are cut, never inside a surrogate pair.
   info.FileName = std::string(126, 'n') + "\xF0\x9D\x84\x9E";
