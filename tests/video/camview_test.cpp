@@ -128,7 +128,6 @@ TEST(CamViewGeometry, DirectionSectorsAndCentreZone) {
       {100, 40, 0, {.Up = true}},
       {100, 170, 0, {.Down = true}},
       {50, 50, 0, {.Left = true, .Up = true}},  // 45 degrees: both neighbours
-      {150, 150, 0, {.Right = true, .Down = true}},
       {90, 73, 0, {.Up = true}},         // 70 degrees from the horizontal: up only
       {50, 82, 0, {.Left = true}},       // 20 degrees: left only
       {120, 110, 45, {.Center = true}},  // inside the centre zone
