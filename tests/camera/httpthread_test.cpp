@@ -45,7 +45,6 @@ TEST(HttpThread, LiveStreamArrivesInOrderAndFaultsCostOnlyTheirOwnFrames) {
   } cases[] = {{"plain", A::kzsaNone, false, {}, 1.0},
                {"chunked", A::kzsaNone, true, {}, 1.0},
                {"basic", A::kzsaBasic, false, {}, 1.0},
-               {"digest, chunked", A::kzsaDigest, true, {}, 1.0},
                {"garbage before every 3rd frame", A::kzsaNone, false, {.GarbageEvery = 3}, 1.0},
                {"every 4th frame truncated", A::kzsaNone, false, {.TruncateEvery = 4}, 0.75}};
   for (const auto& c : cases) {
