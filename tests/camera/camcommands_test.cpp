@@ -65,8 +65,6 @@ struct TCmdRig {
 // A range selects its first and last member and everything between, nothing more:
 // a whole group, a group's head, a group's tail.
 TEST(CamProperties, RangesSelectTheirGroupsMembers) {
-  static_assert(KzCamPropertyCount == 100);
-  static_assert(sizeof(TKzCamProperties) == 13);
   struct {
     P First, Last;
     std::vector<P> Members;

@@ -1,6 +1,6 @@
 // A scripted vendor for the camera command tests: every command is a GET of
-// <Prefix><name>?<parameters>&user=..&pwd=.. at the camera's host and port,
-// so that kzcamsim's command endpoint (or a CGI) logs it by name.
+// /cmd/<name>?<parameters>&user=..&pwd=.. at the camera's host and port, so
+// that kzcamsim's command endpoint logs it by name.
 #pragma once
 #include <string>
 #include <utility>
@@ -14,10 +14,7 @@ namespace kztest {
 
 class TTestVendor : public kz::TKzIPCameraVendor {
 public:
-  std::string Prefix = "/cmd/";  // before the command name
-  bool MoveTimer = false;        // moves repeat while held
-  bool TwoMoveURLs = false;      // a move is "<dir>" then "go"
-  kz::TKzCamMethods Methods{kz::TKzCamMethod::kzcm_Move, kz::TKzCamMethod::kzcm_VideoStream};
+  bool MoveTimer = false;  // moves repeat while held
   mutable std::vector<std::pair<kz::TKzCollectionItemOperation, int32_t>> UserChanges;
 
   static const char* Name(kz::TKzCamMovementEx M) {
@@ -27,12 +24,14 @@ public:
   }
   // A command URL of Camera; Query without the credentials.
   std::string URL(const kz::TKzCamera& Camera, const std::string& Name, const std::string& Query = "") const {
-    return "http://" + kz::GetHTTPHost(Camera.CameraHost(), Camera.CameraPort()) + Prefix + Name + "?" +
+    return "http://" + kz::GetHTTPHost(Camera.CameraHost(), Camera.CameraPort()) + "/cmd/" + Name + "?" +
            (Query.empty() ? "" : Query + "&") + "user=" + kz::KzEncodeURLComponent(Camera.UserName()) +
            "&pwd=" + kz::KzEncodeURLComponent(Camera.UserPassword()) + "&token=t0k3n";
   }
 
-  kz::TKzCamMethods GetAvailableMethods(kz::TKzCamera&, kz::TKzCamPropertyGroup) const override { return Methods; }
+  kz::TKzCamMethods GetAvailableMethods(kz::TKzCamera&, kz::TKzCamPropertyGroup) const override {
+    return {kz::TKzCamMethod::kzcm_Move, kz::TKzCamMethod::kzcm_VideoStream};
+  }
   kz::TKzCamSetURLFunc GetSetURLFunc(kz::TKzCamera&, kz::TKzCamPropertyGroup Group) const override {
     return [this, Group](kz::TKzCamera& Camera, int32_t Index, std::string& Out) {
       Out = Index == 0 ? URL(Camera, "group" + std::to_string(static_cast<int>(Group))) : "";
@@ -44,7 +43,7 @@ public:
   void GetMoveURLs(kz::TKzCamera& Camera, kz::TKzCamMovementEx M, std::string& URL1,
                    std::string& URL2) const override {
     URL1 = URL(Camera, Name(M));
-    URL2 = TwoMoveURLs ? URL(Camera, "go") : "";
+    URL2.clear();
   }
   std::string GetStopURL(kz::TKzCamera& Camera, kz::TKzCamMovementEx M) const override {
     return URL(Camera, std::string("stop") + Name(M));

@@ -1,7 +1,8 @@
 // Test doubles of the sources a camera view shows: a movable camera that
-// records every request, and a plain video source. Deliver hands a frame
+// records every request, a plain video source, and frames of one colour. Deliver hands a frame
 // to the registered views the way a draw thread does.
 #pragma once
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,13 @@ private:
     return true;
   }
 };
+
+// A frame of one colour.
+inline TKzMBitmap Solid(int W, int H, uint32_t Colour) {
+  TKzMBitmap b(W, H);
+  std::fill(b.Data(), b.Data() + b.GetLength(), Colour);
+  return b;
+}
 
 // A video source that is not a camera.
 class TPlainSource : public TKzVideoSource {

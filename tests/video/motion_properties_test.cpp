@@ -53,11 +53,8 @@ TKzMotionDetectorValues WithoutSearch(TKzMotionDetectorValues V) {
 
 }  // namespace
 
-TEST(MotionProperties, DefaultsAndPushIntoTheDetector) {
+TEST(MotionProperties, SettingsArePushedIntoTheDetector) {
   TKzGlobalMotionDetectorProperties p;
-  EXPECT_EQ(DetectorValues(p.GetMotionDetector()), TKzMotionDetectorValues());
-  EXPECT_FALSE(p.NeedResizeArea());
-
   const TKzMotionDetectorValues c = Custom();
   p.SetSearchRegion(c.SearchRegion);
   p.SetMinChangeAreaSize(c.MinChangeAreaSize);
@@ -100,7 +97,6 @@ TEST(MotionProperties, DrawThreadStepSeedsDetectsAndHandsOverTheResetFlag) {
 
 TEST(MotionProperties, PerSourceDetectors) {
   TKzMultiMotionDetectorProperties p;
-  EXPECT_TRUE(p.UseGlobalParams());
   p.SetMinChangeAreaSize(20);
   TKzMotionDetector& a = p.GetMotionDetector(kSourceA);
   TKzMotionDetector& b = p.GetMotionDetector(kSourceB);

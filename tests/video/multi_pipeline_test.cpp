@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cmath>
 #include <map>
 #include <mutex>
 #include <string>
@@ -339,20 +338,8 @@ TEST(FileChunkRecord, RoundTripsAndRefusesShortOrDamagedRecords) {
   negative[record.size() - payload.size() - 1] = 0x80;  // top byte of the payload length
   EXPECT_EQ(KzReadFileChunk(negative.data(), negative.size(), chunk, used), TKzFileChunkResult::kzfcInvalid);
 
-  // The stream reader of the description puts the position back when it is incomplete.
-  TMemoryStream s;
-  s.Write(record.data(), 30);
-  s.SetPosition(0);
-  int64_t count = 3;
-  TKzFileInfo read;
-  EXPECT_FALSE(LoadFileInfo(read, s, count));
-  EXPECT_EQ(s.Position(), 0);
-  s.Seek(0, TSeekOrigin::soEnd);
-  s.Write(record.data() + 30, static_cast<int64_t>(record.size()) - 30);
-  s.SetPosition(0);
-  ASSERT_TRUE(LoadFileInfo(read, s, count));
-  EXPECT_EQ(count, 3 + 1 + 26 + 32);
-  EXPECT_EQ(read.FileName, chunk.FileInfo.FileName);
+  // The stream reader of the description agrees with this one and puts the
+  // position back when incomplete: file_chunk_fuzz, over its seeds too.
 
   // Names longer than the length byte allows are cut, never inside a surrogate pair.
   info.FileName = std::string(126, 'n') + "\xF0\x9D\x84\x9E";
@@ -481,20 +468,12 @@ TEST(MultiSource, HwlFramesAreShownAtTheCameraSizeAsALocalDecodeShowsThem) {
   chain.FeedVideo(KzCreateGUID(), Framed(hwl, 1000, 40, TKzEncodingType::kzetHWL), TKzEncodingType::kzetHWL);
   ASSERT_TRUE(chain.WaitFrames(1));
   std::lock_guard<std::mutex> g(chain.View.Lock);
-  const TKzMBitmap& shown = chain.View.Last;
+  const TKzMBitmap& shown = chain.View.Last;  // the codec's quality: wavelet_test
   ASSERT_EQ(std::make_pair(shown.Width(), shown.Height()), std::make_pair(320, 240));
-  double squares = 0;
   int differ = 0;
   for (int32_t y = 0; y < 240; ++y)
-    for (int32_t x = 0; x < 320; ++x) {
-      differ += shown.Pixel(x, y) != local.BitmapHWL().Pixel(x, y);
-      for (int shift = 0; shift < 24; shift += 8) {
-        const double d = double((shown.Pixel(x, y) >> shift) & 255) - double((camera.Pixel(x, y) >> shift) & 255);
-        squares += d * d;
-      }
-    }
+    for (int32_t x = 0; x < 320; ++x) differ += shown.Pixel(x, y) != local.BitmapHWL().Pixel(x, y);
   EXPECT_EQ(differ, 0);
-  EXPECT_GE(10 * std::log10(255.0 * 255.0 * 320 * 240 * 3 / squares), 28.0);
 }
 
 TEST(MultiSource, AClosedConnectionTakesOnlyItsOwnDataAlong) {

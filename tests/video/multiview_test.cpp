@@ -19,18 +19,13 @@
 #include "video/fmxMKzCamMultiView.h"
 
 using namespace kz;
+using kztest::Solid;
 using kztest::TFakeCamera;
 
 namespace {
 
 constexpr TAlphaColor kBack = 0xFF101010u;
 constexpr TAlphaColor kCell = 0xFF303030u;
-
-TKzMBitmap Solid(int W, int H, uint32_t Colour) {
-  TKzMBitmap b(W, H);
-  std::fill(b.Data(), b.Data() + b.GetLength(), Colour);
-  return b;
-}
 
 // Counts its paints and when they happened.
 class TCountingWall : public TKzCamMultiView {

@@ -143,13 +143,11 @@ TEST(Yuv, KnownValuesAndOddSizes) {
     int Y, U, V;
     uint32_t Pixel;
   } known[] = {
-      {128, 128, 128, 0xFF808080},  // grey
       {255, 128, 255, 0xFFFFA4FF},  // red clamped at 255
       {0, 0, 128, 0xFF002C00},      // blue clamped at 0
-      {0, 128, 128, 0xFF000000},
-      {255, 128, 128, 0xFFFFFFFF},
   };
-  // Solid 2 x 2 frames through the format dispatcher of every layout.
+  // Solid 2 x 2 frames through the format dispatcher of every layout (U and V
+  // differ, so a swapped or misrouted layout shows).
   for (const TFormatCase& c : Formats)
     for (const Case& k : known) {
       const auto frame = BuildFrame(
