@@ -180,8 +180,9 @@ inline bool SendAll(kz::TKzSocket S, const std::string& Text) {
     const int64_t r = kz::PlatformSend(S, Text.data() + off, int64_t(Text.size() - off));
     if (r > 0) {
       off += size_t(r);
-    } else if (kz::PlatformPollWrite(S, 1000) != 1) {
-      return false;
+    } else if (kz::PlatformSocketError() != kz::TKzSocketError::kzseWouldBlock ||
+               kz::PlatformPollWrite(S, 1000) != 1) {
+      return false;  // the peer has gone, or the buffer stayed full for a second
     }
   }
   return true;
