@@ -21,6 +21,7 @@
 
 #include "streaming/Fmxmkzsocketutil.h"
 #include "streaming/fmxMKzChannelSession.h"
+#include "streaming/fmxMKzRecvConnect.h"
 #include "streaming/fmxMKzStreamConnect.h"
 #include "video/fmxMKzImageCodecs.h"
 
@@ -70,19 +71,46 @@ inline int64_t ReadAnswer(kz::TKzSocket S, std::vector<uint8_t>& Buf) {
   return exactly(pack, sizeof pack) ? frames : -1;  // the end pack
 }
 
+// One reader's frames in the window. The first delivery in it is not
+// counted, the frames of the later ones are, over the time from the first
+// to the last: a pulled receiver gets its frames in batches, a pushed one
+// frame by frame, and both are measured from delivery to delivery (a count
+// over the window alone would cut a batch at either end). One reader
+// thread adds; read once the readers have ended.
+struct TFrameCount {
+  const std::atomic<int>* Phase = nullptr;  // 0 settling, 1 the window, 2 after it
+  int64_t Frames = 0;
+  std::chrono::steady_clock::time_point First, Last;
+  bool Started = false;
+  void Add(int64_t N) {
+    if (N <= 0 || *Phase != 1) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (!Started) {
+      Started = true, First = Last = now;
+      return;
+    }
+    Frames += N, Last = now;
+  }
+  double Seconds() const { return std::chrono::duration<double>(Last - First).count(); }
+};
+
 // Pulls video as Me, the first request First (then "VDGET"), counting the
-// frames of every answer; nothing new: asks again in 20 ms.
+// frames of every answer, paced as the receiver paces its requests: after
+// an answer with frames at once, after an empty one when the video poll
+// interval has passed since that request.
 inline void PullReader(kz::TKzSocket S, const kz::TGUID& Me, const char* First, const std::atomic<bool>& Stop,
-                       std::atomic<int64_t>& Frames) {
+                       TFrameCount& Frames) {
   std::vector<uint8_t> buf(1 << 18);
+  const auto interval = std::chrono::milliseconds(kz::KzPollInterval(kz::DATA_TYPE_VIDEO, 1));
   for (bool first = true; !Stop; first = false) {
     uint8_t r[kz::TKzChannelRequest::WireSize];
     kz::KzChannelRequestToBytes({first ? First : "VDGET", Me, 0}, r);
+    const auto asked = std::chrono::steady_clock::now();
     if (kz::KzSendAll(S, r, sizeof r) < 0) return;
     const int64_t n = ReadAnswer(S, buf);
     if (n < 0 || Stop) return;
-    Frames += n;
-    if (n == 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    Frames.Add(n);
+    if (n == 0) std::this_thread::sleep_until(asked + interval);
   }
 }
 
@@ -90,7 +118,7 @@ inline void PullReader(kz::TKzSocket S, const kz::TGUID& Me, const char* First, 
 // occurs inside the entropy-coded data). It jumps from one FF to the next
 // (memchr), which costs about what skipping the payloads costs the pull
 // reader: a byte-by-byte scan took the anchor's readers far more CPU than ours.
-inline void RawReader(kz::TKzSocket S, const std::atomic<bool>& Stop, std::atomic<int64_t>& Frames) {
+inline void RawReader(kz::TKzSocket S, const std::atomic<bool>& Stop, TFrameCount& Frames) {
   std::vector<uint8_t> buf(1 << 18);
   bool lastFF = false;
   while (!Stop) {
@@ -103,32 +131,34 @@ inline void RawReader(kz::TKzSocket S, const std::atomic<bool>& Stop, std::atomi
       k += *p == 0xD8;
     }
     lastFF = end[-1] == 0xFF;
-    Frames += k;
+    Frames.Add(k);
   }
 }
 
 // The readers' process: Read(I, socket) on every socket in a thread of its
-// own, "ready" after SettleMs, the window, then each one's frame count in
-// the window (what came while settling is not counted).
+// own, "ready" after SettleMs, the window, then each one's frames in the
+// window and the seconds they came in (TFrameCount).
 inline int RunReaders(std::vector<kz::TKzSocket> Socks, double WindowS, int SettleMs,
-                      const std::function<void(size_t, kz::TKzSocket, const std::atomic<bool>&,
-                                               std::atomic<int64_t>&)>& Read) {
+                      const std::function<void(size_t, kz::TKzSocket, const std::atomic<bool>&, TFrameCount&)>& Read) {
   std::atomic<bool> stop{false};
-  std::vector<std::atomic<int64_t>> frames(Socks.size());
+  std::atomic<int> phase{0};
+  std::vector<TFrameCount> frames(Socks.size());
   std::vector<std::thread> threads;
-  for (size_t i = 0; i < Socks.size(); ++i) threads.emplace_back([&, i] { Read(i, Socks[i], stop, frames[i]); });
+  for (size_t i = 0; i < Socks.size(); ++i) {
+    frames[i].Phase = &phase;
+    threads.emplace_back([&, i] { Read(i, Socks[i], stop, frames[i]); });
+  }
   std::this_thread::sleep_for(std::chrono::milliseconds(SettleMs));
-  std::vector<int64_t> counts(Socks.size());
-  for (size_t i = 0; i < Socks.size(); ++i) counts[i] = -frames[i];
+  phase = 1;
   std::printf("ready\n");
   std::fflush(stdout);
   std::this_thread::sleep_for(std::chrono::duration<double>(WindowS));
-  for (size_t i = 0; i < Socks.size(); ++i) counts[i] += frames[i];
+  phase = 2;
   stop = true;
   for (kz::TKzSocket& s : Socks) kz::PlatformShutdown(s);
   for (std::thread& t : threads) t.join();
   for (kz::TKzSocket& s : Socks) kz::PlatformCloseSocket(s);
-  for (int64_t f : counts) std::printf("%lld\n", static_cast<long long>(f));
+  for (const TFrameCount& f : frames) std::printf("%lld %.6f\n", static_cast<long long>(f.Frames), f.Seconds());
   return 0;
 }
 
@@ -152,17 +182,21 @@ struct TReaders {
     char line[64] = {};
     return Pid > 0 && std::fgets(line, sizeof line, Out) && std::strncmp(line, "ready", 5) == 0;
   }
-  // The slowest reader's frames per second, at most Fps (the window's edges
-  // may catch one frame more); -1 when they did not report.
-  std::vector<long long> Counts;  // each reader's frames, after Finish
-  double Finish(int N, double WindowS, int Fps) {
-    std::vector<long long>& counts = Counts;
-    long long v = 0;
-    while (static_cast<int>(counts.size()) < N && std::fscanf(Out, "%lld", &v) == 1) counts.push_back(v);
+  std::vector<long long> Counts;  // each reader's frames in the window, after Finish
+  // The slowest reader's frames per second, at most Fps (one frame more may
+  // fall in its span); -1 when they did not report.
+  double Finish(int N, double /*WindowS*/, int Fps) {
+    Counts.clear();
+    double slowest = Fps;
+    long long frames = 0;
+    double seconds = 0;
+    while (static_cast<int>(Counts.size()) < N && std::fscanf(Out, "%lld %lf", &frames, &seconds) == 2) {
+      Counts.push_back(frames);
+      slowest = std::min(slowest, seconds > 0 ? double(frames) / seconds : 0.0);
+    }
     std::fclose(Out);
     waitpid(Pid, nullptr, 0);
-    if (static_cast<int>(counts.size()) < N) return -1;
-    return std::min(double(*std::min_element(counts.begin(), counts.end())) / WindowS, double(Fps));
+    return static_cast<int>(Counts.size()) < N ? -1 : slowest;
   }
 };
 

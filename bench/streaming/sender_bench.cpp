@@ -39,7 +39,7 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr double kWindowS = 4;
+constexpr double kWindowS = 8;  // long: a pulled receiver gets its frames in batches
 constexpr double kCpuS = kWindowS - 0.1;  // CPU is measured within the window
 constexpr int kSettleMs = 1000;
 constexpr int kFps = 25;
@@ -63,20 +63,24 @@ int Readers(const std::string& Kind, uint16_t Port, int N) {
 struct TResult {
   double Cpu = -1;  // sending side, CPU seconds over the window
   double MinFps = -1;
+  std::string Detail;  // what each receiver went through (10 and 50 receivers)
 };
 
 // Each pulled connection's counts at the window's end, as min/median/max.
-void PrintPullStats(const std::vector<TKzPullStats>& Stats, int Made, const std::vector<long long>& Got) {
+std::string PullStatsText(const std::vector<TKzPullStats>& Stats, int Made, const std::vector<long long>& Got) {
   std::vector<uint64_t> offered, sent, dropped, answers, empty, shortWrites;
   for (const TKzPullStats& p : Stats) {
     offered.push_back(p.Offered), sent.push_back(p.Sent), dropped.push_back(p.Dropped);
     answers.push_back(p.Answers), empty.push_back(p.EmptyAnswers), shortWrites.push_back(p.ShortWrites);
   }
-  std::printf("  %d frames made; per receiver (min/median/max): got in window %s, offered %s, sent %s, dropped %s, "
-              "answers %s (empty %s), short writes %s\n",
+  char text[512];
+  std::snprintf(text, sizeof text,
+              "  ours: %d frames made; per receiver (min/median/max): got in window %s, offered %s, sent %s, "
+              "dropped %s, answers %s (empty %s), short writes %s\n",
               Made, kzfanout::Spread(Got).c_str(), kzfanout::Spread(offered).c_str(), kzfanout::Spread(sent).c_str(),
               kzfanout::Spread(dropped).c_str(), kzfanout::Spread(answers).c_str(), kzfanout::Spread(empty).c_str(),
               kzfanout::Spread(shortWrites).c_str());
+  return text;
 }
 
 TResult RunOurs(const std::vector<std::vector<uint8_t>>& Jpegs, int N) {
@@ -109,7 +113,7 @@ TResult RunOurs(const std::vector<std::vector<uint8_t>>& Jpegs, int N) {
     r.Cpu = kzbench::CpuSeconds() - cpu0;
     const std::vector<TKzPullStats> stats = sender.PullStats();  // before the readers go
     r.MinFps = readers.Finish(N, kWindowS, kFps);
-    if (N > 1) PrintPullStats(stats, made, readers.Counts);
+    if (N > 1) r.Detail = PullStatsText(stats, made, readers.Counts);
   }
   stop = true;
   camera.join();
@@ -132,7 +136,7 @@ TResult RunGst(const std::string& Avi, int N, uint16_t Port) {
     std::this_thread::sleep_for(std::chrono::duration<double>(kWindowS - 0.1));
     r.Cpu = kzbench::KzProcessCpuSeconds(gst) - cpu0;
     r.MinFps = readers.Finish(N, kWindowS, kFps);
-    if (N > 1) std::printf("  tcpserversink: per receiver got in window %s\n", kzfanout::Spread(readers.Counts).c_str());
+    if (N > 1) r.Detail = "  tcpserversink: per receiver got in window " + kzfanout::Spread(readers.Counts) + "\n";
   }
   if (gst > 0) {
     kill(gst, SIGINT);
@@ -150,6 +154,7 @@ int main(int argc, char** argv) {
   const bool haveGst = std::system("gst-launch-1.0 --version >/dev/null 2>&1") == 0;
   for (auto [w, h, tag] : {std::tuple{640, 480, "640x480"}, std::tuple{1920, 1080, "1080p"}}) {
     const auto jpegs = kzfanout::MakeJpegs(w, h, kDistinct);
+    std::printf("%-8s frames of about %zu KB\n", tag, jpegs[0].size() >> 10);
     std::string avi;
     const bool anchor = haveGst && kzfanout::MakeAvi(jpegs, dir + "/" + tag, avi);
     TResult ours[3], gst[3];
@@ -160,6 +165,7 @@ int main(int argc, char** argv) {
                   "slowest %5.1f fps\n",
                   tag, kReceivers[k], ours[k].Cpu * 1000 / kCpuS, ours[k].MinFps, gst[k].Cpu * 1000 / kCpuS,
                   gst[k].MinFps);
+      std::printf("%s%s", ours[k].Detail.c_str(), gst[k].Detail.c_str());
     }
     const std::string name = std::string("sender_pull_") + tag;
     const double oursAdded = (ours[2].Cpu - ours[0].Cpu) * 1000 / kCpuS / 49;
