@@ -94,14 +94,17 @@ struct TFrameCount {
   double Seconds() const { return std::chrono::duration<double>(Last - First).count(); }
 };
 
+// The receiver's pause after an empty video answer.
+inline uint32_t ReceiverPollMs() { return kz::KzPollInterval(kz::DATA_TYPE_VIDEO, 1); }
+
 // Pulls video as Me, the first request First (then "VDGET"), counting the
-// frames of every answer, paced as the receiver paces its requests: after
-// an answer with frames at once, after an empty one when the video poll
-// interval has passed since that request.
+// frames of every answer: after an answer with frames it asks again at
+// once, after an empty one when IntervalMs have passed since that request
+// (as the receiver does with ReceiverPollMs()).
 inline void PullReader(kz::TKzSocket S, const kz::TGUID& Me, const char* First, const std::atomic<bool>& Stop,
-                       TFrameCount& Frames) {
+                       TFrameCount& Frames, uint32_t IntervalMs) {
   std::vector<uint8_t> buf(1 << 18);
-  const auto interval = std::chrono::milliseconds(kz::KzPollInterval(kz::DATA_TYPE_VIDEO, 1));
+  const auto interval = std::chrono::milliseconds(IntervalMs);
   for (bool first = true; !Stop; first = false) {
     uint8_t r[kz::TKzChannelRequest::WireSize];
     kz::KzChannelRequestToBytes({first ? First : "VDGET", Me, 0}, r);

@@ -46,14 +46,15 @@ constexpr int kFps = 25;
 constexpr int kDistinct = 25;  // frames made, sent round and round
 const int kReceivers[] = {1, 10, 50};
 
-// --readers pull|raw PORT N: N readers, then each one's frame count.
-// Both kinds settle first, so that both servers are measured running.
+// --readers pull|raw PORT N: N readers, then each one's frame count. Both
+// kinds settle first, so that both servers are measured running; pulled
+// readers ask as often as the receiver asks.
 int Readers(const std::string& Kind, uint16_t Port, int N) {
   std::vector<TKzSocket> socks;
   for (int i = 0; i < N; ++i) socks.push_back(kzfanout::ConnectRetry(Port));
   return kzfanout::RunReaders(socks, kWindowS, kSettleMs, [&Kind](size_t, TKzSocket S, auto& Stop, auto& Frames) {
     if (Kind == "pull") {
-      kzfanout::PullReader(S, TGUID{}, "CLRVD", Stop, Frames);
+      kzfanout::PullReader(S, TGUID{}, "CLRVD", Stop, Frames, kzfanout::ReceiverPollMs());
     } else {
       kzfanout::RawReader(S, Stop, Frames);
     }
