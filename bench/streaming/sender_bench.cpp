@@ -3,11 +3,13 @@
 // against GStreamer's tcpserversink (gst-launch-1.0 filesrc ! avidemux !
 // tcpserversink sync=true, on an MJPEG AVI that ffmpeg made from the same
 // JPEG frames), in the same run. The receivers run in a second process (this
-// program again, with --readers) and count the frames each one got. Both
-// servers are measured running: the camera starts before the readers come,
-// the readers settle a second, and frames and CPU are counted in the window
-// after that (measured from a cold start our receivers lost the frames still
-// on their way at the window's end, which the anchor's had made up for at its start).
+// program again, with --readers) and count the frames each one got; ours
+// ask as often as the receiver asks. Both servers are measured running: the
+// camera starts before the readers come, the readers settle a second, and
+// frames and CPU are counted in the window after that, each reader's rate
+// from its first to its last delivery in it (from a cold start our readers
+// lost the frames still on their way at the window's end, which the
+// anchor's had made up for at its start).
 //
 // Reported: the sending side's CPU per added receiver (between 1 and 50
 // receivers, ms of CPU per second) and the frames per second the slowest of
