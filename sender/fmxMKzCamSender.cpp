@@ -319,6 +319,11 @@ int32_t TKzCamSender::PullConnections() {
   return SenderListen ? SenderListen->ConnectionCount() : 0;
 }
 
+std::vector<TKzPullStats> TKzCamSender::PullStats() {
+  std::lock_guard<TCriticalSection> g(FChannelLock);
+  return SenderListen ? SenderListen->Stats() : std::vector<TKzPullStats>{};
+}
+
 TKzSessionKey TKzCamSender::GetSessionKey() const { return Active() ? FSessionKey.load() : 0; }
 
 // ---- Channels

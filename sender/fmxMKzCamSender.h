@@ -245,6 +245,8 @@ public:
   std::vector<uint8_t> DumpBytes();
   // Receivers connected to the pull listener now. Any thread.
   int32_t PullConnections();
+  // What each pulled connection's video went through. Any thread.
+  std::vector<TKzPullStats> PullStats();
   // Push channels alive now (tests, tools). Any thread.
   size_t ChannelCount();
   // Bytes waiting in the push queues of a data type. Any thread.

@@ -47,6 +47,14 @@ int32_t TKzSenderListenerThread::ConnectionCount() {
   return static_cast<int32_t>(FSocketList.Count());
 }
 
+std::vector<TKzPullStats> TKzSenderListenerThread::Stats() {
+  std::vector<TKzPullStats> out;
+  std::lock_guard<TCriticalSection> g(FSocketListCS);
+  for (size_t i = 0; i < FSocketList.Count(); ++i)
+    if (auto* server = dynamic_cast<TKzCamSenderServer*>(FSocketList.Items(i)->Owner)) out.push_back(server->Stats());
+  return out;
+}
+
 void TKzSenderListenerThread::ConnectingEvent(TKzConnSerial Conn) {
   KzPostConnectionEvent(FSettings.Parent, KZ_MSG_CONNECTING, 0, static_cast<LPARAM>(Conn));
 }

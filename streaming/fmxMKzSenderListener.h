@@ -37,6 +37,8 @@ public:
   void UnlockSocketList();
   // Connections served now. Any thread.
   int32_t ConnectionCount();
+  // What each connection served now went through. Any thread.
+  std::vector<TKzPullStats> Stats();
 
 protected:
   void DoExecute() override;

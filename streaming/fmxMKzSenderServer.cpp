@@ -85,7 +85,16 @@ TKzPullOffer TKzCamSenderServer::Offer(uint16_t ADataType, const TKzPulledPacket
   std::lock_guard<TCriticalSection> g(CriticalSection);
   Served = FDataType != 0 && FDataType == (ADataType & DATA_TYPE_MASK);
   if (!Served) return TKzPullOffer::kzpoRefused;
-  return FQueue.Offer(ADataType, Packet, Info);
+  const bool video = (ADataType & DATA_TYPE_MASK) == DATA_TYPE_VIDEO;
+  const uint64_t dropped = FQueue.Dropped();
+  const TKzPullOffer r = FQueue.Offer(ADataType, Packet, Info);
+  if (video) FStats.Offered++, FStats.Dropped += FQueue.Dropped() - dropped;
+  return r;
+}
+
+TKzPullStats TKzCamSenderServer::Stats() {
+  std::lock_guard<TCriticalSection> g(CriticalSection);
+  return FStats;
 }
 
 TKzSessionKey TKzCamSenderServer::SenderKey() const {
@@ -170,9 +179,12 @@ bool TKzCamSenderServer::ParserCmd(const std::string& Cmd) {
 
 bool TKzCamSenderServer::SendData(uint16_t ADataType) {
   std::vector<TKzPullItem> items;
-  if (ADataType != 0) {
+  {
     std::lock_guard<TCriticalSection> g(CriticalSection);
-    items = FQueue.Take(ADataType);
+    if (ADataType != 0) items = FQueue.Take(ADataType);
+    FStats.Answers++;
+    if (items.empty()) FStats.EmptyAnswers++;
+    if (ADataType == DATA_TYPE_VIDEO) FStats.Sent += items.size();
   }
   const TKzSessionKey key = SenderKey();
   if (items.empty()) {
@@ -254,6 +266,12 @@ bool TKzCamSenderServer::Flush() {
     if (sent < 0) {
       Finish(true);
       return false;
+    }
+    size_t offered = 0;
+    for (size_t i = 0; i < n; ++i) offered += pieces[i].Size;
+    if (static_cast<size_t>(sent) < offered) {
+      std::lock_guard<TCriticalSection> g(CriticalSection);
+      FStats.ShortWrites++;
     }
     if (sent == 0) break;
     turn += static_cast<size_t>(sent);

@@ -49,6 +49,15 @@ struct TKzPullSettings {
 // and destination GUIDs. Any thread.
 TKzPacketSpec KzPullPacketSpec(const TKzPullSettings& Settings, uint16_t DataType, const TKzInfo& Info);
 
+// What one pulled connection's video went through so far.
+struct TKzPullStats {
+  uint64_t Offered = 0;   // frames offered while the connection asked for video
+  uint64_t Sent = 0;      // frames put into answers
+  uint64_t Dropped = 0;   // frames that made room for newer ones in the queue
+  uint64_t Answers = 0, EmptyAnswers = 0;
+  uint64_t ShortWrites = 0;  // the socket took less than was offered
+};
+
 class TKzCamSenderServer : public IKzSocketItemOwner {
 public:
   // Takes over ClientSocket (non-blocking from now on). Listener thread.
@@ -73,6 +82,8 @@ public:
   // false once it has ended.
   bool CheckAlive(uint64_t NowMs);
   bool Ended() const { return FEnded; }
+  // Any thread.
+  TKzPullStats Stats();
   // The clock of NowMs arguments (steady, milliseconds).
   static uint64_t NowMs();
 
@@ -112,6 +123,7 @@ private:
   uint64_t FLastProgressMs = 0;  // last request read or answer byte written
   TKzPacketWriter FWriter;       // files are cut per connection
   uint16_t FIndexPart = 0;
+  TKzPullStats FStats;  // guarded by CriticalSection
 };
 
 }  // namespace kz

@@ -21,6 +21,7 @@
 
 #include "streaming/Fmxmkzsocketutil.h"
 #include "streaming/fmxMKzChannelSession.h"
+#include "streaming/fmxMKzRecvConnect.h"
 #include "streaming/fmxMKzStreamConnect.h"
 #include "video/fmxMKzImageCodecs.h"
 
@@ -70,55 +71,97 @@ inline int64_t ReadAnswer(kz::TKzSocket S, std::vector<uint8_t>& Buf) {
   return exactly(pack, sizeof pack) ? frames : -1;  // the end pack
 }
 
+// One reader's frames in the window. The first delivery in it is not
+// counted, the frames of the later ones are, over the time from the first
+// to the last: a pulled receiver gets its frames in batches, a pushed one
+// frame by frame, and both are measured from delivery to delivery (a count
+// over the window alone would cut a batch at either end). One reader
+// thread adds; read once the readers have ended.
+struct TFrameCount {
+  const std::atomic<int>* Phase = nullptr;  // 0 settling, 1 the window, 2 after it
+  int64_t Frames = 0;
+  std::chrono::steady_clock::time_point First, Last;
+  bool Started = false;
+  void Add(int64_t N) {
+    if (N <= 0 || *Phase != 1) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (!Started) {
+      Started = true, First = Last = now;
+      return;
+    }
+    Frames += N, Last = now;
+  }
+  double Seconds() const { return std::chrono::duration<double>(Last - First).count(); }
+};
+
+// The receiver's pause after an empty video answer.
+inline uint32_t ReceiverPollMs() { return kz::KzPollInterval(kz::DATA_TYPE_VIDEO, 1); }
+
 // Pulls video as Me, the first request First (then "VDGET"), counting the
-// frames of every answer; nothing new: asks again in 20 ms.
+// frames of every answer: after an answer with frames it asks again at
+// once, after an empty one when IntervalMs have passed since that request
+// (as the receiver does with ReceiverPollMs()).
 inline void PullReader(kz::TKzSocket S, const kz::TGUID& Me, const char* First, const std::atomic<bool>& Stop,
-                       std::atomic<int64_t>& Frames) {
+                       TFrameCount& Frames, uint32_t IntervalMs) {
   std::vector<uint8_t> buf(1 << 18);
+  const auto interval = std::chrono::milliseconds(IntervalMs);
   for (bool first = true; !Stop; first = false) {
     uint8_t r[kz::TKzChannelRequest::WireSize];
     kz::KzChannelRequestToBytes({first ? First : "VDGET", Me, 0}, r);
+    const auto asked = std::chrono::steady_clock::now();
     if (kz::KzSendAll(S, r, sizeof r) < 0) return;
     const int64_t n = ReadAnswer(S, buf);
     if (n < 0 || Stop) return;
-    Frames += n;
-    if (n == 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    Frames.Add(n);
+    if (n == 0) std::this_thread::sleep_until(asked + interval);
   }
 }
 
 // Reads a plain JPEG stream, counting start-of-image markers (FF D8 never
-// occurs inside the entropy-coded data).
-inline void RawReader(kz::TKzSocket S, const std::atomic<bool>& Stop, std::atomic<int64_t>& Frames) {
+// occurs inside the entropy-coded data). It jumps from one FF to the next
+// (memchr), which costs about what skipping the payloads costs the pull
+// reader: a byte-by-byte scan took the anchor's readers far more CPU than ours.
+inline void RawReader(kz::TKzSocket S, const std::atomic<bool>& Stop, TFrameCount& Frames) {
   std::vector<uint8_t> buf(1 << 18);
-  uint8_t last = 0;
+  bool lastFF = false;
   while (!Stop) {
     const int64_t n = kz::KzMRecvNonBlock(S, buf.data(), static_cast<int64_t>(buf.size()), false, 2000);
     if (n <= 0) return;
-    int64_t k = last == 0xFF && buf[0] == 0xD8;
-    for (int64_t i = 0; i + 1 < n; ++i) k += buf[i] == 0xFF && buf[i + 1] == 0xD8;
-    last = buf[n - 1];
-    Frames += k;
+    const uint8_t* const end = buf.data() + n;
+    int64_t k = lastFF && buf[0] == 0xD8;
+    for (const uint8_t* p = buf.data(); (p = static_cast<const uint8_t*>(std::memchr(p, 0xFF, size_t(end - p))));) {
+      if (++p == end) break;
+      k += *p == 0xD8;
+    }
+    lastFF = end[-1] == 0xFF;
+    Frames.Add(k);
   }
 }
 
 // The readers' process: Read(I, socket) on every socket in a thread of its
-// own, "ready" after SettleMs, the window, then each one's frame count.
+// own, "ready" after SettleMs, the window, then each one's frames in the
+// window and the seconds they came in (TFrameCount).
 inline int RunReaders(std::vector<kz::TKzSocket> Socks, double WindowS, int SettleMs,
-                      const std::function<void(size_t, kz::TKzSocket, const std::atomic<bool>&,
-                                               std::atomic<int64_t>&)>& Read) {
+                      const std::function<void(size_t, kz::TKzSocket, const std::atomic<bool>&, TFrameCount&)>& Read) {
   std::atomic<bool> stop{false};
-  std::vector<std::atomic<int64_t>> frames(Socks.size());
+  std::atomic<int> phase{0};
+  std::vector<TFrameCount> frames(Socks.size());
   std::vector<std::thread> threads;
-  for (size_t i = 0; i < Socks.size(); ++i) threads.emplace_back([&, i] { Read(i, Socks[i], stop, frames[i]); });
+  for (size_t i = 0; i < Socks.size(); ++i) {
+    frames[i].Phase = &phase;
+    threads.emplace_back([&, i] { Read(i, Socks[i], stop, frames[i]); });
+  }
   std::this_thread::sleep_for(std::chrono::milliseconds(SettleMs));
+  phase = 1;
   std::printf("ready\n");
   std::fflush(stdout);
   std::this_thread::sleep_for(std::chrono::duration<double>(WindowS));
+  phase = 2;
   stop = true;
   for (kz::TKzSocket& s : Socks) kz::PlatformShutdown(s);
   for (std::thread& t : threads) t.join();
   for (kz::TKzSocket& s : Socks) kz::PlatformCloseSocket(s);
-  for (auto& f : frames) std::printf("%lld\n", static_cast<long long>(f.load()));
+  for (const TFrameCount& f : frames) std::printf("%lld %.6f\n", static_cast<long long>(f.Frames), f.Seconds());
   return 0;
 }
 
@@ -142,18 +185,32 @@ struct TReaders {
     char line[64] = {};
     return Pid > 0 && std::fgets(line, sizeof line, Out) && std::strncmp(line, "ready", 5) == 0;
   }
-  // The slowest reader's frames per second, at most Fps (a reader may get
-  // frames queued before the window in it); -1 when they did not report.
-  double Finish(int N, double WindowS, int Fps) {
-    std::vector<long long> counts;
-    long long v = 0;
-    while (static_cast<int>(counts.size()) < N && std::fscanf(Out, "%lld", &v) == 1) counts.push_back(v);
+  std::vector<long long> Counts;  // each reader's frames in the window, after Finish
+  // The slowest reader's frames per second, at most Fps (one frame more may
+  // fall in its span); -1 when they did not report.
+  double Finish(int N, double /*WindowS*/, int Fps) {
+    Counts.clear();
+    double slowest = Fps;
+    long long frames = 0;
+    double seconds = 0;
+    while (static_cast<int>(Counts.size()) < N && std::fscanf(Out, "%lld %lf", &frames, &seconds) == 2) {
+      Counts.push_back(frames);
+      slowest = std::min(slowest, seconds > 0 ? double(frames) / seconds : 0.0);
+    }
     std::fclose(Out);
     waitpid(Pid, nullptr, 0);
-    if (static_cast<int>(counts.size()) < N) return -1;
-    return std::min(double(*std::min_element(counts.begin(), counts.end())) / WindowS, double(Fps));
+    return static_cast<int>(Counts.size()) < N ? -1 : slowest;
   }
 };
+
+// "min/median/max" of Values.
+template <typename T>
+std::string Spread(std::vector<T> Values) {
+  if (Values.empty()) return "-";
+  std::sort(Values.begin(), Values.end());
+  return std::to_string(Values.front()) + "/" + std::to_string(Values[Values.size() / 2]) + "/" +
+         std::to_string(Values.back());
+}
 
 // Count distinct W x H JPEG frames, sent round and round.
 inline std::vector<std::vector<uint8_t>> MakeJpegs(int32_t W, int32_t H, int Count) {

@@ -79,7 +79,7 @@ int Readers(const std::string& Kind, uint16_t Port, int N) {
   const int settleMs = relay ? 300 : 0;
   return kzfanout::RunReaders(socks, kWindowS, settleMs, [relay](size_t I, TKzSocket S, auto& Stop, auto& Frames) {
     if (relay) {
-      kzfanout::PullReader(S, ReaderGUID(static_cast<int>(I)), "VDGET", Stop, Frames);
+      kzfanout::PullReader(S, ReaderGUID(static_cast<int>(I)), "VDGET", Stop, Frames, 20);
     } else {
       kzfanout::RawReader(S, Stop, Frames);
     }

@@ -217,6 +217,18 @@ TEST(PullServer, RequestsAndAnswers) {
   ASSERT_EQ(batch.Chunks.size(), 2u);
   ASSERT_TRUE(SendRequest(c, "CLRAD") && ReadAnswer(c, reader, batch));
   EXPECT_EQ(batch.Begin.MARKER, MARKER_SESSION_NODATA);
+  // Video: what the connection was offered and sent is counted.
+  ASSERT_TRUE(SendRequest(c, "VDGET") && ReadAnswer(c, reader, batch));
+  for (uint64_t seq : {3, 9}) {
+    TMemoryStream s;
+    listener.SendStream(PayloadStream(seq, s), DATA_TYPE_VIDEO, TKzInfo{});
+  }
+  ASSERT_TRUE(SendRequest(c, "VDGET") && ReadAnswer(c, reader, batch));
+  const std::vector<TKzPullStats> stats = listener.Stats();
+  ASSERT_EQ(stats.size(), 1u);
+  EXPECT_EQ(batch.Chunks.size(), 2u);
+  EXPECT_EQ(stats[0].Offered, 2u);
+  EXPECT_EQ(stats[0].Sent, 2u);
   ASSERT_TRUE(SendAll(c, "VDGET"));  // 5 bytes, then silence
   PlatformShutdown(c);
   ASSERT_TRUE(PumpUntil([&] { return events.Count(KZ_MSG_DISCONNECTED) == 1 && listener.ConnectionCount() == 0; }, kWaitMs));
