@@ -102,6 +102,8 @@ bool TKzNatsLink::Start(std::string& Error) {
   // One delivery thread for every subscription: a sender's packets to a user
   // and to the user's groups keep the order they were published in.
   if (s == NATS_OK) s = natsOptions_UseGlobalMessageDelivery(FOpts, true);
+  // Live packets go out at once rather than with the flusher thread's next round.
+  if (s == NATS_OK) s = natsOptions_SetSendAsap(FOpts, true);
   if (s == NATS_OK) s = natsOptions_SetMaxReconnect(FOpts, -1);
   if (s == NATS_OK) s = natsOptions_SetReconnectWait(FOpts, 250);
   if (s == NATS_OK) s = natsOptions_SetReconnectBufSize(FOpts, 8 << 20);
@@ -425,8 +427,10 @@ void TKzNatsLink::PublishPresence(bool OnlyWhenChanged) {
                                                    std::chrono::system_clock::now().time_since_epoch())
                                                    .count());
     std::map<std::string, uint64_t> since;
+    // Read before the presence lock: the relay's lists take them the other way round.
+    const auto membership = FServer->LinkedMembership();
     std::lock_guard<std::mutex> g(FPresenceLock);
-    for (const auto& [u, groups] : FServer->LinkedMembership()) {
+    for (const auto& [u, groups] : membership) {
       const std::string hex = KzGUIDHex(u);
       auto it = FSince.find(hex);
       since[hex] = it == FSince.end() ? now : it->second;
@@ -445,6 +449,20 @@ void TKzNatsLink::PublishPresence(bool OnlyWhenChanged) {
   FLastPresence = users;
   text += users;
   natsConnection_PublishString(FConn, (Prefix(FOptions.Cluster) + "presence").c_str(), text.c_str());
+}
+
+std::vector<std::pair<TGUID, std::vector<TGUID>>> TKzNatsLink::OtherRelaysUsers() {
+  std::vector<std::pair<TGUID, std::vector<TGUID>>> out;
+  std::lock_guard<std::mutex> g(FPresenceLock);
+  for (const auto& [relay, p] : FPresence)
+    for (const auto& [user, groups] : p.Users) {
+      std::pair<TGUID, std::vector<TGUID>> entry;
+      if (!KzGUIDFromHex(user, entry.first)) continue;
+      for (const std::string& hex : groups)
+        if (TGUID group; KzGUIDFromHex(hex, group)) entry.second.push_back(group);
+      out.push_back(std::move(entry));
+    }
+  return out;
 }
 
 size_t TKzNatsLink::RemoteRelayCount() {

@@ -95,6 +95,8 @@ public:
   TKzGroupClaim ClaimGroup(const TGUID& Group, TKzGroupRecord& Record, uint32_t MaxGroups) override {
     return FGroups ? FGroups->Claim(Group, Record, MaxGroups) : TKzGroupClaim::kzgcAlone;
   }
+  std::vector<std::pair<TGUID, std::vector<TGUID>>> OtherRelaysUsers() override;
+  std::vector<TGUID> SharedGroups() override { return FGroups ? FGroups->Groups() : std::vector<TGUID>{}; }
 
 private:
   struct TPartial {

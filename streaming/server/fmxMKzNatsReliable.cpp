@@ -31,6 +31,7 @@ constexpr size_t kMostUnconfirmed = 4096;   // kept packets' pieces not yet conf
 constexpr uint64_t kConfirmWaitMs = 2000;   // unconfirmed this long: sent again
 constexpr uint64_t kRefusedWaitMs = 250;    // a refused one (no stream leader yet) waits this long
 constexpr uint64_t kGiveUpMs = 60000;       // within the server's duplicate window
+constexpr size_t kMostSeen = 4096;          // per consumer
 constexpr int kShortTriesBeforeOne = 30;  // tries every 500 ms
 
 std::string Hex(const TGUID& G) { return KzGUIDHex(G); }
@@ -396,7 +397,22 @@ void TKzNatsReliable::Fetch(TConsumer& C) {
   if (s == NATS_OK && list.Count == kFetchBatch) C.Dirty = true;  // there may be more
 }
 
+void TKzNatsReliable::Remember(TConsumer& C, natsMsg* Msg) {
+  const char* id = MsgId(Msg);
+  if (!id || !C.Seen.insert(id).second) return;
+  C.SeenOrder.emplace_back(id);
+  if (C.SeenOrder.size() > kMostSeen) {
+    C.Seen.erase(C.SeenOrder.front());
+    C.SeenOrder.pop_front();
+  }
+}
+
 bool TKzNatsReliable::Take(TConsumer& C, natsMsg* Msg) {
+  if (const char* id = MsgId(Msg); id && C.Seen.count(id)) {
+    natsMsg_Ack(Msg, nullptr);
+    natsMsg_Destroy(Msg);
+    return true;
+  }
   const char* piece = nullptr;
   if (natsMsgHeader_Get(Msg, kPieceHeader, &piece) != NATS_OK) piece = nullptr;
   const auto* data = reinterpret_cast<const uint8_t*>(natsMsg_GetData(Msg));
@@ -441,6 +457,7 @@ bool TKzNatsReliable::Take(TConsumer& C, natsMsg* Msg) {
     return true;
   }
   ++FDelivered;
+  for (natsMsg* m : p.Msgs) Remember(C, m);
   p.Channel = ch;
   p.Touched = KzMGetTickCount();
   C.Pending.push_back(std::move(p));
@@ -462,6 +479,7 @@ void TKzNatsReliable::Settle(TConsumer& C, bool GiveAllBack) {
     }
     for (natsMsg* m : it->Msgs) {
       if (gone) {
+        if (const char* id = MsgId(m)) C.Seen.erase(id);  // to be taken again
         natsMsg_Nak(m, nullptr);
       } else {
         natsMsg_Ack(m, nullptr);

@@ -95,6 +95,10 @@ private:
     std::deque<TPending> Pending;
     std::vector<__natsMsg*> Pieces;  // of the packet being joined
     std::vector<uint8_t> Joined;
+    // Message ids handed to the channel lately: one the stream gives again
+    // (its acknowledgement lost with a node, or stored twice) is skipped.
+    std::set<std::string> Seen;
+    std::deque<std::string> SeenOrder;
   };
   struct TUnconfirmed {
     uint64_t Seq = 0;    // publishing order
@@ -117,6 +121,7 @@ private:
   // One fetched message; false when the rest of the batch must wait.
   bool Take(TConsumer& C, __natsMsg* Msg);
   void Settle(TConsumer& C, bool GiveAllBack);
+  static void Remember(TConsumer& C, __natsMsg* Msg);
   void Drop(TConsumer& C);
 
   TKzMediaServer* const FServer;

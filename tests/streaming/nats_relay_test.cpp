@@ -185,6 +185,27 @@ TEST(NatsRelays, GroupsAndTheirLimitAreSharedByTheRelays) {
               std::make_pair(r.Access, r.Error))
         << r.Name;
   }
+  // A's lists hold what B holds: group 61 (from the shared registry) and user 3 in group 60 (from presence).
+  TKzCmdOptions lists;
+  lists += TKzCmdOption::kzcpUseSystemCmd;
+  lists += TKzCmdOption::kzcpCmdAllGroups;
+  a.Relay.Server.SetCmdOptions(lists);
+  auto ask = [&](const TKzCmd& Request, const std::string& Reply) {
+    EXPECT_TRUE(ctlA.Send(CmdPacket(Request, 2)));
+    const std::vector<TKzCmd> got = onA.CommandsUntil(Reply);
+    const TKzCmd* r = Find(got, Reply);
+    return r ? *r : TKzCmd();
+  };
+  const TKzCmd groups = ask(Cmd("KzS_GET_ALL_GROUPS"), "KzS_RESULT_GET_ALL_GROUPS");
+  EXPECT_EQ(std::make_pair(groups.GetAsStringSafe("GUIDGroup1"), groups.GetAsStringSafe("GUIDGroup2")),
+            std::make_pair(GuidText(60), GuidText(61)));
+  TKzCmd members;
+  ASSERT_TRUE(PumpUntil([&] {
+    members = ask(Cmd("KzS_LIST_USER_GROUP", {{"GUIDGroup", GuidText(60)}}), "KzS_RESULT_LIST_USER_GROUP");
+    return members.GetAsIntegerSafe("USER_COUNT", 0) == 2;
+  }, 20000));
+  EXPECT_EQ(std::make_pair(members.GetAsStringSafe("GUID1"), members.GetAsStringSafe("GUID2")),
+            std::make_pair(GuidText(2), GuidText(3)));
 }
 
 TEST(NatsRelays, ForwardingResumesAfterTheNatsServerIsRestartedAndLeavesUnsubscribe) {
