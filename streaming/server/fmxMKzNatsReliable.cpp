@@ -32,6 +32,7 @@ constexpr uint64_t kConfirmWaitMs = 2000;   // unconfirmed this long: sent again
 constexpr uint64_t kRefusedWaitMs = 250;    // a refused one (no stream leader yet) waits this long
 constexpr uint64_t kGiveUpMs = 60000;       // within the server's duplicate window
 constexpr size_t kMostSeen = 4096;          // per consumer
+constexpr uint64_t kFollowEveryMs = 200;    // consumers follow the local channels
 constexpr int kShortTriesBeforeOne = 30;  // tries every 500 ms
 
 std::string Hex(const TGUID& G) { return KzGUIDHex(G); }
@@ -273,7 +274,7 @@ bool TKzNatsReliable::EnsureStream() {
 }
 
 void TKzNatsReliable::Execute() {
-  uint64_t lastTry = 0;
+  uint64_t lastTry = 0, lastFollow = 0;
   while (!FStop) {
     const uint64_t now = KzMGetTickCount();
     if (FUp && !FStreamReady && now - lastTry >= 500) {
@@ -285,7 +286,10 @@ void TKzNatsReliable::Execute() {
       }
     }
     Republish();
-    FollowChannels();
+    if (now - lastFollow >= kFollowEveryMs) {  // a walk of the relay's registry
+      lastFollow = now;
+      FollowChannels();
+    }
     std::set<std::string> woken;
     {
       std::lock_guard<std::mutex> g(FLock);
