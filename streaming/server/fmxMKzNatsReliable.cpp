@@ -162,7 +162,7 @@ void TKzNatsReliable::SendKept(natsMsg* Msg, uint64_t Now) {
 }
 
 void TKzNatsReliable::Publish(const TGUID& User, const TGUID& From, uint8_t Code, const std::vector<uint8_t>& Bytes) {
-  if (!FJs) return;
+  if (!FConn) return;
   const std::string subject = KzNatsSubject(FCluster, Code, false, User);
   const std::string id = Hex(From) + "-" + FRelayId + "-" + std::to_string(++FCounter);
   const int64_t max = std::max<int64_t>(natsConnection_GetMaxPayload(FConn) - 1024, 1024);
