@@ -110,6 +110,7 @@ bool TKzNatsLink::Start(std::string& Error) {
   if (s == NATS_OK) s = natsOptions_SetRetryOnFailedConnect(FOpts, true, &TKzNatsLink::OnConnected, this);
   if (s == NATS_OK) s = natsOptions_SetDisconnectedCB(FOpts, &TKzNatsLink::OnDisconnected, this);
   if (s == NATS_OK) s = natsOptions_SetReconnectedCB(FOpts, &TKzNatsLink::OnReconnected, this);
+  if (s == NATS_OK) s = natsOptions_SetClosedCB(FOpts, &TKzNatsLink::OnClosed, this);
   if (s == NATS_OK)
     s = natsOptions_SetErrorHandler(
         FOpts, [](natsConnection* C, natsSubscription* S, natsStatus E, void* L) {
@@ -124,6 +125,7 @@ bool TKzNatsLink::Start(std::string& Error) {
     FOpts = nullptr;
     return false;
   }
+  FClosed = false;
   FKept = std::make_unique<TKzNatsReliable>(FServer, FOptions.Cluster, FRelayId,
                                             [this](const std::string& Line) { Log(Line); });
   FGroups = std::make_unique<TKzNatsGroups>(FOptions.Cluster);
@@ -165,7 +167,13 @@ void TKzNatsLink::Stop() {
   FKept->Stop();
   FGroups->Stop();
   // Closing first stops the deliveries; the subscriptions are freed after.
+  // The client tells of the close (after the disconnect) on a thread of its
+  // own: nothing here goes before that has come.
   natsConnection_Close(FConn);
+  {
+    std::unique_lock<std::mutex> lock(FWaitLock);
+    FWake.wait_for(lock, std::chrono::seconds(2), [this] { return FClosed; });
+  }
   {
     std::lock_guard<std::mutex> g(FSubsLock);
     for (auto& [subject, sub] : FSubs) natsSubscription_Destroy(sub);
@@ -202,6 +210,14 @@ void TKzNatsLink::OnDisconnected(natsConnection*, void* Closure) {
 }
 
 void TKzNatsLink::OnReconnected(natsConnection*, void* Closure) { OnConnected(nullptr, Closure); }
+
+void TKzNatsLink::OnClosed(natsConnection*, void* Closure) {
+  auto* self = static_cast<TKzNatsLink*>(Closure);
+  // Told under the lock: once Stop sees the flag, the link may go at once.
+  std::lock_guard<std::mutex> g(self->FWaitLock);
+  self->FClosed = true;
+  self->FWake.notify_all();
+}
 
 void TKzNatsLink::OnAsyncError(natsConnection*, natsSubscription*, int Status, void* Closure) {
   auto* self = static_cast<TKzNatsLink*>(Closure);
