@@ -1,5 +1,7 @@
 // The relay's server commands, the replies it sends, and the notices it
 // sends for a user going offline.
+#include <algorithm>
+#include <array>
 #include <thread>
 
 #include "streaming/server/fmxMKzMediaServer.h"
@@ -31,6 +33,32 @@ std::vector<TKzCmd> ListReplies(const std::string& Name, const std::vector<TGUID
     at += n;
   } while (at < GUIDs.size());
   return out;
+}
+
+// GUIDs in the order the registry walks them (by their bytes), each once.
+void SortAsRegistry(std::vector<TGUID>& V) {
+  auto bytes = [](const TGUID& G) {
+    std::array<uint8_t, 16> b{};
+    GUIDToBytes(G, b.data());
+    return b;
+  };
+  std::sort(V.begin(), V.end(), [&](const TGUID& A, const TGUID& B) { return bytes(A) < bytes(B); });
+  V.erase(std::unique(V.begin(), V.end(), [](const TGUID& A, const TGUID& B) { return A == B; }), V.end());
+}
+
+// With a link: the users other relays serve (in Group when not null) added,
+// sorted as the registry walks them, after Keep entries kept as they are.
+void AddOtherRelaysUsers(IKzRelayLink* Link, std::vector<TGUID>& All, const TGUID& Group = TGUID{}, size_t Keep = 0) {
+  if (!Link) return;
+  std::vector<TGUID> more(All.begin() + static_cast<std::ptrdiff_t>(Keep), All.end());
+  for (const auto& [user, groups] : Link->OtherRelaysUsers())
+    if (IsNull(Group) || std::find(groups.begin(), groups.end(), Group) != groups.end())
+      if (std::find(All.begin(), All.begin() + static_cast<std::ptrdiff_t>(Keep), user) ==
+          All.begin() + static_cast<std::ptrdiff_t>(Keep))
+        more.push_back(user);
+  SortAsRegistry(more);
+  All.resize(Keep);
+  All.insert(All.end(), more.begin(), more.end());
 }
 
 }  // namespace
@@ -85,6 +113,8 @@ bool TKzMediaServer::HandleServerCmd(TKzServerConn* Conn, const TKzPacketHeader&
           const TKzMediaServerSenderItem* u = ListAllowedSenders.Find(m);
           if (Req.Kind == K::kzscListUserGroup || (u && u->Connected)) members.push_back(m);
         }
+      // Members on other relays (online there) after this relay's own.
+      AddOtherRelaysUsers(RelayLink().get(), members, Req.Group, members.size());
       TKzCmd head;
       head.AddParam("GUIDGroup").SetString(GUIDToStringA(Req.Group));
       for (const TKzCmd& r : ListReplies("KzS_RESULT_LIST_USER_GROUP", members, "GUID", "USER_COUNT", &head)) reply(r);
@@ -267,6 +297,11 @@ std::vector<TKzCmd> TKzMediaServer::GetAllGroups() {
   std::vector<TGUID> all;
   auto lock = LockRegistry();
   ListGroups.ForEach([&all](const TGUID& G, TKzMediaServerGroupItem&) { all.push_back(G); });
+  if (std::shared_ptr<IKzRelayLink> link = RelayLink()) {
+    for (const TGUID& g : link->SharedGroups()) all.push_back(g);
+    for (const auto& [user, groups] : link->OtherRelaysUsers()) all.insert(all.end(), groups.begin(), groups.end());
+    SortAsRegistry(all);
+  }
   return ListReplies("KzS_RESULT_GET_ALL_GROUPS", all, "GUIDGroup", "GUIDCount", nullptr);
 }
 
@@ -274,6 +309,7 @@ std::vector<TKzCmd> TKzMediaServer::GetAllUsers() {
   std::vector<TGUID> all;
   auto lock = LockRegistry();
   ListAllowedSenders.ForEach([&all](const TGUID& G, TKzMediaServerSenderItem&) { all.push_back(G); });
+  AddOtherRelaysUsers(RelayLink().get(), all);
   return ListReplies("KzS_RESULT_GET_ALL_USERS", all, "GUIDUser", "GUIDCount", nullptr);
 }
 
@@ -283,6 +319,7 @@ std::vector<TKzCmd> TKzMediaServer::GetAllOnline() {
   ListAllowedSenders.ForEach([&all](const TGUID& G, TKzMediaServerSenderItem& U) {
     if (U.Connected) all.push_back(G);
   });
+  AddOtherRelaysUsers(RelayLink().get(), all);  // a user with a channel on another relay is online there
   return ListReplies("KzS_RESULT_GET_ALL_ONLINE", all, "GUIDUser", "GUIDCount", nullptr);
 }
 

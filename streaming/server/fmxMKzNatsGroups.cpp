@@ -121,4 +121,21 @@ TKzGroupClaim TKzNatsGroups::Claim(const TGUID& Group, TKzGroupRecord& Record, u
   return KzGroupRecordFrom(stored, Record) ? TKzGroupClaim::kzgcExists : TKzGroupClaim::kzgcAlone;
 }
 
+std::vector<TGUID> TKzNatsGroups::Groups() {
+  std::lock_guard<std::mutex> g(FLock);
+  std::vector<TGUID> out;
+  if (!Bound()) return out;
+  kvWatchOptions o;
+  kvWatchOptions_Init(&o);
+  o.Timeout = kWaitMs;
+  kvKeysList keys{nullptr, 0};
+  if (kvStore_Keys(&keys, FKv, &o) != NATS_OK) return out;
+  for (int i = 0; i < keys.Count; ++i) {
+    const std::string key = keys.Keys[i];
+    if (TGUID group; key.rfind("g.", 0) == 0 && KzGUIDFromHex(key.substr(2), group)) out.push_back(group);
+  }
+  kvKeysList_Destroy(&keys);
+  return out;
+}
+
 }  // namespace kz

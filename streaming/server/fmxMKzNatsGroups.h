@@ -8,6 +8,7 @@
 #include <atomic>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "streaming/server/fmxMKzRelayLink.h"
 
@@ -29,6 +30,8 @@ public:
   void Stop();
   void SetConnected(bool Up) { FUp = Up; }
   TKzGroupClaim Claim(const TGUID& Group, TKzGroupRecord& Record, uint32_t MaxGroups);
+  // The groups in the bucket; empty when it cannot be read now.
+  std::vector<TGUID> Groups();
 
 private:
   bool Bound();

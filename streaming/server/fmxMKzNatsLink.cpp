@@ -102,12 +102,15 @@ bool TKzNatsLink::Start(std::string& Error) {
   // One delivery thread for every subscription: a sender's packets to a user
   // and to the user's groups keep the order they were published in.
   if (s == NATS_OK) s = natsOptions_UseGlobalMessageDelivery(FOpts, true);
+  // Live packets go out at once rather than with the flusher thread's next round.
+  if (s == NATS_OK) s = natsOptions_SetSendAsap(FOpts, true);
   if (s == NATS_OK) s = natsOptions_SetMaxReconnect(FOpts, -1);
   if (s == NATS_OK) s = natsOptions_SetReconnectWait(FOpts, 250);
   if (s == NATS_OK) s = natsOptions_SetReconnectBufSize(FOpts, 8 << 20);
   if (s == NATS_OK) s = natsOptions_SetRetryOnFailedConnect(FOpts, true, &TKzNatsLink::OnConnected, this);
   if (s == NATS_OK) s = natsOptions_SetDisconnectedCB(FOpts, &TKzNatsLink::OnDisconnected, this);
   if (s == NATS_OK) s = natsOptions_SetReconnectedCB(FOpts, &TKzNatsLink::OnReconnected, this);
+  if (s == NATS_OK) s = natsOptions_SetClosedCB(FOpts, &TKzNatsLink::OnClosed, this);
   if (s == NATS_OK)
     s = natsOptions_SetErrorHandler(
         FOpts, [](natsConnection* C, natsSubscription* S, natsStatus E, void* L) {
@@ -122,6 +125,7 @@ bool TKzNatsLink::Start(std::string& Error) {
     FOpts = nullptr;
     return false;
   }
+  FClosed = false;
   FKept = std::make_unique<TKzNatsReliable>(FServer, FOptions.Cluster, FRelayId,
                                             [this](const std::string& Line) { Log(Line); });
   FGroups = std::make_unique<TKzNatsGroups>(FOptions.Cluster);
@@ -163,7 +167,13 @@ void TKzNatsLink::Stop() {
   FKept->Stop();
   FGroups->Stop();
   // Closing first stops the deliveries; the subscriptions are freed after.
+  // The client tells of the close (after the disconnect) on a thread of its
+  // own: nothing here goes before that has come.
   natsConnection_Close(FConn);
+  {
+    std::unique_lock<std::mutex> lock(FWaitLock);
+    FWake.wait_for(lock, std::chrono::seconds(2), [this] { return FClosed; });
+  }
   {
     std::lock_guard<std::mutex> g(FSubsLock);
     for (auto& [subject, sub] : FSubs) natsSubscription_Destroy(sub);
@@ -200,6 +210,14 @@ void TKzNatsLink::OnDisconnected(natsConnection*, void* Closure) {
 }
 
 void TKzNatsLink::OnReconnected(natsConnection*, void* Closure) { OnConnected(nullptr, Closure); }
+
+void TKzNatsLink::OnClosed(natsConnection*, void* Closure) {
+  auto* self = static_cast<TKzNatsLink*>(Closure);
+  // Told under the lock: once Stop sees the flag, the link may go at once.
+  std::lock_guard<std::mutex> g(self->FWaitLock);
+  self->FClosed = true;
+  self->FWake.notify_all();
+}
 
 void TKzNatsLink::OnAsyncError(natsConnection*, natsSubscription*, int Status, void* Closure) {
   auto* self = static_cast<TKzNatsLink*>(Closure);
@@ -425,8 +443,10 @@ void TKzNatsLink::PublishPresence(bool OnlyWhenChanged) {
                                                    std::chrono::system_clock::now().time_since_epoch())
                                                    .count());
     std::map<std::string, uint64_t> since;
+    // Read before the presence lock: the relay's lists take them the other way round.
+    const auto membership = FServer->LinkedMembership();
     std::lock_guard<std::mutex> g(FPresenceLock);
-    for (const auto& [u, groups] : FServer->LinkedMembership()) {
+    for (const auto& [u, groups] : membership) {
       const std::string hex = KzGUIDHex(u);
       auto it = FSince.find(hex);
       since[hex] = it == FSince.end() ? now : it->second;
@@ -445,6 +465,20 @@ void TKzNatsLink::PublishPresence(bool OnlyWhenChanged) {
   FLastPresence = users;
   text += users;
   natsConnection_PublishString(FConn, (Prefix(FOptions.Cluster) + "presence").c_str(), text.c_str());
+}
+
+std::vector<std::pair<TGUID, std::vector<TGUID>>> TKzNatsLink::OtherRelaysUsers() {
+  std::vector<std::pair<TGUID, std::vector<TGUID>>> out;
+  std::lock_guard<std::mutex> g(FPresenceLock);
+  for (const auto& [relay, p] : FPresence)
+    for (const auto& [user, groups] : p.Users) {
+      std::pair<TGUID, std::vector<TGUID>> entry;
+      if (!KzGUIDFromHex(user, entry.first)) continue;
+      for (const std::string& hex : groups)
+        if (TGUID group; KzGUIDFromHex(hex, group)) entry.second.push_back(group);
+      out.push_back(std::move(entry));
+    }
+  return out;
 }
 
 size_t TKzNatsLink::RemoteRelayCount() {

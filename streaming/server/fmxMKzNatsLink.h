@@ -95,6 +95,8 @@ public:
   TKzGroupClaim ClaimGroup(const TGUID& Group, TKzGroupRecord& Record, uint32_t MaxGroups) override {
     return FGroups ? FGroups->Claim(Group, Record, MaxGroups) : TKzGroupClaim::kzgcAlone;
   }
+  std::vector<std::pair<TGUID, std::vector<TGUID>>> OtherRelaysUsers() override;
+  std::vector<TGUID> SharedGroups() override { return FGroups ? FGroups->Groups() : std::vector<TGUID>{}; }
 
 private:
   struct TPartial {
@@ -111,6 +113,7 @@ private:
   static void OnDisconnected(__natsConnection*, void* Closure);
   static void OnReconnected(__natsConnection*, void* Closure);
   static void OnConnected(__natsConnection*, void* Closure);
+  static void OnClosed(__natsConnection*, void* Closure);
   static void OnAsyncError(__natsConnection*, __natsSubscription*, int Status, void* Closure);
   void Publish(const std::string& Subject, const std::vector<uint8_t>& Bytes);
   void Arrived(const char* Subject, const uint8_t* Data, size_t Size, const char* Piece);
@@ -141,8 +144,9 @@ private:
   std::string FLastPresence;               // the worker's only
   std::atomic<bool> FConnected{false}, FLostTold{false}, FStop{false};
   std::atomic<uint64_t> FPublished{0}, FReceived{0}, FSlowTold{0};
-  std::mutex FWaitLock;
+  std::mutex FWaitLock;  // guards FClosed
   std::condition_variable FWake;
+  bool FClosed = false;  // the client's last callback came: the link may go
   std::thread FWorker;
   std::unique_ptr<TKzNatsReliable> FKept;
   std::unique_ptr<TKzNatsGroups> FGroups;

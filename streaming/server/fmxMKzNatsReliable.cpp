@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "foundation/fmxMKzType.h"
 #include "streaming/server/fmxMKzMediaServer.h"
@@ -25,11 +26,21 @@ constexpr size_t kMostPending = 256;         // per consumer; more waits in the 
 constexpr int64_t kKeepMs = 3600 * 1000;     // in the stream, and an unused consumer
 constexpr int64_t kStartBeforeMs = 2000;     // a new consumer's start before now
 constexpr const char* kPieceHeader = "Kz-Piece";
-constexpr const char* kTriesHeader = "Kz-Tries";
-constexpr int kMostTries = 5;
+constexpr const char* kIdHeader = "Nats-Msg-Id";
+constexpr size_t kMostUnconfirmed = 4096;   // kept packets' pieces not yet confirmed
+constexpr uint64_t kConfirmWaitMs = 2000;   // unconfirmed this long: sent again
+constexpr uint64_t kRefusedWaitMs = 250;    // a refused one (no stream leader yet) waits this long
+constexpr uint64_t kGiveUpMs = 60000;       // within the server's duplicate window
+constexpr size_t kMostSeen = 4096;          // per consumer
+constexpr uint64_t kFollowEveryMs = 200;    // consumers follow the local channels
 constexpr int kShortTriesBeforeOne = 30;  // tries every 500 ms
 
 std::string Hex(const TGUID& G) { return KzGUIDHex(G); }
+
+const char* MsgId(natsMsg* M) {
+  const char* id = nullptr;
+  return natsMsgHeader_Get(M, kIdHeader, &id) == NATS_OK ? id : nullptr;
+}
 
 std::string ConsumerName(const TGUID& User, uint8_t Code) { return Hex(User) + "_" + std::to_string(Code); }
 
@@ -45,16 +56,22 @@ TKzNatsReliable::TKzNatsReliable(TKzMediaServer* Server, std::string Cluster, st
       FStream(KzNatsStreamName(FCluster)),
       FLog(std::move(Log)) {}
 
-TKzNatsReliable::~TKzNatsReliable() { Stop(); }
+TKzNatsReliable::~TKzNatsReliable() {
+  Stop();
+  std::lock_guard<std::mutex> g(FAckLock);
+  for (natsMsg* m : FRefused) natsMsg_Destroy(m);
+  FRefused.clear();
+}
 
 bool TKzNatsReliable::Start(natsConnection* Conn, std::string& Error) {
   jsOptions o;
   jsOptions_Init(&o);
-  o.PublishAsync.MaxPending = 4096;
-  o.PublishAsync.ErrHandler = [](jsCtx* Js, jsPubAckErr* Failure, void* Closure) {
-    TKzNatsReliable::OnPublishError(Js, Failure, Closure);
+  // No more pending in the library than are kept here: a publish never stalls.
+  o.PublishAsync.MaxPending = static_cast<int64_t>(kMostUnconfirmed);
+  o.PublishAsync.AckHandler = [](jsCtx* Js, natsMsg* Msg, jsPubAck* Ack, jsPubAckErr* Failure, void* Closure) {
+    TKzNatsReliable::OnPublished(Js, Msg, Ack, Failure, Closure);
   };
-  o.PublishAsync.ErrHandlerClosure = this;
+  o.PublishAsync.AckHandlerClosure = this;
   if (natsStatus s = natsConnection_JetStream(&FJs, Conn, &o); s != NATS_OK) {
     Error = std::string("JetStream: ") + natsStatus_GetText(s);
     return false;
@@ -75,11 +92,18 @@ void TKzNatsReliable::Stop() {
   if (FWorker.joinable()) FWorker.join();
   for (auto& [name, c] : FConsumers) Drop(c);
   FConsumers.clear();
-  jsCtx_Destroy(FJs);
-  FJs = nullptr;
+  {
+    std::lock_guard<std::mutex> g(FPubLock);
+    for (natsMsg* m : FResend) natsMsg_Destroy(m);
+    FResend.clear();
+    FUnconfirmed.clear();
+    jsCtx_Destroy(FJs);
+    FJs = nullptr;
+  }
 }
 
 void TKzNatsReliable::SetConnected(bool Up) {
+  if (Up && !FUp) FReconnected = true;  // what went before may be lost: sent again
   FUp = Up;
   if (!Up) FStreamReady = false;  // a restarted server may not have it
   FWake.notify_all();
@@ -100,45 +124,115 @@ size_t TKzNatsReliable::ConsumerCount() {
 
 // ---- Publishing (connection threads)
 
-void TKzNatsReliable::OnPublishError(jsCtx* Js, void* Failure, void* Closure) {
+void TKzNatsReliable::OnPublished(jsCtx*, natsMsg* Msg, void* Ack, void*, void* Closure) {
   auto* self = static_cast<TKzNatsReliable*>(Closure);
-  auto* f = static_cast<jsPubAckErr*>(Failure);
-  const char* tries = nullptr;
-  int n = 0;
-  if (natsMsgHeader_Get(f->Msg, kTriesHeader, &tries) == NATS_OK && tries) n = std::atoi(tries);
-  if (self->FStop || n + 1 >= kMostTries) {
-    self->FLog("NATS: a kept packet could not be stored: " + std::string(f->ErrText ? f->ErrText : natsStatus_GetText(f->Err)));
-    return;
+  std::lock_guard<std::mutex> g(self->FAckLock);
+  if (Ack) {
+    if (const char* id = MsgId(Msg)) self->FConfirmed.emplace_back(id);
+    natsMsg_Destroy(Msg);
+  } else {
+    self->FRefused.push_back(Msg);  // ours: sent again by the worker
   }
-  // Sent again under the same message id: the server drops it if it has it.
-  natsMsgHeader_Set(f->Msg, kTriesHeader, std::to_string(n + 1).c_str());
-  js_PublishMsgAsync(Js, &f->Msg, nullptr);
+}
+
+void TKzNatsReliable::TakeResults() {
+  std::vector<std::string> confirmed;
+  std::vector<natsMsg*> refused;
+  {
+    std::lock_guard<std::mutex> g(FAckLock);
+    confirmed.swap(FConfirmed);
+    refused.swap(FRefused);
+  }
+  for (const std::string& id : confirmed) FUnconfirmed.erase(id);
+  if (!refused.empty() && FResend.empty()) FResendAt = KzMGetTickCount();
+  FResend.insert(FResend.end(), refused.begin(), refused.end());
+}
+
+void TKzNatsReliable::SendKept(natsMsg* Msg, uint64_t Now) {
+  if (FResend.empty()) {
+    const auto it = FUnconfirmed.find(MsgId(Msg) ? MsgId(Msg) : "");
+    if (js_PublishMsgAsync(FJs, &Msg, nullptr) == NATS_OK) {  // the library took it
+      if (it != FUnconfirmed.end()) it->second.Sent = Now;
+      FHandedOver = true;
+      return;
+    }
+    FResendAt = Now;
+  }
+  if (Msg) FResend.push_back(Msg);
 }
 
 void TKzNatsReliable::Publish(const TGUID& User, const TGUID& From, uint8_t Code, const std::vector<uint8_t>& Bytes) {
-  if (!FJs) return;
+  if (!FConn) return;
   const std::string subject = KzNatsSubject(FCluster, Code, false, User);
   const std::string id = Hex(From) + "-" + FRelayId + "-" + std::to_string(++FCounter);
   const int64_t max = std::max<int64_t>(natsConnection_GetMaxPayload(FConn) - 1024, 1024);
   const size_t piece = static_cast<size_t>(max);
   const size_t total = std::max<size_t>(1, (Bytes.size() + piece - 1) / piece);
+  std::vector<natsMsg*> msgs;
   for (size_t i = 0; i < total; ++i) {
     const size_t at = i * piece, n = std::min(Bytes.size() - at, piece);
     natsMsg* m = nullptr;
     if (natsMsg_Create(&m, subject.c_str(), nullptr, reinterpret_cast<const char*>(Bytes.data() + at),
                        static_cast<int>(n)) != NATS_OK)
-      return;
+      break;
+    msgs.push_back(m);
     const std::string msgId = total == 1 ? id : id + "/" + std::to_string(i);
-    natsStatus s = natsMsgHeader_Set(m, "Nats-Msg-Id", msgId.c_str());
-    if (s == NATS_OK && total > 1)
-      s = natsMsgHeader_Set(m, kPieceHeader, (id + " " + std::to_string(i) + " " + std::to_string(total)).c_str());
-    if (s == NATS_OK) s = js_PublishMsgAsync(FJs, &m, nullptr);
-    natsMsg_Destroy(m);  // null once the library took it
-    if (s != NATS_OK) {
-      FLog(std::string("NATS: a kept packet was not sent: ") + natsStatus_GetText(s));
-      return;
+    if (natsMsgHeader_Set(m, kIdHeader, msgId.c_str()) != NATS_OK ||
+        (total > 1 &&
+         natsMsgHeader_Set(m, kPieceHeader, (id + " " + std::to_string(i) + " " + std::to_string(total)).c_str()) !=
+             NATS_OK))
+      break;
+  }
+  std::lock_guard<std::mutex> g(FPubLock);
+  TakeResults();
+  if (!FJs || msgs.size() != total || FUnconfirmed.size() + total > kMostUnconfirmed) {
+    for (natsMsg* m : msgs) natsMsg_Destroy(m);
+    FLog(FJs && msgs.size() == total ? "NATS: too many kept packets unconfirmed; one was dropped"
+                                     : "NATS: a kept packet was not sent");
+    return;
+  }
+  const uint64_t now = KzMGetTickCount();
+  for (natsMsg* m : msgs) {
+    FUnconfirmed[MsgId(m)] = TUnconfirmed{++FPubSeq, now, now};
+    SendKept(m, now);
+  }
+}
+
+void TKzNatsReliable::Republish() {
+  const uint64_t now = KzMGetTickCount();
+  std::lock_guard<std::mutex> g(FPubLock);
+  TakeResults();
+  bool stale = FReconnected.exchange(false);
+  if (!stale && now - FCheckedAt >= kRefusedWaitMs) {
+    FCheckedAt = now;
+    for (const auto& [id, u] : FUnconfirmed)
+      if (now - u.Sent >= kConfirmWaitMs) stale = true;
+  }
+  // Only once the library has had some: 3.4 crashes asking before its first.
+  if (stale && FHandedOver && FUnconfirmed.size() > FResend.size()) {
+    // Back from the library: what it still waits for, confirmed or not.
+    natsMsgList pending{nullptr, 0};
+    if (js_PublishAsyncGetPendingList(&pending, FJs) == NATS_OK) {
+      for (int i = 0; i < pending.Count; ++i) FResend.push_back(std::exchange(pending.Msgs[i], nullptr));
+      natsMsgList_Destroy(&pending);
     }
   }
+  if (FResend.empty() || !FUp || (!stale && now - FResendAt < kRefusedWaitMs)) return;
+  std::vector<std::pair<uint64_t, natsMsg*>> queue;
+  size_t lost = 0;
+  for (natsMsg* m : FResend) {
+    auto it = FUnconfirmed.find(MsgId(m) ? MsgId(m) : "");
+    if (it != FUnconfirmed.end() && now - it->second.First < kGiveUpMs) {
+      queue.emplace_back(it->second.Seq, m);
+      continue;
+    }
+    if (it != FUnconfirmed.end()) FUnconfirmed.erase(it), ++lost;
+    natsMsg_Destroy(m);
+  }
+  FResend.clear();
+  if (lost) FLog("NATS: " + std::to_string(lost) + " kept packet pieces could not be stored");
+  std::sort(queue.begin(), queue.end(), [](const auto& A, const auto& B) { return A.first < B.first; });
+  for (auto& [seq, m] : queue) SendKept(m, now);
 }
 
 // ---- The worker
@@ -180,7 +274,7 @@ bool TKzNatsReliable::EnsureStream() {
 }
 
 void TKzNatsReliable::Execute() {
-  uint64_t lastTry = 0;
+  uint64_t lastTry = 0, lastFollow = 0;
   while (!FStop) {
     const uint64_t now = KzMGetTickCount();
     if (FUp && !FStreamReady && now - lastTry >= 500) {
@@ -191,7 +285,11 @@ void TKzNatsReliable::Execute() {
              " replicas)");
       }
     }
-    FollowChannels();
+    Republish();
+    if (now - lastFollow >= kFollowEveryMs) {  // a walk of the relay's registry
+      lastFollow = now;
+      FollowChannels();
+    }
     std::set<std::string> woken;
     {
       std::lock_guard<std::mutex> g(FLock);
@@ -303,7 +401,22 @@ void TKzNatsReliable::Fetch(TConsumer& C) {
   if (s == NATS_OK && list.Count == kFetchBatch) C.Dirty = true;  // there may be more
 }
 
+void TKzNatsReliable::Remember(TConsumer& C, natsMsg* Msg) {
+  const char* id = MsgId(Msg);
+  if (!id || !C.Seen.insert(id).second) return;
+  C.SeenOrder.emplace_back(id);
+  if (C.SeenOrder.size() > kMostSeen) {
+    C.Seen.erase(C.SeenOrder.front());
+    C.SeenOrder.pop_front();
+  }
+}
+
 bool TKzNatsReliable::Take(TConsumer& C, natsMsg* Msg) {
+  if (const char* id = MsgId(Msg); id && C.Seen.count(id)) {
+    natsMsg_Ack(Msg, nullptr);
+    natsMsg_Destroy(Msg);
+    return true;
+  }
   const char* piece = nullptr;
   if (natsMsgHeader_Get(Msg, kPieceHeader, &piece) != NATS_OK) piece = nullptr;
   const auto* data = reinterpret_cast<const uint8_t*>(natsMsg_GetData(Msg));
@@ -348,6 +461,7 @@ bool TKzNatsReliable::Take(TConsumer& C, natsMsg* Msg) {
     return true;
   }
   ++FDelivered;
+  for (natsMsg* m : p.Msgs) Remember(C, m);
   p.Channel = ch;
   p.Touched = KzMGetTickCount();
   C.Pending.push_back(std::move(p));
@@ -369,6 +483,7 @@ void TKzNatsReliable::Settle(TConsumer& C, bool GiveAllBack) {
     }
     for (natsMsg* m : it->Msgs) {
       if (gone) {
+        if (const char* id = MsgId(m)) C.Seen.erase(id);  // to be taken again
         natsMsg_Nak(m, nullptr);
       } else {
         natsMsg_Ack(m, nullptr);

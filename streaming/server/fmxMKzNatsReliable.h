@@ -6,6 +6,13 @@
 // Nats-Msg-Id of the sender, this relay's run and a counter, so a resend is
 // dropped by the server.
 //
+// The client library never gives up on a publish the server did not
+// confirm (one sent to a node that died, or while the stream had no
+// leader), so this side keeps every unconfirmed one (bounded) and sends
+// those refused, those unconfirmed for a while and all of them after a
+// reconnect again, oldest first; new ones queue behind those waiting, so a
+// sender's kept packets stay in order.
+//
 // The relay holding a user's channel of a kept kind reads the user's
 // messages of that kind with a durable pull consumer named by the user and
 // the kind; it acknowledges a message once the batch holding it has been
@@ -88,8 +95,23 @@ private:
     std::deque<TPending> Pending;
     std::vector<__natsMsg*> Pieces;  // of the packet being joined
     std::vector<uint8_t> Joined;
+    // Message ids handed to the channel lately: one the stream gives again
+    // (its acknowledgement lost with a node, or stored twice) is skipped.
+    std::set<std::string> Seen;
+    std::deque<std::string> SeenOrder;
   };
-  static void OnPublishError(struct __jsCtx* Js, void* Failure, void* Closure);
+  struct TUnconfirmed {
+    uint64_t Seq = 0;    // publishing order
+    uint64_t First = 0;  // first sent (tick)
+    uint64_t Sent = 0;   // last sent
+  };
+  static void OnPublished(struct __jsCtx* Js, __natsMsg* Msg, void* Ack, void* Failure, void* Closure);
+  // Takes what the library confirmed or refused. Under FPubLock.
+  void TakeResults();
+  // Sends Msg, or queues it behind those waiting to go again. Under FPubLock.
+  void SendKept(__natsMsg* Msg, uint64_t Now);
+  // Sends again what was refused or stayed unconfirmed too long.
+  void Republish();
   void Execute();
   bool EnsureStream();
   void FollowChannels();
@@ -99,6 +121,7 @@ private:
   // One fetched message; false when the rest of the batch must wait.
   bool Take(TConsumer& C, __natsMsg* Msg);
   void Settle(TConsumer& C, bool GiveAllBack);
+  static void Remember(TConsumer& C, __natsMsg* Msg);
   void Drop(TConsumer& C);
 
   TKzMediaServer* const FServer;
@@ -115,6 +138,17 @@ private:
   std::set<std::string> FWoken;  // consumers to fetch from at once
   size_t FCount = 0;
   std::map<std::string, TConsumer> FConsumers;  // the worker's only
+  // Held while publishing, so that order holds; never taken by the
+  // library's threads (they only hand results over under FAckLock).
+  std::mutex FPubLock;
+  std::map<std::string, TUnconfirmed> FUnconfirmed;  // by Nats-Msg-Id
+  std::vector<__natsMsg*> FResend;                   // ours again, to go in order
+  uint64_t FPubSeq = 0, FResendAt = 0, FCheckedAt = 0;
+  bool FHandedOver = false;  // the library has had a publish
+  std::atomic<bool> FReconnected{false};
+  std::mutex FAckLock;  // guards the two below
+  std::vector<std::string> FConfirmed;
+  std::vector<__natsMsg*> FRefused;
   std::thread FWorker;
 };
 

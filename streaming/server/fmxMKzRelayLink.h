@@ -6,6 +6,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "foundation/Fmxmkzguidfuncs.h"
@@ -41,6 +42,11 @@ public:
   virtual TKzGroupClaim ClaimGroup(const TGUID& /*Group*/, TKzGroupRecord& /*Record*/, uint32_t /*MaxGroups*/) {
     return TKzGroupClaim::kzgcAlone;
   }
+  // The users other relays serve now, each with its groups there, for the
+  // relay's lists. Registry lock held: answers at once.
+  virtual std::vector<std::pair<TGUID, std::vector<TGUID>>> OtherRelaysUsers() { return {}; }
+  // Every group the relays share. Registry lock held: answers within a bounded time.
+  virtual std::vector<TGUID> SharedGroups() { return {}; }
 };
 
 }  // namespace kz

@@ -22,6 +22,7 @@ struct TNatsServer {
   uint16_t Port = 0;
   std::string Dir;
   TPeer Peer;
+  std::vector<std::string> Extra;  // a cluster node's arguments
   // MaxPayload 0: the server's default.
   explicit TNatsServer(uint32_t MaxPayload = 0) {
     char tmpl[] = "/tmp/kznats-XXXXXX";
@@ -30,9 +31,22 @@ struct TNatsServer {
     Port = FreePort();
     Start(MaxPayload != 0);
   }
+  // Node Name of the cluster whose nodes listen for routes on RoutePorts (this one on Route).
+  TNatsServer(const std::string& Name, uint16_t Route, const std::vector<uint16_t>& RoutePorts) {
+    char tmpl[] = "/tmp/kznats-XXXXXX";
+    Dir = mkdtemp(tmpl);
+    Port = FreePort();
+    std::string routes;
+    for (uint16_t p : RoutePorts)
+      if (p != Route) routes += (routes.empty() ? "" : ",") + std::string("nats://127.0.0.1:") + std::to_string(p);
+    Extra = {"--server_name", Name, "--cluster_name", "kztest", "--cluster",
+             "nats://127.0.0.1:" + std::to_string(Route), "--routes", routes};
+    Start(false);
+  }
   void Start(bool WithConf = true) {
     const std::string port = std::to_string(Port), store = Dir + "/js", conf = Dir + "/server.conf";
     std::vector<std::string> args = {NatsServerPath(), "-a", "127.0.0.1", "-p", port, "-js", "-sd", store};
+    args.insert(args.end(), Extra.begin(), Extra.end());
     if (WithConf && std::filesystem::exists(conf)) args.insert(args.end(), {"-c", conf});
     EXPECT_TRUE(Peer.Start(args, "/dev/null"));
     EXPECT_TRUE(Peer.WaitListening(Port, 10000)) << "nats-server did not start";

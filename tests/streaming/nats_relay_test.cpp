@@ -18,9 +18,10 @@ namespace {
 struct TLinkedRelay {
   TRelay Relay;
   std::shared_ptr<TKzNatsLink> Link;
-  explicit TLinkedRelay(const TNatsServer& Nats) {
+  explicit TLinkedRelay(const TNatsServer& Nats) : TLinkedRelay(std::vector<std::string>{Nats.Url()}) {}
+  explicit TLinkedRelay(const std::vector<std::string>& Urls) {
     TKzNatsLinkOptions o;
-    o.Servers = {Nats.Url()};
+    o.Servers = Urls;
     o.Cluster = "test";
     Link = std::make_shared<TKzNatsLink>(&Relay.Server, o);
     std::string error;
@@ -184,6 +185,27 @@ TEST(NatsRelays, GroupsAndTheirLimitAreSharedByTheRelays) {
               std::make_pair(r.Access, r.Error))
         << r.Name;
   }
+  // A's lists hold what B holds: group 61 (from the shared registry) and user 3 in group 60 (from presence).
+  TKzCmdOptions lists;
+  lists += TKzCmdOption::kzcpUseSystemCmd;
+  lists += TKzCmdOption::kzcpCmdAllGroups;
+  a.Relay.Server.SetCmdOptions(lists);
+  auto ask = [&](const TKzCmd& Request, const std::string& Reply) {
+    EXPECT_TRUE(ctlA.Send(CmdPacket(Request, 2)));
+    const std::vector<TKzCmd> got = onA.CommandsUntil(Reply);
+    const TKzCmd* r = Find(got, Reply);
+    return r ? *r : TKzCmd();
+  };
+  const TKzCmd groups = ask(Cmd("KzS_GET_ALL_GROUPS"), "KzS_RESULT_GET_ALL_GROUPS");
+  EXPECT_EQ(std::make_pair(groups.GetAsStringSafe("GUIDGroup1"), groups.GetAsStringSafe("GUIDGroup2")),
+            std::make_pair(GuidText(60), GuidText(61)));
+  TKzCmd members;
+  ASSERT_TRUE(PumpUntil([&] {
+    members = ask(Cmd("KzS_LIST_USER_GROUP", {{"GUIDGroup", GuidText(60)}}), "KzS_RESULT_LIST_USER_GROUP");
+    return members.GetAsIntegerSafe("USER_COUNT", 0) == 2;
+  }, 20000));
+  EXPECT_EQ(std::make_pair(members.GetAsStringSafe("GUID1"), members.GetAsStringSafe("GUID2")),
+            std::make_pair(GuidText(2), GuidText(3)));
 }
 
 TEST(NatsRelays, ForwardingResumesAfterTheNatsServerIsRestartedAndLeavesUnsubscribe) {
@@ -224,6 +246,40 @@ TEST(NatsRelays, AUsersNewerConnectionOnAnotherRelayEndsTheOlderOne) {
   EXPECT_TRUE(PumpUntil([&] { return a.Relay.Server.LinkedUsers().empty(); }, 8000))
       << "the channel on a ends on b's presence, long before its 15 s idle end";
   EXPECT_EQ(b.Relay.Server.LinkedUsers().size(), 1u);
+}
+
+TEST(NatsRelays, AThreeNodeNatsClusterLosesANodeAndKeptKindsGoOn) {
+  KZ_NEED(HaveNatsServer(), "nats-server is not installed");
+  const std::vector<uint16_t> routes = {FreePort(), FreePort(), FreePort()};
+  std::vector<std::unique_ptr<TNatsServer>> nodes;
+  std::vector<std::string> urls;
+  for (int i = 0; i < 3; ++i) {
+    nodes.push_back(std::make_unique<TNatsServer>("n" + std::to_string(i), routes[i], routes));
+    urls.push_back(nodes.back()->Url());
+  }
+  TLinkedRelay a(urls), b(urls);
+  ASSERT_TRUE(PumpUntil([&] { return a.Link->Kept()->StreamReplicas() == 3; }, 60000)) << "a stream on all three nodes";
+  TPuller onB(b.Port(), 2, "UDGET");
+  ASSERT_TRUE(PumpUntil([&] { return b.Link->Kept()->ConsumerCount() == 1; }, 30000));
+  TRawPeer tx(a.Port());
+  std::vector<std::string> expected;
+  auto send = [&](int From, int To) {
+    for (int i = From; i <= To; ++i) {
+      expected.push_back("[" + std::to_string(i) + "]");
+      ASSERT_TRUE(tx.Send(UserPacket(expected.back(), 1, 2, 0)));
+    }
+  };
+  send(1, 5);
+  std::vector<std::string> got = onB.Until("[5]");
+  nodes[0]->Kill();
+  send(6, 10);
+  std::vector<std::string> more;
+  ASSERT_TRUE(PumpUntil([&] {
+    for (auto& t : Texts(onB.Poll())) more.push_back(t);
+    return std::find(more.begin(), more.end(), "[10]") != more.end();
+  }, 60000)) << "kept kinds after a node died";
+  got.insert(got.end(), more.begin(), more.end());
+  EXPECT_EQ(got, expected);
 }
 
 TEST(NatsRelays, AReceiverMovesToTheNextRelayWhenItsRelayIsKilled) {
