@@ -90,5 +90,7 @@ TEST(Stream, MemoryStreamKeepsBytesWhileGrowingIntoPages) {
   EXPECT_EQ(small.Size(), 4000000);
   EXPECT_EQ(grown.Memory()[0], 'x');
   small.Clear();
-  EXPECT_EQ(small.Write(chunk.data(), 200000), 200000);
+  const std::vector<uint8_t> big(200000, 7);
+  EXPECT_EQ(small.Write(big.data(), 200000), 200000);
+  EXPECT_EQ(small.Memory()[199999], 7);
 }
