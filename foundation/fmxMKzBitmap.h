@@ -13,6 +13,7 @@
 
 #include "platform/fmxMKzPlatformCanvas.h"
 #include "platform/fmxMKzPlatformComponent.h"
+#include "platform/fmxMKzPlatformPages.h"
 #include "platform/fmxMKzPlatformStream.h"
 #include "platform/fmxMKzPlatformTypes.h"
 
@@ -187,7 +188,7 @@ protected:
   int32_t FBytesPerLine = 0;
   int32_t FSourceWidth = 0;  // 0: the bitmap's own size
   int32_t FSourceHeight = 0;
-  std::vector<uint32_t> FData;
+  std::vector<uint32_t, TKzPagesAllocator<uint32_t>> FData;  // a picture of 256x128 or more is pages of its own
 
   bool FSmoothImage = false;
   std::vector<std::unique_ptr<TKzMCustomBitmap>> ListImg;  // oldest first, at most 3

@@ -6,9 +6,13 @@
 namespace kz {
 
 namespace {
-// Empties a stream; a buffer of ordinary size is kept for the next chunks.
+// Empties a stream; a buffer of a few frames is kept for the next chunks,
+// the larger one a burst left behind goes back (kept, the items of a
+// receiver would each hold the largest burst they ever saw).
+constexpr int64_t kKeptBufferBytes = 2 << 20;
+
 void EmptyStream(TMemoryStream& S) {
-  if (S.Capacity() > KZ_MAX_VIDEO_DATA)
+  if (S.Capacity() > kKeptBufferBytes)
     S.Clear();
   else
     S.SetSize(0);

@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/fmxMKzPlatformPages.h"
+
 namespace kz {
 
 int64_t TStream::CopyFrom(TStream& Source, int64_t Count) {
@@ -46,13 +48,36 @@ int64_t TStream::CopyAvailableFrom(TStream& Source, int64_t Count) {
 
 // ---- TMemoryStream
 
-TMemoryStream::~TMemoryStream() { std::free(FData); }
+namespace {
+
+// A buffer of KZ_PAGES_MIN_BYTES or more is mapped pages, a smaller one malloc's.
+bool IsPages(int64_t Capacity) { return Capacity >= static_cast<int64_t>(KZ_PAGES_MIN_BYTES); }
+
+void FreeBuffer(uint8_t* Data, int64_t Capacity) {
+  if (IsPages(Capacity))
+    PlatformPagesFree(Data, static_cast<size_t>(Capacity));
+  else
+    std::free(Data);
+}
+
+}  // namespace
+
+TMemoryStream::~TMemoryStream() { FreeBuffer(FData, FCapacity); }
 
 bool TMemoryStream::Reserve(int64_t NewCapacity) {
   if (NewCapacity <= FCapacity) return true;
   int64_t cap = std::max<int64_t>(NewCapacity, FCapacity + FCapacity / 2);
   cap = (cap + 8191) & ~int64_t(8191);
-  void* p = std::realloc(FData, static_cast<size_t>(cap));
+  void* p;
+  if (!IsPages(cap)) {
+    p = std::realloc(FData, static_cast<size_t>(cap));
+  } else if (IsPages(FCapacity)) {
+    p = PlatformPagesResize(FData, static_cast<size_t>(FCapacity), static_cast<size_t>(cap));
+  } else {
+    p = PlatformPagesAlloc(static_cast<size_t>(cap));
+    if (p && FSize > 0) memcpy(p, FData, static_cast<size_t>(FSize));
+    if (p) std::free(FData);
+  }
   if (!p) return false;
   FData = static_cast<uint8_t*>(p);
   FCapacity = cap;
@@ -96,7 +121,7 @@ bool TMemoryStream::SetSize(int64_t NewSize) {
 }
 
 void TMemoryStream::Clear() {
-  std::free(FData);
+  FreeBuffer(FData, FCapacity);
   FData = nullptr;
   FSize = FCapacity = FPosition = 0;
 }

@@ -1,6 +1,7 @@
 // Component ownership, free notification and loading state; streams.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "platform/fmxMKzPlatformComponent.h"
@@ -71,4 +72,25 @@ TEST(Stream, MemoryStreamReadsWritesSeeksAndCopies) {
   b.DeleteFront(3);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(b.Memory()), 11), "hello world");
   EXPECT_EQ(b.Seek(-1, TSeekOrigin::soBeginning), -1);
+}
+
+// Buffers past KZ_PAGES_MIN_BYTES are mapped pages: growing across that size
+// and within it keeps every byte; swapped and cleared buffers go back the
+// way they came (a wrong kind of free aborts).
+TEST(Stream, MemoryStreamKeepsBytesWhileGrowingIntoPages) {
+  TMemoryStream grown, small;
+  small.Write("x", 1);
+  std::vector<uint8_t> chunk(40000);
+  for (int i = 0; i < 100; ++i) {
+    std::fill(chunk.begin(), chunk.end(), static_cast<uint8_t>(i));
+    ASSERT_EQ(grown.Write(chunk.data(), static_cast<int64_t>(chunk.size())), 40000);
+  }
+  for (int i = 0; i < 100; ++i) ASSERT_EQ(grown.Memory()[i * 40000 + 39999], i) << "chunk " << i;
+  grown.Swap(small);
+  EXPECT_EQ(small.Size(), 4000000);
+  EXPECT_EQ(grown.Memory()[0], 'x');
+  small.Clear();
+  const std::vector<uint8_t> big(200000, 7);
+  EXPECT_EQ(small.Write(big.data(), 200000), 200000);
+  EXPECT_EQ(small.Memory()[199999], 7);
 }
