@@ -2,8 +2,33 @@
 
 #include <sys/mman.h>
 
+#include <cstdlib>
+#include <cstring>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define KZ_PAGES_FROM_MALLOC 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KZ_PAGES_FROM_MALLOC 1
+#endif
+#endif
+
 namespace kz {
 
+#ifdef KZ_PAGES_FROM_MALLOC
+// Under AddressSanitizer the blocks come from its malloc, so that a read or
+// write past a picture's last byte is reported instead of landing in the
+// rest of a mapped page.
+void* PlatformPagesAlloc(size_t Bytes) { return calloc(1, Bytes); }
+
+void* PlatformPagesResize(void* Block, size_t OldBytes, size_t NewBytes) {
+  void* p = realloc(Block, NewBytes);
+  if (p && NewBytes > OldBytes) memset(static_cast<char*>(p) + OldBytes, 0, NewBytes - OldBytes);
+  return p;
+}
+
+void PlatformPagesFree(void* Block, size_t) { free(Block); }
+#else
 void* PlatformPagesAlloc(size_t Bytes) {
   void* p = mmap(nullptr, Bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   return p == MAP_FAILED ? nullptr : p;
@@ -17,5 +42,6 @@ void* PlatformPagesResize(void* Block, size_t OldBytes, size_t NewBytes) {
 void PlatformPagesFree(void* Block, size_t Bytes) {
   if (Block) munmap(Block, Bytes);
 }
+#endif
 
 }  // namespace kz
