@@ -221,37 +221,6 @@ void WaveletRGB(const double* R, const double* G, const double* B, double* Y, do
   LaterLevels(yuv, 3, Width, Height, Stride, Depth);
 }
 
-void KzHWLForwardPixels(const uint32_t* Pixels, int32_t Width, int32_t Height, bool Grey, double* P1, double* P2,
-                        double* P3, int32_t Depth) {
-  if (Width <= 0 || Height <= 0) return;
-  double* planes[3] = {P1, P2, P3};
-  if (Grey) {
-    FirstLevel(
-        [&](int32_t r, double** Out) {
-          const uint32_t* p = Pixels + static_cast<int64_t>(r) * Width;
-          for (int32_t i = 0; i < Width; ++i) Out[0][i] = static_cast<double>(p[i] & 255);
-        },
-        planes, 1, Width, Height, Width);
-    LaterLevels(planes, 1, Width, Height, Width, Depth);
-    return;
-  }
-  thread_local std::vector<double> rgb;
-  if (rgb.size() < 3 * static_cast<size_t>(Width)) rgb.resize(3 * static_cast<size_t>(Width));
-  double *red = rgb.data(), *green = red + Width, *blue = green + Width;
-  FirstLevel(
-      [&](int32_t r, double** Out) {
-        const uint32_t* p = Pixels + static_cast<int64_t>(r) * Width;
-        for (int32_t i = 0; i < Width; ++i) {
-          red[i] = static_cast<double>((p[i] >> 16) & 255);
-          green[i] = static_cast<double>((p[i] >> 8) & 255);
-          blue[i] = static_cast<double>(p[i] & 255);
-        }
-        ToYUV(red, green, blue, Out[0], Out[1], Out[2], Width);
-      },
-      planes, 3, Width, Height, Width);
-  LaterLevels(planes, 3, Width, Height, Width, Depth);
-}
-
 void KzHWLDecodeToPixels(const int32_t* const* Quant, const double* const* Factors, double* const* Planes,
                          int32_t Count, int32_t Width, int32_t Height, int32_t Depth, uint32_t* Pixels) {
   if (Width <= 0 || Height <= 0) return;
@@ -452,29 +421,137 @@ double KzHWLKeptMax(const double* P, int64_t N, double Limit, double Start, bool
   return KeptMaxScalar(P, N, Limit, Start);
 }
 
+namespace {
+
+// The threshold of a band: Eps for detail, none for the final low-pass band.
+double BandLimit(int32_t Band, int32_t Depth, double Eps) {
+  return Band <= Depth ? Eps : -std::numeric_limits<double>::infinity();
+}
+
+// The largest magnitude of a band that the threshold keeps, no less than
+// Start; 1e8 for an empty band (the starting extremes of the quantiser).
+double BandLargest(const double* Plane, int32_t Width, int32_t Height, int32_t Depth, int32_t Band, double Limit,
+                   double Start) {
+  double largest = Start;
+  int64_t count = 0;
+  ForEachSpan(Width, Height, Depth, Band, [&](int64_t Begin, int64_t End) {
+    largest = KzHWLKeptMax(Plane + Begin, End - Begin, Limit, largest, true);
+    count += End - Begin;
+  });
+  return count == 0 ? 1e8 : largest;
+}
+
+// Factors[Band] from the band's largest kept magnitude, then q = round(c
+// factor) over the band, with what the threshold clears as 0.
+void QuantiseBand(const double* Plane, int32_t* Quant, int32_t Width, int32_t Height, int32_t Depth, int32_t Band,
+                  double Limit, double Largest, int32_t Bits, double* Factors) {
+  const double top = static_cast<double>((1u << Bits) - 1);
+  const double factor = Largest == 0 ? 0.0 : top / Largest;
+  ForEachSpan(Width, Height, Depth, Band, [&](int64_t Begin, int64_t End) {
+    for (int64_t i = Begin; i < End; ++i) {
+      const double c = KeptMagnitude(Plane[i], Limit) == 0 ? 0.0 : Plane[i];
+      Quant[i] = static_cast<int32_t>(KzHWLRoundEven(c * factor));
+    }
+  });
+  Factors[Band] = factor;
+}
+
+// The threshold and quantiser of the bands from FirstBand on.
+void ThresholdQuantBands(const double* Plane, int32_t* Quant, int32_t Width, int32_t Height, int32_t Depth, double Eps,
+                         int32_t Bits, double* Factors, int32_t FirstBand) {
+  for (int32_t band = FirstBand; band <= Depth + 1; ++band) {
+    const double limit = BandLimit(band, Depth, Eps);
+    QuantiseBand(Plane, Quant, Width, Height, Depth, band, limit,
+                 BandLargest(Plane, Width, Height, Depth, band, limit, 0.0), Bits, Factors);
+  }
+}
+
+// The first level of a picture straight from its 32-bit pixels, two rows at
+// a time, with the arithmetic of RowForward then the column step of
+// ForwardLevel (the same operations in the same order, so the same numbers).
+// Grey takes the blue byte; colour makes Y, U, V as ToYUV does. For each
+// row pair i, Rows(i, p, Out) gives where plane p's row i of the four
+// quarters goes (low-low, high-low, low-high, high-high; Width / 2 values
+// each); Done(i) follows the row pair. An odd last column or row is not
+// touched.
+template <typename RowsOf, typename DoneWith>
+void FirstLevelFromPixels(const uint32_t* Pixels, int32_t Width, int32_t Height, bool Grey, RowsOf Rows,
+                          DoneWith Done) {
+  const int32_t hw = Width / 2, hh = Height / 2;
+  const auto haar = [](double A, double B, double C, double D, double* const* Out, int32_t J) {
+    const double t0 = (A + B) * kS, t1 = (A - B) * kS, b0 = (C + D) * kS, b1 = (C - D) * kS;
+    Out[0][J] = (t0 + b0) * kS;
+    Out[1][J] = (t1 + b1) * kS;
+    Out[2][J] = (t0 - b0) * kS;
+    Out[3][J] = (t1 - b1) * kS;
+  };
+  for (int32_t i = 0; i < hh; ++i) {
+    const uint32_t* p0 = Pixels + static_cast<int64_t>(2 * i) * Width;
+    const uint32_t* p1 = p0 + Width;
+    double* out[3][4];
+    for (int32_t p = 0; p < (Grey ? 1 : 3); ++p) Rows(i, p, out[p]);
+    if (Grey) {
+      for (int32_t j = 0; j < hw; ++j)
+        haar(p0[2 * j] & 255, p0[2 * j + 1] & 255, p1[2 * j] & 255, p1[2 * j + 1] & 255, out[0], j);
+    } else {
+      for (int32_t j = 0; j < hw; ++j) {
+        double y[4], u[4], v[4];
+        const uint32_t px[4] = {p0[2 * j], p0[2 * j + 1], p1[2 * j], p1[2 * j + 1]};
+        for (int k = 0; k < 4; ++k) {
+          const double r = (px[k] >> 16) & 255, g = (px[k] >> 8) & 255, b = px[k] & 255;
+          y[k] = 0.3 * r + 0.59 * g + 0.11 * b;
+          u[k] = (b - y[k]) * 0.493;
+          v[k] = (r - y[k]) * 0.877;
+        }
+        haar(y[0], y[1], y[2], y[3], out[0], j);
+        haar(u[0], u[1], u[2], u[3], out[1], j);
+        haar(v[0], v[1], v[2], v[3], out[2], j);
+      }
+    }
+    Done(i);
+  }
+}
+
+}  // namespace
+
 void KzHWLThresholdQuant(const double* Plane, int32_t* Quant, int32_t Width, int32_t Height, int32_t Depth, double Eps,
                          int32_t Bits, double* Factors) {
   if (Width <= 0 || Height <= 0 || Width > HWL_MaxCoded || Height > HWL_MaxCoded) return;
-  const double top = static_cast<double>((1u << Bits) - 1);
-  for (int32_t band = 0; band <= Depth + 1; ++band) {
-    const double limit = band <= Depth ? Eps : -std::numeric_limits<double>::infinity();
-    // The largest kept magnitude is what the smallest and largest kept
-    // value give the quantiser (an empty band keeps their starting 1e8).
-    double largest = 0;
-    int64_t count = 0;
-    ForEachSpan(Width, Height, Depth, band, [&](int64_t Begin, int64_t End) {
-      largest = KzHWLKeptMax(Plane + Begin, End - Begin, limit, largest, true);
-      count += End - Begin;
-    });
-    if (count == 0) largest = 1e8;
-    const double factor = largest == 0 ? 0.0 : top / largest;
-    ForEachSpan(Width, Height, Depth, band, [&](int64_t Begin, int64_t End) {
-      for (int64_t i = Begin; i < End; ++i) {
-        const double c = KeptMagnitude(Plane[i], limit) == 0 ? 0.0 : Plane[i];
-        Quant[i] = static_cast<int32_t>(KzHWLRoundEven(c * factor));
-      }
-    });
-    Factors[band] = factor;
+  ThresholdQuantBands(Plane, Quant, Width, Height, Depth, Eps, Bits, Factors, 0);
+}
+
+void KzHWLEncodePixels(const uint32_t* Pixels, int32_t Width, int32_t Height, bool Grey, int32_t Depth, double Eps,
+                       const int32_t* Bits, double* const* Planes, int32_t* const* Quant, double* const* Factors) {
+  if (Width < 2 || Height < 2 || Width > HWL_MaxCoded || Height > HWL_MaxCoded) return;
+  const int32_t count = Grey ? 1 : 3, hw = Width / 2, hh = Height / 2;
+  // The finest detail's largest kept magnitude is taken from each row pair
+  // while it is still in the cache.
+  double finest[3] = {0, 0, 0};
+  FirstLevelFromPixels(
+      Pixels, Width, Height, Grey,
+      [&](int32_t i, int32_t p, double** Out) {
+        double* lo = Planes[p] + static_cast<int64_t>(i) * Width;
+        double* hi = Planes[p] + static_cast<int64_t>(hh + i) * Width;
+        Out[0] = lo;
+        Out[1] = lo + hw;
+        Out[2] = hi;
+        Out[3] = hi + hw;
+      },
+      [&](int32_t i) {
+        for (int32_t p = 0; p < count; ++p) {
+          const double* lo = Planes[p] + static_cast<int64_t>(i) * Width;
+          const double* hi = Planes[p] + static_cast<int64_t>(hh + i) * Width;
+          finest[p] = KzHWLKeptMax(lo + hw, hw, Eps, finest[p], true);
+          finest[p] = KzHWLKeptMax(hi, 2 * hw, Eps, finest[p], true);
+        }
+      });
+  for (int32_t p = 0; p < count; ++p) {
+    if (Width & 1)
+      for (int32_t r = 0; r < 2 * hh; ++r) Planes[p][static_cast<int64_t>(r) * Width + Width - 1] = 0;
+    if (Height & 1) std::fill_n(Planes[p] + static_cast<int64_t>(Height - 1) * Width, Width, 0.0);
+    for (int32_t l = 1; l <= Depth; ++l) ForwardLevel(Planes[p], Planes[p], Width >> l, Height >> l, Width);
+    QuantiseBand(Planes[p], Quant[p], Width, Height, Depth, 0, Eps, finest[p], Bits[p], Factors[p]);
+    ThresholdQuantBands(Planes[p], Quant[p], Width, Height, Depth, Eps, Bits[p], Factors[p], 1);
   }
 }
 
