@@ -81,9 +81,13 @@ void DeWaveletRGB(double* R, double* G, double* B, double* Y, double* U, double*
 // coarser bands are dequantised into Planes and transformed back there; the
 // finest level's detail is dequantised as it is used and goes straight into
 // the pixels. The numbers DeWaveletQuantGS then DeWaveletGS or DeWaveletRGB
-// give, clamped and rounded as KzHWLClampByte does.
+// give, clamped and rounded as KzHWLClampByte does. Wide picks the AVX2
+// build where the processor has it; both give the same pixels.
 void KzHWLDecodeToPixels(const int32_t* const* Quant, const double* const* Factors, double* const* Planes,
-                         int32_t Count, int32_t Width, int32_t Height, int32_t Depth, uint32_t* Pixels);
+                         int32_t Count, int32_t Width, int32_t Height, int32_t Depth, uint32_t* Pixels,
+                         bool Wide = true);
+// Whether this processor runs the AVX2 builds.
+bool KzHWLWideVectors();
 
 // ---- Threshold and quantiser.
 // Clears the detail coefficients with |c| <= Eps (and NaN or infinite ones);
