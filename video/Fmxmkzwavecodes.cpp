@@ -72,6 +72,15 @@ class TBitReader {
   int32_t FCount = 0;
 };
 
+// How many of Q[0..Limit) are 0 before the first that is not (0 for a
+// Limit below 1); four at a time while all four are.
+int64_t ZerosFrom(const int32_t* Q, int64_t Limit) {
+  int64_t k = 0;
+  while (k + 4 <= Limit && (Q[k] | Q[k + 1] | Q[k + 2] | Q[k + 3]) == 0) k += 4;
+  while (k < Limit && Q[k] == 0) ++k;
+  return k;
+}
+
 }  // namespace
 
 void KzHWLCodePlane(const int32_t* Q, int64_t N, int32_t Bits, THWLCodedPlane& Out) {
@@ -94,9 +103,8 @@ void KzHWLCodePlane(const int32_t* Q, int64_t N, int32_t Bits, THWLCodedPlane& O
       ++valueCount;
       continue;
     }
-    int64_t k = 1;
-    while (i + k < N - 1 && Q[i + k] == 0 && k < maxRun) ++k;
-    const int64_t r = k - 1;
+    // Further zeros, no more than a run holds and never the last coefficient.
+    const int64_t r = ZerosFrom(Q + i + 1, std::min(maxRun - 1, N - 2 - i));
     if (r > minRun) {
       codes.Put(1 | static_cast<uint32_t>(r >> Bits) << 2, 4);
       values.Put(static_cast<uint32_t>(r) & low, Bits);

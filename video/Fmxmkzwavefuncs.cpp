@@ -9,8 +9,21 @@
 #include <emmintrin.h>
 #endif
 
-#include "foundation/fmxMKzByteOrder.h"
-#include "video/Fmxmkzwavecodes.h"
+// A loop whose iterations the compiler may take as independent.
+#if defined(__clang__)
+#define KZ_HWL_INDEPENDENT _Pragma("clang loop vectorize(assume_safety)")
+#elif defined(__GNUC__)
+#define KZ_HWL_INDEPENDENT _Pragma("GCC ivdep")
+#else
+#define KZ_HWL_INDEPENDENT
+#endif
+
+// An AVX2 build of the decoder's hottest loops, chosen at run time.
+#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
+#define KZ_HWL_WIDE 1
+#else
+#define KZ_HWL_WIDE 0
+#endif
 
 namespace kz {
 
@@ -183,71 +196,7 @@ void DequantiseBands(const int32_t* Quant, double* Plane, int32_t Width, int32_t
   }
 }
 
-void PutDouble(uint8_t* P, double V) {
-  uint64_t u;
-  std::memcpy(&u, &V, 8);
-  KzPutLE<uint64_t>(P, u);
-}
-double GetDouble(const uint8_t* P) {
-  const uint64_t u = KzGetLE<uint64_t>(P);
-  double v;
-  std::memcpy(&v, &u, 8);
-  return v;
-}
-
-int64_t CodeBytes(uint32_t Codes) { return (static_cast<int64_t>(Codes) + 3) / 4; }
-int64_t ValueBytes(uint32_t Values, int32_t Bits) { return (static_cast<int64_t>(Values) * Bits + 7) / 8; }
-
 }  // namespace
-
-// ---- Header
-
-void KzPutHWLHeader(const HWL_Header& H, uint8_t Out[HWL_HeaderSize]) {
-  for (int i = 0; i < 3; ++i) KzPutLE<uint16_t>(Out + 2 * i, H.ID[i]);
-  KzPutLE<uint16_t>(Out + 6, H.width);
-  KzPutLE<uint16_t>(Out + 8, H.height);
-  Out[10] = H.bpp;
-  Out[11] = H.depth;
-  const uint32_t counts[6] = {H.bitsr, H.bitsg, H.bitsb, H.datar, H.datag, H.datab};
-  for (int i = 0; i < 6; ++i) KzPutLE<uint32_t>(Out + 12 + 4 * i, counts[i]);
-  Out[36] = H.quantbitsy;
-  Out[37] = H.quantbitsu;
-  Out[38] = H.quantbitsv;
-}
-
-void KzGetHWLHeader(const uint8_t In[HWL_HeaderSize], HWL_Header& H) {
-  for (int i = 0; i < 3; ++i) H.ID[i] = KzGetLE<uint16_t>(In + 2 * i);
-  H.width = KzGetLE<uint16_t>(In + 6);
-  H.height = KzGetLE<uint16_t>(In + 8);
-  H.bpp = In[10];
-  H.depth = In[11];
-  uint32_t* counts[6] = {&H.bitsr, &H.bitsg, &H.bitsb, &H.datar, &H.datag, &H.datab};
-  for (int i = 0; i < 6; ++i) *counts[i] = KzGetLE<uint32_t>(In + 12 + 4 * i);
-  H.quantbitsy = In[36];
-  H.quantbitsu = In[37];
-  H.quantbitsv = In[38];
-}
-
-bool KzHWLHeaderValid(const HWL_Header& H) {
-  if (H.bpp != 8 && H.bpp != 24) return false;
-  if (H.width < 2 || H.height < 2 || H.width > HWL_MaxCoded || H.height > HWL_MaxCoded) return false;
-  if (H.depth > HWL_MaxDepth || (H.width >> (H.depth + 1)) < 1 || (H.height >> (H.depth + 1)) < 1) return false;
-  const uint64_t n = static_cast<uint64_t>(H.width) * H.height;
-  for (int32_t p = 0; p < 3; ++p) {
-    if (p >= H.Planes()) {
-      if (H.Codes(p) != 0 || H.Values(p) != 0) return false;
-      continue;
-    }
-    if (H.Bits(p) < 1 || H.Bits(p) > 16 || H.Codes(p) > n || H.Values(p) > n) return false;
-  }
-  return true;
-}
-
-int64_t KzHWLBodySize(const HWL_Header& H) {
-  int64_t size = static_cast<int64_t>(H.Planes()) * (H.depth + 2) * 8;
-  for (int32_t p = 0; p < H.Planes(); ++p) size += CodeBytes(H.Codes(p)) + ValueBytes(H.Values(p), H.Bits(p));
-  return size;
-}
 
 // ---- Transform
 
@@ -288,38 +237,10 @@ void WaveletRGB(const double* R, const double* G, const double* B, double* Y, do
   LaterLevels(yuv, 3, Width, Height, Stride, Depth);
 }
 
-void KzHWLForwardPixels(const uint32_t* Pixels, int32_t Width, int32_t Height, bool Grey, double* P1, double* P2,
-                        double* P3, int32_t Depth) {
-  if (Width <= 0 || Height <= 0) return;
-  double* planes[3] = {P1, P2, P3};
-  if (Grey) {
-    FirstLevel(
-        [&](int32_t r, double** Out) {
-          const uint32_t* p = Pixels + static_cast<int64_t>(r) * Width;
-          for (int32_t i = 0; i < Width; ++i) Out[0][i] = static_cast<double>(p[i] & 255);
-        },
-        planes, 1, Width, Height, Width);
-    LaterLevels(planes, 1, Width, Height, Width, Depth);
-    return;
-  }
-  thread_local std::vector<double> rgb;
-  if (rgb.size() < 3 * static_cast<size_t>(Width)) rgb.resize(3 * static_cast<size_t>(Width));
-  double *red = rgb.data(), *green = red + Width, *blue = green + Width;
-  FirstLevel(
-      [&](int32_t r, double** Out) {
-        const uint32_t* p = Pixels + static_cast<int64_t>(r) * Width;
-        for (int32_t i = 0; i < Width; ++i) {
-          red[i] = static_cast<double>((p[i] >> 16) & 255);
-          green[i] = static_cast<double>((p[i] >> 8) & 255);
-          blue[i] = static_cast<double>(p[i] & 255);
-        }
-        ToYUV(red, green, blue, Out[0], Out[1], Out[2], Width);
-      },
-      planes, 3, Width, Height, Width);
-  LaterLevels(planes, 3, Width, Height, Width, Depth);
-}
+namespace {
 
-void KzHWLDecodeToPixels(const int32_t* const* Quant, const double* const* Factors, double* const* Planes,
+// The body of KzHWLDecodeToPixels, inlined into a plain and a wide build.
+[[gnu::always_inline]] inline void DecodeToPixelsBody(const int32_t* const* Quant, const double* const* Factors, double* const* Planes,
                          int32_t Count, int32_t Width, int32_t Height, int32_t Depth, uint32_t* Pixels) {
   if (Width <= 0 || Height <= 0) return;
   for (int32_t p = 0; p < Count; ++p) {
@@ -391,6 +312,41 @@ void KzHWLDecodeToPixels(const int32_t* const* Quant, const double* const* Facto
     }
     pack(Height - 1, 0);
   }
+}
+
+void DecodeToPixelsPlain(const int32_t* const* Quant, const double* const* Factors, double* const* Planes,
+                         int32_t Count, int32_t Width, int32_t Height, int32_t Depth, uint32_t* Pixels) {
+  DecodeToPixelsBody(Quant, Factors, Planes, Count, Width, Height, Depth, Pixels);
+}
+
+#if KZ_HWL_WIDE
+// The same loops four doubles a step. Without contraction into fused
+// multiply-adds every operation rounds as in the plain build.
+__attribute__((target("avx2"))) void DecodeToPixelsAvx2(const int32_t* const* Quant, const double* const* Factors,
+                                                        double* const* Planes, int32_t Count, int32_t Width,
+                                                        int32_t Height, int32_t Depth, uint32_t* Pixels) {
+  DecodeToPixelsBody(Quant, Factors, Planes, Count, Width, Height, Depth, Pixels);
+}
+#endif
+
+}  // namespace
+
+bool KzHWLWideVectors() {
+#if KZ_HWL_WIDE
+  static const bool wide = __builtin_cpu_supports("avx2");
+  return wide;
+#else
+  return false;
+#endif
+}
+
+void KzHWLDecodeToPixels(const int32_t* const* Quant, const double* const* Factors, double* const* Planes,
+                         int32_t Count, int32_t Width, int32_t Height, int32_t Depth, uint32_t* Pixels, bool Wide) {
+#if KZ_HWL_WIDE
+  if (Wide && KzHWLWideVectors()) return DecodeToPixelsAvx2(Quant, Factors, Planes, Count, Width, Height, Depth, Pixels);
+#endif
+  (void)Wide;
+  DecodeToPixelsPlain(Quant, Factors, Planes, Count, Width, Height, Depth, Pixels);
 }
 
 void DeWaveletRGB(double* R, double* G, double* B, double* Y, double* U, double* V, int32_t Width, int32_t Height,
@@ -519,29 +475,144 @@ double KzHWLKeptMax(const double* P, int64_t N, double Limit, double Start, bool
   return KeptMaxScalar(P, N, Limit, Start);
 }
 
+namespace {
+
+// The threshold of a band: Eps for detail, none for the final low-pass band.
+double BandLimit(int32_t Band, int32_t Depth, double Eps) {
+  return Band <= Depth ? Eps : -std::numeric_limits<double>::infinity();
+}
+
+// The largest magnitude of a band that the threshold keeps, no less than
+// Start; 1e8 for an empty band (the starting extremes of the quantiser).
+double BandLargest(const double* Plane, int32_t Width, int32_t Height, int32_t Depth, int32_t Band, double Limit,
+                   double Start) {
+  double largest = Start;
+  int64_t count = 0;
+  ForEachSpan(Width, Height, Depth, Band, [&](int64_t Begin, int64_t End) {
+    largest = KzHWLKeptMax(Plane + Begin, End - Begin, Limit, largest, true);
+    count += End - Begin;
+  });
+  return count == 0 ? 1e8 : largest;
+}
+
+// Factors[Band] from the band's largest kept magnitude, then q = round(c
+// factor) over the band, with what the threshold clears as 0.
+void QuantiseBand(const double* Plane, int32_t* Quant, int32_t Width, int32_t Height, int32_t Depth, int32_t Band,
+                  double Limit, double Largest, int32_t Bits, double* Factors) {
+  const double top = static_cast<double>((1u << Bits) - 1);
+  const double factor = Largest == 0 ? 0.0 : top / Largest;
+  ForEachSpan(Width, Height, Depth, Band, [&](int64_t Begin, int64_t End) {
+    for (int64_t i = Begin; i < End; ++i) {
+      const double c = KeptMagnitude(Plane[i], Limit) == 0 ? 0.0 : Plane[i];
+      Quant[i] = static_cast<int32_t>(KzHWLRoundEven(c * factor));
+    }
+  });
+  Factors[Band] = factor;
+}
+
+// The threshold and quantiser of the bands from FirstBand on.
+void ThresholdQuantBands(const double* Plane, int32_t* Quant, int32_t Width, int32_t Height, int32_t Depth, double Eps,
+                         int32_t Bits, double* Factors, int32_t FirstBand) {
+  for (int32_t band = FirstBand; band <= Depth + 1; ++band) {
+    const double limit = BandLimit(band, Depth, Eps);
+    QuantiseBand(Plane, Quant, Width, Height, Depth, band, limit,
+                 BandLargest(Plane, Width, Height, Depth, band, limit, 0.0), Bits, Factors);
+  }
+}
+
+// The first level of a picture straight from its 32-bit pixels, two rows at
+// a time, with the arithmetic of RowForward then the column step of
+// ForwardLevel (the same operations in the same order, so the same numbers).
+// Grey takes the blue byte; colour makes Y, U, V as ToYUV does. For each
+// row pair i, Rows(i, p, Out) gives where plane p's row i of the four
+// quarters goes (low-low, high-low, low-high, high-high; Width / 2 values
+// each); Done(i) follows the row pair. An odd last column or row is not
+// touched.
+// ToYUV of one 32-bit pixel.
+inline void ToYUVPixel(uint32_t P, double& Y, double& U, double& V) {
+  const double r = (P >> 16) & 255, g = (P >> 8) & 255, b = P & 255;
+  Y = 0.3 * r + 0.59 * g + 0.11 * b;
+  U = (b - Y) * 0.493;
+  V = (r - Y) * 0.877;
+}
+
+template <typename RowsOf, typename DoneWith>
+void FirstLevelFromPixels(const uint32_t* Pixels, int32_t Width, int32_t Height, bool Grey, RowsOf Rows,
+                          DoneWith Done) {
+  const int32_t hw = Width / 2, hh = Height / 2;
+  const auto haar = [](double A, double B, double C, double D, double* const* Out, int32_t J) {
+    const double t0 = (A + B) * kS, t1 = (A - B) * kS, b0 = (C + D) * kS, b1 = (C - D) * kS;
+    Out[0][J] = (t0 + b0) * kS;
+    Out[1][J] = (t1 + b1) * kS;
+    Out[2][J] = (t0 - b0) * kS;
+    Out[3][J] = (t1 - b1) * kS;
+  };
+  for (int32_t i = 0; i < hh; ++i) {
+    const uint32_t* p0 = Pixels + static_cast<int64_t>(2 * i) * Width;
+    const uint32_t* p1 = p0 + Width;
+    double* out[3][4];
+    for (int32_t p = 0; p < (Grey ? 1 : 3); ++p) Rows(i, p, out[p]);
+    if (Grey) {
+      for (int32_t j = 0; j < hw; ++j)
+        haar(p0[2 * j] & 255, p0[2 * j + 1] & 255, p1[2 * j] & 255, p1[2 * j + 1] & 255, out[0], j);
+    } else {
+      // The twelve rows written are distinct and none is read here.
+      KZ_HWL_INDEPENDENT
+      for (int32_t j = 0; j < hw; ++j) {
+        double y0, u0, v0, y1, u1, v1, y2, u2, v2, y3, u3, v3;
+        ToYUVPixel(p0[2 * j], y0, u0, v0);
+        ToYUVPixel(p0[2 * j + 1], y1, u1, v1);
+        ToYUVPixel(p1[2 * j], y2, u2, v2);
+        ToYUVPixel(p1[2 * j + 1], y3, u3, v3);
+        haar(y0, y1, y2, y3, out[0], j);
+        haar(u0, u1, u2, u3, out[1], j);
+        haar(v0, v1, v2, v3, out[2], j);
+      }
+    }
+    Done(i);
+  }
+}
+
+}  // namespace
+
 void KzHWLThresholdQuant(const double* Plane, int32_t* Quant, int32_t Width, int32_t Height, int32_t Depth, double Eps,
                          int32_t Bits, double* Factors) {
   if (Width <= 0 || Height <= 0 || Width > HWL_MaxCoded || Height > HWL_MaxCoded) return;
-  const double top = static_cast<double>((1u << Bits) - 1);
-  for (int32_t band = 0; band <= Depth + 1; ++band) {
-    const double limit = band <= Depth ? Eps : -std::numeric_limits<double>::infinity();
-    // The largest kept magnitude is what the smallest and largest kept
-    // value give the quantiser (an empty band keeps their starting 1e8).
-    double largest = 0;
-    int64_t count = 0;
-    ForEachSpan(Width, Height, Depth, band, [&](int64_t Begin, int64_t End) {
-      largest = KzHWLKeptMax(Plane + Begin, End - Begin, limit, largest, true);
-      count += End - Begin;
-    });
-    if (count == 0) largest = 1e8;
-    const double factor = largest == 0 ? 0.0 : top / largest;
-    ForEachSpan(Width, Height, Depth, band, [&](int64_t Begin, int64_t End) {
-      for (int64_t i = Begin; i < End; ++i) {
-        const double c = KeptMagnitude(Plane[i], limit) == 0 ? 0.0 : Plane[i];
-        Quant[i] = static_cast<int32_t>(KzHWLRoundEven(c * factor));
-      }
-    });
-    Factors[band] = factor;
+  ThresholdQuantBands(Plane, Quant, Width, Height, Depth, Eps, Bits, Factors, 0);
+}
+
+void KzHWLEncodePixels(const uint32_t* Pixels, int32_t Width, int32_t Height, bool Grey, int32_t Depth, double Eps,
+                       const int32_t* Bits, double* const* Planes, int32_t* const* Quant, double* const* Factors) {
+  if (Width < 2 || Height < 2 || Width > HWL_MaxCoded || Height > HWL_MaxCoded) return;
+  const int32_t count = Grey ? 1 : 3, hw = Width / 2, hh = Height / 2;
+  // The finest detail's largest kept magnitude is taken from each row pair
+  // while it is still in the cache.
+  double finest[3] = {0, 0, 0};
+  FirstLevelFromPixels(
+      Pixels, Width, Height, Grey,
+      [&](int32_t i, int32_t p, double** Out) {
+        double* lo = Planes[p] + static_cast<int64_t>(i) * Width;
+        double* hi = Planes[p] + static_cast<int64_t>(hh + i) * Width;
+        Out[0] = lo;
+        Out[1] = lo + hw;
+        Out[2] = hi;
+        Out[3] = hi + hw;
+      },
+      [&](int32_t i) {
+        for (int32_t p = 0; p < count; ++p) {
+          const double* lo = Planes[p] + static_cast<int64_t>(i) * Width;
+          const double* hi = Planes[p] + static_cast<int64_t>(hh + i) * Width;
+          finest[p] = KzHWLKeptMax(lo + hw, hw, Eps, finest[p], true);
+          finest[p] = KzHWLKeptMax(hi, 2 * hw, Eps, finest[p], true);
+        }
+      });
+  for (int32_t p = 0; p < count; ++p) {
+    if (Width & 1)
+      for (int32_t r = 0; r < 2 * hh; ++r) Planes[p][static_cast<int64_t>(r) * Width + Width - 1] = 0;
+    if (Height & 1) std::fill_n(Planes[p] + static_cast<int64_t>(Height - 1) * Width, Width, 0.0);
+    for (int32_t l = 1; l <= Depth; ++l) ForwardLevel(Planes[p], Planes[p], Width >> l, Height >> l, Width);
+    QuantiseBand(Planes[p], Quant[p], Width, Height, Depth, 0, Eps, finest[p], Bits[p], Factors[p]);
+    ThresholdQuantBands(Planes[p], Quant[p], Width, Height, Depth, Eps, Bits[p], Factors[p], 1);
   }
 }
 
@@ -569,148 +640,6 @@ void DeWaveletQuantRGB(const int32_t* Q1, const int32_t* Q2, const int32_t* Q3, 
 int32_t WaveletCountZerosGS(const int32_t* Quant, int32_t Width, int32_t Height, int32_t Depth) {
   (void)Depth;
   return static_cast<int32_t>(std::count(Quant, Quant + static_cast<int64_t>(Width) * Height, 0));
-}
-
-// ---- Stream
-
-bool WriteHWLToStream(TStream& Stream, const int32_t* Q1, const int32_t* Q2, const int32_t* Q3, int32_t Width,
-                      int32_t Height, int32_t Bpp, int32_t Depth, const double* F1, const double* F2, const double* F3,
-                      int32_t BitsY, int32_t BitsU, int32_t BitsV) {
-  if (Width < 2 || Height < 2 || Width > HWL_MaxCoded || Height > HWL_MaxCoded) return false;
-  if ((Bpp != 8 && Bpp != 24) || Depth < 0 || Depth > HWL_MaxDepth) return false;
-  const int32_t planes = Bpp == 8 ? 1 : 3;
-  for (int32_t b : {BitsY, BitsU, BitsV})
-    if ((b < 1 || b > 8) && (planes == 3 || b == BitsY)) return false;
-  const int32_t* q[3] = {Q1, Q2, Q3};
-  const double* f[3] = {F1, F2, F3};
-  const int32_t bits[3] = {BitsY, BitsU, BitsV};
-  const int64_t n = static_cast<int64_t>(Width) * Height;
-  thread_local THWLCodedPlane coded[3];
-  HWL_Header h;
-  h.width = static_cast<uint16_t>(Width);
-  h.height = static_cast<uint16_t>(Height);
-  h.bpp = static_cast<uint8_t>(Bpp);
-  h.depth = static_cast<uint8_t>(Depth);
-  h.quantbitsy = static_cast<uint8_t>(BitsY);
-  h.quantbitsu = static_cast<uint8_t>(BitsU);
-  h.quantbitsv = static_cast<uint8_t>(BitsV);
-  uint32_t* codeCounts[3] = {&h.bitsr, &h.bitsg, &h.bitsb};
-  uint32_t* valueCounts[3] = {&h.datar, &h.datag, &h.datab};
-  for (int32_t p = 0; p < planes; ++p) {
-    KzHWLCodePlane(q[p], n, bits[p], coded[p]);
-    *codeCounts[p] = coded[p].CodeCount;
-    *valueCounts[p] = coded[p].ValueCount;
-  }
-  std::vector<uint8_t> out(HWL_HeaderSize + static_cast<size_t>(planes) * (Depth + 2) * 8);
-  KzPutHWLHeader(h, out.data());
-  size_t at = HWL_HeaderSize;
-  for (int32_t p = 0; p < planes; ++p)
-    for (int32_t l = 0; l < Depth + 2; ++l, at += 8) PutDouble(out.data() + at, f[p][l]);
-  if (Stream.Write(out.data(), static_cast<int64_t>(out.size())) != static_cast<int64_t>(out.size())) return false;
-  for (int32_t p = 0; p < planes; ++p)
-    for (const auto& [block, size] :
-         {std::pair{&coded[p].Codes, coded[p].CodeBytes}, {&coded[p].Values, coded[p].ValueBytes}})
-      if (size > 0 && Stream.Write(block->data(), static_cast<int64_t>(size)) != static_cast<int64_t>(size))
-        return false;
-  return true;
-}
-
-bool WriteHWL(const std::string& FileName, const int32_t* Q1, const int32_t* Q2, const int32_t* Q3, int32_t Width,
-              int32_t Height, int32_t Bpp, int32_t Depth, const double* F1, const double* F2, const double* F3,
-              int32_t BitsY, int32_t BitsU, int32_t BitsV) {
-  TFileStream file(FileName, TFileMode::fmCreate);
-  return file.Valid() && WriteHWLToStream(file, Q1, Q2, Q3, Width, Height, Bpp, Depth, F1, F2, F3, BitsY, BitsU, BitsV);
-}
-
-bool ReadHWLFromStream(TStream& Stream, THWLPlanes& Out) {
-  uint8_t head[HWL_HeaderSize];
-  if (Stream.Size() - Stream.Position() < static_cast<int64_t>(HWL_HeaderSize)) return false;
-  if (Stream.Read(head, HWL_HeaderSize) != static_cast<int64_t>(HWL_HeaderSize)) return false;
-  HWL_Header& h = Out.Header;
-  KzGetHWLHeader(head, h);
-  if (!KzHWLHeaderValid(h)) return false;
-  const int64_t body = KzHWLBodySize(h);
-  if (Stream.Size() - Stream.Position() < body) return false;
-  thread_local std::vector<uint8_t> bytes;
-  if (bytes.size() < static_cast<size_t>(body)) bytes.resize(static_cast<size_t>(body));
-  if (Stream.Read(bytes.data(), body) != body) return false;
-  const int64_t n = static_cast<int64_t>(h.width) * h.height;
-  const uint8_t* at = bytes.data();
-  for (int32_t p = 0; p < 3; ++p) {
-    Out.F[p].assign(p < h.Planes() ? h.depth + 2 : 0, 0.0);
-    for (double& f : Out.F[p]) {
-      const double v = GetDouble(at);
-      f = Finite(v) ? v : 0.0;
-      at += 8;
-    }
-  }
-  for (int32_t p = 0; p < 3; ++p) {
-    Out.Q[p].resize(p < h.Planes() ? static_cast<size_t>(n) : 0);  // every entry is written
-    if (p >= h.Planes()) continue;
-    const uint8_t* codes = at;
-    at += CodeBytes(h.Codes(p));
-    const int64_t valueBytes = ValueBytes(h.Values(p), h.Bits(p));
-    KzHWLDecodePlane(codes, h.Codes(p), at, static_cast<size_t>(valueBytes), h.Values(p), h.Bits(p), Out.Q[p].data(),
-                     n);
-    at += valueBytes;
-  }
-  return true;
-}
-
-bool ReadHWL(const std::string& FileName, THWLPlanes& Out) {
-  TFileStream file(FileName, TFileMode::fmOpenRead);
-  return file.Valid() && ReadHWLFromStream(file, Out);
-}
-
-bool ReadHeaderHWL(const std::string& FileName, HWL_Header& Header) {
-  TFileStream file(FileName, TFileMode::fmOpenRead);
-  uint8_t head[HWL_HeaderSize];
-  if (!file.Valid() || file.Read(head, HWL_HeaderSize) != static_cast<int64_t>(HWL_HeaderSize)) return false;
-  KzGetHWLHeader(head, Header);
-  return true;
-}
-
-void KzHWLReconstruct(const THWLPlanes& In, std::vector<double>& P1, std::vector<double>& P2, std::vector<double>& P3) {
-  std::vector<double>* Out[3] = {&P1, &P2, &P3};
-  const HWL_Header& h = In.Header;
-  const int32_t w = h.width, ht = h.height, d = h.depth;
-  const size_t n = static_cast<size_t>(w) * ht;
-  if (h.bpp == 8) {
-    P1.resize(n);
-    DeWaveletQuantGS(In.Q[0].data(), P1.data(), w, ht, d, In.F[0].data());
-    DeWaveletGS(P1.data(), P1.data(), w, ht, w, ht, d);
-    return;
-  }
-  // Y, U, V are dequantised into the R, G, B planes and turned into R, G, B
-  // in place (each pixel is read before it is written).
-  for (int32_t p = 0; p < 3; ++p) {
-    Out[p]->resize(n);
-    DeWaveletQuantGS(In.Q[p].data(), Out[p]->data(), w, ht, d, In.F[p].data());
-  }
-  DeWaveletRGB(P1.data(), P2.data(), P3.data(), P1.data(), P2.data(), P3.data(), w, ht, w, ht, d);
-}
-
-bool HWL2Mem(std::vector<uint8_t>& Buffer, HWL_Header& Header, const std::string& FileName, bool Realloc) {
-  THWLPlanes planes;
-  if (!ReadHWL(FileName, planes)) return false;
-  Header = planes.Header;
-  const size_t n = static_cast<size_t>(Header.width) * Header.height;
-  const size_t need = Header.bpp == 8 ? n : n * 4;
-  if (Realloc) Buffer.resize(need);
-  if (Buffer.size() < need) return false;
-  std::vector<double> px[3];
-  KzHWLReconstruct(planes, px[0], px[1], px[2]);
-  if (Header.bpp == 8) {
-    for (size_t i = 0; i < n; ++i) Buffer[i] = static_cast<uint8_t>(KzHWLClampByte(px[0][i]));
-    return true;
-  }
-  for (size_t i = 0; i < n; ++i) {
-    Buffer[4 * i] = static_cast<uint8_t>(KzHWLClampByte(px[2][i]));
-    Buffer[4 * i + 1] = static_cast<uint8_t>(KzHWLClampByte(px[1][i]));
-    Buffer[4 * i + 2] = static_cast<uint8_t>(KzHWLClampByte(px[0][i]));
-    Buffer[4 * i + 3] = 0;
-  }
-  return true;
 }
 
 }  // namespace kz

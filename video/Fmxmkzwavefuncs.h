@@ -72,11 +72,6 @@ void DeWaveletGS(const double* Src, double* Dst, int32_t Width, int32_t Height, 
 // the transform of each.
 void WaveletRGB(const double* R, const double* G, const double* B, double* Y, double* U, double* V, int32_t Width,
                 int32_t Height, int32_t Stride, int32_t FullHeight, int32_t Depth);
-// The forward transform straight from 32-bit pixels (rows Width long): grey
-// takes the blue byte into P1; colour takes R, G, B as Y, U, V into P1, P2,
-// P3. The same numbers as the planes routines give.
-void KzHWLForwardPixels(const uint32_t* Pixels, int32_t Width, int32_t Height, bool Grey, double* P1, double* P2,
-                        double* P3, int32_t Depth);
 // The inverse transforms of Y, U, V, then R, G, B (R, G, B may be Y, U, V).
 void DeWaveletRGB(double* R, double* G, double* B, double* Y, double* U, double* V, int32_t Width, int32_t Height,
                   int32_t Stride, int32_t FullHeight, int32_t Depth);
@@ -86,9 +81,13 @@ void DeWaveletRGB(double* R, double* G, double* B, double* Y, double* U, double*
 // coarser bands are dequantised into Planes and transformed back there; the
 // finest level's detail is dequantised as it is used and goes straight into
 // the pixels. The numbers DeWaveletQuantGS then DeWaveletGS or DeWaveletRGB
-// give, clamped and rounded as KzHWLClampByte does.
+// give, clamped and rounded as KzHWLClampByte does. Wide picks the AVX2
+// build where the processor has it; both give the same pixels.
 void KzHWLDecodeToPixels(const int32_t* const* Quant, const double* const* Factors, double* const* Planes,
-                         int32_t Count, int32_t Width, int32_t Height, int32_t Depth, uint32_t* Pixels);
+                         int32_t Count, int32_t Width, int32_t Height, int32_t Depth, uint32_t* Pixels,
+                         bool Wide = true);
+// Whether this processor runs the AVX2 builds.
+bool KzHWLWideVectors();
 
 // ---- Threshold and quantiser.
 // Clears the detail coefficients with |c| <= Eps (and NaN or infinite ones);
@@ -106,6 +105,14 @@ void WaveletQuantRGB(double* P1, double* P2, double* P3, int32_t* Q1, int32_t* Q
 // give, without changing Plane: two reads of each band.
 void KzHWLThresholdQuant(const double* Plane, int32_t* Quant, int32_t Width, int32_t Height, int32_t Depth, double Eps,
                          int32_t Bits, double* Factors);
+// The forward transform, threshold and quantiser of a picture of 32-bit
+// pixels (rows Width long) in one go: grey takes the blue byte into plane 0;
+// colour takes R, G, B as Y, U, V into planes 0, 1, 2. Planes are working
+// planes of Width x Height doubles; Quant and Factors receive what
+// WaveletGS or WaveletRGB, then KzHWLThresholdQuant with Bits[p] give. Nothing
+// for a size outside 2..HWL_MaxCoded.
+void KzHWLEncodePixels(const uint32_t* Pixels, int32_t Width, int32_t Height, bool Grey, int32_t Depth, double Eps,
+                       const int32_t* Bits, double* const* Planes, int32_t* const* Quant, double* const* Factors);
 // The largest |c| of P[0..N) that the threshold keeps (finite and above
 // Limit; -infinity keeps every finite one), no less than Start. Vector picks
 // the SSE2 routine where there is one; both give the same number.

@@ -254,16 +254,19 @@ bool TWavelet::WriteHWLToStream(TStream& Stream) {
   pic_height = h;
   getMaxSubdivisionDepth();
   // Straight from the pixels into the transform planes (the source planes
-  // would hold the same numbers).
-  if (pic_bpp == 8) {
+  // would hold the same numbers), thresholded and quantised on the way.
+  const bool grey = pic_bpp == 8;
+  if (grey)
     allocMemGS();
-    KzHWLForwardPixels(pic_bitmap.Data(), w, h, true, pic_HWL.data(), nullptr, nullptr, pic_subdivisiondepth);
-  } else {
+  else
     allocMemRGB();
-    KzHWLForwardPixels(pic_bitmap.Data(), w, h, false, pic_HWLr.data(), pic_HWLg.data(), pic_HWLb.data(),
-                       pic_subdivisiondepth);
-  }
-  Quantise();
+  double* planes[3] = {grey ? pic_HWL.data() : pic_HWLr.data(), pic_HWLg.data(), pic_HWLb.data()};
+  int32_t* quant[3] = {grey ? pic_qHWL.data() : pic_qHWLr.data(), pic_qHWLg.data(), pic_qHWLb.data()};
+  double* factors[3] = {grey ? pic_quantfactor.data() : pic_quantfactorr.data(), pic_quantfactorg.data(),
+                        pic_quantfactorb.data()};
+  const int32_t bits[3] = {pic_quantbitsy, pic_quantbitsu, pic_quantbitsv};
+  KzHWLEncodePixels(pic_bitmap.Data(), w, h, grey, pic_subdivisiondepth, pic_eps, bits, planes, quant, factors);
+  FPreviewPending = true;
   if (pic_bpp == 8)
     return kz::WriteHWLToStream(Stream, pic_qHWL.data(), nullptr, nullptr, w, h, 8, pic_subdivisiondepth,
                                 pic_quantfactor.data(), nullptr, nullptr, pic_quantbitsy, pic_quantbitsu,

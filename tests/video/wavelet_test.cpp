@@ -259,6 +259,23 @@ TEST(HWL, DecoderMatchesCodersPreview) {
     const TKzMBitmap& b = decoder.BitmapHWL();
     ASSERT_EQ(a.GetLength(), b.GetLength()) << c.W << "x" << c.H;
     EXPECT_EQ(0, std::memcmp(a.Data(), b.Data(), static_cast<size_t>(a.GetLength()) * 4)) << c.W << "x" << c.H;
+    // The plain build of the decoder gives the pixels the wide one gave.
+    THWLPlanes in;
+    ASSERT_TRUE(Read(stream, in));
+    const int32_t n = in.Header.Planes();
+    std::vector<double> work[3];
+    double* planes[3] = {};
+    const int32_t* quant[3] = {};
+    const double* factors[3] = {};
+    for (int32_t p = 0; p < n; ++p) {
+      work[p].resize(static_cast<size_t>(c.W + 1) * (c.H + 1));
+      planes[p] = work[p].data();
+      quant[p] = in.Q[p].data();
+      factors[p] = in.F[p].data();
+    }
+    std::vector<uint32_t> plain(work[0].size());
+    KzHWLDecodeToPixels(quant, factors, planes, n, c.W + 1, c.H + 1, in.Header.depth, plain.data(), false);
+    EXPECT_EQ(0, std::memcmp(plain.data(), b.Data(), plain.size() * 4)) << c.W << "x" << c.H;
   }
 }
 
