@@ -20,6 +20,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "inet/fmxMKzMD5.h"
@@ -58,12 +59,16 @@ inline bool Listening(uint16_t Port) {
   return false;
 }
 
-inline std::string ReadFile(const std::string& Path) {
+// A file's bytes as text, or as another container of bytes (ReadFile<std::vector<uint8_t>>).
+template <class TBytes = std::string>
+inline TBytes ReadFile(const std::string& Path) {
   std::ifstream f(Path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), {});
+  return TBytes(std::istreambuf_iterator<char>(f), {});
 }
-inline void WriteFile(const std::string& Path, const std::string& Text) {
-  std::ofstream(Path, std::ios::binary) << Text;
+template <class TBytes = std::string>
+inline void WriteFile(const std::string& Path, const std::type_identity_t<TBytes>& Data) {
+  std::ofstream(Path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(Data.data()), static_cast<std::streamsize>(Data.size()));
 }
 
 // Descriptors this process holds open.

@@ -165,6 +165,12 @@ int main(int argc, char** argv) {
     KzOut("kzcamsim: ONVIF at %s, WS-Discovery on port %u\n", sim.URL("/onvif/device_service").c_str(),
           static_cast<unsigned>(sim.Onvif()->DiscoveryPort()));
 
+  auto report = [&sim] {
+    const TKzSimStats s = sim.Stats();
+    KzOut("kzcamsim: %d streaming, %llu frames rendered, %llu sent, %.1f MB, %llu connections\n", s.Streaming,
+          static_cast<unsigned long long>(s.FramesRendered), static_cast<unsigned long long>(s.FramesSent),
+          s.BytesSent / 1e6, static_cast<unsigned long long>(s.Connections));
+  };
   const auto start = std::chrono::steady_clock::now();
   auto lastReport = start;
   while (KzStopSignal() == 0) {
@@ -173,12 +179,10 @@ int main(int argc, char** argv) {
     if (seconds > 0 && now - start >= std::chrono::duration<double>(seconds)) break;
     if (!quiet && now - lastReport >= std::chrono::seconds(5)) {
       lastReport = now;
-      const TKzSimStats s = sim.Stats();
-      KzOut("kzcamsim: %d streaming, %llu frames rendered, %llu sent, %.1f MB, %llu connections\n", s.Streaming,
-            static_cast<unsigned long long>(s.FramesRendered), static_cast<unsigned long long>(s.FramesSent),
-            s.BytesSent / 1e6, static_cast<unsigned long long>(s.Connections));
+      report();
     }
   }
+  if (!quiet) report();  // the totals, for whoever counts what was served
   sim.Stop();
   return kzExitDone;
 }

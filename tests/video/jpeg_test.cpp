@@ -37,7 +37,7 @@ TEST(JpegDecode, BitExactWithDjpegOverTheCorpusOnEveryBackEnd) {
   EXPECT_TRUE(KzLibJpegHasExtendedColours());
   for (const auto& f : corpus) {
     const TKzMBitmap ref = Reference(f.Name);
-    const std::vector<uint8_t> bytes = kztest::ReadFile(CorpusPath(f.Name));
+    const std::vector<uint8_t> bytes = kztest::ReadFile<std::vector<uint8_t>>(CorpusPath(f.Name));
 
     TKzImageWrapper lib;
     EXPECT_EQ(lib.CurCoderTypeL, TKzCoderType::kzctLibJpeg);
@@ -55,8 +55,8 @@ TEST(JpegDecode, BitExactWithDjpegOverTheCorpusOnEveryBackEnd) {
 
 TEST(JpegDecode, StreamPositionCountAndFailures) {
   ASSERT_FALSE(kztest::JpegCorpus().empty());
-  const std::vector<uint8_t> a = kztest::ReadFile(CorpusPath("b420.jpg"));
-  const std::vector<uint8_t> b = kztest::ReadFile(CorpusPath("odd.jpg"));
+  const std::vector<uint8_t> a = kztest::ReadFile<std::vector<uint8_t>>(CorpusPath("b420.jpg"));
+  const std::vector<uint8_t> b = kztest::ReadFile<std::vector<uint8_t>>(CorpusPath("odd.jpg"));
   std::vector<uint8_t> both(a);
   both.insert(both.end(), b.begin(), b.end());
   TMemoryStream s;
@@ -112,14 +112,14 @@ TEST(JpegEncode, MatchesCjpegAtTheSameSettings) {
     // TurboJPEG makes the same choices (4:2:0, accurate DCT, standard tables).
     TMemoryStream tj;
     ASSERT_TRUE(KzCodecEncodeJPEG(src, tj, q));
-    EXPECT_TRUE(std::vector<uint8_t>(tj.Memory(), tj.Memory() + tj.Size()) == kztest::ReadFile(theirs))
+    EXPECT_TRUE(std::vector<uint8_t>(tj.Memory(), tj.Memory() + tj.Size()) == kztest::ReadFile<std::vector<uint8_t>>(theirs))
         << "TurboJPEG at quality " << q;
   }
   // A comment lands in a COM marker that djpeg's tools see.
   TMemoryStream c;
   ASSERT_TRUE(WriteJpegStream(src, c, 80, "kz camera 7"));
   const std::string withComment = CorpusPath("comment.jpg");
-  kztest::WriteFile(withComment, std::vector<uint8_t>(c.Memory(), c.Memory() + c.Size()));
+  kztest::WriteFile<std::vector<uint8_t>>(withComment, std::vector<uint8_t>(c.Memory(), c.Memory() + c.Size()));
   EXPECT_EQ(kztest::Run("rdjpgcom " + withComment + " | grep -q 'kz camera 7'"), 0);
 }
 
@@ -127,7 +127,7 @@ TEST(JpegIntegrity, WalksMarkerSegments) {
   const auto& corpus = kztest::JpegCorpus();
   ASSERT_FALSE(corpus.empty());
   for (const auto& f : corpus) {
-    const std::vector<uint8_t> d = kztest::ReadFile(CorpusPath(f.Name));
+    const std::vector<uint8_t> d = kztest::ReadFile<std::vector<uint8_t>>(CorpusPath(f.Name));
     const bool truncated = f.Name == "trunc.jpg";
     const size_t end = f.Name == "garbage.jpg" ? d.size() - 3000 : d.size();
     for (TKzJpegIntegrity mode : {TKzJpegIntegrity::kzjiFast, TKzJpegIntegrity::kzjiFull}) {
@@ -141,7 +141,7 @@ TEST(JpegIntegrity, WalksMarkerSegments) {
     EXPECT_FALSE(KzCheckJpegIntegrity(d.data(), d.size(), len, TKzJpegIntegrity::kzjiNone));
   }
 
-  const std::vector<uint8_t> base = kztest::ReadFile(CorpusPath("b420.jpg"));
+  const std::vector<uint8_t> base = kztest::ReadFile<std::vector<uint8_t>>(CorpusPath("b420.jpg"));
   auto withBeforeEOI = [&](const std::vector<uint8_t>& Insert) {
     std::vector<uint8_t> v(base.begin(), base.end() - 2);
     v.insert(v.end(), Insert.begin(), Insert.end());
@@ -268,10 +268,10 @@ TEST(MotionJpeg, FfmpegReadsEveryFrameBack) {
   }
   const std::string md5 = CorpusPath("out.framemd5");
   ASSERT_EQ(kztest::Run("ffmpeg -v error -y -f mpjpeg -i " + path + " -f framemd5 " + md5), 0);
-  const std::vector<uint8_t> text = kztest::ReadFile(md5);
+  const std::string text = kztest::ReadFile(md5);
   int frames = 0;
   bool lineStart = true;
-  for (uint8_t ch : text) {
+  for (char ch : text) {
     if (lineStart && ch != '#') ++frames;
     lineStart = ch == '\n';
   }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "foundation/fmxMKzBitmap.h"
+#include "tests/kztestpeers.h"
 
 namespace kztest {
 
@@ -40,20 +41,10 @@ inline std::string ConvertTool() {
   return "convert";
 }
 
-inline std::vector<uint8_t> ReadFile(const std::string& Path) {
-  std::ifstream f(Path, std::ios::binary);
-  return std::vector<uint8_t>((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-}
-
-inline void WriteFile(const std::string& Path, const std::vector<uint8_t>& Data) {
-  std::ofstream f(Path, std::ios::binary);
-  f.write(reinterpret_cast<const char*>(Data.data()), static_cast<std::streamsize>(Data.size()));
-}
-
 // Binary PPM (P6) or PGM (P5) with maxval 255 into a bitmap (grey spread to
 // R = G = B). False for anything else.
 inline bool ReadPNM(const std::string& Path, kz::TKzMCustomBitmap& Bitmap) {
-  const std::vector<uint8_t> d = ReadFile(Path);
+  const std::vector<uint8_t> d = ReadFile<std::vector<uint8_t>>(Path);
   size_t i = 0;
   auto token = [&]() {
     std::string t;
@@ -172,16 +163,16 @@ inline const std::vector<TCorpusFile>& JpegCorpus() {
       }
     // Camera quirks made from the baseline file: an EXIF thumbnail, a frame
     // cut short, garbage after the end marker.
-    const std::vector<uint8_t> base = ReadFile(d + "b420.jpg");
+    const std::vector<uint8_t> base = ReadFile<std::vector<uint8_t>>(d + "b420.jpg");
     std::vector<uint8_t> exif(base.begin(), base.begin() + 2);
-    const std::vector<uint8_t> seg = ExifSegment(ReadFile(d + "thumb.jpg"));
+    const std::vector<uint8_t> seg = ExifSegment(ReadFile<std::vector<uint8_t>>(d + "thumb.jpg"));
     exif.insert(exif.end(), seg.begin(), seg.end());
     exif.insert(exif.end(), base.begin() + 2, base.end());
-    WriteFile(d + "exif.jpg", exif);
-    WriteFile(d + "trunc.jpg", std::vector<uint8_t>(base.begin(), base.begin() + base.size() * 6 / 10));
+    WriteFile<std::vector<uint8_t>>(d + "exif.jpg", exif);
+    WriteFile<std::vector<uint8_t>>(d + "trunc.jpg", std::vector<uint8_t>(base.begin(), base.begin() + base.size() * 6 / 10));
     std::vector<uint8_t> garbage(base);
     for (int i = 0; i < 3000; ++i) garbage.push_back(static_cast<uint8_t>(i * 131 + 7));
-    WriteFile(d + "garbage.jpg", garbage);
+    WriteFile<std::vector<uint8_t>>(d + "garbage.jpg", garbage);
 
     std::vector<TCorpusFile> list = {
         {"b420.jpg", "baseline 4:2:0"},      {"b422.jpg", "baseline 4:2:2"},

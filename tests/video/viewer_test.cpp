@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <functional>
+#include <sstream>
 
 #include "tests/camera/camera_rig.h"
 #include "tests/kztestneed.h"
@@ -87,24 +88,23 @@ TEST(Viewer, WallOfFiveCellsAndAMainViewerFollowsTheKeys) {
   TXvfb x(800, 600);
   KZ_NEED(x.Why().empty(), x.Why());
   TTempDir dir;
-  // Five consecutive free ports (the captions of neighbouring cells then differ in one digit).
-  uint16_t port = FreePort();
-  for (int tries = 0; tries < 50; ++tries, port = FreePort()) {
-    bool free = port < 65530;
-    for (uint16_t i = 1; i < 5 && free; ++i) {
-      kz::TKzSocket s = kz::PlatformListenTCP(Loopback(), uint16_t(port + i), 1);
-      free = s != kz::KZ_INVALID_SOCKET;
-      kz::PlatformCloseSocket(s);
-    }
-    if (free) break;
-  }
+  // The simulator picks five free ports itself and names each stream.
   TPeer camera;
-  ASSERT_TRUE(camera.Start({sim, "--port", std::to_string(port), "--ports", "5", "--size", "320x240", "--fps", "10",
-                            "--quiet"},
+  ASSERT_TRUE(camera.Start({sim, "--port", "0", "--ports", "5", "--size", "320x240", "--fps", "10", "--quiet"},
                            dir / "sim.log"));
-  for (int i = 0; i < 5; ++i) ASSERT_TRUE(camera.WaitListening(uint16_t(port + i), 10000)) << ReadFile(dir / "sim.log");
+  std::vector<std::string> urls;
+  ASSERT_TRUE(kz::PumpUntil(
+      [&] {
+        urls.clear();
+        std::istringstream log(ReadFile(dir / "sim.log"));
+        for (std::string line; std::getline(log, line);)
+          if (const size_t at = line.find("streaming on http://"); at != std::string::npos) urls.push_back(line.substr(at + 13));
+        return urls.size() == 5;
+      },
+      10000))
+      << ReadFile(dir / "sim.log");
   std::vector<std::string> args = {viewer, "--size", "640x480", "--seconds", "30", "--wall", "1+5"};
-  for (int i = 0; i < 5; ++i) args.push_back("http://127.0.0.1:" + std::to_string(port + i) + "/video.mjpg");
+  args.insert(args.end(), urls.begin(), urls.end());
   TPeer window;
   ASSERT_TRUE(window.Start(args, dir / "viewer.log"));
 
@@ -138,14 +138,15 @@ TEST(Viewer, WallOfFiveCellsAndAMainViewerFollowsTheKeys) {
   EXPECT_FALSE(moved.empty()) << "every cell shows moving video";
 
   // Down twice, then End: the selection moves and the main viewer's caption
-  // (the selected stream's address) changes with it.
+  // (the selected stream's address) changes with it. The strip compared
+  // holds the whole address: the ports may differ in any of their digits.
   std::vector<uint8_t> before = first;
   for (auto [key, cell] : {std::pair{"Down", 1}, {"Down", 2}, {"End", 4}}) {
     const std::string cmd = "DISPLAY=" + x.Display + " xdotool mousemove 300 300 key " + key + " >/dev/null 2>&1";
     ASSERT_EQ(std::system(cmd.c_str()), 0);
     const auto after = shotWhere([&](const auto& S) { return selected(S) == cell; });
     ASSERT_FALSE(after.empty()) << key;
-    EXPECT_GT(ChangedPixels(x, before, after, 150, 1, 300, 20), 0) << "main viewer caption after " << key;
+    EXPECT_GT(ChangedPixels(x, before, after, 2, 1, 300, 20), 0) << "main viewer caption after " << key;
     before = after;
   }
   window.Kill();
@@ -155,7 +156,7 @@ TEST(Viewer, WallOfFiveCellsAndAMainViewerFollowsTheKeys) {
   ASSERT_EQ(std::system(("mkdir -p " + snaps).c_str()), 0);
   std::vector<std::string> headless = {viewer, "--headless", "--snapshot", snaps, "--every", "500",
                                        "--seconds", "3", "--size", "640x480", "--wall", "1+5"};
-  for (int i = 0; i < 5; ++i) headless.push_back("http://127.0.0.1:" + std::to_string(port + i) + "/video.mjpg");
+  headless.insert(headless.end(), urls.begin(), urls.end());
   std::string cmd;
   for (const std::string& a : headless) cmd += a + " ";
   ASSERT_EQ(std::system((cmd + ">" + (dir / "headless.log") + " 2>&1").c_str()), 0) << ReadFile(dir / "headless.log");

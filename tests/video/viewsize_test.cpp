@@ -59,10 +59,9 @@ double Psnr(const TKzMCustomBitmap& B, const std::string& Reference) {
   std::string d = "P6\n" + std::to_string(B.Width()) + " " + std::to_string(B.Height()) + "\n255\n";
   for (int64_t p = 0; p < B.GetLength(); ++p)
     for (int shift : {16, 8, 0}) d += static_cast<char>(B.Data()[p] >> shift);
-  WriteFile(ppm, std::vector<uint8_t>(d.begin(), d.end()));
+  WriteFile(ppm, d);
   if (Run("ffmpeg -v info -i " + ppm + " -i " + Reference + " -lavfi psnr -f null - 2> " + log) != 0) return -1;
-  const std::vector<uint8_t> text = ReadFile(log);
-  const std::string s(text.begin(), text.end());
+  const std::string s = ReadFile(log);
   const size_t at = s.rfind("average:");
   return at == std::string::npos ? -1 : std::atof(s.c_str() + at + 8);
 }
@@ -117,7 +116,7 @@ TEST(DecodeSize, ScaledDecodeEqualsDjpegAndProgressiveFallsBackToFullSize) {
 
 TEST(DecodeSize, AFullSizeConsumerBesideAViewGetsFullFramesAndAChangeShowsAtTheNextFrame) {
   NEED_CARD();
-  const std::vector<uint8_t> jpeg = ReadFile(Card().Baseline);
+  const std::vector<uint8_t> jpeg = ReadFile<std::vector<uint8_t>>(Card().Baseline);
   TComponent owner(nullptr);
   TKzConsumerLists lists;
   TKeeper view, recorder;

@@ -202,7 +202,7 @@ TEST(HWL, IndependentCodecAgreesBothWays) {
     Pattern(pic, r.W - 1, r.H - 1, r.Grey);
     ours.push_back(Code(w, pic, 50, r.Grey, r.Depth, r.Bits));
     ASSERT_EQ(HeaderOf(ours.back()).depth, r.Depth) << i;
-    WriteFile(dir + "/ours" + std::to_string(i), ours.back());
+    WriteFile<TBytes>(dir + "/ours" + std::to_string(i), ours.back());
     jobs << "decode " << dir << "/ours" << i << " " << dir << "/ours" << i << ".dump\n";
     jobs << "make " << r.W << " " << r.H << " " << (r.Grey ? 8 : 24) << " " << r.Depth << " " << r.Bits << " "
          << (r.Bits % 8) + 1 << " " << 9 - r.Bits << " " << i << " " << dir << "/py" << i << " " << dir << "/py" << i
@@ -213,8 +213,8 @@ TEST(HWL, IndependentCodecAgreesBothWays) {
   for (size_t i = 0; i < std::size(rows); ++i) {
     for (const std::string kind : {"ours", "py"}) {
       SCOPED_TRACE(kind + std::to_string(i));
-      const TBytes stream = kind == "ours" ? ours[i] : ReadFile(dir + "/py" + std::to_string(i));
-      const TBytes dump = ReadFile(dir + "/" + kind + std::to_string(i) + ".dump");
+      const TBytes stream = kind == "ours" ? ours[i] : ReadFile<TBytes>(dir + "/py" + std::to_string(i));
+      const TBytes dump = ReadFile<TBytes>(dir + "/" + kind + std::to_string(i) + ".dump");
       THWLPlanes planes;
       ASSERT_TRUE(Read(stream, planes));
       const size_t n = size_t(rows[i].W) * rows[i].H, np = rows[i].Grey ? 1 : 3;
@@ -325,9 +325,9 @@ TEST(HWL, GoldenStreams) {
       TWavelet w;
       TKzMBitmap pic;
       Pattern(pic, grey ? 80 : 96, grey ? 60 : 64, grey);
-      WriteFile(file, Code(w, pic, q, grey));
+      WriteFile<TBytes>(file, Code(w, pic, q, grey));
       ASSERT_EQ(kztest::Run("sha256sum " + file + " | cut -c1-64 > " + file + ".sum"), 0);
-      const TBytes sum = ReadFile(file + ".sum");
+      const TBytes sum = ReadFile<TBytes>(file + ".sum");
       EXPECT_EQ(std::string(sum.begin(), sum.begin() + 64), golden[k++]) << (grey ? "grey " : "colour ") << q;
     }
 }
@@ -338,8 +338,7 @@ std::pair<double, double> Measure(const std::string& A, const std::string& B) {
   if (kztest::Run("ffmpeg -nostdin -loglevel info -i " + A + " -i " + B +
                   " -lavfi '[0:v][1:v]psnr;[0:v][1:v]ssim' -f null - 2>" + log) != 0)
     return {-1, -1};
-  const TBytes t = ReadFile(log);
-  const std::string text(t.begin(), t.end());
+  const std::string text = ReadFile(log);
   const auto after = [&](const char* Key) {
     const size_t at = text.find(Key);
     return at == std::string::npos ? -1.0 : std::atof(text.c_str() + at + std::strlen(Key));
