@@ -41,6 +41,7 @@ void TKzChangeEncoder::PrepareReferences(const TKzMCustomBitmap& Frame, TKzImage
   Item.OldSendBt.FillRect(TRect(0, 0, w, h), KzOpaqueBlack);
   Item.RealSendBt.SetSize(w, h);
   Item.RealSendBt.FillRect(TRect(0, 0, w, h), KzOpaqueBlack);
+  Item.MotionDetector.ForgetReference();
 }
 
 bool TKzChangeEncoder::SendImageEx(const TKzMCustomBitmap& Frame, TKzImageInfo& Item,
@@ -120,6 +121,7 @@ bool TKzChangeEncoder::Follow(TKzImageInfo& Leader, TKzImageInfo& F, const TKzCh
   }
   F.IsNeedSendFullFrame = false;
   F.PassedOver = Leader.PassedOver;
+  F.MotionDetector.ForgetReference();  // its detector did not see this frame
   F.OldWidth = Leader.OldWidth, F.OldHeight = Leader.OldHeight;
   F.LastTime = Leader.LastTime;
   F.StateId = Leader.StateId;
@@ -162,11 +164,13 @@ bool TKzChangeEncoder::BreakImage(const TKzMCustomBitmap& Frame, TKzImageInfo& I
       FLastSent = TKzChangeSent::kzcsAreas;
       if (test) {
         Item.OldSendBt.AssignKzMBitmap(*frame);
+        Item.MotionDetector.ForgetReference();
       } else {
         for (size_t i = 0; i < FShownCount; ++i) {
           const TShown& a = FShown[i];
           const TRect r(a.X, a.Y, a.X + a.W, a.Y + a.H);
           Item.OldSendBt.CopyRect(r, *frame, r);
+          Item.MotionDetector.ReferenceChanged(Item.OldSendBt, r);
         }
       }
       ApplyShown(Item.RealSendBt);
@@ -276,6 +280,7 @@ bool TKzChangeEncoder::SendWhole(const TKzMCustomBitmap& New, TKzImageInfo& Item
   Item.OldBufferSingleFrame = static_cast<int64_t>(out.size());
   if (!SendContainer(Item, out, T)) return false;
   Item.OldSendBt.AssignKzMBitmap(New);
+  Item.MotionDetector.ForgetReference();
   Item.RealSendBt.AssignKzMBitmap(New);
   ApplyShown(Item.RealSendBt);  // lossy formats: the decoded picture
   Item.NumFrame = N;
