@@ -62,11 +62,38 @@ void AddRowBytes(uint16_t* Sums, const uint8_t* Row, int64_t Count, bool First) 
 
 namespace {
 
+// ReducePart for a source exactly twice Dest's size: each output byte is
+// (a + b + c + d + 2) / 4 of its 2 x 2 block, the value the general path gives.
+void ReduceHalfPart(const TKzMCustomBitmap& Source, TKzMCustomBitmap& Dest, int32_t X0, int32_t Y0, int32_t X1,
+                    int32_t Y1) {
+  for (int32_t y = Y0; y < Y1; ++y) {
+    const uint8_t* r0 = reinterpret_cast<const uint8_t*>(Source.ScanLine(2 * y) + 2 * X0);
+    const uint8_t* r1 = reinterpret_cast<const uint8_t*>(Source.ScanLine(2 * y + 1) + 2 * X0);
+    uint8_t* out = reinterpret_cast<uint8_t*>(Dest.ScanLine(y) + X0);
+    int32_t x = X0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128(), two = _mm_set1_epi16(2);
+    for (; x + 2 <= X1; x += 2, r0 += 16, r1 += 16, out += 8) {  // 4 source pixels -> 2
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r0));
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r1));
+      const __m128i lo = _mm_add_epi16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero));  // pixels 0, 1
+      const __m128i hi = _mm_add_epi16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero));  // pixels 2, 3
+      __m128i sum = _mm_add_epi16(_mm_unpacklo_epi64(lo, hi), _mm_unpackhi_epi64(lo, hi));
+      sum = _mm_srli_epi16(_mm_add_epi16(sum, two), 2);
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(sum, zero));
+    }
+#endif
+    for (; x < X1; ++x, r0 += 8, r1 += 8, out += 4)
+      for (int c = 0; c < 4; ++c) out[c] = static_cast<uint8_t>((r0[c] + r0[c + 4] + r1[c] + r1[c + 4] + 2) >> 2);
+  }
+}
+
 // Output pixels [X0, X1) x [Y0, Y1) of the reduction of Source into Dest
 // (already Dest's size): each the rounded mean of its source block.
 void ReducePart(const TKzMCustomBitmap& Source, TKzMCustomBitmap& Dest, int32_t X0, int32_t Y0, int32_t X1,
                 int32_t Y1) {
   const int32_t sw = Source.Width(), sh = Source.Height(), Width = Dest.Width(), Height = Dest.Height();
+  if (sw == 2 * Width && sh == 2 * Height) return ReduceHalfPart(Source, Dest, X0, Y0, X1, Y1);
   // Block edges: output column x covers source columns [xs[x], xe[x]).
   const int32_t n = X1 - X0;
   std::vector<int32_t> xs(n), xe(n);
