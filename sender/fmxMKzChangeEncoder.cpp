@@ -23,7 +23,7 @@ int64_t RecordHeadBytes(uint8_t Format) {
     case TKzAreaFormat::kzafHWL: return KZ_CHANGE_RECORD_HEAD + 40;
     case TKzAreaFormat::kzafBMP: return KZ_CHANGE_RECORD_HEAD + 54;
     case TKzAreaFormat::kzafPNG: return KZ_CHANGE_RECORD_HEAD + 60;
-    default: return KZ_CHANGE_RECORD_HEAD + 610;  // JPEG, and mixed formats mostly choose it
+    default: return KZ_CHANGE_RECORD_HEAD + 420;  // JPEG with its own tables; mixed formats mostly choose it
   }
 }
 

@@ -2,6 +2,7 @@
 
 #include "video/Fmxmkzwavelet.h"
 #include "video/fmxMKzImageCodecs.h"
+#include "video/fmxMKzLibJpeg.h"
 
 namespace kz {
 
@@ -53,7 +54,12 @@ bool TKzAreaCodec::Encode(TKzAreaFormat Format, const TKzMCustomBitmap& Picture,
   FError.clear();
   bool ok = false;
   switch (Format) {
-    case TKzAreaFormat::kzafJPEG: ok = KzCodecEncodeJPEG(Picture, FStream, Quality, &FError); break;
+    case TKzAreaFormat::kzafJPEG:
+      // Tables made for each picture: small areas save most of their head.
+      ok = KzLibJpegAvailable() ? WriteCompactJpegStream(Picture, FStream, Quality)
+                                : KzCodecEncodeJPEG(Picture, FStream, Quality, &FError);
+      if (!ok && FError.empty()) FError = KzLibJpegLastError();
+      break;
     case TKzAreaFormat::kzafPNG: ok = KzCodecEncodePNG(Picture, FStream, &FError); break;
     case TKzAreaFormat::kzafBMP: ok = KzCodecEncodeBMP(Picture, FStream, &FError); break;
     case TKzAreaFormat::kzafHWL:
