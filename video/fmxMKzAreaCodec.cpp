@@ -8,6 +8,8 @@ namespace kz {
 
 namespace {
 
+constexpr int64_t kCompactJpegPixels = 65536;  // up to this size JPEG areas get tables of their own
+
 struct TEncodingRow {
   TKzEncodingType Encoding;
   uint8_t Format;  // 0: chosen per picture
@@ -55,9 +57,11 @@ bool TKzAreaCodec::Encode(TKzAreaFormat Format, const TKzMCustomBitmap& Picture,
   bool ok = false;
   switch (Format) {
     case TKzAreaFormat::kzafJPEG:
-      // Tables made for each picture: small areas save most of their head.
-      ok = KzLibJpegAvailable() ? WriteCompactJpegStream(Picture, FStream, Quality)
-                                : KzCodecEncodeJPEG(Picture, FStream, Quality, &FError);
+      // Tables made for each picture save most of a small area's head; a
+      // large picture hardly gains and is encoded faster with the standard ones.
+      ok = Picture.GetLength() <= kCompactJpegPixels && KzLibJpegAvailable()
+               ? WriteCompactJpegStream(Picture, FStream, Quality)
+               : KzCodecEncodeJPEG(Picture, FStream, Quality, &FError);
       if (!ok && FError.empty()) FError = KzLibJpegLastError();
       break;
     case TKzAreaFormat::kzafPNG: ok = KzCodecEncodePNG(Picture, FStream, &FError); break;
