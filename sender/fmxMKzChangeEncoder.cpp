@@ -1,6 +1,7 @@
 #include "sender/fmxMKzChangeEncoder.h"
 
 #include <cmath>
+#include <cstring>
 
 #include "sender/fmxMKzLastingChanges.h"
 #include "video/fmxMKzChangeContainer.h"
@@ -11,8 +12,20 @@ namespace kz {
 namespace {
 
 constexpr size_t kNoContainer = 15;  // a container this short carries nothing
+constexpr int32_t kLossyMargin = 8;  // a JPEG block
 
 bool Lossless(TKzAreaFormat Format) { return Format == TKzAreaFormat::kzafBMP || Format == TKzAreaFormat::kzafPNG; }
+
+// What one more record costs beside its pixels: the record head and the
+// picture's own header (JPEG: markers, quantisation and Huffman tables).
+int64_t RecordHeadBytes(uint8_t Format) {
+  switch (static_cast<TKzAreaFormat>(Format)) {
+    case TKzAreaFormat::kzafHWL: return KZ_CHANGE_RECORD_HEAD + 40;
+    case TKzAreaFormat::kzafBMP: return KZ_CHANGE_RECORD_HEAD + 54;
+    case TKzAreaFormat::kzafPNG: return KZ_CHANGE_RECORD_HEAD + 60;
+    default: return KZ_CHANGE_RECORD_HEAD + 420;  // JPEG with its own tables; mixed formats mostly choose it
+  }
+}
 
 // An area at least 2 x 2 and inside the frame.
 TRect AreaOf(int32_t x, int32_t y, int32_t w, int32_t h, int32_t FrameW, int32_t FrameH) {
@@ -29,6 +42,28 @@ TRect AreaOf(const TKzRectF& R, int32_t FrameW, int32_t FrameH) {
                 FrameW, FrameH);
 }
 
+// The part of R in which New differs from Old at all (empty when nothing
+// does): what lies around it the receiver already has.
+TRect ChangedPart(const TKzMCustomBitmap& New, const TKzMCustomBitmap& Old, const TRect& R) {
+  const size_t bytes = static_cast<size_t>(R.Width()) * 4;
+  const auto rowDiffers = [&](int32_t y) { return memcmp(New.ScanLine(y) + R.Left, Old.ScanLine(y) + R.Left, bytes) != 0; };
+  int32_t top = R.Top, bottom = R.Bottom;
+  while (top < bottom && !rowDiffers(top)) ++top;
+  while (bottom > top && !rowDiffers(bottom - 1)) --bottom;
+  if (top == bottom) return TRect(0, 0, 0, 0);
+  int32_t left = R.Right, right = R.Left;
+  for (int32_t y = top; y < bottom; ++y) {
+    const uint32_t *a = New.ScanLine(y), *b = Old.ScanLine(y);
+    int32_t x = R.Left;
+    while (x < left && a[x] == b[x]) ++x;
+    left = x;
+    x = R.Right;
+    while (x > right && a[x - 1] == b[x - 1]) --x;
+    right = x;
+  }
+  return TRect(left, top, right, bottom);
+}
+
 }  // namespace
 
 void TKzChangeEncoder::PrepareReferences(const TKzMCustomBitmap& Frame, TKzImageInfo& Item) {
@@ -41,6 +76,7 @@ void TKzChangeEncoder::PrepareReferences(const TKzMCustomBitmap& Frame, TKzImage
   Item.OldSendBt.FillRect(TRect(0, 0, w, h), KzOpaqueBlack);
   Item.RealSendBt.SetSize(w, h);
   Item.RealSendBt.FillRect(TRect(0, 0, w, h), KzOpaqueBlack);
+  Item.MotionDetector.ForgetReference();
 }
 
 bool TKzChangeEncoder::SendImageEx(const TKzMCustomBitmap& Frame, TKzImageInfo& Item,
@@ -120,6 +156,7 @@ bool TKzChangeEncoder::Follow(TKzImageInfo& Leader, TKzImageInfo& F, const TKzCh
   }
   F.IsNeedSendFullFrame = false;
   F.PassedOver = Leader.PassedOver;
+  F.MotionDetector.ForgetReference();  // its detector did not see this frame
   F.OldWidth = Leader.OldWidth, F.OldHeight = Leader.OldHeight;
   F.LastTime = Leader.LastTime;
   F.StateId = Leader.StateId;
@@ -162,11 +199,13 @@ bool TKzChangeEncoder::BreakImage(const TKzMCustomBitmap& Frame, TKzImageInfo& I
       FLastSent = TKzChangeSent::kzcsAreas;
       if (test) {
         Item.OldSendBt.AssignKzMBitmap(*frame);
+        Item.MotionDetector.ForgetReference();
       } else {
         for (size_t i = 0; i < FShownCount; ++i) {
           const TShown& a = FShown[i];
           const TRect r(a.X, a.Y, a.X + a.W, a.Y + a.H);
           Item.OldSendBt.CopyRect(r, *frame, r);
+          Item.MotionDetector.ReferenceChanged(Item.OldSendBt, r);
         }
       }
       ApplyShown(Item.RealSendBt);
@@ -199,7 +238,25 @@ int32_t TKzChangeEncoder::BuildAreas(const TKzMCustomBitmap& New, TKzImageInfo& 
     for (const TRect& r : KzSmallChangesToSend(Item.MotionDetector, New.Width(), New.Height(), FAreas, budget,
                                                 Item.PassedOver))
       FAreas.push_back(AreaOf(r.Left, r.Top, r.Width(), r.Height(), New.Width(), New.Height()));
+    // Only what really changed goes out; an area with nothing changed goes
+    // not at all. Lossy pictures keep a margin of one block around
+    // it, so that the blur an earlier picture left there is drawn over too.
+    const uint8_t format = KzAreaFormatOf(S.Encoding);
+    const int32_t margin = format && Lossless(static_cast<TKzAreaFormat>(format)) ? 0 : kLossyMargin;
+    size_t kept = 0;
+    for (const TRect& r : FAreas) {
+      const TRect c = ChangedPart(New, Item.OldSendBt, r);
+      if (c.IsEmpty()) continue;
+      const TRect m(std::max(r.Left, c.Left - margin), std::max(r.Top, c.Top - margin),
+                    std::min(r.Right, c.Right + margin), std::min(r.Bottom, c.Bottom + margin));
+      FAreas[kept++] = AreaOf(m.Left, m.Top, m.Width(), m.Height(), New.Width(), New.Height());
+    }
+    FAreas.resize(kept);
     k = static_cast<int32_t>(FAreas.size());
+    // The last whole frame tells what a pixel of this picture costs.
+    if (Item.OldBufferSingleFrame > 0 && FAreas.size() > 1)
+      KzJoinCheaperAreas(FAreas, double(Item.OldBufferSingleFrame) / (double(New.Width()) * New.Height()),
+                         RecordHeadBytes(KzAreaFormatOf(S.Encoding)));
     for (const TRect& r : FAreas)
       if (!AddToBuffer(New, Item, S, r.Left, r.Top, r.Width(), r.Height(),
                        static_cast<uint16_t>(Item.FrameDifferenceCounter))) {
@@ -276,6 +333,7 @@ bool TKzChangeEncoder::SendWhole(const TKzMCustomBitmap& New, TKzImageInfo& Item
   Item.OldBufferSingleFrame = static_cast<int64_t>(out.size());
   if (!SendContainer(Item, out, T)) return false;
   Item.OldSendBt.AssignKzMBitmap(New);
+  Item.MotionDetector.ForgetReference();
   Item.RealSendBt.AssignKzMBitmap(New);
   ApplyShown(Item.RealSendBt);  // lossy formats: the decoded picture
   Item.NumFrame = N;

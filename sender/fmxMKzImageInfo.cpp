@@ -18,6 +18,7 @@ uint64_t KzNewImageInfoState() {
 TKzImageInfo::TKzImageInfo(const TGUID& GUID, uint16_t AVideoIndex)
     : nGUID(GUID), VideoIndex(AVideoIndex), StateId(KzNewImageInfoState()) {
   MotionDetector.SetReduceReferenceEachFrame(true);  // OldSendBt holds only what was sent
+  MotionDetector.SetReferenceKeptInStep(true);       // and the encoder reports where it changes
   AData.reserve(100000);
 }
 

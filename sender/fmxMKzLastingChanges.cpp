@@ -111,4 +111,22 @@ std::vector<TRect> KzSmallChangesToSend(const TKzMotionDetector& Detector, int32
   return send;
 }
 
+void KzJoinCheaperAreas(std::vector<TRect>& Areas, double BytesPerPixel, int64_t HeadBytes) {
+  const auto pixels = [](const TRect& R) { return int64_t(R.Width()) * R.Height(); };
+  for (bool joined = true; joined;) {
+    joined = false;
+    for (size_t i = 0; i < Areas.size() && !joined; ++i)
+      for (size_t j = i + 1; j < Areas.size() && !joined; ++j) {
+        TRect u = Areas[i];
+        Unite(u, Areas[j]);
+        const int64_t added = pixels(u) - pixels(Areas[i]) - pixels(Areas[j]);
+        if (double(added) * BytesPerPixel < double(HeadBytes)) {
+          Areas[i] = u;
+          Areas.erase(Areas.begin() + static_cast<std::ptrdiff_t>(j));
+          joined = true;
+        }
+      }
+  }
+}
+
 }  // namespace kz

@@ -23,4 +23,9 @@ std::vector<TRect> KzSmallChangesToSend(const TKzMotionDetector& Detector, int32
                                         const std::vector<TRect>& Sent, int32_t Budget,
                                         std::vector<TRect>& PassedOver);
 
+// Joins areas whose joint rectangle costs less than the records it saves:
+// each record carries a fixed HeadBytes (its head and the picture's header),
+// each pixel the union adds about BytesPerPixel.
+void KzJoinCheaperAreas(std::vector<TRect>& Areas, double BytesPerPixel, int64_t HeadBytes);
+
 }  // namespace kz

@@ -2,10 +2,13 @@
 
 #include "video/Fmxmkzwavelet.h"
 #include "video/fmxMKzImageCodecs.h"
+#include "video/fmxMKzLibJpeg.h"
 
 namespace kz {
 
 namespace {
+
+constexpr int64_t kCompactJpegPixels = 65536;  // up to this size JPEG areas get tables of their own
 
 struct TEncodingRow {
   TKzEncodingType Encoding;
@@ -53,7 +56,14 @@ bool TKzAreaCodec::Encode(TKzAreaFormat Format, const TKzMCustomBitmap& Picture,
   FError.clear();
   bool ok = false;
   switch (Format) {
-    case TKzAreaFormat::kzafJPEG: ok = KzCodecEncodeJPEG(Picture, FStream, Quality, &FError); break;
+    case TKzAreaFormat::kzafJPEG:
+      // Tables made for each picture save most of a small area's head; a
+      // large picture hardly gains and is encoded faster with the standard ones.
+      ok = Picture.GetLength() <= kCompactJpegPixels && KzLibJpegAvailable()
+               ? WriteCompactJpegStream(Picture, FStream, Quality)
+               : KzCodecEncodeJPEG(Picture, FStream, Quality, &FError);
+      if (!ok && FError.empty()) FError = KzLibJpegLastError();
+      break;
     case TKzAreaFormat::kzafPNG: ok = KzCodecEncodePNG(Picture, FStream, &FError); break;
     case TKzAreaFormat::kzafBMP: ok = KzCodecEncodeBMP(Picture, FStream, &FError); break;
     case TKzAreaFormat::kzafHWL:

@@ -523,7 +523,10 @@ bool ReadJpegStreamScaled(TStream& Stream, TKzMCustomBitmap& Bitmap, int64_t Cou
   return true;
 }
 
-bool WriteJpegStream(const TKzMCustomBitmap& Bitmap, TStream& Stream, int32_t Quality, const std::string& Comment) {
+namespace {
+
+bool Compress(const TKzMCustomBitmap& Bitmap, TStream& Stream, int32_t Quality, const std::string& Comment,
+              bool Compact) {
   const TKzLibJpegBinding* b = BoundLibrary();
   if (b == nullptr) return false;
   if (Bitmap.IsEmpty()) {
@@ -556,6 +559,10 @@ bool WriteJpegStream(const TKzMCustomBitmap& Bitmap, TStream& Stream, int32_t Qu
   cinfo.in_color_space = direct ? JCS_EXT_BGRX : JCS_RGB;
   api.set_defaults(&cinfo);
   api.set_quality(&cinfo, std::clamp(Quality, 1, 100), TRUE);
+  if (Compact) {
+    cinfo.optimize_coding = TRUE;
+    cinfo.write_JFIF_header = FALSE;
+  }
   api.start_compress(&cinfo, TRUE);
   if (!Comment.empty()) {
     const size_t len = std::min<size_t>(Comment.size(), 65533);
@@ -581,6 +588,16 @@ bool WriteJpegStream(const TKzMCustomBitmap& Bitmap, TStream& Stream, int32_t Qu
   api.finish_compress(&cinfo);
   api.destroy_compress(&cinfo);
   return true;
+}
+
+}  // namespace
+
+bool WriteJpegStream(const TKzMCustomBitmap& Bitmap, TStream& Stream, int32_t Quality, const std::string& Comment) {
+  return Compress(Bitmap, Stream, Quality, Comment, false);
+}
+
+bool WriteCompactJpegStream(const TKzMCustomBitmap& Bitmap, TStream& Stream, int32_t Quality) {
+  return Compress(Bitmap, Stream, Quality, std::string(), true);
 }
 
 bool WriteJpeg(const TKzMCustomBitmap& Bitmap, const std::string& FileName, int32_t Quality,

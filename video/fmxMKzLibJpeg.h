@@ -54,6 +54,10 @@ bool ReadJpegStreamScaled(TStream& Stream, TKzMCustomBitmap& Bitmap, int64_t Cou
 // as a comment marker when it is not empty. Caller's thread.
 bool WriteJpegStream(const TKzMCustomBitmap& Bitmap, TStream& Stream, int32_t Quality,
                      const std::string& Comment = std::string());
+// The same without a comment, with Huffman tables made for this picture and
+// no JFIF marker: the same pixels in the fewest bytes a baseline file takes
+// (small pictures gain most: standard tables alone are over 400 bytes).
+bool WriteCompactJpegStream(const TKzMCustomBitmap& Bitmap, TStream& Stream, int32_t Quality);
 // The same into a new file; refused when libjpeg is not available.
 bool WriteJpeg(const TKzMCustomBitmap& Bitmap, const std::string& FileName, int32_t Quality,
                const std::string& Comment = std::string());

@@ -191,6 +191,7 @@ void TKzMotionDetector::FinalizeRegion() {
   OldW = OldH = OldW_s = OldH_s = FFrameW = FFrameH = -1;
   FWorkW = FWorkH = 0;
   FDetected = false;
+  FReferenceValid = false;
   SetNeedResizeArea(true);
 }
 
@@ -293,7 +294,9 @@ bool TKzMotionDetector::PrepareWorkingImages(const TSettings& S, const TKzMCusto
     // The previous frame's reduced copy is the reference; its buffer takes the new one.
     std::swap(nImgS, oImgS);
   } else if (OldImg.Width() == fw && OldImg.Height() == fh) {
-    KzMReduceBitmap(OldImg, *oImgS, ws, hs);
+    if (!FReferenceInStep || !FReferenceValid || oImgS->Width() != ws || oImgS->Height() != hs)
+      KzMReduceBitmap(OldImg, *oImgS, ws, hs);
+    FReferenceValid = FReferenceInStep;
   } else {
     oImgS->SetSize(0, 0);  // no reference of this geometry yet
   }
@@ -461,6 +464,15 @@ void TKzMotionDetector::RememberOldRects() {
   if (!OldRect.empty()) MergeBoxes(bd_ext, kEmptySlot);
   OldRect = std::move(noted);
   OldCountRect = static_cast<int32_t>(OldRect.size());
+}
+
+void TKzMotionDetector::ReferenceChanged(const TKzMCustomBitmap& OldImg, const TRect& Area) {
+  if (!FReferenceValid || !oImgS || oImgS->IsEmpty()) return;
+  if (OldImg.Width() != FFrameW || OldImg.Height() != FFrameH) {
+    FReferenceValid = false;
+    return;
+  }
+  KzMReduceBitmapArea(OldImg, *oImgS, Area);
 }
 
 // ---- Results

@@ -172,6 +172,14 @@ public:
   // reduces OldImg every frame instead, so that changes never taken into
   // OldImg keep being found (a sender comparing with what it sent). Owning thread.
   void SetReduceReferenceEachFrame(bool Value) { FReduceReferenceEachFrame = Value; }
+  // With the above: the owner reports every change of OldImg (ReferenceChanged,
+  // ForgetReference), so the reduced reference is redone only where OldImg
+  // changed instead of every frame. Owning thread.
+  void SetReferenceKeptInStep(bool Value) { FReferenceInStep = Value; }
+  // Area (frame pixels) of OldImg changed since the last frame.
+  void ReferenceChanged(const TKzMCustomBitmap& OldImg, const TRect& Area);
+  // OldImg changed as a whole: the next frame reduces it again.
+  void ForgetReference() { FReferenceValid = false; }
   // Copies the detector settings (all but SearchRegion) of Values. The test
   // mode is stored only when it differs, so that changing another setting
   // does not forget the previous frame's regions.
@@ -261,6 +269,8 @@ private:
   TKzBoundsTestMode FLastTestMode = TKzBoundsTestMode::kzstmNone;
   bool FDetected = false;
   bool FReduceReferenceEachFrame = false;
+  bool FReferenceInStep = false;
+  bool FReferenceValid = false;  // oImgS is the reduced OldImg (kept in step)
   std::unique_ptr<TKzMBitmap> FLastTestImage;
 };
 

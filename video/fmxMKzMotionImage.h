@@ -24,5 +24,8 @@ void KzMMotionWorkingSize(int32_t Width, int32_t Height, int32_t& WorkWidth, int
 // so that sensor noise averages out instead of aliasing into the working
 // copy. An empty source or size gives an empty Dest.
 void KzMReduceBitmap(const TKzMCustomBitmap& Source, TKzMCustomBitmap& Dest, int32_t Width, int32_t Height);
+// Redoes, in Dest (a reduction of Source), the pixels whose blocks reach
+// into Area of Source: the same values KzMReduceBitmap gives them.
+void KzMReduceBitmapArea(const TKzMCustomBitmap& Source, TKzMCustomBitmap& Dest, const TRect& Area);
 
 }  // namespace kz

@@ -315,3 +315,37 @@ TEST(MotionImage, ReductionAveragesBlocks) {
   KzMReduceBitmap(tall, out, 1, 1);
   EXPECT_EQ(out.Data()[0], Bgra(255, 255, 255));
 }
+
+TEST(MotionImage, AreaReductionAndHalvingMatchTheRoundedBlockMean) {
+  struct {
+    int32_t sw, sh, w, h;
+    TRect changed;
+  } const rows[] = {{64, 48, 32, 24, TRect(9, 7, 30, 20)},     // halving, odd edges
+                    {50, 37, 20, 15, TRect(0, 30, 50, 37)},    // uneven blocks, bottom edge
+                    {641, 480, 320, 240, TRect(3, 3, 5, 5)}};  // almost halving
+  uint32_t seed = 1;
+  const auto noise = [&] { return seed = seed * 1103515245u + 12345u, 0xFF000000u | (seed >> 8); };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.sw);
+    TKzMBitmap src(r.sw, r.sh), reduced, whole;
+    std::generate(src.Data(), src.Data() + src.GetLength(), noise);
+    KzMReduceBitmap(src, reduced, r.w, r.h);
+    for (int32_t y = 0; y < r.h; ++y)  // the rounded mean of each block
+      for (int32_t x = 0; x < r.w; ++x) {
+        const int32_t x0 = x * r.sw / r.w, x1 = std::max(x0 + 1, (x + 1) * r.sw / r.w);
+        const int32_t y0 = y * r.sh / r.h, y1 = std::max(y0 + 1, (y + 1) * r.sh / r.h);
+        for (int c = 0; c < 4; ++c) {
+          double sum = 0;
+          for (int32_t v = y0; v < y1; ++v)
+            for (int32_t u = x0; u < x1; ++u) sum += (src.ScanLine(v)[u] >> (8 * c)) & 0xFF;
+          const double mean = sum / ((x1 - x0) * (y1 - y0));
+          ASSERT_NEAR((reduced.ScanLine(y)[x] >> (8 * c)) & 0xFF, mean, 0.5 + 1e-3) << x << "," << y;
+        }
+      }
+    for (int32_t y = r.changed.Top; y < r.changed.Bottom; ++y)
+      for (int32_t x = r.changed.Left; x < r.changed.Right; ++x) src.ScanLine(y)[x] = noise();
+    KzMReduceBitmapArea(src, reduced, r.changed);
+    KzMReduceBitmap(src, whole, r.w, r.h);
+    EXPECT_TRUE(std::equal(whole.Data(), whole.Data() + whole.GetLength(), reduced.Data()));
+  }
+}
