@@ -84,7 +84,9 @@ void TKzFFmpegBitmapQueueThread::DoExecute() {
     const bool drop = FOwner.ShouldDropFrame(wait, first);
     first = false;
     if (!drop) {
-      const long waitMs = std::lround(wait * 1000 + 0.5);
+      // Sleeps overshoot rather than undershoot: wake at the whole
+      // millisecond before the due time, never after it.
+      const long waitMs = long(std::floor(wait * 1000));
       if (waitMs > 1 && !SleepUnlessTerminated(uint32_t(waitMs))) break;
       if (FOwner.OnNewImage) FOwner.OnNewImage(&FOwner, picture, pts);
     }
