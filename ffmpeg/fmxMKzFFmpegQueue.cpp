@@ -66,6 +66,9 @@ void TKzFFmpegBitmapQueueThread::TerminatedSet() {
 }
 
 void TKzFFmpegBitmapQueueThread::DoExecute() {
+  // Pictures are shown on time or not at all: a busy machine should make
+  // others wait first (best effort).
+  TThread::RaisePriority();
   bool first = true;
   TKzMBitmap picture;
   double pts = 0;
