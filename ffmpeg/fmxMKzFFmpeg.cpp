@@ -164,6 +164,10 @@ bool TKzMFFMPEG::InitDecode(const std::string& URL) {
   FVideoTimerInfo = {};
   FAudioTimerInfo = {};
   FAudioTimerCorrection.store(0);
+  {
+    std::lock_guard<std::mutex> g(FAudioClockLock);
+    FAudioClockOrigin = {};
+  }
   FFrameDropCount = 0;
   FLastActivity.store(0);
   FDecVideoWithAudio = FDecConvertAudio = false;
@@ -412,7 +416,14 @@ double TKzMFFMPEG::ComputeVideoFrameDelay(double Pts) {
     v.Timer = now;
   else
     v.Timer += delay;
-  const double wait = v.Timer - now;
+  double wait = v.Timer - now;
+  // With sound playing, a picture is due when the sound of its time leaves
+  // the output: the wall clock only bridges the time before that.
+  double played = 0;
+  if (FDecVideoWithAudio && AudioPlayedClock(played)) {
+    wait = Pts - played;
+    v.Timer = now + wait;
+  }
   NoteFrameDelay(wait);
   return wait;
 }

@@ -201,6 +201,11 @@ private:
   void UpdateVideoClock();
   void DeliverAudioFrame();
   void UpdateAudioClock();
+  // The stream time (seconds) of the sound leaving the output now, once this
+  // stream's sound is playing there; false before that, when the output
+  // stopped moving since the last ask (the sound ended or ran dry) or without
+  // a position. Asks the output itself, so any thread.
+  bool AudioPlayedClock(double& Seconds);
   bool SleepUnlessAborted(int Ms);
   void NoteFrameDelay(double Wait);
   // Encoding (fmxMKzFFmpegEncode*.cpp).
@@ -248,6 +253,17 @@ private:
   TKzMVideoTimerInfo FVideoTimerInfo;
   std::unique_ptr<TKzFFmpegBitmapQueueThread> FFrameQueue;
   std::atomic<int32_t> FAudioTimerCorrection{0};  // ms the wall clock runs ahead of the audio played
+  // Where this stream's first sound lies on the output: its time and the
+  // output's position then (−1 before any sound), and the position last
+  // seen. Under FAudioClockLock.
+  struct TKzAudioClockOrigin {
+    double Pts = 0;
+    int64_t Position = -1;
+    int32_t SampleRate = 0;
+    int64_t LastSeen = -1;
+  };
+  std::mutex FAudioClockLock;
+  TKzAudioClockOrigin FAudioClockOrigin;
   // Remuxing, under FLock.
   AVFormatContext* RemuxFormatContext = nullptr;
   std::vector<int> RemuxStreams;  // input stream → output stream, −1 none

@@ -123,6 +123,8 @@ void TKzMFFMPEG::UpdateAudioClock() {
       a.PlaybackStarted = true;
       a.PlaybackTimerStart = a.PlaybackTimer;
       a.TimerStart = now;
+      std::lock_guard<std::mutex> g(FAudioClockLock);
+      FAudioClockOrigin = {a.PtsStart, position, InAudioSampleRate, position};
     } else {
       FAudioTimerCorrection.store(
           int32_t(std::lround(1000 * ((now - a.TimerStart) - (a.PlaybackTimer - a.PlaybackTimerStart)))));
@@ -130,6 +132,20 @@ void TKzMFFMPEG::UpdateAudioClock() {
   }
   a.Timer = now;
   a.PtsNext = a.Pts + double(FFrame->nb_samples) / InAudioSampleRate;
+}
+
+bool TKzMFFMPEG::AudioPlayedClock(double& Seconds) {
+  if (!OnGetAudioPlayPositon) return false;
+  int64_t position = -1;
+  OnGetAudioPlayPositon(FOwner, position);
+  std::lock_guard<std::mutex> g(FAudioClockLock);
+  TKzAudioClockOrigin& o = FAudioClockOrigin;
+  // Not started, started over, or standing still: the sound is no clock now.
+  const bool moving = o.Position >= 0 && o.SampleRate > 0 && position > o.LastSeen && position > o.Position;
+  if (o.Position >= 0) o.LastSeen = position;
+  if (!moving) return false;
+  Seconds = o.Pts + double(position - o.Position) / o.SampleRate;
+  return true;
 }
 
 }  // namespace kz
