@@ -67,11 +67,9 @@ void TKzFFmpegBitmapQueueThread::TerminatedSet() {
 
 void TKzFFmpegBitmapQueueThread::DoExecute() {
   // Pictures are shown on time or not at all: on a busy machine others wait
-  // first (best effort). Each raise is five nice steps; at five the wake-ups
-  // still came 50-60 ms late under a load of 20 on two cores, at ten they
-  // keep time.
-  TThread::RaisePriority();
-  TThread::RaisePriority();
+  // first (best effort). At five nice steps the wake-ups still came 50-60 ms
+  // late under a load of 20 on two cores; at ten they keep time.
+  TThread::RaisePriority(10);
   bool first = true;
   TKzMBitmap picture;
   double pts = 0;

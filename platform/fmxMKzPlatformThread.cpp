@@ -97,12 +97,12 @@ void TThread::NameThreadForDebugging(const std::string& Name) {
   pthread_setname_np(pthread_self(), Name.substr(0, 15).c_str());
 }
 
-bool TThread::RaisePriority() {
+bool TThread::RaisePriority(int Steps) {
   // A lower nice value for this thread alone; unprivileged processes may
   // only go as far as their limit allows, which is usually not at all.
   const pid_t tid = static_cast<pid_t>(syscall(SYS_gettid));
   const int now = getpriority(PRIO_PROCESS, static_cast<id_t>(tid));
-  return setpriority(PRIO_PROCESS, static_cast<id_t>(tid), now - 5) == 0;
+  return setpriority(PRIO_PROCESS, static_cast<id_t>(tid), now - Steps) == 0;
 }
 
 void TThread::DoTerminate() {

@@ -99,9 +99,9 @@ public:
 
   // Names the calling thread for debuggers and tools; Linux keeps 15 bytes.
   static void NameThreadForDebugging(const std::string& Name);
-  // Raises the calling thread's scheduling priority as far as the process
-  // may (best effort: without the right nothing changes); false then.
-  static bool RaisePriority();
+  // Raises the calling thread's scheduling priority by Steps nice steps
+  // (best effort: without the right nothing changes); false then.
+  static bool RaisePriority(int Steps = 5);
 
   // Fires OnTerminate on the main thread (synchronised).
   virtual void DoTerminate();
