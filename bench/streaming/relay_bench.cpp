@@ -3,7 +3,10 @@
 // their group gets, against GStreamer's tcpserversink (gst-launch-1.0
 // filesrc ! avidemux ! tcpserversink sync=true, on an MJPEG AVI of the same
 // frames) serving the same number of plain TCP clients, in the same run.
-// The receivers run in a second process (this program with --readers).
+// The receivers run in a second process (this program with --readers);
+// the relay's ones ask as the real receiver does: again at once after an
+// answer with frames, after an empty one when its video poll interval
+// (ReceiverPollMs) has passed.
 //
 // Reported per N: the relay's CPU against tcpserversink's (ms of CPU per
 // second), the slowest receiver's frames per second, and the relay's
@@ -79,7 +82,7 @@ int Readers(const std::string& Kind, uint16_t Port, int N) {
   const int settleMs = relay ? 300 : 0;
   return kzfanout::RunReaders(socks, kWindowS, settleMs, [relay](size_t I, TKzSocket S, auto& Stop, auto& Frames) {
     if (relay) {
-      kzfanout::PullReader(S, ReaderGUID(static_cast<int>(I)), "VDGET", Stop, Frames, 20);
+      kzfanout::PullReader(S, ReaderGUID(static_cast<int>(I)), "VDGET", Stop, Frames, kzfanout::ReceiverPollMs());
     } else {
       kzfanout::RawReader(S, Stop, Frames);
     }
