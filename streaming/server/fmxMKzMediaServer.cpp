@@ -54,7 +54,6 @@ void RemoveStaleFolders(const std::string& Base) {
 TKzMediaServer::TKzMediaServer(TComponent* AOwner)
     : TComponent(AOwner), FBufferOptions(this) {
   FGUIDMy = StringToGUIDA("{00000000-0000-0000-0000-000000000001}");
-  FBufferOptions.SetVideoBufferSize(KZ_RELAY_VIDEO_BUFFER);
   if (!IsDesigning()) RegisterHandlers();
 }
 

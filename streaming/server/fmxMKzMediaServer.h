@@ -46,14 +46,6 @@ struct TKzChannelStat {
   uint64_t PacketsIn = 0, Batches = 0, Clears = 0;
 };
 
-// The video buffer a relay starts with: what a receiver that waits 100 ms
-// after an empty answer finds waiting from a 1080p 25 fps camera (about
-// 400 KB a frame), with room for the poll to come late. A smaller buffer
-// is emptied whole as soon as a poll gap holds a few such frames. A
-// receiver that stops asking holds at most this much until its channel
-// ends, and all channels together stay under Bounds().MaxBufferedBytes.
-constexpr uint32_t KZ_RELAY_VIDEO_BUFFER = 4u << 20;
-
 class TKzMediaServer : public TComponent, public IKzRedirectOwner {
 public:
   // Main thread, never blocks.

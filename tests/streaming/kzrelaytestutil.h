@@ -191,10 +191,10 @@ inline std::vector<kz::TKzCmd> AnswerCommands(const kz::TKzBatch& B) {
 
 using namespace kz;  // the helpers below speak the library's names
 
-// User data (or Type) packet from From to To / Group (0: not flagged) carrying Text.
-inline TBytes UserPacket(const std::string& Text, int From, int To, int Group, uint16_t Type = DATA_TYPE_USERDATA) {
+// User data packet from From to To / Group (0: not flagged) carrying Text.
+inline TBytes UserPacket(const std::string& Text, int From, int To, int Group) {
   TKzPacketSpec spec;
-  spec.DataType = Type;
+  spec.DataType = DATA_TYPE_USERDATA;
   spec.BufferSize = 4096;
   if (From) spec.GUIDFrom = Guid(From);
   if (To) spec.GUIDTo = Guid(To);

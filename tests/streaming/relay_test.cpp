@@ -190,18 +190,6 @@ TEST(Relay, FullBufferWarnsIsClearedAndTheSenderHears) {
   EXPECT_EQ(notices.size(), 3u);
 }
 
-TEST(Relay, AVideoChannelHoldsWhatAPollGapBringsFrom1080p) {
-  TRelay relay;
-  TPuller video(relay.Port(), 2, "VDGET");
-  TRawPeer sender(relay.Port());
-  // Four 400 KB frames: 25 fps over a receiver's 100 ms pause, late.
-  const std::string frames = "abcd";
-  for (char c : frames) ASSERT_TRUE(sender.Send(UserPacket(std::string(400000, c), 1, 2, 0, DATA_TYPE_VIDEO)));
-  ASSERT_TRUE(PumpUntil([&] { return relay.Server.ChannelStats().at(0).Buffered >= 4 * 400000; }))
-      << "the buffer was emptied: " << relay.Server.ChannelStats().at(0).Clears << " clears";
-  EXPECT_EQ(Texts(video.Poll()).size(), frames.size());
-}
-
 TEST(Relay, AnIdleCommandChannelEndsAndTheGroupHearsTheUserLeft) {
   TRelay relay;
   std::vector<std::string> gone;
