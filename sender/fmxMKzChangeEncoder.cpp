@@ -256,7 +256,7 @@ int32_t TKzChangeEncoder::BuildAreas(const TKzMCustomBitmap& New, TKzImageInfo& 
     // The last whole frame tells what a pixel of this picture costs.
     if (Item.OldBufferSingleFrame > 0 && FAreas.size() > 1)
       KzJoinCheaperAreas(FAreas, double(Item.OldBufferSingleFrame) / (double(New.Width()) * New.Height()),
-                         RecordHeadBytes(KzAreaFormatOf(S.Encoding)));
+                         RecordHeadBytes(format));
     for (const TRect& r : FAreas)
       if (!AddToBuffer(New, Item, S, r.Left, r.Top, r.Width(), r.Height(),
                        static_cast<uint16_t>(Item.FrameDifferenceCounter))) {
