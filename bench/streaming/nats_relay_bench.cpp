@@ -287,10 +287,17 @@ int Readers(const std::string& Kind, const std::string& Where, const std::string
   return 0;
 }
 
+// CPU seconds over the window. The fanning side is what stands between the
+// sending program and the receiving one: the relays and nats-server (ours),
+// nats-server (the anchor). The sending side (this process: our sender or
+// the libnats publisher) and the receiving side (the readers' process: the
+// 60 relay readers or the 60 libnats subscribers) are counted apart.
 struct TResult {
-  double Cpu = -1;     // the fanning side's CPU seconds over the window
-  double MinFps = -1;  // the slowest receiver
-  double ReaderCpu = -1;  // the receivers' process over the same window
+  double Cpu = -1;        // the fanning side
+  double NatsCpu = -1;    // of which nats-server
+  double SendCpu = -1;    // the sending side
+  double ReaderCpu = -1;  // the receiving side
+  double MinFps = -1;     // the slowest receiver
   std::vector<std::pair<double, double>> Latency;  // per port (or the one subject): p50, p99 ms
   std::vector<std::pair<double, double>> FromTap;  // stages: per port, from the tap on
   std::pair<double, double> ToTap{-1, -1};         // stages: from the send to the tap
@@ -309,7 +316,7 @@ std::string LoadAverage() {
 // Starts the readers, runs Send for the window, collects.
 template <typename TSend, typename TCpu>
 TResult Run(const std::string& Kind, const std::string& Where, size_t Groups, TSend Send, TCpu Cpu,
-            const std::vector<std::string>& Tap = {}) {
+            const kzbench::TChild& Nats, const std::vector<std::string>& Tap = {}) {
   kzbench::TChild readers;
   std::vector<std::string> argv = {"/proc/self/exe", "--readers", Kind, Where};
   argv.insert(argv.end(), Tap.begin(), Tap.end());
@@ -318,7 +325,7 @@ TResult Run(const std::string& Kind, const std::string& Where, size_t Groups, TS
   if (!std::fgets(line, sizeof line, readers.Out) || std::strncmp(line, "ready", 5) != 0) return {};
   TResult r;
   r.Load = LoadAverage();
-  const double cpu0 = Cpu(), readerCpu0 = readers.Cpu();
+  const double cpu0 = Cpu(), readerCpu0 = readers.Cpu(), natsCpu0 = Nats.Cpu(), sendCpu0 = kzbench::CpuSeconds();
   const auto start = Clock::now();
   int i = 0;
   for (auto next = start; next < start + std::chrono::duration<double>(kWindowS); ++i) {
@@ -328,6 +335,8 @@ TResult Run(const std::string& Kind, const std::string& Where, size_t Groups, TS
   }
   r.Cpu = Cpu() - cpu0;
   r.ReaderCpu = readers.Cpu() - readerCpu0;
+  r.NatsCpu = Nats.Cpu() - natsCpu0;
+  r.SendCpu = kzbench::CpuSeconds() - sendCpu0;
   std::vector<long long> counts;
   long long v = 0;
   while (static_cast<int>(counts.size()) < kReaders && std::fscanf(readers.Out, "%lld", &v) == 1) counts.push_back(v);
@@ -418,7 +427,7 @@ TResult RunRelays(const std::vector<uint8_t>& Jpeg, int Relays, bool Paced, cons
   };
   std::vector<std::string> tap;
   if (Stages) tap = {NatsUrl, "kz." + cluster + ".1.g." + GUIDHex(StringToGUIDA(kGroup))};
-  TResult r = Run(Paced ? "paced" : "relay", ports, list.size(), send, cpu, tap);
+  TResult r = Run(Paced ? "paced" : "relay", ports, list.size(), send, cpu, Nats, tap);
   sender.SetActive(false);
   for (auto& rl : relays) rl->Stop();
   return r;
@@ -438,8 +447,8 @@ TResult RunRawNats(const std::vector<uint8_t>& Jpeg, const std::string& NatsUrl,
     natsConnection_Publish(nc, kSubject, p.data(), static_cast<int>(p.size()));
     natsConnection_Flush(nc);
   };
-  auto cpu = [&] { return Nats.Cpu() + kzbench::CpuSeconds(); };
-  TResult r = Run("nats", NatsUrl, 1, send, cpu);
+  auto cpu = [&] { return Nats.Cpu(); };
+  TResult r = Run("nats", NatsUrl, 1, send, cpu, Nats);
   natsConnection_Destroy(nc);
   return r;
 }
@@ -499,6 +508,8 @@ int main(int argc, char** argv) {
   const double hop50 = std::max(lat(three, 1).first, lat(three, 2).first);
   const double hop99 = std::max(lat(three, 1).second, lat(three, 2).second);
   auto perReceiver = [](const TResult& R) { return R.Cpu * 1000 / kWindowS / kReaders; };
+  auto perReceiverOf = [](double Cpu) { return Cpu * 1000 / kWindowS / kReaders; };
+  auto allSides = [](const TResult& R) { return (R.Cpu + R.SendCpu + R.ReaderCpu) * 1000 / kWindowS / kReaders; };
   std::printf("%d receivers over 3 relays: slowest %5.1f fps, %6.2f CPU ms/s per receiver (%.2f polling every 2 ms), "
               "latency p50/p99 %.2f/%.2f ms on the sender's relay, %.2f/%.2f ms behind NATS\n",
               kReaders, three.MinFps, perReceiver(threePaced), perReceiver(three), lat(three, 0).first,
@@ -510,8 +521,21 @@ int main(int argc, char** argv) {
               raw.MinFps, perReceiver(raw), lat(raw, 0).first, lat(raw, 0).second);
   std::printf("added by the NATS hop: p50 %+.2f ms, p99 %+.2f ms (against one relay)\n", hop50 - lat(one, 0).first,
               hop99 - lat(one, 0).second);
+  std::printf("CPU ms/s per receiver, same %.0f s window, receivers as the library's (paced):\n"
+              "  counted, the fanning side: 3 kzrelay + nats-server %.2f (nats-server %.2f) | 1 kzrelay %.2f | "
+              "anchor nats-server %.2f\n"
+              "  apart, the sending side (sender | publisher): %.2f | %.2f | %.2f; receiving side (relay readers | "
+              "libnats subscribers): %.2f | %.2f | %.2f\n"
+              "  all processes: %.2f | %.2f | %.2f\n",
+              kWindowS, perReceiver(threePaced), perReceiverOf(threePaced.NatsCpu), perReceiver(onePaced), perReceiver(raw),
+              perReceiverOf(threePaced.SendCpu), perReceiverOf(onePaced.SendCpu), perReceiverOf(raw.SendCpu),
+              perReceiverOf(threePaced.ReaderCpu), perReceiverOf(onePaced.ReaderCpu), perReceiverOf(raw.ReaderCpu),
+              allSides(threePaced), allSides(onePaced), allSides(raw));
+  std::printf("load average at the windows: %s | %s | %s | %s | %s\n", three.Load.c_str(), one.Load.c_str(),
+              threePaced.Load.c_str(), onePaced.Load.c_str(), raw.Load.c_str());
   kzbench::Ours("nats_relays_60/slowest", three.MinFps, "fps", true);
   kzbench::Ours("nats_relays_60/cpu_per_receiver", perReceiver(threePaced), "CPU ms/s");
+  kzbench::Ours("nats_relays_60/cpu_per_receiver_all", allSides(threePaced), "CPU ms/s");
   kzbench::Ours("nats_relays_60/hop_p50", hop50, "ms");
   kzbench::Ours("nats_relays_60/hop_p99", hop99, "ms");
   kzbench::Ours("one_relay_60/cpu_per_receiver", perReceiver(onePaced), "CPU ms/s");
@@ -521,6 +545,7 @@ int main(int argc, char** argv) {
   } else {
     kzbench::Anchor("nats_relays_60/slowest", raw.MinFps);
     kzbench::Anchor("nats_relays_60/cpu_per_receiver", perReceiver(raw));
+    kzbench::Anchor("nats_relays_60/cpu_per_receiver_all", allSides(raw));
     kzbench::Anchor("nats_relays_60/hop_p50", std::max(lat(raw, 0).first, 0.001));
     kzbench::Anchor("nats_relays_60/hop_p99", std::max(lat(raw, 0).second, 0.001));
     kzbench::Anchor("one_relay_60/cpu_per_receiver", perReceiver(raw));
