@@ -189,12 +189,12 @@ void PrintPercentiles(std::vector<int64_t> V) {
   std::printf("%.3f %.3f\n", p50, p99);
 }
 
-// --readers relay|paced|stages PORT,PORT,... [NATS-URL SUBJECT] | nats URL:
-// 60 readers (reader I on port I mod the list; relay ones join the group
+// --readers relay|paced PORT,PORT,... [NATS-URL SUBJECT] | nats URL: 60
+// readers (reader I on port I mod the list; relay ones join the group
 // first), "ready", the window, then each one's frame count and, per port,
-// "p50 p99" in ms from the send. Stages adds a tap on the relays' group
-// subject: per port, "p50 p99" from the tap to the readers, then those of
-// the send to the tap.
+// "p50 p99" in ms from the send. With a tap on SUBJECT, each port's line is
+// followed by "p50 p99" from the tap to its readers, and the last line is
+// that of the send to the tap.
 int Readers(const std::string& Kind, const std::string& Where, const std::string& TapUrl,
             const std::string& TapSubject) {
   std::vector<TCounts> counts(kReaders);
