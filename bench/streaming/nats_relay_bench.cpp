@@ -10,9 +10,12 @@
 // processes), so every receiver measures its latency.
 //
 // Reported: the slowest receiver's frames per second; CPU per receiver of
-// the relays and nats-server (ours) against nats-server and the publisher
-// (anchor); p50/p99 latency of the receivers behind the NATS hop, of the
-// same receivers on one relay, and the difference (the hop's cost).
+// the fanning side, the relays and nats-server (ours) against nats-server
+// (anchor), with the sending and receiving programs counted apart; p50/p99
+// latency of the receivers behind the NATS hop, of the same receivers on
+// one relay, and the difference (the hop's cost). --stages runs the three
+// relays alone with a NATS client on the group's subject between them and
+// prints the hop stage by stage.
 // A relay answers every poll, so its CPU follows how often receivers ask:
 // latency is measured with readers asking again 2 ms after an empty answer,
 // CPU per receiver with readers that poll as the library's receiver does
@@ -31,6 +34,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -115,12 +119,12 @@ std::vector<uint8_t> Packet(uint16_t DataType, const TGUID& From, const TGUID& G
 struct TCounts {
   std::atomic<int64_t> Frames{0};
   std::mutex Lock;
-  std::vector<int64_t> LatencyUs;
+  std::vector<std::pair<int64_t, int64_t>> Seen;  // send stamp, arrival (us)
   void Got(int64_t Stamp) {
     ++Frames;
     if (Stamp < 0) return;
     std::lock_guard<std::mutex> g(Lock);
-    LatencyUs.push_back(NowUs() - Stamp);
+    Seen.emplace_back(Stamp, NowUs());
   }
 };
 
@@ -155,10 +159,44 @@ std::pair<double, double> Percentiles(std::vector<int64_t> V) {
   return {V[V.size() / 2] / 1000.0, V[std::min(V.size() - 1, V.size() * 99 / 100)] / 1000.0};
 }
 
-// --readers relay|paced PORT,PORT,... | nats URL: 60 readers (reader I on port
-// I mod the list; relay ones join the group first), "ready", the window,
-// then each one's frame count and, per port, "p50 p99" in ms.
-int Readers(const std::string& Kind, const std::string& Where) {
+// A NATS client on Subject (the relays' group subject): when each frame
+// passed the nats-server, as a relay's subscription sees it.
+struct TTap {
+  natsConnection* Conn = nullptr;
+  natsSubscription* Sub = nullptr;
+  TCounts Counts;
+  bool Start(const std::string& Url, const std::string& Subject) {
+    if (natsConnection_ConnectTo(&Conn, Url.c_str()) != NATS_OK) return false;
+    natsConnection_Subscribe(
+        &Sub, Conn, Subject.c_str(),
+        [](natsConnection*, natsSubscription*, natsMsg* M, void* C) {
+          static_cast<TCounts*>(C)->Got(StampOf(reinterpret_cast<const uint8_t*>(natsMsg_GetData(M)),
+                                                static_cast<size_t>(natsMsg_GetDataLength(M))));
+          natsMsg_Destroy(M);
+        },
+        &Counts);
+    return natsConnection_Flush(Conn) == NATS_OK;
+  }
+  ~TTap() {
+    natsSubscription_Destroy(Sub);
+    natsConnection_Destroy(Conn);
+  }
+};
+
+// "p50 p99" in ms of the given microsecond spans.
+void PrintPercentiles(std::vector<int64_t> V) {
+  const auto [p50, p99] = Percentiles(std::move(V));
+  std::printf("%.3f %.3f\n", p50, p99);
+}
+
+// --readers relay|paced PORT,PORT,... [NATS-URL SUBJECT] | nats URL: 60
+// readers (reader I on port I mod the list; relay ones join the group
+// first), "ready", the window, then each one's frame count and, per port,
+// "p50 p99" in ms from the send. With a tap on SUBJECT, each port's line is
+// followed by "p50 p99" from the tap to its readers, and the last line is
+// that of the send to the tap.
+int Readers(const std::string& Kind, const std::string& Where, const std::string& TapUrl,
+            const std::string& TapSubject) {
   std::vector<TCounts> counts(kReaders);
   std::atomic<bool> stop{false};
   std::vector<std::thread> threads;
@@ -166,7 +204,12 @@ int Readers(const std::string& Kind, const std::string& Where) {
   std::vector<natsConnection*> conns;
   std::vector<natsSubscription*> subs;
   std::vector<uint16_t> ports;
+  std::unique_ptr<TTap> tap;
   const bool relay = Kind != "nats";
+  if (!TapUrl.empty()) {
+    tap = std::make_unique<TTap>();
+    if (!tap->Start(TapUrl, TapSubject)) return 1;
+  }
   if (relay) {
     for (size_t at = 0; at < Where.size();) {
       const size_t comma = std::min(Where.find(',', at), Where.size());
@@ -207,11 +250,13 @@ int Readers(const std::string& Kind, const std::string& Where) {
     }
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(relay ? 1500 : 200));  // channels and subjects open
-  for (TCounts& c : counts) {
-    c.Frames = 0;
-    std::lock_guard<std::mutex> g(c.Lock);
-    c.LatencyUs.clear();
-  }
+  auto clear = [](TCounts& C) {
+    C.Frames = 0;
+    std::lock_guard<std::mutex> g(C.Lock);
+    C.Seen.clear();
+  };
+  for (TCounts& c : counts) clear(c);
+  if (tap) clear(tap->Counts);
   std::printf("ready\n");
   std::fflush(stdout);
   std::this_thread::sleep_for(std::chrono::duration<double>(kWindowS));
@@ -221,32 +266,69 @@ int Readers(const std::string& Kind, const std::string& Where) {
   for (TKzSocket& s : socks) PlatformCloseSocket(s);
   for (natsSubscription* s : subs) natsSubscription_Destroy(s);
   for (natsConnection* c : conns) natsConnection_Destroy(c);
+  std::map<int64_t, int64_t> tapped;  // send stamp -> arrival at the tap
+  if (tap) {
+    std::lock_guard<std::mutex> g(tap->Counts.Lock);
+    for (const auto& [stamp, at] : tap->Counts.Seen) tapped[stamp] = at;
+  }
   for (TCounts& c : counts) std::printf("%lld\n", static_cast<long long>(c.Frames.load()));
   for (size_t p = 0; p < ports.size(); ++p) {
-    std::vector<int64_t> all;
+    std::vector<int64_t> sent, fromTap;
     for (size_t i = p; i < counts.size(); i += ports.size())
-      all.insert(all.end(), counts[i].LatencyUs.begin(), counts[i].LatencyUs.end());
-    const auto [p50, p99] = Percentiles(all);
-    std::printf("%.3f %.3f\n", p50, p99);
+      for (const auto& [stamp, at] : counts[i].Seen) {
+        sent.push_back(at - stamp);
+        if (auto t = tapped.find(stamp); t != tapped.end()) fromTap.push_back(at - t->second);
+      }
+    PrintPercentiles(sent);
+    if (tap) PrintPercentiles(fromTap);
+  }
+  if (tap) {
+    std::vector<int64_t> toTap;
+    for (const auto& [stamp, at] : tapped) toTap.push_back(at - stamp);
+    PrintPercentiles(toTap);
   }
   return 0;
 }
 
+// CPU seconds over the window. The fanning side is what stands between the
+// sending program and the receiving one: the relays and nats-server (ours),
+// nats-server (the anchor). The sending side (this process: our sender or
+// the libnats publisher) and the receiving side (the readers' process: the
+// 60 relay readers or the 60 libnats subscribers) are counted apart.
 struct TResult {
-  double Cpu = -1;     // the fanning side's CPU seconds over the window
-  double MinFps = -1;  // the slowest receiver
+  double Cpu = -1;        // the fanning side
+  double NatsCpu = -1;    // of which nats-server
+  double SendCpu = -1;    // the sending side
+  double ReaderCpu = -1;  // the receiving side
+  double MinFps = -1;     // the slowest receiver
   std::vector<std::pair<double, double>> Latency;  // per port (or the one subject): p50, p99 ms
+  std::vector<std::pair<double, double>> FromTap;  // stages: per port, from the tap on
+  std::pair<double, double> ToTap{-1, -1};         // stages: from the send to the tap
+  std::string Load;                                // the load average when the window began
 };
+
+std::string LoadAverage() {
+  std::ifstream f("/proc/loadavg");
+  double a = 0, b = 0, c = 0;
+  f >> a >> b >> c;
+  char out[48];
+  std::snprintf(out, sizeof out, "load %.2f %.2f %.2f", a, b, c);
+  return out;
+}
 
 // Starts the readers, runs Send for the window, collects.
 template <typename TSend, typename TCpu>
-TResult Run(const std::string& Kind, const std::string& Where, size_t Groups, TSend Send, TCpu Cpu) {
+TResult Run(const std::string& Kind, const std::string& Where, size_t Groups, TSend Send, TCpu Cpu,
+            const kzbench::TChild& Nats, const std::vector<std::string>& Tap = {}) {
   kzbench::TChild readers;
-  if (!readers.Start({"/proc/self/exe", "--readers", Kind, Where}, true)) return {};
+  std::vector<std::string> argv = {"/proc/self/exe", "--readers", Kind, Where};
+  argv.insert(argv.end(), Tap.begin(), Tap.end());
+  if (!readers.Start(argv, true)) return {};
   char line[64] = {};
   if (!std::fgets(line, sizeof line, readers.Out) || std::strncmp(line, "ready", 5) != 0) return {};
   TResult r;
-  const double cpu0 = Cpu();
+  r.Load = LoadAverage();
+  const double cpu0 = Cpu(), readerCpu0 = readers.Cpu(), natsCpu0 = Nats.Cpu(), sendCpu0 = kzbench::CpuSeconds();
   const auto start = Clock::now();
   int i = 0;
   for (auto next = start; next < start + std::chrono::duration<double>(kWindowS); ++i) {
@@ -255,13 +337,21 @@ TResult Run(const std::string& Kind, const std::string& Where, size_t Groups, TS
     std::this_thread::sleep_until(next);
   }
   r.Cpu = Cpu() - cpu0;
+  r.ReaderCpu = readers.Cpu() - readerCpu0;
+  r.NatsCpu = Nats.Cpu() - natsCpu0;
+  r.SendCpu = kzbench::CpuSeconds() - sendCpu0;
   std::vector<long long> counts;
   long long v = 0;
   while (static_cast<int>(counts.size()) < kReaders && std::fscanf(readers.Out, "%lld", &v) == 1) counts.push_back(v);
+  auto percentiles = [&readers] {
+    std::pair<double, double> p{-1, -1};
+    return std::fscanf(readers.Out, "%lf %lf", &p.first, &p.second) == 2 ? p : std::make_pair(-1.0, -1.0);
+  };
   for (size_t g = 0; g < Groups; ++g) {
-    double p50 = -1, p99 = -1;
-    if (std::fscanf(readers.Out, "%lf %lf", &p50, &p99) == 2) r.Latency.emplace_back(p50, p99);
+    r.Latency.push_back(percentiles());
+    if (!Tap.empty()) r.FromTap.push_back(percentiles());
   }
+  if (!Tap.empty()) r.ToTap = percentiles();
   std::fclose(readers.Out);
   readers.Out = nullptr;
   waitpid(readers.Pid, nullptr, 0);
@@ -269,6 +359,14 @@ TResult Run(const std::string& Kind, const std::string& Where, size_t Groups, TS
   if (static_cast<int>(counts.size()) == kReaders)
     r.MinFps = std::min(double(*std::min_element(counts.begin(), counts.end())) / kWindowS, double(kFps));
   return r;
+}
+
+std::string GUIDHex(const TGUID& G) {
+  uint8_t b[16];
+  GUIDToBytes(G, b);
+  std::string out;
+  for (uint8_t c : b) out += "0123456789abcdef"[c >> 4], out += "0123456789abcdef"[c & 15];
+  return out;
 }
 
 std::vector<uint8_t> StampedJpeg(const std::vector<uint8_t>& Jpeg) {
@@ -290,15 +388,17 @@ std::vector<uint8_t> MakeJpeg() {
 }
 
 // Ours: Relays kzrelay processes (joined through NATS when more than one).
+// Stages: the 2 ms readers with a tap on the group's subject.
 TResult RunRelays(const std::vector<uint8_t>& Jpeg, int Relays, bool Paced, const std::string& NatsUrl,
-                  kzbench::TChild& Nats) {
+                  kzbench::TChild& Nats, bool Stages = false) {
+  const std::string cluster = "bench" + std::to_string(getpid());
   std::vector<std::unique_ptr<kzbench::TChild>> relays;
   std::string ports;
   std::vector<uint16_t> list;
   for (int i = 0; i < Relays; ++i) {
     const uint16_t port = FreePort();
     std::vector<std::string> argv = {kzbench::AppPath("kzrelay"), "--http-port", std::to_string(port)};
-    if (Relays > 1) argv.insert(argv.end(), {"--nats", NatsUrl, "--cluster-name", "bench" + std::to_string(getpid())});
+    if (Relays > 1) argv.insert(argv.end(), {"--nats", NatsUrl, "--cluster-name", cluster});
     relays.push_back(std::make_unique<kzbench::TChild>());
     if (!relays.back()->Start(argv, false)) return {};
     TKzSocket probe = ConnectRetry(port);
@@ -328,7 +428,9 @@ TResult RunRelays(const std::vector<uint8_t>& Jpeg, int Relays, bool Paced, cons
     for (auto& r : relays) c += r->Cpu();
     return c;
   };
-  TResult r = Run(Paced ? "paced" : "relay", ports, list.size(), send, cpu);
+  std::vector<std::string> tap;
+  if (Stages) tap = {NatsUrl, "kz." + cluster + ".1.g." + GUIDHex(StringToGUIDA(kGroup))};
+  TResult r = Run(Paced ? "paced" : "relay", ports, list.size(), send, cpu, Nats, tap);
   sender.SetActive(false);
   for (auto& rl : relays) rl->Stop();
   return r;
@@ -348,16 +450,33 @@ TResult RunRawNats(const std::vector<uint8_t>& Jpeg, const std::string& NatsUrl,
     natsConnection_Publish(nc, kSubject, p.data(), static_cast<int>(p.size()));
     natsConnection_Flush(nc);
   };
-  auto cpu = [&] { return Nats.Cpu() + kzbench::CpuSeconds(); };
-  TResult r = Run("nats", NatsUrl, 1, send, cpu);
+  auto cpu = [&] { return Nats.Cpu(); };
+  TResult r = Run("nats", NatsUrl, 1, send, cpu, Nats);
   natsConnection_Destroy(nc);
   return r;
+}
+
+// The diagnostic run: where the time of the NATS hop goes, p50/p99 per stage.
+int PrintStages(const TResult& R) {
+  if (R.Latency.size() != 3 || R.FromTap.size() != 3) return 1;
+  auto row = [](const char* Stage, std::pair<double, double> P) {
+    std::printf("  %-58s p50 %6.2f  p99 %6.2f ms\n", Stage, P.first, P.second);
+  };
+  std::printf("NATS hop by stage, 60 readers asking again 2 ms after an empty answer (%s):\n", R.Load.c_str());
+  row("send -> readers on the sender's relay", R.Latency[0]);
+  row("send -> relay A read, published, through nats-server -> tap", R.ToTap);
+  row("tap -> readers on relay B (callback, channel, poll, write)", R.FromTap[1]);
+  row("tap -> readers on relay C", R.FromTap[2]);
+  row("send -> readers on relay B", R.Latency[1]);
+  row("send -> readers on relay C", R.Latency[2]);
+  return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 4 && std::string(argv[1]) == "--readers") return Readers(argv[2], argv[3]);
+  if ((argc == 4 || argc == 6) && std::string(argv[1]) == "--readers")
+    return Readers(argv[2], argv[3], argc == 6 ? argv[4] : "", argc == 6 ? argv[5] : "");
   SetMainThread();
   signal(SIGPIPE, SIG_IGN);
   const char* server = "/usr/sbin/nats-server";
@@ -373,6 +492,13 @@ int main(int argc, char** argv) {
   TKzSocket probe = ConnectRetry(natsPort);
   PlatformCloseSocket(probe);
   const std::vector<uint8_t> jpeg = MakeJpeg();
+  if (argc == 2 && std::string(argv[1]) == "--stages") {
+    const int status = PrintStages(RunRelays(jpeg, 3, false, url, nats, true));
+    nats.Stop();
+    std::filesystem::remove_all(dir);
+    KzMessagesShutdown();
+    return status;
+  }
   const TResult three = RunRelays(jpeg, 3, false, url, nats);
   const TResult one = RunRelays(jpeg, 1, false, url, nats);
   const TResult threePaced = RunRelays(jpeg, 3, true, url, nats);
@@ -385,6 +511,8 @@ int main(int argc, char** argv) {
   const double hop50 = std::max(lat(three, 1).first, lat(three, 2).first);
   const double hop99 = std::max(lat(three, 1).second, lat(three, 2).second);
   auto perReceiver = [](const TResult& R) { return R.Cpu * 1000 / kWindowS / kReaders; };
+  auto perReceiverOf = [](double Cpu) { return Cpu * 1000 / kWindowS / kReaders; };
+  auto allSides = [](const TResult& R) { return (R.Cpu + R.SendCpu + R.ReaderCpu) * 1000 / kWindowS / kReaders; };
   std::printf("%d receivers over 3 relays: slowest %5.1f fps, %6.2f CPU ms/s per receiver (%.2f polling every 2 ms), "
               "latency p50/p99 %.2f/%.2f ms on the sender's relay, %.2f/%.2f ms behind NATS\n",
               kReaders, three.MinFps, perReceiver(threePaced), perReceiver(three), lat(three, 0).first,
@@ -394,10 +522,25 @@ int main(int argc, char** argv) {
               kReaders, one.MinFps, perReceiver(onePaced), perReceiver(one), lat(one, 0).first, lat(one, 0).second);
   std::printf("raw NATS fan-out:           slowest %5.1f fps, %6.2f CPU ms/s per receiver, latency p50/p99 %.2f/%.2f ms\n",
               raw.MinFps, perReceiver(raw), lat(raw, 0).first, lat(raw, 0).second);
-  std::printf("added by the NATS hop: p50 %+.2f ms, p99 %+.2f ms (against one relay)\n", hop50 - lat(one, 0).first,
-              hop99 - lat(one, 0).second);
+  std::printf("added by the NATS hop: p50 %+.2f ms, p99 %+.2f ms against one relay; p50 %+.2f ms, p99 %+.2f ms "
+              "against the sender's relay in the same window\n",
+              hop50 - lat(one, 0).first, hop99 - lat(one, 0).second, hop50 - lat(three, 0).first,
+              hop99 - lat(three, 0).second);
+  std::printf("CPU ms/s per receiver, same %.0f s window, receivers as the library's (paced):\n"
+              "  counted, the fanning side: 3 kzrelay + nats-server %.2f (nats-server %.2f) | 1 kzrelay %.2f | "
+              "anchor nats-server %.2f\n"
+              "  apart, the sending side (sender | publisher): %.2f | %.2f | %.2f; receiving side (relay readers | "
+              "libnats subscribers): %.2f | %.2f | %.2f\n"
+              "  all processes: %.2f | %.2f | %.2f\n",
+              kWindowS, perReceiver(threePaced), perReceiverOf(threePaced.NatsCpu), perReceiver(onePaced), perReceiver(raw),
+              perReceiverOf(threePaced.SendCpu), perReceiverOf(onePaced.SendCpu), perReceiverOf(raw.SendCpu),
+              perReceiverOf(threePaced.ReaderCpu), perReceiverOf(onePaced.ReaderCpu), perReceiverOf(raw.ReaderCpu),
+              allSides(threePaced), allSides(onePaced), allSides(raw));
+  std::printf("load average at the windows: %s | %s | %s | %s | %s\n", three.Load.c_str(), one.Load.c_str(),
+              threePaced.Load.c_str(), onePaced.Load.c_str(), raw.Load.c_str());
   kzbench::Ours("nats_relays_60/slowest", three.MinFps, "fps", true);
   kzbench::Ours("nats_relays_60/cpu_per_receiver", perReceiver(threePaced), "CPU ms/s");
+  kzbench::Ours("nats_relays_60/cpu_per_receiver_all", allSides(threePaced), "CPU ms/s");
   kzbench::Ours("nats_relays_60/hop_p50", hop50, "ms");
   kzbench::Ours("nats_relays_60/hop_p99", hop99, "ms");
   kzbench::Ours("one_relay_60/cpu_per_receiver", perReceiver(onePaced), "CPU ms/s");
@@ -407,6 +550,7 @@ int main(int argc, char** argv) {
   } else {
     kzbench::Anchor("nats_relays_60/slowest", raw.MinFps);
     kzbench::Anchor("nats_relays_60/cpu_per_receiver", perReceiver(raw));
+    kzbench::Anchor("nats_relays_60/cpu_per_receiver_all", allSides(raw));
     kzbench::Anchor("nats_relays_60/hop_p50", std::max(lat(raw, 0).first, 0.001));
     kzbench::Anchor("nats_relays_60/hop_p99", std::max(lat(raw, 0).second, 0.001));
     kzbench::Anchor("one_relay_60/cpu_per_receiver", perReceiver(raw));

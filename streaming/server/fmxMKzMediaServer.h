@@ -213,8 +213,9 @@ private:
   bool PrepareSpoolFolder();
   void RemoveSpoolFolder();
   // Delivery of one packet from S to T; ClientError as the routing rules say.
+  // Shared (or Conn's packet when Bytes is it) is held by the channel instead of a copy.
   void Deliver(const TGUID& T, const TGUID& S, const TKzPacketHeader& Header, const std::vector<uint8_t>& Bytes,
-               TKzServerConn* Conn, uint32_t& ClientError);
+               TKzServerConn* Conn, uint32_t& ClientError, const TKzSharedBytes* Shared = nullptr);
   std::shared_ptr<TKzClientRedirect> GetClientRedirect(const TGUID& AGUIDTo, uint8_t DataType, bool IsCreate);
   void StopChannelLocked(std::shared_ptr<TKzClientRedirect>& Slot);
   void GoOffline(const TGUID& User);

@@ -58,8 +58,10 @@ void TKzMediaServer::DeliverFromLink(const TGUID& Target, bool ToGroup, const ui
   } else {
     targets.push_back(Target);
   }
+  // One copy for all the members here, as for a packet from a local sender.
+  const TKzSharedBytes shared = std::make_shared<const std::vector<uint8_t>>(std::move(item.Bytes));
   uint32_t error = 0;
-  for (const TGUID& t : targets) Deliver(t, h.GUIDFrom, h, item.Bytes, nullptr, error);
+  for (const TGUID& t : targets) Deliver(t, h.GUIDFrom, h, *shared, nullptr, error, &shared);
 }
 
 std::vector<TGUID> TKzMediaServer::LinkedUsers() {

@@ -223,7 +223,8 @@ void TKzMediaServer::ReadData(TKzServerConn& Conn, const TKzPacketHeader& Header
 // finished packet and its destination: a link to another relay would be
 // one more destination here.
 void TKzMediaServer::Deliver(const TGUID& T, const TGUID& S, const TKzPacketHeader& Header,
-                             const std::vector<uint8_t>& Bytes, TKzServerConn* Conn, uint32_t& ClientError) {
+                             const std::vector<uint8_t>& Bytes, TKzServerConn* Conn, uint32_t& ClientError,
+                             const TKzSharedBytes* Shared) {
   const uint8_t code = Header.DataType();
   const int slot = KzKindSlot(code);
   std::shared_ptr<TKzClientRedirect> ch;
@@ -246,8 +247,9 @@ void TKzMediaServer::Deliver(const TGUID& T, const TGUID& S, const TKzPacketHead
   pack.GUIDGroup = Header.GUIDGroup;
   bool cleared = false;
   // The packet a connection is routing is shared by its channels, not copied.
-  if (Conn && Conn->Packet && Conn->Packet.get() == &Bytes) {
-    ClientError = ch->AddData(pack, Conn->Packet, Conn->Serial, cleared);
+  if (Conn && Conn->Packet && Conn->Packet.get() == &Bytes) Shared = &Conn->Packet;
+  if (Shared) {
+    ClientError = ch->AddData(pack, *Shared, Conn ? Conn->Serial : 0, cleared);
   } else {
     ClientError = ch->AddData(pack, Bytes.data(), Bytes.size(), Conn ? Conn->Serial : 0, cleared);
   }
