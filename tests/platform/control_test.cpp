@@ -55,6 +55,15 @@ private:
 
 uint32_t PixelAt(const TForm& F, int X, int Y) { return F.Surface().Row(Y)[X]; }
 
+// A probe owned by Form, placed in Parent at X, Y with size W x H.
+TProbe* Put(TForm& Form, TControl* Parent, std::vector<std::string>& Log, const char* Name, int X, int Y, int W, int H,
+            TAlphaColor Color = 0) {
+  auto* p = new TProbe(&Form, &Log, Name, Color);
+  p->SetParent(Parent);
+  p->SetBounds(X, Y, W, H);
+  return p;
+}
+
 }  // namespace
 
 TEST(Control, PaintsTreeWithClipAndTranslationChildrenOverParent) {
@@ -62,15 +71,9 @@ TEST(Control, PaintsTreeWithClipAndTranslationChildrenOverParent) {
   TForm form(nullptr);
   form.SetBounds(0, 0, 100, 80);
   form.SetFill(0xFF000000u);
-  auto* a = new TProbe(&form, &log, "a", 0xFFFF0000u);
-  a->SetParent(&form);
-  a->SetBounds(10, 10, 50, 40);
-  auto* b = new TProbe(&form, &log, "b", 0xFF00FF00u);  // inside a, partly outside it
-  b->SetParent(a);
-  b->SetBounds(40, 30, 30, 30);
-  auto* hidden = new TProbe(&form, &log, "h", 0xFF0000FFu);
-  hidden->SetParent(&form);
-  hidden->SetBounds(0, 0, 5, 5);
+  auto* a = Put(form, &form, log, "a", 10, 10, 50, 40, 0xFFFF0000u);
+  Put(form, a, log, "b", 40, 30, 30, 30, 0xFF00FF00u);  // inside a, partly outside it
+  auto* hidden = Put(form, &form, log, "h", 0, 0, 5, 5, 0xFF0000FFu);
   hidden->SetVisible(false);
   form.Show();
   form.PaintPending();
@@ -94,12 +97,8 @@ TEST(Control, RepaintsCoalesceIntoOnePaintOfTheUnion) {
   std::vector<std::string> log;
   TForm form(nullptr);
   form.SetBounds(0, 0, 100, 100);
-  auto* left = new TProbe(&form, &log, "l");
-  left->SetParent(&form);
-  left->SetBounds(0, 0, 20, 20);
-  auto* right = new TProbe(&form, &log, "r");
-  right->SetParent(&form);
-  right->SetBounds(80, 80, 20, 20);
+  auto* left = Put(form, &form, log, "l", 0, 0, 20, 20);
+  auto* right = Put(form, &form, log, "r", 80, 80, 20, 20);
   form.Show();
   form.PaintPending();
   CheckSynchronize();
@@ -126,15 +125,9 @@ TEST(Control, MouseRoutingCaptureAndEnterLeave) {
   std::vector<std::string> log;
   TForm form(nullptr);
   form.SetBounds(0, 0, 200, 100);
-  auto* a = new TProbe(&form, &log, "a");
-  a->SetParent(&form);
-  a->SetBounds(0, 0, 100, 100);
-  auto* b = new TProbe(&form, &log, "b");
-  b->SetParent(&form);
-  b->SetBounds(100, 0, 100, 100);
-  auto* top = new TProbe(&form, &log, "t");  // overlaps a, added last: topmost
-  top->SetParent(&form);
-  top->SetBounds(50, 50, 20, 20);
+  Put(form, &form, log, "a", 0, 0, 100, 100);
+  auto* b = Put(form, &form, log, "b", 100, 0, 100, 100);
+  auto* top = Put(form, &form, log, "t", 50, 50, 20, 20);  // overlaps a, added last: topmost
   form.Show();
 
   form.HostMouseMove(0, 10, 10);
@@ -162,12 +155,8 @@ TEST(Control, KeysGoToTheFocusedControlThenTheForm) {
   TForm form(nullptr);
   std::vector<uint16_t> formKeys;
   form.OnKeyDown = [&](TComponent*, uint16_t& Key, char32_t&, TShiftState) { formKeys.push_back(Key); };
-  auto* a = new TProbe(&form, &log, "a");
-  a->SetParent(&form);
-  a->SetBounds(0, 0, 10, 10);
-  auto* b = new TProbe(&form, &log, "b");
-  b->SetParent(&form);
-  b->SetBounds(20, 0, 10, 10);
+  auto* a = Put(form, &form, log, "a", 0, 0, 10, 10);
+  auto* b = Put(form, &form, log, "b", 20, 0, 10, 10);
   form.Show();
   a->SetFocus();  // cannot take focus
   EXPECT_EQ(form.Focused(), nullptr);
@@ -212,12 +201,8 @@ TEST(Control, FreedControlIsForgottenByItsForm) {
   std::vector<std::string> log;
   TForm form(nullptr);
   form.SetBounds(0, 0, 100, 100);
-  auto* parent = new TProbe(&form, &log, "p");
-  parent->SetParent(&form);
-  parent->SetBounds(0, 0, 50, 50);
-  auto* child = new TProbe(&form, &log, "c");
-  child->SetParent(parent);
-  child->SetBounds(0, 0, 10, 10);
+  auto* parent = Put(form, &form, log, "p", 0, 0, 50, 50);
+  auto* child = Put(form, parent, log, "c", 0, 0, 10, 10);
   child->SetCanFocus(true);
   form.Show();
   child->SetFocus();
