@@ -29,11 +29,10 @@ struct TRefPeer {
   kztest::TTempDir Dir;
   kztest::TPeer Peer;
   std::string Out = Dir / "out.txt";
-  bool Start(const std::vector<std::string>& Args, bool Dump = false) {
+  bool Start(const std::vector<std::string>& Args) {
     std::vector<std::string> argv = {"python3", KZ_REFPEER};
     argv.insert(argv.end(), Args.begin(), Args.end());
     argv.push_back(Out);
-    if (Dump) argv.push_back(Dir.Path());
     return Peer.Start(argv, Dir / "log.txt") && kz::PumpUntil([&] { return std::filesystem::exists(Out); }, 10000);
   }
   std::vector<std::string> Lines() {
