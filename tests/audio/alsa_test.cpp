@@ -1,12 +1,16 @@
-// The microphone on ALSA without a sound card: a test configuration (HOME
-// pointing at a .asoundrc) whose capture PCM reads a file, and a default
-// device that does not exist; kztool mic list against arecord -L.
+// The microphone and the player on ALSA without a sound card: a test
+// configuration (HOME pointing at a .asoundrc) whose capture PCM reads a file
+// and whose playback PCM writes one, and a default device that does not
+// exist; kztool mic list and play --list against arecord -L and aplay -L.
 // kz-test-labels: peer
 #include <gtest/gtest.h>
 
 #include <random>
 #include <sstream>
+#include <thread>
 
+#include "audio/Fmxmkzwavefuncs.h"
+#include "audio/fmxMKzAudioPlayer.h"
 #include "audio/fmxMKzMicrophone.h"
 #include "platform/fmxMKzPlatformMainThread.h"
 #include "tests/audio/kzaudiotest.h"
@@ -26,6 +30,9 @@ struct TAlsaHome {
     WriteFile(Dir / ".asoundrc", "pcm.kzfile {\n  type file\n  slave.pcm \"null\"\n  file \"/dev/null\"\n"
                                  "  infile \"" + (Dir / "in.raw") + "\"\n  format \"raw\"\n"
                                  "  hint { show on description \"KzMedia test capture\" }\n}\n"
+                                 "pcm.kzout {\n  type file\n  slave.pcm \"null\"\n  file \"" + (Dir / "out.raw") +
+                                     "\"\n  format \"raw\"\n"
+                                     "  hint { show on description \"KzMedia test playback\" }\n}\n"
                                  "pcm.!default { type hw card 29 }\n");
     setenv("HOME", Dir.Path().c_str(), 1);
   }
@@ -35,6 +42,21 @@ struct TAlsaHome {
 TAlsaHome& Home() {
   static TAlsaHome home;
   return home;
+}
+
+int32_t DeviceIndex(const TKzAudioPlayer& Player, const std::string& Name) {
+  for (int32_t i = 0; i < Player.GetAudioOutputDeviceCount(); ++i)
+    if (Player.GetAudioOutputDeviceList(i) == Name) return i;
+  return -1;
+}
+
+// The device names of "aplay -L" or "arecord -L", one a line.
+std::string AlsaList(const std::string& Tool) {
+  std::string names;
+  std::istringstream lines(RunOutput("HOME=" + Home().Dir.Path() + " " + Tool + " -L"));
+  for (std::string line; std::getline(lines, line);)
+    if (!line.empty() && line[0] != ' ') names += line + "\n";
+  return names;
 }
 }  // namespace
 
@@ -67,14 +89,78 @@ TEST(AlsaCapture, CapturedBytesEqualTheDeviceInput) {
 
 TEST(AlsaCapture, KztoolListsTheDevicesArecordLists) {
   KZ_NEED(HaveProgram("arecord"), "arecord (alsa-utils)");
-  const std::string home = Home().Dir.Path();
-  std::string expected;
-  std::istringstream lines(RunOutput("HOME=" + home + " arecord -L"));
-  for (std::string line; std::getline(lines, line);)
-    if (!line.empty() && line[0] != ' ') expected += line + "\n";
+  const std::string expected = AlsaList("arecord");
   int status = -1;
-  const std::string listed = RunOutput("HOME=" + home + " " + AppPath("kztool") + " mic list", &status);
+  const std::string listed = RunOutput("HOME=" + Home().Dir.Path() + " " + AppPath("kztool") + " mic list", &status);
   EXPECT_EQ(status, 0);
   EXPECT_NE(expected.find("kzfile"), std::string::npos);
   EXPECT_EQ(listed, expected);
+}
+
+TEST(AlsaPlayback, TheDeviceGetsTheSamplesOfASoxFileInOrder) {
+  KZ_NEED(HaveProgram("sox"), "sox");
+  const std::string wav = Home().Dir / "tone.wav";
+  ASSERT_EQ(std::system(("sox -n -r 8000 -b 16 -c 1 -e signed " + wav + " synth 1.2 sine 300:900").c_str()), 0);
+  TFileStream file(wav, TFileMode::fmOpenRead);
+  TKzWaveHeader h;
+  std::string error;
+  ASSERT_TRUE(ReadWaveHeader(file, h, error)) << error;
+  const std::string samples = ReadFile(wav).substr(size_t(h.DataOffset), size_t(h.DataSize));
+
+  TKzAudioPlayer player(nullptr);
+  const int32_t index = DeviceIndex(player, "kzout");
+  ASSERT_GE(index, 0);
+  player.SetAudioOutputDeviceIndex(index);
+  player.SetActive(true);
+  const TGUID g = KzCreateGUID();
+  const size_t block = 320;  // 20 ms
+  for (size_t at = 0, n = 0; at < samples.size(); at += block, ++n) {
+    const std::string part = samples.substr(at, block);
+    TMemoryStream s;
+    s.Write(part.data(), int64_t(part.size()));
+    player.PlayAudio(s, int32_t(part.size()), g, 0, true, 1, TKzBitsPerSample::kzbps16, 8000, 1000 + 20 * int64_t(n),
+                     uint32_t(part.size() / 16));
+  }
+  ASSERT_EQ(player.PlayItems().size(), 1u);
+  EXPECT_TRUE(player.PlayItems()[0]->Active());
+  const int64_t frames = int64_t(samples.size() / 2);
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (player.GetPosition(g, 0) < frames && std::chrono::steady_clock::now() < limit)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_GE(player.GetPosition(g, 0), frames);
+  player.SetActive(false);  // closes the device: the file is complete
+  const std::string written = ReadFile(Home().Dir / "out.raw");
+  EXPECT_EQ(written.size(), samples.size());
+  EXPECT_TRUE(written == samples);
+
+  // The same through kztool play, the blocks jittered and some reordered.
+  int status = -1;
+  const std::string summary = RunOutput("HOME=" + Home().Dir.Path() + " " + AppPath("kztool") + " play " + wav +
+                                            " --device kzout --jitter 30 --reorder 10 --latency 200",
+                                        &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(summary.find("played 60, dropped 0"), std::string::npos) << summary;
+  EXPECT_TRUE(ReadFile(Home().Dir / "out.raw") == samples);
+}
+
+TEST(AlsaPlayback, ListsWhatAplayListsAndSurvivesAMissingDevice) {
+  TKzAudioPlayer player(nullptr);
+  player.SetActive(true);
+  // The default device names a card that is not there: the item stays inactive.
+  const std::string block(320, '\0');
+  TMemoryStream s;
+  s.Write(block.data(), int64_t(block.size()));
+  EXPECT_NO_THROW(player.PlayAudio(s, 320, KzCreateGUID(), 0, true, 1, TKzBitsPerSample::kzbps16, 8000, 0, 20));
+  ASSERT_EQ(player.PlayItems().size(), 1u);
+  EXPECT_FALSE(player.PlayItems()[0]->Active());
+
+  KZ_NEED(HaveProgram("aplay"), "aplay (alsa-utils)");
+  const std::string expected = AlsaList("aplay");
+  std::string listed;
+  for (int32_t i = 0; i < player.GetAudioOutputDeviceCount(); ++i) listed += player.GetAudioOutputDeviceList(i) + "\n";
+  EXPECT_NE(expected.find("kzout"), std::string::npos);
+  EXPECT_EQ(listed, expected);
+  int status = -1;
+  EXPECT_EQ(RunOutput("HOME=" + Home().Dir.Path() + " " + AppPath("kztool") + " play --list", &status), expected);
+  EXPECT_EQ(status, 0);
 }
