@@ -1,7 +1,7 @@
 // The sender against the independent Python decoder (refpeer.py over
 // refcodec.py) as its receiver: every kind of payload arrives byte for byte
 // over TCP, UDP and HTTP, pushed and pulled; keep-alives; a receiver that
-// dies and comes back; JPEG frames at cjpeg's quality; a stalled pulled receiver.
+// dies and comes back; a stalled pulled receiver.
 // kz-test-labels: peer slow
 #include <gtest/gtest.h>
 
@@ -331,25 +331,6 @@ TEST(SenderPeer, ResendsAfterTheReceiverComesBack) {
     kz::PumpUntil(arrived, 500);
   }
   EXPECT_TRUE(arrived()) << "the item queued while the receiver was away reaches it when it is back";
-}
-
-// The encoder at quality 90 writes cjpeg -quality 90's bytes (the JPEG
-// tests check that against cjpeg); the sender's frame is that picture exactly.
-TEST(SenderPeer, JpegFramesAsGoodAsCjpeg) {
-  TKzCamSender s(nullptr);
-  std::vector<uint8_t> jpeg;
-  s.OnEncodeVideo = [&](TComponent*, TMemoryStream& S, uint16_t, TKzEncodingType) {
-    jpeg.assign(S.Memory() + KZ_FRAME_HEAD, S.Memory() + S.Size() - (KZ_FRAME_OVERHEAD - KZ_FRAME_HEAD));
-  };
-  s.SetReceiverHost("127.0.0.1");
-  s.SetReceiverPort(9);
-  s.SetActive(true);
-  const TKzMBitmap frame = TestFrame(640, 480, 3);
-  ASSERT_TRUE(s.SendImageEx(frame, 0));
-  s.SetActive(false);
-  TMemoryStream want;
-  ASSERT_TRUE(KzCodecEncodeJPEG(frame, want, 90));
-  EXPECT_TRUE(jpeg == std::vector<uint8_t>(want.Memory(), want.Memory() + want.Size())) << jpeg.size() << " bytes";
 }
 
 TEST(SenderPeer, StalledPullReceiverHoldsNothingBack) {

@@ -132,6 +132,12 @@ TEST(Sender, EveryEncodingFramesADecodablePicture) {
     ASSERT_EQ(scan.Frames.size(), 1u) << row.Marker;
     EXPECT_EQ(std::string(payload.begin(), payload.begin() + 3), row.Marker);
     const uint8_t* picture = payload.data() + scan.Frames[0].ImageOffset();
+    if (row.Encoding == TKzEncodingType::kzetJPEG) {
+      // The encoder's picture at quality 90, which the JPEG tests hold to cjpeg -quality 90.
+      TMemoryStream want;
+      ASSERT_TRUE(KzCodecEncodeJPEG(frame, want, 90));
+      EXPECT_TRUE(std::equal(picture, picture + scan.Frames[0].Size, want.Memory(), want.Memory() + want.Size()));
+    }
     TKzMBitmap back;
     if (row.Encoding == TKzEncodingType::kzetHWL) {
       TWavelet w;
