@@ -21,12 +21,6 @@ std::string Joined(const TKzFFmpegOptionList& L) {
 
 TEST(FFmpegEngine, OptionsUnderFFmpegsNames) {
   const std::string whitelistNet = "protocol_whitelist=rtsp,rtp,udp,tcp,http,https,tls,httpproxy;";
-  TKzFFmpegOptions defaults;
-  EXPECT_EQ(Joined(KzFFmpegInputOptions(defaults, true)),
-            "rtsp_transport=tcp+udp;rtsp_flags=prefer_tcp;allowed_media_types=video+audio;max_delay=0;"
-            "buffer_size=1000000;recv_buffer_size=65535;tcp_nodelay=0;bitrate=0;burst_bits=0;overrun_nonfatal=1;"
-            "probesize=5000000;" + whitelistNet);
-
   TKzFFmpegOptions o;
   o.ProxyManual = true;
   o.ProxyHost = "proxy";
@@ -44,7 +38,7 @@ TEST(FFmpegEngine, OptionsUnderFFmpegsNames) {
             "bitrate=0;burst_bits=0;overrun_nonfatal=1;probesize=32;user_agent=kz test;protocol_whitelist=file;");
   o.UseFFMpegProperty = false;
   EXPECT_EQ(Joined(KzFFmpegInputOptions(o, true)), whitelistNet);
-  EXPECT_EQ(Joined(KzFFmpegDecoderOptions(defaults)), "threads=0;");
+  EXPECT_EQ(Joined(KzFFmpegDecoderOptions(TKzFFmpegOptions{})), "threads=0;");
 }
 
 TEST(FFmpegEngine, URLsGetCredentialsAndPorts) {

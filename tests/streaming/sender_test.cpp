@@ -28,8 +28,6 @@ TEST(Sender, PropertyRules) {
 
   EXPECT_THROW(s.SetEncoding(TKzEncodingType::kzetMixFormat), EKzMediaError);
   EXPECT_EQ(s.Encoding(), TKzEncodingType::kzetJPEG);
-  s.SetEncoding(TKzEncodingType::kzetHWL);
-  EXPECT_EQ(s.Encoding(), TKzEncodingType::kzetHWL);
 }
 
 TEST(Sender, CommandGateSessionsAndSpeedTable) {
