@@ -92,14 +92,9 @@ TEST(URLEncode, EscapesTheListedBytesOnly) {
   struct {
     const char *Plain, *Encoded;
   } cases[] = {
-      {" ", "%20"},
-      {"+", "%2B"},
-      {"/", "/"},
-      {"a=b&c:d?e", "a=b&c:d?e"},
-      {"100%\"'", "100%25%22%27"},
-      {"\r\n\t", "%0D%0A%09"},
+      {" +100%\"'\r\n\t", "%20%2B100%25%22%27%0D%0A%09"},
+      {"/a=b&c:d?e~!", "/a=b&c:d?e~!"},
       {"\xD0\xAF", "%D0%AF"},  // a Cyrillic letter, by its UTF-8 bytes
-      {"~!", "~!"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(URLEncode(c.Plain), c.Encoded) << c.Plain;
