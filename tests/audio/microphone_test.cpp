@@ -46,14 +46,14 @@ void FillLoud8(uint8_t* Data, size_t Count, uint64_t) {
 
 }  // namespace
 
-TEST(Microphone, PropertiesStartAtTheirDefaultsAndClamp) {
+TEST(Microphone, PropertiesClamp) {
   TFakeRig rig;
   rig.Backend.Devices = {{"a", 1}, {"b", 2}};
   TKzMicrophone mic(nullptr);
   EXPECT_EQ(mic.CalculateBufSize(mic.SamplesPerSec(), 1), 8192);  // 8000 Hz, 1000 ms, 8-bit mono
   struct {
     double In, Stored;
-  } volumes[] = {{0, 0.001}, {1.5, 1.5}, {9999, 9999}, {1e9, 9999}};
+  } volumes[] = {{0, 0.001}, {1e9, 9999}};
   for (const auto& v : volumes) {
     mic.SetVolumeMultiplier(v.In);
     EXPECT_DOUBLE_EQ(mic.VolumeMultiplier(), v.Stored);

@@ -24,7 +24,7 @@ TEST(RtspGStreamer, SessionFromOptionsToTeardown) {
   ASSERT_TRUE(SendRTSPCmd(h, "DESCRIBE"));
   EXPECT_EQ(h->ContentBase, server.Url() + "/");
   ASSERT_EQ(h->ChannelCount, 2);
-  EXPECT_GE(h->ChannelRTSP.size(), 2u);
+  ASSERT_GE(h->ChannelRTSP.size(), 2u);
   EXPECT_EQ(h->ChannelRTSP[0].TypeMedia, "video");
   EXPECT_EQ(h->ChannelRTSP[0].Control, "stream=0");
   EXPECT_EQ(h->ChannelRTSP[1].TypeMedia, "audio");
@@ -47,7 +47,6 @@ TEST(RtspGStreamer, SessionFromOptionsToTeardown) {
   EXPECT_NE(h->req.find("Session: " + h->SessionNum + "\r\n"), std::string::npos);
   EXPECT_NE(h->Header.find("RTP-Info"), std::string::npos) << h->Header;
   ASSERT_TRUE(SendRTSPCmd(h, "TEARDOWN"));
-  EXPECT_EQ(h->CSeq, 5);
   EXPECT_NE(h->req.find("CSeq: 5\r\n"), std::string::npos);
   CloseAll(h);
   EXPECT_EQ(h, nullptr);

@@ -55,22 +55,28 @@ private:
 
 uint32_t PixelAt(const TForm& F, int X, int Y) { return F.Surface().Row(Y)[X]; }
 
+// A form, and the log its probes write into.
+class Control : public ::testing::Test {
+protected:
+  // A probe owned by the form, placed in Parent at X, Y with size W x H.
+  TProbe* Put(TControl* Parent, const char* Name, int X, int Y, int W, int H, TAlphaColor Color = 0) {
+    auto* p = new TProbe(&form, &log, Name, Color);
+    p->SetParent(Parent);
+    p->SetBounds(X, Y, W, H);
+    return p;
+  }
+  std::vector<std::string> log;
+  TForm form{nullptr};
+};
+
 }  // namespace
 
-TEST(Control, PaintsTreeWithClipAndTranslationChildrenOverParent) {
-  std::vector<std::string> log;
-  TForm form(nullptr);
+TEST_F(Control, PaintsTreeWithClipAndTranslationChildrenOverParent) {
   form.SetBounds(0, 0, 100, 80);
   form.SetFill(0xFF000000u);
-  auto* a = new TProbe(&form, &log, "a", 0xFFFF0000u);
-  a->SetParent(&form);
-  a->SetBounds(10, 10, 50, 40);
-  auto* b = new TProbe(&form, &log, "b", 0xFF00FF00u);  // inside a, partly outside it
-  b->SetParent(a);
-  b->SetBounds(40, 30, 30, 30);
-  auto* hidden = new TProbe(&form, &log, "h", 0xFF0000FFu);
-  hidden->SetParent(&form);
-  hidden->SetBounds(0, 0, 5, 5);
+  auto* a = Put(&form, "a", 10, 10, 50, 40, 0xFFFF0000u);
+  Put(a, "b", 40, 30, 30, 30, 0xFF00FF00u);  // inside a, partly outside it
+  auto* hidden = Put(&form, "h", 0, 0, 5, 5, 0xFF0000FFu);
   hidden->SetVisible(false);
   form.Show();
   form.PaintPending();
@@ -90,16 +96,10 @@ TEST(Control, PaintsTreeWithClipAndTranslationChildrenOverParent) {
   EXPECT_EQ(hidden->Paints, 0);
 }
 
-TEST(Control, RepaintsCoalesceIntoOnePaintOfTheUnion) {
-  std::vector<std::string> log;
-  TForm form(nullptr);
+TEST_F(Control, RepaintsCoalesceIntoOnePaintOfTheUnion) {
   form.SetBounds(0, 0, 100, 100);
-  auto* left = new TProbe(&form, &log, "l");
-  left->SetParent(&form);
-  left->SetBounds(0, 0, 20, 20);
-  auto* right = new TProbe(&form, &log, "r");
-  right->SetParent(&form);
-  right->SetBounds(80, 80, 20, 20);
+  auto* left = Put(&form, "l", 0, 0, 20, 20);
+  auto* right = Put(&form, "r", 80, 80, 20, 20);
   form.Show();
   form.PaintPending();
   CheckSynchronize();
@@ -122,19 +122,11 @@ TEST(Control, RepaintsCoalesceIntoOnePaintOfTheUnion) {
   EXPECT_EQ(PendingMainThreadWork(), 0u);
 }
 
-TEST(Control, MouseRoutingCaptureAndEnterLeave) {
-  std::vector<std::string> log;
-  TForm form(nullptr);
+TEST_F(Control, MouseRoutingCaptureAndEnterLeave) {
   form.SetBounds(0, 0, 200, 100);
-  auto* a = new TProbe(&form, &log, "a");
-  a->SetParent(&form);
-  a->SetBounds(0, 0, 100, 100);
-  auto* b = new TProbe(&form, &log, "b");
-  b->SetParent(&form);
-  b->SetBounds(100, 0, 100, 100);
-  auto* top = new TProbe(&form, &log, "t");  // overlaps a, added last: topmost
-  top->SetParent(&form);
-  top->SetBounds(50, 50, 20, 20);
+  Put(&form, "a", 0, 0, 100, 100);
+  auto* b = Put(&form, "b", 100, 0, 100, 100);
+  auto* top = Put(&form, "t", 50, 50, 20, 20);  // overlaps a, added last: topmost
   form.Show();
 
   form.HostMouseMove(0, 10, 10);
@@ -157,17 +149,11 @@ TEST(Control, MouseRoutingCaptureAndEnterLeave) {
   EXPECT_EQ(log, (std::vector<std::string>{"b enter", "b down 20,5", "b dbl", "b up 20,5"}));
 }
 
-TEST(Control, KeysGoToTheFocusedControlThenTheForm) {
-  std::vector<std::string> log;
-  TForm form(nullptr);
+TEST_F(Control, KeysGoToTheFocusedControlThenTheForm) {
   std::vector<uint16_t> formKeys;
   form.OnKeyDown = [&](TComponent*, uint16_t& Key, char32_t&, TShiftState) { formKeys.push_back(Key); };
-  auto* a = new TProbe(&form, &log, "a");
-  a->SetParent(&form);
-  a->SetBounds(0, 0, 10, 10);
-  auto* b = new TProbe(&form, &log, "b");
-  b->SetParent(&form);
-  b->SetBounds(20, 0, 10, 10);
+  auto* a = Put(&form, "a", 0, 0, 10, 10);
+  auto* b = Put(&form, "b", 20, 0, 10, 10);
   form.Show();
   a->SetFocus();  // cannot take focus
   EXPECT_EQ(form.Focused(), nullptr);
@@ -186,9 +172,7 @@ TEST(Control, KeysGoToTheFocusedControlThenTheForm) {
   EXPECT_EQ(log, want);
 }
 
-TEST(Control, ClientAlignedChildrenFollowTheWindowSize) {
-  std::vector<std::string> log;
-  TForm form(nullptr);
+TEST_F(Control, ClientAlignedChildrenFollowTheWindowSize) {
   form.SetBounds(0, 0, 300, 200);
   auto* outer = new TProbe(&form, &log, "o");
   outer->SetAlign(TAlignLayout::Client);
@@ -208,16 +192,10 @@ TEST(Control, ClientAlignedChildrenFollowTheWindowSize) {
   EXPECT_EQ(form.Surface().Height, 360);
 }
 
-TEST(Control, FreedControlIsForgottenByItsForm) {
-  std::vector<std::string> log;
-  TForm form(nullptr);
+TEST_F(Control, FreedControlIsForgottenByItsForm) {
   form.SetBounds(0, 0, 100, 100);
-  auto* parent = new TProbe(&form, &log, "p");
-  parent->SetParent(&form);
-  parent->SetBounds(0, 0, 50, 50);
-  auto* child = new TProbe(&form, &log, "c");
-  child->SetParent(parent);
-  child->SetBounds(0, 0, 10, 10);
+  auto* parent = Put(&form, "p", 0, 0, 50, 50);
+  auto* child = Put(parent, "c", 0, 0, 10, 10);
   child->SetCanFocus(true);
   form.Show();
   child->SetFocus();

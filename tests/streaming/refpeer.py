@@ -1,17 +1,16 @@
 #!/usr/bin/env python3
 """Receiving peer for the sender tests, decoding with refcodec.py only.
 
-  refpeer.py push tcp|http|udp PORT OUT [DUMPDIR]
+  refpeer.py push tcp|http|udp PORT OUT
       listens on 127.0.0.1:PORT and collects every connection (or datagram)
-  refpeer.py pull tcp|http PORT TYPES OUT [DUMPDIR]
+  refpeer.py pull tcp|http PORT TYPES OUT
       one connection per data type of TYPES (comma-separated codes) to a
       sender's pull port, asking for that type again and again
 
 Runs until SIGTERM (or 60 s). OUT is rewritten (atomically) five times a
 second and at the end: per connection (pull: per answer) "conn N bytes=B
 nulls=K", then one refcodec packet line per packet received. Datagrams of one
-payload are joined by their header's LenPack (bytes still to come). With
-DUMPDIR each payload is also written to DUMPDIR/<n>.bin.
+payload are joined by their header's LenPack (bytes still to come).
 """
 import os
 import signal
@@ -150,7 +149,7 @@ def main():
     mode, proto, port = sys.argv[1], sys.argv[2], int(sys.argv[3])
     args = sys.argv[4:]
     codes = [int(c) for c in args.pop(0).split(",")] if mode == "pull" else [0]
-    out, dump = args[0], args[1] if len(args) > 1 else None
+    out = args[0]
     for code in codes:
         target, targs = (push, (proto, port)) if mode == "push" else (pull, (proto, port, code))
         threading.Thread(target=target, args=targs, daemon=True).start()
@@ -161,10 +160,6 @@ def main():
     stop.set()
     time.sleep(0.3)
     report(mode, proto, out)
-    if dump:
-        for i, p in enumerate(payloads):
-            with open(os.path.join(dump, "%d.bin" % i), "wb") as f:
-                f.write(p)
 
 
 def join_datagrams(items):

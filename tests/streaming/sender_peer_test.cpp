@@ -1,7 +1,7 @@
 // The sender against the independent Python decoder (refpeer.py over
 // refcodec.py) as its receiver: every kind of payload arrives byte for byte
-// over TCP, UDP and HTTP, pushed and pulled; keep-alives; a receiver that
-// dies and comes back; JPEG quality against cjpeg; a stalled pulled receiver.
+// over TCP, UDP and HTTP, pushed and pulled; keep-alives and a receiver that
+// dies and comes back; a stalled pulled receiver.
 // kz-test-labels: peer slow
 #include <gtest/gtest.h>
 
@@ -29,11 +29,10 @@ struct TRefPeer {
   kztest::TTempDir Dir;
   kztest::TPeer Peer;
   std::string Out = Dir / "out.txt";
-  bool Start(const std::vector<std::string>& Args, bool Dump = false) {
+  bool Start(const std::vector<std::string>& Args) {
     std::vector<std::string> argv = {"python3", KZ_REFPEER};
     argv.insert(argv.end(), Args.begin(), Args.end());
     argv.push_back(Out);
-    if (Dump) argv.push_back(Dir.Path());
     return Peer.Start(argv, Dir / "log.txt") && kz::PumpUntil([&] { return std::filesystem::exists(Out); }, 10000);
   }
   std::vector<std::string> Lines() {
@@ -245,7 +244,6 @@ TEST(SenderPeer, PushDeliversEveryKindByteForByte) {
       const bool system = KeyOf(l).find("size=3") != std::string::npos && l.find("comp=none") != std::string::npos;
       EXPECT_TRUE(system || l.find("comp=fully") != std::string::npos) << "a big user command compresses: " << l;
     }
-    EXPECT_EQ(peer.Packets("cmd").size(), 2u);
     int64_t total = 0;
     EXPECT_EQ(CheckFilePieces(peer.Packets("file"), file, total), 100000 + (100000 - 70001));
     EXPECT_EQ(total, 100000);
@@ -279,39 +277,30 @@ TEST(SenderPeer, PullDeliversEveryKindByteForByte) {
   }
 }
 
-TEST(SenderPeer, KeepAliveOnIdleTcpNotOnUdp) {
+// An idle stream connection carries keep-alives (an idle datagram channel
+// nothing); the keep-alive finds the receiver gone, and what is queued
+// meanwhile reaches it once it is back.
+TEST(SenderPeer, KeepAliveAndResendAfterTheReceiverComesBack) {
   KZ_NEED(HavePython(), "python3 with zlib is missing");
-  const uint16_t tcpPort = kztest::FreePort(), udpPort = kztest::FreePort();
-  TRefPeer tcp, udp;
-  ASSERT_TRUE(tcp.Start({"push", "tcp", std::to_string(tcpPort)}));
-  ASSERT_TRUE(udp.Start({"push", "udp", std::to_string(udpPort)}));
-  TSenderRig a, b;
-  for (auto [rig, proto, port] : {std::tuple{&a, TKzProtocol::kzpTCP, tcpPort}, {&b, TKzProtocol::kzpUDP, udpPort}}) {
-    rig->Sender.SetProtocol(proto);
-    rig->Sender.SetReceiverHost("127.0.0.1");
-    rig->Sender.SetReceiverPort(port);
-    rig->Sender.SetActive(true);
-    rig->User("wake", "", true);
-  }
-  // Three keep-alives on the idle stream connection mean two seconds of idling.
-  ASSERT_TRUE(kz::PumpUntil([&] { return tcp.ConnSum("nulls") >= 3; }, 15000));
-  EXPECT_EQ(tcp.Packets().size(), 1u);
-  EXPECT_EQ(udp.ConnSum("datagrams"), 1) << "an idle datagram channel sends nothing";
-}
-
-TEST(SenderPeer, ResendsAfterTheReceiverComesBack) {
-  KZ_NEED(HavePython(), "python3 with zlib is missing");
-  const uint16_t port = kztest::FreePort();
-  TSenderRig rig;
-  TKzCamSender& s = rig.Sender;
-  s.SetProtocol(TKzProtocol::kzpTCP);
-  s.SetReceiverHost("127.0.0.1");
-  s.SetReceiverPort(port);
-  s.SetActive(true);
+  const uint16_t port = kztest::FreePort(), udpPort = kztest::FreePort();
   auto first = std::make_unique<TRefPeer>();
+  TRefPeer udp;
   ASSERT_TRUE(first->Start({"push", "tcp", std::to_string(port)}));
-  rig.User("before", "", true);
+  ASSERT_TRUE(udp.Start({"push", "udp", std::to_string(udpPort)}));
+  TSenderRig rig, udpRig;
+  TKzCamSender& s = rig.Sender;
+  for (auto [r, proto, to] : {std::tuple{&rig, TKzProtocol::kzpTCP, port}, {&udpRig, TKzProtocol::kzpUDP, udpPort}}) {
+    r->Sender.SetProtocol(proto);
+    r->Sender.SetReceiverHost("127.0.0.1");
+    r->Sender.SetReceiverPort(to);
+    r->Sender.SetActive(true);
+    r->User("before", "", true);
+  }
   ASSERT_TRUE(first->WaitPackets(1));
+  // Three keep-alives on the idle stream connection mean two seconds of idling.
+  ASSERT_TRUE(kz::PumpUntil([&] { return first->ConnSum("nulls") >= 3; }, 15000));
+  EXPECT_EQ(first->Packets().size(), 1u);
+  EXPECT_EQ(udp.ConnSum("datagrams"), 1) << "an idle datagram channel sends nothing";
   first->Peer.Kill();
   // The idle channel's keep-alive finds the receiver gone and the channel ends.
   ASSERT_TRUE(kz::PumpUntil([&] { return s.ChannelCount() == 0; }, 10000));
@@ -332,57 +321,6 @@ TEST(SenderPeer, ResendsAfterTheReceiverComesBack) {
     kz::PumpUntil(arrived, 500);
   }
   EXPECT_TRUE(arrived()) << "the item queued while the receiver was away reaches it when it is back";
-}
-
-// PSNR in dB of two 24-bit pictures of the same size.
-double Psnr(const std::vector<uint8_t>& A, const std::vector<uint8_t>& B) {
-  double se = 0;
-  for (size_t i = 0; i < A.size() && i < B.size(); ++i) se += (double(A[i]) - B[i]) * (double(A[i]) - B[i]);
-  return se == 0 ? 99 : 10 * std::log10(255.0 * 255.0 * double(A.size()) / se);
-}
-// The RGB bytes of a binary PPM file.
-std::vector<uint8_t> PpmPixels(const std::string& Path) {
-  const std::string f = kztest::ReadFile(Path);
-  size_t pos = 0;
-  for (int fields = 0; fields < 4 && pos < f.size(); ++fields) {
-    while (pos < f.size() && std::isspace(static_cast<unsigned char>(f[pos]))) ++pos;
-    while (pos < f.size() && !std::isspace(static_cast<unsigned char>(f[pos]))) ++pos;
-  }
-  return std::vector<uint8_t>(f.begin() + static_cast<std::ptrdiff_t>(pos + 1), f.end());
-}
-
-TEST(SenderPeer, JpegFramesAsGoodAsCjpeg) {
-  KZ_NEED(kztest::HaveProgram("djpeg") && kztest::HaveProgram("cjpeg"), "libjpeg-turbo-progs is missing");
-  kztest::TTempDir dir;
-  TKzCamSender s(nullptr);
-  std::vector<uint8_t> jpeg;
-  s.OnEncodeVideo = [&](TComponent*, TMemoryStream& S, uint16_t, TKzEncodingType) {
-    jpeg.assign(S.Memory() + KZ_FRAME_HEAD, S.Memory() + S.Size() - (KZ_FRAME_OVERHEAD - KZ_FRAME_HEAD));
-  };
-  s.SetReceiverHost("127.0.0.1");
-  s.SetReceiverPort(9);
-  s.SetActive(true);
-  const TKzMBitmap frame = TestFrame(640, 480, 3);
-  ASSERT_TRUE(s.SendImageEx(frame, 0));
-  s.SetActive(false);
-  ASSERT_FALSE(jpeg.empty());
-  // The sender's pixels as a PPM (R, G, B).
-  std::string ppm = "P6\n640 480\n255\n";
-  std::vector<uint8_t> original;
-  for (int32_t r = 0; r < 480; ++r)
-    for (int32_t c = 0; c < 640; ++c) {
-      const uint32_t p = frame.Pixel(c, r);
-      for (int shift : {16, 8, 0}) original.push_back(static_cast<uint8_t>(p >> shift));
-    }
-  ppm.append(original.begin(), original.end());
-  kztest::WriteFile(dir / "in.ppm", ppm);
-  kztest::WriteFile(dir / "ours.jpg", std::string(jpeg.begin(), jpeg.end()));
-  const std::string cmd = "cd " + dir.Path() + " && djpeg -ppm ours.jpg > ours.ppm && cjpeg -quality 90 in.ppm > "
-                          "anchor.jpg && djpeg -ppm anchor.jpg > anchor.ppm";
-  ASSERT_EQ(std::system(cmd.c_str()), 0);
-  const double ours = Psnr(original, PpmPixels(dir / "ours.ppm"));
-  const double anchor = Psnr(original, PpmPixels(dir / "anchor.ppm"));
-  EXPECT_GE(ours, anchor - 0.5) << "ours " << ours << " dB, cjpeg -quality 90 " << anchor << " dB";
 }
 
 TEST(SenderPeer, StalledPullReceiverHoldsNothingBack) {

@@ -389,7 +389,7 @@ TEST(TwoProcesses, TsharkSeesDatagramSizesAndThePostHeader) {
   ASSERT_TRUE(capture.Start({"tshark", "-i", "lo", "-w", pcap, "-f",
                              "udp port " + std::to_string(udp.Port) + " or tcp port " + std::to_string(http.Port)},
                             dir / "tshark.out"));
-  ASSERT_TRUE(PumpUntil([&] { return ReadFile(dir / "tshark.out").find("Capture started") != std::string::npos; }, kWaitMs))
+  ASSERT_TRUE(PumpUntil([&] { return ReadFile(dir / "tshark.out").find("Capture started") != std::string::npos; }, 30000))
       << ReadFile(dir / "tshark.out");
   for (TPushEnd* end : {&udp, &http}) {  // datagrams may be lost: that peer sends until stopped
     TPeer peer;

@@ -104,7 +104,6 @@ TEST(HttpVideoServer, BadRequestsGetClearRepliesAndServingGoesOn) {
       {"GET /video/nosuch.mjpg HTTP/1.0\r\n\r\n", "HTTP/1.1 404 Not Found"},
       {"GET /video/../status.json HTTP/1.0\r\n\r\n", "HTTP/1.1 400 Bad Request"},
       {"GET /snapshot/%2e%2e%2fcam1.jpg HTTP/1.0\r\n\r\n", "HTTP/1.1 400 Bad Request"},
-      {"GET /video%2Fcam1.mjpg HTTP/1.0\r\n\r\n", "HTTP/1.1 400 Bad Request"},
       {"GET //etc/passwd HTTP/1.0\r\n\r\n", "HTTP/1.1 400 Bad Request"},
       {"GET http://x/ HTTP/1.0\r\n\r\n", "HTTP/1.1 400 Bad Request"},
       {"GET / HTTP/1.1\r\n\r\n", "HTTP/1.1 400 Bad Request"},  // no Host
