@@ -13,6 +13,8 @@ constexpr int64_t kReserveMax = 16 << 20;
 // A packet under way, one being delivered, one more of another kind (audio
 // between frames): buffers enough that a steady stream allocates nothing.
 constexpr size_t kSpareBuffers = 2;
+// Larger buffers (a burst, one odd packet) go back rather than stay with the connection.
+constexpr size_t kSpareBytesMax = 8 << 20;
 }  // namespace
 
 void TKzPacketReader::Feed(const uint8_t* Data, size_t Size) {
@@ -48,7 +50,7 @@ bool TKzPacketReader::Next(TKzPacket& Packet) {
 }
 
 void TKzPacketReader::KeepSpare(std::vector<uint8_t>&& Buffer) {
-  if (Buffer.capacity() == 0 || FSpares.size() >= kSpareBuffers) return;
+  if (Buffer.capacity() == 0 || Buffer.capacity() > kSpareBytesMax || FSpares.size() >= kSpareBuffers) return;
   Buffer.clear();
   FSpares.push_back(std::move(Buffer));
 }
