@@ -98,14 +98,20 @@ std::vector<uint8_t> KzFileInfoBytes(const TKzFileInfo& FileInfo) {
   return out;
 }
 
+std::vector<uint8_t> KzFileChunkHead(const TKzFileInfo& FileInfo, int64_t Length) {
+  std::vector<uint8_t> head = KzFileInfoBytes(FileInfo);
+  head.resize(head.size() + 8);
+  KzPutLE<int64_t>(head.data() + head.size() - 8, Length);
+  return head;
+}
+
 void WriteFileHeader(TStream& Stream, const TKzFileInfo& FileInfo) {
   const int64_t size = Stream.Size();
-  std::vector<uint8_t> record = KzFileInfoBytes(FileInfo);
+  std::vector<uint8_t> record = KzFileChunkHead(FileInfo, size);
   const size_t head = record.size();
-  record.resize(head + 8 + static_cast<size_t>(size));
-  KzPutLE<int64_t>(record.data() + head, size);
+  record.resize(head + static_cast<size_t>(size));
   Stream.SetPosition(0);
-  Stream.Read(record.data() + head + 8, size);
+  Stream.Read(record.data() + head, size);
   Stream.SetSize(0);
   Stream.SetPosition(0);
   Stream.Write(record.data(), static_cast<int64_t>(record.size()));

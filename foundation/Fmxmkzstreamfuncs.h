@@ -33,6 +33,9 @@ bool LoadFileInfo(TKzFileInfo& FileInfo, TStream& Stream, int64_t& Count);
 // The file description bytes of FileInfo: the name loses its directory and
 // is cut to 127 UTF-16 units (L must fit one byte).
 std::vector<uint8_t> KzFileInfoBytes(const TKzFileInfo& FileInfo);
+// The file chunk record that goes in front of a payload of Length bytes:
+// the file description and the payload length.
+std::vector<uint8_t> KzFileChunkHead(const TKzFileInfo& FileInfo, int64_t Length);
 // Puts the file chunk record in front of the stream's bytes (the payload):
 // the file description and the payload length. Leaves the stream at 0.
 void WriteFileHeader(TStream& Stream, const TKzFileInfo& FileInfo);

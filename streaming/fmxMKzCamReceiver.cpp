@@ -420,12 +420,13 @@ void TKzCamReceiver::RemoveAudioSource(const TGUID& Source, uint16_t MediaIndex)
 
 // ---- What the network threads hand over
 
-void TKzCamReceiver::HandOn(int32_t Key, const TKzHeaderPack& Header, TMemoryStream& Payload, const TKzInfo& Info) {
+void TKzCamReceiver::HandOn(int32_t Key, const TKzHeaderPack& Header, std::span<const uint8_t> Record,
+                            std::span<const uint8_t> Payload, const TKzInfo& Info) {
   const uint8_t code = static_cast<uint8_t>(Key & DATA_TYPE_MASK);
-  FKeyList.Count(Key, Header.GUIDFrom, static_cast<size_t>(ConvertToMediaType(code)),
-                 static_cast<size_t>(Payload.Size()), KzMGetTickCount());
+  FKeyList.Count(Key, Header.GUIDFrom, static_cast<size_t>(ConvertToMediaType(code)), Record.size() + Payload.size(),
+                 KzMGetTickCount());
   TKzSafeLock g(GDCriticalSection);
-  if (GetDataThread) GetDataThread->CopyFrom(Key, Header, Payload, 0, Info);
+  if (GetDataThread) GetDataThread->CopyFromBuffer(Key, Header, Record, Payload, Info);
 }
 
 bool TKzCamReceiver::FileBacklogged(int32_t Key, const TKzHeaderPack& Header, const TKzInfo& Info) {

@@ -182,7 +182,8 @@ public:
   void RemoveAudioSource(const TGUID& Source, uint16_t MediaIndex) override;
   // ---- IKzReceiverTarget (network threads)
   const void* NotifyTarget() override { return this; }
-  void HandOn(int32_t Key, const TKzHeaderPack& Header, TMemoryStream& Payload, const TKzInfo& Info) override;
+  void HandOn(int32_t Key, const TKzHeaderPack& Header, std::span<const uint8_t> Record,
+              std::span<const uint8_t> Payload, const TKzInfo& Info) override;
   bool FileBacklogged(int32_t Key, const TKzHeaderPack& Header, const TKzInfo& Info) override;
   void DropKey(int32_t Key) override;
   void DropKeyWhenDrained(int32_t Key) override;

@@ -85,22 +85,20 @@ void TKzReceiverThread::Deliver(int32_t Key, const TKzPacket& Packet, TKzConnSer
   FTarget.DataRead(SessionKey, Packet, Conn);
   if (!Accepts(Packet.Header)) return;
   const TKzHeaderPack pack = PackOf(Packet.Header, FProtocol);
-  TMemoryStream s;
-  s.Write(Packet.Payload.data(), static_cast<int64_t>(Packet.Payload.size()));
+  // The payload goes on from the packet's own buffer: a large frame copied
+  // into a fresh block here would cost its pages' faults every time.
+  std::vector<uint8_t> record;
   if (Packet.Header.DataType() == DATA_TYPE_FILE) {
-    TKzFileInfo info = Packet.Header.Info.FileInfo;
-    WriteFileHeader(s, info);
+    record = KzFileChunkHead(Packet.Header.Info.FileInfo, static_cast<int64_t>(Packet.Payload.size()));
     while (!Terminated() && FTarget.FileBacklogged(Key, pack, Packet.Header.Info)) SleepUnlessTerminated(kFileWaitMs);
   }
-  s.SetPosition(0);
-  FTarget.HandOn(Key, pack, s, Packet.Header.Info);
+  FTarget.HandOn(Key, pack, record, Packet.Payload, Packet.Header.Info);
 }
 
 void TKzReceiverThread::ReadDatagram(const uint8_t* Data, size_t Size, TKzConnSerial Conn) {
-  TKzPacket p;
-  if (!KzReadDatagram(Data, Size, p, FInflater)) return;
+  if (!KzReadDatagram(Data, Size, FDatagram, FInflater)) return;
   // A datagram is a packet of its own: its data type is its key.
-  Deliver(p.Header.DataType(), p, Conn);
+  Deliver(FDatagram.Header.DataType(), FDatagram, Conn);
 }
 
 bool TKzReceiverThread::DoRead(TMemoryStream& Stream, TKzConnSerial Conn, TKzSocket Socket, uint16_t& DataType,
@@ -112,20 +110,27 @@ bool TKzReceiverThread::DoRead(TMemoryStream& Stream, TKzConnSerial Conn, TKzSoc
     ReadDatagram(data, size, Conn);
     return true;
   }
-  std::vector<TKzPacket> packets;
+  // Packets are cut under the list lock and delivered outside it. The slots
+  // stay with the connection's thread: reading into them again hands their
+  // payload buffers back to the reader, so a steady stream allocates nothing.
+  thread_local std::vector<TKzPacket> ready;
+  size_t count = 0;
   {
     TKzSocketList& list = LockSocketList();
     TKzSocketItem* item = list.GetSocket(Conn);
     if (!item) item = list.AddSocket(Conn, Socket);
     item->Reader().Feed(data, size);
-    for (TKzPacket p; item->Reader().Next(p);) packets.push_back(std::move(p));
+    for (;; ++count) {
+      if (count == ready.size()) ready.emplace_back();
+      if (!item->Reader().Next(ready[count])) break;
+    }
     UnlockSocketList();
   }
-  for (const TKzPacket& p : packets) {
+  for (size_t i = 0; i < count && !Terminated(); ++i) {
+    const TKzPacket& p = ready[i];
     // The connection's time-outs follow what it carries.
     DataType = static_cast<uint16_t>((DataType & ~DATA_TYPE_MASK) | p.Header.DataType());
     Deliver(static_cast<int32_t>(p.Header.DataType() + 256 * Conn), p, Conn);
-    if (Terminated()) break;
   }
   return true;
 }

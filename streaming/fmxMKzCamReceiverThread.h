@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "streaming/fmxMKzConnectionProperties.h"
@@ -27,8 +28,10 @@ public:
   // Where notifications go.
   virtual const void* NotifyTarget() = 0;
   // Hands one accepted packet on (Key: data type code + 256 x connection
-  // serial). File parts arrive with their file chunk record in front.
-  virtual void HandOn(int32_t Key, const TKzHeaderPack& Header, TMemoryStream& Payload, const TKzInfo& Info) = 0;
+  // serial); the bytes are the caller's and copied. File parts come with
+  // their file chunk record, which goes in front of the payload.
+  virtual void HandOn(int32_t Key, const TKzHeaderPack& Header, std::span<const uint8_t> Record,
+                      std::span<const uint8_t> Payload, const TKzInfo& Info) = 0;
   // Whether the chain holds too much of that file already.
   virtual bool FileBacklogged(int32_t Key, const TKzHeaderPack& Header, const TKzInfo& Info) = 0;
   // A channel or connection ended: its data goes.
@@ -120,6 +123,7 @@ private:
   std::mutex FChannelsLock;  // guards RecvList
   std::array<std::vector<std::unique_ptr<TRecvConnect>>, 5> RecvList;  // by media kind
   TKzInflater FInflater;  // datagrams (listener thread)
+  TKzPacket FDatagram;    // the datagram read last (listener thread), its buffer reused
 };
 
 }  // namespace kz

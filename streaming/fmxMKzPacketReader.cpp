@@ -10,6 +10,11 @@ namespace {
 constexpr size_t kCompactAt = 65536;
 constexpr size_t kKeepTail = 3;  // a marker cut by a read is found once the rest arrives
 constexpr int64_t kReserveMax = 16 << 20;
+// A packet under way, one being delivered, one more of another kind (audio
+// between frames): buffers enough that a steady stream allocates nothing.
+constexpr size_t kSpareBuffers = 2;
+// Larger buffers (a burst, one odd packet) go back rather than stay with the connection.
+constexpr size_t kSpareBytesMax = 8 << 20;
 }  // namespace
 
 void TKzPacketReader::Feed(const uint8_t* Data, size_t Size) {
@@ -33,10 +38,21 @@ void TKzPacketReader::Feed(const uint8_t* Data, size_t Size) {
 }
 
 bool TKzPacketReader::Next(TKzPacket& Packet) {
-  if (FOut.empty()) return false;
-  Packet = std::move(FOut.front());
-  FOut.pop_front();
+  if (FNext == FOut.size()) return false;
+  TKzPacket& out = FOut[FNext++];
+  std::swap(Packet, out);
+  KeepSpare(std::move(out.Payload));
+  if (FNext == FOut.size()) {
+    FOut.clear();
+    FNext = 0;
+  }
   return true;
+}
+
+void TKzPacketReader::KeepSpare(std::vector<uint8_t>&& Buffer) {
+  if (Buffer.capacity() == 0 || Buffer.capacity() > kSpareBytesMax || FSpares.size() >= kSpareBuffers) return;
+  Buffer.clear();
+  FSpares.push_back(std::move(Buffer));
 }
 
 void TKzPacketReader::Reset() {
@@ -85,8 +101,12 @@ bool TKzPacketReader::SeekHeader() {
   }
   FHeader = std::move(h);
   FPayload.clear();
-  // Room for the whole payload up front (bounded: the length is the sender's word).
-  FPayload.reserve(static_cast<size_t>(std::min<int64_t>(FHeader.LenPack, FHeader.DataType() == DATA_TYPE_FILE ? KZ_FILE_PART : kReserveMax)));
+  // Room for the whole payload up front (bounded: the length is the sender's
+  // word), with an eighth more when the buffer has to grow, so that frames of
+  // a live stream, each a little larger than the last, do not grow it each time.
+  const size_t room = static_cast<size_t>(
+      std::min<int64_t>(FHeader.LenPack, FHeader.DataType() == DATA_TYPE_FILE ? KZ_FILE_PART : kReserveMax));
+  if (FPayload.capacity() < room) FPayload.reserve(room + room / 8);
   FProduced = 0;
   FPartOffset = 0;
   switch (FHeader.Compression()) {
@@ -121,15 +141,15 @@ bool TKzPacketReader::TakeRaw() {
 bool TKzPacketReader::TakeFully() {
   if (static_cast<int64_t>(FInSize - FPos) < FHeader.LenPack) return false;
   const size_t n = static_cast<size_t>(FHeader.LenPack);
-  std::vector<uint8_t> out;
-  const bool ok = FInflater.Inflate(FIn + FPos, n, KzInflateBound(n), out);
+  FPayload.clear();
+  const bool ok = FInflater.Inflate(FIn + FPos, n, KzInflateBound(n), FPayload);
   FPos += n;
   FState = TState::Seek;
   if (!ok) {
+    FPayload.clear();
     Drop("compressed payload that does not inflate within bounds dropped");
     return true;
   }
-  FPayload = std::move(out);
   Emit(true);
   return true;
 }
@@ -181,7 +201,7 @@ bool TKzPacketReader::TakeBlocks() {
 }
 
 void TKzPacketReader::Emit(bool Last) {
-  TKzPacket p;
+  TKzPacket& p = FOut.emplace_back();
   p.Header = FHeader;
   if (p.Header.DataType() == DATA_TYPE_FILE)
     p.Header.Info.FileInfo.FileOffs = KzSatAdd(p.Header.Info.FileInfo.FileOffs, FPartOffset);
@@ -190,7 +210,10 @@ void TKzPacketReader::Emit(bool Last) {
   FPartOffset += static_cast<int64_t>(FPayload.size());
   p.Payload = std::move(FPayload);
   FPayload = {};
-  FOut.push_back(std::move(p));
+  if (!FSpares.empty()) {
+    FPayload = std::move(FSpares.back());
+    FSpares.pop_back();
+  }
   if (Last) FState = TState::Seek;
 }
 
@@ -213,16 +236,20 @@ bool KzReadDatagram(const uint8_t* Data, size_t Size, TKzPacket& Packet, TKzInfl
   const int64_t at = KzFindMarker(Data, Size, 0, MARKER);
   if (at < 0) return false;
   size_t used = 0;
-  TKzPacket p;
-  if (KzParsePacketHeader(Data + at, Size - static_cast<size_t>(at), p.Header, used) != TKzHeaderResult::kzhrOk)
+  TKzPacketHeader header;
+  if (KzParsePacketHeader(Data + at, Size - static_cast<size_t>(at), header, used) != TKzHeaderResult::kzhrOk)
     return false;
   const uint8_t* payload = Data + at + used;
   const size_t n = Size - static_cast<size_t>(at) - used;
-  if (p.Header.Compression() == TKzCompressionType::kztcNone)
-    p.Payload.assign(payload, payload + n);
+  // Packet's payload buffer is reused.
+  Packet.Payload.clear();
+  if (header.Compression() == TKzCompressionType::kztcNone)
+    Packet.Payload.assign(payload, payload + n);
   else
-    KzReadAllBlocks(payload, n, p.Payload, Inflater);
-  Packet = std::move(p);
+    KzReadAllBlocks(payload, n, Packet.Payload, Inflater);
+  Packet.Header = std::move(header);
+  Packet.PartOffset = 0;
+  Packet.Last = true;
   return true;
 }
 

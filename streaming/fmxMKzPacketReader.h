@@ -16,11 +16,14 @@
 //            begin abandons the packet.
 // Anything dropped is counted and reported through OnDebug.
 //
+// Payload buffers are recycled: Next takes back the buffer the caller's
+// packet held, so a caller that reads into the same packet again and again
+// costs no allocation per packet once the buffers have grown to size.
+//
 // A reader belongs to one thread at a time; nothing blocks.
 #pragma once
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
@@ -43,7 +46,8 @@ public:
   std::function<void(const std::string& Text)> OnDebug;
 
   void Feed(const uint8_t* Data, size_t Size);
-  // The next packet read, oldest first; false when there is none yet.
+  // The next packet read, oldest first, into Packet (whose old payload buffer
+  // the reader keeps for a later packet); false when there is none yet.
   bool Next(TKzPacket& Packet);
   // Forgets everything buffered and the packet under way.
   void Reset();
@@ -63,6 +67,7 @@ private:
   void Emit(bool Last);
   void Drop(const std::string& Why);
   void Compact();
+  void KeepSpare(std::vector<uint8_t>&& Buffer);
 
   TState FState = TState::Seek;
   std::vector<uint8_t> FBuf;        // bytes held back between reads
@@ -75,7 +80,9 @@ private:
   int64_t FPartOffset = 0;
   uint64_t FDropped = 0;
   TKzInflater FInflater;
-  std::deque<TKzPacket> FOut;
+  std::vector<TKzPacket> FOut;  // read, not yet taken from FNext on
+  size_t FNext = 0;
+  std::vector<std::vector<uint8_t>> FSpares;  // payload buffers for the next packets
 };
 
 // One datagram: the header at its first "mdBD" and the rest as payload

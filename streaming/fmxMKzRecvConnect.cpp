@@ -225,9 +225,9 @@ void TRecvConnect::HandBatch(const TKzBatch& Batch) {
   const int32_t key = static_cast<int32_t>(DataType + 256 * FSerial);
   auto take = [&](const uint8_t* Data, size_t Size) {
     FReader.Feed(Data, Size);
-    for (TKzPacket p; FReader.Next(p);) {
-      if (p.Header.DataType() != DataType) continue;  // a channel carries its own type only
-      Owner->Deliver(key, p, FSerial, ServerSessionKey);
+    while (FReader.Next(FPacket)) {
+      if (FPacket.Header.DataType() != DataType) continue;  // a channel carries its own type only
+      Owner->Deliver(key, FPacket, FSerial, ServerSessionKey);
     }
   };
   for (const TKzBatchChunk& c : Batch.Chunks) {

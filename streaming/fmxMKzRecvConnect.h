@@ -77,6 +77,7 @@ private:
   uint64_t TimeOld = 0;                // when the last poll was sent
   TKzBatchReader FBatches;
   TKzPacketReader FReader;
+  TKzPacket FPacket;  // the packet being delivered; its buffer goes back to FReader with the next
   TKzConnSerial FSerial;
   std::string FSpoolName, FWorkName;  // file channel's temporary files
   int FSpool = -1;

@@ -16,6 +16,10 @@ namespace {
 
 constexpr size_t kMaxSmoothCopies = 64;
 
+int64_t PixelBytes(const TKzImageItem& Item) {
+  return static_cast<int64_t>(Item.Image.Width()) * Item.Image.Height() * 4;
+}
+
 bool SameQueue(const TKzImageItem& A, const TKzImageItem& B) {
   return A.VideoIndex == B.VideoIndex && A.HeaderPack.GUIDFrom == B.HeaderPack.GUIDFrom;
 }
@@ -131,7 +135,16 @@ void TKzMultiDrawImage::DisplayDue() {
   const int64_t ref = static_cast<int64_t>(KzMGetTickCount()) - FVideoLatency.load();
   TDueTimes due;
   std::vector<int64_t> dueAt(list.size());
-  for (size_t i = 0; i < list.size(); ++i) dueAt[i] = due.Of(*list[i]);
+  int64_t held = 0;
+  for (size_t i = 0; i < list.size(); ++i) {
+    dueAt[i] = due.Of(*list[i]);
+    held += PixelBytes(*list[i]);
+  }
+  // Over the bound the oldest waiting frames are due now.
+  for (size_t i = 0; i < list.size() && held > FMaxQueuedBytes.load(); ++i) {
+    dueAt[i] = std::min(dueAt[i], ref);
+    held -= PixelBytes(*list[i]);
+  }
   std::vector<std::unique_ptr<TKzImageItem>> done;
   for (size_t i = 0; i < list.size() && !Terminated(); ++i) {
     if (!list[i] || dueAt[i] > ref) continue;

@@ -4,6 +4,11 @@
 // due frame per source first; then it is smoothed, rotated, run through the
 // owner's motion detection and handed to every consumer, and the image
 // event and regions reach the main thread.
+//
+// The frames waiting out VideoLatency are decoded pictures; their pixels
+// together are held under MaxQueuedBytes: above it the oldest waiting
+// frames count as due, so a source catches up (its newest such frame shown)
+// rather than many sources of large pictures filling memory.
 #pragma once
 #include <atomic>
 #include <cstdint>
@@ -26,6 +31,8 @@ class TKzMultiDrawImage : public TKzPipelineThread {
 public:
   // Frames kept per source and video index while a latency applies.
   static constexpr int32_t QueueMode = 50;
+  // Pixel bytes of the waiting frames of all sources, at most (default).
+  static constexpr int64_t DefaultMaxQueuedBytes = 512 << 20;
 
   // Created suspended. Owner's thread.
   TKzMultiDrawImage(IKzMultiSourceOwner& Owner, int32_t MaxImageCount, TKzConsumerLists& Consumers);
@@ -62,6 +69,8 @@ public:
   void SetRotation(TKzRotation Value) { FRotation.store(Value); }
   bool SmoothImage() const { return FSmoothImage.load(); }
   void SetSmoothImage(bool Value) { FSmoothImage.store(Value); }
+  int64_t MaxQueuedBytes() const { return FMaxQueuedBytes.load(); }
+  void SetMaxQueuedBytes(int64_t Value) { FMaxQueuedBytes.store(Value); }
   int32_t MaxImageCount() const { return FMaxImageCount.load(); }
   void SetMaxImageCount(int32_t Value) { FMaxImageCount.store(Value); }
   // Frames handed to consumers so far; queued frames. Any thread.
@@ -104,6 +113,7 @@ private:
   std::atomic<TKzRotation> FRotation{TKzRotation::kzrNone};
   std::atomic<bool> FSmoothImage{false};
   std::atomic<int32_t> FMaxImageCount;
+  std::atomic<int64_t> FMaxQueuedBytes{DefaultMaxQueuedBytes};
   std::atomic<uint64_t> FDrawn{0};
 };
 

@@ -29,19 +29,27 @@ void TKzMultiGetData::Run() {
 
 void TKzMultiGetData::CopyFrom(int32_t Key, const TKzHeaderPack& Header, const TMemoryStream& Stream, int64_t Count,
                                const TKzInfo& Info) {
+  const int64_t from = Count == 0 ? 0 : Stream.Position();
+  const int64_t n = Count == 0 ? Stream.Size() : Count;
+  if (n > 0 && from >= 0 && Stream.Size() - from >= n)
+    CopyFromBuffer(Key, Header, {}, {Stream.Memory() + from, static_cast<size_t>(n)}, Info);
+}
+
+void TKzMultiGetData::CopyFromBuffer(int32_t Key, const TKzHeaderPack& Header, std::span<const uint8_t> Record,
+                                     std::span<const uint8_t> Data, const TKzInfo& Info) {
   const uint8_t type = static_cast<uint8_t>(Key & 0xFF);
-  if (!KzIsDataTypeCode(type) || Terminated()) return;
+  if (!KzIsDataTypeCode(type) || (Record.empty() && Data.empty()) || Terminated()) return;
   if (type == DATA_TYPE_CMD) {
-    const int64_t from = Count == 0 ? 0 : Stream.Position();
-    const int64_t n = Count == 0 ? Stream.Size() : Count;
-    if (n > 0 && from >= 0 && Stream.Size() - from >= n)
-      KzPostCommandData(FOwner, Key, Header, Info.MediaIndex, Stream.Memory() + from, static_cast<size_t>(n));
+    if (Data.empty()) return;
+    KzPostCommandData(FOwner, Key, Header, Info.MediaIndex, Data.data(), Data.size());
     return;
   }
   {
     std::lock_guard<TCriticalSection> g(FTmpDataSection);
     if (Terminated()) return;
-    FTmpData.AddDataGUID(Header, Stream, Key, Count, Info);
+    // One hold of the input lock: the pass never sees a record without its payload.
+    if (!Record.empty()) FTmpData.AddBufGUID(Header, Record.data(), Key, static_cast<int64_t>(Record.size()), Info);
+    if (!Data.empty()) FTmpData.AddBufGUID(Header, Data.data(), Key, static_cast<int64_t>(Data.size()), Info);
   }
   Event()->SetEvent();
 }

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -34,6 +35,10 @@ public:
   // for long.
   void CopyFrom(int32_t Key, const TKzHeaderPack& Header, const TMemoryStream& Stream, int64_t Count,
                 const TKzInfo& Info);
+  // The same for bytes in memory, copied once; Record, when not empty, goes
+  // in front of Data in the same hand-over (a file part's chunk record).
+  void CopyFromBuffer(int32_t Key, const TKzHeaderPack& Header, std::span<const uint8_t> Record,
+                      std::span<const uint8_t> Data, const TKzInfo& Info);
   // Whether the chain holds more than MaxFileBufferBytes for the item the
   // chunk described by Info would go to (this thread first, then the
   // decoder), and whether it holds nothing for it. Both create the entry

@@ -54,6 +54,12 @@ private:
   std::vector<Clock::time_point>& FSent;
 };
 
+long MinorFaults() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return u.ru_minflt;
+}
+
 double Percentile(std::vector<double> V, double P) {
   if (V.empty()) return 0;
   std::sort(V.begin(), V.end());
@@ -84,6 +90,7 @@ void RunOurs(const std::string& Name, const std::vector<std::vector<uint8_t>>& F
   receiver.SetActive(true);
   PumpUntil([&] { return receiver.ListeningPort() != 0; }, 5000);
   const double cpu0 = kzbench::CpuSeconds();
+  const long faults0 = MinorFaults();
   std::atomic<bool> done{false};
   TKzCamSender sender(nullptr);
   sender.SetProtocol(TKzProtocol::kzpTCP);
@@ -113,13 +120,14 @@ void RunOurs(const std::string& Name, const std::vector<std::vector<uint8_t>>& F
     return delays.Ms.size() >= Frames.size();
   }, 2000);
   const double cpu = kzbench::CpuSeconds() - cpu0;
+  const long faults = MinorFaults() - faults0;
   sender.SetActive(false);
   receiver.SetActive(false);
   receiver.UnRegisterCamView(&delays);
   std::lock_guard<std::mutex> g(delays.Lock);
   const double p50 = Percentile(delays.Ms, 0.5), p99 = Percentile(delays.Ms, 0.99);
-  std::printf("%-10s ours: %zu shown, %zu/%zu frames read back, delay p50 %.1f ms p99 %.1f ms, CPU %.3f s\n", Name.c_str(),
-              delays.Shown, delays.Ms.size(), Frames.size(), p50, p99, cpu);
+  std::printf("%-10s ours: %zu shown, %zu/%zu frames read back, delay p50 %.1f ms p99 %.1f ms, CPU %.3f s, %ld page faults\n",
+              Name.c_str(), delays.Shown, delays.Ms.size(), Frames.size(), p50, p99, cpu, faults);
   kzbench::Cost(Name + "/delay p50 vs frame interval", p50, kIntervalMs, "ms");
   kzbench::Cost(Name + "/delay p99 vs frame interval", p99, kIntervalMs, "ms");
   kzbench::Ours(Name + "/cpu both ends", cpu, "s");

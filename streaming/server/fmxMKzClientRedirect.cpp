@@ -35,7 +35,8 @@ void KzAppendSessionPack(const TKzMarker& Marker, TKzSessionKey Key, int64_t Len
 }
 
 TKzClientRedirect::TKzClientRedirect(IKzRedirectOwner* Owner, uint8_t DataType, const TGUID& GUIDTo,
-                                     TKzSessionKey SessionKey, uint32_t MaxSize, bool File, const std::string& Folder)
+                                     TKzSessionKey SessionKey, uint32_t MaxSize, bool File, const std::string& Folder,
+                                     uint32_t MemoryMaxSize)
     : TKzBaseThread(true, "TKzClientRedirect"),
       FOwner(Owner),
       FDataType(DataType),
@@ -52,7 +53,10 @@ TKzClientRedirect::TKzClientRedirect(IKzRedirectOwner* Owner, uint8_t DataType, 
     FFile = open(FFileName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (FFile < 0 && errno != EEXIST) break;
   }
-  if (FFile < 0) FFileName.clear();  // buffered in memory after all
+  if (FFile < 0) {  // buffered in memory after all, and limited as memory is
+    FFileName.clear();
+    FMaxSize = MemoryMaxSize;
+  }
 }
 
 TKzClientRedirect::~TKzClientRedirect() {

@@ -66,9 +66,11 @@ public:
 class TKzClientRedirect : public TKzBaseThread {
 public:
   // A suspended channel. File: buffered in a file under Folder named by
-  // the user and the kind. Creating thread, never blocks.
+  // the user and the kind; when that file cannot be made it buffers in
+  // memory with MemoryMaxSize as its limit instead of MaxSize (0: none).
+  // Creating thread, never blocks.
   TKzClientRedirect(IKzRedirectOwner* Owner, uint8_t DataType, const TGUID& GUIDTo, TKzSessionKey ServerSessionKey,
-                    uint32_t MaxSize, bool File, const std::string& Folder);
+                    uint32_t MaxSize, bool File, const std::string& Folder, uint32_t MemoryMaxSize = 0);
   ~TKzClientRedirect() override;
 
   enum class TAttach : uint8_t { kzraAttached, kzraOtherSocket };
@@ -135,7 +137,7 @@ private:
   const uint8_t FDataType;
   const TGUID FGUIDTo;
   const TKzSessionKey ServerSessionKey;
-  const uint32_t FMaxSize;
+  uint32_t FMaxSize;  // set in the constructor
   bool FFileWanted;
   TCriticalSection CriticalSectionBuffer;  // guards the buffer and ClientError
   struct TRecord {

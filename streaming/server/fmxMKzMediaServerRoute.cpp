@@ -72,13 +72,12 @@ std::shared_ptr<TKzClientRedirect> TKzMediaServer::GetClientRedirect(const TGUID
   }
   const std::string folder = SpoolFolder();
   const bool file = FBufferOptions.GetStreamType(DataType) == TKzStreamType::kzstFile && !folder.empty();
-  uint32_t maxSize = 0;
-  switch (FBufferOptions.LimitType()) {
-    case TKzBufferLimitType::kzbltNo: break;
-    case TKzBufferLimitType::kzbltLimitAll: maxSize = FBufferOptions.GetMaxBufferSize(DataType); break;
-    case TKzBufferLimitType::kzbltLimitMemory: maxSize = file ? 0 : FBufferOptions.GetMaxBufferSize(DataType); break;
-  }
-  ch = std::make_shared<TKzClientRedirect>(this, DataType, AGUIDTo, FSessionKey.load(), maxSize, file, folder);
+  const uint32_t memoryMax =
+      FBufferOptions.LimitType() == TKzBufferLimitType::kzbltNo ? 0 : FBufferOptions.GetMaxBufferSize(DataType);
+  const uint32_t maxSize =
+      file && FBufferOptions.LimitType() == TKzBufferLimitType::kzbltLimitMemory ? 0 : memoryMax;
+  ch = std::make_shared<TKzClientRedirect>(this, DataType, AGUIDTo, FSessionKey.load(), maxSize, file, folder,
+                                           memoryMax);
   StartThread(ch.get());
   return ch;
 }

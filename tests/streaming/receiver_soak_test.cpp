@@ -107,10 +107,11 @@ TEST(ReceiverSoak, FourSendersWithBrokenConnectionsKeepVideoFreshAndMemoryFlat) 
     paused = false;
     return rss;
   };
-  int64_t base = 0;
+  int64_t base = 0, peak = 0;
   std::array<uint64_t, kSenders> before{};
   for (int t = 1; t <= seconds; ++t) {
     PumpFor(1000);
+    peak = std::max(peak, ResidentBytes());
     if (t == 10) soak.WorstAgeUs = 0;  // warmed up
     if (t == 60) base = settled();
     if (t % 30 == 0) {
@@ -127,9 +128,11 @@ TEST(ReceiverSoak, FourSendersWithBrokenConnectionsKeepVideoFreshAndMemoryFlat) 
   proxies.clear();
   receiver.SetActive(false);
   receiver.UnRegisterCamView(&soak);
-  std::printf("receiver soak: %d s, frames %llu %llu %llu %llu, worst age %.1f ms, resident %+lld KiB\n", seconds,
-              (unsigned long long)soak.Shown[0], (unsigned long long)soak.Shown[1], (unsigned long long)soak.Shown[2],
-              (unsigned long long)soak.Shown[3], static_cast<double>(soak.WorstAgeUs) / 1000, (long long)grown / 1024);
+  std::printf("receiver soak: %d s, frames %llu %llu %llu %llu, worst age %.1f ms, resident %+lld KiB, "
+              "peak while running %lld MiB\n",
+              seconds, (unsigned long long)soak.Shown[0], (unsigned long long)soak.Shown[1],
+              (unsigned long long)soak.Shown[2], (unsigned long long)soak.Shown[3],
+              static_cast<double>(soak.WorstAgeUs) / 1000, (long long)grown / 1024, (long long)peak >> 20);
   EXPECT_EQ(soak.Repeats.load(), 0u) << "a frame shown twice";
   if (!kSanitized) {
     EXPECT_LE(soak.WorstAgeUs.load(), (receiver.VideoLatency() + 100) * 1000);

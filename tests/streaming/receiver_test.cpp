@@ -251,7 +251,6 @@ TEST(ReceiverFilter, RejectedDataIsDroppedAndSystemCommandsAreFilteredOrNot) {
 TEST(ReceiverPull, OnlyAcceptedTypesGetAChannel) {
   TFakePullSender sender;
   TReceiverProbe probe(TKzProtocol::kzpTCP, TKzTCPConnectionType::kztcpReceiverToSender);
-  EXPECT_EQ(probe.Receiver.GetMaxChannelCount(), 5);
   probe.Receiver.SetReceiveMediaTypes({TKzMediaType::kzmtVideo});
   probe.Receiver.SetActive(true);
   EXPECT_EQ(probe.Receiver.GetOpenChannelCount(), 0) << "no senders: no channel";

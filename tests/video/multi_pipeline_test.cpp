@@ -380,6 +380,21 @@ TEST(MultiSource, FramesWithinVideoLatencyOfTheNewestAreDrawn) {
   }
 }
 
+// Waiting pictures over the byte bound: the oldest count as due, so the
+// source catches up (the newest of them shown) while the clock stands still.
+TEST(MultiSource, WaitingPicturesStayUnderTheByteBound) {
+  TKzVirtualClockScope clock;
+  TMultiChain chain(10000, true, false);
+  chain.Fetch->Paint().SetMaxQueuedBytes(2 * 64 * 48 * 4 + 1);
+  chain.Fetch->Run();
+  TBytes frames;
+  for (int i = 0; i < 4; ++i) frames = Concat({frames, Framed(JpegFrame(kColours[i]), 1000 + i * 40, 40)});
+  chain.FeedVideo(KzCreateGUID(), frames);
+  ASSERT_TRUE(chain.WaitFrames(1));
+  ASSERT_TRUE(PumpUntil([&] { return chain.Fetch->Paint().QueuedFrames() == 2; }, 10000));
+  EXPECT_EQ(chain.View.Colours(), (std::vector<int>{1}));
+}
+
 TEST(MultiSource, GarbageAndTruncatedFramesCostOnlyThemselves) {
   TMultiChain chain(0);
   const TGUID src = KzCreateGUID();
