@@ -714,10 +714,13 @@ TEST(MultiSource, ConsumersComeAndGoWhileFramesFlow) {
   const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(800);
   for (int round = 0; std::chrono::steady_clock::now() < until; ++round) {
     chain.Fetch->Paint().LockDisplay();
-    if (round % 2)
-      chain.Lists.CamViews.push_back(&extra);
-    else
-      std::erase(chain.Lists.CamViews, &extra);
+    {
+      std::lock_guard<std::mutex> shape(chain.Lists.ShapeLock);  // the decode thread reads the lists under it
+      if (round % 2)
+        chain.Lists.CamViews.push_back(&extra);
+      else
+        std::erase(chain.Lists.CamViews, &extra);
+    }
     chain.Fetch->Paint().UnlockDisplay();
     if (round % 3 == 1)
       chain.Fetch->Paint().SetOnGetImage(nullptr);
