@@ -1,7 +1,7 @@
 // Motion as the event recorder sees it: the library's motion detector run
 // on the pictures a source hands over, and only regions of at least a
 // given area counted; and on a Motion-JPEG stream's own frames, decoded
-// small and, while nothing moves, only a few times a second. Each is owned
+// small and, while nothing moves, only twice a second. Each is owned
 // by one thread.
 #pragma once
 #include <cstdint>
@@ -37,7 +37,7 @@ class TKzImageWrapper;
 // in order with their verdict, at most StillCheckMs after they came in.
 class TKzJpegMotionWatcher {
 public:
-  static constexpr int64_t StillCheckMs = 150;
+  static constexpr int64_t StillCheckMs = 500;
   // The size motion is watched at (the JPEG scale that covers it).
   static constexpr int32_t WatchWidth = 160, WatchHeight = 120;
   using TVerdict = std::function<void(const TKzEventPacket& Frame, bool Moved, const TKzEventRect& Bounds)>;
