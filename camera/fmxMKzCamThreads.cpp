@@ -516,8 +516,8 @@ TKzCamHTTPGetThread::TBodyEnd TKzCamHTTPGetThread::ReadBody(const std::string& P
   bool sawPicture = false;  // a JPEG start marker came in this body
   uint8_t lastByte = 0;
   // Pacing holds back a server that sends faster than wanted: a read that
-  // starts a new burst of bytes waits until SleepMSec after the previous
-  // burst was due. Reads inside a burst (bytes waiting now or within a few
+  // starts a new burst of bytes before the previous burst was due waits
+  // until SleepMSec after that. Reads inside a burst (bytes waiting now or within a few
   // milliseconds, like the rest of a frame) follow at once, so that pacing
   // never splits a frame across two intervals, and a source that sends at
   // the wanted rate is never slowed down; a burst that goes on for longer
@@ -526,20 +526,23 @@ TKzCamHTTPGetThread::TBodyEnd TKzCamHTTPGetThread::ReadBody(const std::string& P
   const uint64_t interval = static_cast<uint64_t>(std::max(SleepMSec(), 0));
   const uint32_t settle = static_cast<uint32_t>(std::clamp(SleepMSec() / 8, 1, 5));
   while (!Aborted()) {
-    const bool burst = KzInetBodyComplete(hRequest) || KzInetDataWaiting(hRequest, settle);
+    // The next bytes are waited for here rather than inside the read, so
+    // that bytes that come on time are read on the wake-up they cause,
+    // without a pacing sleep before it; those that come within the settle
+    // time belong to the burst being read. One wait serves both, so the end
+    // of a frame costs no wake-up of its own. A stream that stays quiet
+    // longer than an interval after the next read is due (at most
+    // kBurstWaitMs) is left to the read's own time-out.
+    bool burst = KzInetBodyComplete(hRequest);
     if (!burst) {
-      // The next burst is waited for here rather than inside the read, so
-      // that bytes that come on time are read on the wake-up they cause,
-      // without a pacing sleep before it. Bytes less than the settle time
-      // early are not held back. A stream that stays quiet longer than an
-      // interval after the next read is due (at most kBurstWaitMs) is left
-      // to the read's own time-out.
       const uint64_t now = KzMGetTickCount();
       const uint64_t due = FLastReadTick + interval;
-      const uint64_t wait = (due > now ? due - now : 0) + interval;
-      KzInetDataWaiting(hRequest, static_cast<uint32_t>(std::min<uint64_t>(wait, kBurstWaitMs)));
+      const uint64_t wait = settle + std::min<uint64_t>((due > now ? due - now : 0) + interval, kBurstWaitMs);
+      burst = KzInetDataWaiting(hRequest, static_cast<uint32_t>(wait)) && KzMGetTickCount() - now <= settle;
     }
-    if (!burst || KzMGetTickCount() >= FLastReadTick + interval) PaceRead(burst ? 0 : settle);
+    // A source at the wanted rate is read as its frames come, whatever
+    // their phase against the reader's schedule.
+    if (!burst || KzMGetTickCount() >= FLastReadTick + interval) PaceRead(burst ? 0 : interval);
     if (!KzInetReadBody(hRequest, buffer.get(), kReadBufferSize, BytesToRead)) {
       SetError(TKzSourceErrorKind::kzseStreamClosed, "the connection to " + PeerText() + " broke");
       end = BytesRead > 0 ? TBodyEnd::kzbeReconnect : TBodyEnd::kzbeStop;

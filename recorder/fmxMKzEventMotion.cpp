@@ -48,10 +48,9 @@ bool TKzJpegMotionWatcher::Decode(const TKzEventPacket& Frame) {
 }
 
 void TKzJpegMotionWatcher::Add(const TKzEventPacket& Frame, int64_t MinRegionArea, const TVerdict& Verdict) {
-  const bool due = FMoving || !FLastChecked.Data || Frame.Dts - FLastChecked.Dts >= StillCheckMs ||
-                   Frame.Dts < FLastChecked.Dts;
+  const bool due = !FChecked || Frame.Dts - FLastCheckMs >= CheckEveryMs || Frame.Dts < FLastCheckMs;
   if (!due) {
-    FSkipped.push_back(Frame);
+    FPending.push_back({Frame, false, {}});
     return;
   }
   TKzEventRect bounds;
@@ -61,32 +60,62 @@ void TKzJpegMotionWatcher::Add(const TKzEventPacket& Frame, int64_t MinRegionAre
     return;
   }
   const bool moved = FWatcher.Check(FDecoder->GetBitmap(), MinRegionArea, bounds);
-  if (moved && !FMoving)
-    CheckSkipped(MinRegionArea, Verdict);
-  else
-    Flush(Verdict);
-  Verdict(Frame, moved, bounds);
-  FMoving = moved;
-  FLastChecked = Frame;
+  FChecked = true;
+  FLastCheckMs = Frame.Dts;
+  if (!FMoving) {
+    if (moved) CheckEach(MinRegionArea, Verdict);
+    Release(FPending.size(), false, Verdict);
+    Verdict(Frame, moved, bounds);
+    FAnchor = Frame;
+    FMoving = moved;
+    return;
+  }
+  FPending.push_back({Frame, true, bounds});
+  if (!moved) {
+    CheckEach(MinRegionArea, Verdict);
+    FAnchor = Frame;
+    FMoving = false;
+    return;
+  }
+  // Still moving: what lies up to the second check back moved.
+  for (;;) {
+    size_t checks = 0, first = 0;
+    for (size_t i = 0; i < FPending.size(); ++i)
+      if (FPending[i].Checked && checks++ == 0) first = i;
+    if (checks <= 2) break;
+    FAnchor = FPending[first].Frame;
+    Release(first + 1, true, Verdict);
+  }
 }
 
-void TKzJpegMotionWatcher::CheckSkipped(int64_t MinRegionArea, const TVerdict& Verdict) {
-  if (FSkipped.empty()) return;
-  // The skipped frames against the last still one, in order, on a detector
-  // of their own (the stream's detector has moved on to the newest frame).
+void TKzJpegMotionWatcher::CheckEach(int64_t MinRegionArea, const TVerdict& Verdict) {
+  if (FPending.empty()) return;
   TKzEventMotionWatcher back;
   TKzEventRect bounds;
-  if (Decode(FLastChecked)) back.Check(FDecoder->GetBitmap(), MinRegionArea, bounds);
-  for (const TKzEventPacket& f : FSkipped) {
-    const bool moved = Decode(f) && back.Check(FDecoder->GetBitmap(), MinRegionArea, bounds);
-    Verdict(f, moved, moved ? bounds : TKzEventRect{});
+  if (Decode(FAnchor)) back.Check(FDecoder->GetBitmap(), MinRegionArea, bounds);
+  for (const TPending& p : FPending) {
+    const bool moved = Decode(p.Frame) && back.Check(FDecoder->GetBitmap(), MinRegionArea, bounds);
+    Verdict(p.Frame, moved, moved ? bounds : TKzEventRect{});
   }
-  FSkipped.clear();
+  FPending.clear();
 }
 
-void TKzJpegMotionWatcher::Flush(const TVerdict& Verdict) {
-  for (const TKzEventPacket& f : FSkipped) Verdict(f, false, TKzEventRect{});
-  FSkipped.clear();
+void TKzJpegMotionWatcher::Release(size_t Count, bool Moved, const TVerdict& Verdict) {
+  TKzEventRect bounds;
+  bool next = true;  // the region of the next check is wanted
+  for (size_t i = 0; i < Count && !FPending.empty(); ++i) {
+    if (Moved && next)
+      for (const TPending& p : FPending)
+        if (p.Checked) {
+          bounds = p.Bounds;
+          break;
+        }
+    next = FPending.front().Checked;
+    Verdict(FPending.front().Frame, Moved, Moved ? bounds : TKzEventRect{});
+    FPending.pop_front();
+  }
 }
+
+void TKzJpegMotionWatcher::Flush(const TVerdict& Verdict) { Release(FPending.size(), FMoving, Verdict); }
 
 }  // namespace kz

@@ -130,6 +130,7 @@ void TKzEventRecorder::Stop() {
 }
 
 void TKzEventRecorder::Push(TItem Item) {
+  bool wake = false;
   {
     std::lock_guard<std::mutex> g(FQueueLock);
     if (FStopping) return;
@@ -145,44 +146,52 @@ void TKzEventRecorder::Push(TItem Item) {
       ++FStats.MotionFrames;
     }
     FQueue.push_back(std::move(Item));
+    wake = FQueuedBytes >= WriteBatchBytes;
   }
-  FQueueChanged.notify_one();
+  if (wake) FQueueChanged.notify_one();
+}
+
+void TKzEventRecorder::Write(TItem& Item, int64_t& Moving) {
+  // A frame's motion follows the frame itself: the pre-roll then reaches
+  // back from that frame.
+  const auto verdict = [&](const TKzEventPacket& Frame, bool Moved, const TKzEventRect& Bounds) {
+    FSession->AddPacket(Frame);
+    if (!Moved) return;
+    ++Moving;
+    FSession->AddMotion(Frame.Dts, Bounds);
+  };
+  if (Item.WatchMotion) {
+    FJpegMotion->Add(Item.Packet, FMinRegionArea.load(), verdict);
+    return;
+  }
+  FJpegMotion->Flush(verdict);
+  if (Item.Packet.Data)
+    FSession->AddPacket(Item.Packet);
+  else
+    FSession->AddMotion(Item.MotionMs, Item.Bounds);
 }
 
 void TKzEventRecorder::Run() {
+  std::deque<TItem> batch;
   std::unique_lock<std::mutex> l(FQueueLock);
   for (;;) {
-    FQueueChanged.wait(l, [this] { return FStopping || !FQueue.empty(); });
-    if (FQueue.empty() && FStopping) break;
+    FQueueChanged.wait_for(l, std::chrono::milliseconds(WriteBatchMs),
+                           [this] { return FStopping || FQueuedBytes >= WriteBatchBytes; });
     // Whatever arrived before the stop is still written.
-    TItem item = std::move(FQueue.front());
-    FQueue.pop_front();
-    if (item.Packet.Data) FQueuedBytes -= item.Packet.MemoryBytes();
+    const bool last = FStopping;
+    batch.swap(FQueue);
+    FQueuedBytes = 0;
     l.unlock();
-    // A frame's motion follows the frame itself: the pre-roll then reaches
-    // back from that frame.
     int64_t moving = 0;
-    const auto verdict = [&](const TKzEventPacket& Frame, bool Moved, const TKzEventRect& Bounds) {
-      FSession->AddPacket(Frame);
-      if (!Moved) return;
-      ++moving;
-      FSession->AddMotion(Frame.Dts, Bounds);
-    };
-    if (item.WatchMotion) {
-      FJpegMotion->Add(item.Packet, FMinRegionArea.load(), verdict);
-    } else {
-      FJpegMotion->Flush(verdict);
-      if (item.Packet.Data)
-        FSession->AddPacket(item.Packet);
-      else
-        FSession->AddMotion(item.MotionMs, item.Bounds);
-    }
+    for (TItem& item : batch) Write(item, moving);
+    batch.clear();
     const size_t ring = FSession->Ring().MemoryBytes(), peak = FSession->Ring().PeakMemoryBytes();
     l.lock();
     FStats.MotionFrames += moving;
     FStats.MotionDecodes = FJpegMotion->Decoded();
     FStats.PreRollBytes = ring;
     FStats.PreRollPeakBytes = peak;
+    if (last) break;
   }
   l.unlock();
   FJpegMotion->Flush([this](const TKzEventPacket& Frame, bool, const TKzEventRect&) { FSession->AddPacket(Frame); });

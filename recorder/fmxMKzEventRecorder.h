@@ -7,10 +7,11 @@
 // stored as they arrive, without re-encoding; sources that only hand over
 // decoded pictures are encoded as Motion-JPEG. Motion is found with the
 // library's motion detector: on the stream's own JPEGs (decoded small and,
-// while nothing moves, a few times a second, each motion still timed by its
+// while nothing moves, twice a second, each motion still timed by its
 // own first frame; the source then decodes nothing for the recorder), else
 // on the pictures the source hands its recorders. The files are written on
-// the recorder's own thread.
+// the recorder's own thread, which takes what came in a few times a second
+// rather than waking for every frame.
 #pragma once
 #include <atomic>
 #include <condition_variable>
@@ -45,6 +46,10 @@ class TKzEventRecorder : public TComponent, public IKzCamRecorderConsumer, publi
 public:
   // The writing thread holds back at most this much before dropping packets.
   static constexpr size_t MaxQueuedBytes = 32u << 20;
+  // The writing thread takes the queue every WriteBatchMs, or as soon as
+  // it holds WriteBatchBytes.
+  static constexpr int64_t WriteBatchMs = 200;
+  static constexpr size_t WriteBatchBytes = 2u << 20;
 
   // Main thread, never blocks.
   explicit TKzEventRecorder(TComponent* AOwner);
@@ -102,6 +107,8 @@ private:
   };
   void Push(TItem Item);
   void Run();
+  // One item on the writing thread; the frames that moved are counted in Moving.
+  void Write(TItem& Item, int64_t& Moving);
   void Start();
   void Stop();
   TKzEventSettings SettingsNow() const;

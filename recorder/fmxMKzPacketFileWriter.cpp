@@ -49,7 +49,12 @@ bool TKzPacketFileWriter::Open(const std::string& FileName, const TKzEventStream
     r = kzFF.avio_open2(&FContext->pb, file, AVIO_FLAG_WRITE, nullptr, nullptr);
     if (r < 0) return Fail("cannot create " + FileName, r);
   }
-  r = kzFF.avformat_write_header(FContext, nullptr);
+  // Matroska's element checksums cost a pass over every byte written and
+  // nothing a player needs; the file is cut back to whole packets instead.
+  AVDictionary* options = nullptr;
+  kzFF.av_dict_set(&options, "write_crc32", "0", 0);
+  r = kzFF.avformat_write_header(FContext, &options);
+  kzFF.av_dict_free(&options);
   if (r < 0) return Fail("cannot write the header of " + FileName, r);
   FHeaderWritten = true;
   FPacket = kzFF.av_packet_alloc();

@@ -1,5 +1,6 @@
 #include "video/fmxMKzDecodeImage.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "foundation/fmxMKzType.h"
@@ -165,7 +166,7 @@ void TKzDecodeImage::DecodeNewest() {
   const bool found = KzFindNewestJpegFrame(FData.Memory(), size, FSearched, frame);
   FSearched = size;
   if (!found) return;
-  Pace();
+  PaceLive();
   if (Terminated() || Stopping()) return;
   LoadJPEGStream(frame.Begin, frame.End);
   const uint8_t* d = FData.Memory();
@@ -223,6 +224,17 @@ void TKzDecodeImage::Pace() {
   const int64_t pause = interval - (now - FUpdateTimeOld);
   if (pause >= kMinPause) SleepUnlessTerminated(static_cast<uint32_t>(pause));
   FUpdateTimeOld = static_cast<int64_t>(KzMGetTickCount());
+}
+
+// A live frame waits only when it comes before the previous one was due;
+// frames are due an interval apart, so a stream at the wanted rate is shown
+// as it comes, whatever the phase of its frames, and costs no sleep.
+void TKzDecodeImage::PaceLive() {
+  const double fps = FFramePerSec.load();
+  const int64_t interval = fps > 0 ? static_cast<int64_t>(std::lround(1000.0 / fps)) : 0;
+  const int64_t pause = FLiveDueMs - static_cast<int64_t>(KzMGetTickCount());
+  if (pause >= kMinPause) SleepUnlessTerminated(static_cast<uint32_t>(pause));
+  FLiveDueMs = std::max(FLiveDueMs + interval, static_cast<int64_t>(KzMGetTickCount()));
 }
 
 void TKzDecodeImage::LoadJPEGStream(int64_t Begin, int64_t End) {

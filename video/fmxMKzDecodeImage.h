@@ -76,6 +76,7 @@ private:
   void DecodeAll();
   void DecodeBitmap();
   void Pace();
+  void PaceLive();
   // Decodes Data[Begin, End) as one JPEG frame.
   void LoadJPEGStream(int64_t Begin, int64_t End);
   void TrimUnsearchable();
@@ -97,6 +98,7 @@ private:
   bool FAllFileDataReceived = false;
   std::unique_ptr<TKzImageWrapper> FImg;
   int64_t FUpdateTimeOld = 0;
+  int64_t FLiveDueMs = 0;  // when the last live frame was due
 
   std::mutex FScaledLock;  // guards FScaledFrame
   TMemoryStream FScaledFrame;  // the newest frame's bytes while it was decoded smaller

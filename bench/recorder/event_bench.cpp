@@ -21,6 +21,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -68,6 +70,23 @@ TStored StoredFiles(const std::string& Dir, const std::string& Kind) {
     s.Bytes += int64_t(e.file_size());
   }
   return s;
+}
+
+// Threads of a process now (its /proc status), 0 when it is gone.
+int ThreadsOf(pid_t Pid) {
+  FILE* f = std::fopen(("/proc/" + std::to_string(Pid) + "/status").c_str(), "r");
+  int n = 0;
+  char line[256];
+  while (f && std::fgets(line, sizeof line, f))
+    if (std::sscanf(line, "Threads: %d", &n) == 1) break;
+  if (f) std::fclose(f);
+  return n;
+}
+
+// The one-minute load average: the machine is shared, so each run says how busy it was.
+double LoadAverage() {
+  double l = 0;
+  return getloadavg(&l, 1) == 1 ? l : -1;
 }
 
 // Base of Count consecutive loopback ports free right now; 0 when none.
@@ -184,9 +203,13 @@ int main() {
   };
   PumpUntil([] { return false; }, kWarmUpMs);
   TSide ours, theirs;
+  int ourThreads = ThreadsOf(getpid()), theirThreads = 0;
+  for (auto& k : kids) theirThreads += ThreadsOf(k->Pid);
+  const double load0 = LoadAverage();
   const double ours0 = kzbench::CpuSeconds(), theirs0 = theirCpu();
   const int64_t ourFrames0 = ourFrames(), theirFrames0 = theirFrames();
   PumpUntil([] { return false; }, kWindowMs);
+  const double load1 = LoadAverage();
   ours.Cpu = kzbench::CpuSeconds() - ours0;
   theirs.Cpu = theirCpu() - theirs0;
   ours.Taken = ourFrames() - ourFrames0;
@@ -218,6 +241,11 @@ int main() {
                 side, (long long)s.Served, (long long)s.Segments.Files, (long long)s.Segments.Frames,
                 s.Segments.Bytes / 1e6, (long long)s.Clips.Files, (long long)s.Clips.Frames, s.Clips.Bytes / 1e6, s.Cpu,
                 (long long)s.Taken);
+  std::printf("ours   counts this whole process: 1 process, %d threads (%d cameras: fetch, pipeline and writing "
+              "threads; the main thread)\n"
+              "ffmpeg counts its %d processes, %d threads in all; neither side counts the simulators\n"
+              "window %d s after %d s of warm-up, CPU user+system; load average %.1f at its start, %.1f at its end\n",
+              ourThreads, kCameras, kCameras, theirThreads, kWindowMs / 1000, kWarmUpMs / 1000, load0, load1);
   if (!measured) {
     kzbench::MissingAnchor(name, "a side took or stored no frames");
     return kzbench::Finish();

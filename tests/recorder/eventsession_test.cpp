@@ -125,7 +125,6 @@ TEST(EventSession, SegmentsOfTenMinutesHoldEveryFrameOnce) {
     frames += int64_t(flags.size());
   }
   EXPECT_EQ(frames, int64_t(630 * 25));
-  EXPECT_EQ(frames, session.PacketsTaken());
   // The motion is listed in both segments it touches, cut at the boundary.
   std::vector<TKzMotionEvent> a, b;
   ASSERT_TRUE(KzReadEventsSideFile(KzEventsSideFileName(segments[1].FileName), a));
