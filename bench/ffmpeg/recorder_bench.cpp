@@ -45,11 +45,13 @@ struct TCase {
   const char* Name;
   int W, H;
   TKzVideoCodec Codec;
-  const char* AnchorCodec;  // ffmpeg's -c:v
+  // ffmpeg's -c:v. From BGRA ffmpeg would pick 4:4:4 for libx264 (twice the
+  // pixels to encode); the recorder writes 4:2:0, so the anchor is told to.
+  const char* AnchorCodec;
 };
 const TCase kCases[] = {
-    {"720p_h264", 1280, 720, TKzVideoCodec::kzvcH264, "libx264 -b:v 800k -g 12"},
-    {"1080p_h264", 1920, 1080, TKzVideoCodec::kzvcH264, "libx264 -b:v 800k -g 12"},
+    {"720p_h264", 1280, 720, TKzVideoCodec::kzvcH264, "libx264 -pix_fmt yuv420p -b:v 800k -g 12"},
+    {"1080p_h264", 1920, 1080, TKzVideoCodec::kzvcH264, "libx264 -pix_fmt yuv420p -b:v 800k -g 12"},
     {"720p_mpeg4", 1280, 720, TKzVideoCodec::kzvcMPEG4, "mpeg4 -b:v 800k -g 12"},
     {"1080p_mpeg4", 1920, 1080, TKzVideoCodec::kzvcMPEG4, "mpeg4 -b:v 800k -g 12"},
 };
