@@ -132,7 +132,12 @@ TKzRecordStats TKzFFMpegEncode::Stats() {
 }
 
 bool TKzFFMpegEncode::FillVideoFrameAndAudio(uint64_t NextDueMs) {
-  if (Paused.load(std::memory_order_acquire) || !FFMpeg_) return false;
+  if (!FFMpeg_) return false;
+  if (Paused.load(std::memory_order_acquire)) {
+    std::lock_guard<std::mutex> g(FTempLastFrameLock);
+    FTakeDueMs = NextDueMs;  // the first pictures after the pause are not held as late ones
+    return false;
+  }
   const TKzFFmpegEncodeSettings& s = FFMpeg_->EncodeSettings;
   const bool audio = FFMpeg_->HasAudioStream();
   if (audio) {
