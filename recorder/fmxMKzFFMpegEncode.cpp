@@ -67,8 +67,14 @@ bool TKzFFMpegEncode::Run(bool DeferOpen) {
 void TKzFFMpegEncode::AddFrame(const TKzMBitmap& Bitmap) {
   if (Paused.load(std::memory_order_acquire)) return;
   std::lock_guard<std::mutex> g(FTempLastFrameLock);
+  const uint64_t now = PlatformTickCount();
+  // An encoder behind the clock: the picture waiting came at or after the
+  // time of the step that takes it, so a newer one would only lie further
+  // from that step (and from its sound). Not copied.
+  if (FNewPicture && FWaitingSinceMs >= FTakeDueMs) return;
   TempLastFrame.AssignKzMBitmap(Bitmap);
   FNewPicture = true;
+  FWaitingSinceMs = now;
   // A file waiting for its first picture opens now.
   if (!FFirstFrameReceived.exchange(true, std::memory_order_acq_rel)) PlatformWakeClockWaiters();
 }
@@ -125,8 +131,13 @@ TKzRecordStats TKzFFMpegEncode::Stats() {
   return s;
 }
 
-bool TKzFFMpegEncode::FillVideoFrameAndAudio() {
-  if (Paused.load(std::memory_order_acquire) || !FFMpeg_) return false;
+bool TKzFFMpegEncode::FillVideoFrameAndAudio(uint64_t NextDueMs) {
+  if (!FFMpeg_) return false;
+  if (Paused.load(std::memory_order_acquire)) {
+    std::lock_guard<std::mutex> g(FTempLastFrameLock);
+    FTakeDueMs = NextDueMs;  // the first pictures after the pause are not held as late ones
+    return false;
+  }
   const TKzFFmpegEncodeSettings& s = FFMpeg_->EncodeSettings;
   const bool audio = FFMpeg_->HasAudioStream();
   if (audio) {
@@ -155,6 +166,7 @@ bool TKzFFMpegEncode::FillVideoFrameAndAudio() {
     } else {
       repeated = !LastFrame.IsEmpty();
     }
+    FTakeDueMs = NextDueMs;
   }
   const bool go = audio || FFirstFrameReceived.load(std::memory_order_acquire) || FFMpeg_->HasVideoStream();
   if (go && repeated) {
@@ -221,7 +233,7 @@ void TKzFFMpegEncode::DoExecute() {
       std::lock_guard<std::mutex> g(FStatsLock);
       FStats.FramesSkipped += missed;
     }
-    if (FillVideoFrameAndAudio()) {
+    if (FillVideoFrameAndAudio(t0 + uint64_t((step + 1) * 1000 / fps))) {
       if (!FFMpeg_->EncodeVideoFrameAndAudio(pts)) {
         FFailed.store(true, std::memory_order_release);  // writing failed: reported once, the file is finished
         break;

@@ -70,8 +70,9 @@ private:
   bool OpenFile();
   bool ReadyToOpen(uint64_t Now, uint64_t T0);
   // Moves the queued audio and the newest picture to the encoder's side;
-  // false when there is nothing to encode this step.
-  bool FillVideoFrameAndAudio();
+  // false when there is nothing to encode this step. NextDueMs: when the
+  // following step is due.
+  bool FillVideoFrameAndAudio(uint64_t NextDueMs);
   void NextAudioFragment(uint8_t* Buffer, int32_t& Samples, bool Flush);
 
   void* Owner;
@@ -81,7 +82,10 @@ private:
   bool FDeferOpen = false;
   std::atomic<bool> FOpened{false}, FFailed{false};
   std::atomic<bool> FFirstFrameReceived{false};
-  bool FNewPicture = false;  // under FTempLastFrameLock
+  // Under FTempLastFrameLock: a picture waits in TempLastFrame, since when,
+  // and when the step that takes it is due (none before the first step).
+  bool FNewPicture = false;
+  uint64_t FWaitingSinceMs = 0, FTakeDueMs = UINT64_MAX;
   std::mutex FTempTracksLock, FTracksLock, FTempLastFrameLock, FLastFrameLock;
   TKzMTrack TempTracks{1}, Tracks{1};  // interleaved PCM of the incoming format in channel 0
   TKzMBitmap TempLastFrame, LastFrame;
