@@ -18,12 +18,16 @@
 #define KZ_HWL_INDEPENDENT
 #endif
 
-// An AVX2 build of the decoder's hottest loops, chosen at run time.
+// AVX2 builds of the coder's and the decoder's loops, chosen at run time.
 #if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
 #define KZ_HWL_WIDE 1
+#include <immintrin.h>
 #else
 #define KZ_HWL_WIDE 0
 #endif
+
+// Inlined into both the plain and the AVX2 build of a loop's caller.
+#define KZ_HWL_INLINE [[gnu::always_inline]] inline
 
 namespace kz {
 
@@ -40,7 +44,7 @@ std::vector<double>& Scratch(size_t Size) {
 
 // One row of Wc values: low halves into Lo, high halves into Lo + Wc / 2; an
 // odd last value becomes 0.
-inline void RowForward(const double* X, double* Lo, int32_t Wc) {
+KZ_HWL_INLINE void RowForward(const double* X, double* Lo, int32_t Wc) {
   const int32_t hw = Wc / 2;
   double* hi = Lo + hw;
   for (int32_t j = 0; j < hw; ++j) {
@@ -54,7 +58,7 @@ inline void RowForward(const double* X, double* Lo, int32_t Wc) {
 // One level on the Wc x Hc region of a plane with Stride-long rows: rows
 // into the scratch (low halves left, high right), then columns into Dst. An
 // odd last column or row becomes 0. Src may be Dst.
-void ForwardLevel(const double* Src, double* Dst, int32_t Wc, int32_t Hc, int32_t Stride) {
+KZ_HWL_INLINE void ForwardLevel(const double* Src, double* Dst, int32_t Wc, int32_t Hc, int32_t Stride) {
   const int32_t hh = Hc / 2;
   double* t = Scratch(static_cast<size_t>(Wc) * Hc).data();
   for (int32_t r = 0; r < Hc; ++r)
@@ -74,7 +78,7 @@ void ForwardLevel(const double* Src, double* Dst, int32_t Wc, int32_t Hc, int32_
 }
 
 // The inverse of one level, in place: columns first, then rows.
-void InverseLevel(double* P, int32_t Wc, int32_t Hc, int32_t Stride) {
+KZ_HWL_INLINE void InverseLevel(double* P, int32_t Wc, int32_t Hc, int32_t Stride) {
   const int32_t hw = Wc / 2, hh = Hc / 2;
   double* t = Scratch(static_cast<size_t>(Wc) * Hc).data();
   for (int32_t i = 0; i < hh; ++i) {
@@ -169,7 +173,7 @@ int32_t BandRects(int32_t W, int32_t H, int32_t Depth, int32_t Band, TRect2 Out[
 
 // Fn(Begin, End) for each row span of a band (flat indices, End excluded).
 template <typename F>
-void ForEachSpan(int32_t W, int32_t H, int32_t Depth, int32_t Band, F Fn) {
+KZ_HWL_INLINE void ForEachSpan(int32_t W, int32_t H, int32_t Depth, int32_t Band, F Fn) {
   TRect2 rects[2];
   const int32_t n = BandRects(W, H, Depth, Band, rects);
   for (int32_t k = 0; k < n; ++k)
@@ -186,7 +190,7 @@ bool Finite(double V) { return std::isfinite(V); }
 double Multiplier(double Factor) { return (Factor == 0 || !Finite(Factor)) ? 0.0 : 1.0 / Factor; }
 
 // c = q * Multiplier(factor) in the bands from FirstBand to the low-pass one.
-void DequantiseBands(const int32_t* Quant, double* Plane, int32_t Width, int32_t Height, int32_t Depth,
+KZ_HWL_INLINE void DequantiseBands(const int32_t* Quant, double* Plane, int32_t Width, int32_t Height, int32_t Depth,
                      const double* Factors, int32_t FirstBand) {
   for (int32_t band = FirstBand; band <= Depth + 1; ++band) {
     const double m = Multiplier(Factors[band]);
@@ -465,13 +469,58 @@ double KeptMaxSse2(const double* P, int64_t N, double Limit, double Start) {
 }
 #endif
 
+#if KZ_HWL_WIDE
+// |A| where it is finite and above Limit, else 0, four lanes at a time.
+[[gnu::always_inline]] inline __attribute__((target("avx2"))) __m256d KeptAvx2(const double* At, __m256d Limit) {
+  const __m256d a = _mm256_andnot_pd(_mm256_set1_pd(-0.0), _mm256_loadu_pd(At));
+  const __m256d finite = _mm256_cmp_pd(a, _mm256_set1_pd(std::numeric_limits<double>::max()), _CMP_LE_OQ);
+  return _mm256_and_pd(a, _mm256_andnot_pd(_mm256_cmp_pd(a, Limit, _CMP_LE_OQ), finite));
+}
+
+// Four lanes a register, as KeptMaxSse2 does with two.
+__attribute__((target("avx2"))) double KeptMaxAvx2(const double* P, int64_t N, double Limit, double Start) {
+  const __m256d limit = _mm256_set1_pd(Limit);
+  __m256d m0 = _mm256_set_pd(0.0, 0.0, 0.0, Start), m1 = _mm256_setzero_pd();
+  int64_t i = 0;
+  for (; i + 8 <= N; i += 8) {
+    m0 = _mm256_max_pd(m0, KeptAvx2(P + i, limit));
+    m1 = _mm256_max_pd(m1, KeptAvx2(P + i + 4, limit));
+  }
+  m0 = _mm256_max_pd(m0, m1);
+  double lanes[4];
+  _mm256_storeu_pd(lanes, m0);
+  double m = lanes[0];
+  for (int k = 1; k < 4; ++k) m = lanes[k] > m ? lanes[k] : m;
+  for (; i < N; ++i) {
+    const double a = KeptMagnitude(P[i], Limit);
+    m = a > m ? a : m;
+  }
+  return m;
+}
+#endif
+
+// The kept maximum of the build a loop is in.
+template <bool Wide>
+KZ_HWL_INLINE double KeptMaxOf(const double* P, int64_t N, double Limit, double Start) {
+#if KZ_HWL_WIDE
+  if constexpr (Wide) return KeptMaxAvx2(P, N, Limit, Start);
+#endif
+#if defined(__SSE2__)
+  return KeptMaxSse2(P, N, Limit, Start);
+#else
+  return KeptMaxScalar(P, N, Limit, Start);
+#endif
+}
+
 }  // namespace
 
-double KzHWLKeptMax(const double* P, int64_t N, double Limit, double Start, bool Vector) {
-#if defined(__SSE2__)
-  if (Vector) return KeptMaxSse2(P, N, Limit, Start);
+double KzHWLKeptMax(const double* P, int64_t N, double Limit, double Start, int32_t Vector) {
+#if KZ_HWL_WIDE
+  if (Vector >= 2 && KzHWLWideVectors()) return KeptMaxAvx2(P, N, Limit, Start);
 #endif
-  (void)Vector;
+#if defined(__SSE2__)
+  if (Vector >= 1) return KeptMaxSse2(P, N, Limit, Start);
+#endif
   return KeptMaxScalar(P, N, Limit, Start);
 }
 
@@ -484,12 +533,13 @@ double BandLimit(int32_t Band, int32_t Depth, double Eps) {
 
 // The largest magnitude of a band that the threshold keeps, no less than
 // Start; 1e8 for an empty band (the starting extremes of the quantiser).
-double BandLargest(const double* Plane, int32_t Width, int32_t Height, int32_t Depth, int32_t Band, double Limit,
+template <bool Wide>
+KZ_HWL_INLINE double BandLargest(const double* Plane, int32_t Width, int32_t Height, int32_t Depth, int32_t Band, double Limit,
                    double Start) {
   double largest = Start;
   int64_t count = 0;
   ForEachSpan(Width, Height, Depth, Band, [&](int64_t Begin, int64_t End) {
-    largest = KzHWLKeptMax(Plane + Begin, End - Begin, Limit, largest, true);
+    largest = KeptMaxOf<Wide>(Plane + Begin, End - Begin, Limit, largest);
     count += End - Begin;
   });
   return count == 0 ? 1e8 : largest;
@@ -497,7 +547,7 @@ double BandLargest(const double* Plane, int32_t Width, int32_t Height, int32_t D
 
 // Factors[Band] from the band's largest kept magnitude, then q = round(c
 // factor) over the band, with what the threshold clears as 0.
-void QuantiseBand(const double* Plane, int32_t* Quant, int32_t Width, int32_t Height, int32_t Depth, int32_t Band,
+KZ_HWL_INLINE void QuantiseBand(const double* Plane, int32_t* Quant, int32_t Width, int32_t Height, int32_t Depth, int32_t Band,
                   double Limit, double Largest, int32_t Bits, double* Factors) {
   const double top = static_cast<double>((1u << Bits) - 1);
   const double factor = Largest == 0 ? 0.0 : top / Largest;
@@ -511,12 +561,13 @@ void QuantiseBand(const double* Plane, int32_t* Quant, int32_t Width, int32_t He
 }
 
 // The threshold and quantiser of the bands from FirstBand on.
-void ThresholdQuantBands(const double* Plane, int32_t* Quant, int32_t Width, int32_t Height, int32_t Depth, double Eps,
+template <bool Wide>
+KZ_HWL_INLINE void ThresholdQuantBands(const double* Plane, int32_t* Quant, int32_t Width, int32_t Height, int32_t Depth, double Eps,
                          int32_t Bits, double* Factors, int32_t FirstBand) {
   for (int32_t band = FirstBand; band <= Depth + 1; ++band) {
     const double limit = BandLimit(band, Depth, Eps);
     QuantiseBand(Plane, Quant, Width, Height, Depth, band, limit,
-                 BandLargest(Plane, Width, Height, Depth, band, limit, 0.0), Bits, Factors);
+                 BandLargest<Wide>(Plane, Width, Height, Depth, band, limit, 0.0), Bits, Factors);
   }
 }
 
@@ -537,7 +588,7 @@ inline void ToYUVPixel(uint32_t P, double& Y, double& U, double& V) {
 }
 
 template <typename RowsOf, typename DoneWith>
-void FirstLevelFromPixels(const uint32_t* Pixels, int32_t Width, int32_t Height, bool Grey, RowsOf Rows,
+KZ_HWL_INLINE void FirstLevelFromPixels(const uint32_t* Pixels, int32_t Width, int32_t Height, bool Grey, RowsOf Rows,
                           DoneWith Done) {
   const int32_t hw = Width / 2, hh = Height / 2;
   const auto haar = [](double A, double B, double C, double D, double* const* Out, int32_t J) {
@@ -578,12 +629,16 @@ void FirstLevelFromPixels(const uint32_t* Pixels, int32_t Width, int32_t Height,
 void KzHWLThresholdQuant(const double* Plane, int32_t* Quant, int32_t Width, int32_t Height, int32_t Depth, double Eps,
                          int32_t Bits, double* Factors) {
   if (Width <= 0 || Height <= 0 || Width > HWL_MaxCoded || Height > HWL_MaxCoded) return;
-  ThresholdQuantBands(Plane, Quant, Width, Height, Depth, Eps, Bits, Factors, 0);
+  ThresholdQuantBands<false>(Plane, Quant, Width, Height, Depth, Eps, Bits, Factors, 0);
 }
 
-void KzHWLEncodePixels(const uint32_t* Pixels, int32_t Width, int32_t Height, bool Grey, int32_t Depth, double Eps,
-                       const int32_t* Bits, double* const* Planes, int32_t* const* Quant, double* const* Factors) {
-  if (Width < 2 || Height < 2 || Width > HWL_MaxCoded || Height > HWL_MaxCoded) return;
+namespace {
+
+// The body of KzHWLEncodePixels, inlined into a plain and a wide build.
+template <bool Wide>
+KZ_HWL_INLINE void EncodePixelsBody(const uint32_t* Pixels, int32_t Width, int32_t Height, bool Grey, int32_t Depth,
+                                    double Eps, const int32_t* Bits, double* const* Planes, int32_t* const* Quant,
+                                    double* const* Factors) {
   const int32_t count = Grey ? 1 : 3, hw = Width / 2, hh = Height / 2;
   // The finest detail's largest kept magnitude is taken from each row pair
   // while it is still in the cache.
@@ -602,8 +657,8 @@ void KzHWLEncodePixels(const uint32_t* Pixels, int32_t Width, int32_t Height, bo
         for (int32_t p = 0; p < count; ++p) {
           const double* lo = Planes[p] + static_cast<int64_t>(i) * Width;
           const double* hi = Planes[p] + static_cast<int64_t>(hh + i) * Width;
-          finest[p] = KzHWLKeptMax(lo + hw, hw, Eps, finest[p], true);
-          finest[p] = KzHWLKeptMax(hi, 2 * hw, Eps, finest[p], true);
+          finest[p] = KeptMaxOf<Wide>(lo + hw, hw, Eps, finest[p]);
+          finest[p] = KeptMaxOf<Wide>(hi, 2 * hw, Eps, finest[p]);
         }
       });
   for (int32_t p = 0; p < count; ++p) {
@@ -612,8 +667,36 @@ void KzHWLEncodePixels(const uint32_t* Pixels, int32_t Width, int32_t Height, bo
     if (Height & 1) std::fill_n(Planes[p] + static_cast<int64_t>(Height - 1) * Width, Width, 0.0);
     for (int32_t l = 1; l <= Depth; ++l) ForwardLevel(Planes[p], Planes[p], Width >> l, Height >> l, Width);
     QuantiseBand(Planes[p], Quant[p], Width, Height, Depth, 0, Eps, finest[p], Bits[p], Factors[p]);
-    ThresholdQuantBands(Planes[p], Quant[p], Width, Height, Depth, Eps, Bits[p], Factors[p], 1);
+    ThresholdQuantBands<Wide>(Planes[p], Quant[p], Width, Height, Depth, Eps, Bits[p], Factors[p], 1);
   }
+}
+
+void EncodePixelsPlain(const uint32_t* Pixels, int32_t Width, int32_t Height, bool Grey, int32_t Depth, double Eps,
+                       const int32_t* Bits, double* const* Planes, int32_t* const* Quant, double* const* Factors) {
+  EncodePixelsBody<false>(Pixels, Width, Height, Grey, Depth, Eps, Bits, Planes, Quant, Factors);
+}
+
+#if KZ_HWL_WIDE
+__attribute__((target("avx2"))) void EncodePixelsAvx2(const uint32_t* Pixels, int32_t Width, int32_t Height,
+                                                      bool Grey, int32_t Depth, double Eps, const int32_t* Bits,
+                                                      double* const* Planes, int32_t* const* Quant,
+                                                      double* const* Factors) {
+  EncodePixelsBody<true>(Pixels, Width, Height, Grey, Depth, Eps, Bits, Planes, Quant, Factors);
+}
+#endif
+
+}  // namespace
+
+void KzHWLEncodePixels(const uint32_t* Pixels, int32_t Width, int32_t Height, bool Grey, int32_t Depth, double Eps,
+                       const int32_t* Bits, double* const* Planes, int32_t* const* Quant, double* const* Factors,
+                       bool Wide) {
+  if (Width < 2 || Height < 2 || Width > HWL_MaxCoded || Height > HWL_MaxCoded) return;
+#if KZ_HWL_WIDE
+  if (Wide && KzHWLWideVectors())
+    return EncodePixelsAvx2(Pixels, Width, Height, Grey, Depth, Eps, Bits, Planes, Quant, Factors);
+#endif
+  (void)Wide;
+  EncodePixelsPlain(Pixels, Width, Height, Grey, Depth, Eps, Bits, Planes, Quant, Factors);
 }
 
 void WaveletQuantRGB(double* P1, double* P2, double* P3, int32_t* Q1, int32_t* Q2, int32_t* Q3, int32_t Width,

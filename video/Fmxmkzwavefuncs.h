@@ -110,13 +110,16 @@ void KzHWLThresholdQuant(const double* Plane, int32_t* Quant, int32_t Width, int
 // colour takes R, G, B as Y, U, V into planes 0, 1, 2. Planes are working
 // planes of Width x Height doubles; Quant and Factors receive what
 // WaveletGS or WaveletRGB, then KzHWLThresholdQuant with Bits[p] give. Nothing
-// for a size outside 2..HWL_MaxCoded.
+// for a size outside 2..HWL_MaxCoded. Wide picks the AVX2 build where the
+// processor has it; both give the same numbers.
 void KzHWLEncodePixels(const uint32_t* Pixels, int32_t Width, int32_t Height, bool Grey, int32_t Depth, double Eps,
-                       const int32_t* Bits, double* const* Planes, int32_t* const* Quant, double* const* Factors);
+                       const int32_t* Bits, double* const* Planes, int32_t* const* Quant, double* const* Factors,
+                       bool Wide = true);
 // The largest |c| of P[0..N) that the threshold keeps (finite and above
-// Limit; -infinity keeps every finite one), no less than Start. Vector picks
-// the SSE2 routine where there is one; both give the same number.
-double KzHWLKeptMax(const double* P, int64_t N, double Limit, double Start, bool Vector);
+// Limit; -infinity keeps every finite one), no less than Start. Vector 0 is
+// the scalar routine, 1 the SSE2 one and 2 the AVX2 one, where the processor
+// has them (else the next narrower); all give the same number.
+double KzHWLKeptMax(const double* P, int64_t N, double Limit, double Start, int32_t Vector);
 // c = q / factor per band (0 where the factor is 0 or not finite).
 void DeWaveletQuantGS(const int32_t* Quant, double* Plane, int32_t Width, int32_t Height, int32_t Depth,
                       const double* Factors);

@@ -291,12 +291,13 @@ TEST(HWL, VectorRoutinesGiveTheScalarNumbers) {
     plane.push_back(i % 9 == 0 ? specials[(seed >> 8) % 7] : (static_cast<double>(seed >> 8) / (1 << 20) - 8) * 3);
   }
   for (int64_t start : {0, 1, 3})
-    for (int64_t n : {0, 1, 3, 4, 5, 7, 8, 199})
+    for (int64_t n : {0, 1, 3, 4, 5, 7, 8, 9, 199})
       for (double limit : {-inf, 0.0, 3.0, 12.5})
         for (double from : {0.0, 1e8}) {
           const double* p = plane.data() + start;
-          EXPECT_EQ(KzHWLKeptMax(p, n, limit, from, true), KzHWLKeptMax(p, n, limit, from, false))
-              << start << " " << n << " " << limit;
+          for (int32_t vector : {1, 2})
+            EXPECT_EQ(KzHWLKeptMax(p, n, limit, from, vector), KzHWLKeptMax(p, n, limit, from, 0))
+                << vector << ": " << start << " " << n << " " << limit;
         }
 }
 
