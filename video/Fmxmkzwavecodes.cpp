@@ -1,6 +1,11 @@
 #include "video/Fmxmkzwavecodes.h"
 
 #include <algorithm>
+#include <bit>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "foundation/fmxMKzByteOrder.h"
 
@@ -72,14 +77,78 @@ class TBitReader {
   int32_t FCount = 0;
 };
 
-// How many of Q[0..Limit) are 0 before the first that is not (0 for a
-// Limit below 1); four at a time while all four are.
-int64_t ZerosFrom(const int32_t* Q, int64_t Limit) {
-  int64_t k = 0;
-  while (k + 4 <= Limit && (Q[k] | Q[k + 1] | Q[k + 2] | Q[k + 3]) == 0) k += 4;
-  while (k < Limit && Q[k] == 0) ++k;
-  return k;
+// Bit k set where Q[k] is not 0, for the 64 entries from Q.
+uint64_t NonzeroMask64(const int32_t* Q) {
+  uint64_t zeros = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  for (int k = 0; k < 64; k += 4) {
+    const __m128i equal = _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(Q + k)), zero);
+    zeros |= static_cast<uint64_t>(_mm_movemask_ps(_mm_castsi128_ps(equal))) << k;
+  }
+#else
+  for (int k = 0; k < 64; ++k) zeros |= static_cast<uint64_t>(Q[k] == 0) << k;
+#endif
+  return ~zeros;
 }
+
+// The codes and values of one plane, written as the coefficients come: zeros
+// are counted and go out before the next nonzero one (or at the plane's
+// end), as runs of 2^(b+2) while that many are left, then one run of the
+// rest if more than (b+4)/2 + 1 are left, else single zeros.
+class TPlaneCoder {
+ public:
+  TPlaneCoder(THWLCodedPlane& Out, int32_t Bits)
+      : FCodes(Out.Codes.data()),
+        FValues(Out.Values.data()),
+        FBits(Bits),
+        FLow((1u << Bits) - 1),
+        FMaxRun(int64_t{1} << (Bits + 2)),
+        FMinRun((Bits + 4) / 2) {}
+  void Zeros(int64_t N) { FZeros += N; }
+  void Value(int32_t Q) {
+    FlushZeros();
+    const uint32_t magnitude = Q > 0 ? static_cast<uint32_t>(Q) : 0u - static_cast<uint32_t>(Q);
+    FCodes.Put(Q > 0 ? 2 : 3, 2);
+    FValues.Put(magnitude & 0xFF & FLow, FBits);
+    ++FCodeCount;
+    ++FValueCount;
+  }
+  void FlushZeros() {
+    if (FZeros == 0) return;
+    for (; FZeros >= FMaxRun; FZeros -= FMaxRun) Run(FMaxRun - 1);
+    if (FZeros > FMinRun + 1) {
+      Run(FZeros - 1);
+    } else if (FZeros > 0) {
+      FCodes.Put(0, static_cast<int32_t>(2 * FZeros));
+      FCodeCount += static_cast<uint32_t>(FZeros);
+    }
+    FZeros = 0;
+  }
+  void Finish(THWLCodedPlane& Out) {
+    Out.CodeBytes = FCodes.Flush();
+    Out.ValueBytes = FValues.Flush();
+    Out.CodeCount = FCodeCount;
+    Out.ValueCount = FValueCount;
+  }
+
+ private:
+  // r + 1 zeros: code 1, the high part of r as the next code, the low part
+  // as a value.
+  void Run(int64_t R) {
+    FCodes.Put(1 | static_cast<uint32_t>(R >> FBits) << 2, 4);
+    FValues.Put(static_cast<uint32_t>(R) & FLow, FBits);
+    FCodeCount += 2;
+    ++FValueCount;
+  }
+
+  TBitWriter FCodes, FValues;
+  const int32_t FBits;
+  const uint32_t FLow;
+  const int64_t FMaxRun, FMinRun;
+  int64_t FZeros = 0;
+  uint32_t FCodeCount = 0, FValueCount = 0;
+};
 
 }  // namespace
 
@@ -88,38 +157,34 @@ void KzHWLCodePlane(const int32_t* Q, int64_t N, int32_t Bits, THWLCodedPlane& O
   const size_t room = static_cast<size_t>(N) + 16;
   if (Out.Codes.size() < room / 4 + 16) Out.Codes.resize(room / 4 + 16);
   if (Out.Values.size() < room) Out.Values.resize(room);
-  TBitWriter codes(Out.Codes.data()), values(Out.Values.data());
-  uint32_t codeCount = 0, valueCount = 0;
-  const int64_t maxRun = int64_t{1} << (Bits + 2);
-  const int64_t minRun = (Bits + 4) / 2;
-  const uint32_t low = (1u << Bits) - 1;
-  for (int64_t i = 0; i < N; ++i) {
-    const int32_t q = Q[i];
-    if (q != 0) {
-      const uint32_t magnitude = q > 0 ? static_cast<uint32_t>(q) : 0u - static_cast<uint32_t>(q);
-      codes.Put(q > 0 ? 2 : 3, 2);
-      values.Put(magnitude & 0xFF & low, Bits);
-      ++codeCount;
-      ++valueCount;
-      continue;
+  TPlaneCoder coder(Out, Bits);
+  // The last coefficient is never inside a run: it goes alone, after the
+  // zeros before it.
+  const int64_t body = N - 1;
+  int64_t i = 0;
+  for (; i + 64 <= body; i += 64) {
+    int64_t at = i;  // the first not yet given to the coder
+    for (uint64_t nonzero = NonzeroMask64(Q + i); nonzero != 0; nonzero &= nonzero - 1) {
+      const int64_t k = i + std::countr_zero(nonzero);
+      coder.Zeros(k - at);
+      coder.Value(Q[k]);
+      at = k + 1;
     }
-    // Further zeros, no more than a run holds and never the last coefficient.
-    const int64_t r = ZerosFrom(Q + i + 1, std::min(maxRun - 1, N - 2 - i));
-    if (r > minRun) {
-      codes.Put(1 | static_cast<uint32_t>(r >> Bits) << 2, 4);
-      values.Put(static_cast<uint32_t>(r) & low, Bits);
-      codeCount += 2;
-      ++valueCount;
-      i += r;
-    } else {
-      codes.Put(0, 2);
-      ++codeCount;
-    }
+    coder.Zeros(i + 64 - at);
   }
-  Out.CodeBytes = codes.Flush();
-  Out.ValueBytes = values.Flush();
-  Out.CodeCount = codeCount;
-  Out.ValueCount = valueCount;
+  for (; i < body; ++i) {
+    if (Q[i] == 0)
+      coder.Zeros(1);
+    else
+      coder.Value(Q[i]);
+  }
+  coder.FlushZeros();
+  if (Q[body] == 0)
+    coder.Zeros(1);  // alone, so a code 0
+  else
+    coder.Value(Q[body]);
+  coder.FlushZeros();
+  coder.Finish(Out);
 }
 
 void KzHWLDecodePlane(const uint8_t* Codes, uint32_t CodeCount, const uint8_t* Values, size_t ValueBytes,
