@@ -251,71 +251,66 @@ namespace {
     DequantiseBands(Quant[p], Planes[p], Width, Height, Depth, Factors[p], 1);
     for (int32_t l = Depth; l >= 1; --l) InverseLevel(Planes[p], Width >> l, Height >> l, Width);
   }
-  // The finest level two rows at a time: columns of each plane into two
-  // scratch rows (its detail dequantised on the way), rows into two picture
-  // rows, then the pixels.
+  // The finest level two picture rows at a time, a 2 x 2 block of pixels
+  // per step: the four coefficients of each plane (the coarser levels' one
+  // and the three details, dequantised as they are read) go back through the
+  // column step, then the row step, as InverseLevel does, and straight into
+  // the pixels.
   const int32_t hw = Width / 2, hh = Height / 2;
-  double* buf = Scratch(static_cast<size_t>(Count) * 4 * Width).data();
-  const auto rowsBack = [&](const double* T, double* X) {
-    for (int32_t j = 0; j < hw; ++j) {
-      const double l = T[j], h = T[hw + j];
-      X[2 * j] = (l + h) * kS;
-      X[2 * j + 1] = (l - h) * kS;
-    }
-    if (Width & 1) X[Width - 1] = 0;
+  double m[3] = {0, 0, 0};
+  for (int32_t p = 0; p < Count; ++p) m[p] = Multiplier(Factors[p][0]);
+  const auto block = [&](int32_t P, int32_t I, int32_t J, double& X00, double& X01, double& X10, double& X11) {
+    const int64_t top = static_cast<int64_t>(I) * Width, bottom = static_cast<int64_t>(hh + I) * Width;
+    const double l = Planes[P][top + J], h = Quant[P][bottom + J] * m[P];
+    const double l2 = Quant[P][top + hw + J] * m[P], h2 = Quant[P][bottom + hw + J] * m[P];
+    const double t0 = (l + h) * kS, t1 = (l - h) * kS, t0h = (l2 + h2) * kS, t1h = (l2 - h2) * kS;
+    X00 = (t0 + t0h) * kS;
+    X01 = (t0 - t0h) * kS;
+    X10 = (t1 + t1h) * kS;
+    X11 = (t1 - t1h) * kS;
   };
-  const auto pack = [&](int32_t Row, int32_t Which) {
-    uint32_t* out = Pixels + static_cast<int64_t>(Row) * Width;
-    const double* y = buf + 2 * Width + static_cast<int64_t>(Which) * Width;
-    if (Count == 1) {
-      for (int32_t i = 0; i < Width; ++i) {
-        const uint32_t v = KzHWLClampByte(y[i]);
-        out[i] = 0xFF000000u | v << 16 | v << 8 | v;
-      }
-      return;
-    }
-    const double* u = y + 4 * Width;
-    const double* v = u + 4 * Width;
-    for (int32_t i = 0; i < Width; ++i) {
-      const double red = y[i] + 1.140251 * v[i];
-      const double blue = y[i] + 2.028398 * u[i];
-      const double green = (y[i] - 0.3 * red - 0.11 * blue) * 1.694915;
-      out[i] = 0xFF000000u | static_cast<uint32_t>(KzHWLClampByte(red)) << 16 |
-               static_cast<uint32_t>(KzHWLClampByte(green)) << 8 | KzHWLClampByte(blue);
-    }
+  const auto colour = [](double Y, double U, double V) {
+    const double red = Y + 1.140251 * V;
+    const double blue = Y + 2.028398 * U;
+    const double green = (Y - 0.3 * red - 0.11 * blue) * 1.694915;
+    return 0xFF000000u | static_cast<uint32_t>(KzHWLClampByte(red)) << 16 |
+           static_cast<uint32_t>(KzHWLClampByte(green)) << 8 | KzHWLClampByte(blue);
   };
+  const auto grey = [](double Y) {
+    const uint32_t v = KzHWLClampByte(Y);
+    return 0xFF000000u | v << 16 | v << 8 | v;
+  };
+  // An odd last column or row is 0 in every plane: black.
+  constexpr uint32_t black = 0xFF000000u;
   for (int32_t i = 0; i < hh; ++i) {
-    for (int32_t p = 0; p < Count; ++p) {
-      const double m = Multiplier(Factors[p][0]);
-      const double* lo = Planes[p] + static_cast<int64_t>(i) * Width;  // coarser levels, left half
-      const int32_t* qlo = Quant[p] + static_cast<int64_t>(i) * Width;
-      const int32_t* qhi = Quant[p] + static_cast<int64_t>(hh + i) * Width;
-      double* t0 = buf + static_cast<int64_t>(p) * 4 * Width;
-      double* t1 = t0 + Width;
-      for (int32_t c = 0; c < hw; ++c) {
-        const double l = lo[c], h = qhi[c] * m;
-        t0[c] = (l + h) * kS;
-        t1[c] = (l - h) * kS;
+    uint32_t* out0 = Pixels + static_cast<int64_t>(2 * i) * Width;
+    uint32_t* out1 = out0 + Width;
+    if (Count == 1) {
+      KZ_HWL_INDEPENDENT
+      for (int32_t j = 0; j < hw; ++j) {
+        double y00, y01, y10, y11;
+        block(0, i, j, y00, y01, y10, y11);
+        out0[2 * j] = grey(y00);
+        out0[2 * j + 1] = grey(y01);
+        out1[2 * j] = grey(y10);
+        out1[2 * j + 1] = grey(y11);
       }
-      for (int32_t c = hw; c < Width; ++c) {
-        const double l = qlo[c] * m, h = qhi[c] * m;
-        t0[c] = (l + h) * kS;
-        t1[c] = (l - h) * kS;
+    } else {
+      KZ_HWL_INDEPENDENT
+      for (int32_t j = 0; j < hw; ++j) {
+        double y00, y01, y10, y11, u00, u01, u10, u11, v00, v01, v10, v11;
+        block(0, i, j, y00, y01, y10, y11);
+        block(1, i, j, u00, u01, u10, u11);
+        block(2, i, j, v00, v01, v10, v11);
+        out0[2 * j] = colour(y00, u00, v00);
+        out0[2 * j + 1] = colour(y01, u01, v01);
+        out1[2 * j] = colour(y10, u10, v10);
+        out1[2 * j + 1] = colour(y11, u11, v11);
       }
-      rowsBack(t0, t1 + Width);
-      rowsBack(t1, t1 + 2 * Width);
     }
-    pack(2 * i, 0);
-    pack(2 * i + 1, 1);
+    if (Width & 1) out0[Width - 1] = out1[Width - 1] = black;
   }
-  if (Height & 1) {
-    for (int32_t p = 0; p < Count; ++p) {
-      double* t0 = buf + static_cast<int64_t>(p) * 4 * Width;
-      std::fill_n(t0, Width, 0.0);
-      rowsBack(t0, t0 + 2 * Width);
-    }
-    pack(Height - 1, 0);
-  }
+  if (Height & 1) std::fill_n(Pixels + static_cast<int64_t>(Height - 1) * Width, Width, black);
 }
 
 void DecodeToPixelsPlain(const int32_t* const* Quant, const double* const* Factors, double* const* Planes,
