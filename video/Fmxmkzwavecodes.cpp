@@ -190,34 +190,29 @@ void KzHWLCodePlane(const int32_t* Q, int64_t N, int32_t Bits, THWLCodedPlane& O
 void KzHWLDecodePlane(const uint8_t* Codes, uint32_t CodeCount, const uint8_t* Values, size_t ValueBytes,
                  uint32_t ValueCount, int32_t Bits, int32_t* Q, int64_t N) {
   TBitReader values(Values, ValueBytes);
-  auto code = [&](uint32_t j) { return (Codes[j >> 2] >> (2 * (j & 3))) & 3; };
+  auto code = [&](uint32_t j) { return static_cast<uint32_t>(Codes[j >> 2] >> (2 * (j & 3))) & 3; };
   uint32_t ci = 0, vi = 0;
   int64_t oi = 0;
   const auto finish = [&] { std::fill(Q + oi, Q + N, 0); };
   while (ci < CodeCount && vi < ValueCount && oi < N) {
-    switch (code(ci)) {
-      case 0:
-        Q[oi] = 0;
-        break;
-      case 2:
-        Q[oi] = static_cast<int32_t>(values.Get(Bits));
-        ++vi;
-        break;
-      case 3:
-        Q[oi] = -static_cast<int32_t>(values.Get(Bits));
-        ++vi;
-        break;
-      default: {
-        if (++ci >= CodeCount) return finish();
-        const int64_t r = (static_cast<int64_t>(code(ci)) << Bits) + values.Get(Bits);
-        ++vi;
-        if (oi + r + 1 >= N) return finish();
-        std::fill_n(Q + oi, r + 1, 0);
-        oi += r;
-      }
+    const uint32_t c = code(ci);
+    if (c != 1) {
+      // 0, +v or -v without a branch: codes 2 and 3 take a value, 3 negates it.
+      const uint32_t take = c >> 1, negate = 0u - (c & 1);
+      const uint32_t v = values.Get(Bits * static_cast<int32_t>(take));
+      Q[oi] = static_cast<int32_t>((v ^ negate) - negate);
+      vi += take;
+      ++ci;
+      ++oi;
+      continue;
     }
+    if (++ci >= CodeCount) return finish();
+    const int64_t r = (static_cast<int64_t>(code(ci)) << Bits) + values.Get(Bits);
+    ++vi;
+    if (oi + r + 1 >= N) return finish();
+    std::fill_n(Q + oi, r + 1, 0);
+    oi += r + 1;
     ++ci;
-    ++oi;
   }
   finish();
 }

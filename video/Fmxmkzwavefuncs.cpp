@@ -243,14 +243,63 @@ void WaveletRGB(const double* R, const double* G, const double* B, double* Y, do
 
 namespace {
 
+// The inverse of one level, a 2 x 2 block of the result at a time, its
+// detail dequantised as it is read: the column step, then the row step, with
+// InverseLevel's arithmetic. At (I, J) of the level's quarters: L from the
+// coarser levels' result, the details from Quant (rows Width long) times M.
+struct TBlockBack {
+  double X00, X01, X10, X11;
+};
+KZ_HWL_INLINE TBlockBack BlockBack(double L, const int32_t* Quant, double M, int32_t I, int32_t J, int32_t Hw,
+                                   int32_t Hh, int32_t Width) {
+  const int64_t top = static_cast<int64_t>(I) * Width, bottom = static_cast<int64_t>(Hh + I) * Width;
+  const double h = Quant[bottom + J] * M, l2 = Quant[top + Hw + J] * M, h2 = Quant[bottom + Hw + J] * M;
+  const double t0 = (L + h) * kS, t1 = (L - h) * kS, t0h = (l2 + h2) * kS, t1h = (l2 - h2) * kS;
+  return {(t0 + t0h) * kS, (t0 - t0h) * kS, (t1 + t1h) * kS, (t1 - t1h) * kS};
+}
+
+// One coarser level into Dst's Wc x Hc region from Low's quarter (both rows
+// Width long, distinct). An odd last column or row is 0, as InverseLevel
+// leaves it.
+KZ_HWL_INLINE void LevelBack(const double* Low, const int32_t* Quant, double M, double* Dst, int32_t Wc, int32_t Hc,
+                             int32_t Width) {
+  const int32_t hw = Wc / 2, hh = Hc / 2;
+  for (int32_t i = 0; i < hh; ++i) {
+    const double* low = Low + static_cast<int64_t>(i) * Width;
+    double* x0 = Dst + static_cast<int64_t>(2 * i) * Width;
+    double* x1 = x0 + Width;
+    KZ_HWL_INDEPENDENT
+    for (int32_t j = 0; j < hw; ++j) {
+      const TBlockBack b = BlockBack(low[j], Quant, M, i, j, hw, hh, Width);
+      x0[2 * j] = b.X00;
+      x0[2 * j + 1] = b.X01;
+      x1[2 * j] = b.X10;
+      x1[2 * j + 1] = b.X11;
+    }
+    if (Wc & 1) x0[Wc - 1] = x1[Wc - 1] = 0;
+  }
+  if (Hc & 1) std::fill_n(Dst + static_cast<int64_t>(Hc - 1) * Width, Wc, 0.0);
+}
+
+// The coarser levels of one plane: the low-pass band dequantised, then
+// levels Depth .. 1 back, taking turns between the top and the bottom half
+// of Plane. Returns where the finest level's low quarter is (rows Width long).
+KZ_HWL_INLINE const double* CoarserLevelsBack(const int32_t* Quant, const double* Factors, double* Plane,
+                                              int32_t Width, int32_t Height, int32_t Depth) {
+  double* halves[2] = {Plane, Plane + static_cast<int64_t>(Height / 2) * Width};
+  DequantiseBands(Quant, halves[0], Width, Height, Depth, Factors, Depth + 1);
+  int32_t at = 0;
+  for (int32_t l = Depth; l >= 1; --l, at ^= 1)
+    LevelBack(halves[at], Quant, Multiplier(Factors[l]), halves[at ^ 1], Width >> l, Height >> l, Width);
+  return halves[at];
+}
+
 // The body of KzHWLDecodeToPixels, inlined into a plain and a wide build.
 [[gnu::always_inline]] inline void DecodeToPixelsBody(const int32_t* const* Quant, const double* const* Factors, double* const* Planes,
                          int32_t Count, int32_t Width, int32_t Height, int32_t Depth, uint32_t* Pixels) {
   if (Width <= 0 || Height <= 0) return;
-  for (int32_t p = 0; p < Count; ++p) {
-    DequantiseBands(Quant[p], Planes[p], Width, Height, Depth, Factors[p], 1);
-    for (int32_t l = Depth; l >= 1; --l) InverseLevel(Planes[p], Width >> l, Height >> l, Width);
-  }
+  const double* low[3] = {nullptr, nullptr, nullptr};
+  for (int32_t p = 0; p < Count; ++p) low[p] = CoarserLevelsBack(Quant[p], Factors[p], Planes[p], Width, Height, Depth);
   // The finest level two picture rows at a time, a 2 x 2 block of pixels
   // per step: the four coefficients of each plane (the coarser levels' one
   // and the three details, dequantised as they are read) go back through the
@@ -260,14 +309,11 @@ namespace {
   double m[3] = {0, 0, 0};
   for (int32_t p = 0; p < Count; ++p) m[p] = Multiplier(Factors[p][0]);
   const auto block = [&](int32_t P, int32_t I, int32_t J, double& X00, double& X01, double& X10, double& X11) {
-    const int64_t top = static_cast<int64_t>(I) * Width, bottom = static_cast<int64_t>(hh + I) * Width;
-    const double l = Planes[P][top + J], h = Quant[P][bottom + J] * m[P];
-    const double l2 = Quant[P][top + hw + J] * m[P], h2 = Quant[P][bottom + hw + J] * m[P];
-    const double t0 = (l + h) * kS, t1 = (l - h) * kS, t0h = (l2 + h2) * kS, t1h = (l2 - h2) * kS;
-    X00 = (t0 + t0h) * kS;
-    X01 = (t0 - t0h) * kS;
-    X10 = (t1 + t1h) * kS;
-    X11 = (t1 - t1h) * kS;
+    const TBlockBack b = BlockBack(low[P][static_cast<int64_t>(I) * Width + J], Quant[P], m[P], I, J, hw, hh, Width);
+    X00 = b.X00;
+    X01 = b.X01;
+    X10 = b.X10;
+    X11 = b.X11;
   };
   const auto colour = [](double Y, double U, double V) {
     const double red = Y + 1.140251 * V;
