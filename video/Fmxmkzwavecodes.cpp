@@ -13,35 +13,7 @@ namespace kz {
 
 namespace {
 
-// ---- Bit packing, a machine word at a time.
-// Writes into a buffer with room for everything put plus 8 bytes.
-class TBitWriter {
- public:
-  explicit TBitWriter(uint8_t* Out) : FOut(Out), FStart(Out) {}
-  // Value must fit in Bits (at most 32) bits.
-  void Put(uint32_t Value, int32_t Bits) {
-    FAcc |= static_cast<uint64_t>(Value) << FCount;
-    FCount += Bits;
-    if (FCount >= 32) {
-      KzPutLE<uint32_t>(FOut, static_cast<uint32_t>(FAcc));
-      FOut += 4;
-      FAcc >>= 32;
-      FCount -= 32;
-    }
-  }
-  // Bytes written, the last one padded with 0 bits.
-  size_t Flush() {
-    KzPutLE<uint64_t>(FOut, FAcc);
-    return static_cast<size_t>(FOut - FStart) + static_cast<size_t>(FCount + 7) / 8;
-  }
-
- private:
-  uint8_t* FOut;
-  uint8_t* FStart;
-  uint64_t FAcc = 0;
-  int32_t FCount = 0;
-};
-
+// ---- Bit reading, a machine word at a time.
 class TBitReader {
  public:
   TBitReader(const uint8_t* Data, size_t Size) : FData(Data), FSize(Size) {}
@@ -92,99 +64,112 @@ uint64_t NonzeroMask64(const int32_t* Q) {
   return ~zeros;
 }
 
-// The codes and values of one plane, written as the coefficients come: zeros
-// are counted and go out before the next nonzero one (or at the plane's
-// end), as runs of 2^(b+2) while that many are left, then one run of the
-// rest if more than (b+4)/2 + 1 are left, else single zeros.
-class TPlaneCoder {
+// Zeros are counted and go out before the next nonzero coefficient (or at
+// the plane's end): runs of 2^(b+2) while that many are left, then one run
+// of the rest if more than (b+4)/2 + 1 are left, else single zeros. Works
+// on its own copy of the state, so that the compiler keeps it in registers
+// while bytes are written.
+class TCoding {
  public:
-  TPlaneCoder(THWLCodedPlane& Out, int32_t Bits)
-      : FCodes(Out.Codes.data()),
-        FValues(Out.Values.data()),
-        FBits(Bits),
-        FLow((1u << Bits) - 1),
-        FMaxRun(int64_t{1} << (Bits + 2)),
-        FMinRun((Bits + 4) / 2) {}
-  void Zeros(int64_t N) { FZeros += N; }
+  TCoding(const TKzHWLPlaneCoder::TState& S, int32_t Bits)
+      : S(S), FBits(Bits), FLow((1u << Bits) - 1), FMaxRun(int64_t{1} << (Bits + 2)), FMinRun((Bits + 4) / 2) {}
   void Value(int32_t Q) {
     FlushZeros();
     const uint32_t magnitude = Q > 0 ? static_cast<uint32_t>(Q) : 0u - static_cast<uint32_t>(Q);
-    FCodes.Put(Q > 0 ? 2 : 3, 2);
-    FValues.Put(magnitude & 0xFF & FLow, FBits);
-    ++FCodeCount;
-    ++FValueCount;
+    S.Codes.Put(Q > 0 ? 2 : 3, 2);
+    S.Values.Put(magnitude & 0xFF & FLow, FBits);
+    ++S.CodeCount;
+    ++S.ValueCount;
   }
   void FlushZeros() {
-    if (FZeros == 0) return;
-    for (; FZeros >= FMaxRun; FZeros -= FMaxRun) Run(FMaxRun - 1);
-    if (FZeros > FMinRun + 1) {
-      Run(FZeros - 1);
-    } else if (FZeros > 0) {
-      FCodes.Put(0, static_cast<int32_t>(2 * FZeros));
-      FCodeCount += static_cast<uint32_t>(FZeros);
+    if (S.Zeros == 0) return;
+    for (; S.Zeros >= FMaxRun; S.Zeros -= FMaxRun) Run(FMaxRun - 1);
+    if (S.Zeros > FMinRun + 1) {
+      Run(S.Zeros - 1);
+    } else if (S.Zeros > 0) {
+      S.Codes.Put(0, static_cast<int32_t>(2 * S.Zeros));
+      S.CodeCount += static_cast<uint32_t>(S.Zeros);
     }
-    FZeros = 0;
+    S.Zeros = 0;
   }
-  void Finish(THWLCodedPlane& Out) {
-    Out.CodeBytes = FCodes.Flush();
-    Out.ValueBytes = FValues.Flush();
-    Out.CodeCount = FCodeCount;
-    Out.ValueCount = FValueCount;
-  }
+
+  TKzHWLPlaneCoder::TState S;
 
  private:
   // r + 1 zeros: code 1, the high part of r as the next code, the low part
   // as a value.
   void Run(int64_t R) {
-    FCodes.Put(1 | static_cast<uint32_t>(R >> FBits) << 2, 4);
-    FValues.Put(static_cast<uint32_t>(R) & FLow, FBits);
-    FCodeCount += 2;
-    ++FValueCount;
+    S.Codes.Put(1 | static_cast<uint32_t>(R >> FBits) << 2, 4);
+    S.Values.Put(static_cast<uint32_t>(R) & FLow, FBits);
+    S.CodeCount += 2;
+    ++S.ValueCount;
   }
 
-  TBitWriter FCodes, FValues;
   const int32_t FBits;
   const uint32_t FLow;
   const int64_t FMaxRun, FMinRun;
-  int64_t FZeros = 0;
-  uint32_t FCodeCount = 0, FValueCount = 0;
 };
 
 }  // namespace
 
-void KzHWLCodePlane(const int32_t* Q, int64_t N, int32_t Bits, THWLCodedPlane& Out) {
+TKzHWLPlaneCoder::TKzHWLPlaneCoder(THWLCodedPlane& Out, int64_t N, int32_t Bits) : FOut(Out), FN(N), FBits(Bits) {
   // At most one code and one value (of at most 8 bits) a coefficient.
   const size_t room = static_cast<size_t>(N) + 16;
   if (Out.Codes.size() < room / 4 + 16) Out.Codes.resize(room / 4 + 16);
   if (Out.Values.size() < room) Out.Values.resize(room);
-  TPlaneCoder coder(Out, Bits);
+  FState.Codes = TKzHWLBitWriter(Out.Codes.data());
+  FState.Values = TKzHWLBitWriter(Out.Values.data());
+}
+
+void TKzHWLPlaneCoder::Add(const int32_t* Q, int64_t Count) {
+  TCoding c(FState, FBits);
   // The last coefficient is never inside a run: it goes alone, after the
   // zeros before it.
-  const int64_t body = N - 1;
+  const int64_t body = std::min(Count, FN - 1 - c.S.At);
   int64_t i = 0;
   for (; i + 64 <= body; i += 64) {
-    int64_t at = i;  // the first not yet given to the coder
+    int64_t at = i;  // the first not yet counted
     for (uint64_t nonzero = NonzeroMask64(Q + i); nonzero != 0; nonzero &= nonzero - 1) {
       const int64_t k = i + std::countr_zero(nonzero);
-      coder.Zeros(k - at);
-      coder.Value(Q[k]);
+      c.S.Zeros += k - at;
+      c.Value(Q[k]);
       at = k + 1;
     }
-    coder.Zeros(i + 64 - at);
+    c.S.Zeros += i + 64 - at;
   }
   for (; i < body; ++i) {
     if (Q[i] == 0)
-      coder.Zeros(1);
+      ++c.S.Zeros;
     else
-      coder.Value(Q[i]);
+      c.Value(Q[i]);
   }
-  coder.FlushZeros();
-  if (Q[body] == 0)
-    coder.Zeros(1);  // alone, so a code 0
-  else
-    coder.Value(Q[body]);
-  coder.FlushZeros();
-  coder.Finish(Out);
+  c.S.At += body;
+  if (body < Count && c.S.At == FN - 1) {
+    c.FlushZeros();
+    if (Q[body] == 0)
+      c.S.Zeros = 1;  // alone, so a code 0
+    else
+      c.Value(Q[body]);
+    c.FlushZeros();
+    ++c.S.At;
+  }
+  FState = c.S;
+}
+
+void TKzHWLPlaneCoder::Finish() {
+  TCoding c(FState, FBits);
+  c.FlushZeros();
+  FOut.CodeBytes = c.S.Codes.Flush();
+  FOut.ValueBytes = c.S.Values.Flush();
+  FOut.CodeCount = c.S.CodeCount;
+  FOut.ValueCount = c.S.ValueCount;
+  FState = c.S;
+}
+
+void KzHWLCodePlane(const int32_t* Q, int64_t N, int32_t Bits, THWLCodedPlane& Out) {
+  TKzHWLPlaneCoder coder(Out, N, Bits);
+  coder.Add(Q, N);
+  coder.Finish();
 }
 
 void KzHWLDecodePlane(const uint8_t* Codes, uint32_t CodeCount, const uint8_t* Values, size_t ValueBytes,

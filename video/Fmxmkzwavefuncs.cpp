@@ -1,9 +1,12 @@
 #include "video/Fmxmkzwavefuncs.h"
 
+#include "video/Fmxmkzwavecodes.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <optional>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -586,17 +589,26 @@ KZ_HWL_INLINE double BandLargest(const double* Plane, int32_t Width, int32_t Hei
   return count == 0 ? 1e8 : largest;
 }
 
+// A band's factor from its largest kept magnitude: (2^Bits - 1) / Largest,
+// 0 for an all-zero band.
+KZ_HWL_INLINE double BandFactor(double Largest, int32_t Bits) {
+  const double top = static_cast<double>((1u << Bits) - 1);
+  return Largest == 0 ? 0.0 : top / Largest;
+}
+
+// What the threshold and quantiser make of one coefficient.
+KZ_HWL_INLINE int32_t QuantOf(double C, double Limit, double Factor) {
+  const double c = KeptMagnitude(C, Limit) == 0 ? 0.0 : C;
+  return static_cast<int32_t>(KzHWLRoundEven(c * Factor));
+}
+
 // Factors[Band] from the band's largest kept magnitude, then q = round(c
 // factor) over the band, with what the threshold clears as 0.
 KZ_HWL_INLINE void QuantiseBand(const double* Plane, int32_t* Quant, int32_t Width, int32_t Height, int32_t Depth, int32_t Band,
                   double Limit, double Largest, int32_t Bits, double* Factors) {
-  const double top = static_cast<double>((1u << Bits) - 1);
-  const double factor = Largest == 0 ? 0.0 : top / Largest;
+  const double factor = BandFactor(Largest, Bits);
   ForEachSpan(Width, Height, Depth, Band, [&](int64_t Begin, int64_t End) {
-    for (int64_t i = Begin; i < End; ++i) {
-      const double c = KeptMagnitude(Plane[i], Limit) == 0 ? 0.0 : Plane[i];
-      Quant[i] = static_cast<int32_t>(KzHWLRoundEven(c * factor));
-    }
+    for (int64_t i = Begin; i < End; ++i) Quant[i] = QuantOf(Plane[i], Limit, factor);
   });
   Factors[Band] = factor;
 }
@@ -675,11 +687,47 @@ void KzHWLThresholdQuant(const double* Plane, int32_t* Quant, int32_t Width, int
 
 namespace {
 
+// Fn(Col0, Col1, Band) for the spans of row R that the bands cover: the
+// finest level's right part (or the whole row below its top half), then the
+// coarser levels' inside the rest, then the low-pass band.
+template <typename F>
+KZ_HWL_INLINE void ForEachRowSpan(int32_t W, int32_t H, int32_t Depth, int32_t R, F Fn) {
+  for (int32_t l = 0; l <= Depth; ++l) {
+    if (R >= (H >> (l + 1))) return Fn(0, W >> l, l);
+    Fn(W >> (l + 1), W >> l, l);
+  }
+  Fn(0, W >> (Depth + 1), Depth + 1);
+}
+
+// The threshold and quantiser of a transformed plane (Finest: the finest
+// detail's largest kept magnitude) a row at a time, each row given to Coder
+// while it is in the cache.
+template <bool Wide>
+KZ_HWL_INLINE void QuantiseRows(const double* Plane, int32_t* Quant, int32_t Width, int32_t Height, int32_t Depth,
+                                double Eps, int32_t Bits, double Finest, double* Factors, TKzHWLPlaneCoder* Coder) {
+  double limit[HWL_FactorRoom];
+  limit[0] = Eps;
+  Factors[0] = BandFactor(Finest, Bits);
+  for (int32_t band = 1; band <= Depth + 1; ++band) {
+    limit[band] = BandLimit(band, Depth, Eps);
+    Factors[band] = BandFactor(BandLargest<Wide>(Plane, Width, Height, Depth, band, limit[band], 0.0), Bits);
+  }
+  for (int32_t r = 0; r < Height; ++r) {
+    const double* c = Plane + static_cast<int64_t>(r) * Width;
+    int32_t* q = Quant + static_cast<int64_t>(r) * Width;
+    ForEachRowSpan(Width, Height, Depth, r, [&](int32_t Col0, int32_t Col1, int32_t Band) {
+      const double lim = limit[Band], factor = Factors[Band];
+      for (int32_t k = Col0; k < Col1; ++k) q[k] = QuantOf(c[k], lim, factor);
+    });
+    if (Coder) Coder->Add(q, Width);
+  }
+}
+
 // The body of KzHWLEncodePixels, inlined into a plain and a wide build.
 template <bool Wide>
 KZ_HWL_INLINE void EncodePixelsBody(const uint32_t* Pixels, int32_t Width, int32_t Height, bool Grey, int32_t Depth,
                                     double Eps, const int32_t* Bits, double* const* Planes, int32_t* const* Quant,
-                                    double* const* Factors) {
+                                    double* const* Factors, THWLCodedPlane* Coded) {
   const int32_t count = Grey ? 1 : 3, hw = Width / 2, hh = Height / 2;
   // The finest detail's largest kept magnitude is taken from each row pair
   // while it is still in the cache.
@@ -707,22 +755,26 @@ KZ_HWL_INLINE void EncodePixelsBody(const uint32_t* Pixels, int32_t Width, int32
       for (int32_t r = 0; r < 2 * hh; ++r) Planes[p][static_cast<int64_t>(r) * Width + Width - 1] = 0;
     if (Height & 1) std::fill_n(Planes[p] + static_cast<int64_t>(Height - 1) * Width, Width, 0.0);
     for (int32_t l = 1; l <= Depth; ++l) ForwardLevel(Planes[p], Planes[p], Width >> l, Height >> l, Width);
-    QuantiseBand(Planes[p], Quant[p], Width, Height, Depth, 0, Eps, finest[p], Bits[p], Factors[p]);
-    ThresholdQuantBands<Wide>(Planes[p], Quant[p], Width, Height, Depth, Eps, Bits[p], Factors[p], 1);
+    std::optional<TKzHWLPlaneCoder> coder;
+    if (Coded) coder.emplace(Coded[p], static_cast<int64_t>(Width) * Height, Bits[p]);
+    QuantiseRows<Wide>(Planes[p], Quant[p], Width, Height, Depth, Eps, Bits[p], finest[p], Factors[p],
+                       coder ? &*coder : nullptr);
+    if (coder) coder->Finish();
   }
 }
 
 void EncodePixelsPlain(const uint32_t* Pixels, int32_t Width, int32_t Height, bool Grey, int32_t Depth, double Eps,
-                       const int32_t* Bits, double* const* Planes, int32_t* const* Quant, double* const* Factors) {
-  EncodePixelsBody<false>(Pixels, Width, Height, Grey, Depth, Eps, Bits, Planes, Quant, Factors);
+                       const int32_t* Bits, double* const* Planes, int32_t* const* Quant, double* const* Factors,
+                       THWLCodedPlane* Coded) {
+  EncodePixelsBody<false>(Pixels, Width, Height, Grey, Depth, Eps, Bits, Planes, Quant, Factors, Coded);
 }
 
 #if KZ_HWL_WIDE
 __attribute__((target("avx2"))) void EncodePixelsAvx2(const uint32_t* Pixels, int32_t Width, int32_t Height,
                                                       bool Grey, int32_t Depth, double Eps, const int32_t* Bits,
                                                       double* const* Planes, int32_t* const* Quant,
-                                                      double* const* Factors) {
-  EncodePixelsBody<true>(Pixels, Width, Height, Grey, Depth, Eps, Bits, Planes, Quant, Factors);
+                                                      double* const* Factors, THWLCodedPlane* Coded) {
+  EncodePixelsBody<true>(Pixels, Width, Height, Grey, Depth, Eps, Bits, Planes, Quant, Factors, Coded);
 }
 #endif
 
@@ -730,14 +782,15 @@ __attribute__((target("avx2"))) void EncodePixelsAvx2(const uint32_t* Pixels, in
 
 void KzHWLEncodePixels(const uint32_t* Pixels, int32_t Width, int32_t Height, bool Grey, int32_t Depth, double Eps,
                        const int32_t* Bits, double* const* Planes, int32_t* const* Quant, double* const* Factors,
-                       bool Wide) {
+                       THWLCodedPlane* Coded, bool Wide) {
   if (Width < 2 || Height < 2 || Width > HWL_MaxCoded || Height > HWL_MaxCoded) return;
+  if (Depth < 0 || Depth > HWL_MaxDepth) return;
 #if KZ_HWL_WIDE
   if (Wide && KzHWLWideVectors())
-    return EncodePixelsAvx2(Pixels, Width, Height, Grey, Depth, Eps, Bits, Planes, Quant, Factors);
+    return EncodePixelsAvx2(Pixels, Width, Height, Grey, Depth, Eps, Bits, Planes, Quant, Factors, Coded);
 #endif
   (void)Wide;
-  EncodePixelsPlain(Pixels, Width, Height, Grey, Depth, Eps, Bits, Planes, Quant, Factors);
+  EncodePixelsPlain(Pixels, Width, Height, Grey, Depth, Eps, Bits, Planes, Quant, Factors, Coded);
 }
 
 void WaveletQuantRGB(double* P1, double* P2, double* P3, int32_t* Q1, int32_t* Q2, int32_t* Q3, int32_t Width,

@@ -29,6 +29,8 @@
 
 namespace kz {
 
+struct THWLCodedPlane;
+
 constexpr size_t HWL_HeaderSize = 39;
 // Largest depth a stream may announce, and the room of a factor table.
 constexpr int32_t HWL_MaxDepth = 16;
@@ -111,11 +113,13 @@ void KzHWLThresholdQuant(const double* Plane, int32_t* Quant, int32_t Width, int
 // colour takes R, G, B as Y, U, V into planes 0, 1, 2. Planes are working
 // planes of Width x Height doubles; Quant and Factors receive what
 // WaveletGS or WaveletRGB, then KzHWLThresholdQuant with Bits[p] give. Nothing
-// for a size outside 2..HWL_MaxCoded. Wide picks the AVX2 build where the
-// processor has it; both give the same numbers.
+// for a size outside 2..HWL_MaxCoded or a depth outside 0..HWL_MaxDepth.
+// With Coded, each plane's rows are also coded into Coded[p] as they are
+// quantised (Bits[p] 1..8). Wide picks the AVX2 build where the processor
+// has it; both give the same numbers.
 void KzHWLEncodePixels(const uint32_t* Pixels, int32_t Width, int32_t Height, bool Grey, int32_t Depth, double Eps,
                        const int32_t* Bits, double* const* Planes, int32_t* const* Quant, double* const* Factors,
-                       bool Wide = true);
+                       THWLCodedPlane* Coded = nullptr, bool Wide = true);
 // The largest |c| of P[0..N) that the threshold keeps (finite and above
 // Limit; -infinity keeps every finite one), no less than Start. Vector 0 is
 // the scalar routine, 1 the SSE2 one and 2 the AVX2 one, where the processor
@@ -139,6 +143,10 @@ int32_t WaveletCountZerosGS(const int32_t* Quant, int32_t Width, int32_t Height,
 bool WriteHWLToStream(TStream& Stream, const int32_t* Q1, const int32_t* Q2, const int32_t* Q3, int32_t Width,
                       int32_t Height, int32_t Bpp, int32_t Depth, const double* F1, const double* F2, const double* F3,
                       int32_t BitsY, int32_t BitsU, int32_t BitsV);
+// The same with the planes coded already (Coded[0], or Coded[0..2] for
+// colour), as KzHWLCodePlane or KzHWLEncodePixels leave them.
+bool KzHWLWriteCoded(TStream& Stream, int32_t Width, int32_t Height, int32_t Bpp, int32_t Depth,
+                     const double* const* Factors, const int32_t* Bits, const THWLCodedPlane* Coded);
 bool WriteHWL(const std::string& FileName, const int32_t* Q1, const int32_t* Q2, const int32_t* Q3, int32_t Width,
               int32_t Height, int32_t Bpp, int32_t Depth, const double* F1, const double* F2, const double* F3,
               int32_t BitsY, int32_t BitsU, int32_t BitsV);
