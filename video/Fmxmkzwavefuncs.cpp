@@ -1,106 +1,23 @@
 #include "video/Fmxmkzwavefuncs.h"
 
+#include "video/Fmxmkzwavecodes.h"
+#include "video/Fmxmkzwaveparts.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <optional>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
-// A loop whose iterations the compiler may take as independent.
-#if defined(__clang__)
-#define KZ_HWL_INDEPENDENT _Pragma("clang loop vectorize(assume_safety)")
-#elif defined(__GNUC__)
-#define KZ_HWL_INDEPENDENT _Pragma("GCC ivdep")
-#else
-#define KZ_HWL_INDEPENDENT
-#endif
-
-// An AVX2 build of the decoder's hottest loops, chosen at run time.
-#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
-#define KZ_HWL_WIDE 1
-#else
-#define KZ_HWL_WIDE 0
-#endif
-
 namespace kz {
 
+using namespace hwl;
+
 namespace {
-
-const double kS = 1.0 / std::sqrt(2.0);
-
-// Scratch rows of one transform level; each thread keeps its own.
-std::vector<double>& Scratch(size_t Size) {
-  thread_local std::vector<double> t;
-  if (t.size() < Size) t.resize(Size);
-  return t;
-}
-
-// One row of Wc values: low halves into Lo, high halves into Lo + Wc / 2; an
-// odd last value becomes 0.
-inline void RowForward(const double* X, double* Lo, int32_t Wc) {
-  const int32_t hw = Wc / 2;
-  double* hi = Lo + hw;
-  for (int32_t j = 0; j < hw; ++j) {
-    const double a = X[2 * j], b = X[2 * j + 1];
-    Lo[j] = (a + b) * kS;
-    hi[j] = (a - b) * kS;
-  }
-  if (Wc & 1) Lo[Wc - 1] = 0;
-}
-
-// One level on the Wc x Hc region of a plane with Stride-long rows: rows
-// into the scratch (low halves left, high right), then columns into Dst. An
-// odd last column or row becomes 0. Src may be Dst.
-void ForwardLevel(const double* Src, double* Dst, int32_t Wc, int32_t Hc, int32_t Stride) {
-  const int32_t hh = Hc / 2;
-  double* t = Scratch(static_cast<size_t>(Wc) * Hc).data();
-  for (int32_t r = 0; r < Hc; ++r)
-    RowForward(Src + static_cast<int64_t>(r) * Stride, t + static_cast<int64_t>(r) * Wc, Wc);
-  for (int32_t i = 0; i < hh; ++i) {
-    const double* t0 = t + static_cast<int64_t>(2 * i) * Wc;
-    const double* t1 = t0 + Wc;
-    double* lo = Dst + static_cast<int64_t>(i) * Stride;
-    double* hi = Dst + static_cast<int64_t>(hh + i) * Stride;
-    for (int32_t c = 0; c < Wc; ++c) {
-      const double a = t0[c], b = t1[c];
-      lo[c] = (a + b) * kS;
-      hi[c] = (a - b) * kS;
-    }
-  }
-  if (Hc & 1) std::fill_n(Dst + static_cast<int64_t>(Hc - 1) * Stride, Wc, 0.0);
-}
-
-// The inverse of one level, in place: columns first, then rows.
-void InverseLevel(double* P, int32_t Wc, int32_t Hc, int32_t Stride) {
-  const int32_t hw = Wc / 2, hh = Hc / 2;
-  double* t = Scratch(static_cast<size_t>(Wc) * Hc).data();
-  for (int32_t i = 0; i < hh; ++i) {
-    const double* lo = P + static_cast<int64_t>(i) * Stride;
-    const double* hi = P + static_cast<int64_t>(hh + i) * Stride;
-    double* t0 = t + static_cast<int64_t>(2 * i) * Wc;
-    double* t1 = t0 + Wc;
-    for (int32_t c = 0; c < Wc; ++c) {
-      const double l = lo[c], h = hi[c];
-      t0[c] = (l + h) * kS;
-      t1[c] = (l - h) * kS;
-    }
-  }
-  if (Hc & 1) std::fill_n(t + static_cast<int64_t>(Hc - 1) * Wc, Wc, 0.0);
-  for (int32_t r = 0; r < Hc; ++r) {
-    const double* lo = t + static_cast<int64_t>(r) * Wc;
-    const double* hi = lo + hw;
-    double* x = P + static_cast<int64_t>(r) * Stride;
-    for (int32_t j = 0; j < hw; ++j) {
-      const double l = lo[j], h = hi[j];
-      x[2 * j] = (l + h) * kS;
-      x[2 * j + 1] = (l - h) * kS;
-    }
-    if (Wc & 1) x[Wc - 1] = 0;
-  }
-}
 
 // The first level straight from a row source into Planes destination planes
 // (never the source): rows are made, transformed and combined two at a
@@ -152,50 +69,6 @@ void LaterLevels(double* const* Planes, int32_t Count, int32_t Width, int32_t He
     for (int32_t l = 1; l <= Depth; ++l) ForwardLevel(Planes[p], Planes[p], Width >> l, Height >> l, Stride);
 }
 
-// The rectangles of a band: detail level L (two rectangles), or the final
-// low-pass band (Band = Depth + 1, one).
-struct TRect2 {
-  int32_t Row0, Row1, Col0, Col1;
-};
-int32_t BandRects(int32_t W, int32_t H, int32_t Depth, int32_t Band, TRect2 Out[2]) {
-  if (Band > Depth) {
-    Out[0] = {0, H >> (Depth + 1), 0, W >> (Depth + 1)};
-    return 1;
-  }
-  Out[0] = {0, H >> (Band + 1), W >> (Band + 1), W >> Band};
-  Out[1] = {H >> (Band + 1), H >> Band, 0, W >> Band};
-  return 2;
-}
-
-// Fn(Begin, End) for each row span of a band (flat indices, End excluded).
-template <typename F>
-void ForEachSpan(int32_t W, int32_t H, int32_t Depth, int32_t Band, F Fn) {
-  TRect2 rects[2];
-  const int32_t n = BandRects(W, H, Depth, Band, rects);
-  for (int32_t k = 0; k < n; ++k)
-    for (int32_t r = rects[k].Row0; r < rects[k].Row1; ++r) {
-      const int64_t row = static_cast<int64_t>(r) * W;
-      Fn(row + rects[k].Col0, row + rects[k].Col1);
-    }
-}
-
-bool Finite(double V) { return std::isfinite(V); }
-
-// What a band's quantised values are multiplied by: 1 / factor, or 0 for a
-// factor of 0 or one that is not finite.
-double Multiplier(double Factor) { return (Factor == 0 || !Finite(Factor)) ? 0.0 : 1.0 / Factor; }
-
-// c = q * Multiplier(factor) in the bands from FirstBand to the low-pass one.
-void DequantiseBands(const int32_t* Quant, double* Plane, int32_t Width, int32_t Height, int32_t Depth,
-                     const double* Factors, int32_t FirstBand) {
-  for (int32_t band = FirstBand; band <= Depth + 1; ++band) {
-    const double m = Multiplier(Factors[band]);
-    ForEachSpan(Width, Height, Depth, band, [&](int64_t Begin, int64_t End) {
-      for (int64_t i = Begin; i < End; ++i) Plane[i] = Quant[i] * m;
-    });
-  }
-}
-
 }  // namespace
 
 // ---- Transform
@@ -237,117 +110,6 @@ void WaveletRGB(const double* R, const double* G, const double* B, double* Y, do
   LaterLevels(yuv, 3, Width, Height, Stride, Depth);
 }
 
-namespace {
-
-// The body of KzHWLDecodeToPixels, inlined into a plain and a wide build.
-[[gnu::always_inline]] inline void DecodeToPixelsBody(const int32_t* const* Quant, const double* const* Factors, double* const* Planes,
-                         int32_t Count, int32_t Width, int32_t Height, int32_t Depth, uint32_t* Pixels) {
-  if (Width <= 0 || Height <= 0) return;
-  for (int32_t p = 0; p < Count; ++p) {
-    DequantiseBands(Quant[p], Planes[p], Width, Height, Depth, Factors[p], 1);
-    for (int32_t l = Depth; l >= 1; --l) InverseLevel(Planes[p], Width >> l, Height >> l, Width);
-  }
-  // The finest level two rows at a time: columns of each plane into two
-  // scratch rows (its detail dequantised on the way), rows into two picture
-  // rows, then the pixels.
-  const int32_t hw = Width / 2, hh = Height / 2;
-  double* buf = Scratch(static_cast<size_t>(Count) * 4 * Width).data();
-  const auto rowsBack = [&](const double* T, double* X) {
-    for (int32_t j = 0; j < hw; ++j) {
-      const double l = T[j], h = T[hw + j];
-      X[2 * j] = (l + h) * kS;
-      X[2 * j + 1] = (l - h) * kS;
-    }
-    if (Width & 1) X[Width - 1] = 0;
-  };
-  const auto pack = [&](int32_t Row, int32_t Which) {
-    uint32_t* out = Pixels + static_cast<int64_t>(Row) * Width;
-    const double* y = buf + 2 * Width + static_cast<int64_t>(Which) * Width;
-    if (Count == 1) {
-      for (int32_t i = 0; i < Width; ++i) {
-        const uint32_t v = KzHWLClampByte(y[i]);
-        out[i] = 0xFF000000u | v << 16 | v << 8 | v;
-      }
-      return;
-    }
-    const double* u = y + 4 * Width;
-    const double* v = u + 4 * Width;
-    for (int32_t i = 0; i < Width; ++i) {
-      const double red = y[i] + 1.140251 * v[i];
-      const double blue = y[i] + 2.028398 * u[i];
-      const double green = (y[i] - 0.3 * red - 0.11 * blue) * 1.694915;
-      out[i] = 0xFF000000u | static_cast<uint32_t>(KzHWLClampByte(red)) << 16 |
-               static_cast<uint32_t>(KzHWLClampByte(green)) << 8 | KzHWLClampByte(blue);
-    }
-  };
-  for (int32_t i = 0; i < hh; ++i) {
-    for (int32_t p = 0; p < Count; ++p) {
-      const double m = Multiplier(Factors[p][0]);
-      const double* lo = Planes[p] + static_cast<int64_t>(i) * Width;  // coarser levels, left half
-      const int32_t* qlo = Quant[p] + static_cast<int64_t>(i) * Width;
-      const int32_t* qhi = Quant[p] + static_cast<int64_t>(hh + i) * Width;
-      double* t0 = buf + static_cast<int64_t>(p) * 4 * Width;
-      double* t1 = t0 + Width;
-      for (int32_t c = 0; c < hw; ++c) {
-        const double l = lo[c], h = qhi[c] * m;
-        t0[c] = (l + h) * kS;
-        t1[c] = (l - h) * kS;
-      }
-      for (int32_t c = hw; c < Width; ++c) {
-        const double l = qlo[c] * m, h = qhi[c] * m;
-        t0[c] = (l + h) * kS;
-        t1[c] = (l - h) * kS;
-      }
-      rowsBack(t0, t1 + Width);
-      rowsBack(t1, t1 + 2 * Width);
-    }
-    pack(2 * i, 0);
-    pack(2 * i + 1, 1);
-  }
-  if (Height & 1) {
-    for (int32_t p = 0; p < Count; ++p) {
-      double* t0 = buf + static_cast<int64_t>(p) * 4 * Width;
-      std::fill_n(t0, Width, 0.0);
-      rowsBack(t0, t0 + 2 * Width);
-    }
-    pack(Height - 1, 0);
-  }
-}
-
-void DecodeToPixelsPlain(const int32_t* const* Quant, const double* const* Factors, double* const* Planes,
-                         int32_t Count, int32_t Width, int32_t Height, int32_t Depth, uint32_t* Pixels) {
-  DecodeToPixelsBody(Quant, Factors, Planes, Count, Width, Height, Depth, Pixels);
-}
-
-#if KZ_HWL_WIDE
-// The same loops four doubles a step. Without contraction into fused
-// multiply-adds every operation rounds as in the plain build.
-__attribute__((target("avx2"))) void DecodeToPixelsAvx2(const int32_t* const* Quant, const double* const* Factors,
-                                                        double* const* Planes, int32_t Count, int32_t Width,
-                                                        int32_t Height, int32_t Depth, uint32_t* Pixels) {
-  DecodeToPixelsBody(Quant, Factors, Planes, Count, Width, Height, Depth, Pixels);
-}
-#endif
-
-}  // namespace
-
-bool KzHWLWideVectors() {
-#if KZ_HWL_WIDE
-  static const bool wide = __builtin_cpu_supports("avx2");
-  return wide;
-#else
-  return false;
-#endif
-}
-
-void KzHWLDecodeToPixels(const int32_t* const* Quant, const double* const* Factors, double* const* Planes,
-                         int32_t Count, int32_t Width, int32_t Height, int32_t Depth, uint32_t* Pixels, bool Wide) {
-#if KZ_HWL_WIDE
-  if (Wide && KzHWLWideVectors()) return DecodeToPixelsAvx2(Quant, Factors, Planes, Count, Width, Height, Depth, Pixels);
-#endif
-  (void)Wide;
-  DecodeToPixelsPlain(Quant, Factors, Planes, Count, Width, Height, Depth, Pixels);
-}
 
 void DeWaveletRGB(double* R, double* G, double* B, double* Y, double* U, double* V, int32_t Width, int32_t Height,
                   int32_t Stride, int32_t FullHeight, int32_t Depth) {
@@ -465,13 +227,58 @@ double KeptMaxSse2(const double* P, int64_t N, double Limit, double Start) {
 }
 #endif
 
+#if KZ_HWL_WIDE
+// |A| where it is finite and above Limit, else 0, four lanes at a time.
+[[gnu::always_inline]] inline __attribute__((target("avx2"))) __m256d KeptAvx2(const double* At, __m256d Limit) {
+  const __m256d a = _mm256_andnot_pd(_mm256_set1_pd(-0.0), _mm256_loadu_pd(At));
+  const __m256d finite = _mm256_cmp_pd(a, _mm256_set1_pd(std::numeric_limits<double>::max()), _CMP_LE_OQ);
+  return _mm256_and_pd(a, _mm256_andnot_pd(_mm256_cmp_pd(a, Limit, _CMP_LE_OQ), finite));
+}
+
+// Four lanes a register, as KeptMaxSse2 does with two.
+__attribute__((target("avx2"))) double KeptMaxAvx2(const double* P, int64_t N, double Limit, double Start) {
+  const __m256d limit = _mm256_set1_pd(Limit);
+  __m256d m0 = _mm256_set_pd(0.0, 0.0, 0.0, Start), m1 = _mm256_setzero_pd();
+  int64_t i = 0;
+  for (; i + 8 <= N; i += 8) {
+    m0 = _mm256_max_pd(m0, KeptAvx2(P + i, limit));
+    m1 = _mm256_max_pd(m1, KeptAvx2(P + i + 4, limit));
+  }
+  m0 = _mm256_max_pd(m0, m1);
+  double lanes[4];
+  _mm256_storeu_pd(lanes, m0);
+  double m = lanes[0];
+  for (int k = 1; k < 4; ++k) m = lanes[k] > m ? lanes[k] : m;
+  for (; i < N; ++i) {
+    const double a = KeptMagnitude(P[i], Limit);
+    m = a > m ? a : m;
+  }
+  return m;
+}
+#endif
+
+// The kept maximum of the build a loop is in.
+template <bool Wide>
+KZ_HWL_INLINE double KeptMaxOf(const double* P, int64_t N, double Limit, double Start) {
+#if KZ_HWL_WIDE
+  if constexpr (Wide) return KeptMaxAvx2(P, N, Limit, Start);
+#endif
+#if defined(__SSE2__)
+  return KeptMaxSse2(P, N, Limit, Start);
+#else
+  return KeptMaxScalar(P, N, Limit, Start);
+#endif
+}
+
 }  // namespace
 
-double KzHWLKeptMax(const double* P, int64_t N, double Limit, double Start, bool Vector) {
-#if defined(__SSE2__)
-  if (Vector) return KeptMaxSse2(P, N, Limit, Start);
+double KzHWLKeptMax(const double* P, int64_t N, double Limit, double Start, int32_t Vector) {
+#if KZ_HWL_WIDE
+  if (Vector >= 2 && KzHWLWideVectors()) return KeptMaxAvx2(P, N, Limit, Start);
 #endif
-  (void)Vector;
+#if defined(__SSE2__)
+  if (Vector >= 1) return KeptMaxSse2(P, N, Limit, Start);
+#endif
   return KeptMaxScalar(P, N, Limit, Start);
 }
 
@@ -484,39 +291,50 @@ double BandLimit(int32_t Band, int32_t Depth, double Eps) {
 
 // The largest magnitude of a band that the threshold keeps, no less than
 // Start; 1e8 for an empty band (the starting extremes of the quantiser).
-double BandLargest(const double* Plane, int32_t Width, int32_t Height, int32_t Depth, int32_t Band, double Limit,
+template <bool Wide>
+KZ_HWL_INLINE double BandLargest(const double* Plane, int32_t Width, int32_t Height, int32_t Depth, int32_t Band, double Limit,
                    double Start) {
   double largest = Start;
   int64_t count = 0;
   ForEachSpan(Width, Height, Depth, Band, [&](int64_t Begin, int64_t End) {
-    largest = KzHWLKeptMax(Plane + Begin, End - Begin, Limit, largest, true);
+    largest = KeptMaxOf<Wide>(Plane + Begin, End - Begin, Limit, largest);
     count += End - Begin;
   });
   return count == 0 ? 1e8 : largest;
 }
 
+// A band's factor from its largest kept magnitude: (2^Bits - 1) / Largest,
+// 0 for an all-zero band.
+KZ_HWL_INLINE double BandFactor(double Largest, int32_t Bits) {
+  const double top = static_cast<double>((1u << Bits) - 1);
+  return Largest == 0 ? 0.0 : top / Largest;
+}
+
+// What the threshold and quantiser make of one coefficient.
+KZ_HWL_INLINE int32_t QuantOf(double C, double Limit, double Factor) {
+  const double c = KeptMagnitude(C, Limit) == 0 ? 0.0 : C;
+  return static_cast<int32_t>(KzHWLRoundEven(c * Factor));
+}
+
 // Factors[Band] from the band's largest kept magnitude, then q = round(c
 // factor) over the band, with what the threshold clears as 0.
-void QuantiseBand(const double* Plane, int32_t* Quant, int32_t Width, int32_t Height, int32_t Depth, int32_t Band,
+KZ_HWL_INLINE void QuantiseBand(const double* Plane, int32_t* Quant, int32_t Width, int32_t Height, int32_t Depth, int32_t Band,
                   double Limit, double Largest, int32_t Bits, double* Factors) {
-  const double top = static_cast<double>((1u << Bits) - 1);
-  const double factor = Largest == 0 ? 0.0 : top / Largest;
+  const double factor = BandFactor(Largest, Bits);
   ForEachSpan(Width, Height, Depth, Band, [&](int64_t Begin, int64_t End) {
-    for (int64_t i = Begin; i < End; ++i) {
-      const double c = KeptMagnitude(Plane[i], Limit) == 0 ? 0.0 : Plane[i];
-      Quant[i] = static_cast<int32_t>(KzHWLRoundEven(c * factor));
-    }
+    for (int64_t i = Begin; i < End; ++i) Quant[i] = QuantOf(Plane[i], Limit, factor);
   });
   Factors[Band] = factor;
 }
 
 // The threshold and quantiser of the bands from FirstBand on.
-void ThresholdQuantBands(const double* Plane, int32_t* Quant, int32_t Width, int32_t Height, int32_t Depth, double Eps,
+template <bool Wide>
+KZ_HWL_INLINE void ThresholdQuantBands(const double* Plane, int32_t* Quant, int32_t Width, int32_t Height, int32_t Depth, double Eps,
                          int32_t Bits, double* Factors, int32_t FirstBand) {
   for (int32_t band = FirstBand; band <= Depth + 1; ++band) {
     const double limit = BandLimit(band, Depth, Eps);
     QuantiseBand(Plane, Quant, Width, Height, Depth, band, limit,
-                 BandLargest(Plane, Width, Height, Depth, band, limit, 0.0), Bits, Factors);
+                 BandLargest<Wide>(Plane, Width, Height, Depth, band, limit, 0.0), Bits, Factors);
   }
 }
 
@@ -537,7 +355,7 @@ inline void ToYUVPixel(uint32_t P, double& Y, double& U, double& V) {
 }
 
 template <typename RowsOf, typename DoneWith>
-void FirstLevelFromPixels(const uint32_t* Pixels, int32_t Width, int32_t Height, bool Grey, RowsOf Rows,
+KZ_HWL_INLINE void FirstLevelFromPixels(const uint32_t* Pixels, int32_t Width, int32_t Height, bool Grey, RowsOf Rows,
                           DoneWith Done) {
   const int32_t hw = Width / 2, hh = Height / 2;
   const auto haar = [](double A, double B, double C, double D, double* const* Out, int32_t J) {
@@ -578,12 +396,52 @@ void FirstLevelFromPixels(const uint32_t* Pixels, int32_t Width, int32_t Height,
 void KzHWLThresholdQuant(const double* Plane, int32_t* Quant, int32_t Width, int32_t Height, int32_t Depth, double Eps,
                          int32_t Bits, double* Factors) {
   if (Width <= 0 || Height <= 0 || Width > HWL_MaxCoded || Height > HWL_MaxCoded) return;
-  ThresholdQuantBands(Plane, Quant, Width, Height, Depth, Eps, Bits, Factors, 0);
+  ThresholdQuantBands<false>(Plane, Quant, Width, Height, Depth, Eps, Bits, Factors, 0);
 }
 
-void KzHWLEncodePixels(const uint32_t* Pixels, int32_t Width, int32_t Height, bool Grey, int32_t Depth, double Eps,
-                       const int32_t* Bits, double* const* Planes, int32_t* const* Quant, double* const* Factors) {
-  if (Width < 2 || Height < 2 || Width > HWL_MaxCoded || Height > HWL_MaxCoded) return;
+namespace {
+
+// Fn(Col0, Col1, Band) for the spans of row R that the bands cover: the
+// finest level's right part (or the whole row below its top half), then the
+// coarser levels' inside the rest, then the low-pass band.
+template <typename F>
+KZ_HWL_INLINE void ForEachRowSpan(int32_t W, int32_t H, int32_t Depth, int32_t R, F Fn) {
+  for (int32_t l = 0; l <= Depth; ++l) {
+    if (R >= (H >> (l + 1))) return Fn(0, W >> l, l);
+    Fn(W >> (l + 1), W >> l, l);
+  }
+  Fn(0, W >> (Depth + 1), Depth + 1);
+}
+
+// The threshold and quantiser of a transformed plane (Finest: the finest
+// detail's largest kept magnitude) a row at a time, each row given to Coder
+// while it is in the cache.
+template <bool Wide>
+KZ_HWL_INLINE void QuantiseRows(const double* Plane, int32_t* Quant, int32_t Width, int32_t Height, int32_t Depth,
+                                double Eps, int32_t Bits, double Finest, double* Factors, TKzHWLPlaneCoder* Coder) {
+  double limit[HWL_FactorRoom];
+  limit[0] = Eps;
+  Factors[0] = BandFactor(Finest, Bits);
+  for (int32_t band = 1; band <= Depth + 1; ++band) {
+    limit[band] = BandLimit(band, Depth, Eps);
+    Factors[band] = BandFactor(BandLargest<Wide>(Plane, Width, Height, Depth, band, limit[band], 0.0), Bits);
+  }
+  for (int32_t r = 0; r < Height; ++r) {
+    const double* c = Plane + static_cast<int64_t>(r) * Width;
+    int32_t* q = Quant + static_cast<int64_t>(r) * Width;
+    ForEachRowSpan(Width, Height, Depth, r, [&](int32_t Col0, int32_t Col1, int32_t Band) {
+      const double lim = limit[Band], factor = Factors[Band];
+      for (int32_t k = Col0; k < Col1; ++k) q[k] = QuantOf(c[k], lim, factor);
+    });
+    if (Coder) Coder->Add(q, Width);
+  }
+}
+
+// The body of KzHWLEncodePixels, inlined into a plain and a wide build.
+template <bool Wide>
+KZ_HWL_INLINE void EncodePixelsBody(const uint32_t* Pixels, int32_t Width, int32_t Height, bool Grey, int32_t Depth,
+                                    double Eps, const int32_t* Bits, double* const* Planes, int32_t* const* Quant,
+                                    double* const* Factors, THWLCodedPlane* Coded) {
   const int32_t count = Grey ? 1 : 3, hw = Width / 2, hh = Height / 2;
   // The finest detail's largest kept magnitude is taken from each row pair
   // while it is still in the cache.
@@ -602,8 +460,8 @@ void KzHWLEncodePixels(const uint32_t* Pixels, int32_t Width, int32_t Height, bo
         for (int32_t p = 0; p < count; ++p) {
           const double* lo = Planes[p] + static_cast<int64_t>(i) * Width;
           const double* hi = Planes[p] + static_cast<int64_t>(hh + i) * Width;
-          finest[p] = KzHWLKeptMax(lo + hw, hw, Eps, finest[p], true);
-          finest[p] = KzHWLKeptMax(hi, 2 * hw, Eps, finest[p], true);
+          finest[p] = KeptMaxOf<Wide>(lo + hw, hw, Eps, finest[p]);
+          finest[p] = KeptMaxOf<Wide>(hi, 2 * hw, Eps, finest[p]);
         }
       });
   for (int32_t p = 0; p < count; ++p) {
@@ -611,9 +469,42 @@ void KzHWLEncodePixels(const uint32_t* Pixels, int32_t Width, int32_t Height, bo
       for (int32_t r = 0; r < 2 * hh; ++r) Planes[p][static_cast<int64_t>(r) * Width + Width - 1] = 0;
     if (Height & 1) std::fill_n(Planes[p] + static_cast<int64_t>(Height - 1) * Width, Width, 0.0);
     for (int32_t l = 1; l <= Depth; ++l) ForwardLevel(Planes[p], Planes[p], Width >> l, Height >> l, Width);
-    QuantiseBand(Planes[p], Quant[p], Width, Height, Depth, 0, Eps, finest[p], Bits[p], Factors[p]);
-    ThresholdQuantBands(Planes[p], Quant[p], Width, Height, Depth, Eps, Bits[p], Factors[p], 1);
+    std::optional<TKzHWLPlaneCoder> coder;
+    if (Coded) coder.emplace(Coded[p], static_cast<int64_t>(Width) * Height, Bits[p]);
+    QuantiseRows<Wide>(Planes[p], Quant[p], Width, Height, Depth, Eps, Bits[p], finest[p], Factors[p],
+                       coder ? &*coder : nullptr);
+    if (coder) coder->Finish();
   }
+}
+
+void EncodePixelsPlain(const uint32_t* Pixels, int32_t Width, int32_t Height, bool Grey, int32_t Depth, double Eps,
+                       const int32_t* Bits, double* const* Planes, int32_t* const* Quant, double* const* Factors,
+                       THWLCodedPlane* Coded) {
+  EncodePixelsBody<false>(Pixels, Width, Height, Grey, Depth, Eps, Bits, Planes, Quant, Factors, Coded);
+}
+
+#if KZ_HWL_WIDE
+__attribute__((target("avx2"))) void EncodePixelsAvx2(const uint32_t* Pixels, int32_t Width, int32_t Height,
+                                                      bool Grey, int32_t Depth, double Eps, const int32_t* Bits,
+                                                      double* const* Planes, int32_t* const* Quant,
+                                                      double* const* Factors, THWLCodedPlane* Coded) {
+  EncodePixelsBody<true>(Pixels, Width, Height, Grey, Depth, Eps, Bits, Planes, Quant, Factors, Coded);
+}
+#endif
+
+}  // namespace
+
+void KzHWLEncodePixels(const uint32_t* Pixels, int32_t Width, int32_t Height, bool Grey, int32_t Depth, double Eps,
+                       const int32_t* Bits, double* const* Planes, int32_t* const* Quant, double* const* Factors,
+                       THWLCodedPlane* Coded, bool Wide) {
+  if (Width < 2 || Height < 2 || Width > HWL_MaxCoded || Height > HWL_MaxCoded) return;
+  if (Depth < 0 || Depth > HWL_MaxDepth) return;
+#if KZ_HWL_WIDE
+  if (Wide && KzHWLWideVectors())
+    return EncodePixelsAvx2(Pixels, Width, Height, Grey, Depth, Eps, Bits, Planes, Quant, Factors, Coded);
+#endif
+  (void)Wide;
+  EncodePixelsPlain(Pixels, Width, Height, Grey, Depth, Eps, Bits, Planes, Quant, Factors, Coded);
 }
 
 void WaveletQuantRGB(double* P1, double* P2, double* P3, int32_t* Q1, int32_t* Q2, int32_t* Q3, int32_t Width,

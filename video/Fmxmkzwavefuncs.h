@@ -19,6 +19,7 @@
 // without floating-point contraction so that the bytes it writes do not
 // depend on the compiler or the build type.
 #pragma once
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -27,6 +28,8 @@
 #include "platform/fmxMKzPlatformStream.h"
 
 namespace kz {
+
+struct THWLCodedPlane;
 
 constexpr size_t HWL_HeaderSize = 39;
 // Largest depth a stream may announce, and the room of a factor table.
@@ -110,13 +113,18 @@ void KzHWLThresholdQuant(const double* Plane, int32_t* Quant, int32_t Width, int
 // colour takes R, G, B as Y, U, V into planes 0, 1, 2. Planes are working
 // planes of Width x Height doubles; Quant and Factors receive what
 // WaveletGS or WaveletRGB, then KzHWLThresholdQuant with Bits[p] give. Nothing
-// for a size outside 2..HWL_MaxCoded.
+// for a size outside 2..HWL_MaxCoded or a depth outside 0..HWL_MaxDepth.
+// With Coded, each plane's rows are also coded into Coded[p] as they are
+// quantised (Bits[p] 1..8). Wide picks the AVX2 build where the processor
+// has it; both give the same numbers.
 void KzHWLEncodePixels(const uint32_t* Pixels, int32_t Width, int32_t Height, bool Grey, int32_t Depth, double Eps,
-                       const int32_t* Bits, double* const* Planes, int32_t* const* Quant, double* const* Factors);
+                       const int32_t* Bits, double* const* Planes, int32_t* const* Quant, double* const* Factors,
+                       THWLCodedPlane* Coded = nullptr, bool Wide = true);
 // The largest |c| of P[0..N) that the threshold keeps (finite and above
-// Limit; -infinity keeps every finite one), no less than Start. Vector picks
-// the SSE2 routine where there is one; both give the same number.
-double KzHWLKeptMax(const double* P, int64_t N, double Limit, double Start, bool Vector);
+// Limit; -infinity keeps every finite one), no less than Start. Vector 0 is
+// the scalar routine, 1 the SSE2 one and 2 the AVX2 one, where the processor
+// has them (else the next narrower); all give the same number.
+double KzHWLKeptMax(const double* P, int64_t N, double Limit, double Start, int32_t Vector);
 // c = q / factor per band (0 where the factor is 0 or not finite).
 void DeWaveletQuantGS(const int32_t* Quant, double* Plane, int32_t Width, int32_t Height, int32_t Depth,
                       const double* Factors);
@@ -135,6 +143,10 @@ int32_t WaveletCountZerosGS(const int32_t* Quant, int32_t Width, int32_t Height,
 bool WriteHWLToStream(TStream& Stream, const int32_t* Q1, const int32_t* Q2, const int32_t* Q3, int32_t Width,
                       int32_t Height, int32_t Bpp, int32_t Depth, const double* F1, const double* F2, const double* F3,
                       int32_t BitsY, int32_t BitsU, int32_t BitsV);
+// The same with the planes coded already (Coded[0], or Coded[0..2] for
+// colour), as KzHWLCodePlane or KzHWLEncodePixels leave them.
+bool KzHWLWriteCoded(TStream& Stream, int32_t Width, int32_t Height, int32_t Bpp, int32_t Depth,
+                     const double* const* Factors, const int32_t* Bits, const THWLCodedPlane* Coded);
 bool WriteHWL(const std::string& FileName, const int32_t* Q1, const int32_t* Q2, const int32_t* Q3, int32_t Width,
               int32_t Height, int32_t Bpp, int32_t Depth, const double* F1, const double* F2, const double* F3,
               int32_t BitsY, int32_t BitsU, int32_t BitsV);
@@ -171,11 +183,12 @@ inline double KzHWLRoundEven(double Value) {
 }
 // Plane value to a byte: <= 0 (or NaN) gives 0, >= 255 gives 255, else the
 // nearest integer (halves to even). Two selects and no branch, so that the
-// loops over it vectorise.
+// loops over it vectorise; the integer is read from the low bits of v + 1.5 *
+// 2^52 (what KzHWLRoundEven would convert), which saves a conversion.
 inline uint32_t KzHWLClampByte(double Value) {
   double v = Value > 0 ? Value : 0.0;
   v = v < 255 ? v : 255.0;
-  return static_cast<uint32_t>(static_cast<int32_t>(KzHWLRoundEven(v)));
+  return static_cast<uint32_t>(std::bit_cast<uint64_t>(v + 6755399441055744.0));
 }
 // The planes of a decoded stream dequantised and transformed back: the grey
 // plane into P1, or R, G, B into P1, P2, P3 (width x height each).

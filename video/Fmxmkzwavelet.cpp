@@ -265,15 +265,12 @@ bool TWavelet::WriteHWLToStream(TStream& Stream) {
   double* factors[3] = {grey ? pic_quantfactor.data() : pic_quantfactorr.data(), pic_quantfactorg.data(),
                         pic_quantfactorb.data()};
   const int32_t bits[3] = {pic_quantbitsy, pic_quantbitsu, pic_quantbitsv};
-  KzHWLEncodePixels(pic_bitmap.Data(), w, h, grey, pic_subdivisiondepth, pic_eps, bits, planes, quant, factors);
+  // Each row is coded as soon as it is quantised.
+  for (int32_t p = 0; p < (grey ? 1 : 3); ++p)
+    if (bits[p] < 1 || bits[p] > 8) return false;
+  KzHWLEncodePixels(pic_bitmap.Data(), w, h, grey, pic_subdivisiondepth, pic_eps, bits, planes, quant, factors, FCoded);
   FPreviewPending = true;
-  if (pic_bpp == 8)
-    return kz::WriteHWLToStream(Stream, pic_qHWL.data(), nullptr, nullptr, w, h, 8, pic_subdivisiondepth,
-                                pic_quantfactor.data(), nullptr, nullptr, pic_quantbitsy, pic_quantbitsu,
-                                pic_quantbitsv);
-  return kz::WriteHWLToStream(Stream, pic_qHWLr.data(), pic_qHWLg.data(), pic_qHWLb.data(), w, h, 24,
-                              pic_subdivisiondepth, pic_quantfactorr.data(), pic_quantfactorg.data(),
-                              pic_quantfactorb.data(), pic_quantbitsy, pic_quantbitsu, pic_quantbitsv);
+  return KzHWLWriteCoded(Stream, w, h, pic_bpp, pic_subdivisiondepth, factors, bits, FCoded);
 }
 
 void TWavelet::TakeDecoded() {

@@ -17,6 +17,7 @@
 
 #include "foundation/fmxMKzBitmap.h"
 #include "platform/fmxMKzPlatformStream.h"
+#include "video/Fmxmkzwavecodes.h"
 #include "video/Fmxmkzwavefuncs.h"
 
 namespace kz {
@@ -120,6 +121,7 @@ class TWavelet {
 
   std::unique_ptr<TKzMBitmap> FKzBitmapHWL;  // the decoded or previewed picture
   THWLPlanes FPlanes;                        // reading buffers, reused
+  THWLCodedPlane FCoded[3];                  // coding buffers, reused
   bool FPreviewPending = false;              // coded since the result was made
   std::string FLastError;
 };

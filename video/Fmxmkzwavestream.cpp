@@ -81,46 +81,63 @@ int64_t KzHWLBodySize(const HWL_Header& H) {
 
 // ---- Stream
 
-bool WriteHWLToStream(TStream& Stream, const int32_t* Q1, const int32_t* Q2, const int32_t* Q3, int32_t Width,
-                      int32_t Height, int32_t Bpp, int32_t Depth, const double* F1, const double* F2, const double* F3,
-                      int32_t BitsY, int32_t BitsU, int32_t BitsV) {
+namespace {
+
+// What a writer takes: a size of 2..HWL_MaxCoded, Bpp 8 or 24, a depth of
+// 0..HWL_MaxDepth, 1..8 bits for each plane written.
+bool WritableHWL(int32_t Width, int32_t Height, int32_t Bpp, int32_t Depth, const int32_t* Bits) {
   if (Width < 2 || Height < 2 || Width > HWL_MaxCoded || Height > HWL_MaxCoded) return false;
   if ((Bpp != 8 && Bpp != 24) || Depth < 0 || Depth > HWL_MaxDepth) return false;
+  for (int32_t p = 0; p < (Bpp == 8 ? 1 : 3); ++p)
+    if (Bits[p] < 1 || Bits[p] > 8) return false;
+  return true;
+}
+
+}  // namespace
+
+bool KzHWLWriteCoded(TStream& Stream, int32_t Width, int32_t Height, int32_t Bpp, int32_t Depth,
+                     const double* const* Factors, const int32_t* Bits, const THWLCodedPlane* Coded) {
+  if (!WritableHWL(Width, Height, Bpp, Depth, Bits)) return false;
   const int32_t planes = Bpp == 8 ? 1 : 3;
-  for (int32_t b : {BitsY, BitsU, BitsV})
-    if ((b < 1 || b > 8) && (planes == 3 || b == BitsY)) return false;
-  const int32_t* q[3] = {Q1, Q2, Q3};
-  const double* f[3] = {F1, F2, F3};
-  const int32_t bits[3] = {BitsY, BitsU, BitsV};
-  const int64_t n = static_cast<int64_t>(Width) * Height;
-  thread_local THWLCodedPlane coded[3];
   HWL_Header h;
   h.width = static_cast<uint16_t>(Width);
   h.height = static_cast<uint16_t>(Height);
   h.bpp = static_cast<uint8_t>(Bpp);
   h.depth = static_cast<uint8_t>(Depth);
-  h.quantbitsy = static_cast<uint8_t>(BitsY);
-  h.quantbitsu = static_cast<uint8_t>(BitsU);
-  h.quantbitsv = static_cast<uint8_t>(BitsV);
+  h.quantbitsy = static_cast<uint8_t>(Bits[0]);
+  h.quantbitsu = static_cast<uint8_t>(Bits[1]);
+  h.quantbitsv = static_cast<uint8_t>(Bits[2]);
   uint32_t* codeCounts[3] = {&h.bitsr, &h.bitsg, &h.bitsb};
   uint32_t* valueCounts[3] = {&h.datar, &h.datag, &h.datab};
   for (int32_t p = 0; p < planes; ++p) {
-    KzHWLCodePlane(q[p], n, bits[p], coded[p]);
-    *codeCounts[p] = coded[p].CodeCount;
-    *valueCounts[p] = coded[p].ValueCount;
+    *codeCounts[p] = Coded[p].CodeCount;
+    *valueCounts[p] = Coded[p].ValueCount;
   }
   std::vector<uint8_t> out(HWL_HeaderSize + static_cast<size_t>(planes) * (Depth + 2) * 8);
   KzPutHWLHeader(h, out.data());
   size_t at = HWL_HeaderSize;
   for (int32_t p = 0; p < planes; ++p)
-    for (int32_t l = 0; l < Depth + 2; ++l, at += 8) PutDouble(out.data() + at, f[p][l]);
+    for (int32_t l = 0; l < Depth + 2; ++l, at += 8) PutDouble(out.data() + at, Factors[p][l]);
   if (Stream.Write(out.data(), static_cast<int64_t>(out.size())) != static_cast<int64_t>(out.size())) return false;
   for (int32_t p = 0; p < planes; ++p)
     for (const auto& [block, size] :
-         {std::pair{&coded[p].Codes, coded[p].CodeBytes}, {&coded[p].Values, coded[p].ValueBytes}})
+         {std::pair{&Coded[p].Codes, Coded[p].CodeBytes}, {&Coded[p].Values, Coded[p].ValueBytes}})
       if (size > 0 && Stream.Write(block->data(), static_cast<int64_t>(size)) != static_cast<int64_t>(size))
         return false;
   return true;
+}
+
+bool WriteHWLToStream(TStream& Stream, const int32_t* Q1, const int32_t* Q2, const int32_t* Q3, int32_t Width,
+                      int32_t Height, int32_t Bpp, int32_t Depth, const double* F1, const double* F2, const double* F3,
+                      int32_t BitsY, int32_t BitsU, int32_t BitsV) {
+  const int32_t bits[3] = {BitsY, BitsU, BitsV};
+  if (!WritableHWL(Width, Height, Bpp, Depth, bits)) return false;
+  const int32_t* q[3] = {Q1, Q2, Q3};
+  const double* f[3] = {F1, F2, F3};
+  thread_local THWLCodedPlane coded[3];
+  for (int32_t p = 0; p < (Bpp == 8 ? 1 : 3); ++p)
+    KzHWLCodePlane(q[p], static_cast<int64_t>(Width) * Height, bits[p], coded[p]);
+  return KzHWLWriteCoded(Stream, Width, Height, Bpp, Depth, f, bits, coded);
 }
 
 bool WriteHWL(const std::string& FileName, const int32_t* Q1, const int32_t* Q2, const int32_t* Q3, int32_t Width,

@@ -9,6 +9,7 @@
 
 #include "tests/kztestneed.h"
 #include "tests/video/kzimagetestutil.h"
+#include "video/Fmxmkzwavecodes.h"
 #include "video/Fmxmkzwavefuncs.h"
 #include "video/Fmxmkzwavelet.h"
 #include "video/fmxMKzImageFiles.h"
@@ -276,6 +277,26 @@ TEST(HWL, DecoderMatchesCodersPreview) {
     std::vector<uint32_t> plain(work[0].size());
     KzHWLDecodeToPixels(quant, factors, planes, n, c.W + 1, c.H + 1, in.Header.depth, plain.data(), false);
     EXPECT_EQ(0, std::memcmp(plain.data(), b.Data(), plain.size() * 4)) << c.W << "x" << c.H;
+    // The plain build of the coder writes the wide one's bytes.
+    const int32_t bits[3] = {coder.pic_quantbitsy, coder.pic_quantbitsu, coder.pic_quantbitsv};
+    std::vector<int32_t> q[3];
+    std::vector<double> f[3];
+    int32_t* qs[3];
+    double* fs[3];
+    for (int32_t p = 0; p < 3; ++p) {
+      work[p].resize(plain.size());
+      q[p].resize(plain.size());
+      f[p].resize(HWL_FactorRoom);
+      planes[p] = work[p].data();
+      qs[p] = q[p].data();
+      fs[p] = f[p].data();
+    }
+    THWLCodedPlane coded[3];
+    KzHWLEncodePixels(coder.pic_bitmap.Data(), c.W + 1, c.H + 1, c.Grey, coder.pic_subdivisiondepth, coder.pic_eps,
+                      bits, planes, qs, fs, coded, false);
+    TMemoryStream again;
+    ASSERT_TRUE(KzHWLWriteCoded(again, c.W + 1, c.H + 1, c.Grey ? 8 : 24, coder.pic_subdivisiondepth, fs, bits, coded));
+    EXPECT_EQ(TBytes(again.Memory(), again.Memory() + again.Size()), stream) << c.W << "x" << c.H;
   }
 }
 
@@ -291,12 +312,13 @@ TEST(HWL, VectorRoutinesGiveTheScalarNumbers) {
     plane.push_back(i % 9 == 0 ? specials[(seed >> 8) % 7] : (static_cast<double>(seed >> 8) / (1 << 20) - 8) * 3);
   }
   for (int64_t start : {0, 1, 3})
-    for (int64_t n : {0, 1, 3, 4, 5, 7, 8, 199})
+    for (int64_t n : {0, 1, 3, 4, 5, 7, 8, 9, 199})
       for (double limit : {-inf, 0.0, 3.0, 12.5})
         for (double from : {0.0, 1e8}) {
           const double* p = plane.data() + start;
-          EXPECT_EQ(KzHWLKeptMax(p, n, limit, from, true), KzHWLKeptMax(p, n, limit, from, false))
-              << start << " " << n << " " << limit;
+          for (int32_t vector : {1, 2})
+            EXPECT_EQ(KzHWLKeptMax(p, n, limit, from, vector), KzHWLKeptMax(p, n, limit, from, 0))
+                << vector << ": " << start << " " << n << " " << limit;
         }
 }
 
