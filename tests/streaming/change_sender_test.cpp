@@ -157,15 +157,15 @@ TEST(ChangeSender, DifferenceIndexesCountUpToTheIntervalAndRefusedContainersChan
   EXPECT_EQ(e.Send(Scene(320, 240, 3)), TKzChangeSent::kzcsWhole) << "the 3rd frame after the whole one";
 
   // A container the channel does not take leaves every reference as it was.
-  const TKzMBitmap old = e.Item->OldSendBt, real = e.Item->RealSendBt;
+  const TKzMBitmap old = *e.Item->OldSendBt, real = *e.Item->RealSendBt;
   e.Out.Take = false;
   EXPECT_EQ(e.Send(Scene(320, 240, 4)), TKzChangeSent::kzcsNotTaken);
-  EXPECT_TRUE(Same(e.Item->OldSendBt, old));
-  EXPECT_TRUE(Same(e.Item->RealSendBt, real));
+  EXPECT_TRUE(Same(*e.Item->OldSendBt, old));
+  EXPECT_TRUE(Same(*e.Item->RealSendBt, real));
   e.Out.Take = true;
   ASSERT_EQ(e.Send(Scene(320, 240, 4)), TKzChangeSent::kzcsAreas);
   for (uint16_t f : e.Fs()) EXPECT_EQ(f, 1) << "the index counts containers handed over";
-  EXPECT_TRUE(Same(*e.Out.Shown.LastImg, e.Item->RealSendBt));
+  EXPECT_TRUE(Same(*e.Out.Shown.LastImg, *e.Item->RealSendBt));
 }
 
 TEST(ChangeSender, ReceiversRebuildExactlyTheSendersPictureForEveryEncoding) {
@@ -181,7 +181,7 @@ TEST(ChangeSender, ReceiversRebuildExactlyTheSendersPictureForEveryEncoding) {
         int areas = 0;
         for (int i = 0; i < 12; ++i) {
           areas += e.Send(Scene(160, 120, i)) == TKzChangeSent::kzcsAreas;
-          ASSERT_TRUE(Same(*e.Out.Shown.LastImg, e.Item->RealSendBt))
+          ASSERT_TRUE(Same(*e.Out.Shown.LastImg, *e.Item->RealSendBt))
               << "encoding " << int(enc) << " interval " << interval << " blur " << blur << " frame " << i;
         }
         EXPECT_GE(areas, 6) << int(enc);
@@ -205,19 +205,20 @@ TEST(ChangeSender, DestinationsInTheSameStateShareOneEncodingAndRefusalsSplitThe
   std::vector<TKzImageInfo*> items;
   for (uint16_t i = 0; i < 4; ++i) items.push_back((owned.emplace_back(list.GetImageInfo(TGUID{}, i))).get());
   TKzChangeSettings s;
-  s.FrameDifferenceInterval = 6;
+  s.FrameDifferenceInterval = 8;
   std::vector<int32_t> encodings;
   for (; out.Frame < 14; ++out.Frame) {
     out.Now += 40;
     encodings.push_back(enc.SendImageExShared(Scene(160, 120, out.Frame), items, s));
     for (TKzImageInfo* i : items)
-      ASSERT_TRUE(Same(*out.Rebuilt.at(i).LastImg, i->RealSendBt)) << "destination " << i->VideoIndex << " frame "
+      ASSERT_TRUE(Same(*out.Rebuilt.at(i).LastImg, *i->RealSendBt)) << "destination " << i->VideoIndex << " frame "
                                                                    << out.Frame;
   }
   // New destinations share their first whole frame; the refusal splits
-  // destination 2 off until the others' next whole frame (the 6th after the
-  // last) takes it along again.
-  EXPECT_EQ(encodings, (std::vector<int32_t>{1, 1, 1, 1, 1, 2, 1, 1, 1, 1, 1, 1, 1, 1}));
+  // destination 2 off until the others' next whole frame (the 8th after the
+  // last) takes it along again. Those together hold one copy of the references.
+  EXPECT_EQ(encodings, (std::vector<int32_t>{1, 1, 1, 1, 1, 1, 2, 2, 1, 1, 1, 1, 1, 1}));
+  for (TKzImageInfo* i : items) EXPECT_TRUE(i->OldSendBt.SharedWith(items[0]->OldSendBt) && i->RealSendBt.SharedWith(items[0]->RealSendBt));
 }
 
 namespace {
@@ -344,7 +345,7 @@ TRun PushThrough(kztest::TReceiverProbe& Probe, TKzProtocol Protocol, uint16_t P
     const size_t before = Probe.Count(Probe.Shown);
     EXPECT_TRUE(s.SendImageEx(Scene(Width, Width * 3 / 4, i, Width * 3 / 40), 0));
     item->Lock();
-    r.Had.push_back(Digest(item->RealSendBt));
+    r.Had.push_back(Digest(*item->RealSendBt));
     item->Unlock();
     if (Queued) *Queued = std::max(*Queued, s.QueuedBytes(DATA_TYPE_VIDEO));
     // The first frame is always waited for: the channel stands before the rest go.
