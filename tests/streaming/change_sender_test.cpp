@@ -308,6 +308,7 @@ uint64_t Digest(const TKzMCustomBitmap& B) {
 // The sender's RealSendBt after each frame against the pictures a receiver showed.
 struct TRun {
   std::vector<uint64_t> Had, Shown;
+  int Replaced = 0;        // frames that replaced one waiting in the sender's queue
   bool Recovered = false;  // the receiver ends on the sender's last picture
   int Wrong() const {      // pictures shown the sender never had
     return static_cast<int>(std::count_if(Shown.begin(), Shown.end(),
@@ -327,10 +328,12 @@ void Collect(kztest::TReceiverProbe& Probe, TRun& Run) {
 
 // Frames of the scene (Width wide) pushed through Port (Probe's own, or a
 // lossy way to it), each waited for up to WaitMs; Dump, if given, gets the
-// bytes sent; Queued, if given, the most video bytes seen waiting to go.
+// bytes sent. Held, if given, is a proxy holding the way: while it holds,
+// frames go on (not counted in Frames) until 3 have replaced one waiting in
+// the sender's queue, then it is released.
 TRun PushThrough(kztest::TReceiverProbe& Probe, TKzProtocol Protocol, uint16_t Port, TKzEncodingType Encoding,
                  uint16_t Interval, int Frames, std::vector<uint8_t>* Dump = nullptr, int Width = 160,
-                 int WaitMs = 1000, size_t* Queued = nullptr) {
+                 int WaitMs = 1000, kztest::TChaosProxy* Held = nullptr) {
   TKzCamSender s(nullptr);
   s.SetProtocol(Protocol);
   s.SetReceiverHost("127.0.0.1");
@@ -341,13 +344,17 @@ TRun PushThrough(kztest::TReceiverProbe& Probe, TKzProtocol Protocol, uint16_t P
   s.SetActive(true);
   const TKzImageInfoPtr item = s.ImageInfos().GetImageInfo(TGUID{}, 0);
   TRun r;
-  for (int i = 0; i < Frames; ++i) {
+  for (int i = 0, left = Frames; left > 0; ++i) {
     const size_t before = Probe.Count(Probe.Shown);
+    const bool holding = Held && Held->Struck() && !Held->Released();
+    const bool waiting = holding && s.QueuedBytes(DATA_TYPE_VIDEO) > 0;
     EXPECT_TRUE(s.SendImageEx(Scene(Width, Width * 3 / 4, i, Width * 3 / 40), 0));
     item->Lock();
     r.Had.push_back(Digest(*item->RealSendBt));
     item->Unlock();
-    if (Queued) *Queued = std::max(*Queued, s.QueuedBytes(DATA_TYPE_VIDEO));
+    r.Replaced += waiting;
+    if (holding && (r.Replaced == 3 || i > 3000)) Held->Release();
+    left -= !holding;
     // The first frame is always waited for: the channel stands before the rest go.
     const int wait = i == 0 ? std::max(WaitMs, 10000) : WaitMs;
     if (wait > 0) kztest::PumpUntil([&] { return Probe.Count(Probe.Shown) > before; }, wait);
@@ -380,18 +387,17 @@ TEST(ChangeSender, PushedOverTcpAndUdpTheReceiverShowsRealSendBt) {
     }
 }
 
-// A receiver slower than the sender: while it takes nothing (1.5 s) the
-// channel's queue fills and newer frames replace what waits there; the frame
-// after a replaced one goes whole, so no picture shown lacks areas.
+// A receiver slower than the sender: while it takes nothing the channel's
+// queue fills and newer frames replace what waits there; the frame after a
+// replaced one goes whole, so no picture shown lacks areas.
 TEST(ChangeSender, ASlowReceiverNeverShowsStaleAreas) {
   kztest::TReceiverProbe probe(TKzProtocol::kzpTCP);
   const uint16_t port = probe.Start();
-  kztest::TChaosProxy proxy(port, kztest::TChaosFault::Stall, 4000000, DATA_TYPE_VIDEO);  // a few frames in
-  size_t queued = 0;
-  const TRun r = PushThrough(probe, TKzProtocol::kzpTCP, proxy.Port, TKzEncodingType::kzetBMPChange, 0, 150,
-                             nullptr, 640, 0, &queued);
+  kztest::TChaosProxy proxy(port, kztest::TChaosFault::Hold, 1500000, DATA_TYPE_VIDEO);  // after the first frame
+  const TRun r = PushThrough(probe, TKzProtocol::kzpTCP, proxy.Port, TKzEncodingType::kzetBMPChange, 0, 40,
+                             nullptr, 640, 0, &proxy);
   ASSERT_TRUE(proxy.Struck());
-  ASSERT_GT(queued, 0u) << "the receiver never fell behind";
+  ASSERT_EQ(r.Replaced, 3) << "the receiver never fell behind";
   EXPECT_TRUE(r.Recovered);
   EXPECT_EQ(r.Wrong(), 0) << "of " << r.Shown.size() << " pictures shown";
 }
