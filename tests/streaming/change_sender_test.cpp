@@ -316,12 +316,13 @@ struct TRun {
   }
 };
 
-// Waits until Probe shows the sender's last picture, then takes what it showed.
+// Waits until Probe shows the sender's last picture (a backlog drains
+// slowly under the sanitizers), then takes what it showed.
 void Collect(kztest::TReceiverProbe& Probe, TRun& Run) {
   Run.Recovered = kztest::PumpUntil([&] {
     std::lock_guard<std::mutex> g(Probe.Lock);
     return !Probe.Shown.empty() && Digest(Probe.Shown.back().second) == Run.Had.back();
-  });
+  }, 60000);
   std::lock_guard<std::mutex> g(Probe.Lock);
   for (auto& [from, b] : Probe.Shown) Run.Shown.push_back(Digest(b));
 }
