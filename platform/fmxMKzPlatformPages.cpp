@@ -5,10 +5,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define KZ_PAGES_FROM_MALLOC 1
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
 #define KZ_PAGES_FROM_MALLOC 1
 #endif
 #endif
@@ -18,7 +18,9 @@ namespace kz {
 #ifdef KZ_PAGES_FROM_MALLOC
 // Under AddressSanitizer the blocks come from its malloc, so that a read or
 // write past a picture's last byte is reported instead of landing in the
-// rest of a mapped page.
+// rest of a mapped page. Under ThreadSanitizer too: it does not follow
+// mremap, so a block moved by it would keep the accesses of whatever was
+// mapped there before and report races between unrelated pictures.
 void* PlatformPagesAlloc(size_t Bytes) { return calloc(1, Bytes); }
 
 void* PlatformPagesResize(void* Block, size_t OldBytes, size_t NewBytes) {

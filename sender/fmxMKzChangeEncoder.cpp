@@ -69,13 +69,12 @@ TRect ChangedPart(const TKzMCustomBitmap& New, const TKzMCustomBitmap& Old, cons
 void TKzChangeEncoder::PrepareReferences(const TKzMCustomBitmap& Frame, TKzImageInfo& Item) {
   Item.AData.clear();
   const int32_t w = Frame.Width(), h = Frame.Height();
-  if (Item.BlurSendBt.Width() == w && Item.BlurSendBt.Height() == h) return;
-  Item.BlurSendBt.SetSize(w, h);
-  Item.BlurSendBt.FillData(0xFF);
-  Item.OldSendBt.SetSize(w, h);
-  Item.OldSendBt.FillRect(TRect(0, 0, w, h), KzOpaqueBlack);
-  Item.RealSendBt.SetSize(w, h);
-  Item.RealSendBt.FillRect(TRect(0, 0, w, h), KzOpaqueBlack);
+  if (Item.OldSendBt->Width() == w && Item.OldSendBt->Height() == h) return;
+  for (TKzSharedPicture* p : {&Item.OldSendBt, &Item.RealSendBt}) {
+    TKzMBitmap& b = p->Fresh();
+    b.SetSize(w, h);
+    b.FillRect(TRect(0, 0, w, h), KzOpaqueBlack);
+  }
   Item.MotionDetector.ForgetReference();
 }
 
@@ -84,6 +83,10 @@ bool TKzChangeEncoder::SendImageEx(const TKzMCustomBitmap& Frame, TKzImageInfo& 
   Item.Lock();
   PrepareReferences(Frame, Item);
   const bool ok = BreakImage(Frame, Item, Settings);
+  if (ok) {
+    FGroup.assign(1, &Item);
+    Deliver(Settings);
+  }
   Item.Unlock();
   return ok;
 }
@@ -103,117 +106,148 @@ int32_t TKzChangeEncoder::SendImageExShared(const TKzMCustomBitmap& Frame, const
     leader.Lock();
     const TState before = StateOf(leader);
     PrepareReferences(Frame, leader);
-    BreakImage(Frame, leader, S);
-    ++encodings;
     done[i] = 1;
-    const TKzChangeSent sent = FLastSent;
-    const int32_t areas = FLastAreas;
-    for (size_t j = i + 1; j < Items.size() && !FTest && sent != TKzChangeSent::kzcsNotTaken; ++j) {
+    if (!BreakImage(Frame, leader, S)) {
+      leader.Unlock();
+      continue;
+    }
+    ++encodings;
+    FGroup.assign(1, &leader);
+    for (size_t j = i + 1; j < Items.size() && !FTest && FPlanned != TKzChangeSent::kzcsNotTaken; ++j) {
       if (done[j]) continue;
       TKzImageInfo& f = *Items[j];
       f.Lock();
       // A whole frame suits every destination whatever its state: one that
       // drifted apart (a refused container) rejoins the others with it.
-      const bool same = StateOf(f) == before && Frame.Width() == f.BlurSendBt.Width() &&
-                        Frame.Height() == f.BlurSendBt.Height();
-      const bool wholeToo = sent == TKzChangeSent::kzcsWhole && !same;
-      if (same || wholeToo) {
-        if (wholeToo) PrepareReferences(Frame, f);
-        done[j] = Follow(leader, f, S);
+      const bool same = StateOf(f) == before && Frame.Width() == f.OldSendBt->Width() &&
+                        Frame.Height() == f.OldSendBt->Height();
+      if (same || FPlanned == TKzChangeSent::kzcsWhole) {
+        FGroup.push_back(&f);
+        done[j] = 1;
+      } else {
+        f.Unlock();
       }
-      f.Unlock();
     }
-    FLastSent = sent, FLastAreas = areas;
+    Deliver(S);
+    for (size_t k = 1; k < FGroup.size(); ++k) FGroup[k]->Unlock();
     leader.Unlock();
   }
   return encodings;
 }
 
-bool TKzChangeEncoder::Follow(TKzImageInfo& Leader, TKzImageInfo& F, const TKzChangeSettings& S) {
-  switch (FLastSent) {
-    case TKzChangeSent::kzcsNothing: break;
+void TKzChangeEncoder::Deliver(const TKzChangeSettings& S) {
+  TKzImageInfo& maker = *FGroup[0];
+  const bool sends = FPlanned == TKzChangeSent::kzcsWhole || FPlanned == TKzChangeSent::kzcsAreas;
+  TKzImageInfo* owner = nullptr;
+  FTook.assign(FGroup.size(), 0);
+  for (size_t i = 0; i < FGroup.size(); ++i) {
+    TKzImageInfo& g = *FGroup[i];
+    FTook[i] = FPlanned == TKzChangeSent::kzcsNothing || (sends && SendContainer(g, *FContainer, FTime));
+    if (!FTook[i]) {
+      // A whole frame not taken: whatever asked for it still holds.
+      if (FPlanned != TKzChangeSent::kzcsAreas) g.IsNeedSendFullFrame = true;
+    } else if (!owner) {
+      owner = &g;
+    } else {
+      // Let go before the owner writes, so that it copies only for those that keep the old pictures.
+      g.OldSendBt.Clear();
+      g.RealSendBt.Clear();
+    }
+  }
+  FLastSent = FTook[0] ? FPlanned : TKzChangeSent::kzcsNotTaken;
+  if (!owner) return;
+  Apply(*owner, maker, S);
+  for (size_t i = 0; i < FGroup.size(); ++i)
+    if (FTook[i] && FGroup[i] != owner) Follow(*owner, *FGroup[i]);
+}
+
+void TKzChangeEncoder::Apply(TKzImageInfo& Item, const TKzImageInfo& Maker, const TKzChangeSettings& S) {
+  const bool maker = &Item == &Maker;
+  if (!maker) {
+    Item.IsNeedSendFullFrame = false;
+    Item.PassedOver = Maker.PassedOver;
+    Item.OldWidth = Maker.OldWidth, Item.OldHeight = Maker.OldHeight;
+    Item.LastTime = Maker.LastTime;
+    Item.MotionDetector.ForgetReference();  // its detector did not see this frame
+  }
+  switch (FPlanned) {
     case TKzChangeSent::kzcsWhole:
-      if (!SendContainer(F, Leader.SingleImageStream, 0)) return false;
-      F.OldSendBt.AssignKzMBitmap(Leader.OldSendBt);
-      F.RealSendBt.AssignKzMBitmap(Leader.RealSendBt);
-      F.NumFrame = Leader.NumFrame;
-      F.OldBufferSingleFrame = Leader.OldBufferSingleFrame;
-      F.ResetCounter();
-      F.IncCounter(S.FullFrameInterval, S.FrameDifferenceInterval);
+      Item.OldSendBt.Fresh().AssignKzMBitmap(*FFrame);
+      Item.MotionDetector.ForgetReference();
+      Item.RealSendBt.Fresh().AssignKzMBitmap(*FFrame);
+      ApplyShown(Item.RealSendBt.Own());  // lossy formats: the decoded picture
+      Item.NumFrame = FNumber;
+      Item.OldBufferSingleFrame = Maker.OldBufferSingleFrame;
+      Item.PassedOver.clear();
+      Item.ResetCounter();
       break;
     case TKzChangeSent::kzcsAreas:
-      if (!SendContainer(F, Leader.AData, 0)) return false;
-      // F held what Leader held: the leader's pictures are F's in the areas.
-      for (size_t i = 0; i < FShownCount; ++i) {
-        const TShown& a = FShown[i];
-        const TRect r(a.X, a.Y, a.X + a.W, a.Y + a.H);
-        F.OldSendBt.CopyRect(r, Leader.OldSendBt, r);
-        F.RealSendBt.CopyRect(r, Leader.RealSendBt, r);
+      if (FTest) {
+        Item.OldSendBt.Fresh().AssignKzMBitmap(*FFrame);
+        Item.MotionDetector.ForgetReference();
+      } else {
+        TKzMBitmap& old = Item.OldSendBt.Own();
+        for (size_t i = 0; i < FShownCount; ++i) {
+          const TShown& a = FShown[i];
+          const TRect r(a.X, a.Y, a.X + a.W, a.Y + a.H);
+          old.CopyRect(r, *FFrame, r);
+          if (maker) Item.MotionDetector.ReferenceChanged(old, r);
+        }
       }
-      F.IncCounter(S.FullFrameInterval, S.FrameDifferenceInterval);
+      ApplyShown(Item.RealSendBt.Own());
       break;
-    case TKzChangeSent::kzcsNotTaken: return false;
+    default: return;
   }
-  F.IsNeedSendFullFrame = false;
-  F.PassedOver = Leader.PassedOver;
+  Item.IncCounter(S.FullFrameInterval, S.FrameDifferenceInterval);
+  Item.StateId = KzNewImageInfoState();
+}
+
+void TKzChangeEncoder::Follow(const TKzImageInfo& Owner, TKzImageInfo& F) {
+  F.OldSendBt.Share(Owner.OldSendBt);
+  F.RealSendBt.Share(Owner.RealSendBt);
+  F.NumFrame = Owner.NumFrame;
+  F.OldBufferSingleFrame = Owner.OldBufferSingleFrame;
+  F.IsNeedSendFullFrame = Owner.IsNeedSendFullFrame;
+  F.FullFrameCounter = Owner.FullFrameCounter, F.FrameDifferenceCounter = Owner.FrameDifferenceCounter;
+  F.OldWidth = Owner.OldWidth, F.OldHeight = Owner.OldHeight;
+  F.LastTime = Owner.LastTime;
+  F.PassedOver = Owner.PassedOver;
   F.MotionDetector.ForgetReference();  // its detector did not see this frame
-  F.OldWidth = Leader.OldWidth, F.OldHeight = Leader.OldHeight;
-  F.LastTime = Leader.LastTime;
-  F.StateId = Leader.StateId;
-  return true;
+  F.StateId = Owner.StateId;
 }
 
 bool TKzChangeEncoder::BreakImage(const TKzMCustomBitmap& Frame, TKzImageInfo& Item, const TKzChangeSettings& S) {
-  FLastSent = TKzChangeSent::kzcsNothing;
+  FLastSent = FPlanned = TKzChangeSent::kzcsNothing;
   FLastAreas = 0;
+  FShownCount = 0;
   FTest = false;
   const int32_t w = Frame.Width(), h = Frame.Height();
-  if (w <= 0 || h <= 0 || w != Item.OldSendBt.Width() || h != Item.OldSendBt.Height()) return false;
+  if (w <= 0 || h <= 0 || w != Item.OldSendBt->Width() || h != Item.OldSendBt->Height()) return false;
   const int64_t t = FOutput.ChangeStartTime(), d = FOutput.ChangeDiffTime();
   const uint8_t n = Item.NumFrame;
   if (w != Item.OldWidth || h != Item.OldHeight) Item.IsNeedSendFullFrame = true;
   Item.OldWidth = w, Item.OldHeight = h;
-  const TKzMCustomBitmap* frame = &Frame;
+  FFrame = &Frame;
   if (S.FilterBlur) {
     KzSmooth3x3(Frame, Item.BlurSendBt);
-    frame = &Item.BlurSendBt;
+    FFrame = &Item.BlurSendBt;
   }
+  FTime = t;
   const uint64_t now = FOutput.ChangeNow();
   const bool full = S.TestMode == TKzBoundsTestMode::kzstmNone &&
                     Item.IsSendFullImage(S.FullFrameInterval, S.FrameDifferenceInterval, now);
   bool test = false;
-  const int32_t k = full ? 0 : BuildAreas(*frame, Item, S, t, d, test);
+  const int32_t k = full ? 0 : BuildAreas(*FFrame, Item, S, t, d, test);
   FTest = test;
   FLastAreas = k;
-  const uint8_t next = static_cast<uint8_t>((n + 1) % KZ_CHANGE_FRAME_NUMBERS);
+  FNumber = static_cast<uint8_t>((n + 1) % KZ_CHANGE_FRAME_NUMBERS);
   const bool whole = full || (k >= 1 && static_cast<int64_t>(Item.AData.size()) > Item.OldBufferSingleFrame);
   if (!test && whole) {
-    if (SendWhole(*frame, Item, S, t, d, next)) {
-      FLastSent = TKzChangeSent::kzcsWhole;
-    } else {
-      FLastSent = TKzChangeSent::kzcsNotTaken;
-      Item.IsNeedSendFullFrame = true;  // whatever asked for it still holds
-    }
+    FPlanned = BuildWhole(*FFrame, Item, S, t, d, FNumber) ? TKzChangeSent::kzcsWhole : TKzChangeSent::kzcsNotTaken;
+    FContainer = &Item.SingleImageStream;
   } else if (Item.AData.size() > kNoContainer && k > 0) {
-    if (SendContainer(Item, Item.AData, t)) {
-      FLastSent = TKzChangeSent::kzcsAreas;
-      if (test) {
-        Item.OldSendBt.AssignKzMBitmap(*frame);
-        Item.MotionDetector.ForgetReference();
-      } else {
-        for (size_t i = 0; i < FShownCount; ++i) {
-          const TShown& a = FShown[i];
-          const TRect r(a.X, a.Y, a.X + a.W, a.Y + a.H);
-          Item.OldSendBt.CopyRect(r, *frame, r);
-          Item.MotionDetector.ReferenceChanged(Item.OldSendBt, r);
-        }
-      }
-      ApplyShown(Item.RealSendBt);
-      Item.IncCounter(S.FullFrameInterval, S.FrameDifferenceInterval);
-      Item.StateId = KzNewImageInfoState();
-    } else {
-      FLastSent = TKzChangeSent::kzcsNotTaken;
-    }
+    FPlanned = TKzChangeSent::kzcsAreas;
+    FContainer = &Item.AData;
   }
   Item.LastTime = now;
   return true;
@@ -224,7 +258,7 @@ int32_t TKzChangeEncoder::BuildAreas(const TKzMCustomBitmap& New, TKzImageInfo& 
   FShownCount = 0;
   KzChangeBegin(Item.AData, New.Width(), New.Height(), T, D, Item.NumFrame);
   std::unique_ptr<TKzMBitmap> testImg;
-  int32_t k = Item.MotionDetector.DetectChanges(New, Item.OldSendBt, &testImg);
+  int32_t k = Item.MotionDetector.DetectChanges(New, *Item.OldSendBt, &testImg);
   if (testImg) {
     Test = true;
     k = AddToBufferSingle(*testImg, Item, Item.AData, S) ? 1 : 0;
@@ -245,7 +279,7 @@ int32_t TKzChangeEncoder::BuildAreas(const TKzMCustomBitmap& New, TKzImageInfo& 
     const int32_t margin = format && Lossless(static_cast<TKzAreaFormat>(format)) ? 0 : kLossyMargin;
     size_t kept = 0;
     for (const TRect& r : FAreas) {
-      const TRect c = ChangedPart(New, Item.OldSendBt, r);
+      const TRect c = ChangedPart(New, *Item.OldSendBt, r);
       if (c.IsEmpty()) continue;
       const TRect m(std::max(r.Left, c.Left - margin), std::max(r.Top, c.Top - margin),
                     std::min(r.Right, c.Right + margin), std::min(r.Bottom, c.Bottom + margin));
@@ -275,7 +309,7 @@ bool TKzChangeEncoder::AddToBuffer(const TKzMCustomBitmap& New, TKzImageInfo& It
   if (F == 0)
     KzCopyArea(New, X, Y, W, H, FArea);
   else
-    KzMakeDifferencePicture(New, Item.RealSendBt, X, Y, W, H, FArea);
+    KzMakeDifferencePicture(New, *Item.RealSendBt, X, Y, W, H, FArea);
   return DoAddImageToBuffer(FArea, Item, Item.AData, S, X, Y, F);
 }
 
@@ -323,28 +357,18 @@ bool TKzChangeEncoder::DoAddImageToBuffer(TKzMBitmap& Picture, TKzImageInfo& Ite
   return true;
 }
 
-bool TKzChangeEncoder::SendWhole(const TKzMCustomBitmap& New, TKzImageInfo& Item, const TKzChangeSettings& S,
-                                 int64_t T, int64_t D, uint8_t N) {
+bool TKzChangeEncoder::BuildWhole(const TKzMCustomBitmap& New, TKzImageInfo& Item, const TKzChangeSettings& S,
+                                  int64_t T, int64_t D, uint8_t N) {
   FShownCount = 0;
   std::vector<uint8_t>& out = Item.SingleImageStream;
   KzChangeBegin(out, New.Width(), New.Height(), T, D, N);
   if (!AddToBufferSingle(New, Item, out, S)) return false;
   KzChangeFinish(out);
   Item.OldBufferSingleFrame = static_cast<int64_t>(out.size());
-  if (!SendContainer(Item, out, T)) return false;
-  Item.OldSendBt.AssignKzMBitmap(New);
-  Item.MotionDetector.ForgetReference();
-  Item.RealSendBt.AssignKzMBitmap(New);
-  ApplyShown(Item.RealSendBt);  // lossy formats: the decoded picture
-  Item.NumFrame = N;
-  Item.PassedOver.clear();
-  Item.ResetCounter();
-  Item.IncCounter(S.FullFrameInterval, S.FrameDifferenceInterval);
-  Item.StateId = KzNewImageInfoState();
   return true;
 }
 
-bool TKzChangeEncoder::SendContainer(TKzImageInfo& Item, std::vector<uint8_t>& Container, int64_t T) {
+bool TKzChangeEncoder::SendContainer(TKzImageInfo& Item, const std::vector<uint8_t>& Container, int64_t T) {
   return FOutput.ChangeSend(Item, Container, T);
 }
 

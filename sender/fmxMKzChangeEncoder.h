@@ -44,13 +44,16 @@ public:
   explicit TKzChangeEncoder(IKzChangeOutput& Output) : FOutput(Output) {}
 
   // One frame for one destination: resizes the references on a size
-  // change, then BreakImage under the item's lock. False for an empty frame.
+  // change, then BreakImage and the hand-over under the item's lock. False
+  // for an empty frame.
   bool SendImageEx(const TKzMCustomBitmap& Frame, TKzImageInfo& Item, const TKzChangeSettings& Settings);
   // The same frame for several destinations: destinations whose items are
   // in the same state (same references, frame number and counters), and
   // those that are due a whole frame, share one detection and one encoding;
   // each still gets the container on its own channel, and one whose channel
-  // does not take it keeps its state. Returns the number of encodings made.
+  // does not take it keeps its state. Those that took it hold their
+  // references together from then on (one copy, however many). Returns the
+  // number of encodings made.
   int32_t SendImageExShared(const TKzMCustomBitmap& Frame, const std::vector<TKzImageInfo*>& Items,
                             const TKzChangeSettings& Settings);
   TKzChangeSent LastSent() const { return FLastSent; }
@@ -77,9 +80,18 @@ private:
   };
   static TState StateOf(const TKzImageInfo& Item);
   static void PrepareReferences(const TKzMCustomBitmap& Frame, TKzImageInfo& Item);
-  // Gives Follower what Leader's last frame gave Leader, once Follower's channel took the same container.
-  bool Follow(TKzImageInfo& Leader, TKzImageInfo& Follower, const TKzChangeSettings& S);
+  // Builds the frame's container against Item's references (FPlanned says
+  // which, FContainer holds it); changes no reference. False for a frame
+  // that cannot be used.
   bool BreakImage(const TKzMCustomBitmap& New, TKzImageInfo& Item, const TKzChangeSettings& S);
+  // Hands the container to every item of FGroup (FGroup[0] made it): the
+  // first that takes it brings its references up to date, the others that
+  // take it share them; those that do not keep theirs.
+  void Deliver(const TKzChangeSettings& S);
+  // Item's references and counters after taking the container Maker made.
+  void Apply(TKzImageInfo& Item, const TKzImageInfo& Maker, const TKzChangeSettings& S);
+  // Follower holds what Owner holds after the same container.
+  static void Follow(const TKzImageInfo& Owner, TKzImageInfo& Follower);
   // The changed-area container of New into Item.AData; the number of regions.
   int32_t BuildAreas(const TKzMCustomBitmap& New, TKzImageInfo& Item, const TKzChangeSettings& S, int64_t T,
                      int64_t D, bool& Test);
@@ -92,9 +104,10 @@ private:
   // Encodes Picture after a record head begun at RecordAt and closes the record.
   bool DoAddImageToBuffer(TKzMBitmap& Picture, TKzImageInfo& Item, std::vector<uint8_t>& Out,
                           const TKzChangeSettings& S, int32_t X, int32_t Y, uint16_t F);
-  bool SendWhole(const TKzMCustomBitmap& New, TKzImageInfo& Item, const TKzChangeSettings& S, int64_t T, int64_t D,
-                 uint8_t N);
-  bool SendContainer(TKzImageInfo& Item, std::vector<uint8_t>& Container, int64_t T);
+  // The whole-frame container of New (frame number N) into Item.SingleImageStream.
+  bool BuildWhole(const TKzMCustomBitmap& New, TKzImageInfo& Item, const TKzChangeSettings& S, int64_t T, int64_t D,
+                  uint8_t N);
+  bool SendContainer(TKzImageInfo& Item, const std::vector<uint8_t>& Container, int64_t T);
   // Draws the shown pictures into Target as a receiver does.
   void ApplyShown(TKzMCustomBitmap& Target);
 
@@ -103,6 +116,14 @@ private:
   size_t FShownCount = 0;
   TKzMBitmap FArea;
   std::vector<TRect> FAreas;  // the areas of the frame being built
+  // The frame being handed over: what was built, from which picture, for whom.
+  TKzChangeSent FPlanned = TKzChangeSent::kzcsNothing;
+  const TKzMCustomBitmap* FFrame = nullptr;
+  const std::vector<uint8_t>* FContainer = nullptr;
+  uint8_t FNumber = 0;  // the frame number of a whole frame
+  int64_t FTime = 0;
+  std::vector<TKzImageInfo*> FGroup;
+  std::vector<char> FTook;
   bool FTest = false;
   TKzChangeSent FLastSent = TKzChangeSent::kzcsNothing;
   int32_t FLastAreas = 0;

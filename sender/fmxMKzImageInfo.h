@@ -14,6 +14,7 @@
 
 #include "foundation/fmxMKzBitmap.h"
 #include "foundation/fmxMKzTypesThreads.h"
+#include "sender/fmxMKzSharedPicture.h"
 #include "video/fmxMKzAreaCodec.h"
 #include "video/fmxMKzMotionDetector.h"
 
@@ -41,8 +42,9 @@ public:
   const TGUID nGUID;
   const uint16_t VideoIndex;
   TKzMBitmap BlurSendBt;  // the smoothed new frame (FilterBlur)
-  TKzMBitmap OldSendBt;   // the previous frame as taken, area by area; the detector's reference
-  TKzMBitmap RealSendBt;  // the picture as the receiver rebuilds it; the base of difference pictures
+  // The two references; items in the same state hold them together.
+  TKzSharedPicture OldSendBt;   // the previous frame as taken, area by area; the detector's reference
+  TKzSharedPicture RealSendBt;  // the picture as the receiver rebuilds it; the base of difference pictures
   TKzMBitmap GetBt;       // spare picture (the scaled frame)
   int32_t GetBtWidth = 0, GetBtHeight = 0;
   uint8_t NumFrame = 0;               // frame number of the last whole frame sent

@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
     if (!s.SendImageEx(frame, 0)) continue;
     uint64_t d = 1469598103934665603ull;
     item->Lock();
-    for (int64_t i = 0; i < item->RealSendBt.GetLength(); ++i) d = (d ^ item->RealSendBt.Data()[i]) * 1099511628211ull;
+    for (int64_t i = 0; i < item->RealSendBt->GetLength(); ++i) d = (d ^ item->RealSendBt->Data()[i]) * 1099511628211ull;
     item->Unlock();
     std::printf("%u %llu\n", n, static_cast<unsigned long long>(d));
     std::fflush(stdout);

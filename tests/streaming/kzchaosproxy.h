@@ -6,7 +6,9 @@
 //   CutMidPacket  - the connection is closed there, both ways;
 //   Reset         - the same with a reset;
 //   Garbage       - a marker and a broken block are slipped in;
-//   Stall         - nothing passes for 1.5 s.
+//   Stall         - nothing passes for 1.5 s;
+//   Hold          - nothing passes until Release (the proxy's receive buffer
+//                   is small, so what is held soon waits at the sender).
 // CutNow cuts a connection of the chosen data type in the middle of the next
 // bytes it carries, whatever the fault and however often it is called.
 // Bytes the far end sends back pass untouched. Used by the socket tests and
@@ -16,6 +18,8 @@
 #include <sys/socket.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -28,7 +32,7 @@
 
 namespace kztest {
 
-enum class TChaosFault { OneByteWrites, CutMidPacket, Garbage, Stall, Reset };
+enum class TChaosFault { OneByteWrites, CutMidPacket, Garbage, Stall, Reset, Hold };
 
 class TChaosProxy {
 public:
@@ -41,6 +45,16 @@ public:
   // Whether the fault has struck.
   bool Struck() const { return FStruck; }
   void CutNow() { FCutNow = true; }
+  // Lets what Hold keeps pass from now on.
+  void Release() {
+    std::lock_guard<std::mutex> g(FHoldLock);
+    FReleased = true;
+    FHoldWake.notify_all();
+  }
+  bool Released() {
+    std::lock_guard<std::mutex> g(FHoldLock);
+    return FReleased;
+  }
 
   uint16_t Port = 0;
 
@@ -109,6 +123,10 @@ private:
         if (kz::KzSendAll(Far, garbage, sizeof garbage) < 0) break;
       }
       if (FFault == TChaosFault::Stall) std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+      if (FFault == TChaosFault::Hold) {
+        std::unique_lock<std::mutex> g(FHoldLock);
+        while (!FReleased && !FServer.Stopping()) FHoldWake.wait_for(g, std::chrono::milliseconds(100));
+      }
       if (kz::KzSendAll(Far, buf + before, static_cast<size_t>(n) - before) < 0) break;
     }
   done:
@@ -122,7 +140,11 @@ private:
   const size_t FAt;
   const uint8_t FType;
   std::atomic<bool> FClaimed{false}, FStruck{false}, FCutNow{false};
-  TLoopbackServer FServer{[this](kz::TKzSocket C, int) { Forward(C); }};  // last: its threads use the rest
+  std::mutex FHoldLock;  // guards FReleased
+  std::condition_variable FHoldWake;
+  bool FReleased = false;
+  // Last: its threads use the rest.
+  TLoopbackServer FServer{[this](kz::TKzSocket C, int) { Forward(C); }, FFault == TChaosFault::Hold ? 32768 : 0};
 };
 
 }  // namespace kztest

@@ -2,8 +2,11 @@
 // thread of its own running Serve(socket, n), n counting from 1. Serve
 // owns the socket and returns once Stopping() is true (looking at it at
 // least every 100 ms); the destructor sets it and joins every thread.
-// Used by the chaos proxy and the scripted pulled sender.
+// Used by the chaos proxy and the scripted pulled sender. ReceiveBuffer,
+// when above 0, fixes the accepted connections' receive buffer (no growth).
 #pragma once
+#include <sys/socket.h>
+
 #include <atomic>
 #include <functional>
 #include <mutex>
@@ -17,8 +20,9 @@ namespace kztest {
 class TLoopbackServer {
 public:
   using TServe = std::function<void(kz::TKzSocket, int)>;
-  explicit TLoopbackServer(TServe Serve) : FServe(std::move(Serve)) {
+  explicit TLoopbackServer(TServe Serve, int ReceiveBuffer = 0) : FServe(std::move(Serve)) {
     FListen = kz::PlatformListenTCP(kz::PlatformLookupIPv4("127.0.0.1"), 0, 16);
+    if (ReceiveBuffer > 0) setsockopt(FListen, SOL_SOCKET, SO_RCVBUF, &ReceiveBuffer, sizeof ReceiveBuffer);
     Port = kz::PlatformSocketLocalPort(FListen);
     FThreads.emplace_back([this] {
       for (int n = 1; !FStop;) {
