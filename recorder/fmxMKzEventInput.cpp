@@ -52,12 +52,12 @@ std::shared_ptr<const std::vector<uint8_t>> TKzFrameBytesPool::Share(std::vector
 }
 
 bool TKzMjpegSplitter::Next(std::vector<uint8_t>& Frame) {
-  TKzJpegSpan span;
   const int64_t size = static_cast<int64_t>(FBuffer.size());
-  // Only the new bytes can hold the end marker; the start may lie anywhere before it.
+  // Only the new bytes can hold the end marker, so the first one found is
+  // the buffer's first; the start may lie anywhere before it (the nearest).
   const int64_t from = FSearched > 0 ? static_cast<int64_t>(FSearched) - 1 : 0;
-  if (KzFindMarkerForward(FBuffer.data(), from, size, 0xD9) < 0 ||
-      !KzFindNextJpegFrame(FBuffer.data(), size, 0, span)) {
+  const int64_t eoi = KzFindMarkerForward(FBuffer.data(), from, size, 0xD9);
+  if (eoi < 0) {
     // Keep what may still become a frame: from its start marker, or the last byte.
     const int64_t start = KzFindMarkerForward(FBuffer.data(), 0, size, 0xD8);
     if (start < 0) {
@@ -71,6 +71,9 @@ bool TKzMjpegSplitter::Next(std::vector<uint8_t>& Frame) {
     }
     return false;
   }
+  TKzJpegSpan span;
+  span.Begin = KzFindMarkerBackward(FBuffer.data(), 0, eoi - 2, 0xD8);
+  span.End = eoi + 2;
   if (span.Begin >= 0) Frame.assign(FBuffer.begin() + span.Begin, FBuffer.begin() + span.End);
   FBuffer.erase(FBuffer.begin(), FBuffer.begin() + span.End);
   FSearched = 0;
