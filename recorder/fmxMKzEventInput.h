@@ -5,6 +5,7 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "foundation/fmxMKzBitmap.h"
@@ -18,27 +19,53 @@ class TKzImageWrapper;
 // The width and height in a JPEG's frame header; false when it has none.
 bool KzJpegFrameSize(const uint8_t* Data, size_t Size, int32_t& Width, int32_t& Height);
 
+// Frame buffers handed round: shared bytes come back here when their last
+// holder lets go (on any thread), so a steady stream reuses a few buffers
+// instead of allocating and faulting in a fresh one per frame.
+class TKzFrameBytesPool {
+public:
+  static constexpr size_t MaxKept = 8;
+  static constexpr size_t MaxKeptBytes = 1u << 20;  // a larger buffer is freed
+  // An empty buffer, with the room of one given back when there is one.
+  std::vector<uint8_t> Take();
+  // Bytes shared read-only, to come back when no longer held.
+  std::shared_ptr<const std::vector<uint8_t>> Share(std::vector<uint8_t>&& Bytes);
+
+private:
+  struct TFree {
+    std::mutex Lock;
+    std::vector<std::vector<uint8_t>> Buffers;
+  };
+  std::shared_ptr<TFree> FFree = std::make_shared<TFree>();
+};
+
 // Cuts a Motion-JPEG byte stream (multipart parts, bare JPEGs) into frames.
 class TKzMjpegSplitter {
 public:
   // A stream that never closes a frame keeps at most this much.
   static constexpr size_t MaxPendingBytes = 8u << 20;
-  // Appends bytes; OnFrame gets each complete frame (FF D8 .. FF D9).
+  // Appends bytes; OnFrame gets each complete frame (FF D8 .. FF D9) in a
+  // buffer of Pool() that it may move from.
   template <typename F>
   void Add(const uint8_t* Data, size_t Size, F&& OnFrame) {
     FBuffer.insert(FBuffer.end(), Data, Data + Size);
-    std::vector<uint8_t> frame;
-    while (Next(frame)) OnFrame(frame);
+    std::vector<uint8_t> frame = FPool.Take();
+    while (Next(frame)) {
+      OnFrame(frame);
+      if (frame.capacity() == 0) frame = FPool.Take();
+    }
   }
   void Clear() {
     FBuffer.clear();
     FSearched = 0;
   }
+  TKzFrameBytesPool& Pool() { return FPool; }
 
 private:
   bool Next(std::vector<uint8_t>& Frame);
   std::vector<uint8_t> FBuffer;
   size_t FSearched = 0;
+  TKzFrameBytesPool FPool;
 };
 
 // Makes packets on the recorder's clock (ms). The stream description is
@@ -50,7 +77,10 @@ public:
   // while they arrive no later than half a period after it, and back to
   // their arrival time when later, so that network jitter leaves a file
   // with even frame times.
-  TKzEventPacket FromJpeg(std::vector<uint8_t> Jpeg, int64_t NowMs);
+  TKzEventPacket FromJpeg(std::shared_ptr<const std::vector<uint8_t>> Jpeg, int64_t NowMs);
+  TKzEventPacket FromJpeg(std::vector<uint8_t> Jpeg, int64_t NowMs) {
+    return FromJpeg(std::make_shared<const std::vector<uint8_t>>(std::move(Jpeg)), NowMs);
+  }
   // A demuxed packet that arrived at NowMs: its own times, moved so that
   // the stream's first packet lies at NowMs (again after a jump of more
   // than JumpMs, or when times go backwards).

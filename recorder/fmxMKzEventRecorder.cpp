@@ -214,7 +214,7 @@ void TKzEventRecorder::PacketStreamBytes(TComponent* Sender, const uint8_t* Data
   FSplitter.Add(Data, Size, [this](std::vector<uint8_t>& Frame) {
     TItem item;
     item.WatchMotion = true;
-    item.Packet = FMaker.FromJpeg(std::move(Frame), NowMs());
+    item.Packet = FMaker.FromJpeg(FSplitter.Pool().Share(std::move(Frame)), NowMs());
     FLastPacketMs.store(item.Packet.Dts);
     Push(std::move(item));
   });

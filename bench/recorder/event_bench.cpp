@@ -123,7 +123,7 @@ std::vector<std::string> StartSimulator(kzbench::TChild& Sim, int Port) {
 // Stops the simulator; the frames it sent over all its streams (its last
 // statistics line).
 int64_t StopSimulator(kzbench::TChild& Sim) {
-  kill(Sim.Pid, SIGTERM);
+  if (Sim.Pid > 0) kill(Sim.Pid, SIGTERM);  // never kill(-1): a simulator that failed to start has none
   long long rendered = 0, sent = 0;
   char line[512];
   while (Sim.Out && fgets(line, sizeof line, Sim.Out)) {
