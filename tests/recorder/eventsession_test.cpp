@@ -240,7 +240,9 @@ TEST(EventSession, PreRollOfSixteenCamerasStaysWithinItsBound) {
     bound += r.PeakMemoryBytes();
     EXPECT_EQ(r.Packets().size(), 126u);  // 5 s and the frame that starts them
   }
-  EXPECT_LE(grown, int64_t(bound + bound / 16 + (4 << 20))) << "bound " << bound;
+  // Sanitizers keep freed memory and shadow of their own: there the leak
+  // checker answers for memory instead.
+  if (!kztest::kSanitized) EXPECT_LE(grown, int64_t(bound + bound / 16 + (4 << 20))) << "bound " << bound;
 }
 
 // The motion watch on the synthetic camera's JPEGs, checked twice a
