@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
   form.Show();
   source.Play(*camera);
 
-  PumpUntil([] { return false; }, ms);  // play for a while
+  PumpFor(ms);  // play for a while
   const bool shown = view->HasImage();
   form.PaintPending();
   const TKzPixelSurface& s = form.Surface();

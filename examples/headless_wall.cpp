@@ -40,7 +40,7 @@ int main(int argc, char** argv) {
   form.Show();
   source.Play(*camera);
 
-  PumpUntil([] { return false; }, ms);
+  PumpFor(ms);
   const bool shown = wall->Viewers()[0].Viewer()->HasImage();
   form.PaintPending();
   const TKzPixelSurface& s = form.Surface();

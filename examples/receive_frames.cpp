@@ -53,7 +53,7 @@ int main(int argc, char** argv) {
   receiver.SetActive(true);
   std::printf("listening on port %u\n", receiver.Port());
   const int seconds = argc > 2 ? std::atoi(argv[2]) : 10;
-  PumpUntil([] { return false; }, seconds * 1000);
+  PumpFor(seconds * 1000);
   receiver.SetActive(false);
   receiver.UnRegisterCamView(&frames);
   frames.Save(argc > 3 ? argv[3] : ".");

@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
   relay.SetHTTPActive(true);
   std::printf("relaying on port %u\n", relay.HTTPBoundPort());
   const int seconds = argc > 2 ? std::atoi(argv[2]) : 10;
-  PumpUntil([] { return false; }, seconds * 1000);
+  PumpFor(seconds * 1000);
   relay.SetHTTPActive(false);
   return 0;
 }

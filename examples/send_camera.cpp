@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
   sender.SetVideoSource(&camera);  // the camera's draw thread hands each frame to the sender
   sender.SetActive(true);
   source.Play(camera);
-  PumpUntil([] { return false; }, seconds * 1000);
+  PumpFor(seconds * 1000);
   camera.Abort();
   sender.SetActive(false);
   sender.SetVideoSource(nullptr);

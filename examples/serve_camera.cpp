@@ -28,7 +28,7 @@ int main(int argc, char** argv) {
   std::printf("open %s (stream: %svideo/camera.mjpg)\n", server.PageURL().c_str(), server.PageURL().c_str());
   std::fflush(stdout);
   source.Play(camera);
-  PumpUntil([] { return false; }, seconds * 1000);
+  PumpFor(seconds * 1000);
   server.SetActive(false);
   server.Unpublish("camera");
   camera.Abort();

@@ -164,15 +164,21 @@ void TApplication::ProcessMessages() {
   if (IKzMainLoopEventSource* source = Queue().Source; source && IsMainThread()) source->PumpEvents();
 }
 
+namespace {
+// How long an idle main loop sleeps: until the next timer is due, at most
+// CapMs. Under a virtual clock, deadlines move only when the clock is
+// advanced, which wakes the loop; the cap keeps the loop responsive regardless.
+int IdleWaitMs(int CapMs) {
+  const int wait = MsUntilNextTimer();
+  return wait < 0 || wait > CapMs || KzVirtualClockActive() ? CapMs : wait;
+}
+}  // namespace
+
 void TApplication::Run() {
   while (!Terminated()) {
     ProcessMessages();
     if (Terminated()) break;
-    int wait = MsUntilNextTimer();
-    // Under a virtual clock, deadlines move only when the clock is advanced,
-    // which wakes the loop; the cap keeps the loop responsive regardless.
-    if (wait < 0 || wait > 100 || KzVirtualClockActive()) wait = 100;
-    WaitForMainThreadWork(wait);
+    WaitForMainThreadWork(IdleWaitMs(100));
   }
 }
 
@@ -196,6 +202,16 @@ bool PumpUntil(const std::function<bool()>& Done, int TimeoutMs) {
     WaitForMainThreadWork(static_cast<int>(left < 5 ? left : 5));
   }
   return true;
+}
+
+void PumpFor(int Ms) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(Ms);
+  for (;;) {
+    Application().ProcessMessages();
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    if (left <= 0) return;
+    WaitForMainThreadWork(IdleWaitMs(static_cast<int>(left < 100 ? left : 100)));
+  }
 }
 
 }  // namespace kz

@@ -80,5 +80,8 @@ TApplication& Application();
 // Pumps the main thread (queued work and timers) until Done() holds or
 // TimeoutMs passes; returns Done(). Main thread. Used by programs and tests.
 bool PumpUntil(const std::function<bool()>& Done, int TimeoutMs);
+// Runs the main thread's loop for Ms as an application's loop runs it:
+// asleep until work is queued or a timer is due. Main thread.
+void PumpFor(int Ms);
 
 }  // namespace kz

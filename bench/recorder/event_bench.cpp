@@ -15,6 +15,8 @@
 // muxer holding clusters back cannot skew them) and from the frames each
 // side's simulator sent. Segments are compared with segments; our motion
 // clips are extra bytes by design and are printed on their own.
+// Our main thread runs its loop as an application's does (asleep until work
+// is queued or a timer is due), not a test's polling pump.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -155,7 +157,7 @@ int main() {
   kzbench::TChild simOurs, simTheirs;
   const std::vector<std::string> ourURLs = StartSimulator(simOurs, port);
   const std::vector<std::string> theirURLs = StartSimulator(simTheirs, port + kCameras);
-  PumpUntil([] { return false; }, 1000);
+  PumpFor(1000);
 
   // Both sides start together.
   const auto t0 = std::chrono::steady_clock::now();
@@ -201,20 +203,20 @@ int main() {
     for (const std::string& p : progress) n += kzbench::KzProgressFrames(p);
     return n;
   };
-  PumpUntil([] { return false; }, kWarmUpMs);
+  PumpFor(kWarmUpMs);
   TSide ours, theirs;
   int ourThreads = ThreadsOf(getpid()), theirThreads = 0;
   for (auto& k : kids) theirThreads += ThreadsOf(k->Pid);
   const double load0 = LoadAverage();
   const double ours0 = kzbench::CpuSeconds(), theirs0 = theirCpu();
   const int64_t ourFrames0 = ourFrames(), theirFrames0 = theirFrames();
-  PumpUntil([] { return false; }, kWindowMs);
+  PumpFor(kWindowMs);
   const double load1 = LoadAverage();
   ours.Cpu = kzbench::CpuSeconds() - ours0;
   theirs.Cpu = theirCpu() - theirs0;
   ours.Taken = ourFrames() - ourFrames0;
   theirs.Taken = theirFrames() - theirFrames0;
-  PumpUntil([] { return false; }, kTailMs);
+  PumpFor(kTailMs);
 
   // Both stop together; ffmpeg finishes its files on SIGTERM.
   for (auto& c : cams) c->Abort();

@@ -40,9 +40,7 @@ inline double ArrivedShare(const std::vector<int64_t>& Stamps) {
 }
 
 // Pumps the main thread for Ms milliseconds.
-inline void PumpFor(int Ms) {
-  kz::PumpUntil([] { return false; }, Ms);
-}
+using kz::PumpFor;
 
 // A camera playing a URL into a measuring view; stopped and waited for at the end.
 struct TStreamRig {
