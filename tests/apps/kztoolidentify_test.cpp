@@ -3,11 +3,6 @@
 // address, refused ranges.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include "apps/kzcamsim/kzcamsim_vendor.h"
 #include "tests/apps/kztool_rig.h"
 #include "tests/camera/vendor_rig.h"
@@ -16,19 +11,6 @@ using namespace kztest;
 
 namespace {
 TToolRun Identify(const TTempDir& Dir, const std::string& Args) { return RunKztool(Dir, "identify " + Args); }
-
-// A port free on 127.0.0.1 (and so, almost surely, on the rest of 127/8).
-uint16_t SomeFreePort() {
-  const int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t n = sizeof a;
-  bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  getsockname(s, reinterpret_cast<sockaddr*>(&a), &n);
-  close(s);
-  return ntohs(a.sin_port);
-}
 }  // namespace
 
 TEST(KztoolIdentify, OneAddress) {
@@ -83,7 +65,7 @@ TEST(KztoolIdentify, ScanOfARange) {
   const TMode modes[] = {{"foscam", "2", "foscam"},  {"foscam-hd", "2", "foscam"}, {"panasonic", "1", "panasonic"},
                          {"dlink", "admin", "dlink"}, {"axis", "admin", "axis"},    {"mobotix", "admin", "mobotix"},
                          {"", "admin", "onvif"}};
-  const uint16_t port = SomeFreePort();
+  const uint16_t port = FreePort();
   std::vector<std::unique_ptr<kzcamsim::TKzCamSim>> fakes;
   std::map<std::string, std::string> expected;
   for (int i = 0; i < 50; ++i) {

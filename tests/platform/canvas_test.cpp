@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <random>
 #include <string>
 #include <thread>
@@ -43,14 +44,12 @@ struct TGuarded {
       }
     return true;
   }
-  // The picture as rows of characters: Mark where the pixel is Color, '.' elsewhere.
-  std::vector<std::string> Map(uint32_t Color, char Mark = '#') {
-    std::vector<std::string> rows;
-    for (int y = 0; y < H; ++y) {
-      std::string r;
-      for (int x = 0; x < W; ++x) r += At(x, y) == Color ? Mark : '.';
-      rows.push_back(r);
-    }
+  // The picture as rows of characters: a colour's mark from Legend where
+  // the pixel has that colour, Other elsewhere.
+  std::vector<std::string> Map(const std::map<uint32_t, char>& Legend, char Other = '.') {
+    std::vector<std::string> rows(H);
+    for (int y = 0; y < H; ++y)
+      for (int x = 0; x < W; ++x) rows[y] += Legend.count(At(x, y)) ? Legend.at(At(x, y)) : Other;
     return rows;
   }
 };
@@ -138,7 +137,7 @@ TEST(CanvasShapes, OutlinesAndLinesLightExactlyTheirPixels) {
     TGuarded g(8, 7);
     TCanvas canvas(g.Surface());
     c.Draw(canvas);
-    EXPECT_EQ(g.Map(C), c.Expect) << c.Name;
+    EXPECT_EQ(g.Map({{C, '#'}}), c.Expect) << c.Name;
     EXPECT_TRUE(g.GuardIntact()) << c.Name;
   }
 }
@@ -188,16 +187,8 @@ TEST(CanvasState, ClipAndTranslateNestAndRestore) {
   canvas.FillRect(TRect(9, 9, 10, 10), 0xFFFFFFFF);
   const std::vector<std::string> expect = {"..........", "..........", "..........", "..RRRR....", "..BBB.....",
                                            "..BBB.....", ".....G....", "..........", "..........", ".........W"};
-  for (int y = 0; y < 10; ++y)
-    for (int x = 0; x < 10; ++x) {
-      const char e = expect[y][x];
-      const uint32_t want = e == 'R'   ? 0xFFFF0000u
-                            : e == 'B' ? 0xFF0000FFu
-                            : e == 'G' ? 0xFF00FF00u
-                            : e == 'W' ? 0xFFFFFFFFu
-                                       : 0xFF000000u;
-      EXPECT_EQ(g.At(x, y), want) << x << "," << y;
-    }
+  EXPECT_EQ(g.Map({{0xFF000000u, '.'}, {0xFFFF0000u, 'R'}, {0xFF0000FFu, 'B'}, {0xFF00FF00u, 'G'}, {0xFFFFFFFFu, 'W'}}, '?'),
+            expect);
   EXPECT_TRUE(g.GuardIntact());
 }
 
@@ -238,6 +229,8 @@ TEST(CanvasBitmap, DrawsAtAnyOffsetAndBlendsWithOpacity) {
   std::vector<uint32_t> pix(4 * 3);
   for (int i = 0; i < 12; ++i) pix[i] = 0xFF000000u | static_cast<uint32_t>(i + 1);
   const TKzPixelSurface src{pix.data(), 4, 3, 4};
+  std::map<uint32_t, char> digits = {{0xFF000000u, '.'}};
+  for (int i = 0; i < 12; ++i) digits[pix[i]] = "123456789abc"[i];
   struct Case {
     const char* Name;
     TRect SourceRect;
@@ -254,12 +247,7 @@ TEST(CanvasBitmap, DrawsAtAnyOffsetAndBlendsWithOpacity) {
     TGuarded g(6, 5);
     TCanvas canvas(g.Surface());
     canvas.DrawBitmap(src, c.SourceRect, c.At);
-    for (int y = 0; y < 5; ++y)
-      for (int x = 0; x < 6; ++x) {
-        const char e = c.Expect[y][x];
-        const uint32_t want = e == '.' ? 0xFF000000u : 0xFF000000u | std::stoul(std::string(1, e), nullptr, 16);
-        EXPECT_EQ(g.At(x, y), want) << c.Name << " at " << x << "," << y;
-      }
+    EXPECT_EQ(g.Map(digits, '?'), c.Expect) << c.Name;
     EXPECT_TRUE(g.GuardIntact()) << c.Name;
   }
 

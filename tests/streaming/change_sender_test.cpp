@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include <cmath>
-#include <filesystem>
 #include <fstream>
 #include <map>
 #include <thread>
@@ -22,9 +21,11 @@
 #include "tests/kztestneed.h"
 #include "tests/streaming/kzchaosproxy.h"
 #include "tests/streaming/kzreceivertestutil.h"
+#include "tests/video/kzimagetestutil.h"
 #include "video/fmxMKzChangeDecode.h"
 
 using namespace kz;
+using kztest::SamePixels;
 
 namespace {
 
@@ -46,10 +47,6 @@ TKzMBitmap Noise(int W, int H, uint32_t Seed) {
   b.SetSize(W, H);
   for (int64_t i = 0; i < b.GetLength(); ++i) b.Data()[i] = 0xFF000000u | ((Seed + i) * 2654435761u >> 8);
   return b;
-}
-
-bool Same(const TKzMCustomBitmap& A, const TKzMCustomBitmap& B) {
-  return A.Width() == B.Width() && A.Height() == B.Height() && std::equal(A.Data(), A.Data() + A.GetLength(), B.Data());
 }
 
 // The channel and clock the encoder sees; every container handed over is
@@ -160,12 +157,12 @@ TEST(ChangeSender, DifferenceIndexesCountUpToTheIntervalAndRefusedContainersChan
   const TKzMBitmap old = *e.Item->OldSendBt, real = *e.Item->RealSendBt;
   e.Out.Take = false;
   EXPECT_EQ(e.Send(Scene(320, 240, 4)), TKzChangeSent::kzcsNotTaken);
-  EXPECT_TRUE(Same(*e.Item->OldSendBt, old));
-  EXPECT_TRUE(Same(*e.Item->RealSendBt, real));
+  EXPECT_TRUE(SamePixels(*e.Item->OldSendBt, old));
+  EXPECT_TRUE(SamePixels(*e.Item->RealSendBt, real));
   e.Out.Take = true;
   ASSERT_EQ(e.Send(Scene(320, 240, 4)), TKzChangeSent::kzcsAreas);
   for (uint16_t f : e.Fs()) EXPECT_EQ(f, 1) << "the index counts containers handed over";
-  EXPECT_TRUE(Same(*e.Out.Shown.LastImg, *e.Item->RealSendBt));
+  EXPECT_TRUE(SamePixels(*e.Out.Shown.LastImg, *e.Item->RealSendBt));
 }
 
 TEST(ChangeSender, ReceiversRebuildExactlyTheSendersPictureForEveryEncoding) {
@@ -181,7 +178,7 @@ TEST(ChangeSender, ReceiversRebuildExactlyTheSendersPictureForEveryEncoding) {
         int areas = 0;
         for (int i = 0; i < 12; ++i) {
           areas += e.Send(Scene(160, 120, i)) == TKzChangeSent::kzcsAreas;
-          ASSERT_TRUE(Same(*e.Out.Shown.LastImg, *e.Item->RealSendBt))
+          ASSERT_TRUE(SamePixels(*e.Out.Shown.LastImg, *e.Item->RealSendBt))
               << "encoding " << int(enc) << " interval " << interval << " blur " << blur << " frame " << i;
         }
         EXPECT_GE(areas, 6) << int(enc);
@@ -211,7 +208,7 @@ TEST(ChangeSender, DestinationsInTheSameStateShareOneEncodingAndRefusalsSplitThe
     out.Now += 40;
     encodings.push_back(enc.SendImageExShared(Scene(160, 120, out.Frame), items, s));
     for (TKzImageInfo* i : items)
-      ASSERT_TRUE(Same(*out.Rebuilt.at(i).LastImg, *i->RealSendBt)) << "destination " << i->VideoIndex << " frame "
+      ASSERT_TRUE(SamePixels(*out.Rebuilt.at(i).LastImg, *i->RealSendBt)) << "destination " << i->VideoIndex << " frame "
                                                                    << out.Frame;
   }
   // New destinations share their first whole frame; the refusal splits
@@ -257,44 +254,25 @@ TEST(ChangeSender, SixtySecondsOfTheCameraSceneDoNotDriftFromWholeFrames) {
 
 namespace {
 
-// The RGB pixels of a bitmap, as PPM files hold them.
-std::vector<uint8_t> Rgb(const TKzMCustomBitmap& B) {
-  std::vector<uint8_t> out;
-  for (int64_t i = 0; i < B.GetLength(); ++i)
-    for (int shift : {16, 8, 0}) out.push_back(static_cast<uint8_t>(B.Data()[i] >> shift));
-  return out;
-}
-
-std::vector<uint8_t> PpmRgb(const std::string& Path) {
-  std::ifstream f(Path, std::ios::binary);
-  std::string magic;
-  int w = 0, h = 0, max = 0;
-  f >> magic >> w >> h >> max;
-  f.get();
-  std::vector<uint8_t> px(static_cast<size_t>(w) * h * 3);
-  f.read(reinterpret_cast<char*>(px.data()), static_cast<std::streamsize>(px.size()));
-  return f ? px : std::vector<uint8_t>{};
-}
-
 // The captured stream rebuilt by the Python reader: every frame it shows
 // equals ours (PNG and BMP exactly, JPEG within 1).
 void CompareWithReference(const std::vector<uint8_t>& Stream, const std::vector<TKzMBitmap>& Ours, bool Exact) {
   KZ_NEED(kztest::HavePython() && std::system("djpeg -version </dev/null >/dev/null 2>&1 && convert -version >/dev/null") == 0,
           "python3, djpeg or ImageMagick is missing");
-  const std::string dir = testing::TempDir() + "kzrefchange";
-  std::filesystem::remove_all(dir);
-  std::filesystem::create_directories(dir);
-  std::ofstream(dir + "/stream.bin", std::ios::binary).write(reinterpret_cast<const char*>(Stream.data()),
-                                                             static_cast<std::streamsize>(Stream.size()));
-  const std::string cmd = "python3 '" KZ_REFCHANGE "' '" + dir + "/stream.bin' '" + dir + "' > '" + dir + "/log.txt'";
+  kztest::TTempDir dir;
+  kztest::WriteFile<std::vector<uint8_t>>(dir / "stream.bin", Stream);
+  const std::string cmd = "python3 '" KZ_REFCHANGE "' '" + (dir / "stream.bin") + "' '" + dir.Path() + "' > '" + (dir / "log.txt") + "'";
   ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
   for (size_t i = 0; i < Ours.size(); ++i) {
     char name[32];
-    std::snprintf(name, sizeof name, "/frame_%04zu.ppm", i);
-    const std::vector<uint8_t> ref = PpmRgb(dir + name), ours = Rgb(Ours[i]);
-    ASSERT_EQ(ref.size(), ours.size()) << "frame " << i;
+    std::snprintf(name, sizeof name, "frame_%04zu.ppm", i);
+    TKzMBitmap ref;
+    ASSERT_TRUE(kztest::ReadPNM(dir / name, ref)) << "frame " << i;
+    ASSERT_EQ(std::make_pair(ref.Width(), ref.Height()), std::make_pair(Ours[i].Width(), Ours[i].Height())) << i;
     int worst = 0;
-    for (size_t k = 0; k < ref.size(); ++k) worst = std::max(worst, std::abs(int(ref[k]) - int(ours[k])));
+    for (int64_t k = 0; k < ref.GetLength(); ++k)
+      for (int shift : {16, 8, 0})
+        worst = std::max(worst, std::abs(int(ref.Data()[k] >> shift & 255) - int(Ours[i].Data()[k] >> shift & 255)));
     EXPECT_LE(worst, Exact ? 0 : 1) << "frame " << i;
   }
 }

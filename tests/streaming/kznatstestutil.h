@@ -20,21 +20,17 @@ inline bool HaveNatsServer() { return access(NatsServerPath(), X_OK) == 0; }
 
 struct TNatsServer {
   uint16_t Port = 0;
-  std::string Dir;
+  TTempDir Dir;
   TPeer Peer;
   std::vector<std::string> Extra;  // a cluster node's arguments
   // MaxPayload 0: the server's default.
   explicit TNatsServer(uint32_t MaxPayload = 0) {
-    char tmpl[] = "/tmp/kznats-XXXXXX";
-    Dir = mkdtemp(tmpl);
-    if (MaxPayload) std::ofstream(Dir + "/server.conf") << "max_payload: " << MaxPayload << "\n";
+    if (MaxPayload) std::ofstream(Dir / "server.conf") << "max_payload: " << MaxPayload << "\n";
     Port = FreePort();
     Start(MaxPayload != 0);
   }
   // Node Name of the cluster whose nodes listen for routes on RoutePorts (this one on Route).
   TNatsServer(const std::string& Name, uint16_t Route, const std::vector<uint16_t>& RoutePorts) {
-    char tmpl[] = "/tmp/kznats-XXXXXX";
-    Dir = mkdtemp(tmpl);
     Port = FreePort();
     std::string routes;
     for (uint16_t p : RoutePorts)
@@ -44,7 +40,7 @@ struct TNatsServer {
     Start(false);
   }
   void Start(bool WithConf = true) {
-    const std::string port = std::to_string(Port), store = Dir + "/js", conf = Dir + "/server.conf";
+    const std::string port = std::to_string(Port), store = Dir / "js", conf = Dir / "server.conf";
     std::vector<std::string> args = {NatsServerPath(), "-a", "127.0.0.1", "-p", port, "-js", "-sd", store};
     args.insert(args.end(), Extra.begin(), Extra.end());
     if (WithConf && std::filesystem::exists(conf)) args.insert(args.end(), {"-c", conf});
@@ -53,11 +49,7 @@ struct TNatsServer {
   }
   void Kill() { Peer.Kill(); }
   std::string Url() const { return "nats://127.0.0.1:" + std::to_string(Port); }
-  ~TNatsServer() {
-    Peer.Kill();
-    std::error_code ec;
-    std::filesystem::remove_all(Dir, ec);
-  }
+  ~TNatsServer() { Peer.Kill(); }
 };
 
 // A kzrelay process joined to the cluster through Nats.

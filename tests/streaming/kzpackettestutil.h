@@ -1,7 +1,11 @@
 // Helpers of the packet format tests: hex, test payloads, and readings of
 // packets and packs in the words of the reference codec's descriptions.
 #pragma once
+#include <gtest/gtest.h>
+
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -97,5 +101,26 @@ inline std::string DescribeSessionPack(const kz::TKzSessionPack& P) {
   return "spack marker=" + std::string(P.MARKER.begin(), P.MARKER.end()) + " key=" + std::to_string(P.SessionKey) +
          " len=" + std::to_string(P.DataLen);
 }
+
+inline bool HavePython() {
+  static const bool have = std::system("python3 -c 'import zlib' >/dev/null 2>&1") == 0;
+  return have;
+}
+
+#ifdef KZ_REFCODEC
+// The lines the reference codec prints when run with Args on the lines In.
+inline std::vector<std::string> RunRefCodec(const std::string& Args, const std::vector<std::string>& In) {
+  const std::string in = testing::TempDir() + "kzrefcodec-in.txt", out = testing::TempDir() + "kzrefcodec-out.txt";
+  std::ofstream lines(in);
+  for (const std::string& l : In) lines << l << "\n";
+  lines.close();
+  const std::string cmd = "python3 '" KZ_REFCODEC "' " + Args + " < '" + in + "' > '" + out + "'";
+  EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+  std::ifstream f(out);
+  std::vector<std::string> result;
+  for (std::string line; std::getline(f, line);) result.push_back(line);
+  return result;
+}
+#endif
 
 }  // namespace kztest

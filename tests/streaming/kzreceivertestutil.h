@@ -37,24 +37,11 @@ bool PumpUntil(F Done, int Ms = 10000) {
   return true;
 }
 
-inline bool HavePython() {
-  static const bool have = std::system("python3 -c 'import zlib' >/dev/null 2>&1") == 0;
-  return have;
-}
-
 #ifdef KZ_REFCODEC
 // The reference codec's encoding of each case line: a stream's bytes, or datagrams.
 inline std::vector<std::vector<TBytes>> RefEncode(const std::vector<std::string>& Cases) {
-  const std::string in = testing::TempDir() + "kzrecv-in.txt", out = testing::TempDir() + "kzrecv-out.txt";
-  std::ofstream(in) << [&] {
-    std::string all;
-    for (const std::string& c : Cases) all += c + "\n";
-    return all;
-  }();
-  EXPECT_EQ(std::system(("python3 '" KZ_REFCODEC "' encode < '" + in + "' > '" + out + "'").c_str()), 0);
   std::vector<std::vector<TBytes>> result;
-  std::ifstream f(out);
-  for (std::string line; std::getline(f, line);) {
+  for (const std::string& line : RunRefCodec("encode", Cases)) {
     std::istringstream words(line);
     result.emplace_back();
     for (std::string hex; words >> hex;) result.back().push_back(FromHex(hex));
@@ -96,7 +83,7 @@ inline TBytes FramedPicture(const TBytes& Picture, kz::TKzEncodingType Encoding,
   return out;
 }
 
-inline bool SamePixels(const kz::TKzMBitmap& A, const kz::TKzMBitmap& B) {
+inline bool SamePixels(const kz::TKzMCustomBitmap& A, const kz::TKzMCustomBitmap& B) {
   return A.Width() == B.Width() && A.Height() == B.Height() && std::equal(A.Data(), A.Data() + A.GetLength(), B.Data());
 }
 

@@ -66,9 +66,11 @@ struct TRelay {
   }
 };
 
-// A sender pushing to the relay as From, addressed to To and/or Group.
+// A sender pushing to the relay as From, addressed to To and/or Group
+// (proving itself with Secret when one is given).
 inline std::unique_ptr<kz::TKzCamSender> RelaySender(uint16_t Port, int From, int To, int Group,
-                                                     kz::TKzProtocol Protocol = kz::TKzProtocol::kzpHTTP) {
+                                                     kz::TKzProtocol Protocol = kz::TKzProtocol::kzpHTTP,
+                                                     const std::string& Secret = "") {
   auto s = std::make_unique<kz::TKzCamSender>(nullptr);
   s->SetProtocol(Protocol);
   s->SetReceiverHost("127.0.0.1");
@@ -76,14 +78,17 @@ inline std::unique_ptr<kz::TKzCamSender> RelaySender(uint16_t Port, int From, in
   s->SetGUIDFrom(GuidText(From));
   if (To) s->SetGUIDTo(GuidText(To));
   if (Group) s->SetGUIDGroup(GuidText(Group));
+  if (!Secret.empty()) s->SetRelaySecret(Secret);
   s->SetActive(true);
   return s;
 }
 
-// A receiver pulling its channels from the relay as Me.
-inline std::unique_ptr<TReceiverProbe> RelayReceiver(uint16_t Port, int Me, kz::TKzMediaTypes Types) {
+// A receiver pulling its channels from the relay as Me (proving itself with Secret).
+inline std::unique_ptr<TReceiverProbe> RelayReceiver(uint16_t Port, int Me, kz::TKzMediaTypes Types,
+                                                     const std::string& Secret = "") {
   auto p = std::make_unique<TReceiverProbe>(kz::TKzProtocol::kzpHTTP, kz::TKzTCPConnectionType::kztcpReceiverToSender);
   p->Receiver.SetGUIDMy(GuidText(Me));
+  if (!Secret.empty()) p->Receiver.SetRelaySecret(Secret);
   p->Receiver.SetReceiveMediaTypes(Types);
   auto& item = p->Receiver.Senders().Add();
   item.SetSenderHost("127.0.0.1");
@@ -92,24 +97,57 @@ inline std::unique_ptr<TReceiverProbe> RelayReceiver(uint16_t Port, int Me, kz::
   return p;
 }
 
-// One command packet from From (to To / Group when not 0), as a sender puts it on a stream connection.
-inline TBytes CmdPacket(const kz::TKzCmd& Cmd, int From, int To = 0, int Group = 0) {
-  kz::TMemoryStream payload;
-  kz::KzSaveCmdPayload({Cmd}, payload);
+// The user data a receiver got, joined.
+inline std::string Joined(TReceiverProbe& Rx) {
+  std::lock_guard<std::mutex> g(Rx.Lock);
+  std::string out;
+  for (const TBytes& b : Rx.UserData) out.append(b.begin(), b.end());
+  return out;
+}
+
+// Text as user data, to user To and/or group Group (0: none).
+inline void SendText(kz::TKzCamSender& Tx, const std::string& Text, int To, int Group) {
+  kz::TMemoryStream s;
+  s.Write(Text.data(), static_cast<int64_t>(Text.size()));
+  EXPECT_TRUE(Tx.SendUserData(s, To ? GuidText(To) : "", Group ? GuidText(Group) : ""));
+}
+
+// Frames shown by Rx once Count more arrived, Tx sending all the while; the
+// milliseconds it took, -1 when they did not within TimeoutMs.
+inline int64_t FramesResume(kz::TKzCamSender& Tx, TReceiverProbe& Rx, size_t Count, int TimeoutMs) {
+  const size_t start = Rx.Count(Rx.Shown);
+  const auto t0 = std::chrono::steady_clock::now();
+  const kz::TKzMBitmap frame = PatternBitmap(2);
+  if (!PumpUntil([&] {
+        Tx.SendImageEx(frame, 0);
+        kz::KzMWait(40);
+        return Rx.Count(Rx.Shown) >= start + Count;
+      }, TimeoutMs))
+    return -1;
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+}
+
+// One packet of Type from From (to To / Group when not 0), as a sender puts it on a stream connection.
+inline TBytes Packet(uint16_t Type, const uint8_t* Data, size_t Size, int From, int To, int Group) {
   kz::TKzPacketSpec spec;
-  spec.DataType = kz::DATA_TYPE_CMD;
-  spec.BufferSize = static_cast<uint32_t>(payload.Size() + 256);
-  spec.GUIDFrom = Guid(From);
+  spec.DataType = Type;
+  spec.BufferSize = static_cast<uint32_t>(Size + 256);
+  if (From) spec.GUIDFrom = Guid(From);
   if (To) spec.GUIDTo = Guid(To);
   if (Group) spec.GUIDGroup = Guid(Group);
   TBytes out;
   uint16_t index = 0;
-  kz::TKzPacketWriter w;
-  w.Write(spec, payload.Memory(), static_cast<size_t>(payload.Size()), index, [&out](const uint8_t* D, size_t N) {
+  kz::TKzPacketWriter().Write(spec, Data, Size, index, [&out](const uint8_t* D, size_t N) {
     out.insert(out.end(), D, D + N);
     return true;
   });
   return out;
+}
+
+inline TBytes CmdPacket(const kz::TKzCmd& Cmd, int From, int To = 0, int Group = 0) {
+  kz::TMemoryStream payload;
+  kz::KzSaveCmdPayload({Cmd}, payload);
+  return Packet(kz::DATA_TYPE_CMD, payload.Memory(), static_cast<size_t>(payload.Size()), From, To, Group);
 }
 
 inline kz::TKzCmd JoinCmd(int Group, const std::string& Password = "", bool OnlyExisting = false) {
@@ -193,20 +231,7 @@ using namespace kz;  // the helpers below speak the library's names
 
 // User data packet from From to To / Group (0: not flagged) carrying Text.
 inline TBytes UserPacket(const std::string& Text, int From, int To, int Group) {
-  TKzPacketSpec spec;
-  spec.DataType = DATA_TYPE_USERDATA;
-  spec.BufferSize = 4096;
-  if (From) spec.GUIDFrom = Guid(From);
-  if (To) spec.GUIDTo = Guid(To);
-  if (Group) spec.GUIDGroup = Guid(Group);
-  TBytes out;
-  uint16_t index = 0;
-  TKzPacketWriter w;
-  w.Write(spec, reinterpret_cast<const uint8_t*>(Text.data()), Text.size(), index, [&out](const uint8_t* D, size_t N) {
-    out.insert(out.end(), D, D + N);
-    return true;
-  });
-  return out;
+  return Packet(DATA_TYPE_USERDATA, reinterpret_cast<const uint8_t*>(Text.data()), Text.size(), From, To, Group);
 }
 
 // The payload texts of an answer's packets.
@@ -264,6 +289,5 @@ inline const kz::TKzCmd* Find(const std::vector<TKzCmd>& Cmds, const std::string
     if (c.Name == Name) return &c;
   return nullptr;
 }
-
 
 }  // namespace kztest

@@ -102,8 +102,6 @@ struct TLink {
   std::array<TGot, kLinkSenders> Got(std::vector<std::string>& Errors, bool Order) {
     std::array<TGot, kLinkSenders> got{};
     std::lock_guard<std::mutex> g(Probe.Lock);
-    std::array<int64_t, kLinkSenders> lastFrame{};
-    lastFrame.fill(-1);
     for (size_t i = FramesSeen; i < Probe.Shown.size(); ++i) {
       bool current = false;
       const int k = SenderOf(Probe.Shown[i].first, Probe.Shown[i].second, current);

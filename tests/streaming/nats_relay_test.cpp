@@ -35,19 +35,6 @@ struct TLinkedRelay {
   uint16_t Port() const { return Relay.Port(); }
 };
 
-std::string Joined(TReceiverProbe& Rx) {
-  std::lock_guard<std::mutex> g(Rx.Lock);
-  std::string out;
-  for (const TBytes& b : Rx.UserData) out.append(b.begin(), b.end());
-  return out;
-}
-
-void SendText(TKzCamSender& Tx, const std::string& Text, int To, int Group) {
-  TMemoryStream s;
-  s.Write(Text.data(), static_cast<int64_t>(Text.size()));
-  EXPECT_TRUE(Tx.SendUserData(s, To ? GuidText(To) : "", Group ? GuidText(Group) : ""));
-}
-
 }  // namespace
 
 TEST(NatsRelays, SendersOnOneRelayReachUsersAndGroupsOnTheOthers) {
@@ -296,19 +283,7 @@ TEST(NatsRelays, AReceiverMovesToTheNextRelayWhenItsRelayIsKilled) {
   item.SetSenderPort(b.Port);
   rx->Receiver.SetActive(true);
   auto tx = RelaySender(a.Port, 1, 2, 0);
-  const TKzMBitmap frame = PatternBitmap(2);
-  auto framesResume = [&](size_t Count) {
-    const size_t start = rx->Count(rx->Shown);
-    const auto t0 = std::chrono::steady_clock::now();
-    const bool ok = PumpUntil([&] {
-      tx->SendImageEx(frame, 0);
-      KzMWait(40);
-      return rx->Count(rx->Shown) >= start + Count;
-    }, 30000);
-    return ok ? std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count()
-              : int64_t{-1};
-  };
-  ASSERT_GE(framesResume(3), 0) << "video from A through NATS to B";
+  ASSERT_GE(FramesResume(*tx, *rx, 3, 30000), 0) << "video from A through NATS to B";
   auto sendRange = [&](int From, int To) {
     for (int i = From; i <= To; ++i) SendText(*tx, "[" + std::to_string(i) + "]", 2, 0);
   };
@@ -316,7 +291,7 @@ TEST(NatsRelays, AReceiverMovesToTheNextRelayWhenItsRelayIsKilled) {
   ASSERT_TRUE(PumpUntil([&] { return Joined(*rx).find("[10]") != std::string::npos; }, 20000));
   b.Kill();
   sendRange(11, 20);
-  const int64_t ms = framesResume(3);
+  const int64_t ms = FramesResume(*tx, *rx, 3, 30000);
   EXPECT_GE(ms, 0) << "no video after B was killed";
   std::printf("video resumed on C %lld ms after B was killed\n", static_cast<long long>(ms));
   ASSERT_TRUE(PumpUntil([&] { return Joined(*rx).find("[20]") != std::string::npos; }, 30000));

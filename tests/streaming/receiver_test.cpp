@@ -42,6 +42,19 @@ struct TCell {
   }
 };
 
+TBytes CmdPayload(const TKzCmd& C) {
+  TMemoryStream s;
+  KzSaveCmdPayload({C}, s);
+  return TBytes(s.Memory(), s.Memory() + s.Size());
+}
+
+TBytes GroupCmdPayload(const std::string& Name, const std::string& Group) {
+  TKzCmd c;
+  c.Name = Name;
+  c.AddParam("GUIDGroup").SetString(Group);
+  return CmdPayload(c);
+}
+
 TCell MakeCell(TKind Kind, bool Compressed, bool UseGUID, int Seed) {
   TCell c{Kind, Compressed, UseGUID, Seed, UseGUID ? KzCreateGUID() : TGUID{}, {}, {}, {}};
   const TKzEncodingType enc[] = {TKzEncodingType::kzetJPEG, TKzEncodingType::kzetPNG, TKzEncodingType::kzetBMP};
@@ -69,9 +82,7 @@ TCell MakeCell(TKind Kind, bool Compressed, bool UseGUID, int Seed) {
     TKzCmd cmd;
     cmd.Name = "Move";
     cmd.AddParam("Seed").SetInteger(Seed);
-    TMemoryStream s;
-    KzSaveCmdPayload({cmd}, s);
-    c.Payload.assign(s.Memory(), s.Memory() + s.Size());
+    c.Payload = CmdPayload(cmd);
   } else {
     c.Payload = TestBytes("", (Kind == TKind::File ? "20000," : "3000,") + std::to_string(Seed));
   }
@@ -126,20 +137,10 @@ void ExpectDelivered(TReceiverProbe& P, const TCell& C, size_t Before) {
   }
 }
 
-TKzSenderItemEx& PullFrom(TReceiverProbe& P, const TFakePullSender& S) {
+void PullFrom(TReceiverProbe& P, uint16_t Port) {
   auto& item = P.Receiver.Senders().Add();
   item.SetSenderHost("127.0.0.1");
-  item.SetSenderPort(S.Port);
-  return item;
-}
-
-TBytes CmdPayload(const std::string& Name, const std::string& Group) {
-  TKzCmd c;
-  c.Name = Name;
-  c.AddParam("GUIDGroup").SetString(Group);
-  TMemoryStream s;
-  KzSaveCmdPayload({c}, s);
-  return TBytes(s.Memory(), s.Memory() + s.Size());
+  item.SetSenderPort(Port);
 }
 
 }  // namespace
@@ -177,7 +178,7 @@ TEST(ReceiverMatrix, PulledBatchesOfEveryKindAreDeliveredAsSent) {
     SCOPED_TRACE(http ? "http" : "tcp");
     TFakePullSender sender(http);
     TReceiverProbe probe(http ? TKzProtocol::kzpHTTP : TKzProtocol::kzpTCP, TKzTCPConnectionType::kztcpReceiverToSender);
-    PullFrom(probe, sender);
+    PullFrom(probe, sender.Port);
     probe.Receiver.SetActive(true);
     for (size_t i = 0; i < cells.size(); ++i) {
       const size_t before = Held(probe, cells[i].Kind);
@@ -225,8 +226,8 @@ TEST(ReceiverFilter, RejectedDataIsDroppedAndSystemCommandsAreFilteredOrNot) {
   const TCell blocked = MakeCell(TKind::User, false, true, 40), allowed = MakeCell(TKind::User, false, true, 41);
   const TCell video = MakeCell(TKind::Png, false, true, 41);
   const auto enc = RefEncode({blocked.Line("packet", "tcp"), allowed.Line("packet", "tcp"), video.Line("packet", "tcp"),
-                              "packet type=8 payload=" + ToHex(CmdPayload("KzS_GROUP_JOIN", "g1")),
-                              "packet type=8 payload=" + ToHex(CmdPayload("Plain", "g2"))});
+                              "packet type=8 payload=" + ToHex(GroupCmdPayload("KzS_GROUP_JOIN", "g1")),
+                              "packet type=8 payload=" + ToHex(GroupCmdPayload("Plain", "g2"))});
   TReceiverProbe probe;
   auto& item = probe.Receiver.Senders().Add();
   item.SetDefaultAcceptAll(TKzMediaType::kzmtUserData, false);
@@ -254,7 +255,7 @@ TEST(ReceiverPull, OnlyAcceptedTypesGetAChannel) {
   probe.Receiver.SetReceiveMediaTypes({TKzMediaType::kzmtVideo});
   probe.Receiver.SetActive(true);
   EXPECT_EQ(probe.Receiver.GetOpenChannelCount(), 0) << "no senders: no channel";
-  PullFrom(probe, sender);  // restarts the receiver with the sender
+  PullFrom(probe, sender.Port);  // restarts the receiver with the sender
   ASSERT_TRUE(PumpUntil([&] { return sender.RequestCount("VDGET") >= 3; }));
   EXPECT_EQ(sender.Connections(), 1);
   EXPECT_EQ(probe.Receiver.GetMaxChannelCount(), 1);
@@ -272,7 +273,7 @@ TEST(ReceiverPull, ANewSessionKeyReconnectsAndDeliversTheNewSession) {
   TFakePullSender sender;
   TReceiverProbe probe(TKzProtocol::kzpTCP, TKzTCPConnectionType::kztcpReceiverToSender);
   probe.Receiver.SetReceiveMediaTypes({TKzMediaType::kzmtVideo});
-  PullFrom(probe, sender);
+  PullFrom(probe, sender.Port);
   probe.Receiver.SetActive(true);
   sender.Queue(DATA_TYPE_VIDEO, enc[0][0]);
   ExpectDelivered(probe, first, 0);
@@ -285,15 +286,11 @@ TEST(ReceiverPull, ANewSessionKeyReconnectsAndDeliversTheNewSession) {
 }
 
 TEST(ReceiverPull, FailedConnectsEndTheChannelWithAnErrorAndItsClose) {
-  TKzSocket taken = PlatformListenTCP(PlatformLookupIPv4("127.0.0.1"), 0, 1);
-  const uint16_t closedPort = PlatformSocketLocalPort(taken);
-  PlatformCloseSocket(taken);  // nothing listens there now
+  const uint16_t closedPort = FreePort();  // nothing listens there
   TReceiverProbe probe(TKzProtocol::kzpTCP, TKzTCPConnectionType::kztcpReceiverToSender);
   probe.Receiver.SetReceiveMediaTypes({TKzMediaType::kzmtAudio});
   probe.Receiver.SetRetryCount(3);
-  auto& item = probe.Receiver.Senders().Add();
-  item.SetSenderHost("127.0.0.1");
-  item.SetSenderPort(closedPort);
+  PullFrom(probe, closedPort);
   probe.Receiver.SetActive(true);
   ASSERT_TRUE(PumpUntil([&] { return probe.NoticeCount(1030, DATA_TYPE_AUDIO) == 1; }));
   EXPECT_EQ(probe.NoticeCount(KZ_MSG_CONNECTION_ERROR, DATA_TYPE_AUDIO), 1u);
@@ -308,7 +305,7 @@ TEST(ReceiverPull, PollingSlowsAfterAHundredEmptyAnswersAndDataResetsIt) {
   TFakePullSender sender;
   TReceiverProbe probe(TKzProtocol::kzpTCP, TKzTCPConnectionType::kztcpReceiverToSender);
   probe.Receiver.SetReceiveMediaTypes({TKzMediaType::kzmtVideo});
-  PullFrom(probe, sender);
+  PullFrom(probe, sender.Port);
   probe.Receiver.SetActive(true);
   ASSERT_TRUE(PumpUntil([&] { return sender.RequestCount("VDGET") >= 103; }, 30000));
   const auto r = sender.Requests();
@@ -324,7 +321,7 @@ TEST(ReceiverPull, PollingSlowsAfterAHundredEmptyAnswersAndDataResetsIt) {
 TEST(ReceiverLifecycle, DeactivationEndsEveryThreadAndFreesEverySocket) {
   TFakePullSender sender;
   TReceiverProbe pull(TKzProtocol::kzpTCP, TKzTCPConnectionType::kztcpReceiverToSender), push;
-  PullFrom(pull, sender);
+  PullFrom(pull, sender.Port);
   pull.Receiver.SetActive(true);
   const uint16_t port = push.Start();
   std::string error;
@@ -348,9 +345,7 @@ TEST(ReceiverTool, PrintsPerSenderAndWritesSnapshotsAndFilesIntoItsFolder) {
   const TCell frame = MakeCell(TKind::Png, false, true, 70), file = MakeCell(TKind::File, false, true, 70);
   const auto enc = RefEncode({frame.Line("packet", "tcp"), file.Line("packet", "tcp")});
   TTempDir dir;
-  TKzSocket probe = PlatformListenTCP(PlatformLookupIPv4("127.0.0.1"), 0, 1);
-  const std::string port = std::to_string(PlatformSocketLocalPort(probe));
-  PlatformCloseSocket(probe);
+  const std::string port = std::to_string(FreePort());
   int status = -1;
   std::thread tool([&] {
     status = std::system((AppPath("kztool") + " receive --listen " + port + " --seconds 6 --out " + (dir / "out") +

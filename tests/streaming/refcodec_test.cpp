@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <map>
 #include <sstream>
 
@@ -235,32 +233,19 @@ std::string Decode(const std::string& Kind, const std::string& HexLine) {
 // Runs refcodec.py with Args on Input lines; its output, split at "--"
 // lines for decoding and at line ends for encoding.
 std::vector<std::string> RunPython(const std::string& Args, const std::vector<std::string>& Input, bool Decoding) {
-  const std::string dir = ::testing::TempDir();
-  const std::string in = dir + "/refcodec_in.txt", out = dir + "/refcodec_out.txt";
-  std::ofstream(in) << [&] {
-    std::string s;
-    for (const std::string& l : Input) s += l + "\n";
-    return s;
-  }();
-  const std::string cmd = "python3 '" KZ_REFCODEC "' " + Args + " < '" + in + "' > '" + out + "'";
-  EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
-  std::ifstream o(out);
-  std::vector<std::string> items;
+  std::vector<std::string> lines = RunRefCodec(Args, Input), items;
+  if (!Decoding) return lines;
   std::string item;
-  for (std::string line; std::getline(o, line);) {
-    if (!Decoding) {
-      items.push_back(line);
-    } else if (line == "--") {
-      items.push_back(item);
-      item.clear();
-    } else {
+  for (const std::string& line : lines) {
+    if (line != "--") {
       item += line + "\n";
+      continue;
     }
+    items.push_back(item);
+    item.clear();
   }
   return items;
 }
-
-bool HavePython() { return std::system("python3 -c 'import zlib' >/dev/null 2>&1") == 0; }
 
 const std::string G1(32, '1'), G2(32, '2'), G3 = "00112233445566778899aabbccddeeff";
 

@@ -9,24 +9,6 @@
 using namespace kz;
 using namespace kztest;
 
-namespace {
-
-// Frames shown by Rx once Count more arrived, sending all the while; the milliseconds it took.
-int64_t FramesResume(TKzCamSender& Tx, TReceiverProbe& Rx, size_t Count, int TimeoutMs) {
-  const size_t start = Rx.Count(Rx.Shown);
-  const auto t0 = std::chrono::steady_clock::now();
-  const TKzMBitmap frame = PatternBitmap(2);
-  if (!PumpUntil([&] {
-        Tx.SendImageEx(frame, 0);
-        KzMWait(40);
-        return Rx.Count(Rx.Shown) >= start + Count;
-      }, TimeoutMs))
-    return -1;
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
-}
-
-}  // namespace
-
 TEST(RelayFaults, VideoResumesAfterARestartInPlaceAndAfterTheDaemonIsKilled) {
   {
     TRelay relay;
@@ -94,13 +76,7 @@ TEST(RelayFaults, AReceiverThatStopsReadingDoesNotHoldUpTheOthers) {
   TRawPeer stuck(relay.Port());  // asks and asks, never reads
   ASSERT_TRUE(stuck.Request("VDGET", 3));
   ASSERT_TRUE(PumpUntil([&] { return relay.Server.ChannelStats().size() == 2; }));
-  auto tx = std::make_unique<TKzCamSender>(nullptr);
-  tx->SetProtocol(TKzProtocol::kzpHTTP);
-  tx->SetReceiverHost("127.0.0.1");
-  tx->SetReceiverPort(relay.Port());
-  tx->SetGUIDFrom(GuidText(1));
-  tx->SetGUIDGroup(GuidText(300));
-  tx->SetActive(true);
+  auto tx = RelaySender(relay.Port(), 1, 0, 300);
   TRawPeer ctl(relay.Port());
   for (int u : {1, 2, 3}) ASSERT_TRUE(ctl.Send(CmdPacket(JoinCmd(300), u)));
   // Big frames, so that the stuck connection's socket buffers fill soon.

@@ -284,35 +284,24 @@ TEST(RelayFanOut, FiftyReceiversInThreeGroupsGetWhatIsAddressedToThemOnly) {
   }
   ASSERT_TRUE(PumpUntil([&] { return relay.Server.ChannelStats().size() == kReceivers; }, 30000));
   auto tx = RelaySender(relay.Port(), 1, 0, 0);
-  auto send = [&](const std::string& Text, int To, int Group) {
-    TMemoryStream s;
-    s.Write(Text.data(), static_cast<int64_t>(Text.size()));
-    EXPECT_TRUE(tx->SendUserData(s, To ? GuidText(To) : "", Group ? GuidText(Group) : ""));
-  };
   // The sender may join payloads queued together: what counts is the bytes, in order.
   std::vector<std::string> expected(kReceivers);
   for (int round = 0; round < 3; ++round)
     for (int g = 100; g < 103; ++g) {
       const std::string text = "[group " + std::to_string(g) + " round " + std::to_string(round) + "]";
-      send(text, 0, g);
+      SendText(*tx, text, 0, g);
       for (int r = 0; r < kReceivers; ++r)
         if (groupOf(r) == g) expected[r] += text;
     }
-  send("[only 17]", 17, 0);
+  SendText(*tx, "[only 17]", 17, 0);
   expected[7] += "[only 17]";
-  auto texts = [&](int R) {
-    std::lock_guard<std::mutex> g(rx[R]->Lock);
-    std::string out;
-    for (const TBytes& b : rx[R]->UserData) out.append(b.begin(), b.end());
-    return out;
-  };
   ASSERT_TRUE(PumpUntil([&] {
     for (int r = 0; r < kReceivers; ++r)
-      if (texts(r).size() < expected[r].size()) return false;
+      if (Joined(*rx[r]).size() < expected[r].size()) return false;
     return true;
   }, 60000));
   KzMWait(300);  // anything misrouted would be in by now
-  for (int r = 0; r < kReceivers; ++r) EXPECT_EQ(texts(r), expected[r]) << "receiver " << r;
+  for (int r = 0; r < kReceivers; ++r) EXPECT_EQ(Joined(*rx[r]), expected[r]) << "receiver " << r;
 }
 
 TEST(RelayAuth, ProvenParticipantsPassAndSpoofingFailsAndIsLogged) {
@@ -323,22 +312,8 @@ TEST(RelayAuth, ProvenParticipantsPassAndSpoofingFailsAndIsLogged) {
                              error)) << error;
   relay.Server.SetAuth(auth);
   // Our components prove themselves and get through.
-  auto rx = std::make_unique<TReceiverProbe>(TKzProtocol::kzpHTTP, TKzTCPConnectionType::kztcpReceiverToSender);
-  rx->Receiver.SetGUIDMy(GuidText(2));
-  rx->Receiver.SetRelaySecret("s2");
-  rx->Receiver.SetReceiveMediaTypes({TKzMediaType::kzmtVideo, TKzMediaType::kzmtUserData});
-  auto& item = rx->Receiver.Senders().Add();
-  item.SetSenderHost("127.0.0.1");
-  item.SetSenderPort(relay.Port());
-  rx->Receiver.SetActive(true);
-  auto tx = std::make_unique<TKzCamSender>(nullptr);
-  tx->SetProtocol(TKzProtocol::kzpHTTP);
-  tx->SetReceiverHost("127.0.0.1");
-  tx->SetReceiverPort(relay.Port());
-  tx->SetGUIDFrom(GuidText(1));
-  tx->SetGUIDTo(GuidText(2));
-  tx->SetRelaySecret("s1");
-  tx->SetActive(true);
+  auto rx = RelayReceiver(relay.Port(), 2, {TKzMediaType::kzmtVideo, TKzMediaType::kzmtUserData}, "s2");
+  auto tx = RelaySender(relay.Port(), 1, 2, 0, TKzProtocol::kzpHTTP, "s1");
   ASSERT_TRUE(PumpUntil([&] {
     tx->SendImageEx(PatternBitmap(1), 0);
     return rx->Count(rx->Shown) >= 1;

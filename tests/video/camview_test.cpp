@@ -183,7 +183,7 @@ TEST(CamViewPaint, WithoutAFrameTheBackgroundAndNoVideoText) {
   EXPECT_EQ(rig.Px(395, 395), kBack);
 }
 
-TEST(CamViewPaint, CaptionRowsAndAClientAreaBelowAnOpaqueCaption) {
+TEST(CamViewPaint, CaptionRowsAndTheClientAreaBelowAnOpaqueCaptionOrUnderATranslucentOne) {
   TRig rig(400, 420, true);
   rig.View->SetCaptionHeight(20);
   rig.Deliver(Solid(400, 400, kRed));
@@ -193,19 +193,15 @@ TEST(CamViewPaint, CaptionRowsAndAClientAreaBelowAnOpaqueCaption) {
   for (int y = 1; y < 19; ++y) EXPECT_EQ(rig.Px(390, y), caption) << y;  // right of any text
   EXPECT_EQ(rig.Px(200, 21), kRed);
   EXPECT_EQ(rig.Px(200, 418), kRed);
+  // A translucent caption is blended over the video, which fills the whole control.
+  rig.View->SetCaptionColor(0x80000000u);  // half-transparent black
+  rig.Paint();
+  EXPECT_EQ(rig.View->GetClientArea(), TRect(0, 0, 400, 420));
+  EXPECT_LE(Dist(rig.Px(390, 12), 0xFF7F0000u), 2) << std::hex << rig.Px(390, 12);
+  EXPECT_EQ(rig.Px(200, 30), kRed);
   // The minimum caption height is 10.
   rig.View->SetCaptionHeight(4);
   EXPECT_EQ(rig.View->GetCaptionRect(), TRect(0, 0, 400, 10));
-}
-
-TEST(CamViewPaint, TranslucentCaptionIsBlendedOverTheVideoAndTheClientAreaIsTheWholeControl) {
-  TRig rig(400, 400, true);
-  rig.View->SetCaptionColor(0x80000000u);  // half-transparent black
-  rig.Deliver(Solid(400, 400, kRed));
-  rig.Paint();
-  EXPECT_EQ(rig.View->GetClientArea(), TRect(0, 0, 400, 400));
-  EXPECT_LE(Dist(rig.Px(390, 10), 0xFF7F0000u), 2) << std::hex << rig.Px(390, 10);
-  EXPECT_EQ(rig.Px(200, 30), kRed);
 }
 
 TEST(CamViewPaint, FrameLineColourByFocusAndHoverAndZeroDrawsNothing) {
@@ -504,7 +500,7 @@ TEST(CamViewMove, DoneControlReportsAndRepeatsAHeldPress) {
 
 // ---- Timers and panels (virtual clock)
 
-TEST(CamViewTimers, WaitAnimationStartsAfterItsDelayAndStopsOnTheNextFrame) {
+TEST(CamViewTimers, WaitAnimationAfterItsDelayOrAtOnceOnAnOutageStopsOnTheNextFrame) {
   TKzVirtualClockScope clock;
   TRig rig;
   rig.View->SetWaitAnimationDelay(3000);
@@ -535,25 +531,19 @@ TEST(CamViewTimers, WaitAnimationStartsAfterItsDelayAndStopsOnTheNextFrame) {
   // A frame arrives: its repaint message stops the animation.
   rig.Deliver(Solid(8, 8, kRed));
   ASSERT_TRUE(PumpUntil([&] { return !rig.View->IsWaitAnimationPlaying(); }, 5000));
-  // ... and restarts the stall detector.
+  // An outage shows it at once, until the next frame ...
+  rig.Paint();  // the first frame is taken; the next one is not dropped
+  rig.View->ViewerReconnecting(&rig.Cam, 1);
+  EXPECT_TRUE(rig.View->IsWaitAnimationPlaying());
+  rig.Deliver(Solid(8, 8, kGreen));
+  ASSERT_TRUE(PumpUntil([&] { return !rig.View->IsWaitAnimationPlaying(); }, 5000));
+  // ... which restarts the stall detector.
   clock.Clock.Advance(3000);
   settle();
   EXPECT_TRUE(rig.View->IsWaitAnimationPlaying());
   rig.View->ViewerDoneVideoStream(&rig.Cam, 0);
   EXPECT_FALSE(rig.View->IsWaitAnimationPlaying());
   EXPECT_FALSE(rig.View->HasImage());
-}
-
-TEST(CamViewTimers, AnOutageShowsTheWaitAnimationAtOnceUntilTheNextFrame) {
-  TKzVirtualClockScope clock;
-  TRig rig;
-  rig.View->SetWaitAnimationDelay(3000);
-  rig.View->ViewerBeginVideoStream(&rig.Cam);
-  rig.View->ViewerReconnecting(&rig.Cam, 1);
-  EXPECT_TRUE(rig.View->IsWaitAnimationPlaying());
-  rig.Deliver(Solid(8, 8, kRed));
-  EXPECT_TRUE(PumpUntil([&] { return !rig.View->IsWaitAnimationPlaying(); }, 5000));
-  rig.View->ViewerDoneVideoStream(&rig.Cam, 0);
   rig.View->ViewerReconnecting(&rig.Cam, 1);  // a stream that ended has no outage
   EXPECT_FALSE(rig.View->IsWaitAnimationPlaying());
 }

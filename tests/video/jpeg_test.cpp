@@ -60,7 +60,7 @@ TEST(JpegDecode, StreamPositionCountAndFailures) {
   std::vector<uint8_t> both(a);
   both.insert(both.end(), b.begin(), b.end());
   TMemoryStream s;
-    Fill(s, both);
+  Fill(s, both);
   TKzImageWrapper w;
   ASSERT_TRUE(w.LoadFromStream(s));
   EXPECT_EQ(w.GetBitmap().Width(), 640);
@@ -89,7 +89,7 @@ TEST(JpegDecode, StreamPositionCountAndFailures) {
       TKzImageWrapper e;
       e.SetCoderType(type);
       TMemoryStream bs;
-    Fill(bs, bad[i]);
+      Fill(bs, bad[i]);
       EXPECT_FALSE(e.LoadFromStream(bs)) << "case " << i;
       EXPECT_TRUE(e.IsImgError);
       EXPECT_FALSE(e.ErrorText().empty()) << "case " << i;
@@ -172,7 +172,7 @@ TEST(JpegIntegrity, WalksMarkerSegments) {
   std::vector<uint8_t> prefixed = {1, 2, 3};
   prefixed.insert(prefixed.end(), base.begin(), base.end());
   TMemoryStream s;
-    Fill(s, prefixed);
+  Fill(s, prefixed);
   s.SetPosition(3);
   int64_t pos = -1, length = -1;
   EXPECT_TRUE(CheckJpegIntegrity(s, pos, length, TKzJpegIntegrity::kzjiFast));
@@ -216,19 +216,14 @@ TEST(PngBmp, InterchangeWithImageMagick) {
   struct Case {
     const char* Out;
     const char* Options;
+    const char* Format;  // before the output's name
   } made[] = {
-      {"im24.bmp", "-type truecolor bmp3:"}, {"im32.bmp", "-type truecoloralpha bmp3:"}, {"im.png", ""},
-      {"im16.png", "-depth 16 "},            {"imgrey.png", "-colorspace gray -type grayscale "},
+      {"im24.bmp", "-type truecolor", "bmp3:"}, {"im32.bmp", "-type truecoloralpha", "bmp3:"}, {"im.png", "", ""},
+      {"im16.png", "-depth 16", ""},            {"imgrey.png", "-colorspace gray -type grayscale", ""},
   };
   for (const Case& c : made) {
     const std::string path = CorpusPath(c.Out);
-    std::string opts = c.Options;
-    std::string target = path;
-    if (!opts.empty() && opts.back() == ':') {  // a format prefix
-      target = opts.substr(opts.rfind(' ') + 1) + path;
-      opts = opts.substr(0, opts.rfind(' ') + 1);
-    }
-    ASSERT_EQ(kztest::Run(im + " " + CorpusPath("odd.ppm") + " " + opts + target), 0) << c.Out;
+    ASSERT_EQ(kztest::Run(im + " " + CorpusPath("odd.ppm") + " " + c.Options + " " + c.Format + path), 0) << c.Out;
     TKzImageWrapper w;
     ASSERT_TRUE(w.LoadFromFile(path)) << c.Out << ": " << w.ErrorText();
     if (std::string(c.Out) == "imgrey.png") {

@@ -2,12 +2,17 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "foundation/fmxMKzBitmap.h"
 #include "platform/fmxMKzPlatformStream.h"
+#include "video/fmxMKzConsumers.h"
 #include "video/fmxMKzImageWrapper.h"
 
 namespace kztest {
@@ -44,5 +49,39 @@ inline std::vector<uint8_t> Concat(std::initializer_list<std::vector<uint8_t>> P
   for (const auto& p : Parts) out.insert(out.end(), p.begin(), p.end());
   return out;
 }
+
+// A view that records which colour each frame it is handed shows, and when;
+// the frames are the pipeline's own (Owned) or shared. While Gate is set it
+// keeps the draw thread inside its call (Inside tells so), as a slow
+// consumer would.
+struct TRecordingView : kz::IKzCamViewConsumer {
+  explicit TRecordingView(bool Owned = true) : FOwned(Owned) {}
+  std::mutex Lock;
+  std::vector<int> Seen;
+  std::vector<std::chrono::steady_clock::time_point> When;
+  std::atomic<bool> Gate{false}, Inside{false};
+  void ViewerGetImageBMP(kz::TComponent*, const kz::TKzMBitmap& B, bool Own, uint16_t, const kz::TGUID&) override {
+    EXPECT_EQ(Own, FOwned);
+    while (Gate.load()) {
+      Inside = true;
+      std::this_thread::yield();
+    }
+    Inside = false;
+    std::lock_guard<std::mutex> g(Lock);
+    Seen.push_back(ColourIndex(B));
+    When.push_back(std::chrono::steady_clock::now());
+  }
+  size_t Count() {
+    std::lock_guard<std::mutex> g(Lock);
+    return Seen.size();
+  }
+  std::vector<int> Frames() {
+    std::lock_guard<std::mutex> g(Lock);
+    return Seen;
+  }
+
+private:
+  const bool FOwned;
+};
 
 }  // namespace kztest

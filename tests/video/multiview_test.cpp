@@ -125,10 +125,16 @@ TEST(MultiViewSelect, IndexIsClampedAndMainViewersAreNeverSelected) {
   EXPECT_EQ(w.ViewerIndex(), before);
 }
 
-TEST(MultiViewSelect, MainViewerShowsTheSelectedSourceAndRefusesFocus) {
+TEST(MultiViewSelect, MainViewerShowsTheSelectedSourceAndRefusesFocusAndTheSelectedCellGetsItsRate) {
   TWallRig rig(3);
   auto& w = *rig.Wall;
   w.Viewers()[0].SetMainViewer(true);
+  w.Viewers()[0].SetFramePerSec(25);
+  for (int i : {1, 2}) {
+    w.Viewers()[i].SetUseFramePerSec(true);
+    w.Viewers()[i].SetFramePerSec(2);
+    rig.Cams[i]->SetFramePerSec(2);
+  }
   int selected = -1;
   w.OnSelectViewer = [&](TComponent*, TKzCamView*, int32_t Index) { selected = Index; };
   rig.Cams[2]->Deliver(Solid(100, 80, 0xFFFF0000u));
@@ -137,6 +143,7 @@ TEST(MultiViewSelect, MainViewerShowsTheSelectedSourceAndRefusesFocus) {
   rig.Pump();
   EXPECT_EQ(selected, 2);
   EXPECT_EQ(rig.View(0).VideoSource(), rig.Cams[2].get());
+  EXPECT_EQ(rig.Cams[2]->FramePerSec(), 25) << "the main viewer's rate while selected";
   EXPECT_EQ(rig.Px(50, 40), 0xFFFF0000u) << "the main viewer copies the selected cell's last frame";
   // A click on the main viewer leaves the selection where it was.
   rig.Form.HostMouseDown(TMouseButton::mbLeft, 0, 50, 40, false);
@@ -153,23 +160,8 @@ TEST(MultiViewSelect, MainViewerShowsTheSelectedSourceAndRefusesFocus) {
   rig.Form.HostMouseUp(TMouseButton::mbLeft, 0, 150, 40);
   EXPECT_EQ(w.ViewerIndex(), 1);
   EXPECT_EQ(rig.View(0).VideoSource(), rig.Cams[1].get());
-}
-
-TEST(MultiViewSelect, OwnFrameRateIsRaisedOnSelectionAndRestoredAfter) {
-  TWallRig rig(3);
-  auto& w = *rig.Wall;
-  w.Viewers()[0].SetMainViewer(true);
-  w.Viewers()[0].SetFramePerSec(25);
-  for (int i : {1, 2}) {
-    w.Viewers()[i].SetUseFramePerSec(true);
-    w.Viewers()[i].SetFramePerSec(2);
-    rig.Cams[i]->SetFramePerSec(2);
-  }
-  w.SetViewerIndex(1);
   EXPECT_EQ(rig.Cams[1]->FramePerSec(), 25);
-  w.SetViewerIndex(2);
-  EXPECT_EQ(rig.Cams[1]->FramePerSec(), 2);
-  EXPECT_EQ(rig.Cams[2]->FramePerSec(), 25);
+  EXPECT_EQ(rig.Cams[2]->FramePerSec(), 2) << "its own rate again";
 }
 
 TEST(MultiViewSelect, CameraControlFollowsTheSelectedCamera) {

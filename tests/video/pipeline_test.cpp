@@ -22,34 +22,6 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-struct TRecordingView : IKzCamViewConsumer {
-  std::mutex Lock;
-  std::vector<int> Seen;
-  std::vector<Clock::time_point> When;
-  // While Gate is set the view keeps the draw thread inside its call (Inside
-  // tells so), as a slow consumer would.
-  std::atomic<bool> Gate{false}, Inside{false};
-  void ViewerGetImageBMP(TComponent*, const TKzMBitmap& B, bool Own, uint16_t, const TGUID&) override {
-    EXPECT_TRUE(Own);
-    while (Gate.load()) {
-      Inside = true;
-      std::this_thread::yield();
-    }
-    Inside = false;
-    std::lock_guard<std::mutex> g(Lock);
-    Seen.push_back(ColourIndex(B));
-    When.push_back(Clock::now());
-  }
-  size_t Count() {
-    std::lock_guard<std::mutex> g(Lock);
-    return Seen.size();
-  }
-  std::vector<int> Frames() {
-    std::lock_guard<std::mutex> g(Lock);
-    return Seen;
-  }
-};
-
 // One chain with a registered view, stopped and freed at the end.
 struct TChain {
   TComponent Owner{nullptr};
