@@ -1,5 +1,6 @@
 // JPEG frames as a camera might send them: both decoders (libjpeg bound at
-// run time, full size and scaled for a small view, and TurboJPEG) must fail
+// run time, full size, scaled for a small view and its luminance alone for
+// motion watching, and TurboJPEG) must fail
 // cleanly or produce a picture of the size the header announced, never
 // crash, hang or run away with memory.
 #include <cstdint>
@@ -39,6 +40,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   int32_t denom = 0;
   if (kz::ReadJpegStreamScaled(s, c, 0, {1, 1}, &denom) &&
       (c.IsEmpty() || c.Width() != kz::KzScaledExtent(c.SourceWidth(), denom)))
+    __builtin_trap();
+  kz::TKzMBitmap l;
+  if (kz::ReadJpegLuma(Data, Size, l, {160, 120}, &denom) &&
+      (l.IsEmpty() || l.Width() != kz::KzScaledExtent(l.SourceWidth(), denom)))
     __builtin_trap();
   return 0;
 }

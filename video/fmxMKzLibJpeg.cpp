@@ -378,6 +378,7 @@ struct TKzJpegDecompressor {
   TKzJpegErrorMgr jerr;
   jpeg_progress_mgr progress;
   TKzJpegSource src;
+  std::vector<uint8_t> Rows;  // output rows that are widened to BGRA
   const TKzLibJpegApi* Api = nullptr;
   bool Created = false;
 
@@ -408,21 +409,26 @@ TKzJpegDecompressor& ThreadDecompressor() {
   return *d;
 }
 
-}  // namespace
+// What one decode reads and how it writes the picture.
+struct TKzJpegJob {
+  TStream* Stream = nullptr;     // read when the bytes below run out (nullptr: they are all)
+  int64_t Count = -1;            // bytes the stream may give, -1 for no limit
+  const uint8_t* Data = nullptr; // bytes handed over where they lie
+  size_t Size = 0;
+  TKzDecodeSize Want;
+  bool Luma = false;             // luminance only, cheaply (see ReadJpegLuma)
+};
 
-bool ReadJpegStream(TStream& Stream, TKzMCustomBitmap& Bitmap, bool /*Flag*/, int64_t Count) {
-  return ReadJpegStreamScaled(Stream, Bitmap, Count, TKzDecodeSize::Full());
-}
-
-bool ReadJpegStreamScaled(TStream& Stream, TKzMCustomBitmap& Bitmap, int64_t Count, TKzDecodeSize Want,
-                          int32_t* Denom) {
+// Decodes one picture into Bitmap; Unread receives the bytes read ahead of
+// the picture's end and not used (0 when the data ended early).
+bool Decompress(const TKzJpegJob& Job, TKzMCustomBitmap& Bitmap, int32_t* Denom, int64_t& Unread) {
   if (Denom != nullptr) *Denom = 1;
+  Unread = 0;
   const TKzLibJpegBinding* b = BoundLibrary();
   if (b == nullptr) return false;
   const TKzLibJpegApi& api = b->Api;
   // Everything with a destructor lives outside the setjmp/longjmp span.
   TKzJpegDecompressor& d = ThreadDecompressor();
-  std::vector<uint8_t> rowBuffer;
   jpeg_decompress_struct& cinfo = d.cinfo;
   TKzJpegSource* src = &d.src;
   if (setjmp(d.jerr.jump)) {
@@ -440,25 +446,16 @@ bool ReadJpegStreamScaled(TStream& Stream, TKzMCustomBitmap& Bitmap, int64_t Cou
     cinfo.progress = &d.progress;
   }
 
-  const int64_t start = Stream.Position();
-  src->Stream = &Stream;
-  src->Remaining = Count > 0 ? Count : -1;
+  src->Stream = Job.Stream;
+  src->Remaining = Job.Stream != nullptr ? Job.Count : 0;
   src->Ended = false;
   src->pub.init_source = SourceInit;
   src->pub.fill_input_buffer = SourceFill;
   src->pub.skip_input_data = SourceSkip;
   src->pub.resync_to_restart = api.resync_to_restart;
   src->pub.term_source = SourceTerm;
-  src->pub.bytes_in_buffer = 0;
-  src->pub.next_input_byte = nullptr;
-  int64_t inPlace = 0;  // bytes handed over directly from a memory stream
-  if (auto* m = dynamic_cast<TMemoryStream*>(&Stream)) {
-    inPlace = std::max<int64_t>(0, m->Size() - start);
-    if (Count > 0) inPlace = std::min(inPlace, Count);
-    src->pub.next_input_byte = m->Memory() + start;
-    src->pub.bytes_in_buffer = static_cast<size_t>(inPlace);
-    src->Remaining = 0;  // what follows them is the end of the data
-  }
+  src->pub.next_input_byte = Job.Data;
+  src->pub.bytes_in_buffer = Job.Size;
   cinfo.src = &src->pub;
 
   if (api.read_header(&cinfo, TRUE) != JPEG_HEADER_OK) {
@@ -477,10 +474,17 @@ bool ReadJpegStreamScaled(TStream& Stream, TKzMCustomBitmap& Bitmap, int64_t Cou
   cinfo.scale_denom = cinfo.progressive_mode
                           ? 1
                           : static_cast<unsigned>(KzJpegScaleFor(static_cast<int32_t>(cinfo.image_width),
-                                                                 static_cast<int32_t>(cinfo.image_height), Want));
+                                                                 static_cast<int32_t>(cinfo.image_height), Job.Want));
   const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
-  const bool direct = b->Extended && !cmyk;
-  if (cmyk) {
+  // Luminance alone: the colour components are still parsed but neither
+  // transformed nor upsampled.
+  const bool luma =
+      Job.Luma && (cinfo.jpeg_color_space == JCS_YCbCr || cinfo.jpeg_color_space == JCS_GRAYSCALE);
+  const bool direct = b->Extended && !cmyk && !luma;
+  if (luma) {
+    cinfo.out_color_space = JCS_GRAYSCALE;
+    cinfo.dct_method = JDCT_IFAST;
+  } else if (cmyk) {
     cinfo.out_color_space = JCS_CMYK;
   } else if (direct) {
     cinfo.out_color_space = JCS_EXT_BGRA;
@@ -491,36 +495,76 @@ bool ReadJpegStreamScaled(TStream& Stream, TKzMCustomBitmap& Bitmap, int64_t Cou
 
   const uint32_t width = cinfo.output_width;
   Bitmap.SetSize(static_cast<int32_t>(width), static_cast<int32_t>(cinfo.output_height));
-  if (!direct) rowBuffer.resize(static_cast<size_t>(width) * cinfo.output_components);
-  constexpr int MaxRows = 16;
+  constexpr uint32_t MaxRows = 16;
+  const size_t rowBytes = static_cast<size_t>(width) * cinfo.output_components;
+  if (!direct && d.Rows.size() < rowBytes * MaxRows) d.Rows.resize(rowBytes * MaxRows);
   JSAMPROW rows[MaxRows];
   while (cinfo.output_scanline < cinfo.output_height) {
     const uint32_t y = cinfo.output_scanline;
-    if (direct) {
-      const uint32_t n = std::min<uint32_t>(MaxRows, cinfo.output_height - y);
-      for (uint32_t i = 0; i < n; ++i)
-        rows[i] = reinterpret_cast<JSAMPROW>(Bitmap.ScanLine(static_cast<int32_t>(y + i)));
-      api.read_scanlines(&cinfo, rows, n);
-    } else {
-      rows[0] = rowBuffer.data();
-      if (api.read_scanlines(&cinfo, rows, 1) == 1)
-        WidenRow(rowBuffer.data(), Bitmap.ScanLine(static_cast<int32_t>(y)), width, cinfo.output_components,
+    const uint32_t n = std::min<uint32_t>(MaxRows, cinfo.output_height - y);
+    for (uint32_t i = 0; i < n; ++i)
+      rows[i] = direct ? reinterpret_cast<JSAMPROW>(Bitmap.ScanLine(static_cast<int32_t>(y + i)))
+                       : d.Rows.data() + i * rowBytes;
+    const uint32_t got = api.read_scanlines(&cinfo, rows, n);
+    if (!direct)
+      for (uint32_t i = 0; i < got; ++i)
+        WidenRow(rows[i], Bitmap.ScanLine(static_cast<int32_t>(y + i)), width, cinfo.output_components,
                  cinfo.saw_Adobe_marker);
-    }
   }
   api.finish_decompress(&cinfo);
   if (cinfo.scale_denom != 1)
     Bitmap.SetSourceSize(static_cast<int32_t>(cinfo.image_width), static_cast<int32_t>(cinfo.image_height));
   if (Denom != nullptr) *Denom = static_cast<int32_t>(cinfo.scale_denom);
+  Unread = src->Ended ? 0 : static_cast<int64_t>(src->pub.bytes_in_buffer);
+  Bitmap.Modified = Bitmap.ModifiedData = true;
+  return true;
+}
+
+}  // namespace
+
+bool ReadJpegStream(TStream& Stream, TKzMCustomBitmap& Bitmap, bool /*Flag*/, int64_t Count) {
+  return ReadJpegStreamScaled(Stream, Bitmap, Count, TKzDecodeSize::Full());
+}
+
+bool ReadJpegStreamScaled(TStream& Stream, TKzMCustomBitmap& Bitmap, int64_t Count, TKzDecodeSize Want,
+                          int32_t* Denom) {
+  TKzJpegJob job;
+  job.Want = Want;
+  const int64_t start = Stream.Position();
+  int64_t inPlace = 0;  // bytes handed over directly from a memory stream
+  if (auto* m = dynamic_cast<TMemoryStream*>(&Stream)) {
+    inPlace = std::max<int64_t>(0, m->Size() - start);
+    if (Count > 0) inPlace = std::min(inPlace, Count);
+    job.Data = m->Memory() + start;
+    job.Size = static_cast<size_t>(inPlace);  // what follows them is the end of the data
+  } else {
+    job.Stream = &Stream;
+    job.Count = Count > 0 ? Count : -1;
+  }
+  int64_t unread = 0;
+  if (!Decompress(job, Bitmap, Denom, unread)) return false;
   // Leave the stream right after the picture: hand back what was read ahead.
-  const int64_t unread = src->Ended ? 0 : static_cast<int64_t>(src->pub.bytes_in_buffer);
   if (inPlace > 0) {
     Stream.SetPosition(start + inPlace - unread);
   } else if (unread > 0) {
     Stream.Seek(-unread, TSeekOrigin::soCurrent);
   }
-  Bitmap.Modified = Bitmap.ModifiedData = true;
   return true;
+}
+
+bool ReadJpegLuma(const uint8_t* Data, size_t Size, TKzMCustomBitmap& Bitmap, TKzDecodeSize Want,
+                  int32_t* Denom) {
+  if (Data == nullptr || Size == 0) {
+    KzLibJpegSetLastError("ERROR [0] no data");
+    return false;
+  }
+  TKzJpegJob job;
+  job.Data = Data;
+  job.Size = Size;
+  job.Want = Want;
+  job.Luma = true;
+  int64_t unread = 0;
+  return Decompress(job, Bitmap, Denom, unread);
 }
 
 namespace {

@@ -50,6 +50,14 @@ bool ReadJpegStream(TStream& Stream, TKzMCustomBitmap& Bitmap, bool Flag = false
 // falls back to a full decode when this fails at a smaller scale.
 bool ReadJpegStreamScaled(TStream& Stream, TKzMCustomBitmap& Bitmap, int64_t Count, TKzDecodeSize Want,
                           int32_t* Denom = nullptr);
+// The luminance of the JPEG picture in Size bytes at Data, where they lie,
+// at the scale ReadJpegStreamScaled would take: grey pixels (B = G = R,
+// alpha 255) for comparing pictures, made at a fraction of a colour
+// decode's cost (the colour components are parsed but not decoded further;
+// the fast, less exact inverse DCT). Pictures in CMYK or RGB come in colour.
+// False (bitmap undefined) on failure. Caller's thread; never blocks.
+bool ReadJpegLuma(const uint8_t* Data, size_t Size, TKzMCustomBitmap& Bitmap, TKzDecodeSize Want,
+                  int32_t* Denom = nullptr);
 // Encodes Bitmap with default parameters at Quality (1..100), adding Comment
 // as a comment marker when it is not empty. Caller's thread.
 bool WriteJpegStream(const TKzMCustomBitmap& Bitmap, TStream& Stream, int32_t Quality,

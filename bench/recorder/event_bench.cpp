@@ -225,7 +225,12 @@ int main() {
       if (c->IsVideoPlaying()) return false;
     return true;
   }, 10000);
-  for (auto& r : recs) r->SetActive(false);
+  TKzEventRecorderStats watched;
+  for (auto& r : recs) {
+    r->SetActive(false);
+    watched.MotionFrames += r->Stats().MotionFrames;
+    watched.MotionDecodes += r->Stats().MotionDecodes;
+  }
   ours.Served = StopSimulator(simOurs);
   theirs.Served = StopSimulator(simTheirs);
   ours.Segments = StoredFiles(dir + "/ours", "_segment_");
@@ -246,6 +251,8 @@ int main() {
               "ffmpeg counts its %d processes, %d threads in all; neither side counts the simulators\n"
               "window %d s after %d s of warm-up, CPU user+system; load average %.1f at its start, %.1f at its end\n",
               ourThreads, kCameras, kCameras, theirThreads, kWindowMs / 1000, kWarmUpMs / 1000, load0, load1);
+  std::printf("ours   motion: %lld frames moving, %lld decodes to watch it (%.0f per camera-hour)\n",
+              (long long)watched.MotionFrames, (long long)watched.MotionDecodes, watched.MotionDecodes / hours);
   if (!measured) {
     kzbench::MissingAnchor(name, "a side took or stored no frames");
     return kzbench::Finish();

@@ -95,6 +95,31 @@ TEST(JpegDecode, StreamPositionCountAndFailures) {
       EXPECT_FALSE(e.ErrorText().empty()) << "case " << i;
     }
   }
+  TKzMBitmap luma;
+  for (size_t i = 0; i < bad.size(); ++i)
+    EXPECT_FALSE(ReadJpegLuma(bad[i].data(), bad[i].size(), luma, {160, 120})) << "case " << i;
+}
+
+// The luminance decode for motion watching: djpeg's greyscale output at the
+// scale taken (the fast inverse DCT), pixel for pixel, over every kind of
+// file in the corpus, the source's size recorded.
+TEST(JpegDecode, LumaMatchesDjpegGreyscale) {
+  for (const auto& f : kztest::JpegCorpus()) {
+    const std::vector<uint8_t> bytes = kztest::ReadFile<std::vector<uint8_t>>(CorpusPath(f.Name));
+    TKzMBitmap luma;
+    int32_t denom = 0;
+    ASSERT_TRUE(ReadJpegLuma(bytes.data(), bytes.size(), luma, {160, 120}, &denom)) << f.Kind;
+    const std::string grey = CorpusPath(f.Name) + ".grey.pnm";
+    ASSERT_LE(kztest::Run("djpeg -grayscale -dct fast -scale 1/" + std::to_string(denom) + " " + CorpusPath(f.Name) +
+                          " > " + grey + " 2>/dev/null"),
+              2);
+    TKzMBitmap expected;
+    ASSERT_TRUE(kztest::ReadPNM(grey, expected)) << f.Kind;
+    EXPECT_EQ(FirstDifference(luma, expected), "") << f.Kind << " at 1/" << denom;
+    const TKzMBitmap full = Reference(f.Name);
+    EXPECT_EQ(luma.SourceWidth(), full.Width()) << f.Kind;
+    EXPECT_EQ(luma.SourceHeight(), full.Height()) << f.Kind;
+  }
 }
 
 TEST(JpegEncode, MatchesCjpegAtTheSameSettings) {
