@@ -1,5 +1,6 @@
-// The event recorder's parsers: a Motion-JPEG byte stream cut into frames
-// in pieces of any size gives the same frames as in one piece, each framed
+// The Motion-JPEG splitter and the event recorder's parsers: a byte stream
+// cut into frames in pieces of any size gives the same frames as in one
+// piece, each framed
 // by its markers; a JPEG's frame size is read without reading past the data;
 // an events side file reads back without failing.
 #include <cstdint>
@@ -12,14 +13,16 @@
 #include "recorder/fmxMKzEventInput.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
-  std::vector<std::vector<uint8_t>> whole, pieces;
+  std::vector<kz::TKzSharedBytes> whole, pieces;
   kz::TKzMjpegSplitter a, b;
-  a.Add(Data, Size, [&](std::vector<uint8_t>& F) { whole.push_back(F); });
+  a.Add(Data, Size, whole);
   const size_t step = Size > 0 ? 1 + Data[0] % 7 : 1;
-  for (size_t at = 0; at < Size; at += step)
-    b.Add(Data + at, std::min(step, Size - at), [&](std::vector<uint8_t>& F) { pieces.push_back(F); });
-  if (whole != pieces) abort();
-  for (const auto& f : whole) {
+  for (size_t at = 0; at < Size; at += step) b.Add(Data + at, std::min(step, Size - at), pieces);
+  if (whole.size() != pieces.size()) abort();
+  for (size_t i = 0; i < whole.size(); ++i)
+    if (*whole[i] != *pieces[i]) abort();
+  for (const auto& shared : whole) {
+    const std::vector<uint8_t>& f = *shared;
     if (f.size() < 4 || f[0] != 0xFF || f[1] != 0xD8 || f[f.size() - 2] != 0xFF || f[f.size() - 1] != 0xD9) abort();
     int32_t w = 0, h = 0;
     if (kz::KzJpegFrameSize(f.data(), f.size(), w, h) && (w <= 0 || h <= 0)) abort();

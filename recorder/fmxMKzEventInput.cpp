@@ -5,7 +5,6 @@
 
 #include "ffmpeg/fmxMKzFFmpegLib.h"
 #include "video/fmxMKzImageWrapper.h"
-#include "video/fmxMKzJpegFrames.h"
 
 namespace kz {
 
@@ -29,55 +28,6 @@ bool KzJpegFrameSize(const uint8_t* Data, size_t Size, int32_t& Width, int32_t& 
     i += 2 + len;
   }
   return false;
-}
-
-std::vector<uint8_t> TKzFrameBytesPool::Take() {
-  std::lock_guard<std::mutex> g(FFree->Lock);
-  if (FFree->Buffers.empty()) return {};
-  std::vector<uint8_t> b = std::move(FFree->Buffers.back());
-  FFree->Buffers.pop_back();
-  return b;
-}
-
-std::shared_ptr<const std::vector<uint8_t>> TKzFrameBytesPool::Share(std::vector<uint8_t>&& Bytes) {
-  auto back = [Free = std::weak_ptr<TFree>(FFree)](const std::vector<uint8_t>* Shared) {
-    std::unique_ptr<std::vector<uint8_t>> bytes(const_cast<std::vector<uint8_t>*>(Shared));
-    const std::shared_ptr<TFree> free = Free.lock();
-    if (!free || bytes->capacity() > MaxKeptBytes) return;
-    bytes->clear();
-    std::lock_guard<std::mutex> g(free->Lock);
-    if (free->Buffers.size() < MaxKept) free->Buffers.push_back(std::move(*bytes));
-  };
-  return std::shared_ptr<const std::vector<uint8_t>>(new std::vector<uint8_t>(std::move(Bytes)), std::move(back));
-}
-
-bool TKzMjpegSplitter::Next(std::vector<uint8_t>& Frame) {
-  const int64_t size = static_cast<int64_t>(FBuffer.size());
-  // Only the new bytes can hold the end marker, so the first one found is
-  // the buffer's first; the start may lie anywhere before it (the nearest).
-  const int64_t from = FSearched > 0 ? static_cast<int64_t>(FSearched) - 1 : 0;
-  const int64_t eoi = KzFindMarkerForward(FBuffer.data(), from, size, 0xD9);
-  if (eoi < 0) {
-    // Keep what may still become a frame: from its start marker, or the last byte.
-    const int64_t start = KzFindMarkerForward(FBuffer.data(), 0, size, 0xD8);
-    if (start < 0) {
-      const size_t keep = FBuffer.empty() ? 0 : 1;
-      FBuffer.erase(FBuffer.begin(), FBuffer.end() - static_cast<std::ptrdiff_t>(keep));
-      FSearched = 0;
-    } else {
-      FBuffer.erase(FBuffer.begin(), FBuffer.begin() + start);
-      FSearched = FBuffer.size() > 1 ? FBuffer.size() - 1 : 0;
-      if (FBuffer.size() > MaxPendingBytes) Clear();
-    }
-    return false;
-  }
-  TKzJpegSpan span;
-  span.Begin = KzFindMarkerBackward(FBuffer.data(), 0, eoi - 2, 0xD8);
-  span.End = eoi + 2;
-  if (span.Begin >= 0) Frame.assign(FBuffer.begin() + span.Begin, FBuffer.begin() + span.End);
-  FBuffer.erase(FBuffer.begin(), FBuffer.begin() + span.End);
-  FSearched = 0;
-  return span.Begin >= 0 || Next(Frame);
 }
 
 std::shared_ptr<const TKzEventStreamInfo> TKzEventPacketMaker::StreamOf(const TKzEventStreamInfo& Info) {

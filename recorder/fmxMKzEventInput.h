@@ -1,16 +1,16 @@
 // Turning what a source hands over into the event recorder's packets: the
-// Motion-JPEG byte stream cut into its JPEG frames, demuxed packets put on
-// the recorder's millisecond clock, and decoded pictures (sources that have
+// Motion-JPEG frames the source cut and demuxed packets put on the
+// recorder's millisecond clock, and decoded pictures (sources that have
 // nothing compressed) encoded as JPEG. Not locked: one source thread each.
 #pragma once
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 #include "foundation/fmxMKzBitmap.h"
 #include "recorder/fmxMKzEventTypes.h"
 #include "video/fmxMKzConsumers.h"
+#include "video/fmxMKzMjpegSplitter.h"
 
 namespace kz {
 
@@ -18,55 +18,6 @@ class TKzImageWrapper;
 
 // The width and height in a JPEG's frame header; false when it has none.
 bool KzJpegFrameSize(const uint8_t* Data, size_t Size, int32_t& Width, int32_t& Height);
-
-// Frame buffers handed round: shared bytes come back here when their last
-// holder lets go (on any thread), so a steady stream reuses a few buffers
-// instead of allocating and faulting in a fresh one per frame.
-class TKzFrameBytesPool {
-public:
-  static constexpr size_t MaxKept = 8;
-  static constexpr size_t MaxKeptBytes = 1u << 20;  // a larger buffer is freed
-  // An empty buffer, with the room of one given back when there is one.
-  std::vector<uint8_t> Take();
-  // Bytes shared read-only, to come back when no longer held.
-  std::shared_ptr<const std::vector<uint8_t>> Share(std::vector<uint8_t>&& Bytes);
-
-private:
-  struct TFree {
-    std::mutex Lock;
-    std::vector<std::vector<uint8_t>> Buffers;
-  };
-  std::shared_ptr<TFree> FFree = std::make_shared<TFree>();
-};
-
-// Cuts a Motion-JPEG byte stream (multipart parts, bare JPEGs) into frames.
-class TKzMjpegSplitter {
-public:
-  // A stream that never closes a frame keeps at most this much.
-  static constexpr size_t MaxPendingBytes = 8u << 20;
-  // Appends bytes; OnFrame gets each complete frame (FF D8 .. FF D9) in a
-  // buffer of Pool() that it may move from.
-  template <typename F>
-  void Add(const uint8_t* Data, size_t Size, F&& OnFrame) {
-    FBuffer.insert(FBuffer.end(), Data, Data + Size);
-    std::vector<uint8_t> frame = FPool.Take();
-    while (Next(frame)) {
-      OnFrame(frame);
-      if (frame.capacity() == 0) frame = FPool.Take();
-    }
-  }
-  void Clear() {
-    FBuffer.clear();
-    FSearched = 0;
-  }
-  TKzFrameBytesPool& Pool() { return FPool; }
-
-private:
-  bool Next(std::vector<uint8_t>& Frame);
-  std::vector<uint8_t> FBuffer;
-  size_t FSearched = 0;
-  TKzFrameBytesPool FPool;
-};
 
 // Makes packets on the recorder's clock (ms). The stream description is
 // shared by the packets until it changes.

@@ -101,10 +101,6 @@ void TKzEventRecorder::Start() {
   FSession->OnError = [this](const std::string& T) { Error(T); };
   FMinRegionArea.store(MinRegionArea);
   {
-    std::lock_guard<std::mutex> g(FInputLock);
-    FSplitter.Clear();
-  }
-  {
     std::lock_guard<std::mutex> g(FQueueLock);
     FQueue.clear();
     FQueuedBytes = 0;
@@ -205,19 +201,17 @@ TKzEventRecorderStats TKzEventRecorder::Stats() const {
   return s;
 }
 
-void TKzEventRecorder::PacketStreamBytes(TComponent* Sender, const uint8_t* Data, size_t Size) {
+void TKzEventRecorder::PacketJpegFrame(TComponent* Sender, const TKzSharedBytes& Frame) {
   (void)Sender;
-  if (!FRunning.load()) return;
+  if (!FRunning.load() || !Frame || Frame->empty()) return;
   FPacketsSeen.store(true);
   FJpegStream.store(true);
   std::lock_guard<std::mutex> g(FInputLock);
-  FSplitter.Add(Data, Size, [this](std::vector<uint8_t>& Frame) {
-    TItem item;
-    item.WatchMotion = true;
-    item.Packet = FMaker.FromJpeg(FSplitter.Pool().Share(std::move(Frame)), NowMs());
-    FLastPacketMs.store(item.Packet.Dts);
-    Push(std::move(item));
-  });
+  TItem item;
+  item.WatchMotion = true;
+  item.Packet = FMaker.FromJpeg(Frame, NowMs());
+  FLastPacketMs.store(item.Packet.Dts);
+  Push(std::move(item));
 }
 
 void TKzEventRecorder::PacketVideo(TComponent* Sender, const TKzCompressedVideoPacket& Packet) {

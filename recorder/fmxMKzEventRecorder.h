@@ -92,7 +92,7 @@ public:
   void RecorderGetImage(TComponent* Sender, const TKzMBitmap& Bitmap, uint16_t VideoIndex,
                         const TGUID& GUIDFrom) override;
   TKzDecodeSize DecodeSizeRequest() const override;
-  void PacketStreamBytes(TComponent* Sender, const uint8_t* Data, size_t Size) override;
+  void PacketJpegFrame(TComponent* Sender, const TKzSharedBytes& Frame) override;
   void PacketVideo(TComponent* Sender, const TKzCompressedVideoPacket& Packet) override;
 
 protected:
@@ -118,9 +118,8 @@ private:
   bool FActive = false;
   std::atomic<bool> FRunning{false};
 
-  // Source side: the fetch thread splits, the draw thread watches motion.
-  std::mutex FInputLock;  // guards the splitter, the packet maker and the encoder
-  TKzMjpegSplitter FSplitter;
+  // Source side: the fetch thread hands frames in, the draw thread watches motion.
+  std::mutex FInputLock;  // guards the packet maker and the encoder
   TKzEventPacketMaker FMaker;
   std::unique_ptr<TKzImageWrapper> FEncoder;
   std::atomic<bool> FPacketsSeen{false};

@@ -43,6 +43,16 @@ bool KzHasListedConsumers(TKzCriticalSection& DisplaySection, const TKzConsumerL
   return any;
 }
 
+bool TKzConsumerLists::HasPacketConsumers() const {
+  std::lock_guard<std::mutex> g(ShapeLock);
+  return !CamPackets.empty();
+}
+
+void TKzConsumerLists::DeliverJpegFrame(TComponent* Sender, const TKzSharedBytes& Frame) const {
+  std::lock_guard<std::mutex> g(ShapeLock);
+  for (IKzCamPacketConsumer* c : CamPackets) c->PacketJpegFrame(Sender, Frame);
+}
+
 TKzDecodeSize TKzConsumerLists::WantedDecodeSize() const {
   if (!DecodeToViewSize.load(std::memory_order_acquire)) return TKzDecodeSize::Full();
   TKzDecodeSize want;

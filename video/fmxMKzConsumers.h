@@ -14,6 +14,7 @@
 #include "foundation/fmxMKzType.h"
 #include "platform/fmxMKzPlatformStream.h"
 #include "video/fmxMKzDecodeSize.h"
+#include "video/fmxMKzMjpegSplitter.h"
 
 namespace kz {
 
@@ -148,7 +149,13 @@ public:
   virtual ~IKzCamPacketConsumer() = default;
   // Bytes of a Motion-JPEG stream as they arrive; frames may be split
   // across calls. The fetch thread; copies what it needs, returns quickly.
-  virtual void PacketStreamBytes(TComponent* Sender, const uint8_t* Data, size_t Size) = 0;
+  virtual void PacketStreamBytes(TComponent* Sender, const uint8_t* Data, size_t Size) {
+    (void)Sender, (void)Data, (void)Size;
+  }
+  // One whole JPEG frame of a Motion-JPEG stream (FF D8 .. FF D9), cut once
+  // by the source for all its consumers; keep the reference rather than
+  // copying. The fetch thread; returns quickly.
+  virtual void PacketJpegFrame(TComponent* Sender, const TKzSharedBytes& Frame) { (void)Sender, (void)Frame; }
   // One packet of the video stream an engine demuxed. The engine's thread;
   // copies what it needs, returns quickly.
   virtual void PacketVideo(TComponent* Sender, const TKzCompressedVideoPacket& Packet) = 0;
@@ -175,6 +182,10 @@ struct TKzConsumerLists {
   std::vector<IKzCamRecorderConsumer*> CamRecorders;
   std::vector<IKzCamPacketConsumer*> CamPackets;  // read under ShapeLock
   bool Empty() const { return CamViews.empty() && CamSenders.empty() && CamRecorders.empty(); }
+  // Whether packet consumers are registered; hands them a whole frame.
+  // The fetch thread; blocks only for a list change.
+  bool HasPacketConsumers() const;
+  void DeliverJpegFrame(TComponent* Sender, const TKzSharedBytes& Frame) const;
 
   // Held only for a change of the lists or one walk over their requests.
   mutable std::mutex ShapeLock;

@@ -237,19 +237,38 @@ void TKzDecodeImage::PaceLive() {
   FLiveDueMs = std::max(FLiveDueMs + interval, static_cast<int64_t>(KzMGetTickCount()));
 }
 
-void TKzDecodeImage::LoadJPEGStream(int64_t Begin, int64_t End) {
-  const int64_t length = End - Begin;
+bool TKzDecodeImage::Announce(const uint8_t* Frame, size_t Size) {
   const TKzJpegIntegrity integrity = FJpegIntegrity.load();
   if (integrity != TKzJpegIntegrity::kzjiNone) {
     size_t walked = 0;
-    if (!KzCheckJpegIntegrity(FData.Memory() + Begin, static_cast<size_t>(length), walked, integrity)) return;
+    if (!KzCheckJpegIntegrity(Frame, Size, walked, integrity)) return false;
   }
-  if (!isStartVideo.exchange(true) && OnStartVideo) Synchronize([this] { OnStartVideo(FOwner); });
+  if (!isStartVideo.exchange(true) && OnStartVideo) {
+    try {
+      Synchronize([this] { OnStartVideo(FOwner); });
+    } catch (...) {
+      // What the handler throws stays with it: the stream goes on.
+    }
+  }
+  return true;
+}
+
+void TKzDecodeImage::Counted() {
+  if (OnFPS) OnFPS(FOwner);
+  FPaint->CountFrame();
+}
+
+void TKzDecodeImage::CountFrame(const uint8_t* Frame, size_t Size) {
+  if (Announce(Frame, Size) && FPaint->HasConsumers()) Counted();
+}
+
+void TKzDecodeImage::LoadJPEGStream(int64_t Begin, int64_t End) {
+  const int64_t length = End - Begin;
+  if (!Announce(FData.Memory() + Begin, static_cast<size_t>(length))) return;
   if (!FPaint->HasConsumers()) return;
   const TKzDecodeSize want = FPaint->WantedDecodeSize();  // read once per frame: a change shows at the next one
   if (want.IsNone()) {
-    // Every consumer takes the compressed stream: the frame is only counted.
-    if (OnFPS) OnFPS(FOwner);
+    Counted();  // every consumer takes the compressed stream
     return;
   }
   FImg->SetDecodeSize(want);

@@ -51,6 +51,12 @@ public:
   // decodes on the caller's thread.
   bool NewestFrameFullSize(TKzMBitmap& Bitmap);
 
+  // A frame cut on the source's thread while no consumer wants pictures:
+  // checked, announced and counted as a decoded one would be, never
+  // decoded. The source's thread; waits for the main thread at the first
+  // frame, so call it holding no lock that the main thread takes.
+  void CountFrame(const uint8_t* Frame, size_t Size);
+
   TKzDrawImage& Paint() { return *FPaint; }
   // The first frame has been announced. Reset by the owner before a start.
   std::atomic<bool> isStartVideo{false};
@@ -77,6 +83,11 @@ private:
   void DecodeBitmap();
   void Pace();
   void PaceLive();
+  // The integrity check and, at the first frame, OnStartVideo; false when
+  // the frame fails the check.
+  bool Announce(const uint8_t* Frame, size_t Size);
+  // OnFPS and the draw thread's frame count, for a frame not decoded.
+  void Counted();
   // Decodes Data[Begin, End) as one JPEG frame.
   void LoadJPEGStream(int64_t Begin, int64_t End);
   void TrimUnsearchable();

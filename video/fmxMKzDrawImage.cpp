@@ -295,10 +295,15 @@ void TKzDrawImage::RecordFrame(const TKzMBitmap& Frame) {
   if (FFile && !SaveToStreamMJPEG(*FFile, Frame)) FFile.reset();  // a full disk ends recording, not the stream
 }
 
-void TKzDrawImage::HandToConsumers(TKzMBitmap& Frame, double Pts) {
-  const int32_t index = FLastFrameIndex.load();
-  FLastFrameIndex = index >= 0x7FFFFFFE ? 0 : index + 1;
+void TKzDrawImage::CountFrame() {
+  int32_t index = FLastFrameIndex.load();
+  while (!FLastFrameIndex.compare_exchange_weak(index, index >= 0x7FFFFFFE ? 0 : index + 1)) {
+  }
   FLastFrameTick = static_cast<int64_t>(KzMGetTickCount());
+}
+
+void TKzDrawImage::HandToConsumers(TKzMBitmap& Frame, double Pts) {
+  CountFrame();
   FMainFrames.Post(Frame, Pts);
   KzHandToConsumers(FOwner, FConsumers, Frame, true, 0, FGUID, FSmoothImg.get(),
                     *FSenderImg);

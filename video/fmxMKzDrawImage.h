@@ -86,6 +86,9 @@ public:
   // Number and tick count of the last frame output (0 before the first).
   int32_t LastFrameIndex() const { return FLastFrameIndex.load(); }
   int64_t LastFrameTickCount() const { return FLastFrameTick.load(); }
+  // Counts a frame as output: the draw thread for every frame it hands on,
+  // the decoder for frames nobody wanted as pictures. Any thread.
+  void CountFrame();
   // Whether anybody consumes frames (events or consumers). Any thread.
   bool HasConsumers();
   // The size the next frame should be decoded at: full for the image

@@ -6,7 +6,10 @@
 namespace kz {
 
 TKzGetData::TKzGetData(TComponent* Owner, TKzConsumerLists& Consumers, const TGUID& GUID, int64_t InitialSize)
-    : TKzPipelineThread("TKzGetData"), FDecode(new TKzDecodeImage(Owner, Consumers, GUID)) {
+    : TKzPipelineThread("TKzGetData"),
+      FOwner(Owner),
+      FConsumers(Consumers),
+      FDecode(new TKzDecodeImage(Owner, Consumers, GUID)) {
   if (InitialSize > 0) {
     FData.SetSize(InitialSize);
     FData.SetSize(0);
@@ -34,7 +37,7 @@ void TKzGetData::CopyFrom(TStream& Stream, int64_t Count) {
   Event()->SetEvent();
 }
 
-void TKzGetData::CopyFromBuffer(const void* Buffer, int64_t Count) {
+void TKzGetData::Append(const void* Buffer, int64_t Count) {
   {
     std::lock_guard<TCriticalSection> g(FTmpSection);
     if (Terminated()) return;
@@ -48,6 +51,43 @@ void TKzGetData::CopyFromBuffer(const void* Buffer, int64_t Count) {
     }
   }
   Event()->SetEvent();
+}
+
+bool TKzGetData::WantsPictures() {
+  TKzDrawImage& paint = FDecode->Paint();
+  return paint.HasConsumers() && !paint.WantedDecodeSize().IsNone();
+}
+
+void TKzGetData::CopyFromBuffer(const void* Buffer, int64_t Count) {
+  const auto* bytes = static_cast<const uint8_t*>(Buffer);
+  if (!bytes || Count <= 0 || FFileMode.load()) {
+    Append(Buffer, Count);
+    return;
+  }
+  if (Terminated()) return;
+  const bool pictures = WantsPictures();
+  const bool packets = FConsumers.HasPacketConsumers();
+  std::vector<TKzSharedBytes>& frames = FCutFrames;
+  {
+    std::lock_guard<std::mutex> g(FCutLock);
+    if (pictures && !FDecoderFed) {
+      // Somebody wants pictures again: the decoder gets the frame begun too.
+      const std::vector<uint8_t>& begun = FSplitter.Pending();
+      Append(begun.data(), static_cast<int64_t>(begun.size()));
+    }
+    FDecoderFed = pictures;
+    if (packets || !pictures)
+      FSplitter.Add(bytes, static_cast<size_t>(Count), frames);
+    else
+      FSplitter.Clear();  // a cut resumed later must not join old bytes to new
+  }
+  if (pictures) Append(bytes, Count);
+  // Outside the lock: the first frame waits for the main thread, which may be clearing.
+  for (const TKzSharedBytes& frame : frames) {
+    if (packets) FConsumers.DeliverJpegFrame(FOwner, frame);
+    if (!pictures) FDecode->CountFrame(frame->data(), frame->size());
+  }
+  frames.clear();
 }
 
 void TKzGetData::CopyFromBitmap(const void* Buffer, int64_t Size, int32_t BPP, int32_t Width, int32_t Height) {
@@ -81,6 +121,7 @@ int64_t TKzGetData::GetDataSize() {
 }
 
 void TKzGetData::SetFileMode(bool Value) {
+  FFileMode.store(Value);
   TKzSafeLock g(FDataSection);
   HandOver();  // bytes handed in before the switch belong to the mode they came in
   FDecode->SetFileMode(Value);
@@ -104,6 +145,11 @@ void TKzGetData::HandOver() {
 }
 
 void TKzGetData::DoClear() {
+  {
+    std::lock_guard<std::mutex> g(FCutLock);
+    FSplitter.Clear();
+    FDecoderFed = true;
+  }
   {
     std::lock_guard<TCriticalSection> g(FTmpSection);
     FTmp.SetSize(0);

@@ -4,9 +4,11 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 
 #include "foundation/fmxMKzTypesThreads.h"
 #include "video/fmxMKzDecodeImage.h"
+#include "video/fmxMKzMjpegSplitter.h"
 #include "video/fmxMKzPipelineThread.h"
 
 namespace kz {
@@ -24,6 +26,12 @@ public:
   // start); ends a raw-frame hand-over first. Ignored after termination.
   // The source's thread, never blocks for long.
   void CopyFrom(TStream& Stream, int64_t Count);
+  // The same for the bytes of a live Motion-JPEG stream, with one
+  // difference: while no consumer wants pictures they are cut into frames
+  // here and only counted (CountFrame of the decoder), so the decode and
+  // draw threads stay asleep; while packet consumers are registered, every
+  // frame cut goes to them (PacketJpegFrame). The source's thread; waits
+  // for the main thread at the first frame counted here.
   void CopyFromBuffer(const void* Buffer, int64_t Count);
   // Replaces what waits with one raw frame (bottom-up rows of BPP bits).
   void CopyFromBitmap(const void* Buffer, int64_t Size, int32_t BPP, int32_t Width, int32_t Height);
@@ -48,7 +56,19 @@ protected:
 private:
   // Moves what waits to the decoder. Caller holds FDataSection.
   void HandOver();
+  // Appends bytes for the decoder and wakes this thread.
+  void Append(const void* Buffer, int64_t Count);
+  // Whether a frame handed to the decoder now would be decoded for somebody.
+  bool WantsPictures();
+  TComponent* FOwner;
+  TKzConsumerLists& FConsumers;
   TKzDecodeImage* FDecode;  // owned; freed through KzMFreeThread
+  std::atomic<bool> FFileMode{false};
+
+  std::mutex FCutLock;  // guards FSplitter and FDecoderFed
+  TKzMjpegSplitter FSplitter;
+  bool FDecoderFed = true;  // the decoder got the stream's last bytes
+  std::vector<TKzSharedBytes> FCutFrames;  // the source's thread only: the frames of one piece
 
   TCriticalSection FTmpSection;  // guards FTmp and the bitmap fields
   TMemoryStream FTmp;

@@ -26,6 +26,17 @@ int64_t KzFindMarkerForward(const uint8_t* D, int64_t From, int64_t Size, uint8_
   return -1;
 }
 
+int64_t KzFindJpegEnd(const uint8_t* D, int64_t From, int64_t Size, int64_t& Start) {
+  for (int64_t i = std::max<int64_t>(From, 0); i + 1 < Size; ++i) {
+    const void* hit = memchr(D + i, 0xFF, static_cast<size_t>(Size - 1 - i));
+    if (!hit) return -1;
+    i = static_cast<const uint8_t*>(hit) - D;
+    if (D[i + 1] == 0xD9) return i;
+    if (D[i + 1] == 0xD8) Start = i;
+  }
+  return -1;
+}
+
 bool KzFindNewestJpegFrame(const uint8_t* D, int64_t Size, int64_t Searched, TKzJpegSpan& Span) {
   if (Size < 2) return false;
   const int64_t eoi = KzFindMarkerBackward(D, std::max<int64_t>(Searched - 1, 0), Size - 2, 0xD9);

@@ -16,6 +16,12 @@ int64_t KzFindMarkerBackward(const uint8_t* D, int64_t From, int64_t Last, uint8
 // The first "FF Mark" pair starting at From or later in D[0, Size); -1 when none.
 int64_t KzFindMarkerForward(const uint8_t* D, int64_t From, int64_t Size, uint8_t Mark);
 
+// The first end marker FF D9 starting at From or later in D[0, Size); -1
+// when none. Start becomes the last start marker FF D8 met on the way, so
+// that the frame's start costs no second search; it keeps its value when
+// none is met.
+int64_t KzFindJpegEnd(const uint8_t* D, int64_t From, int64_t Size, int64_t& Start);
+
 // The newest complete frame of D[0, Size): the last end marker, searched only
 // from Searched - 1 on (bytes before were searched already), and the nearest
 // start before it. False when either is missing.

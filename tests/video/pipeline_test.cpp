@@ -113,6 +113,53 @@ TEST(SingleSource, NothingIsDecodedWithoutAConsumer) {
   EXPECT_EQ(chain.View.Frames(), std::vector<int>{1});
 }
 
+// A source whose consumers all take the compressed stream (an event
+// recorder): its frames are cut once, on the feeding thread, handed whole to
+// the packet consumers and counted, and never wake the decode thread; a view
+// registered later gets pictures from the frame already begun.
+TEST(SingleSource, FramesNobodyWantsAsPicturesAreCutWhereTheyArriveAndCounted) {
+  struct TFrameTaker : IKzCamPacketConsumer, IKzCamRecorderConsumer {
+    std::vector<std::vector<uint8_t>> Frames;  // fed from the test's thread
+    void PacketJpegFrame(TComponent*, const TKzSharedBytes& F) override { Frames.push_back(*F); }
+    void PacketVideo(TComponent*, const TKzCompressedVideoPacket&) override {}
+    void RecorderGetImage(TComponent*, const TKzMBitmap&, uint16_t, const TGUID&) override {}
+    TKzDecodeSize DecodeSizeRequest() const override { return TKzDecodeSize::None(); }
+  };
+  TFrameTaker taker;  // outlives the chain
+  TChain chain(false);
+  TKzDrawImage& paint = chain.Fetch->Paint();
+  paint.LockDisplay();
+  {
+    std::lock_guard<std::mutex> g(chain.Lists.ShapeLock);
+    chain.Lists.CamRecorders.push_back(&taker);
+    chain.Lists.CamPackets.push_back(&taker);
+  }
+  paint.UnlockDisplay();
+  const std::string header = "--b\r\nContent-Type: image/jpeg\r\n\r\n";
+  const std::vector<uint8_t> part(header.begin(), header.end());
+  std::vector<std::vector<uint8_t>> f;
+  for (int i = 0; i < 4; ++i) f.push_back(JpegFrame(kColours[i]));
+  const auto half = [](const std::vector<uint8_t>& F, bool First) {
+    const auto mid = F.begin() + static_cast<std::ptrdiff_t>(F.size() / 2);
+    return First ? std::vector<uint8_t>(F.begin(), mid) : std::vector<uint8_t>(mid, F.end());
+  };
+  chain.Feed(Concat({part, f[0], part, half(f[1], true)}));
+  chain.Feed(Concat({half(f[1], false), part, f[2], part, half(f[3], true)}));
+  EXPECT_EQ(taker.Frames, (std::vector<std::vector<uint8_t>>{f[0], f[1], f[2]}));
+  EXPECT_EQ(chain.Started.load(), 1);
+  EXPECT_EQ(chain.Decoded.load(), 3);
+  EXPECT_EQ(paint.LastFrameIndex(), 3);
+  EXPECT_EQ(chain.Fetch->PendingBytes() + chain.Fetch->Decode().PendingBytes() + chain.Fetch->Decode().BufferedBytes(), 0);
+  paint.LockDisplay();
+  chain.Lists.CamViews.push_back(&chain.View);
+  paint.UnlockDisplay();
+  chain.Feed(Concat({half(f[3], false), part}));
+  ASSERT_TRUE(chain.WaitFrames(1));
+  EXPECT_EQ(chain.View.Frames(), std::vector<int>{3});
+  EXPECT_EQ(taker.Frames.size(), 4u);
+  EXPECT_TRUE(PumpUntil([&] { return chain.Decoded.load() == 4 && paint.LastFrameIndex() == 4; }, 5000));
+}
+
 TEST(SingleSource, WithoutLatencyANewFrameReplacesTheWaitingOne) {
   TChain chain;
   TKzDrawImage& paint = chain.Fetch->Paint();
