@@ -2,6 +2,7 @@
 // packets and packs in the words of the reference codec's descriptions.
 #pragma once
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -110,7 +111,9 @@ inline bool HavePython() {
 #ifdef KZ_REFCODEC
 // The lines the reference codec prints when run with Args on the lines In.
 inline std::vector<std::string> RunRefCodec(const std::string& Args, const std::vector<std::string>& In) {
-  const std::string in = testing::TempDir() + "kzrefcodec-in.txt", out = testing::TempDir() + "kzrefcodec-out.txt";
+  // Test programs run side by side and each may call this: the names are the process's own.
+  const std::string stem = testing::TempDir() + "kzrefcodec-" + std::to_string(getpid());
+  const std::string in = stem + "-in.txt", out = stem + "-out.txt";
   std::ofstream lines(in);
   for (const std::string& l : In) lines << l << "\n";
   lines.close();
@@ -119,6 +122,8 @@ inline std::vector<std::string> RunRefCodec(const std::string& Args, const std::
   std::ifstream f(out);
   std::vector<std::string> result;
   for (std::string line; std::getline(f, line);) result.push_back(line);
+  std::remove(in.c_str());
+  std::remove(out.c_str());
   return result;
 }
 #endif
