@@ -29,13 +29,18 @@ void TKzCamRTSPGetThread::Abort() {
 bool TKzCamRTSPGetThread::StartChannel(int32_t Channel, TKzRTSPTypeMedia Media) {
   hConnect->CurChannel = Channel;
   bool started = false;
-  if (SendRTSPCmd(hConnect, "PLAY") && Media == TKzRTSPTypeMedia::kzrtspVideo && !VideoThread) {
+  const bool played = SendRTSPCmd(hConnect, "PLAY");
+  if (played && Media == TKzRTSPTypeMedia::kzrtspVideo && !VideoThread) {
     VideoThread = new TKzCamRTSPChannelThread(KzCamera, hConnect->ChannelRTSP[static_cast<size_t>(Channel)]);
     StartThread(VideoThread);
     started = true;
   }
-  hConnect->ChannelRTSP[static_cast<size_t>(Channel)].IsPlay = started;
-  if (!started) SendRTSPCmd(hConnect, "TEARDOWN");
+  // An abort that cut PLAY's answer short may leave the server playing: the
+  // channel is torn down with the others on the way out, when a request can
+  // go out again.
+  const bool maybePlaying = !played && Aborted();
+  hConnect->ChannelRTSP[static_cast<size_t>(Channel)].IsPlay = started || maybePlaying;
+  if (!started && !maybePlaying) SendRTSPCmd(hConnect, "TEARDOWN");
   return started;
 }
 
@@ -112,7 +117,8 @@ void TKzCamRTSPGetThread::Run() {
       if (Event()->WaitFor(kKeepAliveMs) == TWaitResult::wrTimeout && playing && !Aborted())
         SendRTSPCmd(hConnect, "OPTIONS");
     }
-    if (playing) {
+    const auto& channels = hConnect->ChannelRTSP;
+    if (std::any_of(channels.begin(), channels.begin() + count, [](const TKzMChannelRTSP& C) { return C.IsPlay; })) {
       // The abort flag stops every request; the TEARDOWN still goes out,
       // waiting only briefly for its answer.
       hConnect->Abort = &hConnect->FAbortFlag;

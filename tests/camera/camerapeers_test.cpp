@@ -74,6 +74,44 @@ TEST(CameraPeers, RtspSessionStepsAsTheServerSeesThem) {
   KzInetShutdown();
 }
 
+// No server answers PLAY late on demand: a scripted one never answers it.
+// The session it set up is torn down all the same when the thread is aborted.
+TEST(CameraPeers, AbortWhilePlayIsUnansweredStillTearsTheSessionDown) {
+  const std::string sdp = "v=0\r\no=- 0 0 IN IP4 127.0.0.1\r\ns=cam\r\nt=0 0\r\nm=video 0 RTP/AVP 96\r\n"
+                          "a=rtpmap:96 H264/90000\r\na=control:track1\r\n";
+  TScriptedServer server([&](const std::string& Request, TKzSocket S, int) {
+    const std::string method = Request.substr(0, Request.find(' '));
+    if (method == "PLAY") return;
+    const size_t at = Request.find("CSeq: ");
+    std::string reply = "RTSP/1.0 200 OK\r\nCSeq: " + Request.substr(at + 6, Request.find("\r\n", at) - at - 6) + "\r\n";
+    if (method == "SETUP") reply += "Session: 4711;timeout=60\r\nTransport: RTP/AVP;unicast;client_port=5000-5001\r\n";
+    const std::string body = method == "DESCRIBE" ? sdp : "";
+    if (!body.empty()) reply += "Content-Type: application/sdp\r\n";
+    SendAll(S, reply + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
+  });
+  const auto methods = [&] {
+    std::vector<std::string> m;
+    for (const std::string& r : server.Requests()) m.push_back(r.substr(0, r.find(' ')));
+    return m;
+  };
+  TKzCamera cam(nullptr);
+  TKzCamStreamParams p;
+  p.Camera = &cam;
+  p.URL = "rtsp://127.0.0.1:" + std::to_string(server.Port()) + "/cam";
+  auto* thread = new TKzCamRTSPGetThread(p);
+  thread->VideoClientPort = 5000;
+  bool ended = false;
+  thread->OnTerminate = [&](TThread*) { ended = true; };
+  StartThread(thread);
+  ASSERT_TRUE(PumpUntil([&] { return methods().size() >= 4; }, 15000));
+  thread->Abort();
+  ASSERT_TRUE(PumpUntil([&] { return ended; }, 5000));
+  ASSERT_TRUE(PumpUntil([&] { return methods().size() >= 5; }, 5000));
+  EXPECT_EQ(methods(), (std::vector<std::string>{"OPTIONS", "DESCRIBE", "SETUP", "PLAY", "TEARDOWN"}));
+  EXPECT_NE(server.Requests().back().find("Session: 4711\r\n"), std::string::npos) << server.Requests().back();
+  KzInetShutdown();
+}
+
 TEST(CameraPeers, StreamThroughAManuallySetProxy) {
   KZ_NEED(HaveProgram("tinyproxy"), "tinyproxy is not installed");
   TTempDir dir;
