@@ -42,10 +42,10 @@ struct TEvents {
 // Ends a receiver and spoils its memory (kept, not freed), so that a call into it crashes.
 struct TSpoil {
   void operator()(TRecordingReceiver* R) const {
-    static std::vector<void*> kept;
+    static auto* kept = new std::vector<void*>;  // never destroyed: still reachable when the leak check runs
     R->~TRecordingReceiver();
     std::memset(static_cast<void*>(R), 0xA5, sizeof *R);
-    kept.push_back(R);
+    kept->push_back(R);
   }
 };
 
