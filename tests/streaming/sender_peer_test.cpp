@@ -384,8 +384,10 @@ TEST(SenderPeer, StalledPullReceiverHoldsNothingBack) {
   asker.join();
   PlatformCloseSocket(stalled);
   EXPECT_GE(got.Bad(), sent * 9 / 10) << "frames that reached the reading receiver, of " << sent;
+#ifndef __SANITIZE_ADDRESS__  // its quarantine keeps every freed frame resident
   EXPECT_LT(peak - before, slack * static_cast<int64_t>(TKzPullQueue::DefaultVideoBytes))
       << "the stalled connection's queue stays within its bound";
+#endif
 }
 
 }  // namespace
