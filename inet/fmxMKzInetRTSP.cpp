@@ -180,6 +180,12 @@ bool SendRTSPCmd(PInet I, const std::string& Method) {
   if (!I) return false;
   uint32_t status = 0;
   const bool ok = RtspOpenRequest(I, Method) && RtspSendRequest(I) && RtspQueryInfo(I, status);
+  // An abort while the answer was on its way keeps the connection: servers
+  // that stop a disconnected client's media would end the session before the
+  // TEARDOWN that follows an abort, sent on a new connection, could reach it.
+  // Nothing but that TEARDOWN is asked after an abort, and only its status
+  // (whichever answer comes first) matters.
+  if (!ok && KzInetAborted(I) && I->StepConnect == 4) I->FBodyEnded = true;
   PInet h = I;
   InternetCloseHandle(h);  // back to the connection level
   return ok && (status == 200 || status == 401);
