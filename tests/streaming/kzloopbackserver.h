@@ -24,6 +24,7 @@ public:
     FListen = kz::PlatformListenTCP(kz::PlatformLookupIPv4("127.0.0.1"), 0, 16);
     if (ReceiveBuffer > 0) setsockopt(FListen, SOL_SOCKET, SO_RCVBUF, &ReceiveBuffer, sizeof ReceiveBuffer);
     Port = kz::PlatformSocketLocalPort(FListen);
+    std::lock_guard<std::mutex> g(FLock);  // the acceptor may add a thread before emplace_back returns
     FThreads.emplace_back([this] {
       for (int n = 1; !FStop;) {
         const kz::TKzSocket s = kz::PlatformAccept(FListen, 100);
